@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the tools need on Debian 12.
+# Idempotent: a package is installed only when it is missing, so a second
+# run costs about a second.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config git clang-format
+  # Qt 6 (widgets, the offscreen and xcb platform plugins, uic/moc)
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  # fonts that render the Chinese user interface
+  fonts-noto-cjk
+  # data access: unixODBC, the FreeTDS ODBC driver and db-lib, SQLite and its ODBC driver
+  unixodbc unixodbc-dev odbcinst tdsodbc freetds-dev freetds-bin
+  sqlite3 libsqlite3-dev libsqliteodbc
+  # Jet (.cdb) files
+  mdbtools mdbtools-dev libglib2.0-dev
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # sanitizers and fuzzing with clang
+  clang libclang-rt-14-dev
+)
+# The machine may carry its own Node.js; Debian's npm is needed only without one.
+command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  echo "install-deps: installing ${missing[*]}" >&2
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+fi

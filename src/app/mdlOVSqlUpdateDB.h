@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// Process-wide values, set once at start-up and read by the rest of the program.
+namespace mdlOVSqlUpdateDB {
+
+// The program folder with a trailing separator: the configuration file, the
+// scripts, the data sets and the update log lie there.
+extern QString gstrAppPath;
+// The user's documents folder plus "Orvane" and a trailing separator.
+extern QString gstrUserPath;
+// The command line after the program name, trimmed and in upper case.
+extern QString gstrCommand;
+
+// Sets gstrAppPath from the folder of the running executable (with a trailing
+// separator) and gstrUserPath from the documents folder, creating the
+// "Orvane" folder below it when it is missing.
+void InitProcessPaths();
+
+} // namespace mdlOVSqlUpdateDB

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The small framework of ovsqlcli: each command is a function in a file of its
+// own that registers itself with a Registrar; main() dispatches by name.
+namespace ovcli {
+
+// The arguments of one command. Commands take what they know; whatever is
+// left at finish() is an error, so a misspelt option never passes silently.
+class Args
+{
+public:
+    explicit Args(QStringList raw) : m_raw(std::move(raw)) {}
+
+    // "--name VALUE" or "--name=VALUE"; nullopt when absent. A missing VALUE
+    // records an error.
+    std::optional<QString> option(const QString& name);
+    // Every occurrence of a repeatable "--name VALUE".
+    QStringList options(const QString& name);
+    // "--name" without value; true when present.
+    bool flag(const QString& name);
+    // The next argument that is not an option; nullopt when none is left.
+    std::optional<QString> positional();
+    // True when every argument was taken and none was malformed; otherwise
+    // error() tells what was wrong.
+    bool finish();
+    QString error() const { return m_error; }
+
+private:
+    QStringList m_raw;
+    QString m_error;
+};
+
+struct Command
+{
+    const char* name;
+    const char* synopsis; // one usage line, shown by "ovsqlcli help"
+    int (*run)(Args& args);
+};
+
+struct Registrar
+{
+    explicit Registrar(const Command& command);
+};
+
+const QList<Command>& commands();
+
+// Output: results to stdout, messages and progress to stderr.
+void printOut(const QString& text);
+void printErr(const QString& text);
+// Prints message to stderr and returns the failure exit code.
+int fail(const QString& message);
+// For a usage error: prints the error and the command's synopsis; returns 2.
+int usage(const Args& args, const char* synopsis);
+
+// Reads one line from standard input without its line end (CR LF or LF).
+// When standard input is a terminal, prompt is shown on stderr and typing is
+// not echoed. nullopt when the input ended before any character.
+std::optional<QString> readSecretLine(const QString& prompt);
+
+// True when "--yes" was given: every confirmation question is answered yes.
+extern bool g_assumeYes;
+
+} // namespace ovcli

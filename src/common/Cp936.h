@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Code page 936 (the Chinese ANSI code page of the product's systems), the
+// encoding of every text file the program reads or writes. The only place
+// that converts; everything else calls these.
+namespace ov::cp936 {
+
+// Text to code page 936 bytes; a character the code page cannot hold becomes '?'.
+QByteArray encode(const QString& text);
+// Code page 936 bytes to text; a byte sequence that is not valid becomes U+FFFD.
+QString decode(const QByteArray& bytes);
+// A text file's content: UTF-8 when it begins with a UTF-8 byte-order mark
+// (which is dropped), code page 936 otherwise.
+QString decodeFile(const QByteArray& bytes);
+// True when bytes begin with a UTF-8 byte-order mark.
+bool hasUtf8Bom(const QByteArray& bytes);
+
+} // namespace ov::cp936

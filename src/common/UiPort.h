@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QString>
+
+namespace ov {
+
+// The styles of message box the program uses. The caption is always the
+// application title; a message never brings a caption of its own.
+enum class MsgStyle
+{
+    Plain,                // OK only, no icon
+    Information,          // information icon, OK
+    Exclamation,          // exclamation icon, OK
+    QuestionYesNo,        // question icon, Yes and No
+    InformationOkCancel,  // information icon, OK and Cancel
+};
+
+enum class MsgAnswer
+{
+    Ok,
+    Cancel,
+    Yes,
+    No,
+};
+
+// The status label that a window lends to a long operation.
+class StatusLabel
+{
+public:
+    virtual ~StatusLabel() = default;
+    virtual void setCaption(const QString& text) = 0;
+    virtual QString caption() const = 0;
+};
+
+// The progress bar that a window lends to a long operation.
+class ProgressBar
+{
+public:
+    virtual ~ProgressBar() = default;
+    virtual void setMaximum(int maximum) = 0;
+    virtual int maximum() const = 0;
+    virtual void setValue(int value) = 0;
+    virtual int value() const = 0;
+};
+
+// Everything an operation shows or asks goes through this port: the windows
+// implement it with Qt, ovsqlcli with the terminal, the tests with a scripted
+// answerer. Operations never touch a widget.
+class UiPort
+{
+public:
+    virtual ~UiPort() = default;
+    // Shows text with the application title as caption and returns the answer.
+    virtual MsgAnswer message(const QString& text, MsgStyle style) = 0;
+    // Lets pending events run once, so labels and bars get painted.
+    virtual void pumpEvents() = 0;
+    // Shows (true) or restores (false) the busy mouse pointer.
+    virtual void setBusyPointer(bool busy) = 0;
+};
+
+// The port in use. Until one is installed, a silent port answers every question
+// with No or Cancel, so nothing destructive happens without a person.
+UiPort& ui();
+// Installs port (not owned); nullptr goes back to the silent port.
+void setUi(UiPort* port);
+
+// Shorthand for ui().message(text, style).
+MsgAnswer MsgBox(const QString& text, MsgStyle style = MsgStyle::Plain);
+
+// The application title, the caption of every message box.
+QString applicationTitle();
+void setApplicationTitle(const QString& title);
+
+} // namespace ov
