@@ -1,0 +1,375 @@
+#include "config/clsIniFile.h"
+
+#include "common/Cp936.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QByteArray kUtf8Bom("\xEF\xBB\xBF");
+const QByteArray kCrLf("\r\n");
+
+// One line of the file as it lies on disk: its bytes without the line end,
+// and the line end itself ("\r\n", "\n", or nothing on an unterminated last line).
+struct RawLine
+{
+    QByteArray bytes;
+    QByteArray end;
+};
+
+// The whole file, split into lines. Lines that are not changed are written
+// back with exactly the bytes they were read with.
+struct Profile
+{
+    bool exists = false;
+    bool utf8 = false;          // began with a UTF-8 byte-order mark (kept apart from the lines)
+    QByteArray newline = kCrLf; // the file's own line end, used for lines we add
+    QList<RawLine> lines;
+
+    QString text(int i) const
+    {
+        const QByteArray& b = lines.at(i).bytes;
+        return utf8 ? QString::fromUtf8(b) : ov::cp936::decode(b);
+    }
+    QByteArray encode(const QString& s) const { return utf8 ? s.toUtf8() : ov::cp936::encode(s); }
+
+    QByteArray serialize() const
+    {
+        QByteArray out = utf8 ? kUtf8Bom : QByteArray();
+        for (const RawLine& l : lines)
+            out += l.bytes + l.end;
+        return out;
+    }
+};
+
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+QString trimBlanks(const QString& s)
+{
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && isBlank(s.at(b)))
+        ++b;
+    while (e > b && isBlank(s.at(e - 1)))
+        --e;
+    return s.mid(b, e - b);
+}
+
+// What one line of a profile file is.
+struct LineInfo
+{
+    enum Kind
+    {
+        Blank,
+        Comment,
+        Section,
+        Key,
+        Other
+    } kind = Other;
+    QString name;  // section or key name, trimmed
+    QString value; // key value, trimmed, quotes still on
+};
+
+LineInfo parseLine(const QString& line)
+{
+    LineInfo info;
+    const QString t = trimBlanks(line);
+    if (t.isEmpty()) {
+        info.kind = LineInfo::Blank;
+        return info;
+    }
+    if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#'))) {
+        info.kind = LineInfo::Comment;
+        return info;
+    }
+    if (t.startsWith(QLatin1Char('['))) {
+        const qsizetype close = t.lastIndexOf(QLatin1Char(']'));
+        if (close > 0) {
+            info.kind = LineInfo::Section;
+            info.name = trimBlanks(t.mid(1, close - 1));
+        }
+        return info;
+    }
+    const qsizetype eq = t.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return info;
+    info.kind = LineInfo::Key;
+    info.name = trimBlanks(t.left(eq));
+    info.value = trimBlanks(t.mid(eq + 1));
+    return info;
+}
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// Reads and splits the file. A missing file is an empty profile; false only
+// when the file exists and cannot be read.
+bool load(const QString& path, Profile& p)
+{
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    p.exists = true;
+    if (ov::cp936::hasUtf8Bom(data)) {
+        p.utf8 = true;
+        data.remove(0, kUtf8Bom.size());
+    }
+    qsizetype start = 0;
+    while (start < data.size()) {
+        const qsizetype lf = data.indexOf('\n', start);
+        RawLine line;
+        if (lf < 0) {
+            line.bytes = data.mid(start);
+            start = data.size();
+        } else {
+            const bool cr = lf > start && data.at(lf - 1) == '\r';
+            line.bytes = data.mid(start, lf - start - (cr ? 1 : 0));
+            line.end = cr ? kCrLf : QByteArray("\n");
+            start = lf + 1;
+        }
+        p.lines.append(line);
+    }
+    if (!p.lines.isEmpty() && !p.lines.first().end.isEmpty())
+        p.newline = p.lines.first().end;
+    return true;
+}
+
+// Index of the header line of the first section named name, or -1.
+int findSection(const Profile& p, const QString& name)
+{
+    for (int i = 0; i < p.lines.size(); ++i) {
+        const LineInfo info = parseLine(p.text(i));
+        if (info.kind == LineInfo::Section && sameName(info.name, name))
+            return i;
+    }
+    return -1;
+}
+
+// Index of the first line after the section whose header is at header.
+int sectionEnd(const Profile& p, int header)
+{
+    int i = header + 1;
+    while (i < p.lines.size() && parseLine(p.text(i)).kind != LineInfo::Section)
+        ++i;
+    return i;
+}
+
+// Index of the first line of key in the section whose header is at header, or -1.
+int findKey(const Profile& p, int header, const QString& key, LineInfo* found = nullptr)
+{
+    for (int i = header + 1; i < p.lines.size(); ++i) {
+        const LineInfo info = parseLine(p.text(i));
+        if (info.kind == LineInfo::Section)
+            break;
+        if (info.kind == LineInfo::Key && sameName(info.name, key)) {
+            if (found)
+                *found = info;
+            return i;
+        }
+    }
+    return -1;
+}
+
+QString unquote(const QString& value)
+{
+    if (value.size() >= 2 && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')) &&
+        value.back() == value.front())
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+// The bytes a character takes in code page 936.
+qsizetype codePageLength(const QString& character)
+{
+    if (character.size() == 1 && character.front().unicode() < 0x80)
+        return 1;
+    return ov::cp936::encode(character).size();
+}
+
+// What a caller gets back through a buffer of size bytes: at most size - 1
+// bytes of text (no character cut in half), up to the first NUL, without the
+// blanks at either end.
+QString throughBuffer(const QString& value, int size)
+{
+    const qsizetype room = size - 1;
+    qsizetype used = 0;
+    qsizetype cut = 0;
+    while (cut < value.size()) {
+        const qsizetype len = value.at(cut).isHighSurrogate() && cut + 1 < value.size() ? 2 : 1;
+        used += codePageLength(value.mid(cut, len));
+        if (used > room)
+            break;
+        cut += len;
+    }
+    QString s = value.left(cut);
+    const qsizetype nul = s.indexOf(QChar(0));
+    if (nul >= 0)
+        s.truncate(nul);
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && s.at(b) == QLatin1Char(' '))
+        ++b;
+    while (e > b && s.at(e - 1) == QLatin1Char(' '))
+        --e;
+    return s.mid(b, e - b);
+}
+
+bool hasLineBreakOrNul(const QString& s)
+{
+    return s.contains(QLatin1Char('\r')) || s.contains(QLatin1Char('\n')) || s.contains(QChar(0));
+}
+
+// A section name that would come back as the same section when read.
+bool validSection(const QString& name)
+{
+    return !trimBlanks(name).isEmpty() && !hasLineBreakOrNul(name) && !name.contains(QLatin1Char(']'));
+}
+
+// A key and value that would come back as the same key line when read.
+bool validEntry(const QString& key, const QString& value)
+{
+    const QString k = trimBlanks(key);
+    if (k.isEmpty() || hasLineBreakOrNul(key) || key.contains(QLatin1Char('=')) || hasLineBreakOrNul(value))
+        return false;
+    const LineInfo info = parseLine(k + QLatin1Char('='));
+    return info.kind == LineInfo::Key;
+}
+
+// The existing key line at i with its value replaced: the key, the equals
+// sign and the blanks after it keep their bytes.
+void replaceValue(Profile& p, int i, const QString& value)
+{
+    QByteArray& bytes = p.lines[i].bytes;
+    qsizetype keep = bytes.indexOf('=') + 1; // '=' is never the second byte of a double-byte character
+    while (keep < bytes.size() && (bytes.at(keep) == ' ' || bytes.at(keep) == '\t'))
+        ++keep;
+    bytes = bytes.left(keep) + p.encode(value);
+}
+
+// Inserts a line before index at; a line before it that had no line end gets one.
+void insertLine(Profile& p, int at, const QString& text)
+{
+    if (at > 0 && p.lines.at(at - 1).end.isEmpty())
+        p.lines[at - 1].end = p.newline;
+    p.lines.insert(at, RawLine{p.encode(text), p.newline});
+}
+
+// Sets key (a trimmed name) in section (a trimmed name).
+void setValue(Profile& p, const QString& section, const QString& key, const QString& value)
+{
+    const QString keyLine = key + QLatin1Char('=') + value;
+    const int header = findSection(p, section);
+    if (header < 0) {
+        insertLine(p, p.lines.size(), QLatin1Char('[') + section + QLatin1Char(']'));
+        insertLine(p, p.lines.size(), keyLine);
+        return;
+    }
+    const int line = findKey(p, header, key);
+    if (line >= 0) {
+        replaceValue(p, line, value);
+        return;
+    }
+    int last = header;
+    const int end = sectionEnd(p, header);
+    for (int i = header + 1; i < end; ++i) {
+        if (parseLine(p.text(i)).kind != LineInfo::Blank)
+            last = i;
+    }
+    insertLine(p, last + 1, keyLine);
+}
+
+// The tool may replace an existing file only when it could write to it in place.
+bool mayReplace(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isWritable() && info.permissions().testFlag(QFileDevice::WriteOwner);
+}
+
+// Writes content to a temporary file beside path, flushes it to disk and
+// renames it over path. On any failure the temporary file is removed and
+// path is not touched.
+bool replaceFile(const QString& path, const QByteArray& content, bool isNew)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // QSaveFile gives the temporary file the old file's permissions; a new
+    // file holds a password, so only its owner may read it.
+    if (isNew && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return false;
+    if (file.write(content) != content.size())
+        return false;
+    if (!file.commit())
+        return false;
+#ifdef Q_OS_UNIX
+    // Make the rename itself durable.
+    const int dir =
+        ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+#endif
+    return true;
+}
+
+} // namespace
+
+QString clsIniFile::ReadString(const QString& strSection, const QString& strKey, const QString& strValDefault,
+                               int lngSize) const
+{
+    QString value = strValDefault;
+    Profile p;
+    if (load(m_fileName, p)) {
+        const int header = findSection(p, trimBlanks(strSection));
+        LineInfo info;
+        if (header >= 0 && findKey(p, header, trimBlanks(strKey), &info) >= 0)
+            value = unquote(info.value);
+    }
+    return throughBuffer(value, lngSize);
+}
+
+bool clsIniFile::WriteString(const QString& strSection, const QString& strKey, const QString& strVal)
+{
+    return WriteStrings(strSection, {qMakePair(strKey, strVal)});
+}
+
+bool clsIniFile::WriteStrings(const QString& strSection, const QList<QPair<QString, QString>>& keyValues)
+{
+    if (m_fileName.isEmpty() || !validSection(strSection))
+        return false;
+    for (const auto& kv : keyValues) {
+        if (!validEntry(kv.first, kv.second))
+            return false;
+    }
+    Profile p;
+    if (!load(m_fileName, p))
+        return false;
+    if (p.exists && !mayReplace(m_fileName))
+        return false;
+    const QByteArray before = p.serialize();
+    for (const auto& kv : keyValues)
+        setValue(p, trimBlanks(strSection), trimBlanks(kv.first), kv.second);
+    const QByteArray after = p.serialize();
+    if (p.exists && after == before)
+        return true;
+    return replaceFile(m_fileName, after, !p.exists);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// Reader and writer of a sectioned profile file ("[section]" lines followed by
+// "key=value" lines) in code page 936, or in UTF-8 when the file begins with a
+// UTF-8 byte-order mark.
+//
+// Reading: section and key names match without regard to case; the first
+// section of a name and the first key of a name in it win; a value loses the
+// blanks around it and a pair of matching single or double quotes; lines
+// starting with ";" or "#" are comments. A missing file, section or key reads
+// as the default; a key with an empty value reads as empty.
+//
+// Writing replaces a value in place, adds a missing key after the last
+// non-blank line of its section and a missing section at the end of the file.
+// Every other byte of the file stays as it was, line ends included. The new
+// content replaces the file in one rename, so the file is never seen half
+// written, and a failure leaves it untouched. A file the writer creates is
+// readable and writable by its owner only and has CR LF line ends.
+//
+// Nothing is cached: each call reads the file afresh.
+class clsIniFile
+{
+public:
+    QString FileName() const { return m_fileName; }
+    void setFileName(const QString& fileName) { m_fileName = fileName; }
+
+    // The value of strKey in strSection, or strValDefault when there is none,
+    // as it would come back through a buffer of lngSize code-page bytes: cut to
+    // lngSize - 1 bytes without splitting a double-byte character, then to the
+    // text before the first NUL, then trimmed of blanks at both ends.
+    QString ReadString(const QString& strSection, const QString& strKey, const QString& strValDefault,
+                       int lngSize) const;
+
+    // Sets strKey in strSection to strVal. False, with the file unchanged, when
+    // the file or its folder cannot be written, when an existing file cannot be
+    // read, or when a name or the value would not stay on its own line: a line
+    // break or NUL anywhere, "]" in the section, "=" in the key, an empty
+    // name, or a key that would read back as a section header or a comment.
+    bool WriteString(const QString& strSection, const QString& strKey, const QString& strVal);
+
+    // Sets several keys of one section in a single replacement of the file:
+    // either all of them change or none does. Keys are added in the given
+    // order. Same refusals as WriteString.
+    bool WriteStrings(const QString& strSection, const QList<QPair<QString, QString>>& keyValues);
+
+private:
+    QString m_fileName;
+};

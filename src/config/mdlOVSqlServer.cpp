@@ -1,0 +1,95 @@
+#include "config/mdlOVSqlServer.h"
+
+#include "app/mdlOEMResource.h"
+#include "app/mdlOVSqlUpdateDB.h"
+#include "config/clsIniFile.h"
+#include "config/mdlEncode.h"
+
+#include <QSysInfo>
+
+namespace mdlOVSqlServer {
+
+namespace {
+
+const QString kMain = QStringLiteral("MAIN");
+const QString kBackupRestore = QStringLiteral("BACKUPRESTORE");
+constexpr int kMainSize = 1000;
+constexpr int kPathSize = 255;
+
+clsIniFile configFile()
+{
+    clsIniFile ini;
+    ini.setFileName(ConfigFilePath());
+    return ini;
+}
+
+QString flag(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+} // namespace
+
+QString ConfigFilePath()
+{
+    return mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OrvaneSqlConfig.ini");
+}
+
+void ReadMainSettings(QString& server, QString& database, bool& trusted, QString& user, QString& password)
+{
+    const clsIniFile ini = configFile();
+    QString computer = QSysInfo::machineHostName();
+    if (computer.isEmpty())
+        computer = QStringLiteral("127.0.0.1");
+    server = ini.ReadString(kMain, QStringLiteral("DBServer"), computer, kMainSize);
+    database =
+        ini.ReadString(kMain, QStringLiteral("DBName"), mdlOEMResource::GetOEMDatabaseName(), kMainSize);
+    trusted = ini.ReadString(kMain, QStringLiteral("DBIsTrustMode"), QStringLiteral("1"), kMainSize) ==
+              QLatin1String("1");
+    user = ini.ReadString(kMain, QStringLiteral("DBUser"), QStringLiteral("sa"), kMainSize);
+    password = mdlEncode::UnscrambleText(
+        ini.ReadString(kMain, QStringLiteral("DBPasswd"), QString(), kMainSize), mdlEncode::kConfigKey, true);
+}
+
+ConnectionSettings ReadMainSettings()
+{
+    ConnectionSettings s;
+    ReadMainSettings(s.server, s.database, s.trusted, s.user, s.password);
+    return s;
+}
+
+bool WriteMainSettings(const QString& server, const QString& database, bool trusted, const QString& user,
+                       const QString& password)
+{
+    clsIniFile ini = configFile();
+    return ini.WriteStrings(kMain, {
+                                       {QStringLiteral("DBServer"), server},
+                                       {QStringLiteral("DBName"), database},
+                                       {QStringLiteral("DBIsTrustMode"), flag(trusted)},
+                                       {QStringLiteral("DBUser"), user},
+                                       {QStringLiteral("DBPasswd"),
+                                        mdlEncode::ScrambleText(password, mdlEncode::kConfigKey, true)},
+                                   });
+}
+
+bool WriteUpdateDBResult(bool result)
+{
+    return configFile().WriteString(kMain, QStringLiteral("UpdateDBResult"), flag(result));
+}
+
+bool WriteCreateDBResult(bool result)
+{
+    return configFile().WriteString(kMain, QStringLiteral("CreateDBResult"), flag(result));
+}
+
+QString ReadDefaultPathFile()
+{
+    return configFile().ReadString(kBackupRestore, QStringLiteral("DEFAULTPATHFILE"), QString(), kPathSize);
+}
+
+bool WriteDefaultPathFile(const QString& path)
+{
+    return configFile().WriteString(kBackupRestore, QStringLiteral("DEFAULTPATHFILE"), path);
+}
+
+} // namespace mdlOVSqlServer
