@@ -1,0 +1,147 @@
+#include "config/ConfigFiles.h"
+
+#include "common/Cp936.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using ovtest::writeBytes;
+
+namespace {
+
+// Runs a copy of the built ovsqlcli from a temporary program folder, so a
+// configuration file can lie beside it without touching the build.
+class ConfigCommandsTest : public ::testing::Test
+{
+protected:
+    struct Result
+    {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), program()));
+    }
+    QString program() const { return m_dir.filePath(QStringLiteral("ovsqlcli")); }
+    QString configPath() const { return m_dir.filePath(QStringLiteral("OrvaneSqlConfig.ini")); }
+
+    Result run(const QStringList& args, const QByteArray& input = QByteArray()) const
+    {
+        QProcess p;
+        p.start(program(), args);
+        EXPECT_TRUE(p.waitForStarted());
+        p.write(input);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(60000));
+        Result r;
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ConfigCommandsTest, SettingsWithoutFileShowsTheDefaults)
+{
+    const Result r = run({QStringLiteral("settings")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QString host =
+        QSysInfo::machineHostName().isEmpty() ? QStringLiteral("127.0.0.1") : QSysInfo::machineHostName();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("server:   %1\n").arg(host))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("database: OrvaneCrm\n"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("login:    Windows (trusted)\n"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("user:     sa\n"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("password: (empty)\n"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("(missing: defaults apply)"))) << r.out.toStdString();
+    EXPECT_FALSE(QFile::exists(configPath()));
+}
+
+TEST_F(ConfigCommandsTest, SettingsShowsTheFileButNeverThePassword)
+{
+    // hEQt is "pw!" scrambled with the configuration key: 'p'^'t' = 04 -> 80,
+    // 'w'^'m' = 1A -> 43, '!'^'v' = 57 -> EA; 80 43 EA -> 32 4 15 42.
+    writeBytes(configPath(),
+               "[MAIN]\r\nDBServer=sqlite:data\r\nDBName=" + ov::cp936::encode(QStringLiteral("客户库")) +
+                   "\r\nDBIsTrustMode=0\r\nDBUser=u1\r\nDBPasswd=hEQt\r\n");
+    const Result r = run({QStringLiteral("settings")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("file:     %1\n"
+                                    "server:   sqlite:data\n"
+                                    "database: 客户库\n"
+                                    "login:    SQL Server\n"
+                                    "user:     u1\n"
+                                    "password: ********\n")
+                         .arg(QDir(QFileInfo(m_dir.path()).canonicalFilePath())
+                                  .filePath(QStringLiteral("OrvaneSqlConfig.ini"))));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("pw!")));
+}
+
+TEST_F(ConfigCommandsTest, ScrambleAndUnscramble)
+{
+    struct Case
+    {
+        QStringList args;
+        QByteArray input;
+        QString output;
+    };
+    const Case cases[] = {
+        {{"scramble"}, "pw!\n", "hEQt\n"},
+        {{"scramble"}, "pw!\r\n", "hEQt\n"},
+        {{"scramble"}, "pw!", "hEQt\n"},
+        {{"unscramble"}, "hEQt\n", "pw!\n"},
+        // 'A' ^ 'a' = 20 and 'B' ^ 'b' = 20, each rotated to 04; 04 04 -> 1 0 16.
+        {{"scramble", "--key", "ab"}, "AB\n", "BAR\n"},
+        {{"unscramble", "--key=ab"}, "BAR\n", "AB\n"},
+        {{"scramble"}, "\n", "\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = run(c.args, c.input);
+        EXPECT_EQ(r.exitCode, 0) << c.args.join(' ').toStdString() << ": " << r.err.toStdString();
+        EXPECT_EQ(r.out, c.output) << c.args.join(' ').toStdString();
+    }
+
+    const QString chinese = QStringLiteral("中文密码");
+    const Result scrambled = run({QStringLiteral("scramble")}, chinese.toUtf8() + '\n');
+    ASSERT_EQ(scrambled.exitCode, 0);
+    EXPECT_FALSE(scrambled.out.contains(chinese));
+    const Result back = run({QStringLiteral("unscramble")}, scrambled.out.toUtf8());
+    EXPECT_EQ(back.out, chinese + QLatin1Char('\n'));
+}
+
+TEST_F(ConfigCommandsTest, ScrambleCommandsRefuseBadInput)
+{
+    struct Case
+    {
+        const char* what;
+        QStringList args;
+        QByteArray input;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"no input at all", {"scramble"}, "", 1},
+        {"characters outside the alphabet", {"unscramble"}, "0Ol=\n", 1},
+        {"a lone character in the last group", {"unscramble"}, "hEQtA\n", 1},
+        {"an unknown option", {"scramble", "--password", "x"}, "pw\n", 2},
+        {"a key without value", {"unscramble", "--key"}, "hEQt\n", 2},
+    };
+    for (const Case& c : cases) {
+        const Result r = run(c.args, c.input);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.what;
+        EXPECT_TRUE(r.out.isEmpty()) << c.what << ": " << r.out.toStdString();
+        EXPECT_FALSE(r.err.isEmpty()) << c.what;
+    }
+}
+
+} // namespace
