@@ -2,7 +2,6 @@
 
 #include "common/Cp936.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -17,51 +16,17 @@ namespace {
 const QByteArray kUtf8Bom("\xEF\xBB\xBF");
 const QByteArray kCrLf("\r\n");
 
-// One line of the file as it lies on disk: its bytes without the line end,
-// and the line end itself ("\r\n", "\n", or nothing on an unterminated last line).
-struct RawLine
+// s without the blanks at both ends: spaces and tabs, or only spaces.
+QString trimBlanks(const QString& s, bool spacesOnly = false)
 {
-    QByteArray bytes;
-    QByteArray end;
-};
-
-// The whole file, split into lines. Lines that are not changed are written
-// back with exactly the bytes they were read with.
-struct Profile
-{
-    bool exists = false;
-    bool utf8 = false;          // began with a UTF-8 byte-order mark (kept apart from the lines)
-    QByteArray newline = kCrLf; // the file's own line end, used for lines we add
-    QList<RawLine> lines;
-
-    QString text(int i) const
-    {
-        const QByteArray& b = lines.at(i).bytes;
-        return utf8 ? QString::fromUtf8(b) : ov::cp936::decode(b);
-    }
-    QByteArray encode(const QString& s) const { return utf8 ? s.toUtf8() : ov::cp936::encode(s); }
-
-    QByteArray serialize() const
-    {
-        QByteArray out = utf8 ? kUtf8Bom : QByteArray();
-        for (const RawLine& l : lines)
-            out += l.bytes + l.end;
-        return out;
-    }
-};
-
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-}
-
-QString trimBlanks(const QString& s)
-{
+    const auto blank = [spacesOnly](QChar c) {
+        return c == QLatin1Char(' ') || (!spacesOnly && c == QLatin1Char('\t'));
+    };
     qsizetype b = 0;
     qsizetype e = s.size();
-    while (b < e && isBlank(s.at(b)))
+    while (b < e && blank(s.at(b)))
         ++b;
-    while (e > b && isBlank(s.at(e - 1)))
+    while (e > b && blank(s.at(e - 1)))
         --e;
     return s.mid(b, e - b);
 }
@@ -110,6 +75,37 @@ LineInfo parseLine(const QString& line)
     return info;
 }
 
+// One line of the file as it lies on disk: its bytes without the line end,
+// and the line end itself ("\r\n", "\n", or nothing on an unterminated last line).
+// What the line says is kept beside it, so that lookups never decode twice.
+struct RawLine
+{
+    QByteArray bytes;
+    QByteArray end;
+    LineInfo info;
+};
+
+// The whole file, split into lines. Lines that are not changed are written
+// back with exactly the bytes they were read with.
+struct Profile
+{
+    bool exists = false;
+    bool utf8 = false;          // began with a UTF-8 byte-order mark (kept apart from the lines)
+    QByteArray newline = kCrLf; // the file's own line end, used for lines we add
+    QList<RawLine> lines;
+
+    QString decode(const QByteArray& b) const { return utf8 ? QString::fromUtf8(b) : ov::cp936::decode(b); }
+    QByteArray encode(const QString& s) const { return utf8 ? s.toUtf8() : ov::cp936::encode(s); }
+
+    QByteArray serialize() const
+    {
+        QByteArray out = utf8 ? kUtf8Bom : QByteArray();
+        for (const RawLine& l : lines)
+            out += l.bytes + l.end;
+        return out;
+    }
+};
+
 bool sameName(const QString& a, const QString& b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
@@ -145,6 +141,7 @@ bool load(const QString& path, Profile& p)
             line.end = cr ? kCrLf : QByteArray("\n");
             start = lf + 1;
         }
+        line.info = parseLine(p.decode(line.bytes));
         p.lines.append(line);
     }
     if (!p.lines.isEmpty() && !p.lines.first().end.isEmpty())
@@ -156,7 +153,7 @@ bool load(const QString& path, Profile& p)
 int findSection(const Profile& p, const QString& name)
 {
     for (int i = 0; i < p.lines.size(); ++i) {
-        const LineInfo info = parseLine(p.text(i));
+        const LineInfo& info = p.lines.at(i).info;
         if (info.kind == LineInfo::Section && sameName(info.name, name))
             return i;
     }
@@ -167,7 +164,7 @@ int findSection(const Profile& p, const QString& name)
 int sectionEnd(const Profile& p, int header)
 {
     int i = header + 1;
-    while (i < p.lines.size() && parseLine(p.text(i)).kind != LineInfo::Section)
+    while (i < p.lines.size() && p.lines.at(i).info.kind != LineInfo::Section)
         ++i;
     return i;
 }
@@ -176,7 +173,7 @@ int sectionEnd(const Profile& p, int header)
 int findKey(const Profile& p, int header, const QString& key, LineInfo* found = nullptr)
 {
     for (int i = header + 1; i < p.lines.size(); ++i) {
-        const LineInfo info = parseLine(p.text(i));
+        const LineInfo& info = p.lines.at(i).info;
         if (info.kind == LineInfo::Section)
             break;
         if (info.kind == LineInfo::Key && sameName(info.name, key)) {
@@ -223,13 +220,7 @@ QString throughBuffer(const QString& value, int size)
     const qsizetype nul = s.indexOf(QChar(0));
     if (nul >= 0)
         s.truncate(nul);
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && s.at(b) == QLatin1Char(' '))
-        ++b;
-    while (e > b && s.at(e - 1) == QLatin1Char(' '))
-        --e;
-    return s.mid(b, e - b);
+    return trimBlanks(s, true);
 }
 
 bool hasLineBreakOrNul(const QString& s)
@@ -257,6 +248,7 @@ bool validEntry(const QString& key, const QString& value)
 // sign and the blanks after it keep their bytes.
 void replaceValue(Profile& p, int i, const QString& value)
 {
+    p.lines[i].info.value = value;
     QByteArray& bytes = p.lines[i].bytes;
     qsizetype keep = bytes.indexOf('=') + 1; // '=' is never the second byte of a double-byte character
     while (keep < bytes.size() && (bytes.at(keep) == ' ' || bytes.at(keep) == '\t'))
@@ -269,7 +261,7 @@ void insertLine(Profile& p, int at, const QString& text)
 {
     if (at > 0 && p.lines.at(at - 1).end.isEmpty())
         p.lines[at - 1].end = p.newline;
-    p.lines.insert(at, RawLine{p.encode(text), p.newline});
+    p.lines.insert(at, RawLine{p.encode(text), p.newline, parseLine(text)});
 }
 
 // Sets key (a trimmed name) in section (a trimmed name).
@@ -290,7 +282,7 @@ void setValue(Profile& p, const QString& section, const QString& key, const QStr
     int last = header;
     const int end = sectionEnd(p, header);
     for (int i = header + 1; i < end; ++i) {
-        if (parseLine(p.text(i)).kind != LineInfo::Blank)
+        if (p.lines.at(i).info.kind != LineInfo::Blank)
             last = i;
     }
     insertLine(p, last + 1, keyLine);
