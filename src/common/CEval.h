@@ -22,7 +22,8 @@ public:
     // ov::VbError: division by zero 11 "Division by zero", 0/0 and a result
     // too large for a double 6 "Overflow", a power without a real value
     // (a negative number to a fractional power, 0 to a negative power) 5
-    // "Invalid procedure call or argument".
+    // "Invalid procedure call or argument". Parentheses nested so deep that
+    // the operator stack would hold more than 32767 entries raise 6 "Overflow".
     double Evaluate(const QString& sExpression, double dblDefaultValue = 0.0);
 
     // The symbols that expressions may name.

@@ -189,12 +189,18 @@ TEST(CEval, ArithmeticFailuresAreRaised)
     EXPECT_DOUBLE_EQ(eval.Evaluate(QStringLiteral("(-2)^3")), -8.0);
 }
 
-TEST(CEval, NumberTooLargeForADoubleOverflows)
+TEST(CEval, BeyondItsLimitsOverflows)
 {
-    CEval eval;
-    const ov::VbError e = raisedBy([&] { eval.Evaluate(QStringLiteral("1") + QString(400, u'0')); });
-    EXPECT_EQ(e.number, 6);
-    EXPECT_EQ(e.description, QStringLiteral("Overflow"));
+    const QString tooLong[] = {
+        QStringLiteral("1") + QString(400, u'0'),   // a number too large for a double
+        QString(32768, u'(') + QStringLiteral("1"), // more open parentheses than the stack holds
+    };
+    for (const QString& expression : tooLong) {
+        CEval eval;
+        const ov::VbError e = raisedBy([&] { eval.Evaluate(expression); });
+        EXPECT_EQ(e.number, 6);
+        EXPECT_EQ(e.description, QStringLiteral("Overflow"));
+    }
 }
 
 TEST(CEval, BadPostfixTokenIsRaised)

@@ -340,6 +340,10 @@ TEST_F(DocumentsPath, EndsWithOneSeparator)
 
     writeUserDirs(QFile::encodeName(m_dir.path()) + "/Docs/");
     EXPECT_EQ(GetMyDocumentsPath(), m_dir.path() + QStringLiteral("/Docs/"));
+
+    // A folder that already ends with the separator gets no second one.
+    writeUserDirs("/");
+    EXPECT_EQ(GetMyDocumentsPath(), QStringLiteral("/"));
 #else
     const QString path = GetMyDocumentsPath();
     ASSERT_FALSE(path.isEmpty());
