@@ -331,7 +331,7 @@ protected:
 
 TEST_F(DocumentsPath, EndsWithOneSeparator)
 {
-#ifdef Q_OS_UNIX
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     // Without user-dirs.dirs the documents folder is ~/Documents.
     EXPECT_EQ(GetMyDocumentsPath(), m_dir.path() + QStringLiteral("/Documents/"));
 
