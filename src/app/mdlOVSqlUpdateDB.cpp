@@ -1,5 +1,8 @@
 #include "app/mdlOVSqlUpdateDB.h"
 
+#include "common/mdlCommon.h"
+#include "common/mdlWindowsFunctions.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -14,6 +17,10 @@ void InitProcessPaths()
     gstrAppPath = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     if (!gstrAppPath.endsWith(QDir::separator()))
         gstrAppPath += QDir::separator();
+    // Without a documents folder this is the bare relative name, which
+    // MakePath refuses; only the dialogs that start there are affected.
+    gstrUserPath = mdlCommon::GetMyDocumentsPath() + QStringLiteral("Orvane") + QDir::separator();
+    mdlWindowsFunctions::MakePath(gstrUserPath);
 }
 
 } // namespace mdlOVSqlUpdateDB

@@ -1,0 +1,47 @@
+#include "app/TaskWindows.h"
+
+#include "app/frmDBNav.h"
+#include "common/UiPort.h"
+#include "config/mdlOVSqlServer.h"
+
+bool IsTaskAvailable(Task task)
+{
+    switch (task) {
+    case Task::Menu:
+        return true;
+    case Task::Update:
+    case Task::Create:
+    case Task::Restore:
+    case Task::Backup:
+    case Task::Convert:
+        return false;
+    }
+    return false;
+}
+
+bool LaunchTask(const TaskLaunch& launch)
+{
+    if (!IsTaskAvailable(launch.task))
+        return false;
+    if (launch.task == Task::Menu) {
+        frmDBNav::ShowMe();
+        return true;
+    }
+    // A failed write of the result key is not reported: the main program
+    // reads whatever the file holds.
+    if (launch.resetKey == ResultKey::UpdateDBResult)
+        mdlOVSqlServer::WriteUpdateDBResult(false);
+    else if (launch.resetKey == ResultKey::CreateDBResult)
+        mdlOVSqlServer::WriteCreateDBResult(false);
+    ov::setApplicationTitle(launch.title);
+    switch (launch.task) {
+    case Task::Menu:
+    case Task::Update:
+    case Task::Create:
+    case Task::Restore:
+    case Task::Backup:
+    case Task::Convert:
+        break;
+    }
+    return true;
+}

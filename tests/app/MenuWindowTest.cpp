@@ -1,0 +1,171 @@
+#include "app/Main.h"
+#include "app/frmDBNav.h"
+#include "app/mdlOVSqlUpdateDB.h"
+#include "common/mdlResAndColor.h"
+#include "support/ScriptedUi.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Each test runs with its own program folder, so the configuration file that
+// the menu reads and writes is a temporary one.
+class MenuWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
+        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
+    }
+    void TearDown() override
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<frmDBNav*>(w))
+                delete w;
+        }
+        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
+    }
+    static QList<frmDBNav*> Menus()
+    {
+        QList<frmDBNav*> out;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* menu = qobject_cast<frmDBNav*>(w))
+                out.append(menu);
+        }
+        return out;
+    }
+    QString ConfigPath() const { return m_dir.filePath(QStringLiteral("OrvaneSqlConfig.ini")); }
+    static frmDBNav* OpenMenu()
+    {
+        EXPECT_TRUE(mdlOVSqlUpdateDB::StartUp({}));
+        return Menus().value(0);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_savedAppPath;
+    ovtest::ScriptedUi m_ui;
+};
+
+} // namespace
+
+TEST_F(MenuWindow, ShowsSixButtonsInOneColumnWithTheirCaptions)
+{
+    frmDBNav* menu = OpenMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(Menus().size(), 1);
+    EXPECT_EQ(menu->windowTitle(), QStringLiteral("Orvane -- 数据库维护"));
+    EXPECT_TRUE(menu->isVisible());
+
+    const struct
+    {
+        const char* name;
+        const char* caption;
+    } buttons[] = {
+        {"cmdCreateDB", "创建数据库"},
+        {"cmdBackupDB", "备份数据库"},
+        {"cmdRestoreDB", "恢复数据库"},
+        {"cmdUpdateDB", "升级数据库    －从旧版本的数据库升级到新版本"},
+        {"cmdConvertDB", "数 据 转 换      －将单机版数据库升级到网络版"},
+        {"cmdClose", "关闭"},
+    };
+    int previousTop = -1;
+    for (const auto& b : buttons) {
+        auto* button = menu->findChild<QPushButton*>(QLatin1String(b.name));
+        ASSERT_NE(button, nullptr) << b.name;
+        EXPECT_EQ(button->text(), QString::fromUtf8(b.caption));
+        EXPECT_GT(button->y(), previousTop) << b.name;
+        previousTop = button->y();
+        EXPECT_EQ(button->x(), menu->findChild<QPushButton*>(QStringLiteral("cmdClose"))->x());
+        EXPECT_EQ(button->width(), menu->findChild<QPushButton*>(QStringLiteral("cmdClose"))->width());
+    }
+}
+
+TEST_F(MenuWindow, TabOrderFollowsTheDesign)
+{
+    frmDBNav* menu = OpenMenu();
+    ASSERT_NE(menu, nullptr);
+    // Enable every button so the focus chain can be walked through all of them.
+    for (QPushButton* b : menu->findChildren<QPushButton*>())
+        b->setEnabled(true);
+    QStringList order;
+    QWidget* w = menu->findChild<QWidget*>(QStringLiteral("cmdCreateDB"));
+    for (int i = 0; i < 6; ++i) {
+        order.append(w->objectName());
+        w = w->nextInFocusChain();
+        while (!qobject_cast<QPushButton*>(w))
+            w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(order, QStringList({"cmdCreateDB", "cmdBackupDB", "cmdUpdateDB", "cmdRestoreDB", "cmdClose",
+                                  "cmdConvertDB"}));
+}
+
+TEST_F(MenuWindow, EscapeAndCloseEndTheMenuWithoutTouchingTheConfiguration)
+{
+    for (const bool useEscape : {true, false}) {
+        QPointer<frmDBNav> menu = OpenMenu();
+        ASSERT_TRUE(menu);
+        QApplication::setActiveWindow(menu);
+        if (useEscape)
+            QTest::keyClick(menu, Qt::Key_Escape);
+        else
+            QTest::mouseClick(menu->findChild<QPushButton*>(QStringLiteral("cmdClose")), Qt::LeftButton);
+        QTRY_VERIFY(menu.isNull()); // closed and deleted
+        EXPECT_FALSE(QFile::exists(ConfigPath()));
+    }
+}
+
+TEST_F(MenuWindow, TasksWithoutAWindowCannotBeChosen)
+{
+    frmDBNav* menu = OpenMenu();
+    ASSERT_NE(menu, nullptr);
+    for (const char* name : {"cmdCreateDB", "cmdBackupDB", "cmdRestoreDB", "cmdUpdateDB", "cmdConvertDB"}) {
+        auto* button = menu->findChild<QPushButton*>(QLatin1String(name));
+        EXPECT_FALSE(button->isEnabled()) << name;
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_FALSE(QFile::exists(ConfigPath()));
+    EXPECT_TRUE(menu->findChild<QPushButton*>(QStringLiteral("cmdClose"))->isEnabled());
+}
+
+// A switch whose window does not exist in this build opens nothing and
+// leaves the configuration file alone instead of pretending to work.
+TEST_F(MenuWindow, SwitchOfAMissingWindowOpensNothing)
+{
+    for (const char* sw : {"/OVUPDATE", "/OVCREATE", "/OVRESTORE", "/OVBACKUP", "/OVCONVERT"}) {
+        EXPECT_FALSE(mdlOVSqlUpdateDB::StartUp({QLatin1String(sw)})) << sw;
+        EXPECT_TRUE(Menus().isEmpty()) << sw;
+    }
+    EXPECT_FALSE(QFile::exists(ConfigPath()));
+}
+
+// The menu rendered offscreen, saved for a person to look at; the font that
+// it resolves to must hold the Chinese characters of its captions.
+TEST_F(MenuWindow, RendersChineseCaptions)
+{
+    frmDBNav* menu = OpenMenu();
+    ASSERT_NE(menu, nullptr);
+    auto* button = menu->findChild<QPushButton*>(QStringLiteral("cmdCreateDB"));
+    const QFontMetrics metrics(button->font());
+    for (const QChar c : button->text() + QStringLiteral("升级恢复备份转换关闭"))
+        EXPECT_TRUE(metrics.inFontUcs4(c.unicode())) << "no glyph for U+" << std::hex << c.unicode();
+    EXPECT_EQ(QFontInfo(button->font()).pointSize(), 9);
+
+    const QImage image = menu->grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    const QString folder = QStringLiteral(OV_PROGRAM_DIR "/../screenshots");
+    QDir().mkpath(folder);
+    EXPECT_TRUE(image.save(folder + QStringLiteral("/frmDBNav.png")));
+}
