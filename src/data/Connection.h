@@ -1,0 +1,71 @@
+#pragma once
+
+#include "data/AdoTypes.h"
+#include "data/DataError.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace ov {
+
+class ConnectionBackend;
+
+// A database connection with the operations the program uses: the cursor
+// location and command time-out settings, Open with a connection string (and
+// optionally a user and a password), Execute a batch, transactions and Close.
+//
+// The connection string chooses the engine: "Provider=SQLOLEDB.1;…" strings
+// reach SQL Server through ODBC (translated key by key), a data source
+// "sqlite:FOLDER" is the embedded engine, and a string beginning with
+// "Driver=" goes to that ODBC driver as it stands.
+//
+// Failures are results: every call that fails returns false and leaves the
+// error in lastError() for the caller to put into the error record.
+class Connection
+{
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    int CursorLocation() const { return m_cursorLocation; }
+    void setCursorLocation(int location) { m_cursorLocation = location; }
+    // Seconds a statement may run; 0 means no limit. Applies to an open
+    // connection too.
+    int CommandTimeout() const { return m_commandTimeout; }
+    void setCommandTimeout(int seconds);
+    QString ConnectionString() const { return m_connectionString; }
+    void setConnectionString(const QString& text) { m_connectionString = text; }
+
+    // Opens with connectionString (or, when it is empty, the one set before).
+    // A user or password given here takes the place of the one in the string.
+    bool Open(const QString& connectionString = QString(), const QString& userId = QString(),
+              const QString& password = QString());
+    // Runs every statement of the text in order; returned rows are dropped.
+    bool Execute(const QString& commandText);
+    bool BeginTrans();
+    bool CommitTrans();
+    bool RollbackTrans();
+    // Closes the connection and any record set still open on it.
+    void Close();
+
+    bool isOpen() const { return m_backend != nullptr; }
+    // "odbc", "sqlite" or "jet" while open, empty when closed.
+    QString engine() const;
+    const DataError& lastError() const { return m_error; }
+    // For Recordset and the server operations of the engines.
+    const std::shared_ptr<ConnectionBackend>& backend() const { return m_backend; }
+
+private:
+    bool requireOpen();
+
+    std::shared_ptr<ConnectionBackend> m_backend;
+    QString m_connectionString;
+    int m_cursorLocation = adUseServer;
+    int m_commandTimeout = 30;
+    DataError m_error;
+};
+
+} // namespace ov

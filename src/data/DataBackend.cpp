@@ -1,0 +1,155 @@
+#include "data/DataBackend.h"
+
+#include "data/ConnectionString.h"
+#include "data/odbc/OdbcBackend.h"
+#include "data/sqlite/EmbeddedServer.h"
+#include "data/sqlite/SqliteBackend.h"
+
+namespace ov {
+
+BackendChild::BackendChild(ConnectionBackend* owner) : m_owner(owner)
+{
+    if (m_owner)
+        m_owner->m_children.insert(this);
+}
+
+BackendChild::~BackendChild()
+{
+    // Subclasses call detach() in their own destructors, while their members
+    // still exist; this only unregisters a child that never held anything.
+    if (m_owner)
+        m_owner->m_children.erase(this);
+}
+
+void BackendChild::detach()
+{
+    if (!m_owner)
+        return;
+    release();
+    m_owner->m_children.erase(this);
+    m_owner = nullptr;
+}
+
+ConnectionBackend::~ConnectionBackend() = default;
+
+QString ConnectionBackend::tableQuery(const QString& table) const
+{
+    QString name = table;
+    name.replace(QLatin1String("]"), QLatin1String("]]"));
+    return QStringLiteral("SELECT * FROM [") + name + QLatin1Char(']');
+}
+
+QString ConnectionBackend::procedureCall(const QString& callText) const
+{
+    return QStringLiteral("EXEC ") + callText;
+}
+
+std::unique_ptr<AppendBackend> ConnectionBackend::appender(const QString&, const QVector<ColumnInfo>&,
+                                                           DataError& error)
+{
+    setDataError(
+        error, DataErr::NotSupported,
+        QStringLiteral("Current Recordset does not support updating. This may be a limitation of the "
+                       "provider, or of the selected locktype."));
+    return nullptr;
+}
+
+bool ConnectionBackend::beginTrans(DataError& error)
+{
+    setDataError(error, DataErr::NotSupported,
+                 QStringLiteral("This connection does not support transactions."));
+    return false;
+}
+
+bool ConnectionBackend::commitTrans(DataError& error)
+{
+    return beginTrans(error);
+}
+
+bool ConnectionBackend::rollbackTrans(DataError& error)
+{
+    return beginTrans(error);
+}
+
+void ConnectionBackend::close()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    while (!m_children.empty())
+        (*m_children.begin())->detach();
+    closeConnection();
+}
+
+void setDataError(DataError& error, qint32 number, const QString& description, const QString& source)
+{
+    error.number = number;
+    error.description = description;
+    error.source = source;
+}
+
+namespace {
+
+bool startsWith(const QString& text, const char* prefix)
+{
+    return text.trimmed().startsWith(QLatin1String(prefix), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, const QString& user,
+                                               const QString& password, int commandTimeout, DataError& error)
+{
+    if (connstr::isOdbcDriverString(connectionString)) {
+        // Already in the driver's form: passed on, with the login of Open's
+        // arguments in place of any in the string.
+        QString odbc = connectionString;
+        if (!user.isEmpty() || !password.isEmpty()) {
+            connstr::Pairs pairs;
+            if (connstr::parseOdbc(connectionString, pairs)) {
+                for (int i = pairs.size() - 1; i >= 0; --i) {
+                    const QString& key = pairs[i].key;
+                    if ((!user.isEmpty() && key.compare(QLatin1String("UID"), Qt::CaseInsensitive) == 0) ||
+                        (!password.isEmpty() && key.compare(QLatin1String("PWD"), Qt::CaseInsensitive) == 0))
+                        pairs.removeAt(i);
+                }
+                if (!user.isEmpty())
+                    pairs.append({QStringLiteral("UID"), user});
+                if (!password.isEmpty())
+                    pairs.append({QStringLiteral("PWD"), password});
+                odbc = connstr::joinOdbc(pairs);
+            }
+        }
+        return OdbcBackend::open(odbc, OdbcBackend::kDefaultLoginTimeout, commandTimeout, error);
+    }
+
+    connstr::Pairs pairs;
+    QString parseError;
+    if (!connstr::parseOleDb(connectionString, pairs, &parseError)) {
+        setDataError(error, DataErr::InvalidArgument,
+                     QStringLiteral("The connection string is not valid: %1").arg(parseError));
+        return nullptr;
+    }
+    const QString provider = connstr::oleDbFind(pairs, QStringLiteral("Provider")).trimmed();
+    const connstr::SqlServerTarget target = connstr::readSqlServerTarget(pairs, user, password);
+
+    // The Jet reader for ".cdb" files plugs in here, chosen by its provider.
+    const bool sqlServerProvider = provider.isEmpty() || startsWith(provider, "SQLOLEDB") ||
+                                   startsWith(provider, "SQLNCLI") || startsWith(provider, "MSOLEDBSQL");
+    if (!sqlServerProvider) {
+        setDataError(
+            error, DataErr::ProviderNotFound,
+            QStringLiteral("Provider cannot be found. It may not be properly installed. (%1)").arg(provider));
+        return nullptr;
+    }
+
+    if (embedded::isEmbeddedServer(target.server))
+        return SqliteBackend::open(embedded::serverFolder(target.server), target.database, commandTimeout,
+                                   error);
+
+    const int loginTimeout =
+        target.connectTimeout >= 0 ? target.connectTimeout : OdbcBackend::kDefaultLoginTimeout;
+    return OdbcBackend::open(connstr::sqlServerOdbcString(target), loginTimeout, commandTimeout, error);
+}
+
+} // namespace ov

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "data/AdoTypes.h"
+#include "data/DataError.h"
+
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+#include <memory>
+#include <set>
+
+// The interface under Connection and Recordset. Each engine (ODBC, the
+// embedded SQLite engine, the Jet reader) implements it; Connection picks one
+// from the connection string (see openBackend) and Recordset talks only to it.
+namespace ov {
+
+class ConnectionBackend;
+
+// One column of a result.
+struct ColumnInfo
+{
+    QString name;
+    int type = adEmpty; // DataTypeEnum
+    int nativeType = 0; // the engine's own type code (ODBC: the SQL type)
+    qint64 size = 0;    // column size as the engine reports it
+    int decimals = 0;   // digits after the point for exact numbers
+};
+
+// Something that lives on an open connection and holds engine resources
+// (a statement). The connection closes its children before it closes itself,
+// so a Recordset left open never outlives the handle it was read from.
+class BackendChild
+{
+public:
+    explicit BackendChild(ConnectionBackend* owner);
+    virtual ~BackendChild();
+    BackendChild(const BackendChild&) = delete;
+    BackendChild& operator=(const BackendChild&) = delete;
+
+    // Frees the engine resources; called once, by the child itself or by the
+    // owner when the connection closes first.
+    void detach();
+    bool attached() const { return m_owner != nullptr; }
+
+protected:
+    virtual void release() = 0;
+    ConnectionBackend* owner() const { return m_owner; }
+
+private:
+    ConnectionBackend* m_owner;
+};
+
+// The rows of one statement, read forward.
+class CursorBackend : public BackendChild
+{
+public:
+    using BackendChild::BackendChild;
+    enum class Fetch
+    {
+        Row,
+        End,
+        Failed,
+    };
+    virtual const QVector<ColumnInfo>& columns() const = 0;
+    // Reads the next row into row (one value per column; a SQL NULL is an
+    // invalid QVariant, an empty text is an empty QString).
+    virtual Fetch fetch(QVector<QVariant>& row, DataError& error) = 0;
+};
+
+// Appends rows to one table.
+class AppendBackend : public BackendChild
+{
+public:
+    using BackendChild::BackendChild;
+    // Stores one row: values[i] goes into columns[i] of the table when set[i]
+    // is true; a column that is not set gets its default.
+    virtual bool insert(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error) = 0;
+};
+
+class ConnectionBackend
+{
+public:
+    virtual ~ConnectionBackend();
+
+    // "odbc", "sqlite" or "jet": which engine answers.
+    virtual QString kind() const = 0;
+    virtual void setCommandTimeout(int seconds) = 0;
+    // Runs a batch: every statement of the text, in order, any rows ignored.
+    virtual bool execute(const QString& batch, DataError& error) = 0;
+    // Runs text and gives the rows of its first result that has columns.
+    virtual std::unique_ptr<CursorBackend> query(const QString& text, DataError& error) = 0;
+    // The statement that reads a whole table.
+    virtual QString tableQuery(const QString& table) const;
+    // The text that calls a stored procedure given as a call text.
+    virtual QString procedureCall(const QString& callText) const;
+    // The columns of an existing table are known from its query; the default
+    // refuses appends (a read-only engine).
+    virtual std::unique_ptr<AppendBackend> appender(const QString& table, const QVector<ColumnInfo>& columns,
+                                                    DataError& error);
+    virtual bool beginTrans(DataError& error);
+    virtual bool commitTrans(DataError& error);
+    virtual bool rollbackTrans(DataError& error);
+    // Closes the children, then the connection; later calls do nothing.
+    void close();
+    bool closed() const { return m_closed; }
+
+protected:
+    virtual void closeConnection() = 0;
+
+private:
+    friend class BackendChild;
+    std::set<BackendChild*> m_children;
+    bool m_closed = false;
+};
+
+// Fills error with one of the layer's own errors.
+void setDataError(DataError& error, qint32 number, const QString& description,
+                  const QString& source = QStringLiteral("Orvane data access"));
+
+// Opens the backend that the connection string names: the embedded engine for a
+// data source "sqlite:FOLDER", ODBC for a string that begins with "Driver=" or
+// "DSN=", SQL Server through ODBC for the SQL Server providers (or none), and an
+// error for any other provider. user and password, when not empty, take the
+// place of those in the string.
+std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, const QString& user,
+                                               const QString& password, int commandTimeout, DataError& error);
+
+} // namespace ov

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace ov {
+
+// A failure of the data-access layer as the callers see it: the number, the
+// text and the origin of the error, ready to go into the error record.
+// Driver and engine errors keep their own numbers (ODBC native errors, SQLite
+// result codes); the layer's own checks use the numbers of DataErr below.
+struct DataError
+{
+    qint32 number = 0;
+    QString description;
+    QString source;
+
+    bool isSet() const { return number != 0 || !description.isEmpty(); }
+    void clear() { *this = DataError(); }
+};
+
+// Numbers of the errors that the layer raises itself. They are the numbers that
+// ADO gives the same situations, so a user or an administrator who knows those
+// recognises them.
+namespace DataErr {
+constexpr qint32 ProviderFailure = -2147467259; // 0x80004005: a driver error without a number of its own
+constexpr qint32 QueryTimeout = -2147217871;    // 0x80040E31: the command time-out expired
+constexpr qint32 InvalidArgument = 3001;        // arguments of the wrong kind or out of range
+constexpr qint32 NoCurrentRecord = 3021;        // EOF (or BOF) is true
+constexpr qint32 NotSupported = 3251;           // the operation is not supported here
+constexpr qint32 ItemNotFound = 3265;           // no field of that name or position
+constexpr qint32 ObjectClosed = 3704;           // the object is closed
+constexpr qint32 ObjectOpen = 3705;             // the object is already open
+constexpr qint32 InvalidConnection = 3709;      // the connection is closed or cannot be used
+constexpr qint32 ProviderNotFound = 3706;       // no backend for that provider
+} // namespace DataErr
+
+} // namespace ov

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "data/AdoTypes.h"
+#include "data/DataBackend.h"
+#include "data/DataError.h"
+
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+#include <deque>
+#include <memory>
+
+namespace ov {
+
+class Connection;
+class Recordset;
+
+// One field of the current row of a Recordset, found by name or position.
+// A Field stays usable as long as its Recordset is open.
+class Field
+{
+public:
+    Field() = default;
+
+    bool isValid() const;
+    QString Name() const;
+    // The value: an invalid QVariant for SQL NULL, an empty QString for an
+    // empty text.
+    QVariant Value() const;
+    // DataTypeEnum.
+    int Type() const;
+    bool IsNull() const { return !Value().isValid(); }
+    // Sets the field of a row begun with AddNew; an invalid QVariant stores NULL.
+    bool setValue(const QVariant& value);
+
+private:
+    friend class Recordset;
+    Field(Recordset* recordset, int index) : m_rs(recordset), m_index(index) {}
+    Recordset* m_rs = nullptr;
+    int m_index = -1;
+};
+
+// The rows of a SELECT statement, a stored-procedure call text or a whole
+// table, read forward, and rows appended to a table.
+//
+// Open positions on the first row (EOF when there is none). RecordCount is
+// known with client-side cursors (the connection's CursorLocation adUseClient)
+// or a cursor type other than forward-only, and -1 otherwise. AddNew and
+// Update append rows to a table opened with adCmdTable and a lock type other
+// than read-only; rows not yet read are read before the first append (with a
+// known count) or dropped.
+class Recordset
+{
+public:
+    Recordset();
+    ~Recordset();
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    bool Open(const QString& source, Connection& activeConnection, int cursorType = adOpenForwardOnly,
+              int lockType = adLockReadOnly, int options = adCmdUnspecified);
+    void Close();
+    bool isOpen() const { return m_open; }
+
+    bool Eof() const { return !m_hasRow; }
+    bool MoveNext();
+    qint64 RecordCount();
+
+    int FieldCount() const;
+    Field Fields(int index);
+    // Compared without case.
+    Field Fields(const QString& name);
+
+    bool AddNew();
+    // Stores the row begun with AddNew. A row the engine refuses is dropped
+    // (the error tells why) and the next AddNew begins afresh.
+    bool Update();
+
+    const DataError& lastError() const { return m_error; }
+
+private:
+    friend class Field;
+    bool require(bool condition, qint32 number, const QString& text);
+    bool advance();
+    bool readAhead();
+    void finishCursor();
+
+    std::shared_ptr<ConnectionBackend> m_backend;
+    std::unique_ptr<CursorBackend> m_cursor;
+    std::unique_ptr<AppendBackend> m_appender;
+    QVector<ColumnInfo> m_columns;
+    QVector<QVariant> m_row;
+    std::deque<QVector<QVariant>> m_ahead;
+    QVector<bool> m_set;
+    QString m_table;
+    qint64 m_fetched = 0;
+    qint64 m_added = 0;
+    bool m_open = false;
+    bool m_hasRow = false;
+    bool m_countable = false;
+    bool m_updatable = false;
+    bool m_adding = false;
+    DataError m_error;
+};
+
+} // namespace ov

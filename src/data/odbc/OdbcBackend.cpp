@@ -1,0 +1,770 @@
+#include "data/odbc/OdbcBackend.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <deque>
+#include <sql.h>
+#include <sqlext.h>
+
+namespace ov {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use 16-bit wide characters");
+
+SQLWCHAR* wide(const QString& text)
+{
+    return reinterpret_cast<SQLWCHAR*>(
+        const_cast<char16_t*>(reinterpret_cast<const char16_t*>(text.utf16())));
+}
+
+QString fromWide(const SQLWCHAR* text, qsizetype length)
+{
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// One environment for the whole process, made on first use.
+SQLHENV environment(DataError& error)
+{
+    static SQLHENV env = [] {
+        SQLHENV h = SQL_NULL_HENV;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h)))
+            return SQLHENV(SQL_NULL_HENV);
+        SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        return h;
+    }();
+    if (env == SQL_NULL_HENV)
+        setDataError(error, DataErr::ProviderFailure,
+                     QStringLiteral("The ODBC driver manager cannot be loaded."), QStringLiteral("ODBC"));
+    return env;
+}
+
+bool isSequenceError(SQLSMALLINT type, SQLHANDLE handle)
+{
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRecW(type, handle, 1, state, &native, nullptr, 0, &len)))
+        return false;
+    return fromWide(state, 5) == QLatin1String("HY010");
+}
+
+// Drains the remaining results of a statement. The first error found is kept
+// in error (when it holds none yet); returns false when there was one.
+bool drainResults(SQLHSTMT stmt, DataError& error)
+{
+    bool ok = true;
+    // A batch has a result per statement; the bound only protects against a
+    // driver that never says it is done.
+    for (int i = 0; i < 1000000; ++i) {
+        const SQLRETURN r = SQLMoreResults(stmt);
+        if (r == SQL_NO_DATA || r == SQL_INVALID_HANDLE)
+            break;
+        if (r == SQL_ERROR) {
+            if (isSequenceError(SQL_HANDLE_STMT, stmt))
+                break;
+            if (ok && !error.isSet())
+                odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+int adoType(SQLSMALLINT sqlType)
+{
+    switch (sqlType) {
+    case SQL_SMALLINT:
+        return adSmallInt;
+    case SQL_INTEGER:
+        return adInteger;
+    case SQL_TINYINT:
+        return adUnsignedTinyInt;
+    case SQL_BIGINT:
+        return adBigInt;
+    case SQL_REAL:
+        return adSingle;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return adDouble;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        return adNumeric;
+    case SQL_BIT:
+        return adBoolean;
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+        return adDBDate;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+        return adDBTime;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+        return adDBTimeStamp;
+    case SQL_CHAR:
+        return adChar;
+    case SQL_VARCHAR:
+        return adVarChar;
+    case SQL_LONGVARCHAR:
+        return adLongVarChar;
+    case SQL_WCHAR:
+        return adWChar;
+    case SQL_WVARCHAR:
+        return adVarWChar;
+    case SQL_WLONGVARCHAR:
+        return adLongVarWChar;
+    case SQL_BINARY:
+        return adBinary;
+    case SQL_VARBINARY:
+        return adVarBinary;
+    case SQL_LONGVARBINARY:
+        return adLongVarBinary;
+    case SQL_GUID:
+        return adGUID;
+    default:
+        return adVarWChar; // read as text
+    }
+}
+
+bool isCharType(SQLSMALLINT sqlType)
+{
+    switch (sqlType) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString quoteIdentifier(const QString& name)
+{
+    QString n = name;
+    n.replace(QLatin1String("]"), QLatin1String("]]"));
+    return QLatin1Char('[') + n + QLatin1Char(']');
+}
+
+// Reads one column of the current row with SQLGetData.
+bool readColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT sqlType, QVariant& value, DataError& error)
+{
+    SQLLEN ind = 0;
+    SQLRETURN r = SQL_SUCCESS;
+    auto failed = [&] {
+        odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+        return false;
+    };
+    switch (adoType(sqlType)) {
+    case adSmallInt:
+    case adInteger:
+    case adUnsignedTinyInt:
+    case adBigInt: {
+        SQLBIGINT v = 0;
+        r = SQLGetData(stmt, column, SQL_C_SBIGINT, &v, sizeof v, &ind);
+        if (!SQL_SUCCEEDED(r))
+            return failed();
+        if (ind == SQL_NULL_DATA)
+            value = QVariant();
+        else if (sqlType == SQL_BIGINT)
+            value = QVariant(qlonglong(v));
+        else
+            value = QVariant(int(v));
+        return true;
+    }
+    case adSingle:
+    case adDouble: {
+        double v = 0;
+        r = SQLGetData(stmt, column, SQL_C_DOUBLE, &v, sizeof v, &ind);
+        if (!SQL_SUCCEEDED(r))
+            return failed();
+        value = ind == SQL_NULL_DATA ? QVariant() : QVariant(v);
+        return true;
+    }
+    case adBoolean: {
+        unsigned char v = 0;
+        r = SQLGetData(stmt, column, SQL_C_BIT, &v, sizeof v, &ind);
+        if (!SQL_SUCCEEDED(r))
+            return failed();
+        value = ind == SQL_NULL_DATA ? QVariant() : QVariant(v != 0);
+        return true;
+    }
+    case adDBDate:
+    case adDBTime:
+    case adDBTimeStamp: {
+        SQL_TIMESTAMP_STRUCT ts = {};
+        r = SQLGetData(stmt, column, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &ind);
+        if (!SQL_SUCCEEDED(r))
+            return failed();
+        if (ind == SQL_NULL_DATA) {
+            value = QVariant();
+        } else {
+            const QDate date(ts.year, ts.month, ts.day);
+            const QTime time(ts.hour, ts.minute, ts.second, int(ts.fraction / 1000000));
+            if (sqlType == SQL_TYPE_DATE || sqlType == SQL_DATE)
+                value = QVariant(date);
+            else if (sqlType == SQL_TYPE_TIME || sqlType == SQL_TIME)
+                value = QVariant(time);
+            else
+                value = QVariant(QDateTime(date, time));
+        }
+        return true;
+    }
+    case adBinary:
+    case adVarBinary:
+    case adLongVarBinary: {
+        QByteArray bytes;
+        char buf[8192];
+        for (;;) {
+            r = SQLGetData(stmt, column, SQL_C_BINARY, buf, sizeof buf, &ind);
+            if (r == SQL_NO_DATA)
+                break;
+            if (!SQL_SUCCEEDED(r))
+                return failed();
+            if (ind == SQL_NULL_DATA) {
+                value = QVariant();
+                return true;
+            }
+            const bool more = ind == SQL_NO_TOTAL || ind > SQLLEN(sizeof buf);
+            bytes.append(buf, more ? qsizetype(sizeof buf) : qsizetype(ind));
+            if (!more)
+                break;
+        }
+        value = QVariant(bytes);
+        return true;
+    }
+    default: {
+        // Text, and everything without a better C type (decimals, GUIDs),
+        // as the driver writes it.
+        QString text;
+        SQLWCHAR buf[4096];
+        const SQLLEN capacity = SQLLEN(sizeof buf / sizeof buf[0]) - 1; // room for the terminator
+        for (;;) {
+            r = SQLGetData(stmt, column, SQL_C_WCHAR, buf, sizeof buf, &ind);
+            if (r == SQL_NO_DATA)
+                break;
+            if (!SQL_SUCCEEDED(r))
+                return failed();
+            if (ind == SQL_NULL_DATA) {
+                value = QVariant();
+                return true;
+            }
+            const SQLLEN chars = ind == SQL_NO_TOTAL ? capacity : ind / SQLLEN(sizeof(SQLWCHAR));
+            const bool more = chars > capacity;
+            text += fromWide(buf, more ? capacity : chars);
+            if (!more)
+                break;
+        }
+        value = QVariant(text);
+        return true;
+    }
+    }
+}
+
+} // namespace
+
+void odbcDiagnostics(short handleType, void* handle, DataError& error)
+{
+    QStringList messages;
+    qint32 number = 0;
+    QString firstState;
+    for (SQLSMALLINT i = 1; i < 50; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        SQLWCHAR message[2048];
+        SQLRETURN r = SQLGetDiagRecW(handleType, handle, i, state, &native, message,
+                                     SQLSMALLINT(sizeof message / sizeof message[0]), &length);
+        if (!SQL_SUCCEEDED(r))
+            break;
+        QString text;
+        if (length >= SQLSMALLINT(sizeof message / sizeof message[0])) {
+            QVector<SQLWCHAR> longer(length + 1);
+            SQLGetDiagRecW(handleType, handle, i, state, &native, longer.data(), SQLSMALLINT(longer.size()),
+                           &length);
+            text = fromWide(longer.constData(), length);
+        } else {
+            text = fromWide(message, length);
+        }
+        if (firstState.isEmpty())
+            firstState = fromWide(state, 5);
+        if (number == 0 && native != 0)
+            number = native;
+        text = text.trimmed();
+        if (!text.isEmpty() && !messages.contains(text))
+            messages.append(text);
+    }
+    error.number = number != 0 ? number : DataErr::ProviderFailure;
+    error.description = messages.isEmpty()
+                            ? QStringLiteral("The ODBC driver reported an error without a message.")
+                            : messages.join('\n');
+    error.source = firstState.isEmpty() ? QStringLiteral("ODBC") : QStringLiteral("ODBC ") + firstState;
+}
+
+// ---- cursor -----------------------------------------------------------------
+
+class OdbcCursor : public CursorBackend
+{
+public:
+    OdbcCursor(OdbcBackend* owner, SQLHSTMT stmt, QVector<ColumnInfo> columns)
+        : CursorBackend(owner), m_backend(owner), m_stmt(stmt), m_columns(std::move(columns))
+    {
+        m_backend->registerCursor(this);
+    }
+    ~OdbcCursor() override { detach(); }
+
+    const QVector<ColumnInfo>& columns() const override { return m_columns; }
+
+    Fetch fetch(QVector<QVariant>& row, DataError& error) override
+    {
+        if (!m_spooled.empty()) {
+            row = std::move(m_spooled.front());
+            m_spooled.pop_front();
+            return Fetch::Row;
+        }
+        if (m_spoolError.isSet()) {
+            error = m_spoolError;
+            m_spoolError.clear();
+            return Fetch::Failed;
+        }
+        if (!m_stmt)
+            return Fetch::End;
+        return fetchFromStatement(row, error);
+    }
+
+    // Reads every row still pending into memory and frees the statement.
+    void spool()
+    {
+        if (!m_stmt)
+            return;
+        QVector<QVariant> row;
+        for (;;) {
+            const Fetch f = fetchFromStatement(row, m_spoolError);
+            if (f != Fetch::Row)
+                break;
+            m_spooled.push_back(row);
+        }
+        freeStatement();
+    }
+
+protected:
+    void release() override
+    {
+        freeStatement();
+        m_spooled.clear();
+        m_backend->unregisterCursor(this);
+    }
+
+private:
+    Fetch fetchFromStatement(QVector<QVariant>& row, DataError& error)
+    {
+        const SQLRETURN r = SQLFetch(m_stmt);
+        if (r == SQL_NO_DATA) {
+            freeStatement();
+            return Fetch::End;
+        }
+        if (!SQL_SUCCEEDED(r)) {
+            odbcDiagnostics(SQL_HANDLE_STMT, m_stmt, error);
+            freeStatement();
+            return Fetch::Failed;
+        }
+        row.resize(m_columns.size());
+        for (int i = 0; i < m_columns.size(); ++i) {
+            if (!readColumn(m_stmt, SQLUSMALLINT(i + 1), SQLSMALLINT(m_columns[i].nativeType), row[i],
+                            error)) {
+                freeStatement();
+                return Fetch::Failed;
+            }
+        }
+        return Fetch::Row;
+    }
+
+    void freeStatement()
+    {
+        if (!m_stmt)
+            return;
+        // Later results of the batch are dropped with the statement.
+        SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+        m_stmt = nullptr;
+    }
+
+    OdbcBackend* m_backend;
+    SQLHSTMT m_stmt;
+    QVector<ColumnInfo> m_columns;
+    std::deque<QVector<QVariant>> m_spooled;
+    DataError m_spoolError;
+};
+
+// ---- appender ---------------------------------------------------------------
+
+class OdbcAppender : public AppendBackend
+{
+public:
+    OdbcAppender(OdbcBackend* owner, QString table, QVector<ColumnInfo> columns)
+        : AppendBackend(owner), m_backend(owner), m_table(std::move(table)), m_columns(std::move(columns))
+    {}
+    ~OdbcAppender() override { detach(); }
+
+    bool insert(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error) override
+    {
+        m_backend->spoolCursors();
+        if (!prepareFor(set, error))
+            return false;
+        // Buffers that must live until SQLExecute has sent the row.
+        struct Param
+        {
+            QByteArray data;
+            SQLLEN ind = 0;
+        };
+        QVector<Param> params(m_columns.size());
+        SQLFreeStmt(m_stmt, SQL_RESET_PARAMS);
+        SQLUSMALLINT number = 0;
+        for (int i = 0; i < m_columns.size(); ++i) {
+            if (!set.value(i))
+                continue;
+            ++number;
+            const ColumnInfo& col = m_columns[i];
+            const QVariant& v = values[i];
+            Param& p = params[i];
+            SQLSMALLINT cType = SQL_C_WCHAR;
+            SQLULEN size = SQLULEN(qMax<qint64>(col.size, 1));
+            const SQLSMALLINT sqlType = SQLSMALLINT(col.nativeType);
+            if (!v.isValid() || v.isNull()) {
+                cType = SQL_C_CHAR;
+                p.ind = SQL_NULL_DATA;
+            } else {
+                switch (v.typeId()) {
+                case QMetaType::Bool: {
+                    const unsigned char b = v.toBool() ? 1 : 0;
+                    p.data = QByteArray(reinterpret_cast<const char*>(&b), 1);
+                    cType = SQL_C_BIT;
+                    break;
+                }
+                case QMetaType::Int:
+                case QMetaType::UInt:
+                case QMetaType::LongLong:
+                case QMetaType::ULongLong:
+                case QMetaType::Short:
+                case QMetaType::UShort:
+                case QMetaType::Char:
+                case QMetaType::UChar: {
+                    const SQLBIGINT n = v.toLongLong();
+                    p.data = QByteArray(reinterpret_cast<const char*>(&n), sizeof n);
+                    cType = SQL_C_SBIGINT;
+                    break;
+                }
+                case QMetaType::Double:
+                case QMetaType::Float: {
+                    const double d = v.toDouble();
+                    p.data = QByteArray(reinterpret_cast<const char*>(&d), sizeof d);
+                    cType = SQL_C_DOUBLE;
+                    break;
+                }
+                case QMetaType::QDateTime:
+                case QMetaType::QDate:
+                case QMetaType::QTime: {
+                    const QDateTime dt = v.typeId() == QMetaType::QTime
+                                             ? QDateTime(QDate(1900, 1, 1), v.toTime())
+                                             : v.toDateTime();
+                    SQL_TIMESTAMP_STRUCT ts = {};
+                    ts.year = SQLSMALLINT(dt.date().year());
+                    ts.month = SQLUSMALLINT(dt.date().month());
+                    ts.day = SQLUSMALLINT(dt.date().day());
+                    ts.hour = SQLUSMALLINT(dt.time().hour());
+                    ts.minute = SQLUSMALLINT(dt.time().minute());
+                    ts.second = SQLUSMALLINT(dt.time().second());
+                    ts.fraction = SQLUINTEGER(dt.time().msec()) * 1000000u;
+                    p.data = QByteArray(reinterpret_cast<const char*>(&ts), sizeof ts);
+                    cType = SQL_C_TYPE_TIMESTAMP;
+                    break;
+                }
+                case QMetaType::QByteArray:
+                    p.data = v.toByteArray();
+                    cType = SQL_C_BINARY;
+                    if (isCharType(sqlType))
+                        size = SQLULEN(qMax<qsizetype>(p.data.size(), 1));
+                    break;
+                default: {
+                    const QString s = v.toString();
+                    p.data = QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+                    cType = SQL_C_WCHAR;
+                    if (isCharType(sqlType))
+                        size = SQLULEN(qMax<qsizetype>(s.size(), 1));
+                    break;
+                }
+                }
+                p.ind = SQLLEN(p.data.size());
+            }
+            const SQLRETURN r = SQLBindParameter(
+                m_stmt, number, SQL_PARAM_INPUT, cType, sqlType, size, SQLSMALLINT(col.decimals),
+                p.ind == SQL_NULL_DATA ? nullptr : SQLPOINTER(p.data.data()), SQLLEN(p.data.size()), &p.ind);
+            if (!SQL_SUCCEEDED(r)) {
+                odbcDiagnostics(SQL_HANDLE_STMT, m_stmt, error);
+                return false;
+            }
+        }
+        const SQLRETURN r = SQLExecute(m_stmt);
+        bool ok = true;
+        if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA) {
+            odbcDiagnostics(SQL_HANDLE_STMT, m_stmt, error);
+            ok = false;
+        }
+        if (!drainResults(m_stmt, error))
+            ok = false;
+        SQLFreeStmt(m_stmt, SQL_CLOSE);
+        return ok;
+    }
+
+protected:
+    void release() override { freeStatement(); }
+
+private:
+    bool prepareFor(const QVector<bool>& set, DataError& error)
+    {
+        if (m_stmt && set == m_preparedFor)
+            return true;
+        freeStatement();
+        QStringList names;
+        QStringList marks;
+        for (int i = 0; i < m_columns.size(); ++i) {
+            if (set.value(i)) {
+                names.append(quoteIdentifier(m_columns[i].name));
+                marks.append(QStringLiteral("?"));
+            }
+        }
+        const QString sql =
+            names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoteIdentifier(m_table))
+                            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                  .arg(quoteIdentifier(m_table), names.join(QLatin1Char(',')),
+                                       marks.join(QLatin1Char(',')));
+        m_stmt = m_backend->allocStatement(error);
+        if (!m_stmt)
+            return false;
+        if (!SQL_SUCCEEDED(SQLPrepareW(m_stmt, wide(sql), SQL_NTS))) {
+            odbcDiagnostics(SQL_HANDLE_STMT, m_stmt, error);
+            freeStatement();
+            return false;
+        }
+        m_preparedFor = set;
+        return true;
+    }
+
+    void freeStatement()
+    {
+        if (m_stmt)
+            SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+        m_stmt = nullptr;
+        m_preparedFor.clear();
+    }
+
+    OdbcBackend* m_backend;
+    QString m_table;
+    QVector<ColumnInfo> m_columns;
+    SQLHSTMT m_stmt = nullptr;
+    QVector<bool> m_preparedFor;
+};
+
+// ---- connection -------------------------------------------------------------
+
+OdbcBackend::OdbcBackend(void* dbc, int commandTimeout) : m_dbc(dbc), m_commandTimeout(commandTimeout) {}
+
+OdbcBackend::~OdbcBackend()
+{
+    close();
+}
+
+std::unique_ptr<OdbcBackend> OdbcBackend::open(const QString& odbcString, int loginTimeout,
+                                               int commandTimeout, DataError& error)
+{
+    SQLHENV env = environment(error);
+    if (env == SQL_NULL_HENV)
+        return nullptr;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+        odbcDiagnostics(SQL_HANDLE_ENV, env, error);
+        return nullptr;
+    }
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(loginTimeout)), 0);
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN r = SQLDriverConnectW(dbc, nullptr, wide(odbcString), SQL_NTS, nullptr, 0, &outLength,
+                                          SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(r)) {
+        odbcDiagnostics(SQL_HANDLE_DBC, dbc, error);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        return nullptr;
+    }
+    return std::unique_ptr<OdbcBackend>(new OdbcBackend(dbc, commandTimeout));
+}
+
+void OdbcBackend::closeConnection()
+{
+    if (!m_dbc)
+        return;
+    if (m_inTransaction)
+        SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_ROLLBACK);
+    SQLDisconnect(m_dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+    m_dbc = nullptr;
+}
+
+void* OdbcBackend::allocStatement(DataError& error)
+{
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt))) {
+        odbcDiagnostics(SQL_HANDLE_DBC, m_dbc, error);
+        return nullptr;
+    }
+    // Not every driver knows a query time-out; those that do not keep theirs.
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(m_commandTimeout)), 0);
+    return stmt;
+}
+
+void OdbcBackend::spoolCursors()
+{
+    const QList<OdbcCursor*> cursors = m_cursors;
+    for (OdbcCursor* c : cursors)
+        c->spool();
+}
+
+bool OdbcBackend::execute(const QString& batch, DataError& error)
+{
+    spoolCursors();
+    SQLHSTMT stmt = allocStatement(error);
+    if (!stmt)
+        return false;
+    bool ok = true;
+    const SQLRETURN r = SQLExecDirectW(stmt, wide(batch), SQL_NTS);
+    if (r == SQL_ERROR || r == SQL_INVALID_HANDLE || r == SQL_NEED_DATA) {
+        odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+        ok = false;
+    }
+    // Every statement of the batch has a result; a later one may fail.
+    if (!drainResults(stmt, error))
+        ok = false;
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return ok;
+}
+
+std::unique_ptr<CursorBackend> OdbcBackend::query(const QString& text, DataError& error)
+{
+    spoolCursors();
+    SQLHSTMT stmt = allocStatement(error);
+    if (!stmt)
+        return nullptr;
+    SQLRETURN r = SQLExecDirectW(stmt, wide(text), SQL_NTS);
+    if (r == SQL_ERROR || r == SQL_INVALID_HANDLE || r == SQL_NEED_DATA) {
+        odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        return nullptr;
+    }
+    // The first result with columns; statements before it only ran.
+    SQLSMALLINT count = 0;
+    for (;;) {
+        SQLNumResultCols(stmt, &count);
+        if (count > 0)
+            break;
+        r = SQLMoreResults(stmt);
+        if (r == SQL_NO_DATA)
+            break;
+        if (r == SQL_ERROR) {
+            odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+            return nullptr;
+        }
+    }
+    QVector<ColumnInfo> columns;
+    for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(count); ++i) {
+        SQLWCHAR name[512];
+        SQLSMALLINT nameLength = 0;
+        SQLSMALLINT sqlType = 0;
+        SQLULEN size = 0;
+        SQLSMALLINT decimals = 0;
+        SQLSMALLINT nullable = 0;
+        if (!SQL_SUCCEEDED(SQLDescribeColW(stmt, i, name, SQLSMALLINT(sizeof name / sizeof name[0]),
+                                           &nameLength, &sqlType, &size, &decimals, &nullable))) {
+            odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+            return nullptr;
+        }
+        ColumnInfo col;
+        col.name = fromWide(name, qMin<qsizetype>(nameLength, 511));
+        col.nativeType = sqlType;
+        col.type = adoType(sqlType);
+        col.size = qint64(size);
+        col.decimals = decimals;
+        columns.append(col);
+    }
+    if (count == 0) {
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        stmt = nullptr;
+    }
+    return std::make_unique<OdbcCursor>(this, stmt, std::move(columns));
+}
+
+std::unique_ptr<AppendBackend> OdbcBackend::appender(const QString& table, const QVector<ColumnInfo>& columns,
+                                                     DataError&)
+{
+    return std::make_unique<OdbcAppender>(this, table, columns);
+}
+
+bool OdbcBackend::beginTrans(DataError& error)
+{
+    if (m_inTransaction) {
+        setDataError(
+            error, DataErr::NotSupported,
+            QStringLiteral("A transaction is already active on this connection; transactions do not nest."));
+        return false;
+    }
+    spoolCursors();
+    if (!SQL_SUCCEEDED(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
+                                         reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_AUTOCOMMIT_OFF)), 0))) {
+        odbcDiagnostics(SQL_HANDLE_DBC, m_dbc, error);
+        return false;
+    }
+    m_inTransaction = true;
+    return true;
+}
+
+bool OdbcBackend::endTransaction(bool commit, DataError& error)
+{
+    if (!m_inTransaction) {
+        setDataError(error, -2147168242, QStringLiteral("No transaction is active."));
+        return false;
+    }
+    spoolCursors();
+    bool ok = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_dbc, commit ? SQL_COMMIT : SQL_ROLLBACK));
+    if (!ok)
+        odbcDiagnostics(SQL_HANDLE_DBC, m_dbc, error);
+    // Back to one transaction per statement, whatever the end was.
+    SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_AUTOCOMMIT_ON)),
+                      0);
+    m_inTransaction = false;
+    return ok;
+}
+
+bool OdbcBackend::commitTrans(DataError& error)
+{
+    return endTransaction(true, error);
+}
+
+bool OdbcBackend::rollbackTrans(DataError& error)
+{
+    return endTransaction(false, error);
+}
+
+QString OdbcBackend::dbmsName() const
+{
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    if (!m_dbc || !SQL_SUCCEEDED(SQLGetInfoW(m_dbc, SQL_DBMS_NAME, name, sizeof name, &length)))
+        return QString();
+    return fromWide(name, length / SQLSMALLINT(sizeof(SQLWCHAR)));
+}
+
+} // namespace ov

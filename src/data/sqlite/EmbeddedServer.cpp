@@ -1,0 +1,119 @@
+#include "data/sqlite/EmbeddedServer.h"
+
+#include "app/mdlOVSqlUpdateDB.h"
+#include "data/DataBackend.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace ov::embedded {
+
+namespace {
+const QLatin1String kPrefix("sqlite:");
+const QLatin1String kSuffix(".sqlite");
+} // namespace
+
+QString errorSource()
+{
+    return QStringLiteral("Orvane embedded engine");
+}
+
+bool isEmbeddedServer(const QString& server)
+{
+    return server.trimmed().startsWith(kPrefix, Qt::CaseInsensitive);
+}
+
+QString serverFolder(const QString& server)
+{
+    const QString folder = server.trimmed().mid(kPrefix.size()).trimmed();
+    if (QDir::isAbsolutePath(folder))
+        return QDir::cleanPath(folder);
+    const QString base = mdlOVSqlUpdateDB::gstrAppPath.isEmpty()
+                             ? QDir::currentPath()
+                             : QDir::fromNativeSeparators(mdlOVSqlUpdateDB::gstrAppPath);
+    return QDir::cleanPath(QDir(base).absoluteFilePath(folder));
+}
+
+bool isTempdb(const QString& name)
+{
+    return unquoteName(name).trimmed().compare(QLatin1String("Tempdb"), Qt::CaseInsensitive) == 0;
+}
+
+QString unquoteName(const QString& name)
+{
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"'))) {
+        QString inner = name.mid(1, name.size() - 2);
+        inner.replace(QLatin1String("\"\""), QLatin1String("\""));
+        return inner;
+    }
+    return name;
+}
+
+bool checkName(const QString& name, const QString& what, DataError& error)
+{
+    QString reason;
+    if (name.trimmed().isEmpty())
+        reason = QStringLiteral("it is empty");
+    else if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
+        reason = QStringLiteral("it holds a path separator");
+    else if (name.contains(QLatin1Char(':')))
+        reason = QStringLiteral("it holds \":\"");
+    else if (name.contains(QLatin1String("..")))
+        reason = QStringLiteral("it holds \"..\"");
+    else if (std::any_of(name.begin(), name.end(),
+                         [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; }))
+        reason = QStringLiteral("it holds a control character");
+    if (reason.isEmpty())
+        return true;
+    QString shown = name;
+    for (QChar& c : shown) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QChar(0xfffd);
+    }
+    setDataError(error, DataErr::InvalidArgument,
+                 QStringLiteral("The %1 name '%2' cannot be used: %3.").arg(what, shown, reason),
+                 errorSource());
+    return false;
+}
+
+QString findDatabaseFile(const QString& folder, const QString& name)
+{
+    const QString exact = newDatabaseFile(folder, name);
+    if (QFileInfo(exact).isFile())
+        return exact;
+    const QDir dir(folder);
+    const QStringList files = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString& file : files) {
+        if (file.compare(name + kSuffix, Qt::CaseInsensitive) == 0)
+            return dir.filePath(file);
+    }
+    return QString();
+}
+
+QString newDatabaseFile(const QString& folder, const QString& name)
+{
+    return QDir(folder).filePath(name + kSuffix);
+}
+
+QStringList listDatabases(const QString& folder)
+{
+    QStringList names;
+    const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& file : files) {
+        if (!file.endsWith(kSuffix, Qt::CaseInsensitive) || file.size() <= kSuffix.size())
+            continue;
+        const QString name = file.left(file.size() - kSuffix.size());
+        DataError ignored;
+        if (checkName(name, QString(), ignored))
+            names.append(name);
+    }
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+} // namespace ov::embedded

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "data/DataError.h"
+
+#include <QString>
+#include <QStringList>
+
+// The embedded engine's server: a folder named by "sqlite:FOLDER", each of
+// its databases one SQLite file FOLDER/NAME.sqlite. Names match without case,
+// as on SQL Server.
+namespace ov::embedded {
+
+// The source of the engine's own errors.
+QString errorSource();
+
+// True for a server name "sqlite:…" (the prefix in any letter case).
+bool isEmbeddedServer(const QString& server);
+// The folder of an embedded server name: absolute as given, or relative to the
+// program folder (mdlOVSqlUpdateDB::gstrAppPath); cleaned, without a trailing
+// separator.
+QString serverFolder(const QString& server);
+
+// The database that belongs to no product database: a connection to it is an
+// in-memory database.
+bool isTempdb(const QString& name);
+// A name typed in double quotes ("crm") names the database inside them, with
+// doubled quotes made single, as a quoted identifier does on SQL Server.
+QString unquoteName(const QString& name);
+// Refuses a database or table name that would reach outside the folder or is
+// no name at all: empty, or holding "/", "\", ":", "..", or a control character.
+bool checkName(const QString& name, const QString& what, DataError& error);
+
+// The file of database name in folder: the existing file whose base name
+// matches without case (the exact spelling first), or an empty string.
+QString findDatabaseFile(const QString& folder, const QString& name);
+// The path a new database of that name gets.
+QString newDatabaseFile(const QString& folder, const QString& name);
+// The databases of the folder, by name without case.
+QStringList listDatabases(const QString& folder);
+
+} // namespace ov::embedded

@@ -1,0 +1,615 @@
+#include "data/sqlite/SqliteBackend.h"
+
+#include "data/sqlite/EmbeddedServer.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <climits>
+#include <sqlite3.h>
+
+namespace ov {
+
+namespace {
+
+const char* const kNoTransaction = "No transaction is active.";
+constexpr qint32 kNoTransactionNumber = -2147168242; // XACT_E_NOTRANSACTION
+
+QString toText(const void* utf16, int bytes)
+{
+    return QString::fromUtf16(static_cast<const char16_t*>(utf16), bytes / 2);
+}
+
+bool isDateType(int type)
+{
+    return type == adDBTimeStamp || type == adDBDate || type == adDBTime || type == adDate;
+}
+
+// ---- cursor -----------------------------------------------------------------
+
+class SqliteCursor : public CursorBackend
+{
+public:
+    SqliteCursor(SqliteBackend* owner, sqlite3_stmt* stmt, int firstStep)
+        : CursorBackend(owner), m_backend(owner)
+    {
+        m_stmt = stmt;
+        m_pending = firstStep;
+        const int n = stmt ? sqlite3_column_count(stmt) : 0;
+        for (int i = 0; i < n; ++i) {
+            ColumnInfo col;
+            col.name = QString::fromUtf8(sqlite3_column_name(stmt, i));
+            const char* decl = sqlite3_column_decltype(stmt, i);
+            if (decl) {
+                col.type = sqlitevalue::typeFromDeclaration(decl);
+                col.nativeType = SQLITE_NULL; // declared
+            } else {
+                // An expression: its type is what the first row holds.
+                const int storage = firstStep == SQLITE_ROW ? sqlite3_column_type(stmt, i) : SQLITE_TEXT;
+                col.nativeType = storage;
+                switch (storage) {
+                case SQLITE_INTEGER:
+                    col.type = adBigInt;
+                    break;
+                case SQLITE_FLOAT:
+                    col.type = adDouble;
+                    break;
+                case SQLITE_BLOB:
+                    col.type = adLongVarBinary;
+                    break;
+                default:
+                    col.type = adVarWChar;
+                    break;
+                }
+            }
+            m_columns.append(col);
+        }
+    }
+    ~SqliteCursor() override { detach(); }
+
+    const QVector<ColumnInfo>& columns() const override { return m_columns; }
+
+    Fetch fetch(QVector<QVariant>& row, DataError& error) override
+    {
+        if (!m_stmt)
+            return Fetch::End;
+        int rc = m_pending;
+        m_pending = -1;
+        if (rc < 0)
+            rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_DONE) {
+            release();
+            return Fetch::End;
+        }
+        if (rc != SQLITE_ROW) {
+            m_backend->sqliteError(rc, error);
+            release();
+            return Fetch::Failed;
+        }
+        row.resize(m_columns.size());
+        for (int i = 0; i < m_columns.size(); ++i)
+            row[i] = sqlitevalue::read(m_stmt, i, m_columns[i].type);
+        return Fetch::Row;
+    }
+
+protected:
+    void release() override
+    {
+        if (m_stmt)
+            sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+
+private:
+    SqliteBackend* m_backend;
+    sqlite3_stmt* m_stmt = nullptr;
+    int m_pending = -1;
+    QVector<ColumnInfo> m_columns;
+};
+
+// ---- appender ---------------------------------------------------------------
+
+class SqliteAppender : public AppendBackend
+{
+public:
+    SqliteAppender(SqliteBackend* owner, QString table, QVector<ColumnInfo> columns)
+        : AppendBackend(owner), m_backend(owner), m_table(std::move(table)), m_columns(std::move(columns))
+    {}
+    ~SqliteAppender() override { detach(); }
+
+    bool insert(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error) override
+    {
+        if (!prepareFor(set, error))
+            return false;
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+        int index = 0;
+        for (int i = 0; i < m_columns.size(); ++i) {
+            if (!set.value(i))
+                continue;
+            const int rc = sqlitevalue::bind(m_stmt, ++index, values.value(i));
+            if (rc != SQLITE_OK) {
+                m_backend->sqliteError(rc, error);
+                return false;
+            }
+        }
+        const int rc = sqlite3_step(m_stmt);
+        if (rc != SQLITE_DONE) {
+            m_backend->sqliteError(rc, error);
+            sqlite3_reset(m_stmt);
+            return false;
+        }
+        return true;
+    }
+
+protected:
+    void release() override
+    {
+        if (m_stmt)
+            sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+
+private:
+    bool prepareFor(const QVector<bool>& set, DataError& error)
+    {
+        if (m_stmt && set == m_preparedFor)
+            return true;
+        release();
+        QStringList names;
+        QStringList marks;
+        for (int i = 0; i < m_columns.size(); ++i) {
+            if (set.value(i)) {
+                names.append(SqliteBackend::quoteIdentifier(m_columns[i].name));
+                marks.append(QStringLiteral("?"));
+            }
+        }
+        const QString table = SqliteBackend::quoteIdentifier(m_table);
+        const QString sql = names.isEmpty()
+                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                      .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+        const QByteArray utf8 = sql.toUtf8();
+        const int rc =
+            sqlite3_prepare_v2(m_backend->handle(), utf8.constData(), int(utf8.size()), &m_stmt, nullptr);
+        if (rc != SQLITE_OK) {
+            m_backend->sqliteError(rc, error);
+            m_stmt = nullptr;
+            return false;
+        }
+        m_preparedFor = set;
+        return true;
+    }
+
+    SqliteBackend* m_backend;
+    QString m_table;
+    QVector<ColumnInfo> m_columns;
+    sqlite3_stmt* m_stmt = nullptr;
+    QVector<bool> m_preparedFor;
+};
+
+} // namespace
+
+// ---- values -----------------------------------------------------------------
+
+namespace sqlitevalue {
+
+int typeFromDeclaration(const char* declaredType)
+{
+    QString decl = QString::fromUtf8(declaredType).trimmed().toUpper();
+    const int cut = decl.indexOf(QRegularExpression(QStringLiteral("[\\s(]")));
+    const QString word = cut < 0 ? decl : decl.left(cut);
+    static const QHash<QString, int> types = {
+        {QStringLiteral("BIT"), adBoolean},
+        {QStringLiteral("BOOLEAN"), adBoolean},
+        {QStringLiteral("TINYINT"), adUnsignedTinyInt},
+        {QStringLiteral("SMALLINT"), adSmallInt},
+        {QStringLiteral("INT"), adInteger},
+        {QStringLiteral("INTEGER"), adInteger},
+        {QStringLiteral("MEDIUMINT"), adInteger},
+        {QStringLiteral("BIGINT"), adBigInt},
+        {QStringLiteral("REAL"), adSingle},
+        {QStringLiteral("FLOAT"), adDouble},
+        {QStringLiteral("DOUBLE"), adDouble},
+        {QStringLiteral("DECIMAL"), adNumeric},
+        {QStringLiteral("NUMERIC"), adNumeric},
+        {QStringLiteral("MONEY"), adCurrency},
+        {QStringLiteral("SMALLMONEY"), adCurrency},
+        {QStringLiteral("DATETIME"), adDBTimeStamp},
+        {QStringLiteral("DATETIME2"), adDBTimeStamp},
+        {QStringLiteral("SMALLDATETIME"), adDBTimeStamp},
+        {QStringLiteral("TIMESTAMP"), adDBTimeStamp},
+        {QStringLiteral("DATE"), adDBDate},
+        {QStringLiteral("TIME"), adDBTime},
+        {QStringLiteral("CHAR"), adChar},
+        {QStringLiteral("NCHAR"), adWChar},
+        {QStringLiteral("VARCHAR"), adVarChar},
+        {QStringLiteral("NVARCHAR"), adVarWChar},
+        {QStringLiteral("TEXT"), adLongVarChar},
+        {QStringLiteral("NTEXT"), adLongVarWChar},
+        {QStringLiteral("CLOB"), adLongVarWChar},
+        {QStringLiteral("BINARY"), adBinary},
+        {QStringLiteral("VARBINARY"), adVarBinary},
+        {QStringLiteral("IMAGE"), adLongVarBinary},
+        {QStringLiteral("BLOB"), adLongVarBinary},
+        {QStringLiteral("UNIQUEIDENTIFIER"), adGUID},
+    };
+    const auto it = types.constFind(word);
+    if (it != types.constEnd())
+        return it.value();
+    // SQLite's affinity rules for the rest.
+    if (decl.contains(QLatin1String("INT")))
+        return adInteger;
+    if (decl.contains(QLatin1String("CHAR")) || decl.contains(QLatin1String("CLOB")) ||
+        decl.contains(QLatin1String("TEXT")))
+        return adVarWChar;
+    if (decl.contains(QLatin1String("BLOB")) || decl.isEmpty())
+        return adLongVarBinary;
+    if (decl.contains(QLatin1String("REAL")) || decl.contains(QLatin1String("FLOA")) ||
+        decl.contains(QLatin1String("DOUB")))
+        return adDouble;
+    return adNumeric;
+}
+
+QVariant read(sqlite3_stmt* stmt, int column, int fieldType)
+{
+    switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_NULL:
+        return QVariant();
+    case SQLITE_INTEGER: {
+        const qlonglong v = sqlite3_column_int64(stmt, column);
+        if (fieldType == adBoolean)
+            return QVariant(v != 0);
+        if ((fieldType == adInteger || fieldType == adSmallInt || fieldType == adTinyInt ||
+             fieldType == adUnsignedTinyInt) &&
+            v >= INT_MIN && v <= INT_MAX)
+            return QVariant(int(v));
+        return QVariant(v);
+    }
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt, column));
+    case SQLITE_BLOB: {
+        const void* data = sqlite3_column_blob(stmt, column);
+        const int size = sqlite3_column_bytes(stmt, column);
+        return QVariant(QByteArray(static_cast<const char*>(data), size));
+    }
+    default: {
+        const void* data = sqlite3_column_text16(stmt, column);
+        const QString text = toText(data, sqlite3_column_bytes16(stmt, column));
+        if (isDateType(fieldType)) {
+            // Dates are kept as ISO texts ("2006-01-01 12:00:00.000").
+            QString iso = text.trimmed();
+            if (iso.size() > 10 && iso[10] == QLatin1Char(' '))
+                iso[10] = QLatin1Char('T');
+            if (iso.size() == 10) {
+                const QDate d = QDate::fromString(iso, Qt::ISODate);
+                if (d.isValid())
+                    return fieldType == adDBDate ? QVariant(d) : QVariant(QDateTime(d, QTime(0, 0)));
+            } else if (fieldType == adDBTime) {
+                const QTime t = QTime::fromString(iso, Qt::ISODateWithMs);
+                if (t.isValid())
+                    return QVariant(t);
+            } else {
+                const QDateTime dt = QDateTime::fromString(iso, Qt::ISODateWithMs);
+                if (dt.isValid())
+                    return QVariant(dt);
+            }
+        }
+        return QVariant(text);
+    }
+    }
+}
+
+int bind(sqlite3_stmt* stmt, int index, const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return sqlite3_bind_null(stmt, index);
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return sqlite3_bind_int(stmt, index, value.toBool() ? 1 : 0);
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::UChar:
+        return sqlite3_bind_int64(stmt, index, value.toLongLong());
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return sqlite3_bind_double(stmt, index, value.toDouble());
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return sqlite3_bind_blob(stmt, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+    }
+    case QMetaType::QDateTime: {
+        const QDateTime dt = value.toDateTime();
+        const QString text = dt.toString(dt.time().msec() ? QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")
+                                                          : QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QByteArray utf8 = text.toUtf8();
+        return sqlite3_bind_text(stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    }
+    case QMetaType::QDate: {
+        const QByteArray utf8 = value.toDate().toString(Qt::ISODate).toUtf8();
+        return sqlite3_bind_text(stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    }
+    case QMetaType::QTime: {
+        const QByteArray utf8 = value.toTime().toString(QStringLiteral("HH:mm:ss")).toUtf8();
+        return sqlite3_bind_text(stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    }
+    default: {
+        const QString text = value.toString();
+        return sqlite3_bind_text16(stmt, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+    }
+    }
+}
+
+} // namespace sqlitevalue
+
+// ---- connection -------------------------------------------------------------
+
+SqliteBackend::SqliteBackend(sqlite3* db, QString path, int commandTimeout)
+    : m_db(db), m_path(std::move(path))
+{
+    sqlite3_progress_handler(m_db, 1000, &SqliteBackend::progress, this);
+    setCommandTimeout(commandTimeout);
+}
+
+SqliteBackend::~SqliteBackend()
+{
+    close();
+}
+
+std::unique_ptr<SqliteBackend> SqliteBackend::open(const QString& folder, const QString& database,
+                                                   int commandTimeout, DataError& error)
+{
+    const QString name = embedded::unquoteName(database);
+    if (embedded::isTempdb(name))
+        return openFile(QStringLiteral(":memory:"), true, commandTimeout, error);
+    if (!embedded::checkName(name, QStringLiteral("database"), error))
+        return nullptr;
+    if (!QFileInfo(folder).isDir()) {
+        setDataError(error, 17,
+                     QStringLiteral("The folder '%1' of the embedded server does not exist.").arg(folder),
+                     embedded::errorSource());
+        return nullptr;
+    }
+    const QString file = embedded::findDatabaseFile(folder, name);
+    if (file.isEmpty()) {
+        setDataError(
+            error, 4060,
+            QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed. (No "
+                           "database of that name in '%2'.)")
+                .arg(name, folder),
+            embedded::errorSource());
+        return nullptr;
+    }
+    return openFile(file, false, commandTimeout, error);
+}
+
+std::unique_ptr<SqliteBackend> SqliteBackend::openFile(const QString& path, bool create, int commandTimeout,
+                                                       DataError& error)
+{
+    sqlite3* db = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    const QByteArray file = path.toUtf8();
+    int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_extended_result_codes(db, 1);
+        // Reading the schema tells a database from any other file now rather
+        // than at the first statement.
+        rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    }
+    if (rc != SQLITE_OK) {
+        setDataError(error, db ? sqlite3_extended_errcode(db) : rc,
+                     QStringLiteral("%1 (%2)").arg(
+                         QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)), path),
+                     QStringLiteral("SQLite"));
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    const bool memory = path == QLatin1String(":memory:");
+    return std::unique_ptr<SqliteBackend>(
+        new SqliteBackend(db, memory ? QString() : QFileInfo(path).absoluteFilePath(), commandTimeout));
+}
+
+void SqliteBackend::closeConnection()
+{
+    if (m_db) {
+        if (!sqlite3_get_autocommit(m_db))
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(m_db);
+    }
+    m_db = nullptr;
+}
+
+void SqliteBackend::setCommandTimeout(int seconds)
+{
+    m_commandTimeout = seconds;
+    // Waiting for another connection's lock counts against the same limit;
+    // no limit means waiting as long as it takes.
+    sqlite3_busy_timeout(m_db, seconds > 0 && seconds < INT_MAX / 1000 ? seconds * 1000 : INT_MAX);
+}
+
+int SqliteBackend::progress(void* self)
+{
+    auto* b = static_cast<SqliteBackend*>(self);
+    if (b->m_armed && b->m_clock.elapsed() > qint64(b->m_commandTimeout) * 1000) {
+        b->m_timedOut = true;
+        return 1;
+    }
+    return 0;
+}
+
+void SqliteBackend::arm()
+{
+    m_timedOut = false;
+    m_armed = m_commandTimeout > 0;
+    if (m_armed)
+        m_clock.start();
+}
+
+void SqliteBackend::disarm()
+{
+    m_armed = false;
+}
+
+void SqliteBackend::sqliteError(int code, DataError& error) const
+{
+    if (m_timedOut && (code & 0xff) == SQLITE_INTERRUPT) {
+        setDataError(error, DataErr::QueryTimeout, QStringLiteral("Query timeout expired"),
+                     QStringLiteral("SQLite"));
+        return;
+    }
+    const int extended = sqlite3_extended_errcode(m_db);
+    setDataError(error, extended != SQLITE_OK ? extended : code, QString::fromUtf8(sqlite3_errmsg(m_db)),
+                 QStringLiteral("SQLite"));
+}
+
+QString SqliteBackend::quoteIdentifier(const QString& name)
+{
+    QString n = name;
+    n.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + n + QLatin1Char('"');
+}
+
+QString SqliteBackend::tableQuery(const QString& table) const
+{
+    return QStringLiteral("SELECT * FROM ") + quoteIdentifier(table);
+}
+
+bool SqliteBackend::execute(const QString& batch, DataError& error)
+{
+    const QByteArray sql = batch.toUtf8();
+    const char* tail = sql.constData();
+    const char* const end = tail + sql.size();
+    arm();
+    while (tail < end) {
+        sqlite3_stmt* stmt = nullptr;
+        const char* next = nullptr;
+        int rc = sqlite3_prepare_v2(m_db, tail, int(end - tail), &stmt, &next);
+        if (rc != SQLITE_OK) {
+            sqliteError(rc, error);
+            disarm();
+            return false;
+        }
+        if (!stmt) { // only blanks or comments were left
+            if (next == tail)
+                break;
+            tail = next;
+            continue;
+        }
+        tail = next;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) {
+            sqliteError(rc, error);
+            sqlite3_finalize(stmt);
+            disarm();
+            return false;
+        }
+        sqlite3_finalize(stmt);
+    }
+    disarm();
+    return true;
+}
+
+std::unique_ptr<CursorBackend> SqliteBackend::query(const QString& text, DataError& error)
+{
+    const QByteArray sql = text.toUtf8();
+    const char* tail = sql.constData();
+    const char* const end = tail + sql.size();
+    arm();
+    while (tail < end) {
+        sqlite3_stmt* stmt = nullptr;
+        const char* next = nullptr;
+        int rc = sqlite3_prepare_v2(m_db, tail, int(end - tail), &stmt, &next);
+        if (rc != SQLITE_OK) {
+            sqliteError(rc, error);
+            disarm();
+            return nullptr;
+        }
+        if (!stmt) {
+            if (next == tail)
+                break;
+            tail = next;
+            continue;
+        }
+        tail = next;
+        if (sqlite3_column_count(stmt) > 0) {
+            // The first statement with columns gives the rows; the rest of
+            // the text is not run.
+            rc = sqlite3_step(stmt);
+            disarm();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+                sqliteError(rc, error);
+                sqlite3_finalize(stmt);
+                return nullptr;
+            }
+            return std::make_unique<SqliteCursor>(this, stmt, rc);
+        }
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        }
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE) {
+            sqliteError(rc, error);
+            disarm();
+            return nullptr;
+        }
+    }
+    disarm();
+    return std::make_unique<SqliteCursor>(this, nullptr, SQLITE_DONE);
+}
+
+std::unique_ptr<AppendBackend> SqliteBackend::appender(const QString& table,
+                                                       const QVector<ColumnInfo>& columns, DataError&)
+{
+    return std::make_unique<SqliteAppender>(this, table, columns);
+}
+
+bool SqliteBackend::beginTrans(DataError& error)
+{
+    if (!sqlite3_get_autocommit(m_db)) {
+        setDataError(
+            error, DataErr::NotSupported,
+            QStringLiteral("A transaction is already active on this connection; transactions do not nest."),
+            QStringLiteral("SQLite"));
+        return false;
+    }
+    const int rc = sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        sqliteError(rc, error);
+        return false;
+    }
+    return true;
+}
+
+bool SqliteBackend::endTransaction(const char* sql, DataError& error)
+{
+    if (sqlite3_get_autocommit(m_db)) {
+        setDataError(error, kNoTransactionNumber, QLatin1String(kNoTransaction), QStringLiteral("SQLite"));
+        return false;
+    }
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        sqliteError(rc, error);
+        return false;
+    }
+    return true;
+}
+
+bool SqliteBackend::commitTrans(DataError& error)
+{
+    return endTransaction("COMMIT", error);
+}
+
+bool SqliteBackend::rollbackTrans(DataError& error)
+{
+    return endTransaction("ROLLBACK", error);
+}
+
+} // namespace ov

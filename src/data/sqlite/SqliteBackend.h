@@ -1,0 +1,80 @@
+#pragma once
+
+#include "data/DataBackend.h"
+
+#include <QElapsedTimer>
+
+#include <memory>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ov {
+
+// The embedded engine's connection: one SQLite database file of the server
+// folder (or an in-memory database for Tempdb). Batches run statement after
+// statement as SQL Server runs a batch; the command time-out interrupts a
+// statement that runs too long.
+class SqliteBackend : public ConnectionBackend
+{
+public:
+    // Opens database of the server folder. The database must exist; the
+    // folder must exist; a name that would reach outside the folder is refused.
+    static std::unique_ptr<SqliteBackend> open(const QString& folder, const QString& database,
+                                               int commandTimeout, DataError& error);
+    // Opens a database file by path, creating it when create is true.
+    static std::unique_ptr<SqliteBackend> openFile(const QString& path, bool create, int commandTimeout,
+                                                   DataError& error);
+    ~SqliteBackend() override;
+
+    QString kind() const override { return QStringLiteral("sqlite"); }
+    void setCommandTimeout(int seconds) override;
+    bool execute(const QString& batch, DataError& error) override;
+    std::unique_ptr<CursorBackend> query(const QString& text, DataError& error) override;
+    QString tableQuery(const QString& table) const override;
+    QString procedureCall(const QString& callText) const override { return callText; }
+    std::unique_ptr<AppendBackend> appender(const QString& table, const QVector<ColumnInfo>& columns,
+                                            DataError& error) override;
+    bool beginTrans(DataError& error) override;
+    bool commitTrans(DataError& error) override;
+    bool rollbackTrans(DataError& error) override;
+
+    sqlite3* handle() const { return m_db; }
+    // The database file; empty for Tempdb.
+    QString filePath() const { return m_path; }
+
+    // Fills error from the handle's last error (code is the failing result).
+    void sqliteError(int code, DataError& error) const;
+    // Starts and stops the command time-out clock around a statement.
+    void arm();
+    void disarm();
+
+    static QString quoteIdentifier(const QString& name);
+
+private:
+    SqliteBackend(sqlite3* db, QString path, int commandTimeout);
+    static int progress(void* self);
+    bool endTransaction(const char* sql, DataError& error);
+
+    sqlite3* m_db = nullptr;
+    QString m_path;
+    int m_commandTimeout = 30;
+    QElapsedTimer m_clock;
+    bool m_armed = false;
+    bool m_timedOut = false;
+
+protected:
+    void closeConnection() override;
+};
+
+// Values between SQLite and the data-access layer.
+namespace sqlitevalue {
+// The field type of a column from its declared type (NVARCHAR(50), INT, …).
+int typeFromDeclaration(const char* declaredType);
+// The value of column i of the current row; a SQL NULL is an invalid QVariant.
+QVariant read(sqlite3_stmt* stmt, int column, int fieldType);
+// Binds value to parameter index (from 1); returns the SQLite result code.
+int bind(sqlite3_stmt* stmt, int index, const QVariant& value);
+} // namespace sqlitevalue
+
+} // namespace ov
