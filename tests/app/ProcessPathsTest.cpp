@@ -1,0 +1,59 @@
+#include "app/mdlOVSqlUpdateDB.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+namespace {
+
+// Points HOME (and so the documents folder, ~/Documents) at a temporary folder.
+class ProcessPaths : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid());
+        m_oldHome = qgetenv("HOME");
+        m_hadConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+        m_oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("config"))));
+    }
+    void TearDown() override
+    {
+        qputenv("HOME", m_oldHome);
+        if (m_hadConfig)
+            qputenv("XDG_CONFIG_HOME", m_oldConfig);
+        else
+            qunsetenv("XDG_CONFIG_HOME");
+    }
+    QTemporaryDir m_home;
+    QByteArray m_oldHome;
+    QByteArray m_oldConfig;
+    bool m_hadConfig = false;
+};
+
+} // namespace
+
+TEST_F(ProcessPaths, ProgramFolderAndUserFolder)
+{
+    ASSERT_TRUE(QDir(m_home.path()).mkdir(QStringLiteral("Documents")));
+    mdlOVSqlUpdateDB::InitProcessPaths();
+    EXPECT_EQ(mdlOVSqlUpdateDB::gstrAppPath, QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+    const QString userPath = m_home.path() + QStringLiteral("/Documents/Orvane/");
+    EXPECT_EQ(mdlOVSqlUpdateDB::gstrUserPath, userPath);
+    // The missing "Orvane" folder is made.
+    EXPECT_TRUE(QDir(userPath).exists());
+
+    // An existing one is left as it is.
+    QFile kept(userPath + QStringLiteral("kept.txt"));
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.close();
+    mdlOVSqlUpdateDB::InitProcessPaths();
+    EXPECT_TRUE(kept.exists());
+}
+#endif
