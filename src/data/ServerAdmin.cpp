@@ -1,0 +1,49 @@
+#include "data/ServerAdmin.h"
+
+#include "data/Connection.h"
+#include "data/DataBackend.h"
+#include "data/odbc/MssqlAdmin.h"
+#include "data/sqlite/EmbeddedServer.h"
+#include "data/sqlite/SqliteAdmin.h"
+
+namespace ov {
+
+std::unique_ptr<ServerAdmin> ServerAdmin::create(const QString& server, bool trusted, const QString& user,
+                                                 const QString& password)
+{
+    // The embedded engine has no logins of its own: access is the operating
+    // system's access to its folder, whichever login mode is chosen.
+    if (embedded::isEmbeddedServer(server))
+        return std::make_unique<SqliteAdmin>(embedded::serverFolder(server));
+    return std::make_unique<MssqlAdmin>(server, trusted, user, password);
+}
+
+ServerAdmin::~ServerAdmin() = default;
+
+bool ServerAdmin::fail(qint32 number, const QString& description, const QString& source)
+{
+    setDataError(m_error, number, description, source);
+    return false;
+}
+
+bool ServerAdmin::fail(const DataError& error)
+{
+    m_error = error;
+    return false;
+}
+
+bool ServerAdmin::requireEngine(Connection& cn, const QString& engineName)
+{
+    // The SQL Server operations run on an ODBC connection.
+    const QString wanted = engineName == QLatin1String("mssql") ? QStringLiteral("odbc") : engineName;
+    if (cn.isOpen() && cn.engine() == wanted)
+        return true;
+    return fail(DataErr::InvalidConnection,
+                cn.isOpen()
+                    ? QStringLiteral("The connection belongs to another kind of server.")
+                    : QStringLiteral("The connection cannot be used to perform this operation. It is either "
+                                     "closed or invalid in this context."),
+                QStringLiteral("Orvane data access"));
+}
+
+} // namespace ov

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "data/DataError.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace ov {
+
+class Connection;
+
+// How paths on a server are written: Windows style (backslash, drive letters)
+// for SQL Server on Windows, POSIX style ("/") for SQL Server on Linux and for
+// the embedded engine.
+enum class PathStyle
+{
+    Windows,
+    Posix,
+};
+
+// One database file recorded in a backup (a row of RESTORE FILELISTONLY).
+struct BackupFileInfo
+{
+    QString logicalName;
+    QString physicalName; // where the file was when the backup was made
+    QString type;         // "D" data, "L" log
+};
+
+// What RESTORE HEADERONLY tells of a backup.
+struct BackupHeader
+{
+    QString databaseName;
+    QDateTime backupStartDate;
+    QDateTime backupFinishDate;
+};
+
+// One entry of a server folder.
+struct FolderEntry
+{
+    QString name;
+    bool isFolder = false;
+};
+
+// Counts of one bulk load.
+struct BulkLoadResult
+{
+    qint64 rowsCopied = 0;
+    qint64 rowsRejected = 0;
+};
+
+// The management side of a server, one implementation per engine, made from
+// the server name and the login: probe the server, list, create and drop its
+// databases, bulk-load tab-delimited files; and the server-side file work of
+// backup and restore, which runs on a connection the caller opened on that
+// server (on its Tempdb, or on the database itself for a backup) with the
+// time-out its task wants.
+//
+// Every operation returns false on failure and leaves the error in lastError().
+class ServerAdmin
+{
+public:
+    // The embedded engine for "sqlite:FOLDER", SQL Server for any other name.
+    static std::unique_ptr<ServerAdmin> create(const QString& server, bool trusted, const QString& user,
+                                               const QString& password);
+    virtual ~ServerAdmin();
+
+    const DataError& lastError() const { return m_error; }
+    // "mssql" or "sqlite".
+    virtual QString engine() const = 0;
+
+    // Makes sure the server answers (SQL Server: a connection to master; the
+    // embedded engine: its folder, made when missing).
+    virtual bool probe() = 0;
+    // The names of the server's databases in the server's order.
+    virtual bool listDatabases(QStringList& names) = 0;
+    // Creates an empty database with the server's defaults and the two options
+    // the program's databases need.
+    virtual bool createDatabase(const QString& name) = 0;
+    virtual bool dropDatabase(const QString& name) = 0;
+    // Loads a tab-delimited, CR LF-terminated text file (code page 936, or
+    // UTF-8 after a byte-order mark) into the existing table of database, in
+    // one server-side bulk path. Rows the server rejects go to errorFile, and
+    // the counts to logFile; a rejected row does not stop the load.
+    virtual bool bulkLoad(const QString& database, const QString& table, const QString& dataFile,
+                          const QString& logFile, const QString& errorFile,
+                          BulkLoadResult* result = nullptr) = 0;
+
+    // Writes a full backup of database into pathFile on the server.
+    virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) = 0;
+    // The database files a backup holds, in order.
+    virtual bool readBackupFileList(Connection& cn, const QString& pathFile,
+                                    QList<BackupFileInfo>& files) = 0;
+    virtual bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) = 0;
+    // Restores database from pathFile, each logical file moved to its target
+    // path (first: logical name, second: target); replace allows overwriting
+    // an existing database.
+    virtual bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                 const QList<QPair<QString, QString>>& moves, bool replace) = 0;
+    // The entries of a folder on the server: folders first, then files, each
+    // group by name.
+    virtual bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) = 0;
+    // How the server writes paths; Windows when it cannot be told.
+    virtual PathStyle pathStyle(Connection& cn) = 0;
+
+protected:
+    ServerAdmin() = default;
+    bool fail(qint32 number, const QString& description, const QString& source);
+    bool fail(const DataError& error);
+    // Refuses a connection of another engine than this server's.
+    bool requireEngine(Connection& cn, const QString& engine);
+
+    DataError m_error;
+};
+
+} // namespace ov

@@ -1,0 +1,282 @@
+#include "data/odbc/MssqlAdmin.h"
+
+#include "common/Clock.h"
+#include "common/Cp936.h"
+#include "data/Connection.h"
+#include "data/ConnectionString.h"
+#include "data/Recordset.h"
+#include "data/odbc/MssqlBulkCopy.h"
+#include "data/odbc/MssqlStatements.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+namespace ov {
+
+namespace {
+
+QString textOf(const QVariant& v)
+{
+    return v.isValid() ? v.toString() : QString();
+}
+
+void sortByName(QList<FolderEntry>& entries)
+{
+    std::stable_sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+}
+
+qint64 countRows(const QString& dataFile)
+{
+    QFile f(dataFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    qint64 rows = 0;
+    char last = '\n';
+    while (!f.atEnd()) {
+        const QByteArray chunk = f.read(1 << 20);
+        rows += chunk.count('\n');
+        if (!chunk.isEmpty())
+            last = chunk.back();
+    }
+    return rows + (last != '\n' ? 1 : 0);
+}
+
+} // namespace
+
+MssqlAdmin::MssqlAdmin(const QString& server, bool trusted, const QString& user, const QString& password)
+    : m_server(server), m_trusted(trusted), m_user(user), m_password(password)
+{}
+
+QString MssqlAdmin::masterConnectionString() const
+{
+    using connstr::oleDbValue;
+    // The management connection waits 30 seconds for the login, as the
+    // server management component does.
+    if (m_trusted)
+        return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+                              "Initial Catalog=master;Data Source=") +
+               oleDbValue(m_server) + QStringLiteral(";Connect Timeout=30");
+    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=") + oleDbValue(m_user) +
+           QStringLiteral(";PASSWORD=") + oleDbValue(m_password) +
+           QStringLiteral(";Initial Catalog=master;Data Source=") + oleDbValue(m_server) +
+           QStringLiteral(";Connect Timeout=30");
+}
+
+bool MssqlAdmin::openMaster(Connection& cn)
+{
+    cn.setCursorLocation(adUseClient);
+    // Creating a database can take long; no limit, as for backup and restore.
+    cn.setCommandTimeout(0);
+    if (cn.Open(masterConnectionString()))
+        return true;
+    return fail(cn.lastError());
+}
+
+bool MssqlAdmin::run(Connection& cn, const QString& statement)
+{
+    return cn.Execute(statement) || fail(cn.lastError());
+}
+
+bool MssqlAdmin::probe()
+{
+    m_error.clear();
+    Connection cn;
+    return openMaster(cn);
+}
+
+bool MssqlAdmin::listDatabases(QStringList& names)
+{
+    m_error.clear();
+    names.clear();
+    Connection cn;
+    if (!openMaster(cn))
+        return false;
+    Recordset rs;
+    if (!rs.Open(mssql::listDatabasesStatement(), cn))
+        return fail(rs.lastError());
+    for (; !rs.Eof(); rs.MoveNext())
+        names.append(textOf(rs.Fields(0).Value()));
+    return !rs.lastError().isSet() || fail(rs.lastError());
+}
+
+bool MssqlAdmin::createDatabase(const QString& name)
+{
+    m_error.clear();
+    Connection cn;
+    if (!openMaster(cn) || !run(cn, mssql::createDatabaseStatement(name)))
+        return false;
+    for (const QString& option : mssql::databaseOptionStatements(name)) {
+        if (!run(cn, option))
+            return false;
+    }
+    return true;
+}
+
+bool MssqlAdmin::dropDatabase(const QString& name)
+{
+    m_error.clear();
+    Connection cn;
+    return openMaster(cn) && run(cn, mssql::dropDatabaseStatement(name));
+}
+
+bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const QString& dataFile,
+                          const QString& logFile, const QString& errorFile, BulkLoadResult* result)
+{
+    m_error.clear();
+    const QString started = Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    qint64 copied = 0;
+    QStringList messages;
+    const bool ok = mssql::bulkCopyIn({m_server, m_trusted, m_user, m_password}, database, table, dataFile,
+                                      errorFile, copied, messages, m_error);
+    const qint64 rows = countRows(dataFile);
+    const qint64 rejected = ok ? qMax<qint64>(0, rows - copied) : 0;
+    if (result)
+        *result = {ok ? copied : 0, rejected};
+
+    QStringList log;
+    log << QStringLiteral("Bulk load of \"%1\" into table \"%2\" of database \"%3\"")
+               .arg(dataFile, table, database);
+    log << QStringLiteral("Started: %1").arg(started);
+    for (const QString& m : messages)
+        log << m;
+    if (ok) {
+        log << QStringLiteral("%1 rows read, %2 rows copied, %3 rows rejected.")
+                   .arg(rows)
+                   .arg(copied)
+                   .arg(rejected);
+        if (rejected > 0)
+            log << QStringLiteral("Rejected rows are in \"%1\".").arg(errorFile);
+    } else {
+        log << QStringLiteral("Failed: %1").arg(m_error.description);
+    }
+    log << QStringLiteral("Finished: %1").arg(Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    QFile out(logFile);
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        out.write(cp936::encode(log.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+    return ok;
+}
+
+bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile)
+{
+    m_error.clear();
+    return requireEngine(cn, engine()) && run(cn, mssql::backupStatement(database, pathFile));
+}
+
+bool MssqlAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files)
+{
+    m_error.clear();
+    files.clear();
+    if (!requireEngine(cn, engine()))
+        return false;
+    Recordset rs;
+    if (!rs.Open(mssql::fileListStatement(pathFile), cn))
+        return fail(rs.lastError());
+    for (; !rs.Eof(); rs.MoveNext()) {
+        files.append({textOf(rs.Fields(QStringLiteral("LogicalName")).Value()),
+                      textOf(rs.Fields(QStringLiteral("PhysicalName")).Value()),
+                      textOf(rs.Fields(QStringLiteral("Type")).Value())});
+    }
+    return !rs.lastError().isSet() || fail(rs.lastError());
+}
+
+bool MssqlAdmin::readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header)
+{
+    m_error.clear();
+    header = BackupHeader();
+    if (!requireEngine(cn, engine()))
+        return false;
+    Recordset rs;
+    if (!rs.Open(mssql::headerStatement(pathFile), cn))
+        return fail(rs.lastError());
+    if (!rs.Eof()) {
+        header.databaseName = textOf(rs.Fields(QStringLiteral("DatabaseName")).Value());
+        header.backupStartDate = rs.Fields(QStringLiteral("BackupStartDate")).Value().toDateTime();
+        header.backupFinishDate = rs.Fields(QStringLiteral("BackupFinishDate")).Value().toDateTime();
+    }
+    return true;
+}
+
+bool MssqlAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                 const QList<QPair<QString, QString>>& moves, bool replace)
+{
+    m_error.clear();
+    return requireEngine(cn, engine()) &&
+           run(cn, mssql::restoreStatement(database, pathFile, moves, replace));
+}
+
+bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries)
+{
+    m_error.clear();
+    entries.clear();
+    if (!requireEngine(cn, engine()))
+        return false;
+    // Nothing the user typed reaches the server's command shell as a command.
+    if (!mssql::isShellSafeFolder(folder))
+        return fail(
+            DataErr::InvalidArgument,
+            QStringLiteral("The folder '%1' holds a character that the server's command shell would read as "
+                           "part of a command (\" & | < > ^ % or a line break); it is not listed.")
+                .arg(folder),
+            QStringLiteral("Orvane data access"));
+
+    // xp_dirtree needs no shell and is there where xp_cmdshell is switched
+    // off (the server's default).
+    {
+        Recordset rs;
+        if (rs.Open(mssql::dirTreeStatement(folder), cn)) {
+            QList<FolderEntry> folders;
+            QList<FolderEntry> files;
+            for (; !rs.Eof(); rs.MoveNext()) {
+                const QVariant name = rs.Fields(0).Value();
+                if (!name.isValid() || name.toString().isEmpty())
+                    continue;
+                const bool isFile = rs.Fields(QStringLiteral("file")).Value().toInt() == 1;
+                (isFile ? files : folders).append({name.toString(), !isFile});
+            }
+            if (!rs.lastError().isSet()) {
+                sortByName(folders);
+                sortByName(files);
+                entries = folders + files;
+                return true;
+            }
+        }
+    }
+
+    // The command shell's listing: every entry (folders first), then the
+    // folders alone to tell them apart. Lines that are messages, not names,
+    // are left out.
+    QStringList names;
+    QStringList folderNames;
+    for (const bool foldersOnly : {false, true}) {
+        Recordset rs;
+        if (!rs.Open(mssql::shellListingStatement(folder, foldersOnly), cn))
+            return fail(rs.lastError());
+        for (; !rs.Eof(); rs.MoveNext()) {
+            const QVariant line = rs.Fields(0).Value();
+            if (!line.isValid() || mssql::isShellNoise(line.toString()))
+                continue;
+            (foldersOnly ? folderNames : names).append(line.toString());
+        }
+        if (rs.lastError().isSet())
+            return fail(rs.lastError());
+    }
+    for (const QString& name : names)
+        entries.append({name, folderNames.contains(name, Qt::CaseInsensitive)});
+    return true;
+}
+
+PathStyle MssqlAdmin::pathStyle(Connection& cn)
+{
+    m_error.clear();
+    if (!requireEngine(cn, engine()))
+        return PathStyle::Windows;
+    Recordset rs;
+    if (!rs.Open(mssql::pathSeparatorStatement(), cn) || rs.Eof())
+        return PathStyle::Windows;
+    return textOf(rs.Fields(0).Value()) == QLatin1String("/") ? PathStyle::Posix : PathStyle::Windows;
+}
+
+} // namespace ov

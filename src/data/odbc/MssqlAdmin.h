@@ -1,0 +1,46 @@
+#pragma once
+
+#include "data/ServerAdmin.h"
+
+namespace ov {
+
+// SQL Server's management: T-SQL on a connection to master through ODBC,
+// bulk loads through DB-Library's bulk copy, and the backup, restore and
+// folder-listing statements on the caller's connection.
+class MssqlAdmin : public ServerAdmin
+{
+public:
+    MssqlAdmin(const QString& server, bool trusted, const QString& user, const QString& password);
+
+    QString engine() const override { return QStringLiteral("mssql"); }
+
+    bool probe() override;
+    bool listDatabases(QStringList& names) override;
+    bool createDatabase(const QString& name) override;
+    bool dropDatabase(const QString& name) override;
+    bool bulkLoad(const QString& database, const QString& table, const QString& dataFile,
+                  const QString& logFile, const QString& errorFile,
+                  BulkLoadResult* result = nullptr) override;
+
+    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) override;
+    bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files) override;
+    bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
+    bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                         const QList<QPair<QString, QString>>& moves, bool replace) override;
+    bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) override;
+    PathStyle pathStyle(Connection& cn) override;
+
+    // The connection string of the management connection to master.
+    QString masterConnectionString() const;
+
+private:
+    bool openMaster(Connection& cn);
+    bool run(Connection& cn, const QString& statement);
+
+    QString m_server;
+    bool m_trusted;
+    QString m_user;
+    QString m_password;
+};
+
+} // namespace ov

@@ -1,0 +1,217 @@
+#include "data/odbc/MssqlBulkCopy.h"
+
+#include "common/Cp936.h"
+#include "data/ConnectionString.h"
+#include "data/DataBackend.h"
+#include "data/odbc/MssqlStatements.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <sybfront.h>
+// sybfront.h first, as DB-Library wants.
+#include <sybdb.h>
+
+namespace ov::mssql {
+
+namespace {
+
+// Where the DB-Library callbacks put what they are told; set for the
+// duration of one copy (the program runs one at a time, on one thread).
+struct Sink
+{
+    DataError* error = nullptr;
+    QStringList* messages = nullptr;
+};
+Sink* g_sink = nullptr;
+
+QString text(const char* s)
+{
+    return s ? cp936::decode(QByteArray(s)).trimmed() : QString();
+}
+
+int errorHandler(DBPROCESS*, int, int dberr, int oserr, char* dberrstr, char* oserrstr)
+{
+    if (g_sink) {
+        QString message = text(dberrstr);
+        if (oserr != DBNOERR && oserrstr)
+            message += QStringLiteral(" (%1)").arg(text(oserrstr));
+        if (!g_sink->error->isSet())
+            setDataError(*g_sink->error, dberr, message, QStringLiteral("DB-Library"));
+        g_sink->messages->append(message);
+    }
+    return INT_CANCEL;
+}
+
+int messageHandler(DBPROCESS*, DBINT msgno, int, int severity, char* msgtext, char*, char*, int)
+{
+    if (g_sink) {
+        const QString message = text(msgtext);
+        // Severity 10 and below are information ("Changed database context").
+        if (severity > 10 && !g_sink->error->isSet())
+            setDataError(*g_sink->error, msgno, message, QStringLiteral("SQL Server"));
+        g_sink->messages->append(message);
+    }
+    return 0;
+}
+
+class SinkScope
+{
+public:
+    SinkScope(DataError& error, QStringList& messages)
+    {
+        m_sink.error = &error;
+        m_sink.messages = &messages;
+        g_sink = &m_sink;
+    }
+    ~SinkScope() { g_sink = nullptr; }
+    SinkScope(const SinkScope&) = delete;
+    SinkScope& operator=(const SinkScope&) = delete;
+
+private:
+    Sink m_sink;
+};
+
+bool initLibrary(DataError& error)
+{
+    static const bool ok = [] {
+        if (dbinit() == FAIL)
+            return false;
+        dberrhandle(errorHandler);
+        dbmsghandle(messageHandler);
+        return true;
+    }();
+    if (!ok)
+        setDataError(error, DataErr::ProviderFailure, QStringLiteral("DB-Library cannot be initialised."),
+                     QStringLiteral("DB-Library"));
+    return ok;
+}
+
+// The number of columns of table in the current database; 0 when there is no
+// such table.
+int columnCount(DBPROCESS* dbproc, const QString& table)
+{
+    const QString sql = QStringLiteral("SELECT COUNT(*) FROM sys.columns WHERE object_id = OBJECT_ID(%1)")
+                            .arg(unicodeLiteral(bracketName(table)));
+    if (dbcmd(dbproc, cp936::encode(sql).constData()) == FAIL || dbsqlexec(dbproc) == FAIL)
+        return -1;
+    DBINT count = 0;
+    RETCODE rc;
+    while ((rc = dbresults(dbproc)) != NO_MORE_RESULTS) {
+        if (rc == FAIL)
+            return -1;
+        dbbind(dbproc, 1, INTBIND, 0, reinterpret_cast<BYTE*>(&count));
+        while (dbnextrow(dbproc) != NO_MORE_ROWS) {
+        }
+    }
+    return int(count);
+}
+
+} // namespace
+
+QString dblibServerName(const QString& server)
+{
+    QString s = connstr::odbcServerName(server);
+    const int comma = s.lastIndexOf(QLatin1Char(','));
+    if (comma > 0 && !s.contains(QLatin1Char('\\')))
+        s = s.left(comma).trimmed() + QLatin1Char(':') + s.mid(comma + 1).trimmed();
+    return s;
+}
+
+bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QString& table,
+                const QString& dataFile, const QString& errorFile, qint64& rowsCopied, QStringList& messages,
+                DataError& error)
+{
+    rowsCopied = 0;
+    if (!initLibrary(error))
+        return false;
+    SinkScope scope(error, messages);
+
+    // A file that begins with a UTF-8 byte-order mark is read as UTF-8; the
+    // mark itself must not reach the first field, so such a file is copied
+    // without it first.
+    QString source = dataFile;
+    QByteArray charset = "CP936";
+    QTemporaryFile withoutMark(QDir::tempPath() + QStringLiteral("/ovbcp-XXXXXX.dat"));
+    {
+        QFile in(dataFile);
+        if (!in.open(QIODevice::ReadOnly)) {
+            setDataError(
+                error, 4860,
+                QStringLiteral("Cannot bulk load. The file \"%1\" does not exist or you don't have file "
+                               "access rights.")
+                    .arg(dataFile),
+                QStringLiteral("DB-Library"));
+            return false;
+        }
+        if (cp936::hasUtf8Bom(in.peek(3))) {
+            in.read(3);
+            if (!withoutMark.open()) {
+                setDataError(error, 4860,
+                             QStringLiteral("Cannot make a temporary copy of \"%1\".").arg(dataFile),
+                             QStringLiteral("DB-Library"));
+                return false;
+            }
+            while (!in.atEnd())
+                withoutMark.write(in.read(1 << 20));
+            withoutMark.flush();
+            source = withoutMark.fileName();
+            charset = "UTF-8";
+        }
+    }
+
+    LOGINREC* loginRec = dblogin();
+    if (!loginRec)
+        return false;
+    if (!login.trusted) {
+        // Login names travel in the client character set, like the data.
+        auto encode = [&](const QString& s) { return charset == "UTF-8" ? s.toUtf8() : cp936::encode(s); };
+        DBSETLUSER(loginRec, encode(login.user).constData());
+        DBSETLPWD(loginRec, encode(login.password).constData());
+    }
+    DBSETLAPP(loginRec, "OVSqlUpdateDB");
+    DBSETLCHARSET(loginRec, charset.constData());
+    BCP_SETL(loginRec, TRUE);
+    dbsetlversion(loginRec, DBVERSION_74);
+    dbsetlogintime(15);
+    DBPROCESS* dbproc = dbopen(loginRec, dblibServerName(login.server).toUtf8().constData());
+    dbloginfree(loginRec);
+    if (!dbproc) {
+        if (!error.isSet())
+            setDataError(error, DataErr::ProviderFailure,
+                         QStringLiteral("Cannot connect to %1.").arg(login.server),
+                         QStringLiteral("DB-Library"));
+        return false;
+    }
+    bool ok = dbuse(dbproc, cp936::encode(database).constData()) == SUCCEED;
+    int columns = ok ? columnCount(dbproc, table) : -1;
+    if (ok && columns == 0) {
+        setDataError(error, 208, QStringLiteral("Invalid object name '%1'.").arg(table),
+                     QStringLiteral("SQL Server"));
+        ok = false;
+    }
+    ok = ok && columns > 0;
+    ok = ok && bcp_init(dbproc, cp936::encode(bracketName(table)).constData(),
+                        QFile::encodeName(source).constData(), QFile::encodeName(errorFile).constData(),
+                        DB_IN) == SUCCEED;
+    // Rows the server cannot take go to the error file; the load goes on.
+    ok = ok && bcp_control(dbproc, BCPMAXERRS, 1000000) == SUCCEED;
+    ok = ok && bcp_columns(dbproc, columns) == SUCCEED;
+    for (int i = 1; ok && i <= columns; ++i) {
+        const bool last = i == columns;
+        ok = bcp_colfmt(dbproc, i, SYBCHAR, 0, -1, reinterpret_cast<const BYTE*>(last ? "\r\n" : "\t"),
+                        last ? 2 : 1, i) == SUCCEED;
+    }
+    DBINT copied = 0;
+    ok = ok && bcp_exec(dbproc, &copied) == SUCCEED;
+    rowsCopied = copied;
+    dbclose(dbproc);
+    if (!ok && !error.isSet())
+        setDataError(error, DataErr::ProviderFailure,
+                     QStringLiteral("The bulk copy into %1 failed.").arg(table),
+                     QStringLiteral("DB-Library"));
+    return ok;
+}
+
+} // namespace ov::mssql

@@ -1,0 +1,152 @@
+#include "data/odbc/MssqlStatements.h"
+
+#include <QStringList>
+
+namespace ov::mssql {
+
+QString stringLiteral(const QString& text)
+{
+    QString t = text;
+    t.replace(QLatin1String("'"), QLatin1String("''"));
+    return QLatin1Char('\'') + t + QLatin1Char('\'');
+}
+
+QString unicodeLiteral(const QString& text)
+{
+    return QLatin1Char('N') + stringLiteral(text);
+}
+
+QString bracketName(const QString& name)
+{
+    QString n = name;
+    n.replace(QLatin1String("]"), QLatin1String("]]"));
+    return QLatin1Char('[') + n + QLatin1Char(']');
+}
+
+QString quotedDatabaseName(const QString& name)
+{
+    if (name.startsWith(QLatin1Char('"')))
+        return name;
+    QString n = name;
+    n.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + n + QLatin1Char('"');
+}
+
+QString backupStatement(const QString& database, const QString& pathFile)
+{
+    return QStringLiteral("BackUp Database ") + quotedDatabaseName(database) + QStringLiteral(" to disk=") +
+           stringLiteral(pathFile);
+}
+
+QString restoreStatement(const QString& database, const QString& pathFile,
+                         const QList<QPair<QString, QString>>& moves, bool replace)
+{
+    QString sql = QStringLiteral("RESTORE DATABASE ") + quotedDatabaseName(database) +
+                  QStringLiteral(" FROM DISK = ") + stringLiteral(pathFile) +
+                  QStringLiteral(" WITH RECOVERY");
+    if (replace)
+        sql += QStringLiteral(",REPLACE");
+    for (const auto& move : moves)
+        sql += QStringLiteral(",move ") + stringLiteral(move.first) + QStringLiteral(" to ") +
+               stringLiteral(move.second);
+    return sql;
+}
+
+QString fileListStatement(const QString& pathFile)
+{
+    return QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + stringLiteral(pathFile);
+}
+
+QString headerStatement(const QString& pathFile)
+{
+    return QStringLiteral("RESTORE HEADERONLY From DISK = ") + stringLiteral(pathFile);
+}
+
+QString shellListingStatement(const QString& folder, bool foldersOnly)
+{
+    // The whole command is one string literal of the procedure call; the
+    // folder inside it is enclosed in double quotes for the shell.
+    const QString command = QStringLiteral("dir \"") + folder +
+                            (foldersOnly ? QStringLiteral("\" /ON /ad /B") : QStringLiteral("\" /OGN /A /B"));
+    return QStringLiteral("master.dbo.xp_cmdshell ") + stringLiteral(command);
+}
+
+QString dirTreeStatement(const QString& folder)
+{
+    return QStringLiteral("EXEC master.sys.xp_dirtree ") + unicodeLiteral(folder) + QStringLiteral(", 1, 1");
+}
+
+bool isShellSafeFolder(const QString& folder)
+{
+    static const QString forbidden = QStringLiteral("\"&|<>^%\r\n");
+    for (QChar c : folder) {
+        if (forbidden.contains(c))
+            return false;
+    }
+    return true;
+}
+
+bool isShellNoise(const QString& line)
+{
+    static const QStringList noise = {
+        QStringLiteral("File Not Found"),
+        QStringLiteral("The system cannot find the file specified."),
+        QStringLiteral("The system cannot find the path specified."),
+        QStringLiteral("Access is denied."),
+        QStringLiteral("The network path was not found."),
+        QStringLiteral("The device is not ready."),
+        QStringLiteral("The filename, directory name, or volume label syntax is incorrect."),
+        QStringLiteral("找不到文件"),
+        QStringLiteral("系统找不到指定的文件。"),
+        QStringLiteral("系统找不到指定的路径。"),
+        QStringLiteral("拒绝访问。"),
+        QStringLiteral("找不到网络路径。"),
+        QStringLiteral("设备未就绪。"),
+        QStringLiteral("文件名、目录名或卷标语法不正确。"),
+    };
+    const QString t = line.trimmed();
+    if (t.isEmpty())
+        return true;
+    for (const QString& n : noise) {
+        if (t.compare(n, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString createDatabaseStatement(const QString& database)
+{
+    return QStringLiteral("CREATE DATABASE ") + bracketName(database);
+}
+
+QList<QString> databaseOptionStatements(const QString& database)
+{
+    // The two options that a new product database gets:
+    // - the simple recovery model: bulk loads are minimally logged and the log
+    //   is truncated at checkpoints, so loading the data sets and running the
+    //   update scripts does not fill the transaction log;
+    // - auto-close off: the create procedure, the import and the update runner
+    //   connect one after the other, and a database that closes after each
+    //   connection (the default of the Express editions) makes every one of
+    //   them wait for it to open again.
+    const QString name = bracketName(database);
+    return {QStringLiteral("ALTER DATABASE %1 SET RECOVERY SIMPLE").arg(name),
+            QStringLiteral("ALTER DATABASE %1 SET AUTO_CLOSE OFF").arg(name)};
+}
+
+QString dropDatabaseStatement(const QString& database)
+{
+    return QStringLiteral("DROP DATABASE ") + bracketName(database);
+}
+
+QString listDatabasesStatement()
+{
+    return QStringLiteral("SELECT name FROM master.sys.databases ORDER BY database_id");
+}
+
+QString pathSeparatorStatement()
+{
+    return QStringLiteral("SELECT SERVERPROPERTY('PathSeparator')");
+}
+
+} // namespace ov::mssql

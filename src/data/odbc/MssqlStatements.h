@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// The statements the program sends to SQL Server, composed from their parts.
+// Every value put into a statement is quoted: a single quote inside a path or
+// a name between single quotes is doubled, a database name between brackets
+// has "]" doubled, and a database name that the tool encloses in double quotes
+// has its double quotes doubled.
+namespace ov::mssql {
+
+// 'text' with inner single quotes doubled.
+QString stringLiteral(const QString& text);
+// N'text', for text that may hold characters outside the server's code page.
+QString unicodeLiteral(const QString& text);
+// [name] with "]" doubled.
+QString bracketName(const QString& name);
+// The database name as the backup and restore statements write it: enclosed
+// in double quotes with inner double quotes doubled, unless the user typed it
+// already beginning with a double quote, in which case it is used as typed.
+QString quotedDatabaseName(const QString& name);
+
+// BackUp Database "crm" to disk='D:\bak\crm-202612041533.dat'
+QString backupStatement(const QString& database, const QString& pathFile);
+// RESTORE DATABASE "crm" FROM DISK = 'path' WITH RECOVERY[,REPLACE][,move 'logical' to 'target']…
+QString restoreStatement(const QString& database, const QString& pathFile,
+                         const QList<QPair<QString, QString>>& moves, bool replace);
+// RESTORE FILELISTONLY FROM DISK = 'path'
+QString fileListStatement(const QString& pathFile);
+// RESTORE HEADERONLY From DISK = 'path'
+QString headerStatement(const QString& pathFile);
+
+// The directory listings through the server's command shell: every entry
+// (folders first, by name) or the folders only. folder ends with "\".
+QString shellListingStatement(const QString& folder, bool foldersOnly);
+// The same folder through xp_dirtree, which needs no shell: one row per entry
+// with the columns subdirectory, depth and file (1 for a file).
+QString dirTreeStatement(const QString& folder);
+// A folder is sent to the command shell only when it holds none of the
+// characters the shell would read as commands: " & | < > ^ % and line breaks.
+bool isShellSafeFolder(const QString& folder);
+// True for an output line of "dir" that is no entry name: the messages for an
+// empty, missing or refused folder, in English and Chinese Windows.
+bool isShellNoise(const QString& line);
+
+// CREATE DATABASE [name]
+QString createDatabaseStatement(const QString& database);
+// The two options set on a new database (see the source for why these two).
+QList<QString> databaseOptionStatements(const QString& database);
+// DROP DATABASE [name]
+QString dropDatabaseStatement(const QString& database);
+// The databases of the server in the server's own order.
+QString listDatabasesStatement();
+// The server's path separator ("\" on Windows, "/" on Linux, NULL when the
+// server is older than SQL Server 2017 and so runs on Windows).
+QString pathSeparatorStatement();
+
+} // namespace ov::mssql

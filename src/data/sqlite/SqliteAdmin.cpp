@@ -1,0 +1,498 @@
+#include "data/sqlite/SqliteAdmin.h"
+
+#include "common/Clock.h"
+#include "data/Connection.h"
+#include "data/DataBackend.h"
+#include "data/sqlite/EmbeddedServer.h"
+#include "data/sqlite/SqliteBackend.h"
+#include "data/sqlite/TabFileLoader.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace ov {
+
+namespace {
+
+// Marks the files the embedded engine makes ("OVDB").
+constexpr int kApplicationId = 0x4F564442;
+// How long a restore waits for other connections to let go of the database.
+constexpr int kExclusiveWaitMs = 5000;
+
+const char* const kSetTable = "_ov_backup_set";
+
+// A raw SQLite handle that closes itself.
+class Handle
+{
+public:
+    Handle() = default;
+    ~Handle() { close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    int open(const QString& path, int flags)
+    {
+        close();
+        const QByteArray file = QFile::encodeName(path);
+        const int rc = sqlite3_open_v2(file.constData(), &m_db, flags, nullptr);
+        if (rc == SQLITE_OK)
+            sqlite3_extended_result_codes(m_db, 1);
+        return rc;
+    }
+    void close()
+    {
+        if (m_db)
+            sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+    sqlite3* get() const { return m_db; }
+    QString message() const { return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString(); }
+    int code() const { return m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+// Copies the main database of src into dest with the online backup API. A
+// database another connection holds is waited for up to waitMs.
+int copyDatabase(sqlite3* dest, sqlite3* src, int waitMs)
+{
+    sqlite3_backup* backup = sqlite3_backup_init(dest, "main", src, "main");
+    if (!backup)
+        return sqlite3_extended_errcode(dest);
+    QElapsedTimer clock;
+    clock.start();
+    int rc = SQLITE_OK;
+    for (;;) {
+        rc = sqlite3_backup_step(backup, -1);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+            if (clock.elapsed() > waitMs)
+                break;
+            sqlite3_sleep(20);
+            continue;
+        }
+        if (rc != SQLITE_OK)
+            break;
+    }
+    const int finish = sqlite3_backup_finish(backup);
+    return rc == SQLITE_DONE ? finish : rc;
+}
+
+QString isoText(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+QDateTime fromIsoText(const QString& text)
+{
+    QString iso = text;
+    if (iso.size() > 10 && iso[10] == QLatin1Char(' '))
+        iso[10] = QLatin1Char('T');
+    return QDateTime::fromString(iso, Qt::ISODateWithMs);
+}
+
+bool samePath(const QString& a, const QString& b)
+{
+    const QFileInfo fa(QDir::cleanPath(QDir::fromNativeSeparators(a)));
+    const QFileInfo fb(QDir::cleanPath(QDir::fromNativeSeparators(b)));
+    if (fa.fileName().compare(fb.fileName(), Qt::CaseInsensitive) != 0)
+        return false;
+    const QString da = QFileInfo(fa.absolutePath()).canonicalFilePath();
+    const QString db = QFileInfo(fb.absolutePath()).canonicalFilePath();
+    return !da.isEmpty() ? da == db : fa.absolutePath() == fb.absolutePath();
+}
+
+void removeDatabaseFiles(const QString& file)
+{
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(file + QLatin1String(suffix));
+}
+
+} // namespace
+
+SqliteAdmin::SqliteAdmin(const QString& folder) : m_folder(folder) {}
+
+QString SqliteAdmin::backupSetTable()
+{
+    return QLatin1String(kSetTable);
+}
+
+bool SqliteAdmin::requireFolder()
+{
+    if (QFileInfo(m_folder).isDir())
+        return true;
+    return fail(17, QStringLiteral("The folder '%1' of the embedded server does not exist.").arg(m_folder),
+                embedded::errorSource());
+}
+
+bool SqliteAdmin::checkDatabase(const QString& name)
+{
+    return embedded::checkName(name, QStringLiteral("database"), m_error) && requireFolder();
+}
+
+bool SqliteAdmin::probe()
+{
+    m_error.clear();
+    // The embedded server is its folder: starting it is making the folder.
+    if (QDir().mkpath(m_folder))
+        return true;
+    return fail(17, QStringLiteral("The folder '%1' of the embedded server cannot be made.").arg(m_folder),
+                embedded::errorSource());
+}
+
+bool SqliteAdmin::listDatabases(QStringList& names)
+{
+    m_error.clear();
+    names.clear();
+    if (!requireFolder())
+        return false;
+    names = embedded::listDatabases(m_folder);
+    return true;
+}
+
+bool SqliteAdmin::createDatabase(const QString& name)
+{
+    m_error.clear();
+    if (!checkDatabase(name))
+        return false;
+    if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
+        return fail(
+            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
+            embedded::errorSource());
+    // A SQLite database needs neither of the two options a SQL Server database
+    // gets here: it keeps no transaction log between transactions, and it is
+    // never closed behind the program's back. The file is written at once, so
+    // the new database is a complete (empty) database file, marked as one of
+    // the engine's.
+    const QString file = embedded::newDatabaseFile(m_folder, name);
+    Handle db;
+    int rc = db.open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(
+            db.get(), QByteArray("PRAGMA application_id=" + QByteArray::number(kApplicationId)).constData(),
+            nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        fail(db.code(), QStringLiteral("%1 (%2)").arg(db.message(), file), QStringLiteral("SQLite"));
+        db.close();
+        QFile::remove(file);
+        return false;
+    }
+    return true;
+}
+
+bool SqliteAdmin::dropDatabase(const QString& name)
+{
+    m_error.clear();
+    if (!checkDatabase(name))
+        return false;
+    if (embedded::isTempdb(name))
+        return fail(
+            3708, QStringLiteral("Cannot drop the database '%1' because it is a system database.").arg(name),
+            embedded::errorSource());
+    const QString file = embedded::findDatabaseFile(m_folder, name);
+    if (file.isEmpty())
+        return fail(
+            3701,
+            QStringLiteral("Cannot drop the database '%1', because it does not exist or you do not have "
+                           "permission.")
+                .arg(name),
+            embedded::errorSource());
+    {
+        // A database that another connection is using stays.
+        Handle db;
+        int rc = db.open(file, SQLITE_OPEN_READWRITE);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+            return busy ? fail(3702,
+                               QStringLiteral("Cannot drop database \"%1\" because it is currently in use.")
+                                   .arg(name),
+                               embedded::errorSource())
+                        : fail(db.code(), db.message(), QStringLiteral("SQLite"));
+        }
+        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    if (!QFile::remove(file))
+        return fail(3702, QStringLiteral("Cannot remove the file '%1' of database \"%2\".").arg(file, name),
+                    embedded::errorSource());
+    removeDatabaseFiles(file);
+    return true;
+}
+
+bool SqliteAdmin::bulkLoad(const QString& database, const QString& table, const QString& dataFile,
+                           const QString& logFile, const QString& errorFile, BulkLoadResult* result)
+{
+    m_error.clear();
+    if (!embedded::checkName(table, QStringLiteral("table"), m_error))
+        return false;
+    std::unique_ptr<SqliteBackend> db = SqliteBackend::open(m_folder, database, 0, m_error);
+    if (!db)
+        return false;
+    BulkLoadResult counts;
+    const bool ok = embedded::loadTabFile(db->handle(), embedded::unquoteName(database), table, dataFile,
+                                          logFile, errorFile, counts, m_error);
+    if (result)
+        *result = counts;
+    return ok;
+}
+
+bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile)
+{
+    m_error.clear();
+    if (!requireEngine(cn, engine()))
+        return false;
+    const QString name = embedded::unquoteName(database);
+    if (embedded::isTempdb(name))
+        return fail(3147, QStringLiteral("Backup and restore operations are not allowed on database tempdb."),
+                    embedded::errorSource());
+    if (!checkDatabase(name))
+        return false;
+    const QString source = embedded::findDatabaseFile(m_folder, name);
+    if (source.isEmpty())
+        return fail(
+            911,
+            QStringLiteral("Database '%1' does not exist. Make sure that the name is entered correctly.")
+                .arg(name),
+            embedded::errorSource());
+    const QFileInfo target(pathFile);
+    if (pathFile.trimmed().isEmpty() || !target.absoluteDir().exists() || target.isDir())
+        return fail(
+            3201,
+            QStringLiteral("Cannot open backup device '%1'. Operating system error 3(The system cannot find "
+                           "the path specified.).")
+                .arg(pathFile),
+            embedded::errorSource());
+
+    // Written beside the target and renamed at the end, so a failed backup
+    // leaves no half-written file behind.
+    const QString part = target.absoluteFilePath() + QStringLiteral(".part");
+    removeDatabaseFiles(part);
+    const QDateTime started = Clock::now();
+    Handle src;
+    Handle dest;
+    int rc = src.open(source, SQLITE_OPEN_READONLY);
+    if (rc != SQLITE_OK)
+        return fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source),
+                    QStringLiteral("SQLite"));
+    rc = dest.open(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (rc == SQLITE_OK)
+        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
+    src.close();
+    sqlite3_stmt* insert = nullptr;
+    if (rc == SQLITE_OK) {
+        const QByteArray sql = QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";CREATE TABLE " +
+                               kSetTable +
+                               " (LogicalName TEXT, PhysicalName TEXT, Type TEXT, DatabaseName TEXT, "
+                               "BackupStartDate TEXT, BackupFinishDate TEXT)";
+        rc = sqlite3_exec(dest.get(), sql.constData(), nullptr, nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK)
+        rc = sqlite3_prepare_v2(
+            dest.get(), (QByteArray("INSERT INTO ") + kSetTable + " VALUES (?,?,?,?,?,?)").constData(), -1,
+            &insert, nullptr);
+    if (rc == SQLITE_OK) {
+        const QString logical = QFileInfo(source).completeBaseName();
+        const QVariant values[] = {logical,
+                                   QFileInfo(source).absoluteFilePath(),
+                                   QStringLiteral("D"),
+                                   logical,
+                                   isoText(started),
+                                   isoText(Clock::now())};
+        for (int i = 0; i < 6; ++i)
+            sqlitevalue::bind(insert, i + 1, values[i]);
+        rc = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest.get());
+    }
+    sqlite3_finalize(insert);
+    if (rc != SQLITE_OK) {
+        fail(dest.get() ? dest.code() : rc, QStringLiteral("%1 (%2)").arg(dest.message(), pathFile),
+             QStringLiteral("SQLite"));
+        dest.close();
+        removeDatabaseFiles(part);
+        return false;
+    }
+    dest.close();
+    if (QFileInfo::exists(target.absoluteFilePath()) && !QFile::remove(target.absoluteFilePath())) {
+        removeDatabaseFiles(part);
+        return fail(
+            3201,
+            QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is denied.).")
+                .arg(pathFile),
+            embedded::errorSource());
+    }
+    if (!QFile::rename(part, target.absoluteFilePath())) {
+        removeDatabaseFiles(part);
+        return fail(3201, QStringLiteral("Cannot open backup device '%1'.").arg(pathFile),
+                    embedded::errorSource());
+    }
+    return true;
+}
+
+bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header)
+{
+    if (!QFileInfo(pathFile).isFile())
+        return fail(
+            3201,
+            QStringLiteral("Cannot open backup device '%1'. Operating system error 2(The system cannot find "
+                           "the file specified.).")
+                .arg(pathFile),
+            embedded::errorSource());
+    Handle db;
+    int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
+    sqlite3_stmt* stmt = nullptr;
+    if (rc == SQLITE_OK)
+        rc = sqlite3_prepare_v2(
+            db.get(),
+            (QByteArray("SELECT LogicalName, PhysicalName, Type, DatabaseName, BackupStartDate, "
+                        "BackupFinishDate FROM ") +
+             kSetTable + " ORDER BY rowid")
+                .constData(),
+            -1, &stmt, nullptr);
+    bool any = false;
+    while (rc == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+        auto text = [&](int i) { return sqlitevalue::read(stmt, i, adVarWChar).toString(); };
+        if (files)
+            files->append({text(0), text(1), text(2)});
+        if (header && !any) {
+            header->databaseName = text(3);
+            header->backupStartDate = fromIsoText(text(4));
+            header->backupFinishDate = fromIsoText(text(5));
+        }
+        any = true;
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_OK || !any)
+        return fail(
+            3241,
+            QStringLiteral("The media family on device '%1' is incorrectly formed: the file is no backup of "
+                           "the embedded engine.")
+                .arg(pathFile),
+            embedded::errorSource());
+    return true;
+}
+
+bool SqliteAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files)
+{
+    m_error.clear();
+    files.clear();
+    return requireEngine(cn, engine()) && readBackupSet(pathFile, &files, nullptr);
+}
+
+bool SqliteAdmin::readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header)
+{
+    m_error.clear();
+    header = BackupHeader();
+    return requireEngine(cn, engine()) && readBackupSet(pathFile, nullptr, &header);
+}
+
+bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                  const QList<QPair<QString, QString>>& moves, bool replace)
+{
+    m_error.clear();
+    if (!requireEngine(cn, engine()))
+        return false;
+    const QString name = embedded::unquoteName(database);
+    if (embedded::isTempdb(name))
+        return fail(3147, QStringLiteral("Backup and restore operations are not allowed on database tempdb."),
+                    embedded::errorSource());
+    if (!checkDatabase(name))
+        return false;
+    QList<BackupFileInfo> files;
+    if (!readBackupSet(pathFile, &files, nullptr))
+        return false;
+    for (const auto& move : moves) {
+        const bool known = std::any_of(files.begin(), files.end(), [&](const BackupFileInfo& f) {
+            return f.logicalName.compare(move.first, Qt::CaseInsensitive) == 0;
+        });
+        if (!known)
+            return fail(
+                3234,
+                QStringLiteral("Logical file '%1' is not part of database '%2'. Use RESTORE FILELISTONLY to "
+                               "list the logical file names.")
+                    .arg(move.first, files.first().logicalName),
+                embedded::errorSource());
+    }
+    // The database has one file; it goes where its move says, or back where
+    // it was. That place must be the database's own file in the server folder.
+    const BackupFileInfo& data = files.first();
+    QString targetPath = data.physicalName;
+    for (const auto& move : moves) {
+        if (move.first.compare(data.logicalName, Qt::CaseInsensitive) == 0)
+            targetPath = move.second;
+    }
+    const QString existing = embedded::findDatabaseFile(m_folder, name);
+    const QString expected = existing.isEmpty() ? embedded::newDatabaseFile(m_folder, name) : existing;
+    if (!samePath(targetPath, expected))
+        return fail(
+            3156,
+            QStringLiteral("File '%1' cannot be restored to '%2'. Database '%3' of this server is the file "
+                           "'%4'; give that path as the file's target.")
+                .arg(data.logicalName, targetPath, name, expected),
+            embedded::errorSource());
+    if (!existing.isEmpty() && !replace)
+        return fail(
+            3154,
+            QStringLiteral("Database '%1' already exists. Restore over it only with the replace option.")
+                .arg(name),
+            embedded::errorSource());
+
+    Handle src;
+    Handle dest;
+    int rc = src.open(pathFile, SQLITE_OPEN_READONLY);
+    if (rc != SQLITE_OK)
+        return fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), pathFile),
+                    QStringLiteral("SQLite"));
+    rc = dest.open(expected, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (rc == SQLITE_OK)
+        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), (QByteArray("DROP TABLE IF EXISTS ") + kSetTable).constData(), nullptr,
+                          nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+        if (busy)
+            fail(3101,
+                 QStringLiteral("Exclusive access could not be obtained because the database is in use."),
+                 embedded::errorSource());
+        else
+            fail(dest.code(), QStringLiteral("%1 (%2)").arg(dest.message(), expected),
+                 QStringLiteral("SQLite"));
+        dest.close();
+        if (existing.isEmpty())
+            removeDatabaseFiles(expected);
+        return false;
+    }
+    return true;
+}
+
+bool SqliteAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries)
+{
+    m_error.clear();
+    entries.clear();
+    if (!requireEngine(cn, engine()))
+        return false;
+    const QString path = QDir(m_folder).absoluteFilePath(QDir::fromNativeSeparators(folder));
+    const QFileInfo info(path);
+    if (!info.isDir())
+        return fail(3, QStringLiteral("The system cannot find the path specified. (%1)").arg(folder),
+                    embedded::errorSource());
+    if (!info.isReadable())
+        return fail(5, QStringLiteral("Access is denied. (%1)").arg(folder), embedded::errorSource());
+    const QFileInfoList list =
+        QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                 QDir::DirsFirst | QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo& e : list)
+        entries.append({e.fileName(), e.isDir()});
+    return true;
+}
+
+PathStyle SqliteAdmin::pathStyle(Connection&)
+{
+    return PathStyle::Posix;
+}
+
+} // namespace ov

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "data/ServerAdmin.h"
+
+namespace ov {
+
+// The embedded engine's server management: databases are files of the server
+// folder; backups are SQLite databases written with SQLite's online backup API
+// that also carry a small table describing the backup (what the file-list and
+// header readers report); the folder browser lists the local file system.
+class SqliteAdmin : public ServerAdmin
+{
+public:
+    explicit SqliteAdmin(const QString& folder);
+
+    QString engine() const override { return QStringLiteral("sqlite"); }
+    QString folder() const { return m_folder; }
+
+    bool probe() override;
+    bool listDatabases(QStringList& names) override;
+    bool createDatabase(const QString& name) override;
+    bool dropDatabase(const QString& name) override;
+    bool bulkLoad(const QString& database, const QString& table, const QString& dataFile,
+                  const QString& logFile, const QString& errorFile,
+                  BulkLoadResult* result = nullptr) override;
+
+    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) override;
+    bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files) override;
+    bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
+    bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                         const QList<QPair<QString, QString>>& moves, bool replace) override;
+    bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) override;
+    PathStyle pathStyle(Connection& cn) override;
+
+    // The table inside a backup file that describes it.
+    static QString backupSetTable();
+
+private:
+    bool requireFolder();
+    bool checkDatabase(const QString& name);
+    bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header);
+
+    QString m_folder;
+};
+
+} // namespace ov

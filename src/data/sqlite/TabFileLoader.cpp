@@ -1,0 +1,415 @@
+#include "data/sqlite/TabFileLoader.h"
+
+#include "common/Clock.h"
+#include "common/Cp936.h"
+#include "data/AdoTypes.h"
+#include "data/DataBackend.h"
+#include "data/sqlite/SqliteBackend.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <cstring>
+#include <sqlite3.h>
+#include <vector>
+
+namespace ov::embedded {
+
+namespace {
+
+enum class Kind
+{
+    Text,
+    Integer,
+    Bit,
+    Number,
+};
+
+Kind kindOf(int fieldType)
+{
+    switch (fieldType) {
+    case adInteger:
+    case adSmallInt:
+    case adTinyInt:
+    case adUnsignedTinyInt:
+    case adBigInt:
+        return Kind::Integer;
+    case adBoolean:
+        return Kind::Bit;
+    case adNumeric:
+    case adDecimal:
+    case adCurrency:
+    case adDouble:
+    case adSingle:
+        return Kind::Number;
+    default:
+        return Kind::Text;
+    }
+}
+
+void trim(const char*& p, const char*& e)
+{
+    while (p < e && *p == ' ')
+        ++p;
+    while (e > p && e[-1] == ' ')
+        --e;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isInteger(const char* p, const char* e)
+{
+    trim(p, e);
+    if (p < e && (*p == '+' || *p == '-'))
+        ++p;
+    if (p == e)
+        return false;
+    for (; p < e; ++p) {
+        if (!isDigit(*p))
+            return false;
+    }
+    return true;
+}
+
+bool isNumber(const char* p, const char* e)
+{
+    trim(p, e);
+    if (p < e && (*p == '+' || *p == '-'))
+        ++p;
+    int digits = 0;
+    while (p < e && isDigit(*p)) {
+        ++p;
+        ++digits;
+    }
+    if (p < e && *p == '.') {
+        ++p;
+        while (p < e && isDigit(*p)) {
+            ++p;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return false;
+    if (p < e && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p < e && (*p == '+' || *p == '-'))
+            ++p;
+        if (p == e || !isDigit(*p))
+            return false;
+        while (p < e && isDigit(*p))
+            ++p;
+    }
+    return p == e;
+}
+
+bool isBit(const char* p, const char* e)
+{
+    if (isInteger(p, e))
+        return true;
+    trim(p, e);
+    const QByteArray word = QByteArray(p, int(e - p)).toLower();
+    return word == "true" || word == "false";
+}
+
+bool isAscii(const char* p, qsizetype n)
+{
+    unsigned char any = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        any |= static_cast<unsigned char>(p[i]);
+    return any < 0x80;
+}
+
+QString stamp()
+{
+    return Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+void writeLog(const QString& logFile, const QStringList& lines)
+{
+    QFile log(logFile);
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    log.write(cp936::encode(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+}
+
+// Runs a pragma and gives its single value as text.
+QByteArray pragmaValue(sqlite3* db, const char* sql)
+{
+    sqlite3_stmt* stmt = nullptr;
+    QByteArray value;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    sqlite3_finalize(stmt);
+    return value;
+}
+
+// The pragmas of a bulk load, and the values they had before.
+class BulkPragmas
+{
+public:
+    explicit BulkPragmas(sqlite3* db) : m_db(db)
+    {
+        m_journal = pragmaValue(db, "PRAGMA journal_mode");
+        m_synchronous = pragmaValue(db, "PRAGMA synchronous");
+        m_cache = pragmaValue(db, "PRAGMA cache_size");
+        // The rollback journal stays in memory, enough to undo a failed
+        // load; nothing waits for the disk until the end.
+        sqlite3_exec(db, "PRAGMA journal_mode=MEMORY", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+    }
+    ~BulkPragmas()
+    {
+        if (!m_journal.isEmpty())
+            sqlite3_exec(m_db, ("PRAGMA journal_mode=" + m_journal).constData(), nullptr, nullptr, nullptr);
+        if (!m_synchronous.isEmpty())
+            sqlite3_exec(m_db, ("PRAGMA synchronous=" + m_synchronous).constData(), nullptr, nullptr,
+                         nullptr);
+        if (!m_cache.isEmpty())
+            sqlite3_exec(m_db, ("PRAGMA cache_size=" + m_cache).constData(), nullptr, nullptr, nullptr);
+    }
+    BulkPragmas(const BulkPragmas&) = delete;
+    BulkPragmas& operator=(const BulkPragmas&) = delete;
+
+private:
+    sqlite3* m_db;
+    QByteArray m_journal;
+    QByteArray m_synchronous;
+    QByteArray m_cache;
+};
+
+void sqliteFailure(sqlite3* db, int rc, DataError& error)
+{
+    setDataError(error, sqlite3_extended_errcode(db) ? sqlite3_extended_errcode(db) : rc,
+                 QString::fromUtf8(sqlite3_errmsg(db)), QStringLiteral("SQLite"));
+}
+
+} // namespace
+
+bool loadTabFile(sqlite3* db, const QString& database, const QString& table, const QString& dataFile,
+                 const QString& logFile, const QString& errorFile, BulkLoadResult& result, DataError& error)
+{
+    result = BulkLoadResult();
+    QStringList log;
+    log << QStringLiteral("Bulk load of \"%1\" into table \"%2\" of database \"%3\"")
+               .arg(dataFile, table, database);
+    log << QStringLiteral("Started: %1").arg(stamp());
+    auto failed = [&](const DataError& e) {
+        error = e;
+        log << QStringLiteral("Failed: %1").arg(e.description);
+        writeLog(logFile, log);
+        return false;
+    };
+
+    // The table's columns, in order.
+    QStringList names;
+    std::vector<Kind> kinds;
+    {
+        const QByteArray sql = ("PRAGMA table_info(" + SqliteBackend::quoteIdentifier(table) + ")").toUtf8();
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(stmt) == SQLITE_ROW) {
+                names << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+                const char* decl = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
+                kinds.push_back(kindOf(sqlitevalue::typeFromDeclaration(decl ? decl : "")));
+            }
+        }
+        sqlite3_finalize(stmt);
+    }
+    DataError e;
+    if (names.isEmpty()) {
+        setDataError(e, 208, QStringLiteral("Invalid object name '%1'.").arg(table),
+                     QStringLiteral("SQLite"));
+        return failed(e);
+    }
+    const int columns = int(names.size());
+
+    QFile file(dataFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setDataError(
+            e, 4860,
+            QStringLiteral("Cannot bulk load. The file \"%1\" does not exist or you don't have file access "
+                           "rights.")
+                .arg(dataFile),
+            QStringLiteral("SQLite"));
+        return failed(e);
+    }
+    QFile rejects(errorFile);
+    if (!rejects.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        setDataError(
+            e, 4861,
+            QStringLiteral("Cannot write the error file \"%1\": %2").arg(errorFile, rejects.errorString()),
+            QStringLiteral("SQLite"));
+        return failed(e);
+    }
+
+    // The whole file at once: mapped when it can be, read otherwise.
+    const qint64 size = file.size();
+    QByteArray readBuffer;
+    const char* data = nullptr;
+    if (size > 0) {
+        data = reinterpret_cast<const char*>(file.map(0, size));
+        if (!data) {
+            readBuffer = file.readAll();
+            data = readBuffer.constData();
+        }
+    }
+    const char* p = data;
+    const char* const end = data ? data + size : nullptr;
+    const bool utf8 = size >= 3 && cp936::hasUtf8Bom(QByteArray::fromRawData(data, 3));
+    if (utf8)
+        p += 3;
+
+    BulkPragmas pragmas(db);
+    int rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        sqliteFailure(db, rc, e);
+        return failed(e);
+    }
+    sqlite3_stmt* insert = nullptr;
+    {
+        QStringList quoted;
+        QStringList marks;
+        for (const QString& n : names) {
+            quoted << SqliteBackend::quoteIdentifier(n);
+            marks << QStringLiteral("?");
+        }
+        const QByteArray sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                   .arg(SqliteBackend::quoteIdentifier(table), quoted.join(QLatin1Char(',')),
+                                        marks.join(QLatin1Char(',')))
+                                   .toUtf8();
+        rc = sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &insert, nullptr);
+        if (rc != SQLITE_OK) {
+            sqliteFailure(db, rc, e);
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return failed(e);
+        }
+    }
+
+    auto reject = [&](qint64 row, const char* line, qsizetype length, const QString& reason) {
+        ++result.rowsRejected;
+        rejects.write(cp936::encode(QStringLiteral("#@ Row %1: %2 @#\r\n").arg(row).arg(reason)));
+        rejects.write(line, length);
+        rejects.write("\r\n", 2);
+    };
+
+    std::vector<const char*> starts(static_cast<size_t>(columns) + 1);
+    std::vector<qsizetype> lengths(static_cast<size_t>(columns) + 1);
+    std::vector<QByteArray> converted(static_cast<size_t>(columns));
+    qint64 row = 0;
+    bool fatal = false;
+    while (p && p < end) {
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+        const char* lineEnd = nl ? nl : end;
+        const char* next = nl ? nl + 1 : end;
+        qsizetype length = lineEnd - p;
+        if (length > 0 && p[length - 1] == '\r')
+            --length;
+        if (!nl && length == 0)
+            break;
+        ++row;
+        const char* line = p;
+        p = next;
+
+        // Split at tabs; one field more than the table has columns is enough
+        // to tell the row is wrong.
+        int fields = 0;
+        const char* f = line;
+        const char* const e2 = line + length;
+        for (;;) {
+            const char* tab = static_cast<const char*>(std::memchr(f, '\t', size_t(e2 - f)));
+            const char* fieldEnd = tab ? tab : e2;
+            if (fields <= columns) {
+                starts[size_t(fields)] = f;
+                lengths[size_t(fields)] = fieldEnd - f;
+            }
+            ++fields;
+            if (!tab)
+                break;
+            f = tab + 1;
+        }
+        if (fields != columns) {
+            reject(
+                row, line, length,
+                QStringLiteral("the row has %1 fields, the table has %2 columns").arg(fields).arg(columns));
+            continue;
+        }
+
+        QString badColumn;
+        for (int c = 0; c < columns && badColumn.isEmpty(); ++c) {
+            const char* s = starts[size_t(c)];
+            const qsizetype n = lengths[size_t(c)];
+            if (n == 0) {
+                sqlite3_bind_null(insert, c + 1);
+                continue;
+            }
+            const Kind kind = kinds[size_t(c)];
+            if ((kind == Kind::Integer && !isInteger(s, s + n)) ||
+                (kind == Kind::Number && !isNumber(s, s + n)) || (kind == Kind::Bit && !isBit(s, s + n))) {
+                badColumn = names[c];
+                break;
+            }
+            if (utf8 || isAscii(s, n)) {
+                sqlite3_bind_text(insert, c + 1, s, int(n), SQLITE_STATIC);
+            } else {
+                converted[size_t(c)] = cp936::decode(QByteArray::fromRawData(s, n)).toUtf8();
+                const QByteArray& u = converted[size_t(c)];
+                sqlite3_bind_text(insert, c + 1, u.constData(), int(u.size()), SQLITE_STATIC);
+            }
+        }
+        if (!badColumn.isEmpty()) {
+            sqlite3_reset(insert);
+            reject(
+                row, line, length,
+                QStringLiteral("Invalid character value for cast specification (column %1)").arg(badColumn));
+            continue;
+        }
+        rc = sqlite3_step(insert);
+        if (rc == SQLITE_DONE) {
+            ++result.rowsCopied;
+            sqlite3_reset(insert);
+            continue;
+        }
+        const QString reason = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_reset(insert);
+        const int primary = rc & 0xff;
+        if (primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
+            primary == SQLITE_RANGE) {
+            reject(row, line, length, reason);
+            continue;
+        }
+        // Anything else (a full disk, an I/O error) ends the load.
+        setDataError(e, rc, reason, QStringLiteral("SQLite"));
+        fatal = true;
+        break;
+    }
+    sqlite3_finalize(insert);
+    rejects.close();
+
+    if (fatal) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        result.rowsCopied = 0;
+        return failed(e);
+    }
+    rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        sqliteFailure(db, rc, e);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        result.rowsCopied = 0;
+        return failed(e);
+    }
+    log << QStringLiteral("%1 rows read, %2 rows copied, %3 rows rejected.")
+               .arg(row)
+               .arg(result.rowsCopied)
+               .arg(result.rowsRejected);
+    if (result.rowsRejected > 0)
+        log << QStringLiteral("Rejected rows are in \"%1\".").arg(errorFile);
+    log << QStringLiteral("Finished: %1").arg(stamp());
+    writeLog(logFile, log);
+    return true;
+}
+
+} // namespace ov::embedded

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "data/DataError.h"
+#include "data/ServerAdmin.h"
+
+#include <QString>
+
+struct sqlite3;
+
+namespace ov::embedded {
+
+// Loads a tab-delimited, CR LF-terminated file into an existing table of an
+// open SQLite database: one prepared insert, one transaction, the journal in
+// memory and no syncs while it runs (both restored afterwards).
+//
+// Fields are code page 936 text, or UTF-8 after a byte-order mark; an empty
+// field is NULL. A row is rejected, not loaded, when its field count differs
+// from the table's column count, when a field of an integer or numeric column
+// is no number, or when the insert fails (a NOT NULL, unique or check
+// constraint); it goes to errorFile with the reason, and the counts go to
+// logFile. Returns false only when the load could not run at all (no such
+// table, unreadable file, a failed commit); the error tells why.
+bool loadTabFile(sqlite3* db, const QString& database, const QString& table, const QString& dataFile,
+                 const QString& logFile, const QString& errorFile, BulkLoadResult& result, DataError& error);
+
+} // namespace ov::embedded
