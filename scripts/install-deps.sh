@@ -38,3 +38,14 @@ if ((${#missing[@]})); then
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi
+
+# npm packages the tests need, kept in a folder of the build tree and never
+# installed globally: mdb-reader 3 reads back the Jet files that the project
+# writes. The tests look for it in build/npm (elsewhere: OV_NPM_DIR here and
+# -DOV_NPM_DIR=... for CMake).
+npm_dir=${OV_NPM_DIR:-$(cd "$(dirname "$0")/.." && pwd)/build/npm}
+if ! grep -qs '"version": *"3\.' "$npm_dir/node_modules/mdb-reader/package.json"; then
+  echo "install-deps: installing mdb-reader@3 into $npm_dir" >&2
+  mkdir -p "$npm_dir"
+  npm install --prefix "$npm_dir" mdb-reader@3 --no-audit --no-fund --loglevel=error >&2
+fi
