@@ -480,6 +480,45 @@ TEST(JetWriterHeaderTest, PasswordAndCreationDateReadBack)
     }
 }
 
+// 200 columns make a table definition of about 6,600 bytes, continued on a
+// second page.
+TEST(JetWriterWideTest, ATableDefinitionLongerThanAPageReadsBack)
+{
+    constexpr int kColumns = 200;
+    QList<Column> columns;
+    QList<QVariant> values;
+    QStringList names;
+    QStringList texts;
+    for (int i = 0; i < kColumns; ++i) {
+        names << QStringLiteral("列%1").arg(i);
+        columns << Column{names.last(), ColumnType::Long};
+        values << i * 1000 - 7;
+        texts << QString::number(i * 1000 - 7);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("wide.cdb"));
+    jet::Writer w(path);
+    ASSERT_TRUE(w.addTable(QStringLiteral("Wide"), columns));
+    ASSERT_TRUE(w.addRow(QStringLiteral("Wide"), values));
+    QString error;
+    ASSERT_TRUE(w.save(&error)) << error.toStdString();
+
+    QList<QStringList> rows;
+    ASSERT_TRUE(jettest::mdbExport(path, QStringLiteral("Wide"), &rows, &error)) << error.toStdString();
+    EXPECT_EQ(rows, (QList<QStringList>{names, texts}));
+
+    QJsonObject dump;
+    ASSERT_TRUE(jettest::mdbReaderDump(path, &dump, &error)) << error.toStdString();
+    const QJsonObject table = jettest::dumpedTable(dump, QStringLiteral("Wide"));
+    const QJsonArray readColumns = table.value(QStringLiteral("columns")).toArray();
+    ASSERT_EQ(readColumns.size(), kColumns);
+    EXPECT_EQ(readColumns.last().toObject().value(QStringLiteral("name")), QJsonValue(names.last()));
+    const QJsonArray row = table.value(QStringLiteral("rows")).toArray().first().toArray();
+    ASSERT_EQ(row.size(), kColumns);
+    for (int i = 0; i < kColumns; ++i)
+        EXPECT_EQ(row[i].toDouble(), i * 1000 - 7) << "column " << i;
+}
+
 TEST(JetWriterRefusalTest, InvalidInputFailsTheSaveAndLeavesNoFile)
 {
     const auto twoColumns = [](jet::Writer& w, ColumnType type, int textLength = 255) {

@@ -39,7 +39,7 @@ enum class ColumnType
     Double,   // IEEE 754 double precision
     DateTime, // OLE automation date, 0100-01-01 .. 9999-12-31
     Text,     // up to textLength characters (1..255)
-    Memo      // long text, up to 8 MiB of characters
+    Memo      // long text, up to 8,388,607 characters (16 MiB of UCS-2)
 };
 
 struct Column
