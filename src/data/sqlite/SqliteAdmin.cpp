@@ -21,7 +21,7 @@ namespace {
 // Marks the files the embedded engine makes ("OVDB").
 constexpr int kApplicationId = 0x4F564442;
 // How long a restore waits for other connections to let go of the database.
-constexpr int kExclusiveWaitMs = 5000;
+constexpr int kExclusiveWaitMs = 2000;
 
 const char* const kSetTable = "_ov_backup_set";
 
