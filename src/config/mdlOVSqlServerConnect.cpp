@@ -1,0 +1,66 @@
+#include "config/mdlOVSqlServerConnect.h"
+
+#include "common/clsError.h"
+#include "common/clsMouseCtrl.h"
+#include "data/AdoTypes.h"
+#include "data/ConnectionString.h"
+#include "data/sqlite/EmbeddedServer.h"
+
+#include <QFileInfo>
+
+namespace mdlOVSqlServer {
+
+namespace {
+
+constexpr int kCommandTimeout = 600;
+constexpr int kProbeTimeout = 30;
+
+} // namespace
+
+QString BuildSqlConnectionString(QString server, QString database, bool trusted, QString user,
+                                 QString password)
+{
+    using ov::connstr::oleDbValue;
+    if (trusted) {
+        return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+                              "Initial Catalog=") +
+               oleDbValue(database) + QStringLiteral(";Data Source=") + oleDbValue(server);
+    }
+    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=") + oleDbValue(user) +
+           QStringLiteral(";PASSWORD=") + oleDbValue(password) + QStringLiteral(";Initial Catalog=") +
+           oleDbValue(database) + QStringLiteral(";Data Source=") + oleDbValue(server);
+}
+
+std::unique_ptr<ov::Connection> ConnectToDBFile(const QString& server, const QString& database, bool trusted,
+                                                const QString& user, const QString& password)
+{
+    clsMouseCtrl busy;
+    const QString text = BuildSqlConnectionString(server, database, trusted, user, password);
+    auto cn = std::make_unique<ov::Connection>();
+    cn->setCursorLocation(ov::adUseClient);
+    cn->setCommandTimeout(kCommandTimeout);
+    if (!cn->Open(text, QString(), QString())) {
+        const ov::DataError& e = cn->lastError();
+        mdlCommon::SetError(e.description, QString::number(e.number), e.source);
+        mdlCommon::SetErrorContext(QStringLiteral("mdlContactTrace"), QStringLiteral("ConnectToDBFile"),
+                                   QStringLiteral("连接数据库失败！"), QString());
+        return nullptr;
+    }
+    return cn;
+}
+
+bool EnsureSqlServerRunning(const QString& server, bool trusted, const QString& user, const QString& password)
+{
+    // The embedded engine has no service to start: its server is a folder.
+    if (ov::embedded::isEmbeddedServer(server))
+        return QFileInfo(ov::embedded::serverFolder(server)).isDir();
+    ov::Connection cn;
+    cn.setCursorLocation(ov::adUseClient);
+    const QString text = BuildSqlConnectionString(server, QStringLiteral("master"), trusted, user, password) +
+                         QStringLiteral(";Connect Timeout=") + QString::number(kProbeTimeout);
+    const bool answered = cn.Open(text);
+    cn.Close();
+    return answered;
+}
+
+} // namespace mdlOVSqlServer

@@ -1,0 +1,413 @@
+#include "update/UpdateScript.h"
+
+#include "common/Clock.h"
+#include "common/Cp936.h"
+#include "common/UiPort.h"
+#include "common/clsError.h"
+#include "common/mdlCommon.h"
+#include "config/mdlOVSqlServerConnect.h"
+#include "data/Connection.h"
+#include "update/UpdateLog.h"
+#include "update/VersionTable.h"
+
+#include <QFileInfo>
+
+#include <climits>
+
+namespace mdlOVSqlUpdateDB {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// The line without the spaces at its ends; tabs stay.
+QString trimSpaces(const QString& text)
+{
+    int begin = 0;
+    int end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+bool startsWithMarker(const QString& trimmed, const char* marker)
+{
+    return trimmed.startsWith(QLatin1String(marker), Qt::CaseInsensitive);
+}
+
+QString hyphens(int n)
+{
+    return QString(n, QLatin1Char('-'));
+}
+
+void skipTo(ScriptFile& file, const char* endMarker)
+{
+    while (!file.atEnd()) {
+        const QString line = trimSpaces(file.readLine());
+        if (startsWithMarker(line, endMarker))
+            return;
+    }
+}
+
+int clampInt(qint64 v)
+{
+    return v > INT_MAX ? INT_MAX : int(v);
+}
+
+// The trail a run leaves in the update log.
+namespace logentry {
+
+void header(const QString& server, const QString& database, const QString& scriptPath)
+{
+    const QString rule(72, QLatin1Char('#'));
+    WriteUpdateLog(kCrLf + kCrLf + kCrLf);
+    WriteUpdateLog(kCrLf + rule);
+    WriteUpdateLog(ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss")) + kCrLf);
+    WriteUpdateLog(QStringLiteral("Server:") + server + QStringLiteral(", DB:") + database +
+                   QStringLiteral(", Script File:") + scriptPath + kCrLf);
+    WriteUpdateLog(rule + kCrLf);
+}
+
+void versionStarted(const QString& version, bool transaction)
+{
+    if (transaction) {
+        WriteUpdateLog(QStringLiteral("{{{") + hyphens(95));
+        WriteUpdateLog(QStringLiteral("SSSSS Ver:<") + version +
+                       QStringLiteral("> Start And BEGIN TRANSFER .... SSSSS"));
+    } else {
+        WriteUpdateLog(QStringLiteral("{{{") + hyphens(97));
+        WriteUpdateLog(QStringLiteral("SSSSS Ver:<") + version + QStringLiteral("> Start .... SSSSS") +
+                       kCrLf);
+    }
+}
+
+void versionPassedOver(const QString& version)
+{
+    WriteUpdateLog(QStringLiteral("{{{") + hyphens(95));
+    WriteUpdateLog(QStringLiteral("XXXXXX VER:<") + version +
+                   QStringLiteral("> Is been executed before , pass it XXXXXX"));
+    WriteUpdateLog(hyphens(96) + QStringLiteral("}}}") + kCrLf);
+}
+
+void versionCompleted(const QString& version, bool committed)
+{
+    WriteUpdateLog(QStringLiteral("VVVVV Ver:<") + version +
+                   (committed ? QStringLiteral("> Completed And COMMITED. VVVVV")
+                              : QStringLiteral("> Completed. VVVVV")));
+    WriteUpdateLog(hyphens(96) + QStringLiteral("}}}") + kCrLf);
+}
+
+void versionRolledBack(const QString& version)
+{
+    WriteUpdateLog(QStringLiteral("XXXXXX ROOLBACK Ver:<") + version + QStringLiteral(">   XXXXXX"));
+    WriteUpdateLog(hyphens(96) + QStringLiteral("}}}") + kCrLf);
+}
+
+void transferStarted(const QString& name)
+{
+    WriteUpdateLog(QStringLiteral("[[[") + hyphens(49));
+    WriteUpdateLog(QStringLiteral("sssss Transfer Block:<") + name + QStringLiteral("> Start .... sssss"));
+}
+
+void transferCommitted(const QString& name)
+{
+    WriteUpdateLog(QStringLiteral("vvvvv Transfer Block:<") + name + QStringLiteral("> COMMIT  vvvvv"));
+    WriteUpdateLog(hyphens(40) + QStringLiteral("]]]") + kCrLf);
+}
+
+void transferRolledBack(const QString& name)
+{
+    WriteUpdateLog(QStringLiteral("XXXXXX ROOLBACK Transfer Block:<") + name + QStringLiteral(">  XXXXXX"));
+    WriteUpdateLog(hyphens(49) + QStringLiteral("]]]") + kCrLf);
+}
+
+void batchFailed(const QString& description, const QString& batch)
+{
+    WriteUpdateLog(hyphens(61));
+    WriteUpdateLog(description);
+    WriteUpdateLog(batch);
+}
+
+} // namespace logentry
+
+// The state of one run; everything starts afresh with each run.
+class ScriptRun
+{
+public:
+    ScriptRun(ov::Connection& cn, ScriptFile& file, ov::StatusLabel& status, ov::ProgressBar& progress)
+        : m_cn(cn), m_file(file), m_status(status), m_progress(progress)
+    {}
+
+    void run()
+    {
+        // At least one pass, so an empty file is read (as one empty line) too.
+        do {
+            ov::ui().pumpEvents();
+            const QString line = m_file.readLine();
+            m_charactersRead += line.size();
+            m_progress.setValue(clampInt(m_charactersRead));
+            handle(line);
+        } while (!m_file.atEnd());
+    }
+
+private:
+    void handle(const QString& line)
+    {
+        switch (ClassifyScriptLine(line)) {
+        case ScriptLineKind::VersionStart:
+        case ScriptLineKind::TransactionalVersionStart: {
+            const bool transaction = ClassifyScriptLine(line) == ScriptLineKind::TransactionalVersionStart;
+            m_version = GetMarkerName(line);
+            if (IsVersionApplied(m_version, &m_cn)) {
+                SkipToVersionEnd(m_file);
+                logentry::versionPassedOver(m_version);
+                m_version.clear();
+            } else {
+                logentry::versionStarted(m_version, transaction);
+                // A begin, commit or rollback that fails is passed over like
+                // any other failure of the run.
+                if (transaction)
+                    m_cn.BeginTrans();
+                m_versionInTransaction = transaction;
+            }
+            // Statements collected before the marker and not yet sent are dropped.
+            m_pending.clear();
+            m_batch.clear();
+            break;
+        }
+        case ScriptLineKind::TransferStart:
+            m_transfer = GetMarkerName(line);
+            logentry::transferStarted(m_transfer);
+            m_cn.BeginTrans();
+            m_transferInTransaction = true;
+            m_pending.clear();
+            m_batch.clear();
+            break;
+        case ScriptLineKind::VersionEnd:
+            if (!m_version.isEmpty())
+                RecordVersionApplied(m_version, &m_cn);
+            if (m_versionInTransaction)
+                m_cn.CommitTrans();
+            logentry::versionCompleted(m_version, m_versionInTransaction);
+            m_version.clear();
+            m_versionInTransaction = false;
+            break;
+        case ScriptLineKind::TransferEnd:
+            m_cn.CommitTrans();
+            logentry::transferCommitted(m_transfer);
+            m_transfer.clear();
+            m_transferInTransaction = false;
+            break;
+        case ScriptLineKind::StatusText:
+            m_status.setCaption(trimSpaces(line).mid(7));
+            break;
+        case ScriptLineKind::ShowErrors:
+            m_showErrors = true;
+            break;
+        case ScriptLineKind::HideErrors:
+            m_showErrors = false;
+            break;
+        case ScriptLineKind::Comment:
+            break;
+        case ScriptLineKind::BatchEnd:
+            sendBatch();
+            break;
+        case ScriptLineKind::Statement:
+            ++m_lineCount;
+            if (!trimSpaces(line).isEmpty()) {
+                m_pending += line;
+                m_pending += kCrLf;
+            }
+            // Long batches grow in steps of a short pending text rather than
+            // line by line.
+            if (m_lineCount == 100) {
+                m_batch += m_pending;
+                m_pending.clear();
+            }
+            break;
+        }
+    }
+
+    void sendBatch()
+    {
+        m_batch += m_pending;
+        m_pending.clear();
+        if (!m_batch.isEmpty() && !m_cn.Execute(m_batch)) {
+            if (m_showErrors)
+                logentry::batchFailed(m_cn.lastError().description, m_batch);
+            if (m_versionInTransaction) {
+                // The whole block goes; it stays unrecorded, so the next run
+                // tries it again.
+                m_cn.RollbackTrans();
+                SkipToVersionEnd(m_file);
+                logentry::versionRolledBack(m_version);
+                m_versionInTransaction = false;
+            } else if (m_transferInTransaction) {
+                m_cn.RollbackTrans();
+                SkipToTransferEnd(m_file);
+                logentry::transferRolledBack(m_transfer);
+                m_transferInTransaction = false;
+            }
+        }
+        m_pending.clear();
+        m_batch.clear();
+        m_lineCount = 0;
+    }
+
+    ov::Connection& m_cn;
+    ScriptFile& m_file;
+    ov::StatusLabel& m_status;
+    ov::ProgressBar& m_progress;
+
+    QString m_version;
+    bool m_versionInTransaction = false;
+    QString m_transfer;
+    bool m_transferInTransaction = false;
+    bool m_showErrors = false;
+    QString m_pending;
+    QString m_batch;
+    int m_lineCount = 0;
+    qint64 m_charactersRead = 0;
+};
+
+} // namespace
+
+ScriptLineKind ClassifyScriptLine(const QString& line)
+{
+    const QString t = trimSpaces(line);
+    if (t.startsWith(QLatin1String("--"))) {
+        if (startsWithMarker(t, "--<V:"))
+            return ScriptLineKind::VersionStart;
+        if (startsWithMarker(t, "--<VT:"))
+            return ScriptLineKind::TransactionalVersionStart;
+        if (startsWithMarker(t, "--<T:"))
+            return ScriptLineKind::TransferStart;
+        if (startsWithMarker(t, "--</V:"))
+            return ScriptLineKind::VersionEnd;
+        if (startsWithMarker(t, "--</T:"))
+            return ScriptLineKind::TransferEnd;
+        if (startsWithMarker(t, "--<REM>"))
+            return ScriptLineKind::StatusText;
+        if (startsWithMarker(t, "--<SHOW ERR>"))
+            return ScriptLineKind::ShowErrors;
+        if (startsWithMarker(t, "--<HIDE ERR>"))
+            return ScriptLineKind::HideErrors;
+        return ScriptLineKind::Comment;
+    }
+    QString go = line;
+    go.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    if (trimSpaces(go).compare(QLatin1String("GO"), Qt::CaseInsensitive) == 0)
+        return ScriptLineKind::BatchEnd;
+    return ScriptLineKind::Statement;
+}
+
+QString GetMarkerName(const QString& line)
+{
+    QString s = line;
+    s.replace(QLatin1Char(':'), QLatin1Char('>'));
+    const int first = s.indexOf(QLatin1Char('>'));
+    if (first < 0)
+        return QString();
+    const int second = s.indexOf(QLatin1Char('>'), first + 1);
+    return second < 0 ? s.mid(first + 1) : s.mid(first + 1, second - first - 1);
+}
+
+bool ScriptFile::open(const QString& path)
+{
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = m_file.peek(3);
+    m_utf8 = ov::cp936::hasUtf8Bom(head);
+    if (m_utf8)
+        m_file.skip(3);
+    return true;
+}
+
+QString ScriptFile::readLine()
+{
+    QByteArray bytes = m_file.readLine();
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    if (bytes.endsWith('\r'))
+        bytes.chop(1);
+    if (m_utf8)
+        return QString::fromUtf8(bytes);
+    // Most lines of a script are plain ASCII, which needs no conversion.
+    for (const char c : std::as_const(bytes)) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return ov::cp936::decode(bytes);
+    }
+    return QString::fromLatin1(bytes);
+}
+
+void SkipToVersionEnd(ScriptFile& file)
+{
+    skipTo(file, "--</V:");
+}
+
+void SkipToTransferEnd(ScriptFile& file)
+{
+    skipTo(file, "--</T:");
+}
+
+bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
+                     const QString& user, const QString& password, const QString& scriptPath,
+                     ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
+{
+    if (scriptPath.trimmed().isEmpty() || !QFileInfo(scriptPath).isFile()) {
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("文件 {1} 不存在！"), {scriptPath}),
+                   ov::MsgStyle::Information);
+        return false;
+    }
+    std::unique_ptr<ov::Connection> cn =
+        mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
+    if (!cn) {
+        ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
+        return false;
+    }
+    logentry::header(server, database, scriptPath);
+
+    ScriptFile file;
+    if (!file.open(scriptPath)) {
+        ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
+        lblStatus.setCaption(QStringLiteral("错误"));
+        return false;
+    }
+    prgProgress.setValue(0);
+    prgProgress.setMaximum(clampInt(file.size()));
+
+    ScriptRun(*cn, file, lblStatus, prgProgress).run();
+
+    prgProgress.setValue(0);
+    file.close();
+    // A transaction left open by a block without its end marker ends with
+    // the connection, uncommitted.
+    cn->Close();
+    return true;
+}
+
+bool PlanUpdateScript(const QString& scriptPath, ov::Connection* cn, QList<VersionBlockPlan>& plan)
+{
+    plan.clear();
+    ScriptFile file;
+    if (!file.open(scriptPath))
+        return false;
+    while (!file.atEnd()) {
+        const QString line = file.readLine();
+        const ScriptLineKind kind = ClassifyScriptLine(line);
+        if (kind != ScriptLineKind::VersionStart && kind != ScriptLineKind::TransactionalVersionStart)
+            continue;
+        VersionBlockPlan block;
+        block.name = GetMarkerName(line);
+        block.transactional = kind == ScriptLineKind::TransactionalVersionStart;
+        block.passOver = IsVersionApplied(block.name, cn);
+        plan.append(block);
+        SkipToVersionEnd(file);
+    }
+    return true;
+}
+
+} // namespace mdlOVSqlUpdateDB

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QFile>
+#include <QList>
+#include <QString>
+
+namespace ov {
+class Connection;
+class ProgressBar;
+class StatusLabel;
+} // namespace ov
+
+// The update script runner. A script (OVScriptEmpty.txt, OVScriptUpdate.txt)
+// is SQL in batches that end at GO lines, with marker comments:
+//   --<V:name> … --</V:name>    a version block, passed over when the database
+//                               already has that version
+//   --<VT:name> … --</V:name>   the same inside a transaction: a failing batch
+//                               rolls back the whole block
+//   --<T:name> … --</T:name>    a transfer block: its batches all or nothing
+//   --<REM>text                 text for the status label
+//   --<SHOW ERR> / --<HIDE ERR> log failing batches from here on, or not
+// Any other line starting with "--" is a comment and never sent.
+namespace mdlOVSqlUpdateDB {
+
+// What a script line is, decided by the first test that matches. Markers are
+// found on the line without the spaces at its ends (a tab-indented marker is
+// a statement line) and in any letter case.
+enum class ScriptLineKind
+{
+    VersionStart,              // "--<V:"
+    TransactionalVersionStart, // "--<VT:"
+    TransferStart,             // "--<T:"
+    VersionEnd,                // "--</V:"
+    TransferEnd,               // "--</T:"
+    StatusText,                // "--<REM>"
+    ShowErrors,                // "--<SHOW ERR>"
+    HideErrors,                // "--<HIDE ERR>"
+    Comment,                   // any other "--"
+    BatchEnd,                  // "GO" alone, with blanks or tabs around it
+    Statement,                 // everything else
+};
+ScriptLineKind ClassifyScriptLine(const QString& line);
+
+// The name in a marker line: the text between the first and the second ":" or
+// ">" ("--<V:2.5.1>" names 2.5.1); empty when there is no such text.
+QString GetMarkerName(const QString& line);
+
+// A script file read forward one line at a time, never whole: code page 936,
+// or UTF-8 when it begins with a byte-order mark. Lines end with CR LF (a bare
+// LF is accepted); the line end is not part of the line.
+class ScriptFile
+{
+public:
+    bool open(const QString& path);
+    QString errorString() const { return m_file.errorString(); }
+    // Length of the file in bytes.
+    qint64 size() const { return m_file.size(); }
+    bool atEnd() const { return m_file.atEnd(); }
+    // The next line; empty at the end of the file.
+    QString readLine();
+    void close() { m_file.close(); }
+
+private:
+    QFile m_file;
+    bool m_utf8 = false;
+};
+
+// Read lines up to and including the next version end ("--</V:") or transfer
+// end ("--</T:") line, or to the end of the file, without looking at anything
+// in between (nesting, names, GO lines).
+void SkipToVersionEnd(ScriptFile& file);
+void SkipToTransferEnd(ScriptFile& file);
+
+// Runs the script at scriptPath on the database: one connection for the whole
+// run; each batch is sent at its GO line; version blocks that the database
+// already has are passed over; each completed version block is recorded in
+// tblVarible; every step goes into the update log. The status label shows the
+// script's "--<REM>" texts, the progress bar the share of the file read; the
+// pending window events run once per line.
+//
+// True when the script was read to its end, whatever happened to single
+// batches. False, after telling the user why, when the file is missing, the
+// connection cannot be opened or the file cannot be read.
+bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
+                     const QString& user, const QString& password, const QString& scriptPath,
+                     ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
+
+// A version block of a script as a run on the database would meet it now.
+struct VersionBlockPlan
+{
+    QString name;
+    bool transactional = false; // "--<VT:"
+    bool passOver = false;      // the database has it already
+};
+// The version blocks of the script, each with what a run would do with it
+// judged by the database's version now; reads the database, changes nothing.
+// False when the file cannot be opened.
+bool PlanUpdateScript(const QString& scriptPath, ov::Connection* cn, QList<VersionBlockPlan>& plan);
+
+} // namespace mdlOVSqlUpdateDB

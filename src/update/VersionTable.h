@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+namespace ov {
+class Connection;
+}
+
+// The version table tblVarible of a product database: the schema version
+// (Module "DB", VaribleName "Version") and one "UpdateDB" row per applied
+// version block of the update script. All three work on the caller's
+// connection, and so inside any transaction the caller has open on it.
+namespace mdlOVSqlUpdateDB {
+
+// The VaribleValue of the row (module, name), and of userId when it is not
+// empty; defaultValue when there is no connection, no such row, or the read
+// fails in any way (no table, a broken connection). Quotes in the values are
+// doubled in the statement.
+QString ReadVaribleValue(const QString& module, const QString& name, const QString& defaultValue,
+                         const QString& userId, ov::Connection* cn);
+
+// Compares two version names: they are split at "."; segment pairs that are
+// both all digits compare as numbers, any other pair by character code; when
+// one name runs out of segments first, the shorter sorts first (2.1 < 2.1.1).
+// So 9.0 < 10.0, and versions made of equal-length digit segments keep the
+// order their texts have. Negative, zero or positive as with strcmp.
+int CompareVersions(const QString& a, const QString& b);
+
+// True when the version block named version is to be passed over: the
+// database is at that version or a later one, or its version cannot be learnt
+// (no version row, no table), so that such a database receives no versioned
+// blocks. The stored version loses its blanks at both ends; the block name is
+// compared exactly as given.
+bool IsVersionApplied(const QString& version, ov::Connection* cn);
+
+// Records the block as applied: replaces its "UpdateDB" row with one carrying
+// the current time as "mm/dd/yyyy HH:NN:SS". Failures are ignored.
+void RecordVersionApplied(const QString& version, ov::Connection* cn);
+
+} // namespace mdlOVSqlUpdateDB

@@ -1,0 +1,416 @@
+#include "update/UpdateScript.h"
+#include "update/UpdateFixture.h"
+
+#include "common/clsError.h"
+
+#include <QFileInfo>
+
+using namespace mdlOVSqlUpdateDB;
+using K = mdlOVSqlUpdateDB::ScriptLineKind;
+
+namespace {
+
+TEST(ScriptLineTest, EachLineIsClassifiedByTheFirstRuleThatMatches)
+{
+    struct Case
+    {
+        const char* line;
+        K kind;
+    };
+    const Case cases[] = {
+        {"--<V:1.0>", K::VersionStart},
+        {"   --<V:1.0>   ", K::VersionStart}, // indented with spaces
+        {"--<v:1.0>", K::VersionStart},       // any letter case
+        {"--<VT:1.0>", K::TransactionalVersionStart},
+        {"--<vt:3.0>", K::TransactionalVersionStart},
+        {"--<T:move>", K::TransferStart},
+        {"--</V:1.0>", K::VersionEnd},
+        {"--</v:whatever>", K::VersionEnd},
+        {"--</T:move>", K::TransferEnd},
+        {"--<REM>正在升级", K::StatusText},
+        {"--<rem>", K::StatusText},
+        {"--<SHOW ERR>", K::ShowErrors},
+        {"--<show err>", K::ShowErrors},
+        {"--<HIDE ERR>", K::HideErrors},
+        {"--<SHOWERR>", K::Comment}, // not the marker: an ordinary comment
+        {"--<V 1.0>", K::Comment},
+        {"-- a comment", K::Comment},
+        {"  --", K::Comment},
+        {"\t--<V:1.0>", K::Statement}, // a tab is no blank: not a marker
+        {"\t-- comment", K::Statement},
+        {"GO", K::BatchEnd},
+        {"go", K::BatchEnd},
+        {"  Go  ", K::BatchEnd},
+        {"\tGO\t", K::BatchEnd}, // tabs count as blanks for GO
+        {"GO;", K::Statement},
+        {"GO 5", K::Statement},
+        {"GOTO", K::Statement},
+        {"INSERT INTO t VALUES (1)", K::Statement},
+        {"", K::Statement},
+        {"   ", K::Statement},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ClassifyScriptLine(QString::fromUtf8(c.line)), c.kind) << '"' << c.line << '"';
+}
+
+TEST(ScriptLineTest, TheMarkerNameLiesBetweenTheFirstTwoColonsOrAngles)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"--<V:2.5.1>", "2.5.1"},
+        {"--<T:AddIndexes>", "AddIndexes"},
+        {"--<V:2.5.1> behind the marker", "2.5.1"},
+        {"--<V:1:2>", "1"},          // a name holds no ":"
+        {"--<V:", ""},               // a start line without a name
+        {"--<V:>", ""},              //
+        {"  --<VT: 3.0 >", " 3.0 "}, // blanks inside stay
+        {"--<V:1.0", "1.0"},         // no closing ">": the rest of the line
+        {"no marker", ""},
+    };
+    for (const auto& [line, name] : cases)
+        EXPECT_EQ(GetMarkerName(QString::fromUtf8(line)), QString::fromUtf8(name)) << line;
+}
+
+class UpdateScriptTest : public ovtest::UpdateFixture
+{
+protected:
+    bool run(const QString& script, const QString& database = QStringLiteral("crm"))
+    {
+        return RunUpdateScript(m_server, database, true, QStringLiteral("sa"), QString(), script, m_status,
+                               m_progress);
+    }
+};
+
+QString insert(int id)
+{
+    return QStringLiteral("INSERT INTO t VALUES (%1);").arg(id);
+}
+const QString kBad = QStringLiteral("INSERT INTO nosuch VALUES (0)");
+
+TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
+{
+    struct Case
+    {
+        const char* what;
+        const char* version; // the database's version; nullptr: no version row
+        QStringList script;
+        QList<int> ids;       // rows of t after the run
+        QStringList recorded; // versions recorded as applied
+    };
+    QStringList longBatch{QStringLiteral("--<VT:1.1>")};
+    QList<int> longIds;
+    for (int i = 1; i <= 150; ++i) {
+        longBatch.append(insert(i));
+        longIds.append(i);
+    }
+    longBatch << QStringLiteral("GO") << QStringLiteral("--</V:1.1>");
+
+    const QList<Case> cases = {
+        {"a statement is sent only at GO; lines after the last GO never",
+         "1.0",
+         {insert(1), "GO", insert(2)},
+         {1},
+         {}},
+        {"GO in any case and with blanks or tabs around it ends a batch",
+         "1.0",
+         {insert(1), "go", insert(2), "  Go  ", insert(3), "\tGO\t"},
+         {1, 2, 3},
+         {}},
+        {"a version block the database has is passed over whatever it holds",
+         "2.0",
+         {"--<V:1.5>", insert(1), "GO", "--<T:x>", insert(2), "GO", "--</T:x>", kBad, "GO", "--</V:1.5>",
+          insert(3), "GO"},
+         {3},
+         {}},
+        {"a newer version block runs and is recorded",
+         "9.0",
+         {"--<V:10.0>", insert(1), "GO", "--</V:10.0>"},
+         {1},
+         {"10.0"}},
+        {"without a version row every version block is passed over",
+         nullptr,
+         {"--<V:1.1>", insert(1), "GO", "--</V:1.1>", insert(2), "GO"},
+         {2},
+         {}},
+        {"a failing batch outside a transaction leaves the others and the record",
+         "1.0",
+         {"--<V:1.1>", insert(1), "GO", kBad, "GO", insert(3), "GO", "--</V:1.1>"},
+         {1, 3},
+         {"1.1"}},
+        {"a failing batch in a --<VT: block rolls back the whole block, unrecorded",
+         "1.0",
+         {"--<VT:1.1>", insert(1), "GO", kBad, "GO", insert(3), "GO", "--</V:1.1>", insert(4), "GO"},
+         {4},
+         {}},
+        {"a lower-case --<vt: block is transactional too",
+         "1.0",
+         {"--<vt:1.1>", insert(1), "GO", kBad, "GO", "--</v:1.1>"},
+         {},
+         {}},
+        {"a committed --<VT: block",
+         "1.0",
+         {"--<VT:1.1>", insert(1), "GO", insert(2), "GO", "--</V:1.1>"},
+         {1, 2},
+         {"1.1"}},
+        {"a failing transfer inside a --<V: block rolls back only the transfer",
+         "1.0",
+         {"--<V:1.1>", insert(1), "GO", "--<T:move>", insert(2), "GO", kBad, "GO", insert(5), "GO",
+          "--</T:move>", insert(3), "GO", "--</V:1.1>"},
+         {1, 3},
+         {"1.1"}},
+        {"a transfer block outside any version block commits at its end",
+         "1.0",
+         {"--<T:a>", insert(1), "GO", insert(2), "GO", "--</T:a>", insert(3), "GO"},
+         {1, 2, 3},
+         {}},
+        {"a transaction still open at the end of the file is not committed",
+         "1.0",
+         {"--<VT:1.1>", insert(1), "GO"},
+         {},
+         {}},
+        {"statements not yet sent are dropped at a block start",
+         "1.0",
+         {insert(1), "--<V:1.1>", insert(2), "GO", "--</V:1.1>"},
+         {2},
+         {"1.1"}},
+        {"statements after a block's last GO travel with the next batch",
+         "1.0",
+         {"--<V:1.1>", insert(1), "GO", insert(2), "--</V:1.1>", insert(3), "GO"},
+         {1, 2, 3},
+         {"1.1"}},
+        {"a marker indented with a tab is a statement line",
+         "1.0",
+         {"\t--<V:1.1>", insert(1), "GO", "\t--</V:1.1>"},
+         {1},
+         {}},
+        {"a batch of more than 100 lines is sent whole", "1.0", longBatch, longIds, {"1.1"}},
+        {"a version name with a quote is recorded",
+         "1.0",
+         {"--<V:1.1 'rc'>", insert(1), "GO", "--</V:1.1 'rc'>"},
+         {1},
+         {"1.1 'rc'"}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString db = QStringLiteral("case%1").arg(++n);
+        makeDatabase(db);
+        {
+            auto cn = connect(db);
+            ASSERT_TRUE(cn->Execute(QStringLiteral(
+                "CREATE TABLE t (id INT); CREATE TABLE tblVarible ([Module] NVARCHAR(50), "
+                "VaribleName NVARCHAR(100), VaribleValue NVARCHAR(255), UserID NVARCHAR(50))")));
+            if (c.version) {
+                ASSERT_TRUE(
+                    cn->Execute(QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '%1', '')")
+                                    .arg(QString::fromUtf8(c.version))));
+            }
+        }
+        const QString script = writeScript(c.script);
+        EXPECT_TRUE(run(script, db)) << c.what;
+
+        auto cn = connect(db);
+        QList<int> ids;
+        ov::Recordset rs;
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT id FROM t ORDER BY id"), *cn));
+        for (; !rs.Eof(); rs.MoveNext())
+            ids.append(rs.Fields(0).Value().toInt());
+        rs.Close();
+        QStringList recorded;
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB' "
+                                           "ORDER BY VaribleName"),
+                            *cn));
+        for (; !rs.Eof(); rs.MoveNext())
+            recorded.append(rs.Fields(0).Value().toString());
+        EXPECT_EQ(ids, c.ids) << c.what;
+        EXPECT_EQ(recorded, c.recorded) << c.what;
+    }
+    EXPECT_TRUE(m_ui.messages().isEmpty());
+}
+
+TEST_F(UpdateScriptTest, ABlockRolledBackIsTriedAgainByTheNextRun)
+{
+    makeVersionTable(QStringLiteral("1.0"));
+    exec(QStringLiteral("CREATE TABLE t (id INT)"));
+    const QString script =
+        writeScript({"--<VT:1.1>", insert(1), "GO", "INSERT INTO later VALUES (2)", "GO", "--</V:1.1>"});
+    ASSERT_TRUE(run(script));
+    EXPECT_TRUE(rows(QStringLiteral("SELECT id FROM t")).isEmpty());
+
+    exec(QStringLiteral("CREATE TABLE later (id INT)"));
+    ASSERT_TRUE(run(script));
+    EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t")), QStringList{QStringLiteral("1")});
+    EXPECT_EQ(rows(QStringLiteral("SELECT id FROM later")), QStringList{QStringLiteral("2")});
+    EXPECT_EQ(rows(QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB'")),
+              QStringList{QStringLiteral("1.1")});
+}
+
+TEST_F(UpdateScriptTest, TheLogRecordsEveryStepByteForByte)
+{
+    makeVersionTable(QStringLiteral("1.0"));
+    const QString script = writeScript({
+        "--<REM>准备",
+        "CREATE TABLE t (id INT)",
+        "GO",
+        "--<V:1.0>",
+        insert(100),
+        "GO",
+        "--</V:1.0>",
+        "--<V:1.1>",
+        insert(1),
+        "GO",
+        "--<T:迁移>",
+        insert(2),
+        "GO",
+        "--</T:迁移>",
+        "--<SHOW ERR>",
+        "--<T:坏>",
+        "INSERT INTO nosuch VALUES (3)",
+        "-- a comment is never sent",
+        "\t",
+        "   ",
+        "GO",
+        "--</T:坏>",
+        "--</V:1.1>",
+        "--<VT:1.2>",
+        insert(4),
+        "GO",
+        "--</V:1.2>",
+        "--<VT:1.3>",
+        "  INSERT INTO nosuch VALUES (5)",
+        "GO",
+        insert(6),
+        "GO",
+        "--</V:1.3>",
+        "--<HIDE ERR>",
+        "INSERT INTO nosuch VALUES (7)",
+        "GO",
+        "--<V:",
+        insert(8),
+        "GO",
+        "--</V:>",
+    });
+    ASSERT_TRUE(run(script));
+
+    QByteArray expected = ovtest::UpdateFixture::readFixture(QStringLiteral("update/runner-log.txt"));
+    expected.replace("{SERVER}", ov::cp936::encode(m_server));
+    expected.replace("{SCRIPT}", ov::cp936::encode(script));
+    EXPECT_EQ(logBytes(), expected) << logText().toStdString();
+    EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t ORDER BY id")),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4")}));
+
+    // A second run appends below the first.
+    ASSERT_TRUE(run(writeScript({})));
+    EXPECT_TRUE(logBytes().startsWith(expected));
+    EXPECT_GT(logBytes().size(), expected.size());
+}
+
+TEST_F(UpdateScriptTest, AnEmptyScriptLogsTheHeaderAndSendsNothing)
+{
+    const QString script = writeScript({});
+    ASSERT_TRUE(run(script));
+    const QString rule(72, QLatin1Char('#'));
+    EXPECT_EQ(logText(), QStringLiteral("\r\n\r\n\r\n\r\n"
+                                        "\r\n%1\r\n"
+                                        "03/07/2024 09:05:01\r\n\r\n"
+                                        "Server:%2, DB:crm, Script File:%3\r\n\r\n"
+                                        "%1\r\n\r\n")
+                             .arg(rule, m_server, script));
+    EXPECT_EQ(m_ui.pumps(), 1);
+    EXPECT_TRUE(m_ui.messages().isEmpty());
+}
+
+TEST_F(UpdateScriptTest, StatusProgressAndEventsFollowTheLinesRead)
+{
+    const QStringList lines = {
+        "--<REM>第一步", "CREATE TABLE t (id INT)", "GO", "--<REM>  second step  ", insert(1), "GO",
+        "--<REM>"};
+    const QString script = writeScript(lines);
+    ASSERT_TRUE(run(script));
+
+    EXPECT_EQ(m_status.history(),
+              (QStringList{QStringLiteral("第一步"), QStringLiteral("  second step"), QString()}));
+    EXPECT_EQ(m_progress.maximum(), int(QFileInfo(script).size()));
+    QList<int> expected{0};
+    int sum = 0;
+    for (const QString& line : lines)
+        expected.append(sum += int(line.size()));
+    expected.append(0);
+    EXPECT_EQ(m_progress.values(), expected);
+    EXPECT_EQ(m_ui.pumps(), lines.size());
+}
+
+TEST_F(UpdateScriptTest, AUtf8ScriptWithAByteOrderMarkIsReadAsUtf8)
+{
+    makeVersionTable(QStringLiteral("1.0"));
+    const QString path = m_dir.filePath(QStringLiteral("utf8.txt"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("\xEF\xBB\xBF--<REM>" + QStringLiteral("升级").toUtf8() + "\r\n--<V:1.1>\r\n--</V:1.1>\r\n");
+    f.close();
+    ASSERT_TRUE(run(path));
+    EXPECT_EQ(m_status.history(), QStringList{QStringLiteral("升级")});
+    EXPECT_EQ(rows(QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB'")),
+              QStringList{QStringLiteral("1.1")});
+}
+
+TEST_F(UpdateScriptTest, AMissingScriptIsReportedWithoutConnecting)
+{
+    const QString dir = m_dir.path();
+    const QString missing = m_dir.filePath(QStringLiteral("nosuch.txt"));
+    for (const QString& path : {QString(), QStringLiteral("   "), missing, dir}) {
+        m_ui.clear();
+        EXPECT_FALSE(RunUpdateScript(m_server, QStringLiteral("nosuchdb"), true, QString(), QString(), path,
+                                     m_status, m_progress));
+        ASSERT_EQ(m_ui.messages().size(), 1) << path.toStdString();
+        EXPECT_EQ(m_ui.messages()[0].text, QStringLiteral("文件 %1 不存在！").arg(path));
+        EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Information);
+    }
+    EXPECT_FALSE(QFileInfo::exists(UpdateLogPath()));
+}
+
+TEST_F(UpdateScriptTest, ARefusedConnectionShowsTheErrorRecordOnce)
+{
+    const QString script = writeScript({insert(1), "GO"});
+    EXPECT_FALSE(run(script, QStringLiteral("nosuchdb")));
+    ASSERT_EQ(m_ui.messages().size(), 1);
+    EXPECT_TRUE(m_ui.messages()[0].text.startsWith(QStringLiteral(
+        "连接数据库失败！\r\n\r\n错误编号:4060\r\n错误描述:Cannot open database \"nosuchdb\"")))
+        << m_ui.messages()[0].text.toStdString();
+    EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Information);
+    EXPECT_EQ(mdlCommon::GetErrorText(false), QString()); // shown, so cleared
+    EXPECT_FALSE(QFileInfo::exists(UpdateLogPath()));
+}
+
+TEST_F(UpdateScriptTest, ALogThatCannotBeWrittenDoesNotStopTheRun)
+{
+    exec(QStringLiteral("CREATE TABLE t (id INT)"));
+    const QString script = writeScript({insert(1), "GO"});
+    // The log's place is taken by a folder.
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("UpdateDBSqlLog.Txt")));
+    EXPECT_TRUE(run(script));
+    EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t")), QStringList{QStringLiteral("1")});
+    EXPECT_TRUE(m_ui.messages().isEmpty());
+}
+
+TEST_F(UpdateScriptTest, ThePlanTellsWhichBlocksWouldRunWithoutChangingAnything)
+{
+    makeVersionTable(QStringLiteral("1.9"));
+    const QString script =
+        writeScript({"--<V:1.9>", "DROP TABLE tblVarible", "GO", "--</V:1.9>", "--<VT:1.10>", "--<T:x>",
+                     "--</T:x>", "--</V:1.10>", "--<V:2.0>", "--</V:2.0>"});
+    auto cn = connect();
+    QList<VersionBlockPlan> plan;
+    ASSERT_TRUE(PlanUpdateScript(script, cn.get(), plan));
+    ASSERT_EQ(plan.size(), 3);
+    EXPECT_EQ(plan[0].name, QStringLiteral("1.9"));
+    EXPECT_TRUE(plan[0].passOver);
+    EXPECT_EQ(plan[1].name, QStringLiteral("1.10"));
+    EXPECT_TRUE(plan[1].transactional);
+    EXPECT_FALSE(plan[1].passOver);
+    EXPECT_EQ(plan[2].name, QStringLiteral("2.0"));
+    EXPECT_FALSE(plan[2].transactional);
+    EXPECT_FALSE(plan[2].passOver);
+    EXPECT_EQ(rows(QStringLiteral("SELECT COUNT(*) FROM tblVarible")), QStringList{QStringLiteral("1")});
+    EXPECT_FALSE(PlanUpdateScript(m_dir.filePath(QStringLiteral("nosuch.txt")), cn.get(), plan));
+}
+
+} // namespace
