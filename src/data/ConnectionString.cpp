@@ -263,13 +263,18 @@ QString odbcServerName(const QString& dataSource)
     QString s = dataSource.trimmed();
     if (s.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
         s = s.mid(4).trimmed();
-    const int slash = s.indexOf(QLatin1Char('\\'));
-    const QString host = slash < 0 ? s : s.left(slash);
-    const QString rest = slash < 0 ? QString() : s.mid(slash);
+    // host, then "\instance" or ",port"
+    int cut = s.indexOf(QLatin1Char('\\'));
+    if (cut < 0)
+        cut = s.indexOf(QLatin1Char(','));
+    QString host = (cut < 0 ? s : s.left(cut)).trimmed();
+    QString rest = cut < 0 ? QString() : s.mid(cut);
+    if (rest.startsWith(QLatin1Char(',')))
+        rest = QLatin1Char(',') + rest.mid(1).trimmed();
     if (host == QLatin1String(".") || host.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0 ||
         host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return QStringLiteral("127.0.0.1") + rest;
-    return s;
+        host = QStringLiteral("127.0.0.1");
+    return host + rest;
 }
 
 QString sqlServerOdbcString(const SqlServerTarget& target, const QString& driver)
@@ -293,7 +298,30 @@ QString sqlServerOdbcString(const SqlServerTarget& target, const QString& driver
         pairs.append({QStringLiteral("TDS_Version"), QStringLiteral("7.4")});
         pairs.append({QStringLiteral("ClientCharset"), QStringLiteral("UTF-8")});
     }
-    return joinOdbc(pairs);
+    return joinOdbc(pairs) + QLatin1Char(';');
+}
+
+bool driverTakesValues(const SqlServerTarget& target, const QString& driver, QString* error)
+{
+    if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) != 0)
+        return true;
+    const struct
+    {
+        const char* what;
+        const QString& value;
+    } values[] = {{"server name", target.server},
+                  {"database name", target.database},
+                  {"login", target.user},
+                  {"password", target.password},
+                  {"application name", target.appName}};
+    for (const auto& v : values) {
+        if (v.value.contains(QLatin1String("};")))
+            return fail(error,
+                        QStringLiteral("The %1 holds \"};\", which the FreeTDS driver cannot take in a "
+                                       "connection string; the connection is not attempted.")
+                            .arg(QLatin1String(v.what)));
+    }
+    return true;
 }
 
 } // namespace ov::connstr

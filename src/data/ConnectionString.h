@@ -65,7 +65,15 @@ SqlServerTarget readSqlServerTarget(const Pairs& oledb, const QString& user, con
 QString odbcServerName(const QString& dataSource);
 // The ODBC string for the driver: Driver, Server, Database, then UID and PWD
 // or Trusted_Connection=yes, with TDS_Version=7.4 for FreeTDS. Provider and
-// Persist Security Info have no ODBC counterpart and are left out.
+// Persist Security Info have no ODBC counterpart and are left out. The string
+// ends with ";", so every braced value is closed by "};".
 QString sqlServerOdbcString(const SqlServerTarget& target, const QString& driver = sqlServerDriver());
+// False (and *error says why) when a value cannot reach the driver unchanged
+// and safely. FreeTDS before 1.4 ends a braced value at the first "};" and
+// does not read "}}" as "}": a value holding "};" would end early there and
+// the rest would become keys of their own, so such a value is refused. (A
+// value holding "}" alone reaches those versions with its braces doubled: it
+// fails as a wrong password or name, and changes nothing else.)
+bool driverTakesValues(const SqlServerTarget& target, const QString& driver, QString* error);
 
 } // namespace ov::connstr

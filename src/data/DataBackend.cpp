@@ -147,9 +147,16 @@ std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, 
         return SqliteBackend::open(embedded::serverFolder(target.server), target.database, commandTimeout,
                                    error);
 
+    const QString driver = connstr::sqlServerDriver();
+    QString refusal;
+    if (!connstr::driverTakesValues(target, driver, &refusal)) {
+        setDataError(error, DataErr::InvalidArgument, refusal);
+        return nullptr;
+    }
     const int loginTimeout =
         target.connectTimeout >= 0 ? target.connectTimeout : OdbcBackend::kDefaultLoginTimeout;
-    return OdbcBackend::open(connstr::sqlServerOdbcString(target), loginTimeout, commandTimeout, error);
+    return OdbcBackend::open(connstr::sqlServerOdbcString(target, driver), loginTimeout, commandTimeout,
+                             error);
 }
 
 } // namespace ov

@@ -12,7 +12,9 @@
 #include <QFileInfo>
 
 using namespace ov;
+using ovtest::readFile;
 using ovtest::str;
+using ovtest::writeFile;
 
 namespace {
 

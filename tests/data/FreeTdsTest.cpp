@@ -1,0 +1,298 @@
+// SQL Server's connection path through unixODBC and the FreeTDS driver. No SQL
+// Server is needed: a closed port gives the driver's own refusal, and a
+// listener that speaks just enough of the protocol to receive the login packet
+// shows what the driver made of the translated connection string.
+
+#include "DataTestSupport.h"
+
+#include "data/DataError.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace ov;
+using ovtest::str;
+
+namespace {
+
+// Binds a listening socket on 127.0.0.1 with a port of the system's choice.
+int listenOnLoopback(int& port)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 1) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        if (s >= 0)
+            ::close(s);
+        return -1;
+    }
+    port = ntohs(addr.sin_port);
+    return s;
+}
+
+// A port of 127.0.0.1 where nothing listens.
+int closedPort()
+{
+    int port = -1;
+    const int s = listenOnLoopback(port);
+    if (s >= 0)
+        ::close(s);
+    return port;
+}
+
+// Accepts one connection, answers the pre-login packet (no encryption) and
+// reads the login packet. With answerLogin false it then stays silent, as a
+// server that accepted the connection and hangs.
+class LoginListener
+{
+public:
+    struct Login
+    {
+        bool received = false;
+        QString user;
+        QString password;
+        QString database;
+    };
+
+    explicit LoginListener(bool closeAfterLogin) : m_closeAfterLogin(closeAfterLogin)
+    {
+        m_socket = listenOnLoopback(m_port);
+        if (m_socket >= 0)
+            m_thread = std::thread([this] { serve(); });
+    }
+    ~LoginListener()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_socket >= 0)
+            ::close(m_socket);
+    }
+    LoginListener(const LoginListener&) = delete;
+    LoginListener& operator=(const LoginListener&) = delete;
+
+    int port() const { return m_port; }
+    // Waits for the exchange to end.
+    Login login()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_login;
+    }
+
+private:
+    // One protocol message: the payloads of its packets up to the last one.
+    static bool readMessage(int fd, unsigned char& type, QByteArray& payload)
+    {
+        payload.clear();
+        for (;;) {
+            unsigned char header[8];
+            if (!readAll(fd, header, 8))
+                return false;
+            type = header[0];
+            const int length = (header[2] << 8) | header[3];
+            QByteArray part(length - 8, '\0');
+            if (length < 8 || !readAll(fd, part.data(), part.size()))
+                return false;
+            payload += part;
+            if (header[1] & 0x01)
+                return true;
+        }
+    }
+    static bool readAll(int fd, void* buffer, qsizetype size)
+    {
+        auto* p = static_cast<char*>(buffer);
+        while (size > 0) {
+            pollfd pfd = {fd, POLLIN, 0};
+            if (::poll(&pfd, 1, 10000) <= 0)
+                return false;
+            const ssize_t n = ::recv(fd, p, size_t(size), 0);
+            if (n <= 0)
+                return false;
+            p += n;
+            size -= n;
+        }
+        return true;
+    }
+    static QString field(const QByteArray& login, int at)
+    {
+        const auto u16 = [&](int i) {
+            return int(static_cast<unsigned char>(login[i])) |
+                   (int(static_cast<unsigned char>(login[i + 1])) << 8);
+        };
+        const int offset = u16(at);
+        const int chars = u16(at + 2);
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(login.constData() + offset), chars);
+    }
+
+    void serve()
+    {
+        pollfd pfd = {m_socket, POLLIN, 0};
+        if (::poll(&pfd, 1, 10000) <= 0)
+            return;
+        const int fd = ::accept(m_socket, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        unsigned char type = 0;
+        QByteArray payload;
+        if (readMessage(fd, type, payload) && type == 0x12) {
+            // Pre-login answer: version 14.0, encryption not supported.
+            static const unsigned char answer[] = {0x04, 0x01, 0x00, 26,   0x00, 0x00, 0x01, 0x00, 0x00,
+                                                   0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01,
+                                                   0xFF, 0x0E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02};
+            ::send(fd, answer, sizeof answer, MSG_NOSIGNAL);
+            if (readMessage(fd, type, payload) && type == 0x10 && payload.size() >= 94) {
+                m_login.received = true;
+                m_login.user = field(payload, 40);
+                m_login.database = field(payload, 68);
+                // The password travels with each byte's halves swapped and XOR 0xA5.
+                QString password = field(payload, 44);
+                QByteArray bytes(reinterpret_cast<const char*>(password.utf16()), password.size() * 2);
+                for (char& c : bytes) {
+                    const unsigned char b = static_cast<unsigned char>(c) ^ 0xA5;
+                    c = static_cast<char>(((b << 4) | (b >> 4)) & 0xFF);
+                }
+                m_login.password =
+                    QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), password.size());
+            }
+            if (!m_closeAfterLogin) {
+                // Say nothing until the client gives up.
+                char c;
+                readAll(fd, &c, 1);
+            }
+        }
+        ::close(fd);
+    }
+
+    int m_socket = -1;
+    int m_port = -1;
+    bool m_closeAfterLogin;
+    std::thread m_thread;
+    Login m_login;
+};
+
+QString sqlLogin(const QString& server, const QString& database, const QString& user, const QString& password)
+{
+    using connstr::oleDbValue;
+    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=") + oleDbValue(user) +
+           QStringLiteral(";PASSWORD=") + oleDbValue(password) + QStringLiteral(";Initial Catalog=") +
+           oleDbValue(database) + QStringLiteral(";Data Source=") + oleDbValue(server);
+}
+
+TEST(FreeTds, ClosedPortGivesTheProvidersErrorWithNumberAndText)
+{
+    const int port = closedPort();
+    ASSERT_GT(port, 0);
+    Connection cn;
+    cn.setCursorLocation(adUseClient);
+    EXPECT_FALSE(cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(port), QStringLiteral("OrvaneCrm"),
+                                  QStringLiteral("sa"), QStringLiteral("secret;x"))));
+    EXPECT_FALSE(cn.isOpen());
+    const DataError& e = cn.lastError();
+    EXPECT_EQ(e.number, 20009) << str(e.description);
+    EXPECT_TRUE(e.description.contains(QLatin1String(
+        "[FreeTDS][SQL Server]Unable to connect: Adaptive Server is unavailable or does not exist")))
+        << str(e.description);
+    EXPECT_TRUE(e.source.startsWith(QLatin1String("ODBC 08"))) << str(e.source);
+    EXPECT_FALSE(e.description.contains(QLatin1String("secret")));
+}
+
+TEST(FreeTds, ValuesWithSeparatorsReachTheServerWhole)
+{
+    // Each value must arrive as typed: a password that tries to change the
+    // database logs in with that password and the database stays.
+    const struct
+    {
+        const char* user;
+        const char* password;
+        const char* database;
+    } cases[] = {
+        {"sa", "a;Initial Catalog=master", "OrvaneCrm"},
+        {"o'brien", "\"quoted\" 'single'", "Crm;Database=master"},
+        {"user=admin", " spaces ", "{Crm"},
+        {"张三", "密码;PWD=x;UID=sa", "客户"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.password);
+        LoginListener server(true);
+        ASSERT_GT(server.port(), 0);
+        Connection cn;
+        EXPECT_FALSE(
+            cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(server.port()), QString::fromUtf8(c.database),
+                             QString::fromUtf8(c.user), QString::fromUtf8(c.password))));
+        const LoginListener::Login login = server.login();
+        ASSERT_TRUE(login.received) << str(cn.lastError().description);
+        EXPECT_EQ(login.database, QString::fromUtf8(c.database));
+        EXPECT_EQ(login.user, QString::fromUtf8(c.user));
+        EXPECT_EQ(login.password, QString::fromUtf8(c.password));
+    }
+}
+
+TEST(FreeTds, ClosingBracesNeverChangeOtherValues)
+{
+    // A "}" inside a value is written "}}". FreeTDS before 1.4 reads that
+    // literally, so such a password fails as a wrong one there; the database
+    // and the login stay as typed either way.
+    LoginListener server(true);
+    ASSERT_GT(server.port(), 0);
+    Connection cn;
+    EXPECT_FALSE(
+        cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(server.port()), QStringLiteral("OrvaneCrm"),
+                         QStringLiteral("sa"), QStringLiteral("x}Database=master}"))));
+    const LoginListener::Login login = server.login();
+    ASSERT_TRUE(login.received) << str(cn.lastError().description);
+    EXPECT_EQ(login.database, QStringLiteral("OrvaneCrm"));
+    EXPECT_EQ(login.user, QStringLiteral("sa"));
+    EXPECT_TRUE(login.password == QStringLiteral("x}Database=master}") ||
+                login.password == QStringLiteral("x}}Database=master}}"))
+        << str(login.password);
+
+    // "};" would end the value early in those versions and turn the rest into
+    // keys: such a value is refused before anything is sent.
+    for (const char* password : {"a}};Database=master;x={", "x};UID=sa"}) {
+        Connection refused;
+        EXPECT_FALSE(refused.Open(sqlLogin(QStringLiteral("127.0.0.1,1"), QStringLiteral("OrvaneCrm"),
+                                           QStringLiteral("sa"), QString::fromUtf8(password))));
+        EXPECT_EQ(refused.lastError().number, DataErr::InvalidArgument) << password;
+        EXPECT_TRUE(refused.lastError().description.contains(QLatin1String("password"))) << password;
+        EXPECT_FALSE(refused.lastError().description.contains(QString::fromUtf8(password)));
+    }
+}
+
+TEST(FreeTds, ServerNameFormsReachTheRightPort)
+{
+    for (const char* form : {"127.0.0.1,%1", "(local),%1", "tcp:localhost,%1", " . ,%1"}) {
+        SCOPED_TRACE(form);
+        LoginListener server(true);
+        ASSERT_GT(server.port(), 0);
+        Connection cn;
+        EXPECT_FALSE(cn.Open(sqlLogin(QString::fromLatin1(form).arg(server.port()), QStringLiteral("crm"),
+                                      QStringLiteral("sa"), QStringLiteral("pw"))));
+        EXPECT_TRUE(server.login().received) << str(cn.lastError().description);
+    }
+}
+
+TEST(FreeTds, ServerThatNeverAnswersEndsAtTheLoginTimeOut)
+{
+    LoginListener server(false);
+    ASSERT_GT(server.port(), 0);
+    Connection cn;
+    // The login time-out of the string (here one second instead of the
+    // default fifteen) reaches the driver.
+    EXPECT_FALSE(cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(server.port()), QStringLiteral("crm"),
+                                  QStringLiteral("sa"), QStringLiteral("pw")) +
+                         QStringLiteral(";Connect Timeout=1")));
+    EXPECT_TRUE(server.login().received);
+    EXPECT_FALSE(cn.isOpen());
+    EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("timeout"), Qt::CaseInsensitive) ||
+                cn.lastError().number == 20003)
+        << cn.lastError().number << " " << str(cn.lastError().description);
+}
+
+} // namespace
