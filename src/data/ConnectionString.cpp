@@ -185,7 +185,9 @@ bool parseOdbc(const QString& text, Pairs& out, QString* error)
 
 QString odbcValue(const QString& value)
 {
-    static const QString special = QStringLiteral(";{}=[](),?*!@'\"");
+    // What the driver manager and the drivers read as syntax: the separators,
+    // the braces, and quotes (some drivers take a quoted value as quoted).
+    static const QString special = QStringLiteral(";{}='\"");
     bool brace = !value.isEmpty() && (isBlank(value.front()) || isBlank(value.back()));
     for (QChar c : value) {
         if (special.contains(c))

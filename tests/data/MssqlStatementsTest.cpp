@@ -1,0 +1,123 @@
+// The SQL Server statements, text for text.
+
+#include "data/odbc/MssqlStatements.h"
+
+#include <gtest/gtest.h>
+
+using namespace ov::mssql;
+
+namespace {
+
+std::string s(const QString& text)
+{
+    return text.toStdString();
+}
+
+TEST(MssqlStatements, Backup)
+{
+    const struct
+    {
+        const char* database;
+        const char* path;
+        const char* statement;
+    } cases[] = {
+        {"crm", "D:\\bak\\crm-202612041533.dat",
+         "BackUp Database \"crm\" to disk='D:\\bak\\crm-202612041533.dat'"},
+        {"\"crm\"", "C:\\x.dat", "BackUp Database \"crm\" to disk='C:\\x.dat'"},
+        {"a\"b", "C:\\x.dat", "BackUp Database \"a\"\"b\" to disk='C:\\x.dat'"},
+        {"crm", "C:\\o'neil\\x.dat", "BackUp Database \"crm\" to disk='C:\\o''neil\\x.dat'"},
+        {"客户", "/var/opt/mssql/备份.dat", "BackUp Database \"客户\" to disk='/var/opt/mssql/备份.dat'"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(s(backupStatement(QString::fromUtf8(c.database), QString::fromUtf8(c.path))), c.statement);
+}
+
+TEST(MssqlStatements, Restore)
+{
+    const QList<QPair<QString, QString>> two = {
+        {QStringLiteral("OrvaneCrm_Data"), QStringLiteral("D:\\data\\crm.mdf")},
+        {QStringLiteral("OrvaneCrm_Log"), QStringLiteral("D:\\data\\crm_log.ldf")},
+    };
+    const struct
+    {
+        const char* database;
+        QList<QPair<QString, QString>> moves;
+        bool replace;
+        const char* statement;
+    } cases[] = {
+        {"crm", {}, false, "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY"},
+        {"crm", {}, true, "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY,REPLACE"},
+        {"crm",
+         {two[0]},
+         false,
+         "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY,move 'OrvaneCrm_Data' to "
+         "'D:\\data\\crm.mdf'"},
+        {"crm", two, false,
+         "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY,move 'OrvaneCrm_Data' to "
+         "'D:\\data\\crm.mdf',move 'OrvaneCrm_Log' to 'D:\\data\\crm_log.ldf'"},
+        {"crm", two, true,
+         "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY,REPLACE,move "
+         "'OrvaneCrm_Data' to "
+         "'D:\\data\\crm.mdf',move 'OrvaneCrm_Log' to 'D:\\data\\crm_log.ldf'"},
+        {"\"my crm\"", {}, false, "RESTORE DATABASE \"my crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY"},
+        {"x\"y", {}, false, "RESTORE DATABASE \"x\"\"y\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(s(restoreStatement(QString::fromUtf8(c.database), QStringLiteral("D:\\bak\\crm.dat"),
+                                     c.moves, c.replace)),
+                  c.statement);
+
+    EXPECT_EQ(
+        s(restoreStatement(QStringLiteral("crm"), QStringLiteral("D:\\it's.dat"),
+                           {{QStringLiteral("a'b"), QStringLiteral("D:\\c'd.mdf")}}, false)),
+        "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\it''s.dat' WITH RECOVERY,move 'a''b' to 'D:\\c''d.mdf'");
+}
+
+TEST(MssqlStatements, FileListHeaderAndListings)
+{
+    EXPECT_EQ(s(fileListStatement(QStringLiteral("D:\\bak\\crm.dat"))),
+              "RESTORE FILELISTONLY FROM DISK = 'D:\\bak\\crm.dat'");
+    EXPECT_EQ(s(headerStatement(QStringLiteral("D:\\bak\\crm.dat"))),
+              "RESTORE HEADERONLY From DISK = 'D:\\bak\\crm.dat'");
+    EXPECT_EQ(s(headerStatement(QStringLiteral("D:\\o'neil.dat"))),
+              "RESTORE HEADERONLY From DISK = 'D:\\o''neil.dat'");
+    EXPECT_EQ(s(shellListingStatement(QStringLiteral("C:\\"), false)),
+              "master.dbo.xp_cmdshell 'dir \"C:\\\" /OGN /A /B'");
+    EXPECT_EQ(s(shellListingStatement(QStringLiteral("D:\\bak\\"), true)),
+              "master.dbo.xp_cmdshell 'dir \"D:\\bak\\\" /ON /ad /B'");
+    EXPECT_EQ(s(shellListingStatement(QStringLiteral("D:\\o'neil\\"), false)),
+              "master.dbo.xp_cmdshell 'dir \"D:\\o''neil\\\" /OGN /A /B'");
+    EXPECT_EQ(s(dirTreeStatement(QStringLiteral("D:\\o'neil\\"))),
+              "EXEC master.sys.xp_dirtree N'D:\\o''neil\\', 1, 1");
+}
+
+TEST(MssqlStatements, OnlyPlainFoldersGoToTheShell)
+{
+    for (const char* safe : {"C:\\", "D:\\bak\\", "D:\\o'neil\\", "E:\\备份 2026\\", "/var/opt/mssql/"})
+        EXPECT_TRUE(isShellSafeFolder(QString::fromUtf8(safe))) << safe;
+    for (const char* unsafe :
+         {"C:\\\" & del C:\\*.* & \"", "C:\\a|b\\", "C:\\<x>\\", "C:\\a^b\\", "C:\\%PATH%\\", "C:\\a\r\nb\\"})
+        EXPECT_FALSE(isShellSafeFolder(QString::fromUtf8(unsafe))) << unsafe;
+
+    for (const char* noise : {"File Not Found", "The system cannot find the path specified.",
+                              "Access is denied.", "找不到文件", "系统找不到指定的路径。", "  ", ""})
+        EXPECT_TRUE(isShellNoise(QString::fromUtf8(noise))) << noise;
+    for (const char* name : {"crm.dat", "File Not Found.txt", "Access"})
+        EXPECT_FALSE(isShellNoise(QString::fromUtf8(name))) << name;
+}
+
+TEST(MssqlStatements, DatabaseManagement)
+{
+    EXPECT_EQ(s(createDatabaseStatement(QStringLiteral("OrvaneCrm"))), "CREATE DATABASE [OrvaneCrm]");
+    EXPECT_EQ(s(createDatabaseStatement(QStringLiteral("a]; DROP DATABASE x; --"))),
+              "CREATE DATABASE [a]]; DROP DATABASE x; --]");
+    EXPECT_EQ(s(dropDatabaseStatement(QStringLiteral("x]y"))), "DROP DATABASE [x]]y]");
+    const QList<QString> options = databaseOptionStatements(QStringLiteral("c]rm"));
+    ASSERT_EQ(options.size(), 2);
+    EXPECT_EQ(s(options[0]), "ALTER DATABASE [c]]rm] SET RECOVERY SIMPLE");
+    EXPECT_EQ(s(options[1]), "ALTER DATABASE [c]]rm] SET AUTO_CLOSE OFF");
+    EXPECT_EQ(s(listDatabasesStatement()), "SELECT name FROM master.sys.databases ORDER BY database_id");
+    EXPECT_EQ(s(pathSeparatorStatement()), "SELECT SERVERPROPERTY('PathSeparator')");
+}
+
+} // namespace
