@@ -1,0 +1,119 @@
+#include "app/mdlOVSqlUpdateDB.h"
+#include "cli/CliCommand.h"
+#include "cli/CliLogin.h"
+#include "common/TerminalUi.h"
+#include "common/UiPort.h"
+#include "common/clsError.h"
+#include "common/mdlCommon.h"
+#include "config/mdlOVSqlServerConnect.h"
+#include "data/ServerAdmin.h"
+#include "update/UpdateScript.h"
+
+// ovsqlcli update: brings a database up to the current schema with the update
+// script, as the update window does: the same runner, messages and log. It
+// backs the database up first (--backup-to, a path on the server) and stops
+// when that fails; running without a backup needs an explicit --no-backup.
+// --dry-run lists the version blocks a run would apply and pass over, judged
+// by the database's version now, and changes nothing.
+// Exit code 0 only when the script was read to its end.
+namespace {
+
+const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
+                         "[--script F] (--backup-to PATH | --no-backup | --dry-run)";
+
+int usageError(const QString& why)
+{
+    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
+    return 2;
+}
+
+// Writes the backup through the server's own backup operation; tells the user
+// how it went, as the backup window does.
+bool backup(const ConnectionSettings& s, const QString& pathFile)
+{
+    auto cn = mdlOVSqlServer::ConnectToDBFile(s.server, s.database, s.trusted, s.user, s.password);
+    ov::DataError error;
+    if (cn) {
+        // A backup takes as long as it takes.
+        cn->setCommandTimeout(0);
+        const auto admin = ov::ServerAdmin::create(s.server, s.trusted, s.user, s.password);
+        if (admin->backupDatabase(*cn, s.database, pathFile)) {
+            ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
+            return true;
+        }
+        error = admin->lastError();
+    } else {
+        error.number = mdlCommon::gobjError ? mdlCommon::gobjError->ErrNumber() : 0;
+        error.description = mdlCommon::gobjError ? mdlCommon::gobjError->ErrDesc() : QString();
+        mdlCommon::ClearError();
+    }
+    ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库失败！{CRLF}")) +
+               QString::number(error.number) + QStringLiteral("\r\n") + error.description);
+    return false;
+}
+
+int dryRun(const ConnectionSettings& s, const QString& script)
+{
+    auto cn = mdlOVSqlServer::ConnectToDBFile(s.server, s.database, s.trusted, s.user, s.password);
+    if (!cn) {
+        ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
+        return 1;
+    }
+    QList<mdlOVSqlUpdateDB::VersionBlockPlan> plan;
+    if (!mdlOVSqlUpdateDB::PlanUpdateScript(script, cn.get(), plan))
+        return ovcli::fail(mdlCommon::FormatTemplate(QStringLiteral("文件 {1} 不存在！"), {script}));
+    QString out;
+    int runs = 0;
+    for (const auto& block : plan) {
+        out += (block.passOver ? QStringLiteral("pass over\t") : QStringLiteral("run\t")) + block.name +
+               (block.transactional ? QStringLiteral("\t(in a transaction)\n") : QStringLiteral("\n"));
+        runs += block.passOver ? 0 : 1;
+    }
+    out += QStringLiteral("%1 version block(s) would run, %2 would be passed over; nothing was changed.\n")
+               .arg(runs)
+               .arg(plan.size() - runs);
+    ovcli::printOut(out);
+    return 0;
+}
+
+int run(ovcli::Args& args)
+{
+    ovcli::LoginOptions login;
+    const bool taken = login.take(args, true);
+    const auto scriptOption = args.option(QStringLiteral("--script"));
+    const auto backupTo = args.option(QStringLiteral("--backup-to"));
+    const bool noBackup = args.flag(QStringLiteral("--no-backup"));
+    const bool dry = args.flag(QStringLiteral("--dry-run"));
+    if (!taken)
+        return usageError(login.error());
+    if (!args.finish())
+        return usageError(args.error());
+    if (int(backupTo.has_value()) + int(noBackup) + int(dry) != 1)
+        return usageError(QStringLiteral(
+            "say how the database is backed up before the update: --backup-to PATH (a path on the server) or "
+            "--no-backup; or look first with --dry-run"));
+    if (backupTo && backupTo->trimmed().isEmpty())
+        return usageError(QStringLiteral("--backup-to needs a path"));
+    if (!login.readPassword())
+        return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
+
+    const ConnectionSettings& s = login.settings();
+    const QString script =
+        scriptOption ? *scriptOption : mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
+    if (dry)
+        return dryRun(s, script);
+    if (backupTo && !backup(s, backupTo->trimmed()))
+        return 1;
+
+    ov::TerminalStatus status;
+    ov::TerminalProgress progress;
+    if (!mdlOVSqlUpdateDB::RunUpdateScript(s.server, s.database, s.trusted, s.user, s.password, script,
+                                           status, progress))
+        return 1;
+    ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
+    return 0;
+}
+
+ovcli::Registrar reg({"update", kSynopsis, &run});
+
+} // namespace

@@ -1,0 +1,308 @@
+#include "app/mdlOVSqlUpdateDB.h"
+#include "common/Cp936.h"
+#include "data/Connection.h"
+#include "data/Recordset.h"
+#include "support/ScriptedUi.h"
+#include "update/UpdateScript.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A copy of the built ovsqlcli in a temporary program folder, beside the
+// shipped scripts and an embedded server "sqlite:data" of that folder.
+class DatabaseCommandsTest : public ::testing::Test
+{
+protected:
+    struct Result
+    {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(
+            QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), path(QStringLiteral("ovsqlcli"))));
+        for (const char* script : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
+            ASSERT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/") + QLatin1String(script),
+                                    path(QLatin1String(script))));
+        }
+        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
+        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
+        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
+    }
+    void TearDown() override { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString server() const { return QStringLiteral("sqlite:") + path(QStringLiteral("data")); }
+
+    Result run(const QStringList& args, const QByteArray& input = QByteArray()) const
+    {
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(path(QStringLiteral("ovsqlcli")), args);
+        EXPECT_TRUE(p.waitForStarted());
+        p.write(input);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(60000));
+        Result r;
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    // A database as the create procedure leaves a bare one before its update:
+    // the schema script run, and the version row "0".
+    void makeBareDatabase(const QString& name)
+    {
+        QFile f(path(QStringLiteral("data/") + name + QStringLiteral(".sqlite")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.close();
+        ovtest::ScriptedUi ui;
+        ovtest::RecordingStatus status;
+        ovtest::RecordingProgress progress;
+        ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(server(), name, true, QString(), QString(),
+                                                      path(QStringLiteral("OVScriptEmpty.txt")), status,
+                                                      progress));
+        ASSERT_TRUE(ui.messages().isEmpty());
+        exec(name, QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '0', '')"));
+        QFile::remove(path(QStringLiteral("UpdateDBSqlLog.Txt")));
+    }
+
+    void exec(const QString& database, const QString& sql)
+    {
+        ov::Connection cn;
+        ASSERT_TRUE(cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=%2").arg(server(), database)));
+        ASSERT_TRUE(cn.Execute(sql)) << cn.lastError().description.toStdString();
+    }
+
+    QString version(const QString& database, const QString& folder = QStringLiteral("data"))
+    {
+        ov::Connection cn;
+        if (!cn.Open(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(path(folder), database)))
+            return QStringLiteral("(no database)");
+        ov::Recordset rs;
+        if (!rs.Open(QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'"), cn) ||
+            rs.Eof())
+            return QStringLiteral("(no version)");
+        return rs.Fields(0).Value().toString();
+    }
+
+    void writeFile(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_savedAppPath;
+};
+
+TEST_F(DatabaseCommandsTest, DatabasesListsTheServersDatabases)
+{
+    for (const char* name : {"crm", "Archive", "demo"}) {
+        QFile f(path(QStringLiteral("data/%1.sqlite").arg(QLatin1String(name))));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    Result r = run({QStringLiteral("databases"), QStringLiteral("--server"), server()});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QStringList listed = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    listed.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(listed,
+              (QStringList{QStringLiteral("Archive"), QStringLiteral("crm"), QStringLiteral("demo")}));
+
+    r = run({QStringLiteral("databases"), QStringLiteral("--server"), QStringLiteral("sqlite:nosuch")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("nosuch"))) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+}
+
+TEST_F(DatabaseCommandsTest, LoginOptionsAndTheirDefaults)
+{
+    QFile f(path(QStringLiteral("data/crm.sqlite")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    writeFile(QStringLiteral("q.sql"), "SELECT 42 AS answer");
+    const QString config =
+        QStringLiteral("[MAIN]\r\nDBServer=sqlite:data\r\nDBName=crm\r\nDBIsTrustMode=1\r\n");
+    const QStringList sql{QStringLiteral("sql"), QStringLiteral("--file"), QStringLiteral("q.sql")};
+    struct Case
+    {
+        const char* what;
+        QStringList args;
+        QByteArray input;
+        int exitCode;
+        const char* stdoutText; // nullptr: not looked at
+        const char* stderrPart;
+    };
+    const QList<Case> cases = {
+        {"server and database come from the configuration file", sql, {}, 0, "answer\n42\n", ""},
+        {"a SQL Server login on the embedded engine needs no password",
+         sql + QStringList{"--user", "u1"},
+         {},
+         0,
+         "answer\n42\n",
+         ""},
+        {"the password is read from standard input and never shown",
+         sql + QStringList{"--user", "u1", "--password-stdin"}, "pw-on-stdin\n", 0, "answer\n42\n", ""},
+        {"--trusted and --user exclude each other",
+         sql + QStringList{"--trusted", "--user", "u1"},
+         {},
+         2,
+         "",
+         "--trusted and --user exclude each other"},
+        {"--password-stdin goes with a SQL Server login",
+         sql + QStringList{"--password-stdin"},
+         {},
+         2,
+         "",
+         "--password-stdin goes with a SQL Server login"},
+        {"a SQL Server login without a terminal needs --password-stdin",
+         sql + QStringList{"--server", "127.0.0.1,1", "--user", "sa"},
+         {},
+         1,
+         "",
+         "needs a password"},
+        {"a refused login shows the connection message, never the password",
+         sql + QStringList{"--server", "127.0.0.1,1", "--user", "sa", "--password-stdin"},
+         "Secret;Database=x\n", 1, "", "连接数据库失败！\n\n错误编号:"},
+        {"an unknown option is a usage error",
+         sql + QStringList{"--pasword-stdin"},
+         {},
+         2,
+         "",
+         "unknown argument: --pasword-stdin"},
+    };
+    writeFile(QStringLiteral("OrvaneSqlConfig.ini"), config.toLatin1());
+    for (const Case& c : cases) {
+        const Result r = run(c.args, c.input);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.what << "\n" << r.err.toStdString();
+        if (c.stdoutText) {
+            EXPECT_EQ(r.out, QString::fromUtf8(c.stdoutText)) << c.what;
+        }
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.stderrPart))) << c.what << "\n" << r.err.toStdString();
+        EXPECT_FALSE((r.out + r.err).contains(QStringLiteral("Secret"))) << c.what;
+        EXPECT_FALSE((r.out + r.err).contains(QStringLiteral("pw-on-stdin"))) << c.what;
+    }
+}
+
+TEST_F(DatabaseCommandsTest, SqlPrintsTheRowsAsATabSeparatedTable)
+{
+    QFile f(path(QStringLiteral("data/crm.sqlite")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    exec(QStringLiteral("crm"),
+         QStringLiteral("CREATE TABLE c (id INT, name NVARCHAR(50), note NVARCHAR(50)); "
+                        "INSERT INTO c VALUES (1, '北京', NULL); "
+                        "INSERT INTO c VALUES (2, '', 'a\tb\\c')"));
+    // The batch file is in code page 936, as every text file of the program.
+    writeFile(QStringLiteral("q.sql"),
+              ov::cp936::encode(QStringLiteral("-- 客户\r\nSELECT id, name, note FROM c WHERE name <> '上海' "
+                                               "ORDER BY id\r\n")));
+    const QStringList login{QStringLiteral("--server"), server(), QStringLiteral("--database"),
+                            QStringLiteral("crm")};
+    Result r =
+        run(QStringList{QStringLiteral("sql"), QStringLiteral("--file"), QStringLiteral("q.sql")} + login);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("id\tname\tnote\n1\t北京\tNULL\n2\t\ta\\tb\\\\c\n"));
+
+    writeFile(QStringLiteral("bad.sql"), "SELECT * FROM nosuch");
+    r = run(QStringList{QStringLiteral("sql"), QStringLiteral("--file"), QStringLiteral("bad.sql")} + login);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("no such table: nosuch"))) << r.err.toStdString();
+
+    r = run(QStringList{QStringLiteral("sql")} + login);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("--file is required"))) << r.err.toStdString();
+}
+
+TEST_F(DatabaseCommandsTest, UpdateBacksUpFirstOrIsToldNotTo)
+{
+    const QString bak = path(QStringLiteral("bak"));
+    ASSERT_TRUE(QDir().mkpath(bak));
+    struct Case
+    {
+        const char* what;
+        QStringList options;
+        int exitCode;
+        const char* stderrPart;
+        const char* versionAfter;
+        bool logWritten;
+    };
+    const QList<Case> cases = {
+        {"no backup option: refused before anything happens", {}, 2, "--backup-to PATH", "0", false},
+        {"two backup options: refused",
+         {"--no-backup", "--backup-to", bak + "/x.sqlite"},
+         2,
+         "--backup-to PATH",
+         "0",
+         false},
+        {"--no-backup runs the update", {"--no-backup"}, 0, "数据库升级成功！", "1.6", true},
+        {"--backup-to backs up, then updates",
+         {"--backup-to", bak + "/before.sqlite"},
+         0,
+         "备份数据库成功！",
+         "1.6",
+         true},
+        {"a failed backup stops the update",
+         {"--backup-to", bak + "/nosuch/before.sqlite"},
+         1,
+         "备份数据库失败！\n3201\n",
+         "0",
+         false},
+        {"--dry-run changes nothing", {"--dry-run"}, 0, "", "0", false},
+        {"a missing script",
+         {"--no-backup", "--script", "nosuch.txt"},
+         1,
+         "文件 nosuch.txt 不存在！",
+         "0",
+         false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString db = QStringLiteral("crm%1").arg(++n);
+        makeBareDatabase(db);
+        const Result r = run(QStringList{QStringLiteral("update"), QStringLiteral("--server"), server(),
+                                         QStringLiteral("--database"), db} +
+                             c.options);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.what << "\n" << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.stderrPart))) << c.what << "\n" << r.err.toStdString();
+        EXPECT_EQ(version(db), QString::fromUtf8(c.versionAfter)) << c.what;
+        EXPECT_EQ(QFileInfo::exists(path(QStringLiteral("UpdateDBSqlLog.Txt"))), c.logWritten) << c.what;
+        QFile::remove(path(QStringLiteral("UpdateDBSqlLog.Txt")));
+    }
+    // The backup holds the database as it was before the update.
+    EXPECT_EQ(version(QStringLiteral("before"), QStringLiteral("bak")), QStringLiteral("0"));
+}
+
+TEST_F(DatabaseCommandsTest, DryRunListsWhatARunWouldDo)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"),
+         QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.3' WHERE [Module] = 'DB'"));
+    const Result r = run({QStringLiteral("update"), QStringLiteral("--server"), server(),
+                          QStringLiteral("--database"), QStringLiteral("crm"), QStringLiteral("--dry-run")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out,
+              QStringLiteral("pass over\t1.1\n"
+                             "pass over\t1.2\t(in a transaction)\n"
+                             "pass over\t1.3\n"
+                             "run\t1.4\t(in a transaction)\n"
+                             "run\t1.5\n"
+                             "run\t1.6\t(in a transaction)\n"
+                             "3 version block(s) would run, 3 would be passed over; nothing was changed.\n"));
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.3"));
+}
+
+} // namespace
