@@ -1,6 +1,7 @@
 #include "data/DataBackend.h"
 
 #include "data/ConnectionString.h"
+#include "data/jet/JetBackend.h"
 #include "data/odbc/OdbcBackend.h"
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/SqliteBackend.h"
@@ -134,6 +135,8 @@ std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, 
     const connstr::SqlServerTarget target = connstr::readSqlServerTarget(pairs, user, password);
 
     // The Jet reader for ".cdb" files plugs in here, chosen by its provider.
+    if (startsWith(provider, "Microsoft.Jet.OLEDB"))
+        return JetBackend::open(pairs, error);
     const bool sqlServerProvider = provider.isEmpty() || startsWith(provider, "SQLOLEDB") ||
                                    startsWith(provider, "SQLNCLI") || startsWith(provider, "MSOLEDBSQL");
     if (!sqlServerProvider) {
