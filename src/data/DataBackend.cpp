@@ -82,6 +82,15 @@ void ConnectionBackend::close()
     closeConnection();
 }
 
+void ConnectionBackend::spoolCursors()
+{
+    const std::set<BackendChild*> children = m_children;
+    for (BackendChild* child : children) {
+        if (m_children.count(child))
+            child->spool();
+    }
+}
+
 void setDataError(DataError& error, qint32 number, const QString& description, const QString& source)
 {
     error.number = number;

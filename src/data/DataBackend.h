@@ -42,6 +42,9 @@ public:
     // owner when the connection closes first.
     void detach();
     bool attached() const { return m_owner != nullptr; }
+    // A child that reads rows reads the rest of them into memory here and
+    // lets its statement go; others do nothing.
+    virtual void spool() {}
 
 protected:
     virtual void release() = 0;
@@ -103,6 +106,11 @@ public:
     virtual bool rollbackTrans(DataError& error);
     // Closes the children, then the connection; later calls do nothing.
     void close();
+    // Before a connection runs another command, the record sets still open
+    // on it read their remaining rows (client-side cursors): they keep
+    // showing the rows as they were, and a SQL Server connection, which
+    // carries one result at a time, is free for the command.
+    void spoolCursors();
     bool closed() const { return m_closed; }
 
 protected:

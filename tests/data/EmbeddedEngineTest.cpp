@@ -233,6 +233,31 @@ TEST_F(EmbeddedEngine, RecordCountIsKnownWithClientCursorsOnly)
     EXPECT_EQ(forward.RecordCount(), -1);
 }
 
+TEST_F(EmbeddedEngine, OpenRecordsetKeepsItsRowsWhileOtherCommandsRun)
+{
+    makeDatabase(QStringLiteral("crm"), QStringLiteral("CREATE TABLE t (id INT); INSERT INTO t VALUES (1);"
+                                                       "INSERT INTO t VALUES (2); INSERT INTO t VALUES (3)"));
+    Connection cn;
+    ASSERT_TRUE(open(cn, QStringLiteral("crm")));
+    ASSERT_TRUE(cn.BeginTrans());
+    ASSERT_TRUE(cn.Execute(QStringLiteral("INSERT INTO t VALUES (4)")));
+    Recordset rs;
+    // A plain scan, which would see the update if it were still reading the table.
+    ASSERT_TRUE(rs.Open(QStringLiteral("SELECT id FROM t"), cn));
+    QStringList seen;
+    seen << rs.Fields(0).Value().toString();
+    ASSERT_TRUE(cn.Execute(QStringLiteral("UPDATE t SET id = id + 10 WHERE id = 3")));
+    // A rollback would end a statement that is still reading.
+    ASSERT_TRUE(cn.RollbackTrans());
+    for (rs.MoveNext(); !rs.Eof(); rs.MoveNext())
+        seen << rs.Fields(0).Value().toString();
+    EXPECT_FALSE(rs.lastError().isSet()) << str(rs.lastError().description);
+    EXPECT_EQ(seen, QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                                 QStringLiteral("4")}));
+    EXPECT_EQ(column(cn, QStringLiteral("SELECT id FROM t")),
+              QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
+}
+
 TEST_F(EmbeddedEngine, AppendsRowsToATable)
 {
     makeDatabase(QStringLiteral("crm"),

@@ -96,6 +96,19 @@ TEST_F(MssqlServer, CreateLoadBackUpRestoreAndDrop)
     EXPECT_EQ(rs.Fields(0).Value().toString(), QStringLiteral("张三"));
     rs.Close();
 
+    // A record set stays readable while other commands run on its
+    // connection, which carries one result at a time.
+    Recordset all;
+    ASSERT_TRUE(all.Open(QStringLiteral("SELECT ID FROM tblContact ORDER BY ID"), cn));
+    QStringList ids;
+    for (; !all.Eof(); all.MoveNext()) {
+        ids << all.Fields(0).Value().toString();
+        ASSERT_TRUE(cn.Execute(QStringLiteral("UPDATE tblContact SET Name = Name WHERE ID = 0")))
+            << str(cn.lastError().description);
+    }
+    EXPECT_EQ(ids, QStringList({QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")}));
+    all.Close();
+
     // Backup, its file list and header, from a connection on tempdb.
     Connection tempdb;
     tempdb.setCommandTimeout(0);

@@ -147,20 +147,6 @@ TEST_F(OdbcSqlite, AppendsTypedValuesAndNulls)
                            QStringLiteral("8|<null>|<null>|<null>|P")}));
 }
 
-TEST_F(OdbcSqlite, RecordsetStaysReadableWhileOtherCommandsRun)
-{
-    ASSERT_TRUE(m_cn.Execute(QStringLiteral("CREATE TABLE t (id INT); INSERT INTO t VALUES (1);"
-                                            "INSERT INTO t VALUES (2); INSERT INTO t VALUES (3)")));
-    Recordset rs;
-    ASSERT_TRUE(rs.Open(QStringLiteral("SELECT id FROM t ORDER BY id"), m_cn));
-    QStringList seen;
-    for (; !rs.Eof(); rs.MoveNext()) {
-        seen << rs.Fields(0).Value().toString();
-        ASSERT_TRUE(m_cn.Execute(QStringLiteral("UPDATE t SET id = id + 10 WHERE id = 3")));
-    }
-    EXPECT_EQ(seen, QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
-}
-
 TEST_F(OdbcSqlite, DriverErrorsKeepTheirNumberAndText)
 {
     Recordset rs;

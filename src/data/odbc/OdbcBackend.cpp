@@ -313,10 +313,8 @@ class OdbcCursor : public CursorBackend
 {
 public:
     OdbcCursor(OdbcBackend* owner, SQLHSTMT stmt, QVector<ColumnInfo> columns)
-        : CursorBackend(owner), m_backend(owner), m_stmt(stmt), m_columns(std::move(columns))
-    {
-        m_backend->registerCursor(this);
-    }
+        : CursorBackend(owner), m_stmt(stmt), m_columns(std::move(columns))
+    {}
     ~OdbcCursor() override { detach(); }
 
     const QVector<ColumnInfo>& columns() const override { return m_columns; }
@@ -339,7 +337,7 @@ public:
     }
 
     // Reads every row still pending into memory and frees the statement.
-    void spool()
+    void spool() override
     {
         if (!m_stmt)
             return;
@@ -358,7 +356,6 @@ protected:
     {
         freeStatement();
         m_spooled.clear();
-        m_backend->unregisterCursor(this);
     }
 
 private:
@@ -394,7 +391,6 @@ private:
         m_stmt = nullptr;
     }
 
-    OdbcBackend* m_backend;
     SQLHSTMT m_stmt;
     QVector<ColumnInfo> m_columns;
     std::deque<QVector<QVariant>> m_spooled;
@@ -623,13 +619,6 @@ void* OdbcBackend::allocStatement(DataError& error)
     // Not every driver knows a query time-out; those that do not keep theirs.
     SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(m_commandTimeout)), 0);
     return stmt;
-}
-
-void OdbcBackend::spoolCursors()
-{
-    const QList<OdbcCursor*> cursors = m_cursors;
-    for (OdbcCursor* c : cursors)
-        c->spool();
 }
 
 bool OdbcBackend::execute(const QString& batch, DataError& error)

@@ -8,8 +8,6 @@
 
 namespace ov {
 
-class OdbcCursor;
-
 // The ODBC engine: a connection through the driver manager (unixODBC on Linux)
 // to whatever driver the string names: FreeTDS for SQL Server, the SQLite 3
 // driver in the tests. Driver errors reach the caller with their native
@@ -42,13 +40,6 @@ public:
 
     // Internal: the statements of this connection.
     void* allocStatement(DataError& error);
-    void registerCursor(OdbcCursor* cursor) { m_cursors.append(cursor); }
-    void unregisterCursor(OdbcCursor* cursor) { m_cursors.removeAll(cursor); }
-    // Reads the pending rows of open record sets into memory, so the next
-    // command can run: a SQL Server connection without MARS carries one
-    // result at a time, while the program's record sets (client-side cursors)
-    // stay readable as other commands run.
-    void spoolCursors();
 
 protected:
     void closeConnection() override;
@@ -60,7 +51,6 @@ private:
     void* m_dbc = nullptr;
     int m_commandTimeout = 30;
     bool m_inTransaction = false;
-    QList<OdbcCursor*> m_cursors;
 };
 
 // Fills error from the diagnostic records of an ODBC handle (type is the

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <climits>
+#include <deque>
 #include <sqlite3.h>
 
 namespace ov {
@@ -74,8 +75,23 @@ public:
 
     Fetch fetch(QVector<QVariant>& row, DataError& error) override
     {
+        if (!m_spooled.empty()) {
+            row = std::move(m_spooled.front());
+            m_spooled.pop_front();
+            return Fetch::Row;
+        }
+        if (m_spoolError.isSet()) {
+            error = m_spoolError;
+            m_spoolError.clear();
+            return Fetch::Failed;
+        }
         if (!m_stmt)
             return Fetch::End;
+        return fetchRow(row, error);
+    }
+
+    Fetch fetchRow(QVector<QVariant>& row, DataError& error)
+    {
         int rc = m_pending;
         m_pending = -1;
         if (rc < 0)
@@ -95,6 +111,13 @@ public:
         return Fetch::Row;
     }
 
+    void spool() override
+    {
+        QVector<QVariant> row;
+        while (m_stmt && fetchRow(row, m_spoolError) == Fetch::Row)
+            m_spooled.push_back(row);
+    }
+
 protected:
     void release() override
     {
@@ -108,6 +131,8 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
     int m_pending = -1;
     QVector<ColumnInfo> m_columns;
+    std::deque<QVector<QVariant>> m_spooled;
+    DataError m_spoolError;
 };
 
 // ---- appender ---------------------------------------------------------------
@@ -122,6 +147,7 @@ public:
 
     bool insert(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error) override
     {
+        m_backend->spoolCursors();
         if (!prepareFor(set, error))
             return false;
         sqlite3_reset(m_stmt);
@@ -484,6 +510,7 @@ QString SqliteBackend::tableQuery(const QString& table) const
 
 bool SqliteBackend::execute(const QString& batch, DataError& error)
 {
+    spoolCursors();
     const QByteArray sql = batch.toUtf8();
     const char* tail = sql.constData();
     const char* const end = tail + sql.size();
@@ -520,6 +547,7 @@ bool SqliteBackend::execute(const QString& batch, DataError& error)
 
 std::unique_ptr<CursorBackend> SqliteBackend::query(const QString& text, DataError& error)
 {
+    spoolCursors();
     const QByteArray sql = text.toUtf8();
     const char* tail = sql.constData();
     const char* const end = tail + sql.size();
@@ -580,6 +608,7 @@ bool SqliteBackend::beginTrans(DataError& error)
             QStringLiteral("SQLite"));
         return false;
     }
+    spoolCursors();
     const int rc = sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqliteError(rc, error);
@@ -594,6 +623,7 @@ bool SqliteBackend::endTransaction(const char* sql, DataError& error)
         setDataError(error, kNoTransactionNumber, QLatin1String(kNoTransaction), QStringLiteral("SQLite"));
         return false;
     }
+    spoolCursors();
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqliteError(rc, error);
