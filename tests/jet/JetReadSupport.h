@@ -22,9 +22,11 @@ inline QString filePassword()
     return mdlEncode::UnscrambleText(mdlEncode::kScrambledFilePassword, mdlEncode::kFileKey, true);
 }
 
+// A date and time as the reader gives it: the stored wall-clock value, in
+// a QDateTime of Qt::UTC spec.
 inline QDateTime at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
 {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms));
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
 }
 
 // Writes dir/name with build's tables; an empty string when the writer refused.

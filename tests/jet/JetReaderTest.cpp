@@ -18,6 +18,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <ctime>
 
 using jet::Column;
 using jet::ColumnType;
@@ -552,6 +553,38 @@ TEST(JetVersionQuery, ReadsTheVersionRowOrTheDefault)
                                                      cn.get()),
                   QString::fromUtf8(c.expected));
     }
+}
+
+} // namespace
+
+namespace {
+
+// A stored date has no zone: a time that the local zone skips at the start of
+// daylight saving (02:30 on 2024-03-10 in New York) comes back as stored.
+TEST(JetDates, ATimeInADaylightSavingGapComesBackAsStored)
+{
+    const QByteArray oldTz = qgetenv("TZ");
+    qputenv("TZ", "America/New_York");
+    tzset();
+    QTemporaryDir dir;
+    const QString path = jetread::writeCdb(dir, QStringLiteral("dst.cdb"), [](jet::Writer& w) {
+        w.addTable(QStringLiteral("T"), {{QStringLiteral("At"), ColumnType::DateTime}});
+        w.addRow(QStringLiteral("T"), {at(2024, 3, 10, 2, 30)});
+    });
+    std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBAccess(path);
+    jetread::Rows r;
+    if (cn)
+        r = jetread::readAll(*cn, QStringLiteral("T"));
+    if (oldTz.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldTz);
+    tzset();
+    ASSERT_TRUE(cn) << mdlCommon::GetErrorText(true).toStdString();
+    ASSERT_EQ(r.rows.size(), 1);
+    const QDateTime v = r.rows[0][0].toDateTime();
+    EXPECT_EQ(v.date(), QDate(2024, 3, 10));
+    EXPECT_EQ(v.time(), QTime(2, 30));
 }
 
 } // namespace

@@ -160,30 +160,38 @@ QString guidText(const unsigned char* p)
 QString decodeJetText(const char* data, int size)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(data);
-    QString text;
     if (size >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        text.reserve(size - 2);
+        // At most one character per byte.
+        QString text(size - 2, Qt::Uninitialized);
+        QChar* out = text.data();
+        QChar* const begin = out;
         bool compressed = true;
         for (int i = 2; i < size;) {
             if (p[i] == 0) {
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                text.append(QChar(char16_t(p[i])));
+                *out++ = QChar(char16_t(p[i]));
                 ++i;
             } else if (i + 1 < size) {
-                text.append(QChar(char16_t(get16(p + i))));
+                *out++ = QChar(char16_t(get16(p + i)));
                 i += 2;
             } else {
                 break;
             }
         }
-    } else {
-        text.resize(size / 2);
-        for (int i = 0; i < size / 2; ++i)
-            text[i] = QChar(char16_t(get16(p + 2 * i)));
+        text.truncate(int(out - begin));
+        return nonNull(text);
     }
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    // UCS-2 little-endian is QString's own form here.
+    return nonNull(QString(reinterpret_cast<const QChar*>(data), size / 2));
+#else
+    QString text(size / 2, Qt::Uninitialized);
+    for (int i = 0; i < size / 2; ++i)
+        text[i] = QChar(char16_t(get16(p + 2 * i)));
     return nonNull(text);
+#endif
 }
 
 QDateTime oleDateToDateTime(double value)
@@ -200,7 +208,10 @@ QDateTime oleDateToDateTime(double value)
         ms -= 86400000;
         date = date.addDays(1);
     }
-    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(ms)));
+    // Qt::UTC keeps the stored wall-clock value as it is: no conversion
+    // through the local time zone, which would move times that fall in a
+    // daylight-saving gap (and costs a look at the zone file per value).
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(ms)), Qt::UTC);
 }
 
 QString currencyText(qint64 units)

@@ -3,6 +3,7 @@
 #include "data/DataBackend.h"
 #include "data/DataError.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -108,8 +109,10 @@ private:
 // each 0x00 byte.
 QString decodeJetText(const char* data, int size);
 // An OLE automation date (days since 1899-12-30, the fraction the time of day
-// even before that day) as a date and time, to the millisecond. Invalid for a
-// value outside 0100-01-01 .. 9999-12-31.
+// even before that day) as a date and time, to the millisecond. The stored
+// value has no time zone: it comes back as the same wall-clock date and time
+// in a QDateTime of Qt::UTC spec (date() and time() are the stored ones).
+// Invalid for a value outside 0100-01-01 .. 9999-12-31.
 QDateTime oleDateToDateTime(double value);
 // A currency value (an integer in units of 1/10000) as exact decimal text
 // with four decimals.
