@@ -9,10 +9,11 @@
 
 #include <QFile>
 
-// ovsqlcli sql: runs the batch of a file on a database and prints the rows it
-// returns as a plain table: the column names, then one line per row, fields
-// separated by tabs. NULL prints as NULL; a tab, line break or backslash
-// inside a value prints as \t, \n, \r or \\, so every row stays one line.
+// ovsqlcli sql: runs the batch of a file (code page 936, or UTF-8 after a
+// byte-order mark, as every text file of the program) on a database and prints
+// the rows of its first statement that returns rows as a plain table: the column names, then one line per
+// row, fields separated by tabs. NULL prints as NULL; a tab, line break or backslash inside a value prints as
+// \t, \n, \r or \\, so every row stays one line.
 namespace {
 
 const char kSynopsis[] =
