@@ -1,3 +1,4 @@
+#include "app/mdlOEMResource.h"
 #include "app/mdlOVSqlUpdateDB.h"
 #include "cli/CliCommand.h"
 #include "common/TerminalUi.h"
@@ -13,7 +14,8 @@ void printHelp()
     QString text = QStringLiteral("usage: ovsqlcli COMMAND [options]\n\ncommands:\n");
     for (const Command& c : commands())
         text += QStringLiteral("  %1\n").arg(QString::fromUtf8(c.synopsis));
-    text += QStringLiteral("\nEvery command accepts --yes, which answers yes to every confirmation question.\n");
+    text +=
+        QStringLiteral("\nEvery command accepts --yes, which answers yes to every confirmation question.\n");
     printOut(text);
 }
 
@@ -32,6 +34,8 @@ int main(int argc, char** argv)
     const QString name = raw.takeFirst();
     Args args(raw);
     g_assumeYes = args.flag(QStringLiteral("--yes"));
+    // Messages carry the product name, as the windows' captions do.
+    ov::setApplicationTitle(mdlOEMResource::GetOEMShortName());
     ov::TerminalUi terminal(g_assumeYes);
     ov::setUi(&terminal);
 

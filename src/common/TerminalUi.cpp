@@ -29,7 +29,8 @@ MsgAnswer TerminalUi::message(const QString& text, MsgStyle style)
     const MsgAnswer yes = yesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
     const MsgAnswer no = yesNo ? MsgAnswer::No : MsgAnswer::Cancel;
     if (m_assumeYes) {
-        err(QStringLiteral("(--yes: answered %1)\n").arg(yesNo ? QStringLiteral("yes") : QStringLiteral("OK")));
+        err(QStringLiteral("(--yes: answered %1)\n")
+                .arg(yesNo ? QStringLiteral("yes") : QStringLiteral("OK")));
         return yes;
     }
     if (!isatty(STDIN_FILENO)) {
@@ -40,7 +41,8 @@ MsgAnswer TerminalUi::message(const QString& text, MsgStyle style)
     std::string line;
     if (!std::getline(std::cin, line))
         return no;
-    const QString a = QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).trimmed().toLower();
+    const QString a =
+        QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())).trimmed().toLower();
     if (yesNo)
         return (a == QLatin1String("y") || a == QLatin1String("yes")) ? yes : no;
     return (a == QLatin1String("o") || a == QLatin1String("ok")) ? yes : no;
@@ -66,8 +68,10 @@ void TerminalProgress::setValue(int value)
     m_value = value;
     if (m_max <= 0)
         return;
+    // Only forward steps are printed: an operation that resets its bar when
+    // it ends does not print a last "0%".
     const int tenth = static_cast<int>(static_cast<qint64>(value) * 10 / m_max);
-    if (tenth != m_lastTenth) {
+    if (tenth > m_lastTenth) {
         m_lastTenth = tenth;
         err(QStringLiteral("progress: %1%\n").arg(tenth * 10));
     }
