@@ -1,6 +1,8 @@
 #include "app/TaskWindows.h"
 
 #include "app/frmDBNav.h"
+#include "backup/frmDBBackup.h"
+#include "backup/frmDBRestore.h"
 #include "common/UiPort.h"
 #include "config/mdlOVSqlServer.h"
 
@@ -9,10 +11,11 @@ bool IsTaskAvailable(Task task)
     switch (task) {
     case Task::Menu:
         return true;
-    case Task::Update:
-    case Task::Create:
     case Task::Restore:
     case Task::Backup:
+        return true;
+    case Task::Update:
+    case Task::Create:
     case Task::Convert:
         return false;
     }
@@ -34,12 +37,17 @@ bool LaunchTask(const TaskLaunch& launch)
     else if (launch.resetKey == ResultKey::CreateDBResult)
         mdlOVSqlServer::WriteCreateDBResult(false);
     ov::setApplicationTitle(launch.title);
+    const ConnectionSettings& v = launch.values;
     switch (launch.task) {
+    case Task::Restore:
+        frmDBRestore::ShowMe(v.server, v.database, v.trusted, v.user);
+        break;
+    case Task::Backup:
+        frmDBBackup::ShowMe(v.server, v.database, v.trusted, v.user, v.password);
+        break;
     case Task::Menu:
     case Task::Update:
     case Task::Create:
-    case Task::Restore:
-    case Task::Backup:
     case Task::Convert:
         break;
     }

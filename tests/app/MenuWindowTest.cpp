@@ -1,7 +1,11 @@
 #include "app/Main.h"
 #include "app/frmDBNav.h"
 #include "app/mdlOVSqlUpdateDB.h"
+#include "backup/frmDBBackup.h"
+#include "backup/frmDBRestore.h"
+#include "common/UiPort.h"
 #include "common/mdlResAndColor.h"
+#include "config/mdlOVSqlServer.h"
 #include "support/ScriptedUi.h"
 
 #include <QApplication>
@@ -9,6 +13,7 @@
 #include <QFile>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -31,10 +36,13 @@ protected:
     }
     void TearDown() override
     {
+        QList<QPointer<QWidget>> windows;
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBNav*>(w))
-                delete w;
+            if (qobject_cast<frmDBNav*>(w) || qobject_cast<frmDBBackup*>(w) || qobject_cast<frmDBRestore*>(w))
+                windows.append(w);
         }
+        for (const QPointer<QWidget>& w : windows)
+            delete w.data();
         mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
     }
     static QList<frmDBNav*> Menus()
@@ -130,7 +138,7 @@ TEST_F(MenuWindow, TasksWithoutAWindowCannotBeChosen)
 {
     frmDBNav* menu = OpenMenu();
     ASSERT_NE(menu, nullptr);
-    for (const char* name : {"cmdCreateDB", "cmdBackupDB", "cmdRestoreDB", "cmdUpdateDB", "cmdConvertDB"}) {
+    for (const char* name : {"cmdCreateDB", "cmdUpdateDB", "cmdConvertDB"}) {
         auto* button = menu->findChild<QPushButton*>(QLatin1String(name));
         EXPECT_FALSE(button->isEnabled()) << name;
         QTest::mouseClick(button, Qt::LeftButton);
@@ -144,11 +152,61 @@ TEST_F(MenuWindow, TasksWithoutAWindowCannotBeChosen)
 // leaves the configuration file alone instead of pretending to work.
 TEST_F(MenuWindow, SwitchOfAMissingWindowOpensNothing)
 {
-    for (const char* sw : {"/OVUPDATE", "/OVCREATE", "/OVRESTORE", "/OVBACKUP", "/OVCONVERT"}) {
+    for (const char* sw : {"/OVUPDATE", "/OVCREATE", "/OVCONVERT"}) {
         EXPECT_FALSE(mdlOVSqlUpdateDB::StartUp({QLatin1String(sw)})) << sw;
         EXPECT_TRUE(Menus().isEmpty()) << sw;
     }
     EXPECT_FALSE(QFile::exists(ConfigPath()));
+}
+
+// The backup and restore buttons, and their switches, open their windows
+// with the stored server, database and login, never the stored password.
+TEST_F(MenuWindow, BackupAndRestoreOpenTheirWindows)
+{
+    const struct
+    {
+        const char* button; // nullptr: started by the switch
+        const char* sw;
+        bool backup;
+        const char* title;
+    } cases[] = {
+        {"cmdBackupDB", nullptr, true, "Orvane - 备份数据库"},
+        {"cmdRestoreDB", nullptr, false, "Orvane -- 恢复数据库"},
+        {nullptr, " /ovbackup ", true, "Orvane - 备份数据库"},
+        {nullptr, "/OVRESTORE", false, "Orvane -- 恢复数据库"},
+    };
+    ASSERT_TRUE(mdlOVSqlServer::WriteMainSettings(QStringLiteral("DBHOST"), QStringLiteral("CrmProd"), false,
+                                                  QStringLiteral("crmuser"), QStringLiteral("secret")));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        if (c.button) {
+            QPointer<frmDBNav> menu = OpenMenu();
+            ASSERT_TRUE(menu);
+            auto* button = menu->findChild<QPushButton*>(QLatin1String(c.button));
+            EXPECT_TRUE(button->isEnabled());
+            QTest::mouseClick(button, Qt::LeftButton);
+            QTRY_VERIFY(menu.isNull());
+        } else {
+            ASSERT_TRUE(mdlOVSqlUpdateDB::StartUp({QLatin1String(c.sw)}));
+            EXPECT_TRUE(Menus().isEmpty());
+        }
+        QWidget* window = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (c.backup ? qobject_cast<frmDBBackup*>(w) != nullptr
+                         : qobject_cast<frmDBRestore*>(w) != nullptr)
+                window = w;
+        }
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtServer"))->text(),
+                  QStringLiteral("DBHOST"));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(), QStringLiteral("CrmProd"));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(),
+                  QStringLiteral("crmuser"));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
+        delete window;
+    }
 }
 
 // The menu rendered offscreen, saved for a person to look at; the font that

@@ -1,0 +1,107 @@
+#include "backup/frmDBBackup.h"
+
+#include "app/mdlOEMResource.h"
+#include "backup/ServerFolder.h"
+#include "backup/frmSqlServerDirectory.h"
+#include "backup/mdlOVSqlBackup.h"
+#include "common/Clock.h"
+#include "common/UiPort.h"
+#include "common/clsMouseCtrl.h"
+#include "common/mdlCommon.h"
+#include "common/mdlResAndColor.h"
+#include "config/mdlOVSqlServer.h"
+#include "config/mdlOVSqlServerConnect.h"
+#include "data/Connection.h"
+#include "data/ServerAdmin.h"
+#include "ui_frmDBBackup.h"
+
+frmDBBackup* frmDBBackup::ShowMe(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                                 const QString& strUser, const QString& strPasswd)
+{
+    auto* window = new frmDBBackup;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->Fill(strServer, strDatabase, blnIsTrustMode, strUser, strPasswd, true);
+    window->show();
+    return window;
+}
+
+bool frmDBBackup::ShowMeWithWait(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                                 const QString& strUser, const QString& strPasswd, QWidget* parent)
+{
+    frmDBBackup window(parent);
+    window.Fill(strServer, strDatabase, blnIsTrustMode, strUser, strPasswd, false);
+    window.exec();
+    return window.backupDone();
+}
+
+bool frmDBBackup::DoBackup(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                           const QString& strUser, const QString& strPasswd, const QString& strPathFile)
+{
+    return mdlOVSqlBackup::DoBackup(strServer, strDatabase, blnIsTrustMode, strUser, strPasswd, strPathFile);
+}
+
+frmDBBackup::frmDBBackup(QWidget* parent) : QDialog(parent), m_ui(new Ui::frmDBBackup)
+{
+    m_ui->setupUi(this);
+    m_ui->panel->setKind(ConnectionPanel::Kind::Backup);
+    m_ui->panel->setMainInput(m_ui->txtPathFileName);
+    mdlResAndColor::ApplyFormStyle(this);
+    connect(m_ui->cmdBackup, &QPushButton::clicked, this, &frmDBBackup::cmdBackup_Click);
+    connect(m_ui->cmdBrowse, &QPushButton::clicked, this, &frmDBBackup::cmdBrowse_Click);
+    connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+frmDBBackup::~frmDBBackup() = default;
+
+void frmDBBackup::Fill(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                       const QString& strUser, const QString& strPasswd, bool rootWithoutFolder)
+{
+    m_blnBackupDone = false;
+    m_ui->panel->Fill({strServer, strDatabase, blnIsTrustMode, strUser, strPasswd});
+    // Only the folder of the last backup is reused: every opening proposes a
+    // new name with the time in it.
+    const QString stored = mdlOVSqlServer::ReadDefaultPathFile();
+    m_ui->txtPathFileName->setText(
+        mdlOVSqlBackup::DefaultBackupPathFile(stored, strDatabase, ov::Clock::now(), rootWithoutFolder,
+                                              ServerFolder::GuessStyle(strServer, stored)));
+    setWindowTitle(mdlCommon::FormatTemplate(QStringLiteral("{1} － 备份数据库"),
+                                             {mdlOEMResource::GetOEMProductName()}));
+}
+
+void frmDBBackup::cmdBackup_Click()
+{
+    clsMouseCtrl busy;
+    const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
+    const QString typed = m_ui->txtPathFileName->text().trimmed();
+    const QString pathFile = mdlOVSqlBackup::BackupTarget(typed, ServerFolder::GuessStyle(s.server, typed));
+    if (!DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile))
+        return;
+    m_blnBackupDone = true;
+    mdlOVSqlServer::WriteDefaultPathFile(pathFile);
+    accept();
+}
+
+void frmDBBackup::cmdBrowse_Click()
+{
+    clsMouseCtrl busy;
+    const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
+    // Tempdb is always there, so browsing does not depend on the product
+    // database.
+    ov::Connection cn;
+    cn.setCursorLocation(ov::adUseClient);
+    cn.setCommandTimeout(0);
+    if (!cn.Open(mdlOVSqlServer::BuildSqlConnectionString(s.server, QStringLiteral("Tempdb"), s.trusted,
+                                                          s.user, s.password))) {
+        ov::MsgBox(cn.lastError().description, ov::MsgStyle::Exclamation);
+        return;
+    }
+    const auto admin = ov::ServerAdmin::create(s.server, s.trusted, s.user, s.password);
+    const auto style = admin->pathStyle(cn) == ov::PathStyle::Posix ? mdlCommon::PathStyle::Posix
+                                                                    : mdlCommon::PathStyle::Windows;
+    QString folder, fileName, baseName, extension;
+    mdlCommon::SplitPathName(m_ui->txtPathFileName->text(), folder, fileName, baseName, extension, style);
+    const QString chosen = frmSqlServerDirectory::ShowMe(cn, *admin, QString(), folder, fileName, true, this);
+    if (!chosen.isEmpty())
+        m_ui->txtPathFileName->setText(chosen);
+    cn.Close();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+#include <QScopedPointer>
+
+namespace Ui {
+class frmDBBackup;
+}
+
+// Writes a full backup of a product database into a file on its server. The
+// path is a path on the server; the browse button opens the server folder
+// browser in backup mode.
+class frmDBBackup : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Fills the window (the password from strPasswd, never from the
+    // configuration), proposes a time-stamped file name in the folder of the
+    // last backup (or "C:\", "/" on a POSIX server), and shows it without
+    // waiting. The window deletes itself when closed.
+    static frmDBBackup* ShowMe(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                               const QString& strUser, const QString& strPasswd);
+    // The same, shown modal; the proposal keeps an empty folder. True when
+    // the window closed after a successful backup.
+    static bool ShowMeWithWait(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                               const QString& strUser, const QString& strPasswd, QWidget* parent = nullptr);
+    // The backup itself (mdlOVSqlBackup::DoBackup): touches no control.
+    static bool DoBackup(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                         const QString& strUser, const QString& strPasswd, const QString& strPathFile);
+
+    explicit frmDBBackup(QWidget* parent = nullptr);
+    ~frmDBBackup() override;
+
+    bool backupDone() const { return m_blnBackupDone; }
+
+private:
+    void Fill(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+              const QString& strUser, const QString& strPasswd, bool rootWithoutFolder);
+    void cmdBackup_Click();
+    void cmdBrowse_Click();
+
+    QScopedPointer<Ui::frmDBBackup> m_ui;
+    bool m_blnBackupDone = false;
+};

@@ -1,0 +1,239 @@
+#include "backup/frmDBRestore.h"
+
+#include "app/mdlOEMResource.h"
+#include "backup/frmSqlServerDirectory.h"
+#include "backup/mdlOVSqlRestore.h"
+#include "backup/mdlOVSqlRestoreGrid.h"
+#include "common/UiPort.h"
+#include "common/clsMouseCtrl.h"
+#include "common/mdlCommon.h"
+#include "common/mdlResAndColor.h"
+#include "config/mdlOVSqlServer.h"
+#include "config/mdlOVSqlServerConnect.h"
+#include "data/Connection.h"
+#include "data/ServerAdmin.h"
+#include "ui_frmDBRestore.h"
+
+#include <QApplication>
+#include <QHeaderView>
+
+namespace {
+
+// The grid's columns are found by these keys, never by position.
+constexpr int kKeyRole = Qt::UserRole;
+const QString kLogicalName = QStringLiteral("LOGICALNAME");
+const QString kPhysicalName = QStringLiteral("PHYSICALNAME");
+
+// 2000 and 4000 twips at 96 dots per inch.
+constexpr int kLogicalWidth = 133;
+constexpr int kPhysicalWidth = 267;
+
+} // namespace
+
+frmDBRestore* frmDBRestore::ShowMe(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                                   const QString& strUser)
+{
+    auto* window = new frmDBRestore;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->m_ui->panel->Fill({strServer, strDatabase, blnIsTrustMode, strUser, QString()});
+    window->m_ui->txtPathFileName->setText(mdlOVSqlServer::ReadDefaultPathFile());
+    window->setWindowTitle(mdlCommon::FormatTemplate(QStringLiteral("{1} -- 恢复数据库"),
+                                                     {mdlOEMResource::GetOEMProductName()}));
+    window->show();
+    return window;
+}
+
+frmDBRestore::frmDBRestore(QWidget* parent) : QWidget(parent), m_ui(new Ui::frmDBRestore)
+{
+    m_ui->setupUi(this);
+    m_ui->panel->setKind(ConnectionPanel::Kind::Restore);
+    m_ui->panel->setMainInput(m_ui->txtPathFileName);
+    mdlResAndColor::ApplyFormStyle(this);
+
+    QTableWidget* grid = m_ui->vflexDataFile;
+    mdlOVSqlRestore::PrepareGrid(grid, 1, 1, 1, 1, mdlOVSqlRestore::GridOptions());
+    grid->verticalHeader()->setVisible(false);
+    grid->setColumnCount(2);
+    grid->horizontalHeader()->setVisible(true);
+    grid->setRowCount(0);
+    const struct
+    {
+        const QString& key;
+        const char* header;
+        int width;
+    } columns[] = {
+        {kLogicalName, "原文件名", kLogicalWidth},
+        {kPhysicalName, "还原为 (可用鼠标双击后修改)", kPhysicalWidth},
+    };
+    for (int c = 0; c < 2; ++c) {
+        auto* header = new QTableWidgetItem(QString::fromUtf8(columns[c].header));
+        header->setData(kKeyRole, columns[c].key);
+        grid->setHorizontalHeaderItem(c, header);
+        grid->setColumnWidth(c, columns[c].width);
+    }
+    grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+
+    m_ui->lblMsg->setVisible(false);
+    m_ui->tbMain->setCurrentIndex(0);
+    m_ui->lblTip->setText(mdlCommon::FormatTemplate(
+        QStringLiteral(
+            "   【步骤 1】：输入连接数据库的信息（服务器，验证方式，SQL 登录名、密码，数据库）{1}    "
+            "【步骤 2】：输入备份文件名，该文件必须位于服务器上，您可以点击 '...' "
+            "按钮，在服务器上浏览选择备份文件。{1}    "
+            "【注】需要保证没有任何的程序在使用该数据库，如果您使用了 SQL "
+            "企业管理器，那么请关闭它，否则恢复数据库可能失败。"),
+        {QStringLiteral("\r\n")}));
+
+    connect(m_ui->cmdRestore, &QPushButton::clicked, this, &frmDBRestore::cmdRestore_Click);
+    connect(m_ui->cmdBrowse, &QPushButton::clicked, this, &frmDBRestore::cmdBrowse_Click);
+    connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_ui->txtPathFileName, &QLineEdit::returnPressed, this, &frmDBRestore::ReadBackupFileInfo);
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &frmDBRestore::FocusChanged);
+}
+
+frmDBRestore::~frmDBRestore()
+{
+    // The focus leaves the window's controls while they are destroyed; that
+    // is no validation.
+    disconnect(m_focusWatch);
+}
+
+int frmDBRestore::ColumnOfKey(const QString& key) const
+{
+    for (int c = 0; c < m_ui->vflexDataFile->columnCount(); ++c) {
+        const QTableWidgetItem* header = m_ui->vflexDataFile->horizontalHeaderItem(c);
+        if (header && header->data(kKeyRole).toString() == key)
+            return c;
+    }
+    return -1;
+}
+
+void frmDBRestore::FocusChanged(QWidget* old, QWidget* now)
+{
+    // Leaving the path box for another control of this window reads the file
+    // it names, as a validation would; the cancel button only closes.
+    if (old == m_ui->txtPathFileName && now && now->window() == this && now != m_ui->cmdCancel)
+        ReadBackupFileInfo();
+}
+
+void frmDBRestore::ReadBackupFileInfo()
+{
+    // The password is trimmed in this window, for reading, browsing and
+    // restoring alike.
+    const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
+    const QString path = m_ui->txtPathFileName->text().trimmed();
+    const mdlOVSqlRestore::BackupFileContents contents =
+        mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path);
+    if (!contents.filesRead) {
+        m_ui->lblBackupDate->setText(contents.error.description);
+        return;
+    }
+    QTableWidget* grid = m_ui->vflexDataFile;
+    grid->setRowCount(0);
+    const int logical = ColumnOfKey(kLogicalName);
+    const int physical = ColumnOfKey(kPhysicalName);
+    for (const ov::BackupFileInfo& file : contents.files) {
+        const int row = grid->rowCount();
+        grid->insertRow(row);
+        auto* logicalItem = new QTableWidgetItem(file.logicalName);
+        // Only the target path can be edited.
+        logicalItem->setFlags(logicalItem->flags() & ~Qt::ItemIsEditable);
+        grid->setItem(row, logical, logicalItem);
+        grid->setItem(row, physical, new QTableWidgetItem(file.physicalName));
+    }
+    if (!contents.headerRead) {
+        m_ui->lblBackupDate->setText(contents.error.description);
+        return;
+    }
+    if (contents.header.backupFinishDate.isValid())
+        m_ui->lblBackupDate->setText(mdlOVSqlRestore::BackupDateText(contents.header));
+    m_strLastListedFile = m_ui->txtPathFileName->text();
+}
+
+void frmDBRestore::cmdBrowse_Click()
+{
+    {
+        clsMouseCtrl busy;
+        const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
+        ov::Connection cn;
+        cn.setCursorLocation(ov::adUseClient);
+        cn.setCommandTimeout(0);
+        if (!cn.Open(mdlOVSqlServer::BuildSqlConnectionString(s.server, QStringLiteral("Tempdb"), s.trusted,
+                                                              s.user, s.password))) {
+            ov::MsgBox(cn.lastError().description, ov::MsgStyle::Exclamation);
+            return;
+        }
+        const auto admin = ov::ServerAdmin::create(s.server, s.trusted, s.user, s.password);
+        const auto style = admin->pathStyle(cn) == ov::PathStyle::Posix ? mdlCommon::PathStyle::Posix
+                                                                        : mdlCommon::PathStyle::Windows;
+        QString folder, fileName, baseName, extension;
+        mdlCommon::SplitPathName(m_ui->txtPathFileName->text(), folder, fileName, baseName, extension, style);
+        const QString chosen =
+            frmSqlServerDirectory::ShowMe(cn, *admin, QString(), folder, fileName, false, this);
+        if (!chosen.isEmpty())
+            m_ui->txtPathFileName->setText(chosen);
+        cn.Close();
+    }
+    if (!m_ui->txtPathFileName->text().isEmpty())
+        ReadBackupFileInfo();
+}
+
+void frmDBRestore::cmdRestore_Click()
+{
+    const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
+    const QString path = m_ui->txtPathFileName->text().trimmed();
+    if (path.isEmpty()) {
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请先选择要还原的数据库备份文件！")));
+        return;
+    }
+    if (ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("确定要使用 {1} 来还原数据库 {2} 吗？"),
+                                             {path, s.database}),
+                   ov::MsgStyle::QuestionYesNo) != ov::MsgAnswer::Yes)
+        return;
+    // A typed path is always listed before it is restored.
+    if (m_ui->txtPathFileName->text() != m_strLastListedFile)
+        ReadBackupFileInfo();
+
+    QPushButton* const buttons[] = {m_ui->cmdRestore, m_ui->cmdCancel};
+    m_ui->cmdBrowse->setEnabled(false);
+    for (QPushButton* b : buttons)
+        b->setEnabled(false);
+    m_ui->lblMsg->clear();
+    m_ui->lblMsg->setVisible(true);
+    m_ui->lblMsg->setText(QStringLiteral("正在恢复数据库..."));
+
+    QStringList logicalNames;
+    QStringList targetNames;
+    const int logical = ColumnOfKey(kLogicalName);
+    const int physical = ColumnOfKey(kPhysicalName);
+    for (int r = 0; r < m_ui->vflexDataFile->rowCount(); ++r) {
+        const QTableWidgetItem* l = m_ui->vflexDataFile->item(r, logical);
+        const QTableWidgetItem* p = m_ui->vflexDataFile->item(r, physical);
+        logicalNames.append(l ? l->text() : QString());
+        targetNames.append(p ? p->text() : QString());
+    }
+
+    if (logicalNames.isEmpty()) {
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral(
+                       "恢复数据库失败，可能是访问服务器失败(比如密码不正确)，或者是备份文件不合法！")),
+                   ov::MsgStyle::Exclamation);
+    } else {
+        const QString result =
+            mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path, logicalNames,
+                                             targetNames, m_ui->chkReplace->isChecked(), s.trusted);
+        if (result.isEmpty()) {
+            ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("恢复数据库成功！")),
+                       ov::MsgStyle::Information);
+            mdlOVSqlServer::WriteDefaultPathFile(path);
+            close();
+            return;
+        }
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("恢复数据库失败！\r\n") + result),
+                   ov::MsgStyle::Exclamation);
+    }
+    m_ui->cmdBrowse->setEnabled(true);
+    for (QPushButton* b : buttons)
+        b->setEnabled(true);
+    m_ui->lblMsg->clear();
+    m_ui->lblMsg->setVisible(false);
+}

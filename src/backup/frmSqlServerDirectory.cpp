@@ -1,0 +1,201 @@
+#include "backup/frmSqlServerDirectory.h"
+
+#include "backup/ServerFolder.h"
+#include "common/UiPort.h"
+#include "common/clsMouseCtrl.h"
+#include "common/mdlResAndColor.h"
+#include "data/Connection.h"
+#include "data/ServerAdmin.h"
+#include "data/odbc/MssqlStatements.h"
+#include "ui_frmSqlServerDirectory.h"
+
+#include <QRegularExpression>
+#include <QStyle>
+
+namespace {
+
+// The role that holds an entry's kind: the tag, not the image, decides how
+// clicks and the OK button treat an entry.
+constexpr int kTagRole = Qt::UserRole;
+const QString kFolderTag = QStringLiteral("FOLDER");
+const QString kFileTag = QStringLiteral("FILE");
+
+// 10000 twips at 96 dots per inch.
+constexpr int kColumnWidth = 667;
+
+} // namespace
+
+QString frmSqlServerDirectory::ShowMe(ov::Connection& cn, ov::ServerAdmin& admin,
+                                      const QString& strPathHeaderMust, const QString& strDefaultPath,
+                                      const QString& strDefaultFile, bool blnIsBackup, QWidget* parent)
+{
+    frmSqlServerDirectory window(parent);
+    window.Prepare(cn, admin, strPathHeaderMust, strDefaultPath, strDefaultFile, blnIsBackup);
+    window.exec();
+    return window.accepted() ? window.chosenPath() : QString();
+}
+
+frmSqlServerDirectory::frmSqlServerDirectory(QWidget* parent)
+    : QDialog(parent), m_ui(new Ui::frmSqlServerDirectory)
+{
+    m_ui->setupUi(this);
+    mdlResAndColor::ApplyFormStyle(this);
+    connect(m_ui->cmdOK, &QPushButton::clicked, this, &frmSqlServerDirectory::cmdOK_Click);
+    connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_ui->cmdBrowse, &QPushButton::clicked, this,
+            [this] { ListFolder(m_ui->cboFolder->currentText()); });
+    connect(m_ui->cboFolder, &QComboBox::activated, this,
+            [this] { ListFolder(m_ui->cboFolder->currentText()); });
+    connect(m_ui->lvwFolder, &QTreeWidget::itemClicked, this, &frmSqlServerDirectory::ItemClicked);
+    connect(m_ui->lvwFolder, &QTreeWidget::itemDoubleClicked, this,
+            &frmSqlServerDirectory::ItemDoubleClicked);
+}
+
+frmSqlServerDirectory::~frmSqlServerDirectory()
+{
+    // The combo box may still report an activation while its window is being
+    // destroyed; nothing is listed then.
+    m_ui->cboFolder->disconnect(this);
+    m_ui->lvwFolder->disconnect(this);
+}
+
+void frmSqlServerDirectory::Prepare(ov::Connection& cn, ov::ServerAdmin& admin,
+                                    const QString& strPathHeaderMust, const QString& strDefaultPath,
+                                    const QString& strDefaultFile, bool blnIsBackup)
+{
+    m_cn = &cn;
+    m_admin = &admin;
+    m_strPathHeaderMust = strPathHeaderMust;
+    m_strDefaultPath = strDefaultPath;
+    m_strDefaultFile = strDefaultFile;
+    m_blnIsBackup = blnIsBackup;
+    m_strCurrentFolder = strDefaultPath;
+    m_blnAccepted = false;
+    m_strChosenPath.clear();
+    m_style = admin.pathStyle(cn) == ov::PathStyle::Posix ? mdlCommon::PathStyle::Posix
+                                                          : mdlCommon::PathStyle::Windows;
+
+    setWindowTitle(blnIsBackup ? QStringLiteral("Select Backup Destination")
+                               : QStringLiteral("Select Restore Source"));
+    m_ui->lvwFolder->clear();
+    m_ui->lvwFolder->setColumnCount(1);
+    m_ui->lvwFolder->setColumnWidth(0, kColumnWidth);
+    m_ui->lvwFolder->setHeaderHidden(false);
+    m_ui->txtFile->setText(strDefaultFile);
+    m_ui->cboFolder->clear();
+    m_ui->cboFolder->addItems(ServerFolder::Roots(m_style));
+    ListFolder(strDefaultPath);
+}
+
+QString frmSqlServerDirectory::GetCurrentFolder() const
+{
+    return ServerFolder::GetCurrentFolder(m_strCurrentFolder, m_strPathHeaderMust, m_style);
+}
+
+QString frmSqlServerDirectory::ResolveParentFolder(const QString& path) const
+{
+    return ServerFolder::ResolveParentFolder(path, m_style);
+}
+
+void frmSqlServerDirectory::SetCurrentFolder(const QString& path)
+{
+    const QString folder =
+        ServerFolder::SetCurrentFolder(path, m_strCurrentFolder, m_strPathHeaderMust, m_style);
+    m_ui->cboFolder->setCurrentText(folder);
+    m_strCurrentFolder = folder;
+    for (int i = 0; i < m_ui->cboFolder->count(); ++i) {
+        if (m_ui->cboFolder->itemText(i).compare(folder, ServerFolder::NameCase(m_style)) == 0)
+            return;
+    }
+    m_ui->cboFolder->addItem(folder);
+    m_ui->cboFolder->setCurrentText(folder);
+}
+
+void frmSqlServerDirectory::AddEntry(const QString& name, bool isFolder)
+{
+    auto* item = new QTreeWidgetItem(m_ui->lvwFolder, {name});
+    item->setData(0, kTagRole, isFolder ? kFolderTag : kFileTag);
+    item->setIcon(0, style()->standardIcon(isFolder ? QStyle::SP_DirClosedIcon : QStyle::SP_FileIcon));
+}
+
+void frmSqlServerDirectory::ListFolder(const QString& path)
+{
+    clsMouseCtrl busy;
+    m_ui->lvwFolder->clear();
+    SetCurrentFolder(path);
+    const QString folder = GetCurrentFolder();
+    m_ui->lvwFolder->headerItem()->setText(0, folder);
+    AddEntry(QStringLiteral(".."), true);
+    if (!m_cn || !m_admin)
+        return;
+    // Nothing that the server's command shell would read as a command is
+    // sent, whichever way the server lists its folders.
+    if (!ov::mssql::isShellSafeFolder(folder))
+        return;
+    QList<ov::FolderEntry> entries;
+    if (!m_admin->listFolder(*m_cn, folder, entries))
+        return;
+    for (const ov::FolderEntry& e : entries) {
+        if (!e.name.isEmpty())
+            AddEntry(e.name, e.isFolder);
+    }
+}
+
+void frmSqlServerDirectory::ItemClicked(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    if (item->data(0, kTagRole).toString() == kFolderTag)
+        m_ui->cboFolder->setCurrentText(GetCurrentFolder() + item->text(0));
+    else
+        m_ui->txtFile->setText(item->text(0));
+}
+
+void frmSqlServerDirectory::ItemDoubleClicked(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    ItemClicked(item);
+    if (item->data(0, kTagRole).toString() == kFolderTag)
+        ListFolder(m_ui->cboFolder->currentText());
+    else
+        cmdOK_Click();
+}
+
+void frmSqlServerDirectory::cmdOK_Click()
+{
+    const QString name = m_ui->txtFile->text().trimmed();
+    QString problem;
+    if (name.isEmpty()) {
+        problem = QStringLiteral("Please input file name!");
+    } else if (name.contains(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|]")))) {
+        problem = QStringLiteral("A filename cannot contain any of following characters: \\/:*?\"<>|");
+    } else {
+        bool exists = false;
+        for (int i = 0; i < m_ui->lvwFolder->topLevelItemCount() && !exists; ++i) {
+            const QTreeWidgetItem* item = m_ui->lvwFolder->topLevelItem(i);
+            exists = item->data(0, kTagRole).toString() == kFileTag &&
+                     item->text(0).trimmed().compare(name, ServerFolder::NameCase(m_style)) == 0;
+        }
+        if (m_blnIsBackup && exists)
+            problem = QStringLiteral("A file with the name you specified already exists.");
+        else if (!m_blnIsBackup && !exists)
+            problem = QStringLiteral("File Not Found!");
+    }
+    if (!problem.isEmpty()) {
+        ov::MsgBox(problem, ov::MsgStyle::Exclamation);
+        m_ui->txtFile->setFocus();
+        return;
+    }
+    m_strChosenPath = GetCurrentFolder() + name;
+    m_blnAccepted = true;
+    accept();
+}
+
+void frmSqlServerDirectory::done(int result)
+{
+    // The browser never keeps the caller's connection beyond its showing.
+    m_cn = nullptr;
+    m_admin = nullptr;
+    QDialog::done(result);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "common/mdlCommon.h"
+
+#include <QDateTime>
+#include <QString>
+
+// The backup of a product database into a file on its server, shared by the
+// backup window and ovsqlcli.
+namespace mdlOVSqlBackup {
+
+// The name the backup window proposes: the folder of the last backup file
+// (storedPathFile, the remembered DEFAULTPATHFILE), then the database name,
+// "-", the time as yyyymmddhhnn and ".dat". Without a stored folder the
+// proposal has no folder, or the style's root ("C:\" or "/") when
+// rootWithoutFolder is set.
+QString DefaultBackupPathFile(const QString& storedPathFile, const QString& database, const QDateTime& now,
+                              bool rootWithoutFolder, mdlCommon::PathStyle style);
+
+// The path a backup goes to: pathFile, or the style's root followed by its
+// file name when it has no folder.
+QString BackupTarget(const QString& pathFile, mdlCommon::PathStyle style);
+
+// The connection string of the connection a backup runs on: the database
+// itself, named as the statement names it (quoted), with the login but never
+// the password, which goes to Open.
+QString BackupConnectionString(const QString& server, const QString& quotedDatabase, bool trusted,
+                               const QString& user);
+
+// Writes a full backup of database into pathFile on the server, on a
+// connection to that database without a time limit, and tells the user how
+// it went: "备份数据库成功！", or "备份数据库失败！" with the error's number and
+// description. True when the server wrote the backup.
+bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
+              const QString& password, const QString& pathFile);
+
+} // namespace mdlOVSqlBackup

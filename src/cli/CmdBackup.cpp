@@ -1,0 +1,46 @@
+#include "backup/ServerFolder.h"
+#include "backup/mdlOVSqlBackup.h"
+#include "cli/CliCommand.h"
+#include "cli/CliLogin.h"
+
+// ovsqlcli backup: writes a full backup of a database into a file on its
+// server, as the backup window's button does: the same operation and
+// messages. A path without a folder goes to the server's root ("C:\" or
+// "/"). Prints the path written on success.
+namespace {
+
+const char kSynopsis[] =
+    "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] --to PATH";
+
+int usageError(const QString& why)
+{
+    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
+    return 2;
+}
+
+int run(ovcli::Args& args)
+{
+    ovcli::LoginOptions login;
+    const bool taken = login.take(args, true);
+    const auto to = args.option(QStringLiteral("--to"));
+    if (!taken)
+        return usageError(login.error());
+    if (!args.finish())
+        return usageError(args.error());
+    if (!to || to->trimmed().isEmpty())
+        return usageError(QStringLiteral("--to PATH names the backup file, a path on the server"));
+    if (!login.readPassword())
+        return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
+
+    const ConnectionSettings& s = login.settings();
+    const QString typed = to->trimmed();
+    const QString pathFile = mdlOVSqlBackup::BackupTarget(typed, ServerFolder::GuessStyle(s.server, typed));
+    if (!mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile))
+        return 1;
+    ovcli::printOut(pathFile + QLatin1Char('\n'));
+    return 0;
+}
+
+ovcli::Registrar reg({"backup", kSynopsis, &run});
+
+} // namespace

@@ -1,0 +1,53 @@
+#include "backup/mdlOVSqlRestore.h"
+#include "cli/CliCommand.h"
+#include "cli/CliLogin.h"
+
+// ovsqlcli backup-info: what a backup file on the server holds, as the restore
+// window reads it: the backup date ("原备份日期：…"), then one line per
+// database file: logical name, the path it was backed up from, and its type,
+// separated by tabs. Exit code 1 with the server's message when the file
+// cannot be read.
+namespace {
+
+const char kSynopsis[] = "backup-info [--server S] [--trusted | --user NAME [--password-stdin]] --file PATH";
+
+int usageError(const QString& why)
+{
+    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
+    return 2;
+}
+
+int run(ovcli::Args& args)
+{
+    ovcli::LoginOptions login;
+    const bool taken = login.take(args, false);
+    const auto file = args.option(QStringLiteral("--file"));
+    if (!taken)
+        return usageError(login.error());
+    if (!args.finish())
+        return usageError(args.error());
+    if (!file || file->trimmed().isEmpty())
+        return usageError(QStringLiteral("--file PATH names the backup file, a path on the server"));
+    if (!login.readPassword())
+        return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
+
+    const ConnectionSettings& s = login.settings();
+    const mdlOVSqlRestore::BackupFileContents contents =
+        mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, file->trimmed());
+    if (!contents.filesRead)
+        return ovcli::fail(contents.error.description);
+    QString out;
+    if (contents.headerRead && contents.header.backupFinishDate.isValid())
+        out += mdlOVSqlRestore::BackupDateText(contents.header) + QLatin1Char('\n');
+    for (const ov::BackupFileInfo& f : contents.files)
+        out += f.logicalName + QLatin1Char('\t') + f.physicalName + QLatin1Char('\t') + f.type +
+               QLatin1Char('\n');
+    ovcli::printOut(out);
+    if (!contents.headerRead)
+        return ovcli::fail(contents.error.description);
+    return 0;
+}
+
+ovcli::Registrar reg({"backup-info", kSynopsis, &run});
+
+} // namespace

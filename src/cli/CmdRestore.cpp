@@ -1,0 +1,97 @@
+#include "backup/mdlOVSqlRestore.h"
+#include "cli/CliCommand.h"
+#include "cli/CliLogin.h"
+#include "common/UiPort.h"
+#include "common/mdlCommon.h"
+
+// ovsqlcli restore: restores a database from a backup file on its server, as
+// the restore window does: it asks first (--yes answers), reads the file's
+// database files, sends each back to the path recorded in the backup unless
+// a --move LOGICAL=PATH names another, and restores over an existing database
+// only with --replace. The same messages as the window.
+namespace {
+
+const char kSynopsis[] = "restore [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
+                         "--from PATH [--move LOGICAL=PATH]... [--replace] [--yes]";
+
+int usageError(const QString& why)
+{
+    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
+    return 2;
+}
+
+int run(ovcli::Args& args)
+{
+    ovcli::LoginOptions login;
+    const bool taken = login.take(args, true);
+    const auto from = args.option(QStringLiteral("--from"));
+    const QStringList moveOptions = args.options(QStringLiteral("--move"));
+    const bool replace = args.flag(QStringLiteral("--replace"));
+    if (!taken)
+        return usageError(login.error());
+    if (!args.finish())
+        return usageError(args.error());
+    if (!from)
+        return usageError(QStringLiteral("--from PATH names the backup file, a path on the server"));
+    QList<QPair<QString, QString>> moves;
+    for (const QString& m : moveOptions) {
+        const int eq = m.indexOf(QLatin1Char('='));
+        if (eq <= 0 || eq == m.size() - 1)
+            return usageError(QStringLiteral("--move takes LOGICAL=PATH, not \"%1\"").arg(m));
+        moves.append({m.left(eq), m.mid(eq + 1)});
+    }
+    if (!login.readPassword())
+        return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
+
+    const ConnectionSettings& s = login.settings();
+    const QString path = from->trimmed();
+    if (path.isEmpty()) {
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请先选择要还原的数据库备份文件！")));
+        return 1;
+    }
+    if (ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("确定要使用 {1} 来还原数据库 {2} 吗？"),
+                                             {path, s.database}),
+                   ov::MsgStyle::QuestionYesNo) != ov::MsgAnswer::Yes)
+        return 1;
+
+    const mdlOVSqlRestore::BackupFileContents contents =
+        mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path);
+    if (!contents.filesRead)
+        ovcli::printErr(contents.error.description + QLatin1Char('\n'));
+    QStringList logicalNames;
+    QStringList targetNames;
+    for (const ov::BackupFileInfo& f : contents.files) {
+        logicalNames.append(f.logicalName);
+        targetNames.append(f.physicalName);
+    }
+    for (const auto& move : moves) {
+        const int i = logicalNames.indexOf(move.first);
+        if (contents.filesRead && i < 0)
+            return ovcli::fail(
+                QStringLiteral("ovsqlcli: the backup holds no file with the logical name \"%1\"; "
+                               "it holds: %2")
+                    .arg(move.first, logicalNames.join(QStringLiteral(", "))));
+        if (i >= 0)
+            targetNames[i] = move.second;
+    }
+    if (logicalNames.isEmpty()) {
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral(
+                       "恢复数据库失败，可能是访问服务器失败(比如密码不正确)，或者是备份文件不合法！")),
+                   ov::MsgStyle::Exclamation);
+        return 1;
+    }
+    ovcli::printErr(QStringLiteral("正在恢复数据库...\n"));
+    const QString result = mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path,
+                                                            logicalNames, targetNames, replace, s.trusted);
+    if (!result.isEmpty()) {
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("恢复数据库失败！\r\n") + result),
+                   ov::MsgStyle::Exclamation);
+        return 1;
+    }
+    ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("恢复数据库成功！")), ov::MsgStyle::Information);
+    return 0;
+}
+
+ovcli::Registrar reg({"restore", kSynopsis, &run});
+
+} // namespace

@@ -1,0 +1,279 @@
+// The backup window on the embedded engine: its panel, the proposed file
+// name, backups that succeed and fail, the modal variant and browsing.
+
+#include "BackupTestSupport.h"
+#include "backup/frmDBBackup.h"
+#include "backup/mdlOVSqlBackup.h"
+#include "common/UiPort.h"
+#include "data/ConnectionString.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+class BackupWindow : public ovtest::BackupFixture
+{
+protected:
+    static QLineEdit* Edit(QWidget* w, const char* name)
+    {
+        return w->findChild<QLineEdit*>(QLatin1String(name));
+    }
+    static QPushButton* Button(QWidget* w, const char* name)
+    {
+        return w->findChild<QPushButton*>(QLatin1String(name));
+    }
+    // True when path is a backup of the embedded engine holding database.
+    bool IsBackupOf(const QString& pathFile, const QString& database)
+    {
+        ov::Connection cn;
+        EXPECT_TRUE(cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=Tempdb").arg(m_server)));
+        QList<ov::BackupFileInfo> files;
+        return m_admin->readBackupFileList(cn, pathFile, files) && files.size() == 1 &&
+               files[0].logicalName == database;
+    }
+};
+
+TEST_F(BackupWindow, PanelRulesAndCaption)
+{
+    for (const bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted);
+        QPointer<frmDBBackup> w = frmDBBackup::ShowMe(m_server, QStringLiteral("crm"), trusted,
+                                                      QStringLiteral("sa"), QStringLiteral(" pw "));
+        ovtest::Activate(w);
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane客户资源管理系统 － 备份数据库"));
+        EXPECT_EQ(Edit(w, "txtPasswd")->text(), QStringLiteral(" pw "));
+        EXPECT_EQ(Edit(w, "txtUser")->isEnabled(), !trusted);
+        EXPECT_EQ(Edit(w, "txtPasswd")->isEnabled(), !trusted);
+        // The login labels stay enabled in this window.
+        EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblUserName"))->isEnabled());
+        EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblPasswd"))->isEnabled());
+        QTRY_COMPARE(QApplication::focusWidget(),
+                     trusted ? Edit(w, "txtPathFileName") : Edit(w, "txtPasswd"));
+        ovtest::ClickOption(
+            w->findChild<QRadioButton*>(trusted ? QStringLiteral("optSql") : QStringLiteral("optTrust")));
+        EXPECT_EQ(Edit(w, "txtPasswd")->isEnabled(), trusted);
+        w->close();
+        QTRY_VERIFY(w.isNull());
+    }
+}
+
+TEST_F(BackupWindow, ProposedNameKeepsTheFolderOfTheLastBackup)
+{
+    const struct
+    {
+        const char* server;
+        const char* stored; // nullptr: no DEFAULTPATHFILE
+        bool modal;
+        const char* proposed;
+    } cases[] = {
+        {"DBHOST", "D:\\bak\\crm-200601011200.dat", false, "D:\\bak\\crm-202612041533.dat"},
+        {"DBHOST", "D:\\bak\\crm-200601011200.dat", true, "D:\\bak\\crm-202612041533.dat"},
+        {"DBHOST", nullptr, false, "C:\\crm-202612041533.dat"},
+        {"DBHOST", nullptr, true, "crm-202612041533.dat"},
+        {"DBHOST", "/var/opt/mssql/backup/old.dat", false, "/var/opt/mssql/backup/crm-202612041533.dat"},
+        {"sqlite:data", nullptr, false, "/crm-202612041533.dat"},
+        {"sqlite:data", "/srv/bak/old.dat", true, "/srv/bak/crm-202612041533.dat"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.proposed);
+        QFile::remove(ConfigPath());
+        if (c.stored) {
+            ASSERT_TRUE(mdlOVSqlServer::WriteDefaultPathFile(QString::fromUtf8(c.stored)));
+        }
+        QString proposed;
+        if (c.modal) {
+            QTimer::singleShot(0, [&proposed] {
+                QWidget* w = QApplication::activeModalWidget();
+                ASSERT_NE(w, nullptr);
+                proposed = Edit(w, "txtPathFileName")->text();
+                QTest::mouseClick(Button(w, "cmdCancel"), Qt::LeftButton);
+            });
+            // Cancelled: no backup made.
+            EXPECT_FALSE(frmDBBackup::ShowMeWithWait(QString::fromUtf8(c.server), QStringLiteral("crm"), true,
+                                                     QString(), QString()));
+        } else {
+            frmDBBackup* w = frmDBBackup::ShowMe(QString::fromUtf8(c.server), QStringLiteral("crm"), true,
+                                                 QString(), QString());
+            proposed = Edit(w, "txtPathFileName")->text();
+            delete w;
+        }
+        EXPECT_EQ(proposed, QString::fromUtf8(c.proposed));
+    }
+}
+
+TEST_F(BackupWindow, BackupWritesTheFileStoresThePathAndCloses)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    QPointer<frmDBBackup> w =
+        frmDBBackup::ShowMe(m_server, QStringLiteral("crm"), true, QString(), QString());
+    const QString target = path(QStringLiteral("bak/crm-1.dat"));
+    Edit(w, "txtPathFileName")->setText(QStringLiteral("  ") + target + QStringLiteral(" "));
+    QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+    EXPECT_EQ(m_ui.texts(), QStringList({"备份数据库成功！"}));
+    EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Plain);
+    EXPECT_TRUE(IsBackupOf(target, QStringLiteral("crm")));
+    EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), target);
+    QTRY_VERIFY(w.isNull());
+    EXPECT_FALSE(m_ui.busy());
+}
+
+TEST_F(BackupWindow, FailedBackupKeepsTheWindowAndTheConfiguration)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    ASSERT_TRUE(mdlOVSqlServer::WriteDefaultPathFile(QStringLiteral("/kept/crm.dat")));
+    const struct
+    {
+        const char* database;
+        const char* path;
+        const char* number;
+    } cases[] = {
+        {"crm", "no-such-folder/crm.dat", "3201"}, // a relative folder that is not there
+        {"crm", "", "3201"},                       // the root "/" alone is no file
+        {"nothing", "bak/x.dat", "4060"},          // no such database: the login fails
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        m_ui.clear();
+        QPointer<frmDBBackup> w =
+            frmDBBackup::ShowMe(m_server, QString::fromUtf8(c.database), true, QString(), QString());
+        Edit(w, "txtPathFileName")->setText(*c.path ? path(QString::fromUtf8(c.path)) : QString());
+        QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+        ASSERT_EQ(m_ui.messages().size(), 1);
+        const QString text = m_ui.messages()[0].text;
+        EXPECT_TRUE(text.startsWith(QStringLiteral("备份数据库失败！\r\n") + QLatin1String(c.number) +
+                                    QStringLiteral("\r\n")))
+            << text.toStdString();
+        EXPECT_GT(text.size(), QStringLiteral("备份数据库失败！\r\n0000\r\n").size());
+        EXPECT_FALSE(w.isNull());
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), QStringLiteral("/kept/crm.dat"));
+        delete w;
+    }
+    EXPECT_TRUE(QDir(path(QStringLiteral("bak"))).isEmpty());
+}
+
+TEST_F(BackupWindow, ShowMeWithWaitTellsWhetherABackupWasMade)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    const QString target = path(QStringLiteral("bak/wait.dat"));
+    QTimer::singleShot(0, [target] {
+        QWidget* w = QApplication::activeModalWidget();
+        ASSERT_NE(w, nullptr);
+        Edit(w, "txtPathFileName")->setText(target);
+        QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+    });
+    EXPECT_TRUE(frmDBBackup::ShowMeWithWait(m_server, QStringLiteral("crm"), true, QString(), QString()));
+    EXPECT_TRUE(IsBackupOf(target, QStringLiteral("crm")));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // A failed backup and then the close box: no backup made.
+    QTimer::singleShot(0, [this] {
+        QWidget* w = QApplication::activeModalWidget();
+        ASSERT_NE(w, nullptr);
+        Edit(w, "txtPathFileName")->setText(path(QStringLiteral("missing/x.dat")));
+        QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+        EXPECT_TRUE(w->isVisible());
+        w->close();
+    });
+    EXPECT_FALSE(frmDBBackup::ShowMeWithWait(m_server, QStringLiteral("crm"), true, QString(), QString()));
+}
+
+TEST_F(BackupWindow, BrowsePicksANewFileOnTheServer)
+{
+    QFile existing(path(QStringLiteral("bak/old.dat")));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    frmDBBackup* w = frmDBBackup::ShowMe(m_server, QStringLiteral("crm"), true, QString(), QString());
+    Edit(w, "txtPathFileName")->setText(path(QStringLiteral("bak/new.dat")));
+    QStringList listed;
+    QTimer::singleShot(0, [&listed] {
+        auto* browser = qobject_cast<frmSqlServerDirectory*>(QApplication::activeModalWidget());
+        ASSERT_NE(browser, nullptr);
+        EXPECT_EQ(browser->windowTitle(), QStringLiteral("Select Backup Destination"));
+        QTreeWidget* list = browser->findChild<QTreeWidget*>(QStringLiteral("lvwFolder"));
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            listed << list->topLevelItem(i)->text(0);
+        EXPECT_EQ(Edit(browser, "txtFile")->text(), QStringLiteral("new.dat"));
+        Edit(browser, "txtFile")->setText(QStringLiteral("picked.dat"));
+        QTest::mouseClick(Button(browser, "cmdOK"), Qt::LeftButton);
+    });
+    QTest::mouseClick(Button(w, "cmdBrowse"), Qt::LeftButton);
+    EXPECT_EQ(listed, QStringList({"..", "old.dat"}));
+    EXPECT_EQ(Edit(w, "txtPathFileName")->text(), path(QStringLiteral("bak/picked.dat")));
+    EXPECT_TRUE(m_ui.messages().isEmpty());
+}
+
+// The name goes into the connection string and the statement quoted, so a
+// name or path with quotes in it stays one value.
+TEST_F(BackupWindow, NamesAndPathsWithQuotesStayValues)
+{
+    const struct
+    {
+        const char* database;
+        bool trusted;
+        const char* text;
+    } cases[] = {
+        {"crm", true,
+         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=\"crm\";"
+         "Data Source=DBHOST"},
+        {"crm", false,
+         "Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Initial Catalog=\"crm\";Data "
+         "Source=DBHOST"},
+        {"\"my crm\"", true,
+         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=\"my "
+         "crm\";"
+         "Data Source=DBHOST"},
+        {"x\";Data Source=evil", true,
+         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+         "Initial Catalog=\"x\"\";Data Source=evil\";Data Source=DBHOST"},
+        {"\"x\";Data Source=evil", true,
+         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+         "Initial Catalog=\"\"\"x\"\";Data Source=evil\";Data Source=DBHOST"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.database);
+        const QString typed = QString::fromUtf8(c.database);
+        const QString quoted = typed.startsWith(QLatin1Char('"'))
+                                   ? typed
+                                   : QLatin1Char('"') +
+                                         QString(typed).replace(QLatin1String("\""), QLatin1String("\"\"")) +
+                                         QLatin1Char('"');
+        const QString text = mdlOVSqlBackup::BackupConnectionString(QStringLiteral("DBHOST"), quoted,
+                                                                    c.trusted, QStringLiteral("sa"));
+        EXPECT_EQ(text, QString::fromUtf8(c.text));
+        ov::connstr::Pairs pairs;
+        ASSERT_TRUE(ov::connstr::parseOleDb(text, pairs));
+        EXPECT_EQ(ov::connstr::oleDbFind(pairs, QStringLiteral("Data Source")), QStringLiteral("DBHOST"));
+        EXPECT_FALSE(text.contains(QStringLiteral("PASSWORD"), Qt::CaseInsensitive));
+    }
+
+    // On the embedded engine a database whose name holds a double quote is
+    // backed up like any other.
+    MakeDatabase(QStringLiteral("a\"b"));
+    const QString target = path(QStringLiteral("bak/it's.dat"));
+    EXPECT_TRUE(
+        mdlOVSqlBackup::DoBackup(m_server, QStringLiteral("a\"b"), true, QString(), QString(), target));
+    EXPECT_TRUE(IsBackupOf(target, QStringLiteral("a\"b")));
+}
+
+TEST_F(BackupWindow, TargetWithoutAFolderGoesToTheRoot)
+{
+    using Style = mdlCommon::PathStyle;
+    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QStringLiteral("crm.dat"), Style::Windows),
+              QStringLiteral("C:\\crm.dat"));
+    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QString(), Style::Windows), QStringLiteral("C:\\"));
+    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QStringLiteral("D:\\b\\crm.dat"), Style::Windows),
+              QStringLiteral("D:\\b\\crm.dat"));
+    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QStringLiteral("crm.dat"), Style::Posix),
+              QStringLiteral("/crm.dat"));
+    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QStringLiteral("/srv/crm.dat"), Style::Posix),
+              QStringLiteral("/srv/crm.dat"));
+}
+
+} // namespace

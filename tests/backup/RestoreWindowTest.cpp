@@ -1,0 +1,313 @@
+// The restore window on the embedded engine: reading a backup file's
+// contents, the grid, every message of a restore, and the remembered path.
+
+#include "BackupTestSupport.h"
+#include "backup/frmDBRestore.h"
+#include "backup/mdlOVSqlBackup.h"
+#include "backup/mdlOVSqlRestore.h"
+#include "backup/mdlOVSqlRestoreGrid.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+
+namespace {
+
+const QString kFailed = QStringLiteral("恢复数据库失败！\r\n");
+
+class RestoreWindow : public ovtest::BackupFixture
+{
+protected:
+    void SetUp() override
+    {
+        ovtest::BackupFixture::SetUp();
+        MakeDatabase(QStringLiteral("crm"));
+        m_backup = path(QStringLiteral("bak/crm.dat"));
+        ASSERT_TRUE(
+            mdlOVSqlBackup::DoBackup(m_server, QStringLiteral("crm"), true, QString(), QString(), m_backup));
+        m_ui.clear();
+        // What changes after the backup, so a restore is seen.
+        Exec(QStringLiteral("crm"),
+             QStringLiteral("DELETE FROM t WHERE id = 1; INSERT INTO t VALUES (3, 'three')"));
+    }
+
+    frmDBRestore* Open(const QString& database = QStringLiteral("crm"), bool trusted = true)
+    {
+        frmDBRestore* w = frmDBRestore::ShowMe(m_server, database, trusted, QStringLiteral("sa"));
+        ovtest::Activate(w);
+        return w;
+    }
+    static QLineEdit* Edit(QWidget* w, const char* name)
+    {
+        return w->findChild<QLineEdit*>(QLatin1String(name));
+    }
+    static QPushButton* Button(QWidget* w, const char* name)
+    {
+        return w->findChild<QPushButton*>(QLatin1String(name));
+    }
+    static QTableWidget* Grid(QWidget* w)
+    {
+        return w->findChild<QTableWidget*>(QStringLiteral("vflexDataFile"));
+    }
+    static QString DateLabel(QWidget* w)
+    {
+        return w->findChild<QLabel*>(QStringLiteral("lblBackupDate"))->text();
+    }
+    // The grid as "logical|physical" rows.
+    static QStringList GridRows(QWidget* w)
+    {
+        QStringList rows;
+        for (int r = 0; r < Grid(w)->rowCount(); ++r)
+            rows << Grid(w)->item(r, 0)->text() + QLatin1Char('|') + Grid(w)->item(r, 1)->text();
+        return rows;
+    }
+    static int OpenEditors(QWidget* w)
+    {
+        int n = 0;
+        for (QLineEdit* e : Grid(w)->viewport()->findChildren<QLineEdit*>())
+            n += e->isVisible() ? 1 : 0;
+        return n;
+    }
+    // Types path into the path box and presses Enter.
+    static void EnterPath(QWidget* w, const QString& path)
+    {
+        Edit(w, "txtPathFileName")->setText(path);
+        Edit(w, "txtPathFileName")->setFocus();
+        QTest::keyClick(Edit(w, "txtPathFileName"), Qt::Key_Return);
+    }
+    QString DatabaseFile(const QString& name) const
+    {
+        return path(QStringLiteral("data/") + name + QStringLiteral(".sqlite"));
+    }
+
+    QString m_backup;
+};
+
+TEST_F(RestoreWindow, OpensWithThePanelTheGridAndTheLastPath)
+{
+    ASSERT_TRUE(mdlOVSqlServer::WriteDefaultPathFile(m_backup));
+    for (const bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted);
+        QPointer<frmDBRestore> w = Open(QStringLiteral("crm"), trusted);
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane客户资源管理系统 -- 恢复数据库"));
+        EXPECT_EQ(Edit(w, "txtPathFileName")->text(), m_backup);
+        EXPECT_EQ(Edit(w, "txtPasswd")->text(), QString());
+        EXPECT_EQ(Edit(w, "txtUser")->isEnabled(), !trusted);
+        EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblPasswd"))->isEnabled());
+        QTRY_COMPARE(QApplication::focusWidget(),
+                     trusted ? Edit(w, "txtPathFileName") : Edit(w, "txtPasswd"));
+        auto* tabs = w->findChild<QTabWidget*>(QStringLiteral("tbMain"));
+        EXPECT_EQ(tabs->currentIndex(), 0);
+        EXPECT_EQ(tabs->tabText(0), QStringLiteral("常规"));
+        EXPECT_EQ(tabs->tabText(1), QStringLiteral("选项"));
+        EXPECT_EQ(Grid(w)->rowCount(), 0);
+        EXPECT_EQ(Grid(w)->columnCount(), 2);
+        EXPECT_EQ(Grid(w)->horizontalHeaderItem(0)->text(), QStringLiteral("原文件名"));
+        EXPECT_EQ(Grid(w)->horizontalHeaderItem(1)->text(), QStringLiteral("还原为 (可用鼠标双击后修改)"));
+        EXPECT_FALSE(Grid(w)->verticalHeader()->isVisible());
+        EXPECT_FALSE(w->findChild<QCheckBox*>(QStringLiteral("chkReplace"))->isChecked());
+        EXPECT_FALSE(w->findChild<QLabel*>(QStringLiteral("lblMsg"))->isVisible());
+        EXPECT_TRUE(
+            w->findChild<QLabel*>(QStringLiteral("lblTip"))
+                ->text()
+                .startsWith(QStringLiteral("   【步骤 1】：输入连接数据库的信息（服务器，验证方式，SQL "
+                                           "登录名、密码，数据库）\r\n    【步骤 2】")));
+        // Leaving the path box for the option reads the file.
+        ovtest::ClickOption(
+            w->findChild<QRadioButton*>(trusted ? QStringLiteral("optSql") : QStringLiteral("optTrust")));
+        EXPECT_EQ(Edit(w, "txtUser")->isEnabled(), trusted);
+        EXPECT_EQ(Grid(w)->rowCount(), trusted ? 1 : 0);
+        delete w;
+    }
+}
+
+TEST_F(RestoreWindow, EnterAndLeavingThePathBoxReadTheFile)
+{
+    frmDBRestore* w = Open();
+    EnterPath(w, m_backup);
+    EXPECT_EQ(GridRows(w), QStringList({QStringLiteral("crm|") + DatabaseFile(QStringLiteral("crm"))}));
+    EXPECT_EQ(DateLabel(w), QStringLiteral("原备份日期：2026-12-04 15:33:00"));
+
+    // A file that is no backup: its error in place of the date, and the rows
+    // of the last good read stay.
+    const QString bogus = path(QStringLiteral("bak/bogus.dat"));
+    QFile f(bogus);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a backup");
+    f.close();
+    Edit(w, "txtPathFileName")->setText(bogus);
+    Edit(w, "txtPathFileName")->setFocus();
+    QTest::mouseClick(Edit(w, "txtDB"), Qt::LeftButton); // leaving the box
+    EXPECT_TRUE(DateLabel(w).contains(bogus)) << DateLabel(w).toStdString();
+    EXPECT_FALSE(DateLabel(w).startsWith(QStringLiteral("原备份日期")));
+    EXPECT_EQ(Grid(w)->rowCount(), 1);
+    EXPECT_TRUE(m_ui.messages().isEmpty());
+}
+
+TEST_F(RestoreWindow, LoginFailureShowsInPlaceOfTheDate)
+{
+    // A SQL Server that is not there: the provider's own error text.
+    frmDBRestore* w = frmDBRestore::ShowMe(QStringLiteral("127.0.0.1,1"), QStringLiteral("crm"), false,
+                                           QStringLiteral("sa"));
+    ovtest::Activate(w);
+    Edit(w, "txtPasswd")->setText(QStringLiteral("wrong"));
+    EnterPath(w, QStringLiteral("C:\\bak\\crm.dat"));
+    EXPECT_FALSE(DateLabel(w).isEmpty());
+    EXPECT_NE(DateLabel(w), QStringLiteral("原备份日期："));
+    EXPECT_EQ(Grid(w)->rowCount(), 0);
+}
+
+TEST_F(RestoreWindow, OnlyTheTargetPathCanBeEdited)
+{
+    frmDBRestore* w = Open();
+    EnterPath(w, m_backup);
+    ASSERT_EQ(Grid(w)->rowCount(), 1);
+    EXPECT_FALSE(Grid(w)->item(0, 0)->flags() & Qt::ItemIsEditable);
+    EXPECT_TRUE(Grid(w)->item(0, 1)->flags() & Qt::ItemIsEditable);
+    w->findChild<QTabWidget*>(QStringLiteral("tbMain"))->setCurrentIndex(1);
+    Grid(w)->edit(Grid(w)->model()->index(0, 0));
+    EXPECT_EQ(OpenEditors(w), 0);
+    Grid(w)->edit(Grid(w)->model()->index(0, 1));
+    EXPECT_EQ(OpenEditors(w), 1);
+}
+
+TEST_F(RestoreWindow, EmptyPathAndNoChangeNothing)
+{
+    frmDBRestore* w = Open();
+    Edit(w, "txtPathFileName")->setText(QStringLiteral("   "));
+    Button(w, "cmdRestore")->click();
+    ASSERT_EQ(m_ui.messages().size(), 1);
+    EXPECT_EQ(m_ui.messages()[0].text, QStringLiteral("请先选择要还原的数据库备份文件！"));
+    EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Plain);
+
+    m_ui.clear();
+    Edit(w, "txtPathFileName")->setText(m_backup);
+    m_ui.answer(ov::MsgAnswer::No);
+    Button(w, "cmdRestore")->click();
+    EXPECT_EQ(m_ui.texts(),
+              QStringList({QStringLiteral("确定要使用 %1 来还原数据库 crm 吗？").arg(m_backup)}));
+    EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::QuestionYesNo);
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"2:two", "3:three"}));
+    EXPECT_FALSE(QFile::exists(ConfigPath()));
+}
+
+// The restore button reads a typed path that was never listed, refuses an
+// existing database without the force box and restores over it with it.
+TEST_F(RestoreWindow, ExistingDatabaseNeedsTheForceBox)
+{
+    QPointer<frmDBRestore> w = Open();
+    Edit(w, "txtPathFileName")->setText(m_backup); // neither Enter nor leaving the box
+    m_ui.answer(ov::MsgAnswer::Yes);
+    Button(w, "cmdRestore")->click();
+    ASSERT_EQ(m_ui.messages().size(), 2);
+    EXPECT_TRUE(m_ui.messages()[1].text.startsWith(kFailed + QStringLiteral("Database 'crm' already exists")))
+        << m_ui.messages()[1].text.toStdString();
+    EXPECT_EQ(m_ui.messages()[1].style, ov::MsgStyle::Exclamation);
+    EXPECT_EQ(GridRows(w).size(), 1);
+    EXPECT_EQ(DateLabel(w), QStringLiteral("原备份日期：2026-12-04 15:33:00"));
+    for (const char* name : {"cmdRestore", "cmdCancel", "cmdBrowse"})
+        EXPECT_TRUE(Button(w, name)->isEnabled()) << name;
+    EXPECT_FALSE(w->findChild<QLabel*>(QStringLiteral("lblMsg"))->isVisible());
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"2:two", "3:three"}));
+    EXPECT_FALSE(QFile::exists(ConfigPath()));
+
+    m_ui.clear();
+    w->findChild<QCheckBox*>(QStringLiteral("chkReplace"))->setChecked(true);
+    m_ui.answer(ov::MsgAnswer::Yes);
+    Button(w, "cmdRestore")->click();
+    EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("确定要使用 %1 来还原数据库 crm 吗？").arg(m_backup),
+                                         QStringLiteral("恢复数据库成功！")}));
+    EXPECT_EQ(m_ui.messages()[1].style, ov::MsgStyle::Information);
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"1:one", "2:two"}));
+    EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), m_backup);
+    QTRY_VERIFY(w.isNull());
+
+    // The next opening proposes that path.
+    frmDBRestore* again = Open();
+    EXPECT_EQ(Edit(again, "txtPathFileName")->text(), m_backup);
+}
+
+TEST_F(RestoreWindow, EditedTargetPathIsUsed)
+{
+    // A second database from the same backup: its file is crm2.sqlite, which
+    // the engine accepts only when the grid says so.
+    for (const bool edit : {false, true}) {
+        SCOPED_TRACE(edit);
+        m_ui.clear();
+        QPointer<frmDBRestore> w = Open(QStringLiteral("crm2"));
+        EnterPath(w, m_backup);
+        ASSERT_EQ(Grid(w)->rowCount(), 1);
+        if (edit)
+            Grid(w)->item(0, 1)->setText(DatabaseFile(QStringLiteral("crm2")));
+        m_ui.answer(ov::MsgAnswer::Yes);
+        Button(w, "cmdRestore")->click();
+        ASSERT_EQ(m_ui.messages().size(), 2);
+        if (edit) {
+            EXPECT_EQ(m_ui.messages()[1].text, QStringLiteral("恢复数据库成功！"));
+            EXPECT_EQ(Rows(QStringLiteral("crm2")), QStringList({"1:one", "2:two"}));
+        } else {
+            EXPECT_TRUE(m_ui.messages()[1].text.startsWith(kFailed)) << m_ui.messages()[1].text.toStdString();
+            EXPECT_FALSE(QFile::exists(DatabaseFile(QStringLiteral("crm2"))));
+            delete w;
+        }
+    }
+}
+
+TEST_F(RestoreWindow, WithoutAListedFileNothingIsRestored)
+{
+    QPointer<frmDBRestore> w = Open();
+    Edit(w, "txtPathFileName")->setText(path(QStringLiteral("bak/missing.dat")));
+    m_ui.answer(ov::MsgAnswer::Yes);
+    Button(w, "cmdRestore")->click();
+    ASSERT_EQ(m_ui.messages().size(), 2);
+    EXPECT_EQ(m_ui.messages()[1].text,
+              QStringLiteral("恢复数据库失败，可能是访问服务器失败(比如密码不正确)，或者是备份文件不合法！"));
+    EXPECT_EQ(m_ui.messages()[1].style, ov::MsgStyle::Exclamation);
+    EXPECT_TRUE(Button(w, "cmdRestore")->isEnabled());
+    EXPECT_FALSE(w.isNull());
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"2:two", "3:three"}));
+}
+
+TEST_F(RestoreWindow, RestoreDatabaseReportsTheServersText)
+{
+    // Connection refused, a shorter target list, and success with a quoted name.
+    EXPECT_FALSE(mdlOVSqlRestore::RestoreDatabase(QStringLiteral("127.0.0.1,1"), QStringLiteral("crm"),
+                                                  QStringLiteral("sa"), QStringLiteral("pw"), m_backup, {},
+                                                  {}, false, false)
+                     .isEmpty());
+    EXPECT_EQ(mdlOVSqlRestore::RestoreDatabase(m_server, QStringLiteral("crm"), QString(), QString(),
+                                               m_backup, {QStringLiteral("crm")}, {}, true, true),
+              QStringLiteral("Subscript out of range"));
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"2:two", "3:three"}));
+    EXPECT_EQ(mdlOVSqlRestore::RestoreDatabase(m_server, QStringLiteral("\"crm\""), QString(), QString(),
+                                               m_backup, {}, {}, true, true),
+              QString());
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"1:one", "2:two"}));
+    EXPECT_GE(m_ui.pumps(), 3);
+}
+
+TEST_F(RestoreWindow, PrepareGridSetsRowsColumnsAndHeaders)
+{
+    QTableWidget grid(5, 7);
+    mdlOVSqlRestore::GridOptions options;
+    options.rowSelection = false;
+    mdlOVSqlRestore::PrepareGrid(&grid, 1, 0, 4, 3, options);
+    EXPECT_EQ(grid.rowCount(), 3);
+    EXPECT_EQ(grid.columnCount(), 3);
+    EXPECT_FALSE(grid.horizontalHeader()->isHidden());
+    EXPECT_TRUE(grid.verticalHeader()->isHidden());
+    EXPECT_EQ(grid.selectionBehavior(), QAbstractItemView::SelectItems);
+    mdlOVSqlRestore::PrepareGrid(&grid, 0, 1, 1, 1, options);
+    EXPECT_EQ(grid.rowCount(), 1);
+    EXPECT_EQ(grid.columnCount(), 0);
+    EXPECT_TRUE(grid.horizontalHeader()->isHidden());
+    EXPECT_FALSE(grid.verticalHeader()->isHidden());
+}
+
+} // namespace
