@@ -1,0 +1,130 @@
+// ovsqlcli backup, backup-info and restore on the embedded engine: a round
+// trip through a backup file, and the refusals on the way.
+
+#include "BackupTestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+namespace {
+
+class BackupCli : public ovtest::BackupFixture
+{
+protected:
+    struct Result
+    {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    void SetUp() override
+    {
+        ovtest::BackupFixture::SetUp();
+        ASSERT_TRUE(
+            QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), path(QStringLiteral("ovsqlcli"))));
+    }
+
+    // Runs ovsqlcli of the temporary program folder on its server "sqlite:data",
+    // with standard input that is no terminal.
+    Result Run(const QString& command, QStringList args) const
+    {
+        args.prepend(QStringLiteral("sqlite:data"));
+        args.prepend(QStringLiteral("--server"));
+        args.prepend(command);
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(path(QStringLiteral("ovsqlcli")), args);
+        EXPECT_TRUE(p.waitForStarted());
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(60000));
+        Result r;
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+};
+
+TEST_F(BackupCli, RoundTripRestoresExactlyTheBackedUpRows)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    const QString file = path(QStringLiteral("bak/crm.dat"));
+
+    Result r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, file + QLatin1Char('\n'));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库成功！")));
+
+    r = Run(QStringLiteral("backup-info"), {"--file", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QString dataFile =
+        QDir(path(QStringLiteral("data"))).absoluteFilePath(QStringLiteral("crm.sqlite"));
+    // The date is the time the backup process wrote it.
+    const QStringList lines = r.out.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^原备份日期：\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
+                    .match(lines[0])
+                    .hasMatch())
+        << lines[0].toStdString();
+    EXPECT_EQ(lines[1], QStringLiteral("crm\t") + dataFile + QStringLiteral("\tD"));
+
+    Exec(QStringLiteral("crm"),
+         QStringLiteral("UPDATE t SET name = 'changed' WHERE id = 2; DELETE FROM t WHERE id = 1; "
+                        "INSERT INTO t VALUES (3, 'three')"));
+    const QStringList changed = {"2:changed", "3:three"};
+    ASSERT_EQ(Rows(QStringLiteral("crm")), changed);
+
+    // No terminal and no --yes: the question is refused and nothing changes.
+    r = Run(QStringLiteral("restore"), {"--database", "crm", "--from", file, "--replace"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("确定要使用 %1 来还原数据库 crm 吗？").arg(file)))
+        << r.err.toStdString();
+    // Without --replace the existing database stays.
+    r = Run(QStringLiteral("restore"), {"--database", "crm", "--from", file, "--yes"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("恢复数据库失败！\nDatabase 'crm' already exists")))
+        << r.err.toStdString();
+    // A logical name the backup does not hold.
+    r = Run(QStringLiteral("restore"),
+            {"--database", "crm", "--from", file, "--yes", "--replace", "--move", "nosuch=/tmp/x.sqlite"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("nosuch"))) << r.err.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("crm")), changed);
+
+    r = Run(QStringLiteral("restore"),
+            {"--database", "crm", "--from", file, "--yes", "--replace", "--move", "crm=" + dataFile});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("恢复数据库成功！")));
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"1:one", "2:two"}));
+}
+
+TEST_F(BackupCli, FailuresEndNonZeroWithTheMessage)
+{
+    const struct
+    {
+        const char* command;
+        QStringList args;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {"backup", {"--database", "crm"}, 2, "--to PATH"},
+        {"backup", {"--database", "nothing", "--to", "bak/x.dat"}, 1, "备份数据库失败！\n4060\n"},
+        {"backup-info", {"--file", "bak/none.dat"}, 1, "Cannot open backup device"},
+        {"restore",
+         {"--database", "crm", "--from", "bak/none.dat", "--yes"},
+         1,
+         "恢复数据库失败，可能是访问服务器失败(比如密码不正确)，或者是备份文件不合法！"},
+        {"restore", {"--database", "crm", "--from", "x", "--move", "crm"}, 2, "LOGICAL=PATH"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const Result r = Run(QLatin1String(c.command), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(ConfigPath()));
+}
+
+} // namespace
