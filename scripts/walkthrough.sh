@@ -20,5 +20,13 @@ step() {
 
 step "The connection settings of the program folder" settings
 
+# Backup and restore need the demo database; they run once it exists.
+if "${cli[@]}" databases 2>/dev/null | grep -qix OrvaneCrm; then
+  backup_file="$(cd "$bin" && pwd)/demo-data/OrvaneCrm-walkthrough.dat"
+  step "Back up the demo database" backup --database OrvaneCrm --to "$backup_file"
+  step "What the backup file holds" backup-info --file "$backup_file"
+  step "Restore the demo database from it" restore --database OrvaneCrm --from "$backup_file" --replace --yes
+fi
+
 echo
 echo "walkthrough: every step succeeded."
