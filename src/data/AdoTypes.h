@@ -24,6 +24,7 @@ enum LockTypeEnum
     adLockReadOnly = 1,
     adLockPessimistic = 2,
     adLockOptimistic = 3,
+    adLockBatchOptimistic = 4,
 };
 
 enum CommandTypeEnum

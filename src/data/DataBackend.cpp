@@ -45,6 +45,14 @@ QString ConnectionBackend::procedureCall(const QString& callText) const
     return QStringLiteral("EXEC ") + callText;
 }
 
+void AppendBackend::insertRows(const QVector<QVector<QVariant>>& rows, const QVector<QVector<bool>>& sets,
+                               QVector<DataError>& errors)
+{
+    errors = QVector<DataError>(rows.size());
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        insert(rows[i], sets.value(i), errors[i]);
+}
+
 std::unique_ptr<AppendBackend> ConnectionBackend::appender(const QString&, const QVector<ColumnInfo>&,
                                                            DataError& error)
 {

@@ -79,6 +79,13 @@ public:
     // Stores one row: values[i] goes into columns[i] of the table when set[i]
     // is true; a column that is not set gets its default.
     virtual bool insert(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error) = 0;
+    // Stores rows in order, each with its own set flags. errors gets one entry
+    // per row: unset for a row that was stored, the reason for one that was
+    // refused; a refused row does not stop the others. The default stores one
+    // row at a time with insert; an engine that can send many rows of one
+    // prepared insert in a single call does so.
+    virtual void insertRows(const QVector<QVector<QVariant>>& rows, const QVector<QVector<bool>>& sets,
+                            QVector<DataError>& errors);
 };
 
 class ConnectionBackend

@@ -107,6 +107,7 @@ bool Recordset::Open(const QString& source, Connection& activeConnection, int cu
     m_open = true;
     m_countable = activeConnection.CursorLocation() == adUseClient || cursorType != adOpenForwardOnly;
     m_updatable = options == adCmdTable && lockType != adLockReadOnly;
+    m_batch = m_updatable && lockType == adLockBatchOptimistic;
     if (!advance()) {
         const DataError failure = m_error;
         Close();
@@ -271,10 +272,44 @@ bool Recordset::Update()
     if (!require(m_appender && m_appender->attached(), DataErr::InvalidConnection,
                  QStringLiteral("The connection has been closed.")))
         return false;
+    if (m_batch) {
+        m_pendingRows.append(m_row);
+        m_pendingSets.append(m_set);
+        return true;
+    }
     if (!m_appender->insert(m_row, m_set, m_error))
         return false;
     ++m_added;
     return true;
+}
+
+bool Recordset::UpdateBatch()
+{
+    m_error.clear();
+    m_batchErrors.clear();
+    if (!require(m_open, DataErr::ObjectClosed, QLatin1String(kClosed)))
+        return false;
+    if (m_adding && !Update())
+        return false;
+    if (m_pendingRows.isEmpty())
+        return true;
+    if (!require(m_appender && m_appender->attached(), DataErr::InvalidConnection,
+                 QStringLiteral("The connection has been closed.")))
+        return false;
+    QVector<DataError> errors;
+    m_appender->insertRows(m_pendingRows, m_pendingSets, errors);
+    for (int i = 0; i < m_pendingRows.size(); ++i) {
+        if (i < errors.size() && errors[i].isSet())
+            m_batchErrors.append({i, errors[i]});
+        else
+            ++m_added;
+    }
+    m_pendingRows.clear();
+    m_pendingSets.clear();
+    if (m_batchErrors.isEmpty())
+        return true;
+    m_error = m_batchErrors.constFirst().error;
+    return false;
 }
 
 void Recordset::Close()
@@ -289,12 +324,15 @@ void Recordset::Close()
     m_row.clear();
     m_ahead.clear();
     m_set.clear();
+    m_pendingRows.clear();
+    m_pendingSets.clear();
     m_table.clear();
     m_fetched = 0;
     m_added = 0;
     m_open = false;
     m_hasRow = false;
     m_adding = false;
+    m_batch = false;
 }
 
 } // namespace ov

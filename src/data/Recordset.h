@@ -50,6 +50,11 @@ private:
 // Update append rows to a table opened with adCmdTable and a lock type other
 // than read-only; rows not yet read are read before the first append (with a
 // known count) or dropped.
+//
+// With the lock type adLockBatchOptimistic, Update keeps the row in the
+// record set instead of storing it, and UpdateBatch stores the kept rows
+// together: one prepared insert for all of them, sent as parameter arrays
+// where the engine takes them. Each row still succeeds or fails on its own.
 class Recordset
 {
 public:
@@ -76,6 +81,18 @@ public:
     // Stores the row begun with AddNew. A row the engine refuses is dropped
     // (the error tells why) and the next AddNew begins afresh.
     bool Update();
+    // Stores the rows kept by Update under adLockBatchOptimistic, in order.
+    // False when any row was refused; BatchErrors then names each refused row
+    // (its position among the rows sent, from 0) with its error, and the
+    // other rows are stored. Rows not sent before Close are dropped.
+    bool UpdateBatch();
+    int PendingRows() const { return int(m_pendingRows.size()); }
+    struct RowError
+    {
+        int row;
+        DataError error;
+    };
+    const QVector<RowError>& BatchErrors() const { return m_batchErrors; }
 
     const DataError& lastError() const { return m_error; }
 
@@ -93,6 +110,9 @@ private:
     QVector<QVariant> m_row;
     std::deque<QVector<QVariant>> m_ahead;
     QVector<bool> m_set;
+    QVector<QVector<QVariant>> m_pendingRows;
+    QVector<QVector<bool>> m_pendingSets;
+    QVector<RowError> m_batchErrors;
     QString m_table;
     qint64 m_fetched = 0;
     qint64 m_added = 0;
@@ -101,6 +121,7 @@ private:
     bool m_countable = false;
     bool m_updatable = false;
     bool m_adding = false;
+    bool m_batch = false;
     DataError m_error;
 };
 
