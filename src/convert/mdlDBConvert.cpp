@@ -5,7 +5,11 @@
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "config/clsIniFile.h"
+#include "config/mdlOVSqlServer.h"
 #include "config/mdlOVSqlServerAccess.h"
+#include "config/mdlOVSqlServerConnect.h"
+#include "convert/TableTransfer.h"
+#include "update/UpdateScript.h"
 #include "update/VersionTable.h"
 
 namespace mdlDBConvert {
@@ -57,6 +61,41 @@ bool CheckConvertFile(const QString& path, const QString& requiredVersion)
                            "请先安装最新的单机版程序，升级单机版数据库，然后再升级到网络版数据库！")));
         return false;
     }
+    return true;
+}
+
+bool ReadTableList(const QString& path, QStringList& tables)
+{
+    tables = QStringList{QString()};
+    mdlOVSqlUpdateDB::ScriptFile file;
+    if (!file.open(path))
+        return false;
+    while (!file.atEnd()) {
+        const QString name = file.readLine().trimmed();
+        if (!name.isEmpty())
+            tables.append(name);
+    }
+    return true;
+}
+
+bool DoConvert(const ConnectionSettings& values, const QString& filePath, const CreateStep& create,
+               ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress)
+{
+    QStringList tables;
+    if (!ReadTableList(ConvertListPath(), tables)) {
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请重新安装程序后再转换数据库。")));
+        return false;
+    }
+    if (!create || !create(values, lblTip, prgProgress))
+        return false;
+    mdlOVSqlServer::WriteMainSettings(values.server, values.database, values.trusted, values.user,
+                                      values.password);
+    mdlOVSqlServer::WriteCreateDBResult(true);
+
+    const auto cnFile = mdlOVSqlServer::ConnectToDBAccess(filePath);
+    const auto cnServer = mdlOVSqlServer::ConnectToDBFile(values.server, values.database, values.trusted,
+                                                          values.user, values.password);
+    mdlOVSqlUpdateDB::TransferDataFormCnToCn(cnFile.get(), cnServer.get(), tables, lblTip, prgProgress);
     return true;
 }
 

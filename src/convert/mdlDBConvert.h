@@ -3,6 +3,9 @@
 #include "config/ConnectionSettings.h"
 
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 namespace ov {
 class ProgressBar;
@@ -34,5 +37,29 @@ bool ReadRequiredVersion(QString& requiredVersion);
 // 10.0): the message that the single-user database must be updated first,
 // false. True when the file can be converted.
 bool CheckConvertFile(const QString& path, const QString& requiredVersion);
+
+// The table list of ConvertDataTables.txt as the transfer takes it: entries
+// from index 1 on (index 0 is not used), each trimmed, empty lines dropped.
+// False when the file cannot be read.
+bool ReadTableList(const QString& path, QStringList& tables);
+
+// The step that makes the new, bare database (the schema at version "0",
+// brought up to date): server, database, login and password as read from the
+// panel, with the window's status label and progress bar. It tells the user
+// itself why it failed.
+using CreateStep = std::function<bool(const ConnectionSettings& values, ov::StatusLabel& lblTip,
+                                      ov::ProgressBar& prgProgress)>;
+
+// The conversion of the file at filePath into the database that values name:
+//   1. the table list is read; when it cannot be: "请重新安装程序后再转换数据库。",
+//      false, nothing changed;
+//   2. create makes the database; false ends here (it told the user why);
+//   3. the settings are written with the five values and CreateDBResult with
+//      "1", so the product points at the new database from now on;
+//   4. the file and the new database are opened and the tables transferred.
+// True once the database was created, whatever the transfer met (it reports
+// its own problems).
+bool DoConvert(const ConnectionSettings& values, const QString& filePath, const CreateStep& create,
+               ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress);
 
 } // namespace mdlDBConvert

@@ -1,0 +1,358 @@
+#include "ConvertTestSupport.h"
+
+#include "config/ConnectionPanel.h"
+#include "config/clsIniFile.h"
+#include "config/mdlOVSqlServer.h"
+#include "config/mdlOVSqlServerAccess.h"
+#include "convert/frmDBConvert.h"
+#include "convert/mdlDBConvert.h"
+#include "data/jet/demo/DemoDatabase.h"
+#include "update/UpdateScript.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QString kNotProduct = QStringLiteral("该数据库不是Orvane客户资源管理系统的数据库！\r\n数据库：");
+const QString kTooOld = QStringLiteral(
+    "单机版的数据库版本不正确， 请先安装最新的单机版程序，升级单机版数据库，然后再升级到网络版数据库！");
+const QString kNoIni =
+    QStringLiteral("未找到文件 ConvertDataTables.ini， 程序安装不完全！\r\n "
+                   "请下载最新的网络版程序并安装， 如果仍然看到该提示，请联系技术支持人员");
+
+class ConvertWindow : public ovtest::ConvertTest
+{
+protected:
+    void TearDown() override
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<frmDBConvert*>(w))
+                delete w;
+        }
+        ovtest::ConvertTest::TearDown();
+    }
+
+    frmDBConvert* open(bool trusted = true)
+    {
+        frmDBConvert* w = frmDBConvert::ShowMe(m_server, QString(), trusted, QStringLiteral("sa"));
+        QApplication::setActiveWindow(w);
+        return w;
+    }
+    template <typename T> static T* child(QWidget* w, const char* name)
+    {
+        T* c = w->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    void writeIni(const QString& version)
+    {
+        writeText(QStringLiteral("ConvertDataTables.ini"),
+                  "[MAIN]\r\nVERSION=" + version.toLatin1() + "\r\n");
+    }
+
+    // Answers the file dialog that opens next with path (cancels when empty);
+    // counts the dialogs that opened.
+    void answerNextDialog(const QString& path)
+    {
+        QTimer::singleShot(0, [this, path] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
+                    ++m_dialogs;
+                    m_dialogFolder = dialog->directory().absolutePath();
+                    if (path.isEmpty()) {
+                        dialog->reject();
+                    } else {
+                        dialog->selectFile(path);
+                        QMetaObject::invokeMethod(dialog, "accept");
+                    }
+                    return;
+                }
+            }
+        });
+    }
+
+    int m_dialogs = 0;
+    QString m_dialogFolder;
+};
+
+// A bare database the way the creation procedure leaves it: the shipped
+// schema at version "0", brought up to date by the shipped update script.
+bool CreateBareDatabase(const ConnectionSettings& v, ov::StatusLabel& lbl, ov::ProgressBar& prg)
+{
+    auto admin = ov::ServerAdmin::create(v.server, v.trusted, v.user, v.password);
+    if (!admin->createDatabase(v.database))
+        return false;
+    if (!mdlOVSqlUpdateDB::RunUpdateScript(v.server, v.database, v.trusted, v.user, v.password,
+                                           QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptEmpty.txt"), lbl, prg))
+        return false;
+    auto cn = mdlOVSqlServer::ConnectToDBFile(v.server, v.database, v.trusted, v.user, v.password);
+    if (!cn ||
+        !cn->Execute(QStringLiteral("INSERT INTO tblVarible (VaribleValue, UserID, VaribleName, Module) "
+                                    "values('0', '', 'Version', 'DB')")))
+        return false;
+    cn->Close();
+    return mdlOVSqlUpdateDB::RunUpdateScript(v.server, v.database, v.trusted, v.user, v.password,
+                                             QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt"), lbl,
+                                             prg);
+}
+
+} // namespace
+
+TEST_F(ConvertWindow, OpensWithItsTextsAndTheConnectionPanel)
+{
+    frmDBConvert* w = open(true);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane客户资源管理系统 － 数据转换"));
+    EXPECT_EQ(child<QLabel>(w, "lblTipHeader")->text(), QStringLiteral("数据转换"));
+    EXPECT_EQ(child<QLabel>(w, "lblTipHeader")->font().pointSize(), 16);
+    EXPECT_EQ(
+        child<QLabel>(w, "lblTip")->text(),
+        QStringLiteral(
+            "如果尚未安装 MS SQL Server，请先在服务器上安装\r\n1、选择 SQL Server 服务器，和登录方式\r\n"
+            "2、输入想创建的网络版数据库名称\r\n3、点击<转换数据库>，开始将单机版数据库转换为网络版数据库"));
+    EXPECT_EQ(child<QGroupBox>(w, "fraDBAccess")->title(),
+              QStringLiteral("1－点击“...”按钮，选择待转换的单机版数据库文件："));
+    EXPECT_EQ(child<QGroupBox>(w, "fraServer")->title(),
+              QStringLiteral("2－选择将创建的网络版数据库服务器："));
+    EXPECT_EQ(child<QPushButton>(w, "cmdCreateBlank")->text(), QStringLiteral("开始转换数据库"));
+    EXPECT_EQ(child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
+    EXPECT_EQ(child<QPushButton>(w, "cmdBrowseDBAccess")->text(), QStringLiteral("..."));
+    EXPECT_TRUE(child<QLineEdit>(w, "txtDBAccess")->isReadOnly());
+    EXPECT_EQ(child<QLabel>(w, "lblDB")->text(), QStringLiteral("将创建的数据库(&D)"));
+    EXPECT_TRUE(child<QRadioButton>(w, "optTrust")->isChecked());
+    for (const char* name : {"txtUser", "txtPasswd", "lblUserName", "lblPasswd"})
+        EXPECT_FALSE(child<QWidget>(w, name)->isEnabled()) << name;
+    EXPECT_TRUE(child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
+    EXPECT_EQ(child<QLineEdit>(w, "txtServer")->text(), m_server);
+    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, "txtDB"));
+}
+
+// Without ConvertDataTables.ini the file choice ends with the warning: no
+// dialog opens.
+TEST_F(ConvertWindow, BrowseWithoutTheIniFileWarnsAndOpensNoDialog)
+{
+    frmDBConvert* w = open();
+    answerNextDialog(QString());
+    QTest::mouseClick(child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_EQ(m_dialogs, 0);
+    EXPECT_EQ(m_ui.texts(), QStringList({kNoIni}));
+    EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Exclamation);
+}
+
+// The chosen file is checked: a product database whose version is not below
+// the required one is taken; versions compare segment by segment as numbers.
+TEST_F(ConvertWindow, TheChosenFileIsCheckedForProductAndVersion)
+{
+    const QString garbage = path(QStringLiteral("garbage.cdb"));
+    writeText(QStringLiteral("garbage.cdb"), QByteArray(8192, 'x'));
+    const struct
+    {
+        const char* required;
+        const char* fileVersion; // "" for a file without the version row, "-" for no Jet file, "cancel"
+        bool accepted;
+        QString message; // "" for none; kNotProduct is followed by the path
+    } cases[] = {
+        {"9.0", "10.0", true, QString()},  {"9.0", "9.0", true, QString()},
+        {"9.0", "8.5", false, kTooOld},    {"10.0", "9.5", false, kTooOld},
+        {"1.0", "1.0.1", true, QString()}, {"1.0", "", false, kNotProduct},
+        {"1.0", "-", false, kNotProduct},  {"1.0", "cancel", false, kNotProduct},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        m_ui.clear();
+        writeIni(QLatin1String(c.required));
+        QString file;
+        if (QLatin1String(c.fileVersion) == QLatin1String("-"))
+            file = garbage;
+        else if (QLatin1String(c.fileVersion) != QLatin1String("cancel"))
+            file = writeVersionedCdb(QStringLiteral("单机%1.cdb").arg(++n), QLatin1String(c.fileVersion));
+        frmDBConvert* w = open();
+        auto* box = child<QLineEdit>(w, "txtDBAccess");
+        box->setText(QStringLiteral("earlier.cdb"));
+        answerNextDialog(file);
+        QTest::mouseClick(child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
+        const std::string label = std::string(c.required) + " / " + c.fileVersion;
+        EXPECT_EQ(box->text(), c.accepted ? file : QStringLiteral("earlier.cdb")) << label;
+        const QString expected = c.message == kNotProduct ? kNotProduct + file : c.message;
+        EXPECT_EQ(m_ui.texts(), expected.isEmpty() ? QStringList() : QStringList({expected})) << label;
+        if (!expected.isEmpty()) {
+            EXPECT_EQ(m_ui.messages().constFirst().style,
+                      c.message == kTooOld ? ov::MsgStyle::Plain : ov::MsgStyle::Exclamation)
+                << label;
+        }
+        delete w;
+    }
+    EXPECT_EQ(m_dialogFolder, QDir(path(QStringLiteral("user/Data"))).absolutePath());
+}
+
+// Starting without a file tells so and then runs the file choice (here it
+// meets the missing ini file); starting without a database name tells so and
+// puts the focus in the name box. A name of blanks is no name.
+TEST_F(ConvertWindow, StartingNeedsAFileAndADatabaseName)
+{
+    frmDBConvert* w = open();
+    QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("请选择先要转换的单机版数据库!"), kNoIni}));
+    EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Information);
+
+    m_ui.clear();
+    child<QLineEdit>(w, "txtDBAccess")->setText(QStringLiteral("a.cdb"));
+    child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("   "));
+    child<QPushButton>(w, "cmdCreateBlank")->setFocus();
+    QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("请指定将创建的数据库数据库名称！")}));
+    EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Information);
+    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, "txtDB"));
+    EXPECT_TRUE(w->isVisible());
+}
+
+// The window is disabled while the conversion runs; it closes once the
+// database was created and is usable again, inputs kept, when the creation
+// failed.
+TEST_F(ConvertWindow, IsDisabledWhileConvertingAndClosesOnlyAfterACreation)
+{
+    copyDist(QStringLiteral("ConvertDataTables.txt"));
+    const QString file = writeVersionedCdb(QStringLiteral("a.cdb"), QStringLiteral("1.0"));
+    for (const bool created : {false, true}) {
+        QPointer<frmDBConvert> w = open();
+        bool enabledDuring = true;
+        w->setCreateStep([&](const ConnectionSettings&, ov::StatusLabel&, ov::ProgressBar&) {
+            enabledDuring = w->isEnabled();
+            return created && makeServerDatabase(QStringLiteral("new"), QString()) != nullptr;
+        });
+        child<QLineEdit>(w, "txtDBAccess")->setText(file);
+        child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("new"));
+        QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+        EXPECT_FALSE(enabledDuring);
+        if (created) {
+            QTRY_VERIFY(w.isNull());
+        } else {
+            ASSERT_FALSE(w.isNull());
+            EXPECT_TRUE(w->isEnabled());
+            EXPECT_TRUE(w->isVisible());
+            EXPECT_EQ(child<QLineEdit>(w, "txtDBAccess")->text(), file);
+            EXPECT_EQ(child<QLineEdit>(w, "txtDB")->text(), QStringLiteral("new"));
+            delete w;
+        }
+    }
+}
+
+// Without the table list nothing is created: the user is told to reinstall.
+// A failed creation writes no settings. Once the creation succeeded the
+// settings name the new database and CreateDBResult is "1", even when the
+// transfer then met errors.
+TEST_F(ConvertWindow, SettingsAreWrittenOnceTheCreationSucceeded)
+{
+    const QString file = writeVersionedCdb(QStringLiteral("a.cdb"), QStringLiteral("1.0"));
+    const ConnectionSettings values{m_server, QStringLiteral("新库"), false, QStringLiteral("sa"),
+                                    QStringLiteral(" pw ")};
+    ovtest::RecordingStatus status;
+    ovtest::RecordingProgress progress;
+    int creations = 0;
+    bool createResult = false;
+    const mdlDBConvert::CreateStep create = [&](const ConnectionSettings& v, ov::StatusLabel&,
+                                                ov::ProgressBar&) {
+        ++creations;
+        EXPECT_EQ(v.password, QStringLiteral(" pw "));
+        return createResult &&
+               makeServerDatabase(v.database, QStringLiteral("CREATE TABLE tblVarible (X INT);")) != nullptr;
+    };
+    const QString config = mdlOVSqlServer::ConfigFilePath();
+
+    EXPECT_FALSE(mdlDBConvert::DoConvert(values, file, create, status, progress));
+    EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("请重新安装程序后再转换数据库。")}));
+    EXPECT_EQ(creations, 0);
+
+    writeText(QStringLiteral("ConvertDataTables.txt"), "tblVarible\r\n");
+    m_ui.clear();
+    EXPECT_FALSE(mdlDBConvert::DoConvert(values, file, create, status, progress));
+    EXPECT_EQ(creations, 1);
+    EXPECT_TRUE(m_ui.texts().isEmpty());
+    EXPECT_FALSE(QFile::exists(config));
+
+    createResult = true;
+    EXPECT_TRUE(mdlDBConvert::DoConvert(values, file, create, status, progress));
+    // The server's tblVarible has a column the file lacks: reported, then done.
+    ASSERT_EQ(m_ui.texts().size(), 2);
+    EXPECT_TRUE(m_ui.texts().at(0).contains(QStringLiteral("错误编号:3265")));
+    const ConnectionSettings stored = mdlOVSqlServer::ReadMainSettings();
+    EXPECT_EQ(stored.server, m_server);
+    EXPECT_EQ(stored.database, QStringLiteral("新库"));
+    EXPECT_FALSE(stored.trusted);
+    EXPECT_EQ(stored.user, QStringLiteral("sa"));
+    clsIniFile ini;
+    ini.setFileName(config);
+    EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QString(), 10),
+              QStringLiteral("1"));
+}
+
+// The demo single-user file of the build converts with the shipped files into
+// a database of the shipped schema: its version passes the check and every
+// row of the listed tables arrives. The columns the update script added since
+// are reported once per table.
+TEST_F(ConvertWindow, DemoFileConvertsWithTheShippedFiles)
+{
+    copyDist(QStringLiteral("ConvertDataTables.ini"));
+    copyDist(QStringLiteral("ConvertDataTables.txt"));
+    const QString demo = path(QStringLiteral("Demo.cdb"));
+    QString error;
+    ASSERT_TRUE(jetdemo::WriteDemoDatabase(demo, &error)) << error;
+    QString required;
+    ASSERT_TRUE(mdlDBConvert::ReadRequiredVersion(required));
+    EXPECT_TRUE(mdlDBConvert::CheckConvertFile(demo, required));
+    EXPECT_TRUE(m_ui.texts().isEmpty());
+
+    ovtest::RecordingStatus status;
+    ovtest::RecordingProgress progress;
+    ASSERT_TRUE(mdlDBConvert::DoConvert({m_server, QStringLiteral("OrvaneCrm"), true, QString(), QString()},
+                                        demo, &CreateBareDatabase, status, progress));
+    EXPECT_EQ(m_ui.texts().constLast(), QStringLiteral("单机版数据库升级为网络版数据库完成！"));
+
+    QStringList tables;
+    ASSERT_TRUE(mdlDBConvert::ReadTableList(mdlDBConvert::ConvertListPath(), tables));
+    ASSERT_GT(tables.size(), 1);
+    auto cnFile = mdlOVSqlServer::ConnectToDBAccess(demo);
+    auto cnServer = mdlOVSqlServer::ConnectToDBFile(m_server, QStringLiteral("OrvaneCrm"), true, {}, {});
+    ASSERT_TRUE(cnFile && cnServer);
+    for (int i = 1; i < tables.size(); ++i) {
+        const QString all = QStringLiteral("SELECT * FROM ") + tables[i];
+        const qsizetype inFile = rows(*cnFile, all).size();
+        EXPECT_GT(inFile, 0) << tables[i];
+        EXPECT_EQ(rows(*cnServer, all).size(), inFile) << tables[i];
+    }
+    // The server keeps its own version row: the schema is the shipped one.
+    EXPECT_NE(rows(*cnServer, QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
+                                             "VaribleName = 'Version'")),
+              QStringList({QStringLiteral("0")}));
+    // Each reported error names a column the update script added.
+    for (int i = 0; i + 1 < m_ui.texts().size(); ++i)
+        EXPECT_TRUE(m_ui.texts().at(i).contains(QStringLiteral("错误编号:3265"))) << m_ui.texts().at(i);
+}
+
+// The window rendered offscreen for a person to look at:
+//   ctest --test-dir build-convert -R ConvertWindow.RendersForAScreenshot
+// writes build-convert/screenshots/frmDBConvert.png.
+TEST_F(ConvertWindow, RendersForAScreenshot)
+{
+    frmDBConvert* w = open(false);
+    child<QLineEdit>(w, "txtDBAccess")
+        ->setText(QStringLiteral("/home/user/Documents/Orvane/Data/客户资料.cdb"));
+    child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("OrvaneCrm"));
+    const QFontMetrics metrics(child<QLabel>(w, "lblTip")->font());
+    for (const QChar c : QStringLiteral("转换数据库服务器"))
+        EXPECT_TRUE(metrics.inFontUcs4(c.unicode())) << "no glyph for U+" << std::hex << c.unicode();
+    const QImage image = w->grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    const QString folder = QStringLiteral(OV_PROGRAM_DIR "/../screenshots");
+    QDir().mkpath(folder);
+    EXPECT_TRUE(image.save(folder + QStringLiteral("/frmDBConvert.png")));
+}
