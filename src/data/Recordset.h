@@ -99,6 +99,12 @@ public:
 private:
     friend class Field;
     bool require(bool condition, qint32 number, const QString& text);
+    // The same for a fixed text, which becomes a QString only on failure:
+    // the checks run for every field of every row.
+    bool require(bool condition, qint32 number, QLatin1String text)
+    {
+        return condition || require(false, number, QString(text));
+    }
     bool advance();
     bool readAhead();
     void finishCursor();

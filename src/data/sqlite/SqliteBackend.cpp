@@ -148,15 +148,52 @@ public:
     bool insert(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error) override
     {
         m_backend->spoolCursors();
+        return store(values, set, error);
+    }
+
+    // The rows one after another through the one prepared insert; a refused
+    // row does not stop the others.
+    void insertRows(const QVector<QVector<QVariant>>& rows, const QVector<QVector<bool>>& sets,
+                    QVector<DataError>& errors) override
+    {
+        m_backend->spoolCursors();
+        errors = QVector<DataError>(rows.size());
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            store(rows[i], sets.value(i), errors[i]);
+    }
+
+protected:
+    void release() override
+    {
+        if (m_stmt)
+            sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+
+private:
+    bool store(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error)
+    {
         if (!prepareFor(set, error))
             return false;
+        // Every parameter of the statement is bound again below, so the
+        // previous row's values need no clearing.
         sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
         int index = 0;
+        m_texts.resize(m_columns.size());
         for (int i = 0; i < m_columns.size(); ++i) {
             if (!set.value(i))
                 continue;
-            const int rc = sqlitevalue::bind(m_stmt, ++index, values.value(i));
+            const QVariant& v = values.value(i);
+            int rc;
+            if (v.typeId() == QMetaType::QString && !v.isNull()) {
+                // Texts are kept here until the row is stored, so SQLite
+                // binds them without a copy of its own.
+                m_texts[i] = v.toString().toUtf8();
+                rc = sqlite3_bind_text(m_stmt, ++index, m_texts[i].constData(), int(m_texts[i].size()),
+                                       SQLITE_STATIC);
+            } else {
+                rc = sqlitevalue::bind(m_stmt, ++index, v);
+            }
             if (rc != SQLITE_OK) {
                 m_backend->sqliteError(rc, error);
                 return false;
@@ -171,15 +208,6 @@ public:
         return true;
     }
 
-protected:
-    void release() override
-    {
-        if (m_stmt)
-            sqlite3_finalize(m_stmt);
-        m_stmt = nullptr;
-    }
-
-private:
     bool prepareFor(const QVector<bool>& set, DataError& error)
     {
         if (m_stmt && set == m_preparedFor)
@@ -215,6 +243,7 @@ private:
     QVector<ColumnInfo> m_columns;
     sqlite3_stmt* m_stmt = nullptr;
     QVector<bool> m_preparedFor;
+    QVector<QByteArray> m_texts;
 };
 
 } // namespace
@@ -353,9 +382,41 @@ int bind(sqlite3_stmt* stmt, int index, const QVariant& value)
         return sqlite3_bind_blob(stmt, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
     }
     case QMetaType::QDateTime: {
+        // Written from the date and time parts straight into the text: this
+        // runs once per date of every stored row, and the general formatter
+        // parses its pattern each time. Years of four digits, as SQLite's
+        // date functions read them.
         const QDateTime dt = value.toDateTime();
-        const QString text = dt.toString(dt.time().msec() ? QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")
-                                                          : QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QTime t = dt.time();
+        int year = 0, month = 0, day = 0;
+        dt.date().getDate(&year, &month, &day);
+        if (year >= 1 && year <= 9999) {
+            char text[24];
+            char* p = text;
+            const auto put = [&p](int number, int digits) {
+                for (int i = digits - 1; i >= 0; --i, number /= 10)
+                    p[i] = char('0' + number % 10);
+                p += digits;
+            };
+            put(year, 4);
+            *p++ = '-';
+            put(month, 2);
+            *p++ = '-';
+            put(day, 2);
+            *p++ = ' ';
+            put(t.hour(), 2);
+            *p++ = ':';
+            put(t.minute(), 2);
+            *p++ = ':';
+            put(t.second(), 2);
+            if (t.msec()) {
+                *p++ = '.';
+                put(t.msec(), 3);
+            }
+            return sqlite3_bind_text(stmt, index, text, int(p - text), SQLITE_TRANSIENT);
+        }
+        const QString text = dt.toString(t.msec() ? QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")
+                                                  : QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         const QByteArray utf8 = text.toUtf8();
         return sqlite3_bind_text(stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     }
@@ -368,8 +429,10 @@ int bind(sqlite3_stmt* stmt, int index, const QVariant& value)
         return sqlite3_bind_text(stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     }
     default: {
-        const QString text = value.toString();
-        return sqlite3_bind_text16(stmt, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        // The database keeps UTF-8: Qt's conversion is quicker than the one
+        // SQLite makes of a UTF-16 value.
+        const QByteArray utf8 = value.toString().toUtf8();
+        return sqlite3_bind_text(stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     }
     }
 }
