@@ -1,0 +1,95 @@
+#include "app/mdlOVSqlUpdateDB.h"
+#include "cli/CliCommand.h"
+#include "cli/CliLogin.h"
+#include "common/TerminalUi.h"
+#include "common/UiPort.h"
+#include "create/CreateDatabase.h"
+
+// ovsqlcli create: makes a new product database, as the create window does:
+// the same procedure and messages. --blank loads the blank data set, --demo
+// the demo data set, --bare leaves the schema without data at version "0";
+// the update script then brings it to the current version. An existing
+// database of that name is replaced only with --replace (and the overwrite
+// question answered: --yes, or on the terminal); without --replace it is left
+// alone and the command fails with the question's text. The configuration
+// file is not changed. Exit code 0 only when the database was created and
+// both scripts ran to their end.
+namespace {
+
+const char kSynopsis[] = "create [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
+                         "(--blank | --demo | --bare) [--replace] [--yes]";
+
+int usageError(const QString& why)
+{
+    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
+    return 2;
+}
+
+// Without --replace the overwrite question is answered No without asking,
+// and remembered so that the command can fail with it. Everything else goes
+// to the terminal as usual.
+class KeepExistingUi : public ov::UiPort
+{
+public:
+    explicit KeepExistingUi(ov::UiPort& next) : m_next(next) {}
+    ov::MsgAnswer message(const QString& text, ov::MsgStyle style) override
+    {
+        if (style != ov::MsgStyle::QuestionYesNo)
+            return m_next.message(text, style);
+        m_declined = text;
+        return ov::MsgAnswer::No;
+    }
+    void pumpEvents() override { m_next.pumpEvents(); }
+    void setBusyPointer(bool busy) override { m_next.setBusyPointer(busy); }
+    const QString& declined() const { return m_declined; }
+
+private:
+    ov::UiPort& m_next;
+    QString m_declined;
+};
+
+int run(ovcli::Args& args)
+{
+    ovcli::LoginOptions login;
+    const bool taken = login.take(args, true);
+    const bool blank = args.flag(QStringLiteral("--blank"));
+    const bool demo = args.flag(QStringLiteral("--demo"));
+    const bool bare = args.flag(QStringLiteral("--bare"));
+    const bool replace = args.flag(QStringLiteral("--replace"));
+    if (!taken)
+        return usageError(login.error());
+    if (!args.finish())
+        return usageError(args.error());
+    if (int(blank) + int(demo) + int(bare) != 1)
+        return usageError(QStringLiteral("say what goes into the new database: --blank (the blank data set), "
+                                         "--demo (the demo data set) or --bare (no data, version \"0\")"));
+    if (!login.readPassword())
+        return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
+    const ConnectionSettings& s = login.settings();
+    if (s.database.trimmed().isEmpty()) {
+        ov::MsgBox(QStringLiteral("请指定将创建的数据库数据库名称！"), ov::MsgStyle::Information);
+        return 1;
+    }
+
+    const int mode = blank ? mdlOVSqlUpdateDB::CreateBlank
+                           : (demo ? mdlOVSqlUpdateDB::CreateDemo : mdlOVSqlUpdateDB::CreateBare);
+    ov::UiPort& terminal = ov::ui();
+    KeepExistingUi keep(terminal);
+    if (!replace)
+        ov::setUi(&keep);
+    ov::TerminalStatus status;
+    ov::TerminalProgress progress;
+    const bool created = mdlOVSqlUpdateDB::CreateDatabase(s.server, s.database, s.trusted, s.user, s.password,
+                                                          mode, status, progress);
+    if (!replace)
+        ov::setUi(&terminal);
+    if (!keep.declined().isEmpty())
+        return ovcli::fail(keep.declined() +
+                           QStringLiteral("\novsqlcli: the database was left as it is; give --replace to "
+                                          "replace it"));
+    return created ? 0 : 1;
+}
+
+ovcli::Registrar reg({"create", kSynopsis, &run});
+
+} // namespace

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+namespace ov {
+class ProgressBar;
+class StatusLabel;
+} // namespace ov
+
+// Making a new product database and bringing it to the current schema.
+namespace mdlOVSqlUpdateDB {
+
+// What fills a new database between the schema script and the update script.
+enum CreateMode
+{
+    CreateBare = 0,  // no data: the version row "0" (any mode other than 1 and 2)
+    CreateBlank = 1, // the data set DBDataFiles/Blank
+    CreateDemo = 2,  // the data set DBDataFiles/Demo
+};
+
+// The data set folder of a mode, below gstrAppPath, with a trailing
+// separator; empty for the bare mode.
+QString DataSetFolder(int mode);
+
+// Creates database on server and brings it to the current schema:
+//   1. makes sure the server answers (the answer is not used);
+//   2. looks for a database of that name (trimmed, any letter case); when
+//      there is one, asks "数据库 [NAME] 已经存在,是否要将它覆盖？": No returns
+//      false with nothing changed, Yes drops it;
+//   3. creates the database (trimmed name) with the server's defaults;
+//   4. runs gstrAppPath + "OVScriptEmpty.txt";
+//   5. fills it by mode: the blank or demo data set, or the version row "0";
+//   6. runs gstrAppPath + "OVScriptUpdate.txt" and tells "创建数据库成功！".
+// A failure of steps 2, 3 or the version row shows "创建数据库失败!" with the
+// error number and description (no icon); the scripts and the import tell
+// their own failures. A failure after step 3 leaves the new database as it
+// is. The busy pointer shows from start to end (the import gives the normal
+// pointer back after each table). The label and bar go to the scripts and
+// the import.
+bool CreateDatabase(const QString& server, const QString& database, bool integratedLogin, const QString& user,
+                    const QString& password, int mode, ov::StatusLabel& lblStatus,
+                    ov::ProgressBar& prgProgress);
+
+} // namespace mdlOVSqlUpdateDB

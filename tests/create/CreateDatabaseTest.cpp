@@ -1,0 +1,214 @@
+// The create procedure on the embedded engine with the shipped scripts and
+// data sets: the three modes, the overwrite question, failures of its steps.
+
+#include "create/CreateDatabase.h"
+#include "CreateTestSupport.h"
+
+namespace {
+
+class CreateDatabase : public ovtest::CreateFixture
+{
+protected:
+    bool create(const QString& database, int mode)
+    {
+        return mdlOVSqlUpdateDB::CreateDatabase(m_server, database, true, QString(), QString(), mode,
+                                                m_status, m_progress);
+    }
+    int count(const QString& database, const QString& table) const
+    {
+        return rows(database, QStringLiteral("SELECT COUNT(*) FROM ") + table).value(0).toInt();
+    }
+};
+
+// Every mode ends at the newest version with every block of the update script
+// run over it: the data sets, like the bare schema, start at version "0".
+TEST_F(CreateDatabase, EachModeEndsAtTheNewestVersion)
+{
+    const QStringList blocks = shippedVersions();
+    ASSERT_FALSE(blocks.isEmpty());
+    const struct
+    {
+        int mode;
+        const char* database;
+        int users;
+    } cases[] = {{0, "bare", 0}, {1, "blank", 1}, {2, "demo", 9}, {7, "other", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        m_ui.clear();
+        const QString db = QLatin1String(c.database);
+        EXPECT_TRUE(create(db, c.mode));
+        EXPECT_EQ(m_ui.texts(), QStringList({"创建数据库成功！"}));
+        EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Information);
+        EXPECT_EQ(version(db), blocks.last());
+        EXPECT_EQ(appliedVersions(db), blocks);
+        EXPECT_EQ(count(db, QStringLiteral("tblUser")), c.users);
+        EXPECT_FALSE(m_ui.busy());
+    }
+}
+
+// Mode 0 writes the version row "0" with an empty user; with nothing to update
+// it stays the only row.
+TEST_F(CreateDatabase, BareModeWritesVersionZero)
+{
+    writeLines(QStringLiteral("OVScriptUpdate.txt"), {});
+    EXPECT_TRUE(create(QStringLiteral("bare"), mdlOVSqlUpdateDB::CreateBare));
+    EXPECT_EQ(
+        rows(QStringLiteral("bare"), QStringLiteral("SELECT [Module], VaribleName, VaribleValue, UserID "
+                                                    "FROM tblVarible")),
+        QStringList({"DB|Version|0|"}));
+}
+
+// The blank set holds the administrator and the lookup values; the demo set a
+// sample company whose rows all load and point at each other.
+TEST_F(CreateDatabase, DataSetsLoadWholeAndConsistent)
+{
+    ASSERT_TRUE(create(QStringLiteral("blank"), mdlOVSqlUpdateDB::CreateBlank));
+    EXPECT_EQ(
+        rows(QStringLiteral("blank"), QStringLiteral("SELECT LoginName, IsAdmin, IsDisabled FROM tblUser")),
+        QStringList({"admin|1|0"}));
+    EXPECT_GT(
+        rows(QStringLiteral("blank"), QStringLiteral("SELECT * FROM tblVarible WHERE [Module] = 'Lookup'"))
+            .size(),
+        20);
+    EXPECT_EQ(count(QStringLiteral("blank"), QStringLiteral("tblCompany")), 0);
+
+    ASSERT_TRUE(create(QStringLiteral("demo"), mdlOVSqlUpdateDB::CreateDemo));
+    const QString demo = QStringLiteral("demo");
+    EXPECT_GE(count(demo, QStringLiteral("tblCompany")), 100);
+    EXPECT_GE(count(demo, QStringLiteral("tblContact")), 300);
+    EXPECT_GE(count(demo, QStringLiteral("tblActivity")), 300);
+    // Every row of every data file loaded: no rejected rows.
+    for (const QString& err : QDir(path(QStringLiteral("DBDataFiles/Demo"))).entryList({"*.err"}))
+        EXPECT_EQ(readFile(QStringLiteral("DBDataFiles/Demo/") + err), QByteArray()) << err.toStdString();
+    // The rows hold Chinese text, decoded from code page 936.
+    EXPECT_TRUE(rows(demo, QStringLiteral("SELECT CompanyName FROM tblCompany"))
+                    .join(QString())
+                    .contains(QStringLiteral("有限公司")));
+    // Foreign keys: contacts belong to companies, activities to a contact of
+    // their company and to a user; owners are users.
+    const QStringList orphans = {
+        "SELECT ContactID FROM tblContact WHERE CompanyID NOT IN (SELECT CompanyID FROM tblCompany)",
+        "SELECT a.ActivityID FROM tblActivity a LEFT JOIN tblContact c ON c.ContactID = a.ContactID "
+        "WHERE c.ContactID IS NULL OR c.CompanyID <> a.CompanyID",
+        "SELECT ActivityID FROM tblActivity WHERE UserID NOT IN (SELECT UserID FROM tblUser)",
+        "SELECT CompanyID FROM tblCompany WHERE OwnerUserID NOT IN (SELECT UserID FROM tblUser)",
+        "SELECT ContactID FROM tblContact WHERE OwnerUserID NOT IN (SELECT UserID FROM tblUser)",
+    };
+    for (const QString& sql : orphans)
+        EXPECT_EQ(rows(demo, sql), QStringList()) << sql.toStdString();
+    // The update script moved the contacts' numbers into their own table.
+    EXPECT_GT(count(demo, QStringLiteral("tblContactPhone")), count(demo, QStringLiteral("tblContact")));
+}
+
+// The label shows the schema script, then the import, then the update script.
+TEST_F(CreateDatabase, StatusFollowsTheSteps)
+{
+    ASSERT_TRUE(create(QStringLiteral("crm"), mdlOVSqlUpdateDB::CreateBlank));
+    const QStringList h = m_status.history();
+    const QStringList expected = {"数据库结构创建完成。", "向数据库 crm 中导入数据，请等待...",
+                                  "正在导入 tblVarible",  "正在导入 tblUser",
+                                  "完成数据导入",         "数据库升级完成。"};
+    qsizetype at = -1;
+    for (const QString& text : expected) {
+        const qsizetype next = h.indexOf(text, at + 1);
+        EXPECT_GT(next, at) << text.toStdString() << " in " << h.join(QStringLiteral(" / ")).toStdString();
+        at = next;
+    }
+    EXPECT_EQ(m_progress.value(), 0);
+}
+
+// An existing database matches in any letter case; No leaves it as it was and
+// says nothing more, Yes replaces it.
+TEST_F(CreateDatabase, ExistingDatabaseIsReplacedOnlyOnYes)
+{
+    ASSERT_TRUE(QFile(path(QStringLiteral("data/CRM.sqlite"))).open(QIODevice::WriteOnly));
+    exec(QStringLiteral("CRM"), QStringLiteral("CREATE TABLE kept (id INT)"));
+    const QString question = QStringLiteral("数据库 [crm] 已经存在,是否要将它覆盖？");
+
+    m_ui.answer(ov::MsgAnswer::No);
+    EXPECT_FALSE(create(QStringLiteral("crm"), mdlOVSqlUpdateDB::CreateDemo));
+    EXPECT_EQ(m_ui.texts(), QStringList({question}));
+    EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::QuestionYesNo);
+    EXPECT_EQ(rows(QStringLiteral("CRM"), QStringLiteral("SELECT COUNT(*) FROM kept")), QStringList({"0"}));
+    EXPECT_TRUE(m_status.history().isEmpty());
+    EXPECT_FALSE(m_ui.busy());
+
+    m_ui.clear();
+    m_ui.answer(ov::MsgAnswer::Yes);
+    EXPECT_TRUE(create(QStringLiteral("crm"), mdlOVSqlUpdateDB::CreateBlank));
+    EXPECT_EQ(m_ui.texts(), QStringList({question, "创建数据库成功！"}));
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM kept")),
+              QStringList({"(fails)"}));
+    EXPECT_EQ(version(QStringLiteral("crm")), shippedVersions().last());
+}
+
+TEST_F(CreateDatabase, NameIsTrimmed)
+{
+    EXPECT_TRUE(create(QStringLiteral("  crm  "), mdlOVSqlUpdateDB::CreateBlank));
+    EXPECT_EQ(QDir(path(QStringLiteral("data"))).entryList(QDir::Files), QStringList({"crm.sqlite"}));
+    EXPECT_EQ(version(QStringLiteral("crm")), shippedVersions().last());
+}
+
+// A failure of a server step: the number and the description under
+// "创建数据库失败!", no icon, and nothing else runs.
+TEST_F(CreateDatabase, ServerStepFailuresAreTold)
+{
+    writeFile(QStringLiteral("afile"), "");
+    const struct
+    {
+        const char* server;
+        const char* database;
+    } cases[] = {
+        {"afile", "crm"}, // the server's folder is a file
+        {"data", "a/b"},  // a name the server refuses
+        {"data", "  "},   // no name at all
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.database);
+        m_ui.clear();
+        EXPECT_FALSE(mdlOVSqlUpdateDB::CreateDatabase(
+            QStringLiteral("sqlite:") + path(QLatin1String(c.server)), QLatin1String(c.database), true,
+            QString(), QString(), mdlOVSqlUpdateDB::CreateBlank, m_status, m_progress));
+        ASSERT_EQ(m_ui.messages().size(), 1);
+        const QStringList lines = m_ui.messages()[0].text.split(QStringLiteral("\r\n"));
+        ASSERT_EQ(lines.size(), 3) << m_ui.messages()[0].text.toStdString();
+        EXPECT_EQ(lines[0], QStringLiteral("创建数据库失败!"));
+        EXPECT_NE(lines[1].toInt(), 0);
+        EXPECT_FALSE(lines[2].isEmpty());
+        EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Plain);
+        EXPECT_FALSE(m_ui.busy());
+    }
+    EXPECT_TRUE(QDir(path(QStringLiteral("data"))).isEmpty());
+    EXPECT_TRUE(m_status.history().isEmpty());
+}
+
+// A script or the import that fails tells its own message and ends the
+// procedure; the new database stays.
+TEST_F(CreateDatabase, AStepThatFailsEndsTheProcedure)
+{
+    const struct
+    {
+        const char* removed;
+        int mode;
+        const char* message;
+    } cases[] = {
+        {"OVScriptEmpty.txt", 1, "文件 %1 不存在！"},
+        {"DBDataFiles/Blank/tables.txt", 1, "%1, "},
+        {"OVScriptUpdate.txt", 0, "文件 %1 不存在！"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.removed);
+        m_ui.clear();
+        const QString removed = QDir::toNativeSeparators(path(QLatin1String(c.removed)));
+        ASSERT_TRUE(QFile::rename(removed, removed + QStringLiteral(".away")));
+        EXPECT_FALSE(create(QStringLiteral("crm"), c.mode));
+        ASSERT_EQ(m_ui.messages().size(), 1);
+        EXPECT_TRUE(m_ui.messages()[0].text.startsWith(QString::fromUtf8(c.message).arg(removed)))
+            << m_ui.messages()[0].text.toStdString();
+        EXPECT_TRUE(databaseExists(QStringLiteral("crm")));
+        ASSERT_TRUE(QFile::rename(removed + QStringLiteral(".away"), removed));
+        QFile::remove(path(QStringLiteral("data/crm.sqlite")));
+    }
+}
+
+} // namespace

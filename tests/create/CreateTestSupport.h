@@ -1,0 +1,172 @@
+#pragma once
+
+#include "app/mdlOVSqlUpdateDB.h"
+#include "common/Clock.h"
+#include "common/Cp936.h"
+#include "config/clsIniFile.h"
+#include "config/mdlOVSqlServer.h"
+#include "data/Connection.h"
+#include "data/Recordset.h"
+#include "support/ScriptedUi.h"
+#include "update/UpdateLog.h"
+#include "update/UpdateScript.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace ovtest {
+
+// A temporary program folder holding a copy of the shipped scripts and data
+// sets, an embedded server in its folder "data", a fixed clock and the
+// scripted user interface.
+class CreateFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
+        mdlOVSqlUpdateDB::gstrAppPath = QDir::toNativeSeparators(m_dir.path()) + QDir::separator();
+        copyDist();
+        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
+        m_server = QStringLiteral("sqlite:") + path(QStringLiteral("data"));
+        ov::Clock::setFixed(QDateTime(QDate(2026, 12, 10), QTime(9, 30, 0)));
+    }
+    void TearDown() override
+    {
+        ov::Clock::reset();
+        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // The scripts and both data sets, as the build lays them out.
+    void copyDist()
+    {
+        const QString dist = QStringLiteral(OV_SOURCE_DIR "/dist");
+        for (const char* name : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
+            ASSERT_TRUE(
+                QFile::copy(dist + QLatin1Char('/') + QLatin1String(name), path(QLatin1String(name))));
+        }
+        QDirIterator it(dist + QStringLiteral("/DBDataFiles"), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString from = it.next();
+            const QString to = path(QStringLiteral("DBDataFiles/") +
+                                    QDir(dist + QStringLiteral("/DBDataFiles")).relativeFilePath(from));
+            QDir().mkpath(QFileInfo(to).path());
+            ASSERT_TRUE(QFile::copy(from, to)) << to.toStdString();
+        }
+    }
+
+    void writeFile(const QString& name, const QByteArray& bytes)
+    {
+        QDir().mkpath(QFileInfo(path(name)).path());
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << name.toStdString();
+        f.write(bytes);
+    }
+    // Text in code page 936 with CR LF line ends.
+    void writeLines(const QString& name, const QStringList& lines)
+    {
+        writeFile(name, ov::cp936::encode(lines.join(QStringLiteral("\r\n")) +
+                                          (lines.isEmpty() ? QString() : QStringLiteral("\r\n"))));
+    }
+    QByteArray readFile(const QString& name) const
+    {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    bool databaseExists(const QString& name) const
+    {
+        return QFileInfo::exists(path(QStringLiteral("data/") + name + QStringLiteral(".sqlite")));
+    }
+    void exec(const QString& database, const QString& sql)
+    {
+        ov::Connection cn;
+        ASSERT_TRUE(cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=%2").arg(m_server, database)));
+        ASSERT_TRUE(cn.Execute(sql)) << sql.toStdString() << ": " << cn.lastError().description.toStdString();
+    }
+    // The rows of a query, each its fields joined by "|" (NULL as "<null>");
+    // "(fails)" when the query cannot run.
+    QStringList rows(const QString& database, const QString& sql) const
+    {
+        ov::Connection cn;
+        ov::Recordset rs;
+        if (!cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=%2").arg(m_server, database)) ||
+            !rs.Open(sql, cn))
+            return {QStringLiteral("(fails)")};
+        QStringList out;
+        for (; !rs.Eof(); rs.MoveNext()) {
+            QStringList fields;
+            for (int i = 0; i < rs.FieldCount(); ++i) {
+                const QVariant v = rs.Fields(i).Value();
+                fields.append(v.isValid() && !v.isNull() ? v.toString() : QStringLiteral("<null>"));
+            }
+            out.append(fields.join(QLatin1Char('|')));
+        }
+        return out;
+    }
+    QString version(const QString& database) const
+    {
+        return rows(database, QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
+                                             "VaribleName = 'Version'"))
+            .join(QLatin1Char(','));
+    }
+    // The version blocks of the shipped update script, in order.
+    static QStringList shippedVersions()
+    {
+        mdlOVSqlUpdateDB::ScriptFile file;
+        EXPECT_TRUE(file.open(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt")));
+        QStringList names;
+        while (!file.atEnd()) {
+            const QString line = file.readLine();
+            const auto kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
+            if (kind == mdlOVSqlUpdateDB::ScriptLineKind::VersionStart ||
+                kind == mdlOVSqlUpdateDB::ScriptLineKind::TransactionalVersionStart)
+                names.append(mdlOVSqlUpdateDB::GetMarkerName(line));
+        }
+        return names;
+    }
+    // The blocks recorded as applied, in version order.
+    QStringList appliedVersions(const QString& database) const
+    {
+        return rows(database, QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB' "
+                                             "ORDER BY VaribleName"));
+    }
+    QString mainValue(const QString& key) const
+    {
+        clsIniFile ini;
+        ini.setFileName(mdlOVSqlServer::ConfigFilePath());
+        return ini.ReadString(QStringLiteral("MAIN"), key, QStringLiteral("(none)"), 255);
+    }
+    QString logText() const
+    {
+        QFile f(mdlOVSqlUpdateDB::UpdateLogPath());
+        return f.open(QIODevice::ReadOnly) ? ov::cp936::decode(f.readAll()) : QString();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_savedAppPath;
+    QString m_server;
+    ScriptedUi m_ui;
+    RecordingStatus m_status;
+    RecordingProgress m_progress;
+};
+
+} // namespace ovtest
