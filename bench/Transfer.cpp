@@ -4,6 +4,7 @@
 // tables piped into the sqlite3 shell's .import into the same empty tables.
 // Each side runs three times into a fresh database; the best time counts.
 
+#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
 #include "config/mdlEncode.h"
 #include "config/mdlOVSqlServerAccess.h"
@@ -180,6 +181,9 @@ int main(int argc, char** argv)
         }
     }
     QTemporaryDir dir;
+    // The transfer writes its update log into the program folder: keep it in
+    // the benchmark's own folder, not wherever the benchmark was started.
+    mdlOVSqlUpdateDB::gstrAppPath = dir.path() + QLatin1Char('/');
     const QString file = dir.filePath(QStringLiteral("bench.cdb"));
     if (!makeFile(file))
         return 1;
