@@ -5,6 +5,8 @@
 #include "backup/frmDBRestore.h"
 #include "common/UiPort.h"
 #include "config/mdlOVSqlServer.h"
+#include "create/frmDBCreate.h"
+#include "update/frmDBUpdate.h"
 
 bool IsTaskAvailable(Task task)
 {
@@ -13,9 +15,9 @@ bool IsTaskAvailable(Task task)
         return true;
     case Task::Restore:
     case Task::Backup:
-        return true;
     case Task::Update:
     case Task::Create:
+        return true;
     case Task::Convert:
         return false;
     }
@@ -45,9 +47,13 @@ bool LaunchTask(const TaskLaunch& launch)
     case Task::Backup:
         frmDBBackup::ShowMe(v.server, v.database, v.trusted, v.user, v.password);
         break;
-    case Task::Menu:
     case Task::Update:
+        frmDBUpdate::ShowMe(v.server, v.database, v.trusted, v.user);
+        break;
     case Task::Create:
+        frmDBCreate::ShowMe(v.server, v.database, v.trusted, v.user);
+        break;
+    case Task::Menu:
     case Task::Convert:
         break;
     }

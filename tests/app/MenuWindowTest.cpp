@@ -5,8 +5,11 @@
 #include "backup/frmDBRestore.h"
 #include "common/UiPort.h"
 #include "common/mdlResAndColor.h"
+#include "config/clsIniFile.h"
 #include "config/mdlOVSqlServer.h"
+#include "create/frmDBCreate.h"
 #include "support/ScriptedUi.h"
+#include "update/frmDBUpdate.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,7 +41,9 @@ protected:
     {
         QList<QPointer<QWidget>> windows;
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBNav*>(w) || qobject_cast<frmDBBackup*>(w) || qobject_cast<frmDBRestore*>(w))
+            if (qobject_cast<frmDBNav*>(w) || qobject_cast<frmDBBackup*>(w) ||
+                qobject_cast<frmDBRestore*>(w) || qobject_cast<frmDBUpdate*>(w) ||
+                qobject_cast<frmDBCreate*>(w))
                 windows.append(w);
         }
         for (const QPointer<QWidget>& w : windows)
@@ -138,7 +143,7 @@ TEST_F(MenuWindow, TasksWithoutAWindowCannotBeChosen)
 {
     frmDBNav* menu = OpenMenu();
     ASSERT_NE(menu, nullptr);
-    for (const char* name : {"cmdCreateDB", "cmdUpdateDB", "cmdConvertDB"}) {
+    for (const char* name : {"cmdConvertDB"}) {
         auto* button = menu->findChild<QPushButton*>(QLatin1String(name));
         EXPECT_FALSE(button->isEnabled()) << name;
         QTest::mouseClick(button, Qt::LeftButton);
@@ -152,7 +157,7 @@ TEST_F(MenuWindow, TasksWithoutAWindowCannotBeChosen)
 // leaves the configuration file alone instead of pretending to work.
 TEST_F(MenuWindow, SwitchOfAMissingWindowOpensNothing)
 {
-    for (const char* sw : {"/OVUPDATE", "/OVCREATE", "/OVCONVERT"}) {
+    for (const char* sw : {"/OVCONVERT"}) {
         EXPECT_FALSE(mdlOVSqlUpdateDB::StartUp({QLatin1String(sw)})) << sw;
         EXPECT_TRUE(Menus().isEmpty()) << sw;
     }
@@ -202,6 +207,64 @@ TEST_F(MenuWindow, BackupAndRestoreOpenTheirWindows)
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtServer"))->text(),
                   QStringLiteral("DBHOST"));
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(), QStringLiteral("CrmProd"));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(),
+                  QStringLiteral("crmuser"));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
+        delete window;
+    }
+}
+
+// The update and create buttons, and their switches, reset their result key
+// to "0" and open their windows: the update window with the stored database,
+// the create window with an empty name; neither with the stored password.
+TEST_F(MenuWindow, UpdateAndCreateOpenTheirWindows)
+{
+    const struct
+    {
+        const char* button; // nullptr: started by the switch
+        const char* sw;
+        bool update;
+        const char* title;
+    } cases[] = {
+        {"cmdUpdateDB", nullptr, true, "Orvane -- 升级数据库"},
+        {"cmdCreateDB", nullptr, false, "Orvane -- 创建数据库"},
+        {nullptr, " /ovupdate", true, "Orvane -- 升级数据库"},
+        {nullptr, "/OVCreate ", false, "Orvane -- 创建数据库"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        ASSERT_TRUE(mdlOVSqlServer::WriteMainSettings(QStringLiteral("DBHOST"), QStringLiteral("CrmProd"),
+                                                      false, QStringLiteral("crmuser"),
+                                                      QStringLiteral("secret")));
+        const QString key = c.update ? QStringLiteral("UpdateDBResult") : QStringLiteral("CreateDBResult");
+        clsIniFile ini;
+        ini.setFileName(ConfigPath());
+        ASSERT_TRUE(ini.WriteString(QStringLiteral("MAIN"), key, QStringLiteral("1")));
+        if (c.button) {
+            QPointer<frmDBNav> menu = OpenMenu();
+            ASSERT_TRUE(menu);
+            auto* button = menu->findChild<QPushButton*>(QLatin1String(c.button));
+            EXPECT_TRUE(button->isEnabled());
+            QTest::mouseClick(button, Qt::LeftButton);
+            QTRY_VERIFY(menu.isNull());
+        } else {
+            ASSERT_TRUE(mdlOVSqlUpdateDB::StartUp({QLatin1String(c.sw)}));
+            EXPECT_TRUE(Menus().isEmpty());
+        }
+        EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), key, QString(), 255), QStringLiteral("0"));
+        QWidget* window = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (c.update ? qobject_cast<frmDBUpdate*>(w) != nullptr
+                         : qobject_cast<frmDBCreate*>(w) != nullptr)
+                window = w;
+        }
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtServer"))->text(),
+                  QStringLiteral("DBHOST"));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(),
+                  c.update ? QStringLiteral("CrmProd") : QString());
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(),
                   QStringLiteral("crmuser"));
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 
 QT_BEGIN_NAMESPACE
@@ -30,6 +31,20 @@ inline void PrintTo(const QString& text, std::ostream* os)
 QT_END_NAMESPACE
 
 namespace ovtest {
+
+// The scripted answerer that also calls onPump each time an operation lets
+// pending events run, so that a test can look at a window in mid-run.
+class PumpWatchingUi : public ScriptedUi
+{
+public:
+    std::function<void()> onPump;
+    void pumpEvents() override
+    {
+        ScriptedUi::pumpEvents();
+        if (onPump)
+            onPump();
+    }
+};
 
 // A temporary program folder holding a copy of the shipped scripts and data
 // sets, an embedded server in its folder "data", a fixed clock and the
@@ -155,6 +170,21 @@ protected:
         ini.setFileName(mdlOVSqlServer::ConfigFilePath());
         return ini.ReadString(QStringLiteral("MAIN"), key, QStringLiteral("(none)"), 255);
     }
+    // A database as the create procedure leaves a bare one before its
+    // update: the schema script run and the version row "0".
+    void makeBareDatabase(const QString& name)
+    {
+        ASSERT_TRUE(QFile(path(QStringLiteral("data/") + name + QStringLiteral(".sqlite")))
+                        .open(QIODevice::WriteOnly));
+        RecordingStatus status;
+        RecordingProgress progress;
+        ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, name, true, QString(), QString(),
+                                                      path(QStringLiteral("OVScriptEmpty.txt")), status,
+                                                      progress));
+        exec(name, QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '0', '')"));
+        QFile::remove(mdlOVSqlUpdateDB::UpdateLogPath());
+        m_ui.clear();
+    }
     QString logText() const
     {
         QFile f(mdlOVSqlUpdateDB::UpdateLogPath());
@@ -164,7 +194,7 @@ protected:
     QTemporaryDir m_dir;
     QString m_savedAppPath;
     QString m_server;
-    ScriptedUi m_ui;
+    PumpWatchingUi m_ui;
     RecordingStatus m_status;
     RecordingProgress m_progress;
 };

@@ -1,0 +1,125 @@
+#include "update/frmDBUpdate.h"
+
+#include "app/mdlOEMResource.h"
+#include "app/mdlOVSqlUpdateDB.h"
+#include "backup/frmDBBackup.h"
+#include "common/QtUi.h"
+#include "common/UiPort.h"
+#include "common/mdlCommon.h"
+#include "common/mdlResAndColor.h"
+#include "config/mdlOVSqlServer.h"
+#include "ui_frmDBUpdate.h"
+#include "update/UpdateScript.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+
+frmDBUpdate* frmDBUpdate::ShowMe(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                                 const QString& strUser)
+{
+    auto* window = new frmDBUpdate;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->Fill(strServer, strDatabase, blnIsTrustMode, strUser);
+    window->show();
+    return window;
+}
+
+frmDBUpdate::frmDBUpdate(QWidget* parent) : QDialog(parent), m_ui(new Ui::frmDBUpdate)
+{
+    m_ui->setupUi(this);
+    m_ui->panel->setKind(ConnectionPanel::Kind::Update);
+    m_ui->panel->setMainInput(m_ui->panel->txtDB());
+    mdlResAndColor::ApplyFormStyle(this);
+
+    QPalette white = m_ui->picTip->palette();
+    white.setColor(QPalette::Window, QColor(255, 255, 255));
+    m_ui->picTip->setPalette(white);
+    m_ui->lblTip->setAutoFillBackground(false);
+    m_ui->lblTipHeader->setAutoFillBackground(false);
+    QFont headerFont = m_ui->lblTipHeader->font();
+    headerFont.setPointSize(24);
+    m_ui->lblTipHeader->setFont(headerFont);
+    m_ui->lblTipHeader->setAlignment(Qt::AlignCenter);
+    m_ui->lblTipHeader->setText(QStringLiteral("升级数据库"));
+    m_ui->lblTip->setText(QStringLiteral("1、选择待升级数据库（默认当前数据库）\r\n"
+                                         "2、备份数据库\r\n"
+                                         "3、开始升级"));
+    setWindowTitle(mdlOEMResource::GetOEMShortName() + QStringLiteral("-") +
+                   mdlCommon::FormatTemplate(QStringLiteral("数据库升级程序")));
+
+    // The panel applies the enabling rule on each click of either option
+    // itself; the update window's rule is that one (labels left as they are).
+    connect(m_ui->cmdOK, &QPushButton::clicked, this, &frmDBUpdate::cmdOK_Click);
+    connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QDialog::close);
+}
+
+frmDBUpdate::~frmDBUpdate() = default;
+
+void frmDBUpdate::Fill(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
+                       const QString& strUser)
+{
+    m_ui->panel->Fill({strServer, strDatabase, blnIsTrustMode, strUser, QString()});
+    ApplyLoginMode();
+}
+
+void frmDBUpdate::ApplyLoginMode()
+{
+    m_ui->panel->ApplyEnablingRule();
+}
+
+bool frmDBUpdate::BackupBeforeUpdate(const QString& server, const QString& database, bool integratedLogin,
+                                     const QString& user, const QString& password)
+{
+    return frmDBBackup::ShowMeWithWait(server, database, integratedLogin, user, password, this);
+}
+
+// The run lets pending events run once per script line, so the buttons stay
+// clickable while it goes on. m_updating is set from the OK click until the
+// run is over: a second OK click returns at once, and a close request (the
+// cancel button, Escape, the window's close box) is refused, so the window,
+// whose label and bar the run drives, stays until the run ends.
+void frmDBUpdate::cmdOK_Click()
+{
+    if (m_updating)
+        return;
+    m_updating = true;
+    const bool updated = UpdateDatabase();
+    m_updating = false;
+    if (updated)
+        close();
+}
+
+bool frmDBUpdate::UpdateDatabase()
+{
+    const ConnectionSettings v = m_ui->panel->ReadPanelValues();
+    if (!BackupBeforeUpdate(v.server, v.database, v.trusted, v.user, v.password))
+        return false;
+    if (ov::MsgBox(QStringLiteral("备份数据库成功，请按“确定”以开始升级数据库。"),
+                   ov::MsgStyle::InformationOkCancel) != ov::MsgAnswer::Ok)
+        return false;
+    ov::QtStatusLabel status(m_ui->lblTip);
+    ov::QtProgressBar progress(m_ui->prgProgress);
+    if (!mdlOVSqlUpdateDB::RunUpdateScript(
+            v.server, v.database, v.trusted, v.user, v.password,
+            mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"), status, progress))
+        return false;
+    ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
+    mdlOVSqlServer::WriteMainSettings(v.server, v.database, v.trusted, v.user, v.password);
+    mdlOVSqlServer::WriteUpdateDBResult(true);
+    return true;
+}
+
+void frmDBUpdate::closeEvent(QCloseEvent* event)
+{
+    if (m_updating) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void frmDBUpdate::reject()
+{
+    if (!m_updating)
+        QDialog::reject();
+}

@@ -1,0 +1,243 @@
+// The creation window on the embedded engine, driven with QTest under the
+// offscreen platform.
+
+#include "CreateTestSupport.h"
+#include "create/frmDBCreate.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+namespace {
+
+class CreateWindow : public ovtest::CreateFixture
+{
+protected:
+    void TearDown() override
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<frmDBCreate*>(w))
+                delete w;
+        }
+        ovtest::CreateFixture::TearDown();
+    }
+    frmDBCreate* open(bool trusted, const QString& database = QString())
+    {
+        frmDBCreate* w = frmDBCreate::ShowMe(m_server, database, trusted, QStringLiteral("sa"));
+        QApplication::setActiveWindow(w);
+        return w;
+    }
+    template <typename T> static T* child(QWidget* w, const char* name)
+    {
+        T* c = w->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    static void click(QWidget* w, const char* button)
+    {
+        QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
+    }
+
+    // What the window showed each time the creation let events run.
+    struct Snapshot
+    {
+        QString tip;
+        int value;
+        int maximum;
+        bool enabled;
+    };
+    void watch(QWidget* w)
+    {
+        QPointer<QWidget> window = w;
+        m_ui.onPump = [this, window] {
+            if (!window)
+                return;
+            const auto* bar = child<QProgressBar>(window, "prgProgress");
+            m_snapshots.append(
+                {child<QLabel>(window, "lblTip")->text(), bar->value(), bar->maximum(), window->isEnabled()});
+        };
+    }
+    QStringList tips() const
+    {
+        QStringList out;
+        for (const Snapshot& s : m_snapshots) {
+            if (out.isEmpty() || out.last() != s.tip)
+                out.append(s.tip);
+        }
+        return out;
+    }
+
+    QList<Snapshot> m_snapshots;
+};
+
+TEST_F(CreateWindow, OpensWithItsTextsAndTheConnectionPanel)
+{
+    for (const bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted);
+        QPointer<frmDBCreate> w = open(trusted);
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane客户资源管理系统 － 创建数据库"));
+        auto* header = child<QLabel>(w, "lblTipHeader");
+        EXPECT_EQ(header->text(), QStringLiteral("创建数据库"));
+        EXPECT_EQ(header->font().pointSize(), 16);
+        EXPECT_EQ(header->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        EXPECT_EQ(header->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        EXPECT_EQ(child<QWidget>(w, "picTip")->palette().color(QPalette::Window), QColor(255, 255, 255));
+        EXPECT_EQ(
+            child<QLabel>(w, "lblTip")->text(),
+            QStringLiteral("如果尚未安装 MS SQL Server，请先在服务器上安装\r\n1、选择服务器，和登录方式\r\n"
+                           "2、输入想创建的数据库名称\r\n3、点击<创建演示数据库> 或者 <创建空白数据库>"));
+        EXPECT_EQ(child<QPushButton>(w, "cmdCreateDemo")->text(), QStringLiteral("创建演示数据库"));
+        EXPECT_EQ(child<QPushButton>(w, "cmdCreateBlank")->text(), QStringLiteral("创建空白数据库"));
+        EXPECT_EQ(child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
+        EXPECT_EQ(child<QLabel>(w, "lblDB")->text(), QStringLiteral("将创建的数据库(&D)"));
+        EXPECT_EQ(child<QRadioButton>(w, "optTrust")->isChecked(), trusted);
+        // Labels follow their boxes in this window.
+        for (const char* name : {"txtUser", "txtPasswd", "lblUserName", "lblPasswd"})
+            EXPECT_EQ(child<QWidget>(w, name)->isEnabled(), !trusted) << name;
+        EXPECT_EQ(child<QLineEdit>(w, "txtUser")->text(), QStringLiteral("sa"));
+        EXPECT_TRUE(child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
+        QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, trusted ? "txtDB" : "txtPasswd"));
+        click(w, "cmdCancel");
+        QTRY_VERIFY(w.isNull());
+    }
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
+}
+
+TEST_F(CreateWindow, ANameOfSpacesIsAskedFor)
+{
+    frmDBCreate* w = open(true, QStringLiteral("   "));
+    for (const char* button : {"cmdCreateBlank", "cmdCreateDemo"}) {
+        m_ui.clear();
+        child<QLineEdit>(w, "txtServer")->setFocus();
+        click(w, button);
+        EXPECT_EQ(m_ui.texts(), QStringList({"请指定将创建的数据库数据库名称！"}));
+        EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Information);
+        EXPECT_EQ(QApplication::focusWidget(), child<QWidget>(w, "txtDB"));
+        EXPECT_TRUE(w->isEnabled());
+        EXPECT_TRUE(w->isVisible());
+    }
+    EXPECT_TRUE(QDir(path(QStringLiteral("data"))).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
+}
+
+// A creation from either button: the window is disabled while it runs and
+// refuses to close, its label and bar follow the steps, and after success the
+// five values and CreateDBResult "1" are written and the window closes.
+TEST_F(CreateWindow, CreatesWritesTheSettingsAndCloses)
+{
+    const struct
+    {
+        const char* button;
+        const char* database;
+        int users;
+    } cases[] = {{"cmdCreateBlank", "crm", 1}, {"cmdCreateDemo", "demo", 9}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        m_ui.clear();
+        m_snapshots.clear();
+        QFile::remove(mdlOVSqlServer::ConfigFilePath());
+        QPointer<frmDBCreate> w = open(false, QStringLiteral(" ") + QLatin1String(c.database));
+        child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral(" pw "));
+        watch(w);
+        bool closeRefused = false;
+        m_ui.onPump = [this, w, &closeRefused, pump = m_ui.onPump] {
+            pump();
+            if (m_snapshots.size() == 1) {
+                w->close();
+                closeRefused = !w.isNull() && w->isVisible();
+            }
+        };
+        click(w, c.button);
+        m_ui.onPump = nullptr;
+
+        EXPECT_EQ(m_ui.texts(), QStringList({"创建数据库成功！"}));
+        EXPECT_TRUE(closeRefused);
+        QTRY_VERIFY(w.isNull());
+        const QString db = QLatin1String(c.database);
+        EXPECT_EQ(version(db), shippedVersions().last());
+        EXPECT_EQ(rows(db, QStringLiteral("SELECT COUNT(*) FROM tblUser")),
+                  QStringList({QString::number(c.users)}));
+        const ConnectionSettings stored = mdlOVSqlServer::ReadMainSettings();
+        EXPECT_EQ(stored.server, m_server);
+        EXPECT_EQ(stored.database, db);
+        EXPECT_FALSE(stored.trusted);
+        EXPECT_EQ(stored.user, QStringLiteral("sa"));
+        EXPECT_EQ(stored.password, QStringLiteral(" pw "));
+        EXPECT_EQ(mainValue(QStringLiteral("CreateDBResult")), QStringLiteral("1"));
+
+        ASSERT_FALSE(m_snapshots.isEmpty());
+        for (const Snapshot& s : std::as_const(m_snapshots))
+            EXPECT_FALSE(s.enabled);
+        // The label in order: the schema script, the import, the update.
+        const QStringList shown = tips();
+        qsizetype at = -1;
+        for (const QString& text : {QStringLiteral("正在创建系统变量表..."),
+                                    QStringLiteral("向数据库 %1 中导入数据，请等待...").arg(db),
+                                    QStringLiteral("正在导入 tblVarible"), QStringLiteral("完成数据导入"),
+                                    QStringLiteral("正在升级到 1.1：客户公司增加省份和客户等级...")}) {
+            const qsizetype next = shown.indexOf(text, at + 1);
+            EXPECT_GT(next, at) << text.toStdString();
+            at = next;
+        }
+        // The bar counts the script's bytes, then the tables, then bytes again.
+        QList<int> maxima;
+        for (const Snapshot& s : std::as_const(m_snapshots)) {
+            if (maxima.isEmpty() || maxima.last() != s.maximum)
+                maxima.append(s.maximum);
+        }
+        EXPECT_EQ(maxima, QList<int>({int(QFileInfo(path(QStringLiteral("OVScriptEmpty.txt"))).size()),
+                                      c.users == 1 ? 2 : 5,
+                                      int(QFileInfo(path(QStringLiteral("OVScriptUpdate.txt"))).size())}));
+    }
+}
+
+// Declining the overwrite question gives the window back, enabled and open,
+// with nothing written; agreeing replaces the database.
+TEST_F(CreateWindow, OverwriteDeclinedKeepsTheWindowAcceptedReplaces)
+{
+    ASSERT_TRUE(QFile(path(QStringLiteral("data/Crm.sqlite"))).open(QIODevice::WriteOnly));
+    exec(QStringLiteral("Crm"), QStringLiteral("CREATE TABLE kept (id INT)"));
+    QPointer<frmDBCreate> w = open(true, QStringLiteral("crm"));
+
+    m_ui.answer(ov::MsgAnswer::No);
+    click(w, "cmdCreateDemo");
+    EXPECT_EQ(m_ui.texts(), QStringList({"数据库 [crm] 已经存在,是否要将它覆盖？"}));
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM kept")), QStringList({"0"}));
+
+    m_ui.clear();
+    m_ui.answer(ov::MsgAnswer::Yes);
+    click(w, "cmdCreateDemo");
+    EXPECT_EQ(m_ui.texts(), QStringList({"数据库 [crm] 已经存在,是否要将它覆盖？", "创建数据库成功！"}));
+    QTRY_VERIFY(w.isNull());
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM kept")),
+              QStringList({"(fails)"}));
+    EXPECT_GE(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM tblContact")).value(0).toInt(),
+              300);
+    EXPECT_EQ(mainValue(QStringLiteral("CreateDBResult")), QStringLiteral("1"));
+    EXPECT_EQ(mainValue(QStringLiteral("DBName")), QStringLiteral("crm"));
+}
+
+// A creation that fails after the database was made (here the update script
+// is missing) writes nothing and gives the window back.
+TEST_F(CreateWindow, AFailedCreationWritesNothing)
+{
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("OVScriptUpdate.txt"))));
+    QPointer<frmDBCreate> w = open(true, QStringLiteral("crm"));
+    click(w, "cmdCreateBlank");
+    ASSERT_EQ(m_ui.messages().size(), 1);
+    EXPECT_TRUE(m_ui.texts()[0].startsWith(QStringLiteral("文件 ")));
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
+}
+
+} // namespace

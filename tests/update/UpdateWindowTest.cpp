@@ -1,0 +1,231 @@
+// The update window on the embedded engine, driven with QTest under the
+// offscreen platform: the backup window first (modal), the confirmation, the
+// run, and what is written afterwards.
+
+#include "backup/frmDBBackup.h"
+#include "create/CreateTestSupport.h"
+#include "update/frmDBUpdate.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QString kConfirm = QStringLiteral("备份数据库成功，请按“确定”以开始升级数据库。");
+
+class UpdateWindow : public ovtest::CreateFixture
+{
+protected:
+    void SetUp() override
+    {
+        ovtest::CreateFixture::SetUp();
+        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("bak")));
+        makeBareDatabase(QStringLiteral("crm"));
+    }
+    void TearDown() override
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<frmDBUpdate*>(w))
+                delete w;
+        }
+        ovtest::CreateFixture::TearDown();
+    }
+    frmDBUpdate* open(bool trusted)
+    {
+        frmDBUpdate* w = frmDBUpdate::ShowMe(m_server, QStringLiteral("crm"), trusted, QStringLiteral("sa"));
+        QApplication::setActiveWindow(w);
+        return w;
+    }
+    template <typename T> static T* child(QWidget* w, const char* name)
+    {
+        T* c = w->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    // Handles the backup window that the next OK opens: backs up into
+    // bak/NAME, or closes it without a backup when name is empty.
+    void handleBackupWindow(const QString& name)
+    {
+        QTimer::singleShot(0, [this, name] {
+            auto* backup = qobject_cast<frmDBBackup*>(QApplication::activeModalWidget());
+            ASSERT_NE(backup, nullptr);
+            ++m_backupWindows;
+            m_backupDatabase = child<QLineEdit>(backup, "txtDB")->text();
+            if (name.isEmpty()) {
+                backup->close();
+                return;
+            }
+            child<QLineEdit>(backup, "txtPathFileName")->setText(path(QStringLiteral("bak/") + name));
+            QTest::mouseClick(child<QPushButton>(backup, "cmdBackup"), Qt::LeftButton);
+        });
+    }
+
+    int m_backupWindows = 0;
+    QString m_backupDatabase;
+};
+
+TEST_F(UpdateWindow, OpensWithItsTextsAndTheConnectionPanel)
+{
+    for (const bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted);
+        QPointer<frmDBUpdate> w = open(trusted);
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane-数据库升级程序"));
+        auto* header = child<QLabel>(w, "lblTipHeader");
+        EXPECT_EQ(header->text(), QStringLiteral("升级数据库"));
+        EXPECT_EQ(header->font().pointSize(), 24);
+        EXPECT_EQ(header->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        EXPECT_EQ(child<QWidget>(w, "picTip")->palette().color(QPalette::Window), QColor(255, 255, 255));
+        EXPECT_EQ(child<QLabel>(w, "lblTip")->text(),
+                  QStringLiteral("1、选择待升级数据库（默认当前数据库）\r\n2、备份数据库\r\n3、开始升级"));
+        EXPECT_EQ(child<QPushButton>(w, "cmdOK")->text(), QStringLiteral("备份 -> 升级(&O)"));
+        EXPECT_EQ(child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
+        EXPECT_EQ(child<QLabel>(w, "lblDB")->text(), QStringLiteral("数据库(&D)"));
+        EXPECT_EQ(child<QLineEdit>(w, "txtDB")->text(), QStringLiteral("crm"));
+        EXPECT_EQ(child<QRadioButton>(w, "optTrust")->isChecked(), trusted);
+        EXPECT_EQ(child<QWidget>(w, "txtUser")->isEnabled(), !trusted);
+        EXPECT_EQ(child<QWidget>(w, "txtPasswd")->isEnabled(), !trusted);
+        // The login labels stay enabled in this window.
+        EXPECT_TRUE(child<QWidget>(w, "lblUserName")->isEnabled());
+        EXPECT_TRUE(child<QWidget>(w, "lblPasswd")->isEnabled());
+        EXPECT_TRUE(child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
+        QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, trusted ? "txtDB" : "txtPasswd"));
+        // Clicking the other option applies the login mode.
+        QRadioButton* other = child<QRadioButton>(w, trusted ? "optSql" : "optTrust");
+        QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(6, other->height() / 2));
+        EXPECT_EQ(child<QWidget>(w, "txtPasswd")->isEnabled(), trusted);
+        QTest::mouseClick(child<QPushButton>(w, "cmdCancel"), Qt::LeftButton);
+        QTRY_VERIFY(w.isNull());
+    }
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
+}
+
+// A completed backup and a confirmed run: the database reaches the newest
+// version, the five values and UpdateDBResult "1" are written, the window
+// closes. While the run goes on, a second OK, Escape and a close request do
+// nothing.
+TEST_F(UpdateWindow, BackupConfirmAndRunWritesTheSettings)
+{
+    QPointer<frmDBUpdate> w = open(false);
+    child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral(" pw "));
+    child<QLineEdit>(w, "txtDB")->setText(QStringLiteral(" crm "));
+    handleBackupWindow(QStringLiteral("crm.dat"));
+    m_ui.answer(ov::MsgAnswer::Ok);
+    QStringList tips;
+    bool stayed = true;
+    int extraBackups = 0;
+    m_ui.onPump = [&] {
+        tips.append(child<QLabel>(w, "lblTip")->text());
+        if (tips.size() != 2)
+            return;
+        // Would a second run start, its backup window is closed at once.
+        QTimer::singleShot(0, [&extraBackups] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                ++extraBackups;
+                modal->close();
+            }
+        });
+        QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+        QTest::keyClick(w, Qt::Key_Escape);
+        w->close();
+        stayed = !w.isNull() && w->isVisible();
+    };
+    QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+    m_ui.onPump = nullptr;
+
+    EXPECT_EQ(m_backupWindows, 1);
+    EXPECT_EQ(m_backupDatabase, QStringLiteral("crm"));
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("bak/crm.dat"))));
+    EXPECT_EQ(m_ui.texts(), QStringList({"备份数据库成功！", kConfirm, "数据库升级成功！"}));
+    EXPECT_EQ(m_ui.messages()[1].style, ov::MsgStyle::InformationOkCancel);
+    EXPECT_EQ(m_ui.messages()[2].style, ov::MsgStyle::Information);
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(extraBackups, 0);
+    QTRY_VERIFY(w.isNull());
+
+    EXPECT_EQ(version(QStringLiteral("crm")), shippedVersions().last());
+    EXPECT_EQ(appliedVersions(QStringLiteral("crm")), shippedVersions());
+    EXPECT_TRUE(tips.contains(QStringLiteral("正在升级到 1.1：客户公司增加省份和客户等级...")));
+    const ConnectionSettings stored = mdlOVSqlServer::ReadMainSettings();
+    EXPECT_EQ(stored.server, m_server);
+    EXPECT_EQ(stored.database, QStringLiteral("crm"));
+    EXPECT_FALSE(stored.trusted);
+    EXPECT_EQ(stored.user, QStringLiteral("sa"));
+    EXPECT_EQ(stored.password, QStringLiteral(" pw "));
+    EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("1"));
+}
+
+// Closing the backup window, or Cancel at the question: no run, nothing
+// written, the window stays for another try.
+TEST_F(UpdateWindow, NoBackupOrNoConfirmationRunsNothing)
+{
+    const struct
+    {
+        const char* backupFile; // "": the backup window is closed
+        bool asked;
+    } cases[] = {{"", false}, {"crm.dat", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.backupFile);
+        m_ui.clear();
+        QPointer<frmDBUpdate> w = open(true);
+        handleBackupWindow(QLatin1String(c.backupFile));
+        if (c.asked)
+            m_ui.answer(ov::MsgAnswer::Cancel);
+        QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+        EXPECT_EQ(m_ui.texts(), c.asked ? QStringList({"备份数据库成功！", kConfirm}) : QStringList());
+        ASSERT_FALSE(w.isNull());
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("0"));
+        EXPECT_EQ(logText(), QString());
+        delete w;
+    }
+    EXPECT_EQ(m_backupWindows, 2);
+    // The backup itself records its file; the MAIN section stays untouched.
+    EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("(none)"));
+    EXPECT_EQ(mainValue(QStringLiteral("DBName")), QStringLiteral("(none)"));
+}
+
+// Failing statements do not fail the run: the update counts as done.
+TEST_F(UpdateWindow, AScriptWithFailingStatementsStillSucceeds)
+{
+    writeLines(QStringLiteral("OVScriptUpdate.txt"),
+               {"--<V:9.1>", "--<SHOW ERR>", "UPDATE no_such_table SET x = 1", "GO",
+                "UPDATE tblVarible SET [VaribleValue] = '9.1' WHERE [Module] = 'DB' AND [VaribleName] = "
+                "'Version'",
+                "GO", "--</V:9.1>"});
+    QPointer<frmDBUpdate> w = open(true);
+    handleBackupWindow(QStringLiteral("crm.dat"));
+    m_ui.answer(ov::MsgAnswer::Ok);
+    QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+    EXPECT_EQ(m_ui.texts(), QStringList({"备份数据库成功！", kConfirm, "数据库升级成功！"}));
+    QTRY_VERIFY(w.isNull());
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("9.1"));
+    EXPECT_TRUE(logText().contains(QStringLiteral("no_such_table")));
+    EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("1"));
+    EXPECT_EQ(mainValue(QStringLiteral("DBIsTrustMode")), QStringLiteral("1"));
+}
+
+// A run that fails (the script is missing) writes nothing; the window stays.
+TEST_F(UpdateWindow, AFailedRunWritesNothing)
+{
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("OVScriptUpdate.txt"))));
+    QPointer<frmDBUpdate> w = open(true);
+    handleBackupWindow(QStringLiteral("crm.dat"));
+    m_ui.answer(ov::MsgAnswer::Ok);
+    QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+    ASSERT_EQ(m_ui.messages().size(), 3);
+    EXPECT_EQ(m_ui.texts()[2],
+              QStringLiteral("文件 %1 不存在！")
+                  .arg(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt")));
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("(none)"));
+}
+
+} // namespace
