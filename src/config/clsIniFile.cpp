@@ -309,6 +309,11 @@ bool replaceFile(const QString& path, const QByteArray& content, bool isNew)
         return false;
     if (file.write(content) != content.size())
         return false;
+    // write() only fills QSaveFile's buffer, and a failure of the flush inside
+    // commit() (a full disk, a file-size limit) is not seen by commit(): it
+    // would rename a cut-off file over the old one. Flush first and check.
+    if (!file.flush())
+        return false;
     if (!file.commit())
         return false;
 #ifdef Q_OS_UNIX

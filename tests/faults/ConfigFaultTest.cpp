@@ -1,0 +1,223 @@
+// The configuration file under faults: a writer killed in the middle, a file
+// or folder that cannot be written, a full disk, a lock held by another
+// process, and a file of random bytes.
+
+#include "FaultSupport.h"
+#include "config/ConfigFiles.h"
+#include "config/mdlOVSqlServer.h"
+
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+using namespace ovtest;
+
+namespace {
+
+class ConfigFaults : public FaultFixture
+{
+protected:
+    QString config() const { return mdlOVSqlServer::ConfigFilePath(); }
+};
+
+struct Settings
+{
+    QString server, database, user, password;
+    bool trusted;
+};
+
+const Settings kOld{QStringLiteral("sqlite:old"), QStringLiteral("OldCrm"), QStringLiteral("sa"),
+                    QStringLiteral("old secret"), true};
+const Settings kNew{QStringLiteral("sqlite:new"), QStringLiteral("新客户库"), QStringLiteral("crm user"),
+                    QStringLiteral("new;secret=\"x\""), false};
+
+bool write(const Settings& s)
+{
+    return mdlOVSqlServer::WriteMainSettings(s.server, s.database, s.trusted, s.user, s.password);
+}
+
+QString read()
+{
+    QString server, database, user, password;
+    bool trusted = false;
+    mdlOVSqlServer::ReadMainSettings(server, database, trusted, user, password);
+    return QStringList{server, database, trusted ? QStringLiteral("1") : QStringLiteral("0"), user, password}
+        .join(QLatin1Char('|'));
+}
+
+QString text(const Settings& s)
+{
+    return QStringList{s.server, s.database, s.trusted ? QStringLiteral("1") : QStringLiteral("0"), s.user,
+                       s.password}
+        .join(QLatin1Char('|'));
+}
+
+} // namespace
+
+// A process killed at any moment of WriteMainSettings leaves the file with
+// either all the old values or all the new ones, never a mix or a torn file.
+TEST_F(ConfigFaults, KilledWriterLeavesOldOrNewFile)
+{
+    writeBytes(config(), "; kept comment\r\n[MAIN]\r\nUpdateDBResult=0\r\n");
+    ASSERT_TRUE(write(kOld));
+    const QByteArray oldBytes = readBytes(config());
+    ASSERT_TRUE(write(kNew));
+    const QByteArray newBytes = readBytes(config());
+    ASSERT_TRUE(write(kOld));
+
+    QRandomGenerator random(20240307);
+    int sawOld = 0;
+    int sawNew = 0;
+    for (int round = 0; round < 60; ++round) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // Writes the new and the old values by turns until it is killed.
+            for (bool next = true;; next = !next)
+                write(next ? kNew : kOld);
+        }
+        ASSERT_GT(pid, 0);
+        usleep(1000 + random.bounded(20000));
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        const QByteArray bytes = readBytes(config());
+        ASSERT_TRUE(bytes == oldBytes || bytes == newBytes) << "round " << round << ":\n"
+                                                            << bytes.toStdString();
+        (bytes == oldBytes ? sawOld : sawNew)++;
+        // Whatever the killed writer left beside the file does not stop the next one.
+        ASSERT_TRUE(write(kOld));
+    }
+    // The kills fell both before and after a rename.
+    EXPECT_GT(sawOld, 0);
+    EXPECT_GT(sawNew, 0);
+    EXPECT_EQ(read(), text(kOld));
+}
+
+// Where the file cannot be written the write is refused, the file keeps its
+// bytes and the values read are the ones it had.
+TEST_F(ConfigFaults, UnwritableFileOrFolderRefusesTheWrite)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(const QString& folder)> arrange;
+        bool unprivileged;
+    };
+    const QByteArray before = "[MAIN]\r\nDBServer=sqlite:old\r\nDBName=OldCrm\r\n";
+    const Case cases[] = {
+        {"read-only file",
+         [&](const QString& folder) {
+             writeBytes(folder + QStringLiteral("OrvaneSqlConfig.ini"), before);
+             QFile::setPermissions(folder + QStringLiteral("OrvaneSqlConfig.ini"),
+                                   QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+         },
+         false},
+        {"read-only folder",
+         [&](const QString& folder) {
+             writeBytes(folder + QStringLiteral("OrvaneSqlConfig.ini"), before);
+             giveToUnprivileged(folder + QStringLiteral("OrvaneSqlConfig.ini"));
+             QFile::setPermissions(folder, QFile::Permissions(0x5555));
+         },
+         true},
+        {"missing folder",
+         [&](const QString& folder) { mdlOVSqlUpdateDB::gstrAppPath = folder + QStringLiteral("missing/"); },
+         false},
+        {"folder that is a file",
+         [&](const QString& folder) {
+             writeBytes(folder + QStringLiteral("file"), before);
+             mdlOVSqlUpdateDB::gstrAppPath = folder + QStringLiteral("file/");
+         },
+         false},
+        {"file that is a folder",
+         [&](const QString& folder) {
+             ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("OrvaneSqlConfig.ini")));
+         },
+         false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = path(QStringLiteral("case%1/").arg(++n));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile::setPermissions(folder, QFile::Permissions(0x7755));
+        mdlOVSqlUpdateDB::gstrAppPath = folder;
+        c.arrange(folder);
+        const QByteArray bytesBefore = readBytes(config());
+        const QString valuesBefore = read();
+        const QStringList filesBefore =
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        const QString outcome = runInChild(
+            [] {
+                return QStringLiteral("%1 %2")
+                    .arg(write(kNew))
+                    .arg(mdlOVSqlServer::WriteUpdateDBResult(true));
+            },
+            c.unprivileged);
+        EXPECT_EQ(outcome, QStringLiteral("0 0"));
+        EXPECT_EQ(readBytes(config()), bytesBefore);
+        EXPECT_EQ(read(), valuesBefore);
+        EXPECT_NE(read(), text(kNew));
+        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), filesBefore)
+            << "no file is left behind";
+        QFile::setPermissions(folder, QFile::Permissions(0x7700));
+    }
+}
+
+// A disk that fills up while the new file is written: the write is refused
+// and the old file stays whole.
+TEST_F(ConfigFaults, FullDiskKeepsTheOldFile)
+{
+    writeBytes(config(), "; comment\r\n[BACKUPRESTORE]\r\nDEFAULTPATHFILE=/srv/a.bak\r\n");
+    ASSERT_TRUE(write(kOld));
+    const QByteArray before = readBytes(config());
+    const QString outcome = runInChild([&] {
+        limitFileSize(qMax<rlim_t>(16, rlim_t(before.size()) / 2));
+        return QString::number(write(kNew));
+    });
+    EXPECT_EQ(outcome, QStringLiteral("0"));
+    EXPECT_EQ(readBytes(config()), before);
+    EXPECT_EQ(read(), text(kOld));
+}
+
+// Another process holding a lock on the file does not tear it: the new file
+// replaces the old one whole, and the holder keeps the bytes it had open.
+TEST_F(ConfigFaults, LockedFileIsReplacedWhole)
+{
+    ASSERT_TRUE(write(kOld));
+    const QByteArray before = readBytes(config());
+    const int fd = ::open(QFile::encodeName(config()).constData(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    EXPECT_TRUE(write(kNew));
+    EXPECT_EQ(read(), text(kNew));
+    QByteArray held(before.size() + 16, '\0');
+    EXPECT_EQ(pread(fd, held.data(), size_t(held.size()), 0), before.size());
+    EXPECT_EQ(held.left(before.size()), before);
+    close(fd);
+}
+
+// A file of random bytes reads as the defaults where it holds no values, and
+// a write keeps every byte of it and adds the values that then read back.
+TEST_F(ConfigFaults, RandomBytesAreKeptAndValuesAdded)
+{
+    for (const quint32 seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE(seed);
+        QRandomGenerator random(seed);
+        QByteArray junk(int(random.bounded(1, 4096)), '\0');
+        for (char& c : junk)
+            c = char(random.bounded(256));
+        junk.replace("[", "{"); // no section of its own, so the values go to the end
+        writeBytes(config(), junk);
+        QString server, database, user, password;
+        bool trusted = false;
+        mdlOVSqlServer::ReadMainSettings(server, database, trusted, user, password);
+        EXPECT_EQ(user, QStringLiteral("sa"));
+        EXPECT_EQ(password, QString());
+        ASSERT_TRUE(write(kNew));
+        EXPECT_TRUE(readBytes(config()).startsWith(junk));
+        EXPECT_EQ(read(), text(kNew));
+    }
+}

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "app/mdlOVSqlUpdateDB.h"
+#include "common/Clock.h"
+#include "data/Connection.h"
+#include "data/Recordset.h"
+#include "support/ScriptedUi.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <grp.h>
+#include <memory>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace ovtest {
+
+// Runs fn in a forked child and gives back the text it returned, or
+// "<killed by signal N>" / "<exit N>" when it did not return normally. With
+// unprivileged set, a child that runs as root first becomes the user
+// "nobody", so that permission bits stop it as they stop any user.
+inline QString runInChild(const std::function<QString()>& fn, bool unprivileged = false)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return QStringLiteral("<pipe failed>");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (unprivileged && geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
+                setuid(nobody->pw_uid) != 0)
+                _exit(90);
+        }
+        const QByteArray out = fn().toUtf8();
+        if (write(fds[1], out.constData(), size_t(out.size())) != out.size())
+            _exit(91);
+        _exit(0);
+    }
+    close(fds[1]);
+    QByteArray out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, int(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status))
+        return QStringLiteral("<killed by signal %1>").arg(WTERMSIG(status));
+    if (WEXITSTATUS(status) != 0)
+        return QStringLiteral("<exit %1>").arg(WEXITSTATUS(status));
+    return QString::fromUtf8(out);
+}
+
+// Files the calling process writes from now on may not grow beyond bytes; a
+// write past it fails (EFBIG) instead of raising SIGXFSZ. For a child: the
+// limit is never lifted.
+inline void limitFileSize(rlim_t bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// Makes path usable by the child that runInChild(…, true) starts: owned by
+// "nobody" when the tests run as root, so that it may write there.
+inline void giveToUnprivileged(const QString& path)
+{
+    if (geteuid() != 0)
+        return;
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    ASSERT_EQ(chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+}
+
+// A temporary program folder (so the configuration file and the update log
+// are temporary ones) with an embedded server in its folder "data", a
+// scripted answerer and a fixed clock. The folders are open to every user,
+// for the children that run as another one.
+class FaultFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755));
+        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
+        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
+        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("data")));
+        m_server = QStringLiteral("sqlite:") + path(QStringLiteral("data"));
+        ov::Clock::setFixed(QDateTime(QDate(2024, 3, 7), QTime(9, 5, 1)));
+    }
+    void TearDown() override
+    {
+        ov::Clock::reset();
+        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
+        // Whatever a test made read-only goes back, so the folder can be removed.
+        QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7700));
+    }
+
+    QString path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
+
+    std::unique_ptr<ov::Connection> connect(const QString& database)
+    {
+        auto cn = std::make_unique<ov::Connection>();
+        const bool opened =
+            cn->Open(QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;"
+                                    "Initial Catalog=\"%1\";Data Source=%2")
+                         .arg(QString(database).replace(QLatin1Char('"'), QStringLiteral("\"\"")), m_server));
+        EXPECT_TRUE(opened) << cn->lastError().description.toStdString();
+        return cn;
+    }
+
+    // The rows of a query, each row its fields joined by "|"; "<error: …>"
+    // when the query fails.
+    QStringList rows(const QString& database, const QString& sql)
+    {
+        auto cn = connect(database);
+        ov::Recordset rs;
+        if (!rs.Open(sql, *cn))
+            return {QStringLiteral("<error: %1>").arg(rs.lastError().description)};
+        QStringList out;
+        for (; !rs.Eof(); rs.MoveNext()) {
+            QStringList fields;
+            for (int i = 0; i < rs.FieldCount(); ++i) {
+                const QVariant v = rs.Fields(i).Value();
+                fields << (v.isValid() ? v.toString() : QStringLiteral("<null>"));
+            }
+            out << fields.join(QLatin1Char('|'));
+        }
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_savedAppPath;
+    QString m_server;
+};
+
+} // namespace ovtest
