@@ -1,0 +1,141 @@
+// The update script runner under faults: an update log that cannot be
+// written, and a database that can no longer grow (a full disk) in the middle
+// of a transactional version block.
+
+#include "FaultSupport.h"
+#include "update/UpdateLog.h"
+#include "update/UpdateScript.h"
+
+#include <QFileInfo>
+
+using namespace ovtest;
+
+namespace {
+
+// Calls fault once, when the runner has read the given number of lines.
+class FaultAtLine : public ScriptedUi
+{
+public:
+    FaultAtLine(int line, std::function<void()> fault) : m_line(line), m_fault(std::move(fault)) {}
+    void pumpEvents() override
+    {
+        ScriptedUi::pumpEvents();
+        if (pumps() == m_line)
+            m_fault();
+    }
+
+private:
+    int m_line;
+    std::function<void()> m_fault;
+};
+
+const QStringList kSchema = {
+    QStringLiteral("CREATE TABLE tblVarible ([Module] NVARCHAR(50), VaribleName NVARCHAR(100), "
+                   "VaribleValue NVARCHAR(255), UserID NVARCHAR(50))"),
+    QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '1.0', '')"),
+};
+
+class UpdateFaults : public FaultFixture
+{
+protected:
+    void SetUp() override
+    {
+        FaultFixture::SetUp();
+        QFile database(path(QStringLiteral("data/crm.sqlite")));
+        ASSERT_TRUE(database.open(QIODevice::WriteOnly));
+        database.close();
+        for (const QString& sql : kSchema)
+            ASSERT_TRUE(connect(QStringLiteral("crm"))->Execute(sql));
+    }
+
+    QString writeScript(const QStringList& lines)
+    {
+        const QString file = path(QStringLiteral("script.txt"));
+        QFile f(file);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(lines.join(QStringLiteral("\r\n")).toLatin1() + "\r\n");
+        return file;
+    }
+
+    bool run(const QString& script)
+    {
+        RecordingStatus status;
+        RecordingProgress progress;
+        return mdlOVSqlUpdateDB::RunUpdateScript(m_server, QStringLiteral("crm"), true, QString(), QString(),
+                                                 script, status, progress);
+    }
+
+    QStringList applied()
+    {
+        return rows(QStringLiteral("crm"),
+                    QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = "
+                                   "'UpdateDB' ORDER BY VaribleName"));
+    }
+};
+
+const QStringList kTwoBlocks = {
+    QStringLiteral("--<VT:1.1>"), QStringLiteral("CREATE TABLE t1 ([a] INT)"),
+    QStringLiteral("GO"),         QStringLiteral("INSERT INTO t1 VALUES (1)"),
+    QStringLiteral("GO"),         QStringLiteral("--</V:1.1>"),
+    QStringLiteral("--<VT:1.2>"), QStringLiteral("CREATE TABLE t2 ([a] INT)"),
+    QStringLiteral("GO"),         QStringLiteral("INSERT INTO t2 VALUES (2)"),
+    QStringLiteral("GO"),         QStringLiteral("--</V:1.2>"),
+};
+
+} // namespace
+
+// With the log's folder read-only the run goes on and does what it does with
+// a log: both blocks applied and recorded, and no log file made.
+TEST_F(UpdateFaults, UnwritableLogFolderChangesNothingElse)
+{
+    const QString script = writeScript(kTwoBlocks);
+    giveToUnprivileged(path(QStringLiteral("data")));
+    giveToUnprivileged(path(QStringLiteral("data/crm.sqlite")));
+    QFile::setPermissions(path(QStringLiteral("data")), QFile::Permissions(0x7755));
+    QFile::setPermissions(m_dir.path(), QFile::Permissions(0x5555));
+    const QString outcome = runInChild(
+        [&] {
+            ScriptedUi ui;
+            const bool ran = run(script);
+            return QStringLiteral("%1 %2").arg(ran).arg(ui.texts().join(QLatin1Char('/')));
+        },
+        true);
+    QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755));
+    EXPECT_EQ(outcome, QStringLiteral("1 "));
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlUpdateDB::UpdateLogPath()));
+    EXPECT_EQ(applied(), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2")}));
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT a FROM t1 UNION ALL SELECT a FROM t2")),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+}
+
+// The disk fills up inside the second transactional block: that block is
+// rolled back and stays unrecorded, the first stays applied, and a later run
+// with room applies the second.
+TEST_F(UpdateFaults, FullDiskInsideTransactionalBlockRollsItBack)
+{
+    // The second block ends with a row that needs many new pages.
+    QStringList lines = kTwoBlocks;
+    lines.insert(lines.size() - 1, QStringLiteral("CREATE TABLE big ([b] BLOB)"));
+    lines.insert(lines.size() - 1, QStringLiteral("GO"));
+    lines.insert(lines.size() - 1, QStringLiteral("INSERT INTO big VALUES (zeroblob(2000000))"));
+    lines.insert(lines.size() - 1, QStringLiteral("GO"));
+    const QString script = writeScript(lines);
+    const QString database = path(QStringLiteral("data/crm.sqlite"));
+
+    const QString outcome = runInChild([&] {
+        // From the end of the first block on, no file may grow much.
+        FaultAtLine ui(6, [&] { limitFileSize(rlim_t(QFileInfo(database).size()) + 4096); });
+        return QString::number(run(script));
+    });
+    EXPECT_EQ(outcome, QStringLiteral("1")) << "the script is read to its end";
+    EXPECT_EQ(applied(), QStringList{QStringLiteral("1.1")});
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master WHERE name IN "
+                                                         "('t1', 't2', 'big') ORDER BY name")),
+              QStringList{QStringLiteral("t1")});
+
+    ScriptedUi ui;
+    EXPECT_TRUE(run(script));
+    EXPECT_EQ(applied(), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2")}));
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT a FROM t2 ORDER BY a")),
+              QStringList{QStringLiteral("2")});
+}
