@@ -32,6 +32,22 @@ QT_END_NAMESPACE
 
 namespace ovtest {
 
+// The version blocks of the shipped update script, in order.
+inline QStringList ShippedVersions()
+{
+    mdlOVSqlUpdateDB::ScriptFile file;
+    EXPECT_TRUE(file.open(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt")));
+    QStringList names;
+    while (!file.atEnd()) {
+        const QString line = file.readLine();
+        const auto kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
+        if (kind == mdlOVSqlUpdateDB::ScriptLineKind::VersionStart ||
+            kind == mdlOVSqlUpdateDB::ScriptLineKind::TransactionalVersionStart)
+            names.append(mdlOVSqlUpdateDB::GetMarkerName(line));
+    }
+    return names;
+}
+
 // The scripted answerer that also calls onPump each time an operation lets
 // pending events run, so that a test can look at a window in mid-run.
 class PumpWatchingUi : public ScriptedUi
@@ -143,21 +159,7 @@ protected:
                                              "VaribleName = 'Version'"))
             .join(QLatin1Char(','));
     }
-    // The version blocks of the shipped update script, in order.
-    static QStringList shippedVersions()
-    {
-        mdlOVSqlUpdateDB::ScriptFile file;
-        EXPECT_TRUE(file.open(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt")));
-        QStringList names;
-        while (!file.atEnd()) {
-            const QString line = file.readLine();
-            const auto kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
-            if (kind == mdlOVSqlUpdateDB::ScriptLineKind::VersionStart ||
-                kind == mdlOVSqlUpdateDB::ScriptLineKind::TransactionalVersionStart)
-                names.append(mdlOVSqlUpdateDB::GetMarkerName(line));
-        }
-        return names;
-    }
+    static QStringList shippedVersions() { return ShippedVersions(); }
     // The blocks recorded as applied, in version order.
     QStringList appliedVersions(const QString& database) const
     {

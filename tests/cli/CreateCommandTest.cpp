@@ -1,0 +1,145 @@
+// ovsqlcli create against the embedded engine: the three modes, an existing
+// database kept without --replace and replaced with it, usage errors.
+
+#include "create/CreateTestSupport.h"
+#include "data/Connection.h"
+#include "data/Recordset.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The built ovsqlcli in a temporary program folder beside the shipped
+// scripts and data sets, with an embedded server "sqlite:data" there.
+class CreateCommandTest : public ::testing::Test
+{
+protected:
+    struct Result
+    {
+        int exitCode = -1;
+        QString err;
+    };
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(
+            QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), path(QStringLiteral("ovsqlcli"))));
+        const QDir dist(QStringLiteral(OV_SOURCE_DIR "/dist"));
+        QDirIterator it(dist.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString from = it.next();
+            const QString to = path(dist.relativeFilePath(from));
+            QDir().mkpath(QFileInfo(to).path());
+            ASSERT_TRUE(QFile::copy(from, to));
+        }
+        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    Result create(const QStringList& options) const
+    {
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(path(QStringLiteral("ovsqlcli")),
+                QStringList({"create", "--server", "sqlite:data", "--database", "crm"}) + options);
+        EXPECT_TRUE(p.waitForStarted());
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(120000));
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    QStringList query(const QString& sql) const
+    {
+        ov::Connection cn;
+        ov::Recordset rs;
+        if (!cn.Open(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=crm")
+                         .arg(path(QStringLiteral("data")))) ||
+            !rs.Open(sql, cn))
+            return {QStringLiteral("(fails)")};
+        QStringList out;
+        for (; !rs.Eof(); rs.MoveNext())
+            out << rs.Fields(0).Value().toString();
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(CreateCommandTest, ModesMakeTheDatabaseAtTheNewestVersion)
+{
+    const struct
+    {
+        const char* mode;
+        int users;
+        int companies;
+    } cases[] = {{"--bare", 0, 0}, {"--blank", 1, 0}, {"--demo", 9, 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const Result r = create({QLatin1String(c.mode), "--replace", "--yes"});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("创建数据库成功！"))) << r.err.toStdString();
+        EXPECT_EQ(query(QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),
+                  QStringList({ovtest::ShippedVersions().last()}));
+        EXPECT_EQ(query(QStringLiteral("SELECT COUNT(*) FROM tblUser")),
+                  QStringList({QString::number(c.users)}));
+        EXPECT_GE(query(QStringLiteral("SELECT COUNT(*) FROM tblCompany")).value(0).toInt(), c.companies);
+    }
+    // The configuration file is left alone.
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("OrvaneSqlConfig.ini"))));
+}
+
+// An existing database is kept unless --replace is given and the question is
+// answered yes; kept, the command fails with the question's text.
+TEST_F(CreateCommandTest, ExistingDatabaseIsReplacedOnlyWhenAsked)
+{
+    ASSERT_EQ(create({"--blank"}).exitCode, 0);
+    {
+        ov::Connection cn;
+        ASSERT_TRUE(cn.Open(
+            QStringLiteral("Data Source=sqlite:%1;Initial Catalog=crm").arg(path(QStringLiteral("data")))));
+        ASSERT_TRUE(cn.Execute(QStringLiteral("CREATE TABLE kept (id INT)")));
+    }
+    const QString question = QStringLiteral("数据库 [crm] 已经存在,是否要将它覆盖？");
+    const struct
+    {
+        QStringList options;
+        bool replaced;
+    } cases[] = {
+        {{"--demo"}, false},
+        {{"--demo", "--yes"}, false},
+        {{"--demo", "--replace"}, false}, // asked, but standard input is no terminal
+        {{"--demo", "--replace", "--yes"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.join(QLatin1Char(' ')).toStdString());
+        const Result r = create(c.options);
+        EXPECT_EQ(r.exitCode == 0, c.replaced) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(question)) << r.err.toStdString();
+        EXPECT_EQ(query(QStringLiteral("SELECT COUNT(*) FROM kept")),
+                  c.replaced ? QStringList({"(fails)"}) : QStringList({"0"}));
+    }
+    EXPECT_GE(query(QStringLiteral("SELECT COUNT(*) FROM tblContact")).value(0).toInt(), 300);
+}
+
+TEST_F(CreateCommandTest, ExactlyOneModeIsNeeded)
+{
+    for (const QStringList& options :
+         {QStringList(), QStringList({"--blank", "--demo"}), QStringList({"--x"})}) {
+        const Result r = create(options);
+        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("usage: ovsqlcli create"))) << r.err.toStdString();
+    }
+    EXPECT_TRUE(QDir(path(QStringLiteral("data"))).isEmpty());
+}
+
+} // namespace
