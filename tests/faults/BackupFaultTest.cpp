@@ -1,0 +1,179 @@
+// Backup and restore on the embedded engine under faults: a target folder
+// that does not exist, a disk that fills up, backup files that are cut off or
+// no backup at all; and database names that hold quotes, semicolons,
+// brackets, Chinese text and spaces, or are very long, through create,
+// update, backup and restore.
+
+#include "FaultSupport.h"
+#include "backup/mdlOVSqlBackup.h"
+#include "backup/mdlOVSqlRestore.h"
+#include "config/ConfigFiles.h"
+#include "data/ServerAdmin.h"
+#include "update/UpdateScript.h"
+
+#include <QFileInfo>
+
+using namespace ovtest;
+
+namespace {
+
+const QString kBackupFailed = QStringLiteral("备份数据库失败！");
+
+class BackupFaults : public FaultFixture
+{
+protected:
+    void SetUp() override
+    {
+        FaultFixture::SetUp();
+        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("bak")));
+        makeDatabase(QStringLiteral("crm"));
+    }
+
+    void makeDatabase(const QString& name)
+    {
+        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+        ASSERT_TRUE(admin->createDatabase(name)) << admin->lastError().description.toStdString();
+        auto cn = connect(name);
+        ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE t ([id] INT, [name] NVARCHAR(20))")));
+        ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (1, 'one')")));
+        ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (2, 'two')")));
+    }
+
+    QStringList content(const QString& database = QStringLiteral("crm"))
+    {
+        return rows(database, QStringLiteral("SELECT id, name FROM t ORDER BY id"));
+    }
+
+    // Runs a backup in a child process (so a file-size limit stays there) and
+    // gives back its result and messages.
+    QString backupInChild(const QString& database, const QString& target, rlim_t limit = RLIM_INFINITY)
+    {
+        return runInChild([&] {
+            if (limit != RLIM_INFINITY)
+                limitFileSize(limit);
+            ScriptedUi ui;
+            const bool ok = mdlOVSqlBackup::DoBackup(m_server, database, true, QString(), QString(), target);
+            return QStringLiteral("%1 %2").arg(ok).arg(ui.texts().join(QLatin1Char('/')));
+        });
+    }
+
+    QString restore(const QString& database, const QString& file)
+    {
+        return mdlOVSqlRestore::RestoreDatabase(m_server, database, QString(), QString(), file, {}, {}, true,
+                                                true);
+    }
+};
+
+const QStringList kOneTwo{QStringLiteral("1|one"), QStringLiteral("2|two")};
+
+} // namespace
+
+// A backup that cannot be written says so and leaves no file and an
+// unchanged database behind.
+TEST_F(BackupFaults, BackupThatCannotBeWrittenFailsAndSaysSo)
+{
+    struct Case
+    {
+        const char* name;
+        QString target;
+        rlim_t limit;
+    };
+    const Case cases[] = {
+        {"missing folder", path(QStringLiteral("missing/crm.dat")), RLIM_INFINITY},
+        {"folder that is a file", path(QStringLiteral("data/crm.sqlite/crm.dat")), RLIM_INFINITY},
+        {"full disk", path(QStringLiteral("bak/crm.dat")), 4096},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString outcome = backupInChild(QStringLiteral("crm"), c.target, c.limit);
+        EXPECT_TRUE(outcome.startsWith(QStringLiteral("0 ") + kBackupFailed)) << outcome.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(c.target));
+        EXPECT_EQ(content(), kOneTwo);
+    }
+}
+
+// Restoring from a file that is no whole backup is refused with the server's
+// text, and the database it would have replaced stays as it was.
+TEST_F(BackupFaults, RestoreFromDamagedFileKeepsTheDatabase)
+{
+    const QString good = path(QStringLiteral("bak/good.dat"));
+    ASSERT_EQ(backupInChild(QStringLiteral("crm"), good), QStringLiteral("1 备份数据库成功！"));
+    const QByteArray backup = readBytes(good);
+    ASSERT_GT(backup.size(), 4096);
+    auto cn = connect(QStringLiteral("crm"));
+    ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (3, 'three')")));
+    cn.reset();
+    const QStringList now{QStringLiteral("1|one"), QStringLiteral("2|two"), QStringLiteral("3|three")};
+
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+    };
+    QByteArray zeroedTail = backup;
+    zeroedTail.replace(backup.size() - 1024, 1024, QByteArray(1024, '\0'));
+    const Case cases[] = {
+        {"cut after the first page", backup.left(4096)},
+        {"cut in the middle", backup.left(backup.size() / 2 + 100)},
+        {"header only", backup.left(100)},
+        {"empty", QByteArray()},
+        {"text", QByteArrayLiteral("this is no backup\r\n")},
+        {"the configuration file", QByteArrayLiteral("[MAIN]\r\nDBServer=x\r\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(QStringLiteral("bak/bad.dat"));
+        writeBytes(file, c.bytes);
+        EXPECT_FALSE(restore(QStringLiteral("crm"), file).isEmpty());
+        EXPECT_EQ(content(), now);
+        const auto contents =
+            mdlOVSqlRestore::ReadBackupFileContents(m_server, true, QString(), QString(), file);
+        EXPECT_FALSE(contents.filesRead && contents.headerRead && contents.error.number == 0 &&
+                     !contents.files.isEmpty() && c.bytes.size() < 4096);
+    }
+    EXPECT_EQ(restore(QStringLiteral("crm"), good), QString());
+    EXPECT_EQ(content(), kOneTwo);
+}
+
+// Names with every character that could break a statement, a path or a
+// connection string go through create, update, backup and restore; a name
+// too long for a file is refused with the engine's error.
+TEST_F(BackupFaults, AwkwardNamesGoThroughEveryTask)
+{
+    const QString names[] = {
+        QStringLiteral("a'b"),           QStringLiteral("x;Data Source=evil;y"),
+        QStringLiteral("[br]ack]]ets"),  QStringLiteral("客户 数据 库"),
+        QStringLiteral(" spaced name "), QStringLiteral("q\"uote"),
+        QString(80, QChar(u'名')),
+    };
+    const QString script = path(QStringLiteral("script.txt"));
+    writeBytes(script, "CREATE TABLE u ([a] INT)\r\nGO\r\nINSERT INTO u VALUES (7)\r\nGO\r\n");
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        makeDatabase(name);
+        if (HasFatalFailure())
+            return;
+        ScriptedUi ui;
+        RecordingStatus status;
+        RecordingProgress progress;
+        EXPECT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, name, true, QString(), QString(), script,
+                                                      status, progress));
+        EXPECT_EQ(rows(name, QStringLiteral("SELECT a FROM u")), QStringList{QStringLiteral("7")});
+        const QString file =
+            path(QStringLiteral("bak/") + QString::number(qHash(name)) + QStringLiteral(".dat"));
+        EXPECT_EQ(backupInChild(name, file), QStringLiteral("1 备份数据库成功！"));
+        auto cn = connect(name);
+        ASSERT_TRUE(cn->Execute(QStringLiteral("DELETE FROM t")));
+        cn.reset();
+        EXPECT_EQ(restore(name, file), QString());
+        EXPECT_EQ(content(name), kOneTwo);
+        EXPECT_EQ(ui.texts(), QStringList());
+    }
+
+    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+    EXPECT_FALSE(admin->createDatabase(QString(300, QChar(u'长'))));
+    EXPECT_FALSE(admin->lastError().description.isEmpty());
+    QStringList databases;
+    ASSERT_TRUE(admin->listDatabases(databases));
+    EXPECT_EQ(databases.size(), 1 + int(std::size(names)));
+}
