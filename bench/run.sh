@@ -1,21 +1,80 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release (build-bench/) and runs each one. Every
-# benchmark makes its own data and prints one line per measurement: the
-# project's time, the peer's time on the same work in the same run, and their
-# ratio (lower is better for the project).
+# Builds the benchmarks in Release (build-bench/), runs each one and prints
+# every measurement in one table: the work, the project's figure, the peer's
+# figure on the same work in the same run, their ratio (lower is better for
+# the project) and the ratio it must not exceed. Ends non-zero when a ratio
+# is above its target or a benchmark fails. bench/README.md says how to read
+# the table.
+#
+#   bench/run.sh [NAME...]     (NAME: Startup, BulkLoad, ...; default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ ! -f build-bench/CMakeCache.txt ]]; then
   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_TESTS=OFF -DOV_BUILD_BENCH=ON >/dev/null
 fi
+names=("$@")
+if ((${#names[@]} == 0)); then
+  for source in bench/*.cpp; do
+    names+=("$(basename "$source" .cpp)")
+  done
+fi
 targets=()
-for source in bench/*.cpp; do
-  targets+=("ovbench_$(basename "$source" .cpp)")
+for name in "${names[@]}"; do
+  targets+=("ovbench_$name")
 done
 if ! log=$(cmake --build build-bench --target "${targets[@]}" -j"$(nproc)" 2>&1); then
   echo "$log" >&2
   exit 1
 fi
+
+# The ratio each measurement must stay under, by the start of its work text.
+target_for() {
+  case $1 in
+    "start-up peak memory"*) echo 2.50 ;;
+    start-up*) echo 3.00 ;;
+    "update runner peak memory"*) echo 1.50 ;;
+    "update runner"*) echo 2.00 ;;
+    bulk-load*) echo 1.50 ;;
+    "jet read"*) echo 1.50 ;;
+    transfer*) echo 1.00 ;;
+    import*) echo 1.50 ;;
+    backup* | restore*) echo 1.50 ;;
+    *) echo "" ;;
+  esac
+}
+
+status=0
+rows=()
 for target in "${targets[@]}"; do
-  "build-bench/bench/$target" "$@"
+  if ! out=$("build-bench/bench/$target"); then
+    echo "$target failed" >&2
+    status=1
+  fi
+  while IFS= read -r line; do
+    [[ $line == *", ratio "* ]] || continue
+    # "<work>: ours <figure>, <peer> <figure>, ratio <r>"
+    work=${line%%: *}
+    rest=${line#*: }
+    ratio=${rest##*, ratio }
+    figures=${rest%, ratio *}
+    ours=${figures%%, *}
+    peer=${figures#*, }
+    ours=${ours#ours }
+    goal=$(target_for "$work")
+    verdict=ok
+    if [[ -z $goal ]]; then
+      verdict="no target"
+      status=1
+    elif awk -v r="$ratio" -v g="$goal" 'BEGIN { exit !(r > g) }'; then
+      verdict=ABOVE
+      status=1
+    fi
+    rows+=("$work"$'\t'"$ours"$'\t'"$peer"$'\t'"$ratio"$'\t'"${goal:--}"$'\t'"$verdict")
+  done <<<"$out"
 done
+
+{
+  printf 'work\tours\tpeer\tratio\ttarget\t\n'
+  printf '%s\n' "${rows[@]}"
+} | column -t -s $'\t'
+exit $status
