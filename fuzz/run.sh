@@ -16,7 +16,7 @@ seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 
 all_targets=(fuzz_ini_file fuzz_unscramble fuzz_format_template fuzz_ceval fuzz_split_path
-  fuzz_script_line fuzz_script_runner fuzz_tab_file fuzz_jet_reader)
+  fuzz_script_line fuzz_script_runner fuzz_tab_file fuzz_jet_reader fuzz_list_file)
 targets=("$@")
 ((${#targets[@]})) || targets=("${all_targets[@]}")
 
