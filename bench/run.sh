@@ -37,7 +37,7 @@ target_for() {
     bulk-load*) echo 1.50 ;;
     "jet read"*) echo 1.50 ;;
     transfer*) echo 1.00 ;;
-    import*) echo 1.50 ;;
+    import*) echo 1.00 ;;
     backup* | restore*) echo 1.50 ;;
     *) echo "" ;;
   esac
