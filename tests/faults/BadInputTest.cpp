@@ -1,0 +1,164 @@
+// Bad input: scripts with NUL bytes, invalid code page 936 sequences or one
+// line of 50 MB; data files with rows of the wrong width; a list naming a
+// thousand missing tables; single-user files that are no Jet file.
+
+#include "FaultSupport.h"
+#include "common/clsError.h"
+#include "config/ConfigFiles.h"
+#include "config/mdlOVSqlServerAccess.h"
+#include "convert/mdlDBConvert.h"
+#include "create/DataImport.h"
+#include "data/ServerAdmin.h"
+#include "data/jet/writer/Writer.h"
+#include "update/UpdateScript.h"
+
+using namespace ovtest;
+
+namespace {
+
+class BadInput : public FaultFixture
+{
+protected:
+    void SetUp() override
+    {
+        FaultFixture::SetUp();
+        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+        ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
+        ASSERT_TRUE(
+            connect(QStringLiteral("crm"))
+                ->Execute(QStringLiteral(
+                    "CREATE TABLE t ([id] INT NOT NULL, [name] NVARCHAR(20), [amount] DECIMAL(10,2))")));
+    }
+
+    bool runScript(const QByteArray& bytes)
+    {
+        const QString script = path(QStringLiteral("script.txt"));
+        writeBytes(script, bytes);
+        RecordingStatus status;
+        RecordingProgress progress;
+        return mdlOVSqlUpdateDB::RunUpdateScript(m_server, QStringLiteral("crm"), true, QString(), QString(),
+                                                 script, status, progress);
+    }
+
+    QStringList table() { return rows(QStringLiteral("crm"), QStringLiteral("SELECT * FROM t ORDER BY id")); }
+
+    ScriptedUi m_ui;
+};
+
+} // namespace
+
+// NUL bytes and byte sequences that are no code page 936 text spoil only the
+// batch they are in: the run reads on to the end and every other batch runs.
+TEST_F(BadInput, ScriptWithNulAndInvalidCodePageBytes)
+{
+    const QByteArray script =
+        QByteArrayLiteral("INSERT INTO t VALUES (1, 'a', 1)\r\nGO\r\n"
+                          "INSERT INTO t VALUES (2, 'x\0y', 2)\r\nGO\r\n"
+                          "INSERT INTO t VALUES (3, '\x81\x20\xff\xfe\x80', 3)\r\nGO\r\n"
+                          "\0\0\0\r\nGO\r\n"
+                          "--<REM>\xfe\xff\0\r\n"
+                          "INSERT INTO t VALUES (4, '\xbf\xcd\xbb\xa7', 4)\r\nGO\r\n");
+    EXPECT_TRUE(runScript(script));
+    const QStringList got = table();
+    ASSERT_GE(got.size(), 2);
+    EXPECT_EQ(got.first(), QStringLiteral("1|a|1"));
+    EXPECT_EQ(got.last(), QStringLiteral("4|客户|4"));
+    EXPECT_EQ(m_ui.texts(), QStringList());
+}
+
+// One line of 50 MB is one statement like any other.
+TEST_F(BadInput, ScriptOfOneFiftyMegabyteLine)
+{
+    QByteArray script = "INSERT INTO t VALUES (1, '";
+    script += QByteArray(50 * 1024 * 1024, 'x');
+    script += "', 1)\r\nGO\r\nINSERT INTO t VALUES (2, 'after', 2)\r\nGO\r\n";
+    EXPECT_TRUE(runScript(script));
+    script.clear();
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT id, length(name) FROM t ORDER BY id")),
+              (QStringList{QStringLiteral("1|52428800"), QStringLiteral("2|5")}));
+}
+
+// Rows with too many or too few fields are rejected into the error file with
+// their row number; every good row is loaded.
+TEST_F(BadInput, DataFileRowsOfTheWrongWidth)
+{
+    const QString dat = path(QStringLiteral("t.dat"));
+    writeBytes(dat, "1\tone\t1.5\r\n"
+                    "2\ttwo\r\n"
+                    "3\tthree\t3\textra\r\n"
+                    "4\r\n"
+                    "\t\t\t\t\t\t\r\n"
+                    "5\tfive\t5\r\n");
+    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+    ov::BulkLoadResult result;
+    ASSERT_TRUE(admin->bulkLoad(QStringLiteral("crm"), QStringLiteral("t"), dat,
+                                path(QStringLiteral("t.log")), path(QStringLiteral("t.err")), &result))
+        << admin->lastError().description.toStdString();
+    EXPECT_EQ(result.rowsCopied, 2);
+    EXPECT_EQ(result.rowsRejected, 4);
+    EXPECT_EQ(table(), (QStringList{QStringLiteral("1|one|1.5"), QStringLiteral("5|five|5")}));
+    const QByteArray errors = readBytes(path(QStringLiteral("t.err")));
+    for (const char* row : {"Row 2:", "Row 3:", "Row 4:", "Row 5:"})
+        EXPECT_TRUE(errors.contains(row)) << row;
+    EXPECT_TRUE(errors.contains("3\tthree\t3\textra\r\n"));
+}
+
+// A list naming a thousand tables whose data files are missing: the user is
+// told of the first two, the log names them all, and the import ends.
+TEST_F(BadInput, ThousandMissingTablesGiveTwoBoxes)
+{
+    const QString folder = path(QStringLiteral("set/"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QByteArray list;
+    for (int i = 0; i < 1000; ++i)
+        list += "tblMissing" + QByteArray::number(i) + "\r\n";
+    writeBytes(folder + QStringLiteral("tables.txt"), list);
+    RecordingStatus status;
+    RecordingProgress progress;
+    EXPECT_TRUE(mdlOVSqlUpdateDB::ImportTableData(m_server, QStringLiteral("crm"), true, QString(), QString(),
+                                                  folder, status, progress));
+    ASSERT_EQ(m_ui.messages().size(), 2);
+    EXPECT_TRUE(m_ui.texts().at(1).contains(QStringLiteral("tblMissing1.dat")));
+    const QByteArray log = readBytes(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("UpdateDBSqlLog.Txt"));
+    EXPECT_TRUE(log.contains("tblMissing999.dat"));
+    EXPECT_EQ(status.caption(), QStringLiteral("完成数据导入"));
+}
+
+// A single-user file that is no Jet file cannot be opened: the error record
+// says so, and the conversion check warns naming the file.
+TEST_F(BadInput, SingleUserFileThatIsNoJetFile)
+{
+    const QString good = path(QStringLiteral("good.cdb"));
+    {
+        jet::Writer w(good);
+        w.addTable(QStringLiteral("tblVarible"), {{QStringLiteral("Module"), jet::ColumnType::Text, 50}});
+        ASSERT_TRUE(w.save(nullptr));
+    }
+    const QByteArray jet = readBytes(good);
+    QByteArray noHeader = jet;
+    noHeader.replace(0, 32, QByteArray(32, '\0'));
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"empty", QByteArray()},
+        {"text", QByteArrayLiteral("[MAIN]\r\nDBServer=x\r\n")},
+        {"first page only", jet.left(4096)},
+        {"cut in a page", jet.left(jet.size() - 100)},
+        {"header wiped", noHeader},
+        {"random", QByteArray(8192, '\x5a')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(QStringLiteral("bad.cdb"));
+        writeBytes(file, c.bytes);
+        m_ui.clear();
+        EXPECT_EQ(mdlOVSqlServer::ConnectToDBAccess(file), nullptr);
+        EXPECT_TRUE(mdlCommon::GetErrorText(true).contains(QStringLiteral("连接数据库失败！")));
+        EXPECT_FALSE(mdlDBConvert::CheckConvertFile(file, QStringLiteral("1.0")));
+        ASSERT_EQ(m_ui.messages().size(), 1);
+        EXPECT_TRUE(m_ui.texts().first().contains(file));
+    }
+}
