@@ -232,6 +232,9 @@ int main(int argc, char** argv)
     const QString data = dir.filePath(QStringLiteral("set")) + QLatin1Char('/');
     QStringList tables;
     QDir().mkpath(data);
+    // The runner and the import write the update log into the program
+    // folder: the temporary one, never the current folder.
+    mdlOVSqlUpdateDB::gstrAppPath = dir.path() + QLatin1Char('/');
     const qint64 rows =
         dir.isValid() ? makeDataSet(dist + QStringLiteral("DBDataFiles/Demo/"), data, tables) : qint64(-1);
     if (rows < 0 ||
@@ -240,8 +243,6 @@ int main(int argc, char** argv)
         return 1;
     }
     const QString templ = dir.filePath(QStringLiteral("template/template.sqlite"));
-    // The runner and the import write the update log into the program folder.
-    mdlOVSqlUpdateDB::gstrAppPath = dir.path() + QLatin1Char('/');
 
     double best = -1;
     double bestPeer = -1;
