@@ -16,6 +16,21 @@ namespace ov {
 
 namespace {
 
+// True, with the error set, when the database file was removed or replaced
+// since the connection opened it. SQLite would go on writing into the old,
+// unlinked file and report success for work that is then lost with it.
+bool fileGone(sqlite3* db, DataError& error)
+{
+    int moved = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
+        return false;
+    setDataError(error, SQLITE_READONLY_DBMOVED,
+                 QStringLiteral("The database file \"%1\" was removed or replaced while it was open.")
+                     .arg(QString::fromUtf8(sqlite3_db_filename(db, "main"))),
+                 QStringLiteral("SQLite"));
+    return true;
+}
+
 const char* const kNoTransaction = "No transaction is active.";
 constexpr qint32 kNoTransactionNumber = -2147168242; // XACT_E_NOTRANSACTION
 
@@ -573,6 +588,8 @@ QString SqliteBackend::tableQuery(const QString& table) const
 
 bool SqliteBackend::execute(const QString& batch, DataError& error)
 {
+    if (fileGone(m_db, error))
+        return false;
     spoolCursors();
     const QByteArray sql = batch.toUtf8();
     const char* tail = sql.constData();
@@ -687,6 +704,11 @@ bool SqliteBackend::endTransaction(const char* sql, DataError& error)
         return false;
     }
     spoolCursors();
+    // A commit into a file that is no longer there is rolled back instead.
+    if (qstrcmp(sql, "COMMIT") == 0 && fileGone(m_db, error)) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqliteError(rc, error);

@@ -1,0 +1,239 @@
+// The embedded engine's database file failing in the middle of a data import,
+// a table transfer and a script run: the disk fills up, or the file is
+// removed. The operation ends with its message and nothing that did not
+// happen is reported or recorded as done.
+
+#include "FaultSupport.h"
+#include "config/ConfigFiles.h"
+#include "config/mdlEncode.h"
+#include "config/mdlOVSqlServerAccess.h"
+#include "config/mdlOVSqlServerConnect.h"
+#include "convert/TableTransfer.h"
+#include "create/DataImport.h"
+#include "data/ServerAdmin.h"
+#include "data/jet/writer/Writer.h"
+#include "update/UpdateScript.h"
+
+#include <QFileInfo>
+
+using namespace ovtest;
+
+namespace {
+
+const QStringList kDemoTables = {QStringLiteral("tblVarible"), QStringLiteral("tblUser"),
+                                 QStringLiteral("tblCompany"), QStringLiteral("tblContact"),
+                                 QStringLiteral("tblActivity")};
+
+// A status label that calls fault once, when it is given the caption.
+class FaultAtCaption : public RecordingStatus
+{
+public:
+    FaultAtCaption(QString caption, std::function<void()> fault)
+        : m_caption(std::move(caption)), m_fault(std::move(fault))
+    {}
+    void setCaption(const QString& text) override
+    {
+        RecordingStatus::setCaption(text);
+        if (text == m_caption)
+            m_fault();
+    }
+
+private:
+    QString m_caption;
+    std::function<void()> m_fault;
+};
+
+// Calls fault once, at the given pass of pending events.
+class FaultAtPump : public ScriptedUi
+{
+public:
+    FaultAtPump(int pump, std::function<void()> fault) : m_pump(pump), m_fault(std::move(fault)) {}
+    void pumpEvents() override
+    {
+        ScriptedUi::pumpEvents();
+        if (pumps() == m_pump)
+            m_fault();
+    }
+
+private:
+    int m_pump;
+    std::function<void()> m_fault;
+};
+
+class MidOperationFaults : public FaultFixture
+{
+protected:
+    QString databaseFile(const QString& name)
+    {
+        return path(QStringLiteral("data/") + name + QStringLiteral(".sqlite"));
+    }
+
+    // A database with the product's schema.
+    void makeProductDatabase(const QString& name)
+    {
+        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+        ASSERT_TRUE(admin->createDatabase(name));
+        ScriptedUi ui;
+        RecordingStatus status;
+        RecordingProgress progress;
+        ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, name, true, QString(), QString(),
+                                                      QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptEmpty.txt"),
+                                                      status, progress));
+    }
+
+    QStringList counts(const QString& database, const QStringList& tables)
+    {
+        QStringList out;
+        for (const QString& t : tables)
+            out << rows(database, QStringLiteral("SELECT COUNT(*) FROM [%1]").arg(t)).value(0);
+        return out;
+    }
+
+    // A copy of the shipped demo data set.
+    QString demoSet()
+    {
+        const QString folder = path(QStringLiteral("Demo/"));
+        QDir().mkpath(folder);
+        const QDir source(QStringLiteral(OV_SOURCE_DIR "/dist/DBDataFiles/Demo"));
+        for (const QString& f : source.entryList(QDir::Files))
+            QFile::copy(source.filePath(f), folder + f);
+        return folder;
+    }
+};
+
+} // namespace
+
+// The disk fills up when the fourth table of the demo data set is loaded: the
+// tables before it are whole, that table and the ones after it hold no row
+// (none half loaded), the import ends, and the failed loads say so in their
+// .log files.
+TEST_F(MidOperationFaults, FullDiskDuringDataImport)
+{
+    makeProductDatabase(QStringLiteral("ctl"));
+    makeProductDatabase(QStringLiteral("crm"));
+    const QString set = demoSet();
+    {
+        ScriptedUi ui;
+        RecordingStatus status;
+        RecordingProgress progress;
+        ASSERT_TRUE(mdlOVSqlUpdateDB::ImportTableData(m_server, QStringLiteral("ctl"), true, QString(),
+                                                      QString(), set, status, progress));
+    }
+    const QStringList whole = counts(QStringLiteral("ctl"), kDemoTables);
+    ASSERT_NE(whole.at(3), QStringLiteral("0"));
+
+    const QString outcome = runInChild([&] {
+        ScriptedUi ui;
+        FaultAtCaption status(QStringLiteral("正在导入 tblContact"), [&] {
+            limitFileSize(rlim_t(QFileInfo(databaseFile(QStringLiteral("crm"))).size()));
+        });
+        RecordingProgress progress;
+        const bool ok = mdlOVSqlUpdateDB::ImportTableData(m_server, QStringLiteral("crm"), true, QString(),
+                                                          QString(), set, status, progress);
+        return QStringLiteral("%1 %2").arg(ok).arg(status.caption());
+    });
+    EXPECT_EQ(outcome, QStringLiteral("1 完成数据导入"));
+    const QStringList got = counts(QStringLiteral("crm"), kDemoTables);
+    EXPECT_EQ(got.mid(0, 3), whole.mid(0, 3));
+    EXPECT_EQ(got.at(3), QStringLiteral("0"));
+    for (int i = 3; i < kDemoTables.size(); ++i)
+        EXPECT_TRUE(got.at(i) == QStringLiteral("0") || got.at(i) == whole.at(i))
+            << kDemoTables.at(i).toStdString();
+    EXPECT_TRUE(readBytes(set + QStringLiteral("tblContact.log")).contains("Failed"));
+}
+
+// The disk fills up while the transfer copies its second table: the one
+// transaction cannot be committed, the user is told before the completion
+// message, and the server's tables keep the rows they had before.
+TEST_F(MidOperationFaults, FullDiskDuringTableTransfer)
+{
+    const QString cdb = path(QStringLiteral("single.cdb"));
+    {
+        jet::Writer w(cdb);
+        w.setPassword(
+            mdlEncode::UnscrambleText(mdlEncode::kScrambledFilePassword, mdlEncode::kFileKey, true));
+        for (const QString& t : {QStringLiteral("tblA"), QStringLiteral("tblB")}) {
+            w.addTable(t, {{QStringLiteral("Id"), jet::ColumnType::Long},
+                           {QStringLiteral("Note"), jet::ColumnType::Memo}});
+            for (int i = 0; i < 400; ++i)
+                w.addRow(t, {i, QString(500, QChar(u'备'))});
+        }
+        QString error;
+        ASSERT_TRUE(w.save(&error)) << error.toStdString();
+    }
+    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+    ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
+    ASSERT_TRUE(
+        connect(QStringLiteral("crm"))
+            ->Execute(QStringLiteral(
+                "CREATE TABLE tblA ([Id] INT, [Note] NVARCHAR(4000)); CREATE TABLE tblB ([Id] INT, [Note] "
+                "NVARCHAR(4000)); INSERT INTO tblA VALUES (-1, 'old a'); INSERT INTO tblB VALUES (-2, 'old "
+                "b')")));
+    const QStringList before =
+        rows(QStringLiteral("crm"), QStringLiteral("SELECT * FROM tblA UNION ALL SELECT * FROM tblB"));
+
+    const QString outcome = runInChild([&] {
+        // Passes 1 and 2 empty the tables, 3 and 4 copy them.
+        FaultAtPump ui(4,
+                       [&] { limitFileSize(rlim_t(QFileInfo(databaseFile(QStringLiteral("crm"))).size())); });
+        auto file = mdlOVSqlServer::ConnectToDBAccess(cdb);
+        auto server =
+            mdlOVSqlServer::ConnectToDBFile(m_server, QStringLiteral("crm"), true, QString(), QString());
+        RecordingStatus status;
+        RecordingProgress progress;
+        mdlOVSqlUpdateDB::TransferDataFormCnToCn(file.get(), server.get(),
+                                                 {QString(), QStringLiteral("tblA"), QStringLiteral("tblB")},
+                                                 status, progress);
+        return ui.texts().join(QStringLiteral("\n--\n"));
+    });
+    const QStringList messages = outcome.split(QStringLiteral("\n--\n"));
+    ASSERT_GE(messages.size(), 2) << outcome.toStdString();
+    EXPECT_EQ(messages.last(), QStringLiteral("单机版数据库升级为网络版数据库完成！"));
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT * FROM tblA UNION ALL SELECT * FROM tblB")),
+              before);
+}
+
+// The database file is removed while a script runs: the statements after it
+// fail and say why instead of succeeding into the removed file, the run
+// reads on to its end, and the database is gone rather than recreated empty.
+TEST_F(MidOperationFaults, DatabaseRemovedDuringScriptRun)
+{
+    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+    ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
+    const QString script = path(QStringLiteral("script.txt"));
+    writeBytes(script,
+               "--<SHOW ERR>\r\nCREATE TABLE t1 ([a] INT)\r\nGO\r\nCREATE TABLE t2 ([a] INT)\r\nGO\r\n");
+    FaultAtPump ui(4, [&] { QFile::remove(databaseFile(QStringLiteral("crm"))); });
+    RecordingStatus status;
+    RecordingProgress progress;
+    EXPECT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, QStringLiteral("crm"), true, QString(), QString(),
+                                                  script, status, progress));
+    const QByteArray log = readBytes(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("UpdateDBSqlLog.Txt"));
+    EXPECT_TRUE(log.contains("was removed or replaced while it was open.\r\nCREATE TABLE t2"))
+        << log.toStdString();
+    EXPECT_FALSE(log.contains("CREATE TABLE t1"));
+    EXPECT_FALSE(QFileInfo::exists(databaseFile(QStringLiteral("crm"))));
+    QStringList names;
+    ASSERT_TRUE(admin->listDatabases(names));
+    EXPECT_FALSE(names.contains(QStringLiteral("crm"), Qt::CaseInsensitive));
+}
+
+// A transaction on a database whose file was removed or replaced in the
+// middle of it is not committed into the old file.
+TEST_F(MidOperationFaults, CommitAfterTheFileWasReplacedFails)
+{
+    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+    ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
+    auto cn = connect(QStringLiteral("crm"));
+    ASSERT_TRUE(cn->BeginTrans());
+    ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE t ([a] INT)")));
+    // Replaced by another file under the same name, as a restore by another
+    // process would do.
+    ASSERT_TRUE(QFile::rename(databaseFile(QStringLiteral("crm")), path(QStringLiteral("old.sqlite"))));
+    ASSERT_TRUE(QFile::copy(path(QStringLiteral("old.sqlite")), databaseFile(QStringLiteral("crm"))));
+    EXPECT_FALSE(cn->CommitTrans());
+    EXPECT_TRUE(cn->lastError().description.contains(QStringLiteral("was removed or replaced")));
+    EXPECT_FALSE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (1)")));
+    cn.reset();
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master")), QStringList());
+}
