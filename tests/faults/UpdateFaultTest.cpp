@@ -108,10 +108,11 @@ TEST_F(UpdateFaults, UnwritableLogFolderChangesNothingElse)
               (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
 }
 
-// The disk fills up inside the second transactional block: that block is
-// rolled back and stays unrecorded, the first stays applied, and a later run
-// with room applies the second.
-TEST_F(UpdateFaults, FullDiskInsideTransactionalBlockRollsItBack)
+// The disk fills up, or the database's folder becomes read-only, inside the
+// second transactional block: that block is rolled back and stays
+// unrecorded, the first stays applied, and a later run with room applies the
+// second.
+TEST_F(UpdateFaults, DatabaseFailingInsideTransactionalBlockRollsItBack)
 {
     // The second block ends with a row that needs many new pages.
     QStringList lines = kTwoBlocks;
@@ -120,22 +121,46 @@ TEST_F(UpdateFaults, FullDiskInsideTransactionalBlockRollsItBack)
     lines.insert(lines.size() - 1, QStringLiteral("INSERT INTO big VALUES (zeroblob(2000000))"));
     lines.insert(lines.size() - 1, QStringLiteral("GO"));
     const QString script = writeScript(lines);
+    const QString folder = path(QStringLiteral("data"));
     const QString database = path(QStringLiteral("data/crm.sqlite"));
 
-    const QString outcome = runInChild([&] {
-        // From the end of the first block on, no file may grow much.
-        FaultAtLine ui(6, [&] { limitFileSize(rlim_t(QFileInfo(database).size()) + 4096); });
-        return QString::number(run(script));
-    });
-    EXPECT_EQ(outcome, QStringLiteral("1")) << "the script is read to its end";
-    EXPECT_EQ(applied(), QStringList{QStringLiteral("1.1")});
-    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master WHERE name IN "
-                                                         "('t1', 't2', 'big') ORDER BY name")),
-              QStringList{QStringLiteral("t1")});
+    struct Case
+    {
+        const char* name;
+        std::function<void()> fault;
+        bool unprivileged;
+    };
+    const Case cases[] = {
+        {"full disk", [&] { limitFileSize(rlim_t(QFileInfo(database).size()) + 4096); }, false},
+        // The rollback journal can no longer be made beside the database.
+        {"read-only folder", [&] { QFile::setPermissions(folder, QFile::Permissions(0x5555)); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(connect(QStringLiteral("crm"))
+                        ->Execute(QStringLiteral(
+                            "DROP TABLE IF EXISTS t1; DROP TABLE IF EXISTS t2; DROP TABLE IF EXISTS big; "
+                            "DELETE FROM tblVarible WHERE [Module] = 'UpdateDB'")));
+        giveToUnprivileged(folder);
+        giveToUnprivileged(database);
+        const QString outcome = runInChild(
+            [&] {
+                // Once the first block is committed, before the second begins.
+                FaultAtLine ui(7, c.fault);
+                return QString::number(run(script));
+            },
+            c.unprivileged);
+        QFile::setPermissions(folder, QFile::Permissions(0x7755));
+        EXPECT_EQ(outcome, QStringLiteral("1")) << "the script is read to its end";
+        EXPECT_EQ(applied(), QStringList{QStringLiteral("1.1")});
+        EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master WHERE name IN "
+                                                             "('t1', 't2', 'big') ORDER BY name")),
+                  QStringList{QStringLiteral("t1")});
 
-    ScriptedUi ui;
-    EXPECT_TRUE(run(script));
-    EXPECT_EQ(applied(), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2")}));
-    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT a FROM t2 ORDER BY a")),
-              QStringList{QStringLiteral("2")});
+        ScriptedUi ui;
+        EXPECT_TRUE(run(script));
+        EXPECT_EQ(applied(), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2")}));
+        EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT a FROM t2 ORDER BY a")),
+                  QStringList{QStringLiteral("2")});
+    }
 }
