@@ -103,14 +103,14 @@ protected:
 
 } // namespace
 
-// The disk fills up when the fourth table of the demo data set is loaded: the
-// tables before it are whole, that table and the ones after it hold no row
-// (none half loaded), the import ends, and the failed loads say so in their
-// .log files.
-TEST_F(MidOperationFaults, FullDiskDuringDataImport)
+// The disk fills up, or the database file becomes read-only, when the
+// fourth table of the demo data set is loaded: the tables before it are
+// whole, that table holds no row (none is half loaded), the import ends, and
+// the failed load says so in its .log file. When the database file is
+// removed instead, the import ends too and no empty database takes its place.
+TEST_F(MidOperationFaults, DatabaseFailingDuringDataImport)
 {
     makeProductDatabase(QStringLiteral("ctl"));
-    makeProductDatabase(QStringLiteral("crm"));
     const QString set = demoSet();
     {
         ScriptedUi ui;
@@ -122,24 +122,56 @@ TEST_F(MidOperationFaults, FullDiskDuringDataImport)
     const QStringList whole = counts(QStringLiteral("ctl"), kDemoTables);
     ASSERT_NE(whole.at(3), QStringLiteral("0"));
 
-    const QString outcome = runInChild([&] {
-        ScriptedUi ui;
-        FaultAtCaption status(QStringLiteral("正在导入 tblContact"), [&] {
-            limitFileSize(rlim_t(QFileInfo(databaseFile(QStringLiteral("crm"))).size()));
-        });
-        RecordingProgress progress;
-        const bool ok = mdlOVSqlUpdateDB::ImportTableData(m_server, QStringLiteral("crm"), true, QString(),
-                                                          QString(), set, status, progress);
-        return QStringLiteral("%1 %2").arg(ok).arg(status.caption());
-    });
-    EXPECT_EQ(outcome, QStringLiteral("1 完成数据导入"));
-    const QStringList got = counts(QStringLiteral("crm"), kDemoTables);
-    EXPECT_EQ(got.mid(0, 3), whole.mid(0, 3));
-    EXPECT_EQ(got.at(3), QStringLiteral("0"));
-    for (int i = 3; i < kDemoTables.size(); ++i)
-        EXPECT_TRUE(got.at(i) == QStringLiteral("0") || got.at(i) == whole.at(i))
-            << kDemoTables.at(i).toStdString();
-    EXPECT_TRUE(readBytes(set + QStringLiteral("tblContact.log")).contains("Failed"));
+    const QString folder = path(QStringLiteral("data"));
+    struct Case
+    {
+        const char* name;
+        std::function<void(const QString& database)> fault;
+        bool unprivileged;
+    };
+    const Case cases[] = {
+        {"full disk", [](const QString& db) { limitFileSize(rlim_t(QFileInfo(db).size())); }, false},
+        {"read-only file",
+         [](const QString& db) {
+             QFile::setPermissions(db, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+         },
+         true},
+        {"removed file", [](const QString& db) { QFile::remove(db); }, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QStringLiteral("crm%1").arg(++n);
+        makeProductDatabase(name);
+        giveToUnprivileged(folder);
+        giveToUnprivileged(databaseFile(name));
+        for (const QString& f : QDir(set).entryList(QDir::Files))
+            giveToUnprivileged(set + f);
+        giveToUnprivileged(set);
+        const QString outcome = runInChild(
+            [&] {
+                ScriptedUi ui;
+                FaultAtCaption status(QStringLiteral("正在导入 tblContact"),
+                                      [&] { c.fault(databaseFile(name)); });
+                RecordingProgress progress;
+                const bool ok = mdlOVSqlUpdateDB::ImportTableData(m_server, name, true, QString(), QString(),
+                                                                  set, status, progress);
+                return QStringLiteral("%1 %2").arg(ok).arg(status.caption());
+            },
+            c.unprivileged);
+        EXPECT_EQ(outcome, QStringLiteral("1 完成数据导入"));
+        if (!QFileInfo::exists(databaseFile(name))) {
+            EXPECT_EQ(std::string(c.name), "removed file");
+            continue;
+        }
+        EXPECT_TRUE(readBytes(set + QStringLiteral("tblContact.log")).contains("Failed"));
+        const QStringList got = counts(name, kDemoTables);
+        EXPECT_EQ(got.mid(0, 3), whole.mid(0, 3));
+        EXPECT_EQ(got.at(3), QStringLiteral("0"));
+        for (int i = 3; i < kDemoTables.size(); ++i)
+            EXPECT_TRUE(got.at(i) == QStringLiteral("0") || got.at(i) == whole.at(i))
+                << kDemoTables.at(i).toStdString();
+    }
 }
 
 // The disk fills up while the transfer copies its second table: the one
