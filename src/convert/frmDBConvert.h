@@ -28,7 +28,8 @@ public:
     explicit frmDBConvert(QWidget* parent = nullptr);
     ~frmDBConvert() override;
 
-    // The step that creates the new, bare database.
+    // The step that creates the new, bare database: CreateBareDatabase unless
+    // it is replaced here.
     void setCreateStep(mdlDBConvert::CreateStep step) { m_create = std::move(step); }
 
 private:
@@ -38,5 +39,5 @@ private:
     bool DoConvert();
 
     QScopedPointer<Ui::frmDBConvert> m_ui;
-    mdlDBConvert::CreateStep m_create;
+    mdlDBConvert::CreateStep m_create = &mdlDBConvert::CreateBareDatabase;
 };

@@ -9,7 +9,8 @@
 #include "config/mdlOVSqlServerAccess.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "convert/TableTransfer.h"
-#include "update/UpdateScript.h"
+#include "create/CreateDatabase.h"
+#include "create/DataImport.h"
 #include "update/VersionTable.h"
 
 namespace mdlDBConvert {
@@ -64,25 +65,19 @@ bool CheckConvertFile(const QString& path, const QString& requiredVersion)
     return true;
 }
 
-bool ReadTableList(const QString& path, QStringList& tables)
+bool CreateBareDatabase(const ConnectionSettings& values, ov::StatusLabel& lblTip,
+                        ov::ProgressBar& prgProgress)
 {
-    tables = QStringList{QString()};
-    mdlOVSqlUpdateDB::ScriptFile file;
-    if (!file.open(path))
-        return false;
-    while (!file.atEnd()) {
-        const QString name = file.readLine().trimmed();
-        if (!name.isEmpty())
-            tables.append(name);
-    }
-    return true;
+    return mdlOVSqlUpdateDB::CreateDatabase(values.server, values.database, values.trusted, values.user,
+                                            values.password, mdlOVSqlUpdateDB::CreateBare, lblTip,
+                                            prgProgress);
 }
 
 bool DoConvert(const ConnectionSettings& values, const QString& filePath, const CreateStep& create,
                ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress)
 {
     QStringList tables;
-    if (!ReadTableList(ConvertListPath(), tables)) {
+    if (!mdlOVSqlUpdateDB::ReadListFile(ConvertListPath(), tables)) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请重新安装程序后再转换数据库。")));
         return false;
     }

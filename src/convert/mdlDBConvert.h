@@ -38,11 +38,6 @@ bool ReadRequiredVersion(QString& requiredVersion);
 // false. True when the file can be converted.
 bool CheckConvertFile(const QString& path, const QString& requiredVersion);
 
-// The table list of ConvertDataTables.txt as the transfer takes it: entries
-// from index 1 on (index 0 is not used), each trimmed, empty lines dropped.
-// False when the file cannot be read.
-bool ReadTableList(const QString& path, QStringList& tables);
-
 // The step that makes the new, bare database (the schema at version "0",
 // brought up to date): server, database, login and password as read from the
 // panel, with the window's status label and progress bar. It tells the user
@@ -50,9 +45,18 @@ bool ReadTableList(const QString& path, QStringList& tables);
 using CreateStep = std::function<bool(const ConnectionSettings& values, ov::StatusLabel& lblTip,
                                       ov::ProgressBar& prgProgress)>;
 
+// The creation step of every conversion: CreateDatabase in the bare mode, so
+// the database gets the schema, the version row "0" and then every version
+// block of the update script. An existing database of that name is replaced
+// only when the user agrees to the overwrite question.
+bool CreateBareDatabase(const ConnectionSettings& values, ov::StatusLabel& lblTip,
+                        ov::ProgressBar& prgProgress);
+
 // The conversion of the file at filePath into the database that values name:
-//   1. the table list is read; when it cannot be: "请重新安装程序后再转换数据库。",
-//      false, nothing changed;
+//   1. the table list is read with the list-file reader of the data import
+//      (trimmed names, blank lines dropped); when it cannot be, the reader
+//      tells the path and why, then "请重新安装程序后再转换数据库。", false,
+//      nothing changed;
 //   2. create makes the database; false ends here (it told the user why);
 //   3. the settings are written with the five values and CreateDBResult with
 //      "1", so the product points at the new database from now on;

@@ -10,6 +10,7 @@
 #include "data/jet/writer/Writer.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateLog.h"
+#include "update/UpdateScript.h"
 
 #include <QDir>
 #include <QFile>
@@ -127,8 +128,19 @@ protected:
         return cn;
     }
 
-    // The rows of a query, each row's values joined by "|" ("<null>" for
-    // NULL, dates as "yyyy-MM-dd HH:mm:ss" from their date and time parts).
+    // A field's value as text: "<null>" for NULL, dates as
+    // "yyyy-MM-dd HH:mm:ss" from their date and time parts.
+    static QString cellText(const QVariant& v)
+    {
+        if (!v.isValid())
+            return QStringLiteral("<null>");
+        if (v.typeId() == QMetaType::QDateTime)
+            return QDateTime(v.toDateTime().date(), v.toDateTime().time())
+                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        return v.toString();
+    }
+
+    // The rows of a query, each row's values joined by "|".
     static QStringList rows(ov::Connection& cn, const QString& sql)
     {
         QStringList out;
@@ -136,20 +148,60 @@ protected:
         EXPECT_TRUE(rs.Open(sql, cn)) << rs.lastError().description.toStdString();
         while (rs.isOpen() && !rs.Eof()) {
             QStringList values;
-            for (int i = 0; i < rs.FieldCount(); ++i) {
-                const QVariant v = rs.Fields(i).Value();
-                if (!v.isValid())
-                    values.append(QStringLiteral("<null>"));
-                else if (v.typeId() == QMetaType::QDateTime)
-                    values.append(QDateTime(v.toDateTime().date(), v.toDateTime().time())
-                                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-                else
-                    values.append(v.toString());
-            }
+            for (int i = 0; i < rs.FieldCount(); ++i)
+                values.append(cellText(rs.Fields(i).Value()));
             out.append(values.join(QLatin1Char('|')));
             rs.MoveNext();
         }
         return out;
+    }
+
+    // The field names of a table.
+    static QStringList columnNames(ov::Connection& cn, const QString& table)
+    {
+        QStringList names;
+        ov::Recordset rs;
+        EXPECT_TRUE(rs.Open(QStringLiteral("SELECT * FROM ") + table, cn))
+            << rs.lastError().description.toStdString();
+        for (int i = 0; rs.isOpen() && i < rs.FieldCount(); ++i)
+            names.append(rs.Fields(i).Name());
+        return names;
+    }
+
+    // The rows of a table over the given fields, each row's values joined by
+    // "|", sorted: two engines holding the same rows give the same list.
+    static QStringList sortedRows(ov::Connection& cn, const QString& table, const QStringList& columns)
+    {
+        QStringList out;
+        ov::Recordset rs;
+        EXPECT_TRUE(rs.Open(QStringLiteral("SELECT * FROM ") + table, cn))
+            << rs.lastError().description.toStdString();
+        while (rs.isOpen() && !rs.Eof()) {
+            QStringList values;
+            for (const QString& column : columns)
+                values.append(cellText(rs.Fields(column).Value()));
+            out.append(values.join(QLatin1Char('|')));
+            rs.MoveNext();
+        }
+        out.sort();
+        return out;
+    }
+
+    // The last version block of the shipped update script: the version of a
+    // database that the script has brought up to date.
+    static QString newestShippedVersion()
+    {
+        mdlOVSqlUpdateDB::ScriptFile file;
+        EXPECT_TRUE(file.open(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt")));
+        QString newest;
+        while (!file.atEnd()) {
+            const QString line = file.readLine();
+            const auto kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
+            if (kind == mdlOVSqlUpdateDB::ScriptLineKind::VersionStart ||
+                kind == mdlOVSqlUpdateDB::ScriptLineKind::TransactionalVersionStart)
+                newest = mdlOVSqlUpdateDB::GetMarkerName(line);
+        }
+        return newest;
     }
 
     // The update log as text.

@@ -6,6 +6,7 @@
 #include "config/mdlOVSqlServerAccess.h"
 #include "convert/frmDBConvert.h"
 #include "convert/mdlDBConvert.h"
+#include "create/DataImport.h"
 #include "data/jet/demo/DemoDatabase.h"
 #include "update/UpdateScript.h"
 
@@ -83,27 +84,6 @@ protected:
     int m_dialogs = 0;
     QString m_dialogFolder;
 };
-
-// A bare database the way the creation procedure leaves it: the shipped
-// schema at version "0", brought up to date by the shipped update script.
-bool CreateBareDatabase(const ConnectionSettings& v, ov::StatusLabel& lbl, ov::ProgressBar& prg)
-{
-    auto admin = ov::ServerAdmin::create(v.server, v.trusted, v.user, v.password);
-    if (!admin->createDatabase(v.database))
-        return false;
-    if (!mdlOVSqlUpdateDB::RunUpdateScript(v.server, v.database, v.trusted, v.user, v.password,
-                                           QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptEmpty.txt"), lbl, prg))
-        return false;
-    auto cn = mdlOVSqlServer::ConnectToDBFile(v.server, v.database, v.trusted, v.user, v.password);
-    if (!cn ||
-        !cn->Execute(QStringLiteral("INSERT INTO tblVarible (VaribleValue, UserID, VaribleName, Module) "
-                                    "values('0', '', 'Version', 'DB')")))
-        return false;
-    cn->Close();
-    return mdlOVSqlUpdateDB::RunUpdateScript(v.server, v.database, v.trusted, v.user, v.password,
-                                             QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt"), lbl,
-                                             prg);
-}
 
 } // namespace
 
@@ -268,8 +248,14 @@ TEST_F(ConvertWindow, SettingsAreWrittenOnceTheCreationSucceeded)
     };
     const QString config = mdlOVSqlServer::ConfigFilePath();
 
+    // The list reader tells which file it could not read, then the
+    // conversion asks for a reinstallation.
     EXPECT_FALSE(mdlDBConvert::DoConvert(values, file, create, status, progress));
-    EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("请重新安装程序后再转换数据库。")}));
+    ASSERT_EQ(m_ui.texts().size(), 2);
+    EXPECT_TRUE(m_ui.texts().at(0).startsWith(mdlDBConvert::ConvertListPath() + QStringLiteral(", ")))
+        << m_ui.texts().at(0);
+    EXPECT_EQ(m_ui.messages().at(0).style, ov::MsgStyle::Information);
+    EXPECT_EQ(m_ui.texts().at(1), QStringLiteral("请重新安装程序后再转换数据库。"));
     EXPECT_EQ(creations, 0);
 
     writeText(QStringLiteral("ConvertDataTables.txt"), "tblVarible\r\n");
@@ -295,47 +281,87 @@ TEST_F(ConvertWindow, SettingsAreWrittenOnceTheCreationSucceeded)
               QStringLiteral("1"));
 }
 
-// The demo single-user file of the build converts with the shipped files into
-// a database of the shipped schema: its version passes the check and every
-// row of the listed tables arrives. The columns the update script added since
-// are reported once per table.
-TEST_F(ConvertWindow, DemoFileConvertsWithTheShippedFiles)
+// The demo single-user file of the build converts through the window with
+// the shipped files and the real creation procedure. An existing database of
+// the chosen name is kept when the overwrite question is answered No: nothing
+// is written and the window stays. Answered Yes, the new database holds every
+// listed table with the file's rows (on the fields both sides have), is at
+// the newest version of the update script, and the settings name it with
+// CreateDBResult "1".
+TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
 {
-    copyDist(QStringLiteral("ConvertDataTables.ini"));
-    copyDist(QStringLiteral("ConvertDataTables.txt"));
+    for (const char* name :
+         {"ConvertDataTables.ini", "ConvertDataTables.txt", "OVScriptEmpty.txt", "OVScriptUpdate.txt"})
+        copyDist(QLatin1String(name));
     const QString demo = path(QStringLiteral("Demo.cdb"));
     QString error;
     ASSERT_TRUE(jetdemo::WriteDemoDatabase(demo, &error)) << error;
-    QString required;
-    ASSERT_TRUE(mdlDBConvert::ReadRequiredVersion(required));
-    EXPECT_TRUE(mdlDBConvert::CheckConvertFile(demo, required));
-    EXPECT_TRUE(m_ui.texts().isEmpty());
+    const QString database = QStringLiteral("OrvaneConvertDemo");
+    makeServerDatabase(database, QStringLiteral("CREATE TABLE kept (id INT);"));
+    const QString config = mdlOVSqlServer::ConfigFilePath();
+    const QString question = QStringLiteral("数据库 [OrvaneConvertDemo] 已经存在,是否要将它覆盖？");
 
-    ovtest::RecordingStatus status;
-    ovtest::RecordingProgress progress;
-    ASSERT_TRUE(mdlDBConvert::DoConvert({m_server, QStringLiteral("OrvaneCrm"), true, QString(), QString()},
-                                        demo, &CreateBareDatabase, status, progress));
+    QPointer<frmDBConvert> w = open(true);
+    answerNextDialog(demo);
+    QTest::mouseClick(child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
+    ASSERT_EQ(child<QLineEdit>(w, "txtDBAccess")->text(), demo);
+    ASSERT_TRUE(m_ui.texts().isEmpty()) << m_ui.texts().join(QLatin1Char('\n'));
+    child<QLineEdit>(w, "txtDB")->setText(database);
+
+    m_ui.answer(ov::MsgAnswer::No);
+    QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_EQ(m_ui.texts(), QStringList({question}));
+    EXPECT_FALSE(QFile::exists(config));
+    {
+        auto cn = mdlOVSqlServer::ConnectToDBFile(m_server, database, true, QString(), QString());
+        ASSERT_TRUE(cn);
+        EXPECT_EQ(rows(*cn, QStringLiteral("SELECT COUNT(*) FROM kept")), QStringList({QStringLiteral("0")}));
+    }
+
+    m_ui.clear();
+    m_ui.answer(ov::MsgAnswer::Yes);
+    QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    QTRY_VERIFY(w.isNull());
+    ASSERT_GE(m_ui.texts().size(), 3);
+    EXPECT_EQ(m_ui.texts().at(0), question);
+    EXPECT_EQ(m_ui.texts().at(1), QStringLiteral("创建数据库成功！"));
     EXPECT_EQ(m_ui.texts().constLast(), QStringLiteral("单机版数据库升级为网络版数据库完成！"));
 
     QStringList tables;
-    ASSERT_TRUE(mdlDBConvert::ReadTableList(mdlDBConvert::ConvertListPath(), tables));
+    ASSERT_TRUE(mdlOVSqlUpdateDB::ReadListFile(mdlDBConvert::ConvertListPath(), tables));
     ASSERT_GT(tables.size(), 1);
     auto cnFile = mdlOVSqlServer::ConnectToDBAccess(demo);
-    auto cnServer = mdlOVSqlServer::ConnectToDBFile(m_server, QStringLiteral("OrvaneCrm"), true, {}, {});
+    auto cnServer = mdlOVSqlServer::ConnectToDBFile(m_server, database, true, QString(), QString());
     ASSERT_TRUE(cnFile && cnServer);
-    for (int i = 1; i < tables.size(); ++i) {
-        const QString all = QStringLiteral("SELECT * FROM ") + tables[i];
-        const qsizetype inFile = rows(*cnFile, all).size();
-        EXPECT_GT(inFile, 0) << tables[i];
-        EXPECT_EQ(rows(*cnServer, all).size(), inFile) << tables[i];
-    }
-    // The server keeps its own version row: the schema is the shipped one.
-    EXPECT_NE(rows(*cnServer, QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
-                                             "VaribleName = 'Version'")),
+    EXPECT_EQ(rows(*cnServer, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'kept'")),
               QStringList({QStringLiteral("0")}));
-    // Each reported error names a column the update script added.
-    for (int i = 0; i + 1 < m_ui.texts().size(); ++i)
-        EXPECT_TRUE(m_ui.texts().at(i).contains(QStringLiteral("错误编号:3265"))) << m_ui.texts().at(i);
+    for (int i = 1; i < tables.size(); ++i) {
+        SCOPED_TRACE(tables[i].toStdString());
+        const QStringList inFile = columnNames(*cnFile, tables[i]);
+        QStringList shared;
+        for (const QString& column : columnNames(*cnServer, tables[i])) {
+            if (inFile.contains(column, Qt::CaseInsensitive))
+                shared.append(column);
+        }
+        ASSERT_FALSE(shared.isEmpty());
+        const QStringList fileRows = sortedRows(*cnFile, tables[i], shared);
+        EXPECT_FALSE(fileRows.isEmpty());
+        EXPECT_EQ(sortedRows(*cnServer, tables[i], shared), fileRows);
+    }
+    EXPECT_EQ(rows(*cnServer, QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
+                                             "VaribleName = 'Version'")),
+              QStringList({newestShippedVersion()}));
+
+    const ConnectionSettings stored = mdlOVSqlServer::ReadMainSettings();
+    EXPECT_EQ(stored.server, m_server);
+    EXPECT_EQ(stored.database, database);
+    EXPECT_TRUE(stored.trusted);
+    clsIniFile ini;
+    ini.setFileName(config);
+    EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QString(), 10),
+              QStringLiteral("1"));
 }
 
 // The window rendered offscreen for a person to look at:
