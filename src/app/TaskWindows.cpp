@@ -5,6 +5,7 @@
 #include "backup/frmDBRestore.h"
 #include "common/UiPort.h"
 #include "config/mdlOVSqlServer.h"
+#include "convert/frmDBConvert.h"
 #include "create/frmDBCreate.h"
 #include "update/frmDBUpdate.h"
 
@@ -17,9 +18,8 @@ bool IsTaskAvailable(Task task)
     case Task::Backup:
     case Task::Update:
     case Task::Create:
-        return true;
     case Task::Convert:
-        return false;
+        return true;
     }
     return false;
 }
@@ -53,8 +53,10 @@ bool LaunchTask(const TaskLaunch& launch)
     case Task::Create:
         frmDBCreate::ShowMe(v.server, v.database, v.trusted, v.user);
         break;
-    case Task::Menu:
     case Task::Convert:
+        frmDBConvert::ShowMe(v.server, v.database, v.trusted, v.user);
+        break;
+    case Task::Menu:
         break;
     }
     return true;

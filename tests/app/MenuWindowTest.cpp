@@ -7,6 +7,7 @@
 #include "common/mdlResAndColor.h"
 #include "config/clsIniFile.h"
 #include "config/mdlOVSqlServer.h"
+#include "convert/frmDBConvert.h"
 #include "create/frmDBCreate.h"
 #include "support/ScriptedUi.h"
 #include "update/frmDBUpdate.h"
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,7 +45,7 @@ protected:
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (qobject_cast<frmDBNav*>(w) || qobject_cast<frmDBBackup*>(w) ||
                 qobject_cast<frmDBRestore*>(w) || qobject_cast<frmDBUpdate*>(w) ||
-                qobject_cast<frmDBCreate*>(w))
+                qobject_cast<frmDBCreate*>(w) || qobject_cast<frmDBConvert*>(w))
                 windows.append(w);
         }
         for (const QPointer<QWidget>& w : windows)
@@ -137,31 +139,6 @@ TEST_F(MenuWindow, EscapeAndCloseEndTheMenuWithoutTouchingTheConfiguration)
         QTRY_VERIFY(menu.isNull()); // closed and deleted
         EXPECT_FALSE(QFile::exists(ConfigPath()));
     }
-}
-
-TEST_F(MenuWindow, TasksWithoutAWindowCannotBeChosen)
-{
-    frmDBNav* menu = OpenMenu();
-    ASSERT_NE(menu, nullptr);
-    for (const char* name : {"cmdConvertDB"}) {
-        auto* button = menu->findChild<QPushButton*>(QLatin1String(name));
-        EXPECT_FALSE(button->isEnabled()) << name;
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-    EXPECT_TRUE(menu->isVisible());
-    EXPECT_FALSE(QFile::exists(ConfigPath()));
-    EXPECT_TRUE(menu->findChild<QPushButton*>(QStringLiteral("cmdClose"))->isEnabled());
-}
-
-// A switch whose window does not exist in this build opens nothing and
-// leaves the configuration file alone instead of pretending to work.
-TEST_F(MenuWindow, SwitchOfAMissingWindowOpensNothing)
-{
-    for (const char* sw : {"/OVCONVERT"}) {
-        EXPECT_FALSE(mdlOVSqlUpdateDB::StartUp({QLatin1String(sw)})) << sw;
-        EXPECT_TRUE(Menus().isEmpty()) << sw;
-    }
-    EXPECT_FALSE(QFile::exists(ConfigPath()));
 }
 
 // The backup and restore buttons, and their switches, open their windows
@@ -265,6 +242,63 @@ TEST_F(MenuWindow, UpdateAndCreateOpenTheirWindows)
                   QStringLiteral("DBHOST"));
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(),
                   c.update ? QStringLiteral("CrmProd") : QString());
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(),
+                  QStringLiteral("crmuser"));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
+        delete window;
+    }
+}
+
+// The conversion button and its switch open the conversion window with the
+// stored server and login, an empty database name and no password. The
+// button resets CreateDBResult to "0"; the switch leaves it as it was.
+TEST_F(MenuWindow, ConvertOpensItsWindow)
+{
+    const struct
+    {
+        const char* button; // nullptr: started by the switch
+        const char* sw;
+        bool trusted;
+        const char* title;
+        const char* createResult; // CreateDBResult afterwards; it was "1"
+    } cases[] = {
+        {"cmdConvertDB", nullptr, false, "Orvane -- 数据转换", "0"},
+        {nullptr, " /ovconvert ", true, "Orvane - 数据转换", "1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        ASSERT_TRUE(mdlOVSqlServer::WriteMainSettings(QStringLiteral("DBHOST"), QStringLiteral("CrmProd"),
+                                                      c.trusted, QStringLiteral("crmuser"),
+                                                      QStringLiteral("secret")));
+        clsIniFile ini;
+        ini.setFileName(ConfigPath());
+        ASSERT_TRUE(
+            ini.WriteString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QStringLiteral("1")));
+        if (c.button) {
+            QPointer<frmDBNav> menu = OpenMenu();
+            ASSERT_TRUE(menu);
+            auto* button = menu->findChild<QPushButton*>(QLatin1String(c.button));
+            EXPECT_TRUE(button->isEnabled());
+            QTest::mouseClick(button, Qt::LeftButton);
+            QTRY_VERIFY(menu.isNull());
+        } else {
+            ASSERT_TRUE(mdlOVSqlUpdateDB::StartUp({QLatin1String(c.sw)}));
+            EXPECT_TRUE(Menus().isEmpty());
+        }
+        EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QString(), 255),
+                  QLatin1String(c.createResult));
+        frmDBConvert* window = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* convert = qobject_cast<frmDBConvert*>(w))
+                window = convert;
+        }
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtServer"))->text(),
+                  QStringLiteral("DBHOST"));
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(), QString());
+        EXPECT_EQ(window->findChild<QRadioButton*>(QStringLiteral("optTrust"))->isChecked(), c.trusted);
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(),
                   QStringLiteral("crmuser"));
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
