@@ -1,5 +1,6 @@
 #include "app/mdlOVSqlUpdateDB.h"
 #include "cli/CliCommand.h"
+#include "cli/CliKeepExisting.h"
 #include "cli/CliLogin.h"
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
@@ -24,29 +25,6 @@ int usageError(const QString& why)
     ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
     return 2;
 }
-
-// Without --replace the overwrite question is answered No without asking,
-// and remembered so that the command can fail with it. Everything else goes
-// to the terminal as usual.
-class KeepExistingUi : public ov::UiPort
-{
-public:
-    explicit KeepExistingUi(ov::UiPort& next) : m_next(next) {}
-    ov::MsgAnswer message(const QString& text, ov::MsgStyle style) override
-    {
-        if (style != ov::MsgStyle::QuestionYesNo)
-            return m_next.message(text, style);
-        m_declined = text;
-        return ov::MsgAnswer::No;
-    }
-    void pumpEvents() override { m_next.pumpEvents(); }
-    void setBusyPointer(bool busy) override { m_next.setBusyPointer(busy); }
-    const QString& declined() const { return m_declined; }
-
-private:
-    ov::UiPort& m_next;
-    QString m_declined;
-};
 
 int run(ovcli::Args& args)
 {
@@ -74,7 +52,7 @@ int run(ovcli::Args& args)
     const int mode = blank ? mdlOVSqlUpdateDB::CreateBlank
                            : (demo ? mdlOVSqlUpdateDB::CreateDemo : mdlOVSqlUpdateDB::CreateBare);
     ov::UiPort& terminal = ov::ui();
-    KeepExistingUi keep(terminal);
+    ovcli::KeepExistingUi keep(terminal);
     if (!replace)
         ov::setUi(&keep);
     ov::TerminalStatus status;

@@ -1,0 +1,283 @@
+// ovsqlcli convert against the embedded engine: the demo single-user file
+// converted, an existing database kept without --replace and replaced with
+// it, and the checks that stop a conversion before anything is made.
+
+#include "config/mdlOVSqlServer.h"
+#include "config/mdlOVSqlServerAccess.h"
+#include "create/CreateTestSupport.h"
+#include "create/DataImport.h"
+#include "data/Connection.h"
+#include "data/Recordset.h"
+#include "data/ServerAdmin.h"
+#include "data/jet/demo/DemoDatabase.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kDatabase = QStringLiteral("conv");
+
+// The built ovsqlcli in a temporary program folder beside the shipped files,
+// the demo single-user file "Demo.cdb" and an embedded server "sqlite:data".
+class ConvertCommandTest : public ::testing::Test
+{
+protected:
+    struct Result
+    {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(
+            QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), path(QStringLiteral("ovsqlcli"))));
+        const QDir dist(QStringLiteral(OV_SOURCE_DIR "/dist"));
+        QDirIterator it(dist.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString from = it.next();
+            const QString to = path(dist.relativeFilePath(from));
+            QDir().mkpath(QFileInfo(to).path());
+            ASSERT_TRUE(QFile::copy(from, to));
+        }
+        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
+        QString error;
+        ASSERT_TRUE(jetdemo::WriteDemoDatabase(path(QStringLiteral("Demo.cdb")), &error))
+            << error.toStdString();
+        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
+        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
+    }
+    void TearDown() override { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // ovsqlcli convert on the server "sqlite:data" into the database "conv".
+    Result convert(const QStringList& options, const QByteArray& input = QByteArray()) const
+    {
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(path(QStringLiteral("ovsqlcli")),
+                QStringList({"convert", "--server", "sqlite:data"}) + options);
+        EXPECT_TRUE(p.waitForStarted());
+        p.write(input);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(120000));
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    QStringList query(const QString& sql) const
+    {
+        ov::Connection cn;
+        ov::Recordset rs;
+        if (!cn.Open(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2")
+                         .arg(path(QStringLiteral("data")), kDatabase)) ||
+            !rs.Open(sql, cn))
+            return {QStringLiteral("(fails)")};
+        QStringList out;
+        for (; !rs.Eof(); rs.MoveNext())
+            out << rs.Fields(0).Value().toString();
+        return out;
+    }
+
+    QByteArray configBytes() const
+    {
+        QFile f(mdlOVSqlServer::ConfigFilePath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    }
+
+    QTemporaryDir m_dir;
+    QString m_savedAppPath;
+};
+
+// The demo file converts: every listed table holds the file's rows, the
+// database is at the newest version, and, as after the window's conversion,
+// the settings name the new database with the login given (its password
+// scrambled in the file, never printed) and CreateDBResult is "1".
+TEST_F(ConvertCommandTest, DemoFileConvertsAndTheSettingsNameTheNewDatabase)
+{
+    const QString password = QStringLiteral("Pa55-w0rd");
+    const Result r =
+        convert({"--file", "Demo.cdb", "--database", kDatabase, "--user", "crmuser", "--password-stdin"},
+                password.toUtf8() + '\n');
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("创建数据库成功！"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("单机版数据库升级为网络版数据库完成！")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(password) || r.out.contains(password));
+
+    auto cnFile = mdlOVSqlServer::ConnectToDBAccess(path(QStringLiteral("Demo.cdb")));
+    ASSERT_TRUE(cnFile);
+    QStringList tables;
+    ASSERT_TRUE(mdlOVSqlUpdateDB::ReadListFile(path(QStringLiteral("ConvertDataTables.txt")), tables));
+    ASSERT_GT(tables.size(), 1);
+    for (int i = 1; i < tables.size(); ++i) {
+        ov::Recordset rs;
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT * FROM ") + tables[i], *cnFile))
+            << tables[i].toStdString();
+        int rows = 0;
+        for (; !rs.Eof(); rs.MoveNext())
+            ++rows;
+        const QString inFile = QString::number(rows);
+        EXPECT_NE(inFile, QStringLiteral("0")) << tables[i].toStdString();
+        EXPECT_EQ(query(QStringLiteral("SELECT COUNT(*) FROM ") + tables[i]), QStringList({inFile}))
+            << tables[i].toStdString();
+    }
+    EXPECT_EQ(query(QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
+                                   "VaribleName = 'Version'")),
+              QStringList({ovtest::ShippedVersions().last()}));
+
+    const ConnectionSettings stored = mdlOVSqlServer::ReadMainSettings();
+    EXPECT_EQ(stored.server, QStringLiteral("sqlite:data"));
+    EXPECT_EQ(stored.database, kDatabase);
+    EXPECT_FALSE(stored.trusted);
+    EXPECT_EQ(stored.user, QStringLiteral("crmuser"));
+    EXPECT_EQ(stored.password, password);
+    EXPECT_FALSE(configBytes().contains(password.toUtf8()));
+    clsIniFile ini;
+    ini.setFileName(mdlOVSqlServer::ConfigFilePath());
+    EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QString(), 10),
+              QStringLiteral("1"));
+}
+
+// An existing database is kept unless --replace is given and the overwrite
+// question answered yes; kept, the command fails with the question's text and
+// the settings stay as they were.
+TEST_F(ConvertCommandTest, ExistingDatabaseIsReplacedOnlyWhenAsked)
+{
+    {
+        auto admin = ov::ServerAdmin::create(QStringLiteral("sqlite:") + path(QStringLiteral("data")), true,
+                                             QString(), QString());
+        ASSERT_TRUE(admin->createDatabase(kDatabase)) << admin->lastError().description.toStdString();
+        ov::Connection cn;
+        ASSERT_TRUE(cn.Open(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2")
+                                .arg(path(QStringLiteral("data")), kDatabase)));
+        ASSERT_TRUE(cn.Execute(QStringLiteral("CREATE TABLE kept (id INT)")));
+    }
+    const QString question = QStringLiteral("数据库 [conv] 已经存在,是否要将它覆盖？");
+    const QStringList base = {"--file", "Demo.cdb", "--database", kDatabase};
+    const struct
+    {
+        QStringList options;
+        bool replaced;
+    } cases[] = {
+        {{"--yes"}, false},
+        {{"--replace"}, false}, // asked, but standard input is no terminal
+        {{"--replace", "--yes"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.join(QLatin1Char(' ')).toStdString());
+        const Result r = convert(base + c.options);
+        EXPECT_EQ(r.exitCode == 0, c.replaced) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(question)) << r.err.toStdString();
+        EXPECT_EQ(query(QStringLiteral("SELECT COUNT(*) FROM kept")),
+                  c.replaced ? QStringList({"(fails)"}) : QStringList({"0"}));
+        if (!c.replaced) {
+            EXPECT_EQ(configBytes(), QByteArray("(none)"));
+        }
+    }
+    EXPECT_NE(query(QStringLiteral("SELECT COUNT(*) FROM tblContact")), QStringList({"0"}));
+}
+
+// What stops a conversion before anything is made: the window's messages,
+// exit code 1; usage errors exit 2. No database appears and the settings are
+// left as they were (the stored database name is no default for the target).
+TEST_F(ConvertCommandTest, ChecksStopBeforeAnythingIsMade)
+{
+    ASSERT_TRUE(mdlOVSqlServer::WriteMainSettings(QStringLiteral("sqlite:data"), kDatabase, true, QString(),
+                                                  QString()));
+    const QByteArray config = configBytes();
+    const QString garbage = path(QStringLiteral("garbage.cdb"));
+    {
+        QFile f(garbage);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(8192, 'x'));
+    }
+    const struct
+    {
+        QStringList options;
+        const char* missingFile; // a shipped file taken away for the case
+        const char* requiredVersion;
+        int exitCode;
+        QString message;
+    } cases[] = {
+        {{"--database", kDatabase}, nullptr, nullptr, 1, QStringLiteral("请选择先要转换的单机版数据库!")},
+        {{"--file", "Demo.cdb"}, nullptr, nullptr, 1, QStringLiteral("请指定将创建的数据库数据库名称！")},
+        {{"--file", "Demo.cdb", "--database", "  "},
+         nullptr,
+         nullptr,
+         1,
+         QStringLiteral("请指定将创建的数据库数据库名称！")},
+        {{"--file", "Demo.cdb", "--database", kDatabase},
+         "ConvertDataTables.ini",
+         nullptr,
+         1,
+         QStringLiteral(
+             "未找到文件 ConvertDataTables.ini， 程序安装不完全！\n 请下载最新的网络版程序并安装")},
+        {{"--file", "garbage.cdb", "--database", kDatabase},
+         nullptr,
+         nullptr,
+         1,
+         QStringLiteral("该数据库不是Orvane客户资源管理系统的数据库！\n数据库：") + garbage},
+        {{"--file", "Demo.cdb", "--database", kDatabase},
+         nullptr,
+         "99.0",
+         1,
+         QStringLiteral("单机版的数据库版本不正确， 请先安装最新的单机版程序")},
+        {{"--file", "Demo.cdb", "--database", kDatabase},
+         "ConvertDataTables.txt",
+         nullptr,
+         1,
+         QStringLiteral("请重新安装程序后再转换数据库。")},
+        {{"--file", "Demo.cdb", "--database", kDatabase, "--trusted", "--user", "sa"},
+         nullptr,
+         nullptr,
+         2,
+         QStringLiteral("usage: ovsqlcli convert")},
+        {{"--file", "Demo.cdb", "--database", kDatabase, "--demo"},
+         nullptr,
+         nullptr,
+         2,
+         QStringLiteral("usage: ovsqlcli convert")},
+    };
+    const QString ini = path(QStringLiteral("ConvertDataTables.ini"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.join(QLatin1Char(' ')).toStdString());
+        const QString aside = c.missingFile ? path(QLatin1String(c.missingFile)) : QString();
+        if (c.missingFile) {
+            ASSERT_TRUE(QFile::rename(aside, aside + QStringLiteral(".aside")));
+        }
+        QByteArray shippedIni;
+        if (c.requiredVersion) {
+            QFile f(ini);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            shippedIni = f.readAll();
+            f.resize(0);
+            f.write("[MAIN]\r\nVERSION=" + QByteArray(c.requiredVersion) + "\r\n");
+        }
+        const Result r = convert(c.options);
+        if (c.missingFile) {
+            ASSERT_TRUE(QFile::rename(aside + QStringLiteral(".aside"), aside));
+        }
+        if (c.requiredVersion) {
+            QFile f(ini);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(shippedIni);
+        }
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        EXPECT_TRUE(QDir(path(QStringLiteral("data"))).isEmpty());
+        EXPECT_EQ(configBytes(), config);
+    }
+}
+
+} // namespace
