@@ -34,5 +34,22 @@ if "${cli[@]}" databases 2>/dev/null | grep -qix OrvaneCrm; then
   step "Restore the demo database from it" restore --database OrvaneCrm --from "$backup_file" --replace --yes
 fi
 
+# The demo single-user file of the build converted into a database of its
+# own, replacing the one of an earlier run. Like the window, a conversion
+# points the configuration at the new database; the demo configuration is put
+# back afterwards so that every run starts from the same settings.
+config="$bin/OrvaneSqlConfig.ini"
+saved_config=""
+if [[ -e $config ]]; then
+  saved_config=$(mktemp)
+  trap 'rm -f "$saved_config"' EXIT
+  cp "$config" "$saved_config"
+fi
+step "Convert the demo single-user file" convert --file "$bin/Demo.cdb" --database OrvaneConvertDemo --replace --yes
+step "The settings now name the converted database" settings
+if [[ -n $saved_config ]]; then
+  cp "$saved_config" "$config"
+fi
+
 echo
 echo "walkthrough: every step succeeded."
