@@ -7,18 +7,18 @@
 
 namespace mdlOVSqlUpdateDB {
 
-bool Main(const QStringList& arguments)
+void Main(const QStringList& arguments)
 {
     InitProcessPaths();
-    return StartUp(arguments);
+    StartUp(arguments);
 }
 
-bool StartUp(const QStringList& arguments)
+void StartUp(const QStringList& arguments)
 {
     gstrCommand = NormalizeCommandLine(arguments);
     // The stored password is read with the rest, but no window receives it.
     const ConnectionSettings settings = mdlOVSqlServer::ReadMainSettings();
-    return LaunchTask(LaunchForSwitch(gstrCommand, settings));
+    LaunchTask(LaunchForSwitch(gstrCommand, settings));
 }
 
 } // namespace mdlOVSqlUpdateDB

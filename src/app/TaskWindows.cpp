@@ -9,28 +9,11 @@
 #include "create/frmDBCreate.h"
 #include "update/frmDBUpdate.h"
 
-bool IsTaskAvailable(Task task)
+void LaunchTask(const TaskLaunch& launch)
 {
-    switch (task) {
-    case Task::Menu:
-        return true;
-    case Task::Restore:
-    case Task::Backup:
-    case Task::Update:
-    case Task::Create:
-    case Task::Convert:
-        return true;
-    }
-    return false;
-}
-
-bool LaunchTask(const TaskLaunch& launch)
-{
-    if (!IsTaskAvailable(launch.task))
-        return false;
     if (launch.task == Task::Menu) {
         frmDBNav::ShowMe();
-        return true;
+        return;
     }
     // A failed write of the result key is not reported: the main program
     // reads whatever the file holds.
@@ -59,5 +42,4 @@ bool LaunchTask(const TaskLaunch& launch)
     case Task::Menu:
         break;
     }
-    return true;
 }

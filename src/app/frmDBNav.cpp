@@ -44,8 +44,6 @@ frmDBNav::frmDBNav(QWidget* parent) : QWidget(parent), m_ui(new Ui::frmDBNav)
         {m_ui->cmdBackupDB, Task::Backup},
     };
     for (const auto& b : buttons) {
-        // A task whose window this build does not have yet cannot be chosen.
-        b.button->setEnabled(IsTaskAvailable(b.task));
         const Task task = b.task;
         connect(b.button, &QPushButton::clicked, this, [this, task] { LaunchFromButton(task); });
     }
