@@ -2,6 +2,7 @@
 // trip through a backup file, and the refusals on the way.
 
 #include "BackupTestSupport.h"
+#include "support/CliProgram.h"
 
 #include <QFile>
 #include <QProcess>
@@ -12,18 +13,12 @@ namespace {
 class BackupCli : public ovtest::BackupFixture
 {
 protected:
-    struct Result
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
+    using Result = ovtest::CliResult;
 
     void SetUp() override
     {
         ovtest::BackupFixture::SetUp();
-        ASSERT_TRUE(
-            QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), path(QStringLiteral("ovsqlcli"))));
+        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
     }
 
     // Runs ovsqlcli of the temporary program folder on its server "sqlite:data",
@@ -33,17 +28,7 @@ protected:
         args.prepend(QStringLiteral("sqlite:data"));
         args.prepend(QStringLiteral("--server"));
         args.prepend(command);
-        QProcess p;
-        p.setWorkingDirectory(m_dir.path());
-        p.start(path(QStringLiteral("ovsqlcli")), args);
-        EXPECT_TRUE(p.waitForStarted());
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000));
-        Result r;
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return ovtest::RunCli(m_dir.path(), args);
     }
 };
 

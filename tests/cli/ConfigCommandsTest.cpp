@@ -1,4 +1,5 @@
 #include "config/ConfigFiles.h"
+#include "support/CliProgram.h"
 
 #include "common/Cp936.h"
 
@@ -20,34 +21,18 @@ namespace {
 class ConfigCommandsTest : public ::testing::Test
 {
 protected:
-    struct Result
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
+    using Result = ovtest::CliResult;
 
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), program()));
+        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
     }
-    QString program() const { return m_dir.filePath(QStringLiteral("ovsqlcli")); }
     QString configPath() const { return m_dir.filePath(QStringLiteral("OrvaneSqlConfig.ini")); }
 
     Result run(const QStringList& args, const QByteArray& input = QByteArray()) const
     {
-        QProcess p;
-        p.start(program(), args);
-        EXPECT_TRUE(p.waitForStarted());
-        p.write(input);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000));
-        Result r;
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return ovtest::RunCli(m_dir.path(), args, input);
     }
 
     QTemporaryDir m_dir;

@@ -4,6 +4,7 @@
 #include "create/CreateTestSupport.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
+#include "support/CliProgram.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -21,25 +22,13 @@ namespace {
 class CreateCommandTest : public ::testing::Test
 {
 protected:
-    struct Result
-    {
-        int exitCode = -1;
-        QString err;
-    };
+    using Result = ovtest::CliResult;
 
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        ASSERT_TRUE(
-            QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), path(QStringLiteral("ovsqlcli"))));
-        const QDir dist(QStringLiteral(OV_SOURCE_DIR "/dist"));
-        QDirIterator it(dist.path(), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString from = it.next();
-            const QString to = path(dist.relativeFilePath(from));
-            QDir().mkpath(QFileInfo(to).path());
-            ASSERT_TRUE(QFile::copy(from, to));
-        }
+        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
+        ASSERT_TRUE(ovtest::CopyDist(m_dir.path()));
         ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
     }
 
@@ -47,15 +36,8 @@ protected:
 
     Result create(const QStringList& options) const
     {
-        QProcess p;
-        p.setWorkingDirectory(m_dir.path());
-        p.start(path(QStringLiteral("ovsqlcli")),
-                QStringList({"create", "--server", "sqlite:data", "--database", "crm"}) + options);
-        EXPECT_TRUE(p.waitForStarted());
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardError())};
+        return ovtest::RunCli(
+            m_dir.path(), QStringList({"create", "--server", "sqlite:data", "--database", "crm"}) + options);
     }
 
     QStringList query(const QString& sql) const

@@ -2,6 +2,7 @@
 #include "common/Cp936.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
+#include "support/CliProgram.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateScript.h"
 
@@ -20,18 +21,12 @@ namespace {
 class DatabaseCommandsTest : public ::testing::Test
 {
 protected:
-    struct Result
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
+    using Result = ovtest::CliResult;
 
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        ASSERT_TRUE(
-            QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), path(QStringLiteral("ovsqlcli"))));
+        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
         for (const char* script : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
             ASSERT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/") + QLatin1String(script),
                                     path(QLatin1String(script))));
@@ -47,18 +42,7 @@ protected:
 
     Result run(const QStringList& args, const QByteArray& input = QByteArray()) const
     {
-        QProcess p;
-        p.setWorkingDirectory(m_dir.path());
-        p.start(path(QStringLiteral("ovsqlcli")), args);
-        EXPECT_TRUE(p.waitForStarted());
-        p.write(input);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000));
-        Result r;
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return ovtest::RunCli(m_dir.path(), args, input);
     }
 
     // A database as the create procedure leaves a bare one before its update:

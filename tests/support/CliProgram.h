@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace ovtest {
+
+// What a run of ovsqlcli gave back.
+struct CliResult
+{
+    int exitCode = -1; // -1 when the process crashed or did not finish
+    QString out;
+    QString err;
+};
+
+// Copies the built ovsqlcli into folder, which then serves as its program
+// folder: a configuration file or data sets there never touch the build.
+bool InstallCli(const QString& folder);
+// Copies every shipped file of dist/ into folder, keeping its sub-folders.
+bool CopyDist(const QString& folder);
+// Runs folder/ovsqlcli with args in folder; input goes to its standard input,
+// which is then closed, so the program never sees a terminal.
+CliResult RunCli(const QString& folder, const QStringList& args, const QByteArray& input = QByteArray(),
+                 int timeoutMs = 120000);
+
+} // namespace ovtest
