@@ -1,4 +1,5 @@
 #include "app/mdlOVSqlUpdateDB.h"
+#include "support/ScopedHome.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,27 +15,8 @@ namespace {
 class ProcessPaths : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_home.isValid());
-        m_oldHome = qgetenv("HOME");
-        m_hadConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-        m_oldConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("HOME", QFile::encodeName(m_home.path()));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("config"))));
-    }
-    void TearDown() override
-    {
-        qputenv("HOME", m_oldHome);
-        if (m_hadConfig)
-            qputenv("XDG_CONFIG_HOME", m_oldConfig);
-        else
-            qunsetenv("XDG_CONFIG_HOME");
-    }
-    QTemporaryDir m_home;
-    QByteArray m_oldHome;
-    QByteArray m_oldConfig;
-    bool m_hadConfig = false;
+    void SetUp() override { ASSERT_TRUE(m_home.isValid()); }
+    ovtest::ScopedHome m_home;
 };
 
 } // namespace

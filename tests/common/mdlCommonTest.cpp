@@ -1,4 +1,5 @@
 #include "common/mdlCommon.h"
+#include "support/ScopedHome.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -298,24 +299,7 @@ TEST(ArrayUpperBound, ListsGiveTheirLastIndexEverythingElseMinusOne)
 class DocumentsPath : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_oldHome = qgetenv("HOME");
-        m_oldConfig = qgetenv("XDG_CONFIG_HOME");
-        m_hadConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-        qputenv("HOME", QFile::encodeName(m_dir.path()));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
-        QDir(m_dir.path()).mkpath(QStringLiteral("config"));
-    }
-    void TearDown() override
-    {
-        qputenv("HOME", m_oldHome);
-        if (m_hadConfig)
-            qputenv("XDG_CONFIG_HOME", m_oldConfig);
-        else
-            qunsetenv("XDG_CONFIG_HOME");
-    }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     void writeUserDirs(const QByteArray& documentsDir)
     {
         QFile file(m_dir.filePath(QStringLiteral("config/user-dirs.dirs")));
@@ -323,10 +307,7 @@ protected:
         file.write("XDG_DOCUMENTS_DIR=\"" + documentsDir + "\"\n");
     }
 
-    QTemporaryDir m_dir;
-    QByteArray m_oldHome;
-    QByteArray m_oldConfig;
-    bool m_hadConfig = false;
+    ovtest::ScopedHome m_dir;
 };
 
 TEST_F(DocumentsPath, EndsWithOneSeparator)
