@@ -135,6 +135,13 @@ bool load(const QString& path, Profile& p)
         if (lf < 0) {
             line.bytes = data.mid(start);
             start = data.size();
+            // A CR that ends the file ends its last line: the line reads
+            // without it, as it does once a line is added after it and the CR
+            // is followed by a line feed.
+            if (line.bytes.endsWith('\r')) {
+                line.bytes.chop(1);
+                line.end = "\r";
+            }
         } else {
             const bool cr = lf > start && data.at(lf - 1) == '\r';
             line.bytes = data.mid(start, lf - start - (cr ? 1 : 0));
@@ -144,7 +151,7 @@ bool load(const QString& path, Profile& p)
         line.info = parseLine(p.decode(line.bytes));
         p.lines.append(line);
     }
-    if (!p.lines.isEmpty() && !p.lines.first().end.isEmpty())
+    if (!p.lines.isEmpty() && p.lines.first().end.endsWith('\n'))
         p.newline = p.lines.first().end;
     return true;
 }
@@ -256,11 +263,12 @@ void replaceValue(Profile& p, int i, const QString& value)
     bytes = bytes.left(keep) + p.encode(value);
 }
 
-// Inserts a line before index at; a line before it that had no line end gets one.
+// Inserts a line before index at; a line before it that had no line end (or
+// only the CR that ended the file) gets one.
 void insertLine(Profile& p, int at, const QString& text)
 {
-    if (at > 0 && p.lines.at(at - 1).end.isEmpty())
-        p.lines[at - 1].end = p.newline;
+    if (at > 0 && !p.lines.at(at - 1).end.endsWith('\n'))
+        p.lines[at - 1].end = p.lines.at(at - 1).end.isEmpty() ? p.newline : kCrLf;
     p.lines.insert(at, RawLine{p.encode(text), p.newline, parseLine(text)});
 }
 

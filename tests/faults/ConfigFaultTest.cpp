@@ -221,3 +221,24 @@ TEST_F(ConfigFaults, RandomBytesAreKeptAndValuesAdded)
         EXPECT_EQ(read(), text(kNew));
     }
 }
+
+// A file whose last line ends in a bare CR (found by fuzzing): that line
+// reads the same before and after a write elsewhere in the file, and the
+// write keeps every byte the file had.
+TEST_F(ConfigFaults, LastLineEndingInBareCarriageReturn)
+{
+    for (const QByteArray& bytes :
+         {QByteArrayLiteral("[MAIN]\r\nDBUser=crm\r"), QByteArrayLiteral("[MAIN]\nDBUser=crm\r"),
+          QByteArrayLiteral("[MAIN]\r")}) {
+        SCOPED_TRACE(bytes.toStdString());
+        writeBytes(config(), bytes);
+        const QString user = mdlOVSqlServer::ReadMainSettings().user;
+        EXPECT_TRUE(user == QStringLiteral("crm") || user == QStringLiteral("sa")) << user.toStdString();
+        ASSERT_TRUE(mdlOVSqlServer::WriteDefaultPathFile(QStringLiteral("/srv/crm.bak")));
+        EXPECT_EQ(mdlOVSqlServer::ReadMainSettings().user, user);
+        EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), QStringLiteral("/srv/crm.bak"));
+        EXPECT_TRUE(readBytes(config()).startsWith(bytes));
+        ASSERT_TRUE(mdlOVSqlServer::WriteUpdateDBResult(true));
+        EXPECT_EQ(mdlOVSqlServer::ReadMainSettings().user, user);
+    }
+}
