@@ -2,6 +2,7 @@
 // converted, an existing database kept without --replace and replaced with
 // it, and the checks that stop a conversion before anything is made.
 
+#include "app/mdlOEMResource.h"
 #include "config/mdlOVSqlServer.h"
 #include "config/mdlOVSqlServerAccess.h"
 #include "create/CreateTestSupport.h"
@@ -11,11 +12,13 @@
 #include "data/ServerAdmin.h"
 #include "data/jet/demo/DemoDatabase.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -89,6 +92,45 @@ protected:
         return out;
     }
 
+    // The rows of table as "KEY|VALUE" over two of its fields, sorted ("<null>"
+    // for NULL, dates to the second): the same list on two engines when they
+    // hold the same values.
+    static QStringList keyedValues(ov::Connection& cn, const QString& table, const QString& key,
+                                   const QString& column)
+    {
+        QStringList out;
+        ov::Recordset rs;
+        EXPECT_TRUE(rs.Open(QStringLiteral("SELECT * FROM ") + table, cn))
+            << rs.lastError().description.toStdString();
+        for (; rs.isOpen() && !rs.Eof(); rs.MoveNext()) {
+            const QVariant v = rs.Fields(column).Value();
+            QString text;
+            if (!v.isValid() || v.isNull())
+                text = QStringLiteral("<null>");
+            else if (v.typeId() == QMetaType::QDateTime)
+                text = QDateTime(v.toDateTime().date(), v.toDateTime().time())
+                           .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            else
+                text = v.toString();
+            out << rs.Fields(key).Value().toString() + QLatin1Char('|') + text;
+        }
+        out.sort();
+        return out;
+    }
+
+    // The message boxes that ovsqlcli printed: the lines of its standard
+    // error that start with the product name in brackets.
+    static QStringList messages(const QString& err)
+    {
+        const QString prefix = QStringLiteral("[%1] ").arg(mdlOEMResource::GetOEMShortName());
+        QStringList out;
+        for (const QString& line : err.split(QLatin1Char('\n'))) {
+            if (line.startsWith(prefix))
+                out << line.mid(prefix.size());
+        }
+        return out;
+    }
+
     QByteArray configBytes() const
     {
         QFile f(mdlOVSqlServer::ConfigFilePath());
@@ -99,8 +141,10 @@ protected:
     QString m_savedAppPath;
 };
 
-// The demo file converts: every listed table holds the file's rows, the
-// database is at the newest version, and, as after the window's conversion,
+// The demo file converts without any error message (it has every field of
+// the newest schema): every listed table holds the file's rows, the columns
+// that the update script added hold the file's values, the database is at
+// the newest version, and, as after the window's conversion,
 // the settings name the new database with the login given (its password
 // scrambled in the file, never printed) and CreateDBResult is "1".
 TEST_F(ConvertCommandTest, DemoFileConvertsAndTheSettingsNameTheNewDatabase)
@@ -110,9 +154,10 @@ TEST_F(ConvertCommandTest, DemoFileConvertsAndTheSettingsNameTheNewDatabase)
         convert({"--file", "Demo.cdb", "--database", kDatabase, "--user", "crmuser", "--password-stdin"},
                 password.toUtf8() + '\n');
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("创建数据库成功！"))) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("单机版数据库升级为网络版数据库完成！")))
+    EXPECT_EQ(messages(r.err), QStringList({QStringLiteral("创建数据库成功！"),
+                                            QStringLiteral("单机版数据库升级为网络版数据库完成！")}))
         << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("错误"))) << r.err.toStdString();
     EXPECT_FALSE(r.err.contains(password) || r.out.contains(password));
 
     auto cnFile = mdlOVSqlServer::ConnectToDBAccess(path(QStringLiteral("Demo.cdb")));
@@ -135,6 +180,33 @@ TEST_F(ConvertCommandTest, DemoFileConvertsAndTheSettingsNameTheNewDatabase)
     EXPECT_EQ(query(QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
                                    "VaribleName = 'Version'")),
               QStringList({ovtest::ShippedVersions().last()}));
+
+    // The columns that the update script adds hold the file's values, not
+    // what the script gives earlier rows.
+    ov::Connection cnServer;
+    ASSERT_TRUE(cnServer.Open(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2")
+                                  .arg(path(QStringLiteral("data")), kDatabase)));
+    const struct
+    {
+        const char* table;
+        const char* key;
+        const char* column;
+    } added[] = {{"tblCompany", "CompanyID", "Province"},  {"tblCompany", "CompanyID", "CustomerLevel"},
+                 {"tblActivity", "ActivityID", "DueDate"}, {"tblActivity", "ActivityID", "Priority"},
+                 {"tblUser", "UserID", "Email"},           {"tblUser", "UserID", "LastLoginDate"}};
+    for (const auto& a : added) {
+        SCOPED_TRACE(std::string(a.table) + "." + a.column);
+        const QStringList inFile =
+            keyedValues(*cnFile, QLatin1String(a.table), QLatin1String(a.key), QLatin1String(a.column));
+        EXPECT_EQ(
+            keyedValues(cnServer, QLatin1String(a.table), QLatin1String(a.key), QLatin1String(a.column)),
+            inFile);
+        QSet<QString> distinct;
+        for (const QString& row : inFile)
+            distinct.insert(row.section(QLatin1Char('|'), 1));
+        distinct.remove(QStringLiteral("<null>"));
+        EXPECT_GT(distinct.size(), 1);
+    }
 
     const ConnectionSettings stored = mdlOVSqlServer::ReadMainSettings();
     EXPECT_EQ(stored.server, QStringLiteral("sqlite:data"));

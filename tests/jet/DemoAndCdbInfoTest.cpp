@@ -1,21 +1,33 @@
-// The demo single-user database that the build writes, and `ovsqlcli
-// cdb-info`, which administrators use to check a file before converting it.
+// The demo single-user database that the build writes, checked against a
+// database of the newest schema, and `ovsqlcli cdb-info`, which
+// administrators use to check a file before converting it.
 
 #include "JetReadSupport.h"
 #include "JetReaders.h"
 
+#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Cp936.h"
 #include "common/clsError.h"
+#include "config/mdlOVSqlServerConnect.h"
+#include "create/CreateDatabase.h"
+#include "create/DataImport.h"
 #include "data/jet/JetBackend.h"
 #include "data/jet/demo/DemoDatabase.h"
+#include "support/ScriptedUi.h"
+#include "update/UpdateScript.h"
 #include "update/VersionTable.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
 
 using jet::ColumnType;
 
@@ -48,7 +60,89 @@ QList<QPair<QString, QStringList>> schemaTables()
     return tables;
 }
 
-TEST(JetDemoDatabase, HoldsTheShippedSchemaWithChineseRowsAndItsVersion)
+// A database of the newest schema: made bare by the create procedure on the
+// embedded engine of a temporary program folder, with the shipped schema and
+// update scripts.
+class NewestSchema
+{
+public:
+    NewestSchema()
+    {
+        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
+        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
+    }
+    ~NewestSchema() { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
+    NewestSchema(const NewestSchema&) = delete;
+    NewestSchema& operator=(const NewestSchema&) = delete;
+
+    // The connection to the new database; empty (and a failure recorded)
+    // when it could not be made.
+    std::unique_ptr<ov::Connection> create()
+    {
+        EXPECT_TRUE(m_dir.isValid());
+        for (const char* name : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
+            EXPECT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/") + QLatin1String(name),
+                                    m_dir.filePath(QLatin1String(name))))
+                << name;
+        }
+        EXPECT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("server")));
+        const QString server = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("server"));
+        ovtest::ScriptedUi ui;
+        ovtest::RecordingStatus status;
+        ovtest::RecordingProgress progress;
+        if (!mdlOVSqlUpdateDB::CreateDatabase(server, QStringLiteral("newest"), true, QString(), QString(),
+                                              mdlOVSqlUpdateDB::CreateBare, status, progress)) {
+            ADD_FAILURE() << ui.texts().join(QLatin1Char('\n')).toStdString();
+            return nullptr;
+        }
+        EXPECT_EQ(ui.texts(), QStringList({QStringLiteral("创建数据库成功！")}));
+        return mdlOVSqlServer::ConnectToDBFile(server, QStringLiteral("newest"), true, QString(), QString());
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_savedAppPath;
+};
+
+// The version blocks of the shipped update script, in order.
+QStringList shippedVersions()
+{
+    mdlOVSqlUpdateDB::ScriptFile file;
+    EXPECT_TRUE(file.open(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt")));
+    QStringList names;
+    while (!file.atEnd()) {
+        const QString line = file.readLine();
+        const auto kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
+        if (kind == mdlOVSqlUpdateDB::ScriptLineKind::VersionStart ||
+            kind == mdlOVSqlUpdateDB::ScriptLineKind::TransactionalVersionStart)
+            names.append(mdlOVSqlUpdateDB::GetMarkerName(line));
+    }
+    return names;
+}
+
+// The values of one column of the rows read; the test fails when the column
+// is missing.
+QList<QVariant> columnValues(const jetread::Rows& r, const QString& column)
+{
+    const qsizetype at = r.names.indexOf(column);
+    EXPECT_GE(at, 0) << column.toStdString();
+    QList<QVariant> values;
+    for (const QList<QVariant>& row : r.rows)
+        values << (at >= 0 ? row.value(at) : QVariant());
+    return values;
+}
+
+bool isNull(const QVariant& v)
+{
+    return !v.isValid() || v.isNull();
+}
+
+// The demo file looks like a file of the current single-user edition: its
+// version is the newest of the update script, the tables that the conversion
+// moves have exactly the columns that a database of the newest schema has
+// (so the conversion meets no missing field), and the columns that the
+// update script added hold values.
+TEST(JetDemoDatabase, CarriesTheNewestSchemaWithChineseRowsAndItsVersion)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Demo.cdb"));
@@ -58,25 +152,47 @@ TEST(JetDemoDatabase, HoldsTheShippedSchemaWithChineseRowsAndItsVersion)
     // Opened the way the conversion opens it: the password matches.
     std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBAccess(path);
     ASSERT_TRUE(cn) << mdlCommon::GetErrorText(true).toStdString();
+    const QStringList versions = shippedVersions();
+    ASSERT_FALSE(versions.isEmpty());
+    EXPECT_EQ(jetdemo::kDemoVersion, versions.last()) << jetdemo::kDemoVersion.toStdString();
     EXPECT_EQ(mdlOVSqlUpdateDB::ReadVaribleValue(QStringLiteral("DB"), QStringLiteral("Version"),
                                                  QStringLiteral("NONE"), QString(), cn.get()),
               jetdemo::kDemoVersion);
 
+    // tblVarible and the tables of the conversion list, nothing else.
+    QStringList listed;
+    {
+        ovtest::ScriptedUi ui;
+        ASSERT_TRUE(mdlOVSqlUpdateDB::ReadListFile(
+            QStringLiteral(OV_SOURCE_DIR "/dist/ConvertDataTables.txt"), listed));
+    }
+    listed.removeFirst();
+    ASSERT_FALSE(listed.isEmpty());
+    QStringList expectedTables = QStringList({QStringLiteral("tblVarible")}) + listed;
+    QStringList tables = dynamic_cast<ov::JetBackend*>(cn->backend().get())->tableNames();
+    expectedTables.sort();
+    tables.sort();
+    ASSERT_EQ(tables, expectedTables) << tables.join(QLatin1Char(',')).toStdString();
+
     const QList<QPair<QString, QStringList>> schema = schemaTables();
     ASSERT_FALSE(schema.isEmpty());
-    QStringList names;
-    for (const auto& t : schema)
-        names << t.first;
-    EXPECT_EQ(dynamic_cast<ov::JetBackend*>(cn->backend().get())->tableNames(), names);
+    NewestSchema newest;
+    std::unique_ptr<ov::Connection> server = newest.create();
+    ASSERT_TRUE(server);
 
     int rows = 0;
     int chinese = 0;
-    for (const auto& [table, columns] : schema) {
+    QMap<QString, jetread::Rows> read;
+    for (const QString& table : tables) {
         SCOPED_TRACE(table.toStdString());
         const jetread::Rows r = jetread::readAll(*cn, table);
         ASSERT_TRUE(r.opened) << r.error.description.toStdString();
         EXPECT_FALSE(r.error.isSet());
-        EXPECT_EQ(r.names, columns);
+        const jetread::Rows onServer = jetread::readAll(*server, table);
+        ASSERT_TRUE(onServer.opened) << onServer.error.description.toStdString();
+        EXPECT_EQ(r.names, onServer.names)
+            << "file: " << r.names.join(QLatin1Char(',')).toStdString()
+            << "\nnewest schema: " << onServer.names.join(QLatin1Char(',')).toStdString();
         EXPECT_FALSE(r.rows.isEmpty());
         rows += r.rows.size();
         for (const QList<QVariant>& row : r.rows) {
@@ -88,9 +204,85 @@ TEST(JetDemoDatabase, HoldsTheShippedSchemaWithChineseRowsAndItsVersion)
         qint64 counted = 0;
         ASSERT_TRUE(jettest::mdbCount(path, table, &counted, &error)) << error.toStdString();
         EXPECT_EQ(counted, r.rows.size());
+
+        // The columns that the update script added hold values.
+        QStringList original;
+        for (const auto& t : schema) {
+            if (t.first == table)
+                original = t.second;
+        }
+        ASSERT_FALSE(original.isEmpty());
+        for (const QString& column : onServer.names) {
+            if (original.contains(column))
+                continue;
+            const QList<QVariant> values = columnValues(r, column);
+            EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](const QVariant& v) {
+                return !isNull(v);
+            })) << column.toStdString();
+        }
+        read.insert(table, r);
     }
     EXPECT_GE(rows, 300);
     EXPECT_GE(chinese, 300);
+
+    // The values are those of a product in use: a company's province goes
+    // with its city, levels 1-5 and priorities 1-3, open activities are due
+    // after they were planned, done ones are not due, every user has his own
+    // e-mail address and logged in after he was made.
+    const jetread::Rows& companies = read[QStringLiteral("tblCompany")];
+    const QList<QVariant> cities = columnValues(companies, QStringLiteral("City"));
+    const QList<QVariant> provinces = columnValues(companies, QStringLiteral("Province"));
+    const QList<QVariant> levels = columnValues(companies, QStringLiteral("CustomerLevel"));
+    ASSERT_FALSE(companies.rows.isEmpty());
+    QMap<QString, QString> provinceOfCity;
+    QSet<int> levelsSeen;
+    for (qsizetype i = 0; i < companies.rows.size(); ++i) {
+        const QString city = cities[i].toString();
+        const QString province = provinces[i].toString();
+        EXPECT_FALSE(province.isEmpty()) << i;
+        EXPECT_EQ(provinceOfCity.value(city, province), province) << city.toStdString();
+        provinceOfCity.insert(city, province);
+        if (province.endsWith(QStringLiteral("市"))) {
+            EXPECT_EQ(province, city + QStringLiteral("市"));
+        }
+        EXPECT_TRUE(levels[i].toInt() >= 1 && levels[i].toInt() <= 5) << levels[i].toString().toStdString();
+        levelsSeen.insert(levels[i].toInt());
+    }
+    EXPECT_GT(levelsSeen.size(), 1);
+
+    const jetread::Rows& activities = read[QStringLiteral("tblActivity")];
+    const QList<QVariant> done = columnValues(activities, QStringLiteral("IsDone"));
+    const QList<QVariant> planned = columnValues(activities, QStringLiteral("ActivityDate"));
+    const QList<QVariant> due = columnValues(activities, QStringLiteral("DueDate"));
+    const QList<QVariant> priorities = columnValues(activities, QStringLiteral("Priority"));
+    int open = 0;
+    for (qsizetype i = 0; i < activities.rows.size(); ++i) {
+        EXPECT_TRUE(priorities[i].toInt() >= 1 && priorities[i].toInt() <= 3)
+            << priorities[i].toString().toStdString();
+        if (done[i].toInt() != 0) {
+            EXPECT_TRUE(isNull(due[i])) << i;
+            continue;
+        }
+        ++open;
+        ASSERT_FALSE(isNull(due[i])) << i;
+        EXPECT_GT(due[i].toDateTime(), planned[i].toDateTime()) << i;
+    }
+    EXPECT_GT(open, 0);
+
+    const jetread::Rows& users = read[QStringLiteral("tblUser")];
+    const QList<QVariant> emails = columnValues(users, QStringLiteral("Email"));
+    const QList<QVariant> made = columnValues(users, QStringLiteral("CreateDate"));
+    const QList<QVariant> lastLogins = columnValues(users, QStringLiteral("LastLoginDate"));
+    QSet<QString> addresses;
+    for (qsizetype i = 0; i < users.rows.size(); ++i) {
+        EXPECT_TRUE(emails[i].toString().contains(
+            QRegularExpression(QStringLiteral("^[\\w.-]+@[\\w-]+(\\.[\\w-]+)+$"))))
+            << emails[i].toString().toStdString();
+        addresses.insert(emails[i].toString());
+        ASSERT_FALSE(isNull(lastLogins[i])) << i;
+        EXPECT_GT(lastLogins[i].toDateTime(), made[i].toDateTime()) << i;
+    }
+    EXPECT_EQ(addresses.size(), users.rows.size());
 
     // mdb-reader decodes the same database password.
     QJsonObject dump;

@@ -17,6 +17,7 @@ using jet::ColumnType;
 class Sequence
 {
 public:
+    explicit Sequence(quint32 seed) : m_state(seed) {}
     quint32 next()
     {
         m_state = m_state * 1103515245u + 12345u;
@@ -26,7 +27,7 @@ public:
     template <typename T> const T& pick(const QList<T>& list) { return list[below(int(list.size()))]; }
 
 private:
-    quint32 m_state = 20240601u;
+    quint32 m_state;
 };
 
 const QStringList kSurnames = {QStringLiteral("王"), QStringLiteral("李"), QStringLiteral("张"),
@@ -46,6 +47,11 @@ const QStringList kCities = {QStringLiteral("北京"), QStringLiteral("上海"),
                              QStringLiteral("深圳"), QStringLiteral("杭州"), QStringLiteral("南京"),
                              QStringLiteral("成都"), QStringLiteral("武汉"), QStringLiteral("西安"),
                              QStringLiteral("苏州"), QStringLiteral("天津"), QStringLiteral("重庆")};
+// The province (or municipality) of each city above, in the same order.
+const QStringList kProvinces = {QStringLiteral("北京市"), QStringLiteral("上海市"), QStringLiteral("广东省"),
+                                QStringLiteral("广东省"), QStringLiteral("浙江省"), QStringLiteral("江苏省"),
+                                QStringLiteral("四川省"), QStringLiteral("湖北省"), QStringLiteral("陕西省"),
+                                QStringLiteral("江苏省"), QStringLiteral("天津市"), QStringLiteral("重庆市")};
 const QStringList kDistricts = {QStringLiteral("朝阳区建国路"),   QStringLiteral("浦东新区世纪大道"),
                                 QStringLiteral("天河区体育西路"), QStringLiteral("南山区科技园"),
                                 QStringLiteral("西湖区文三路"),   QStringLiteral("鼓楼区中山路"),
@@ -64,6 +70,8 @@ const QStringList kTitles = {QStringLiteral("总经理"),   QStringLiteral("采�
                              QStringLiteral("销售代表"), QStringLiteral("行政助理")};
 const QStringList kDepartments = {QStringLiteral("销售部"), QStringLiteral("市场部"),
                                   QStringLiteral("客服部"), QStringLiteral("技术部")};
+// Customer levels from 1 (key customer) to 5 (occasional), most in the middle.
+const QList<int> kCustomerLevels = {1, 2, 2, 3, 3, 3, 3, 4, 4, 5};
 // The activity types the schema script names.
 const QStringList kActivityTypes = {QStringLiteral("Call"), QStringLiteral("Visit"), QStringLiteral("Mail"),
                                     QStringLiteral("Meeting"), QStringLiteral("Other")};
@@ -95,11 +103,20 @@ bool WriteDemoDatabase(const QString& path, QString* error)
     // The same password every connection to a single-user file carries.
     w.setPassword(mdlEncode::UnscrambleText(mdlEncode::kScrambledFilePassword, mdlEncode::kFileKey, true));
     w.setCreationDate(QDateTime(QDate(2024, 6, 1), QTime(9, 0)));
-    Sequence seq;
+    // seq gives the columns of the first single-user version, later the
+    // columns that the versions after it added: the rows of the older
+    // columns stay the same whatever the newer ones hold.
+    Sequence seq(20240601u);
+    Sequence later(20240615u);
     const QDateTime base(QDate(2023, 1, 3), QTime(9, 0));
+    // When the demo data was last worked with: the last logins lie before it.
+    const QDateTime lastUse(QDate(2024, 5, 31), QTime(8, 30));
 
-    // The tables and columns of the shipped schema script (OVScriptEmpty.txt):
-    // NVARCHAR up to 255 as text, longer ones as memo, INT as long integer.
+    // The tables that the conversion moves, with the columns of the newest
+    // schema (OVScriptEmpty.txt, then the version blocks of
+    // OVScriptUpdate.txt up to kDemoVersion, whose added columns come last),
+    // and tblVarible: NVARCHAR up to 255 as text, longer ones as memo, INT as
+    // long integer.
     w.addTable(QStringLiteral("tblVarible"), {{QStringLiteral("Module"), ColumnType::Text, 50},
                                               {QStringLiteral("VaribleName"), ColumnType::Text, 100},
                                               {QStringLiteral("VaribleValue"), ColumnType::Text, 255},
@@ -110,6 +127,8 @@ bool WriteDemoDatabase(const QString& path, QString* error)
                                             QStringLiteral("演示公司"), QString()});
     w.addRow(QStringLiteral("tblVarible"), {QStringLiteral("System"), QStringLiteral("PageSize"),
                                             QStringLiteral("50"), QStringLiteral("1")});
+    w.addRow(QStringLiteral("tblVarible"),
+             {QStringLiteral("System"), QStringLiteral("RemindDays"), QStringLiteral("3"), QString()});
 
     const int users = 8;
     w.addTable(QStringLiteral("tblUser"), {{QStringLiteral("UserID"), ColumnType::Long},
@@ -120,13 +139,19 @@ bool WriteDemoDatabase(const QString& path, QString* error)
                                            {QStringLiteral("Phone"), ColumnType::Text, 50},
                                            {QStringLiteral("IsAdmin"), ColumnType::Long},
                                            {QStringLiteral("IsDisabled"), ColumnType::Long},
-                                           {QStringLiteral("CreateDate"), ColumnType::DateTime}});
+                                           {QStringLiteral("CreateDate"), ColumnType::DateTime},
+                                           {QStringLiteral("Email"), ColumnType::Text, 100},
+                                           {QStringLiteral("LastLoginDate"), ColumnType::DateTime}});
     for (int i = 1; i <= users; ++i) {
+        const QString login = i == 1 ? QStringLiteral("admin") : QStringLiteral("user%1").arg(i);
+        const bool disabled = i == users;
+        // The disabled user last came in months ago, the others in the last weeks.
+        const QDateTime lastLogin = lastUse.addDays(-(disabled ? 120 + later.below(60) : later.below(21)))
+                                        .addSecs(later.below(9 * 3600));
         w.addRow(QStringLiteral("tblUser"),
-                 {i, i == 1 ? QStringLiteral("admin") : QStringLiteral("user%1").arg(i), personName(seq),
-                  QVariant(), kDepartments[i % kDepartments.size()],
-                  QStringLiteral("010-6%1").arg(5550000 + i), i == 1 ? 1 : 0, i == users ? 1 : 0,
-                  base.addDays(i)});
+                 {i, login, personName(seq), QVariant(), kDepartments[i % kDepartments.size()],
+                  QStringLiteral("010-6%1").arg(5550000 + i), i == 1 ? 1 : 0, disabled ? 1 : 0,
+                  base.addDays(i), login + QStringLiteral("@demo.example.com.cn"), lastLogin});
     }
 
     const int companies = 60;
@@ -142,7 +167,9 @@ bool WriteDemoDatabase(const QString& path, QString* error)
                                               {QStringLiteral("WebSite"), ColumnType::Text, 100},
                                               {QStringLiteral("OwnerUserID"), ColumnType::Long},
                                               {QStringLiteral("CreateDate"), ColumnType::DateTime},
-                                              {QStringLiteral("Remark"), ColumnType::Memo}});
+                                              {QStringLiteral("Remark"), ColumnType::Memo},
+                                              {QStringLiteral("Province"), ColumnType::Text, 50},
+                                              {QStringLiteral("CustomerLevel"), ColumnType::Long}});
     for (int i = 1; i <= companies; ++i) {
         const QString city = seq.pick(kCities);
         const QString word = seq.pick(kWords);
@@ -152,6 +179,7 @@ bool WriteDemoDatabase(const QString& path, QString* error)
         QVariant remark; // every fourth company without a remark
         if (i % 4 != 0)
             remark = seq.pick(kNotes) + seq.pick(kNotes);
+        const int level = later.pick(kCustomerLevels);
         w.addRow(QStringLiteral("tblCompany"),
                  {i, city + word + industry + seq.pick(kSuffixes), word + industry, industry,
                   city + QStringLiteral("市") + seq.pick(kDistricts) +
@@ -159,7 +187,8 @@ bool WriteDemoDatabase(const QString& path, QString* error)
                   city, QStringLiteral("%1").arg(100000 + seq.below(800000)), phone,
                   i % 3 == 0 ? QVariant() : QVariant(phone.left(phone.size() - 1) + QLatin1Char('9')),
                   i % 2 == 0 ? QVariant() : QVariant(QStringLiteral("https://www.example%1.com.cn").arg(i)),
-                  1 + seq.below(users), base.addDays(10 + i * 3).addSecs(seq.below(28800)), remark});
+                  1 + seq.below(users), base.addDays(10 + i * 3).addSecs(seq.below(28800)), remark,
+                  kProvinces[kCities.indexOf(city)], level});
     }
 
     const int contacts = 150;
@@ -198,16 +227,27 @@ bool WriteDemoDatabase(const QString& path, QString* error)
                                                {QStringLiteral("Subject"), ColumnType::Text, 200},
                                                {QStringLiteral("ActivityDate"), ColumnType::DateTime},
                                                {QStringLiteral("Notes"), ColumnType::Memo},
-                                               {QStringLiteral("IsDone"), ColumnType::Long}});
+                                               {QStringLiteral("IsDone"), ColumnType::Long},
+                                               {QStringLiteral("DueDate"), ColumnType::DateTime},
+                                               {QStringLiteral("Priority"), ColumnType::Long}});
     for (int i = 1; i <= activities; ++i) {
         const int contact = 1 + seq.below(contacts);
         const int company = 1 + (contact - 1) % companies;
         QString notes = seq.pick(kNotes);
         for (int k = seq.below(3); k > 0; --k)
             notes += QStringLiteral("\r\n") + seq.pick(kNotes);
-        w.addRow(QStringLiteral("tblActivity"),
-                 {i, company, contact, 1 + seq.below(users), seq.pick(kActivityTypes), seq.pick(kSubjects),
-                  base.addDays(30 + i).addSecs(3600 * seq.below(9)), notes, i < 220 ? 1 : 0});
+        const int user = 1 + seq.below(users);
+        const QString type = seq.pick(kActivityTypes);
+        const QString subject = seq.pick(kSubjects);
+        const QDateTime date = base.addDays(30 + i).addSecs(3600 * seq.below(9));
+        // The last activities are still open: each is due a few days after
+        // it was planned, at the end of a working day. Priorities run from
+        // 1 (high) to 3 (low).
+        const bool done = i < 220;
+        const QVariant due =
+            done ? QVariant() : QVariant(QDateTime(date.date().addDays(1 + later.below(14)), QTime(17, 30)));
+        w.addRow(QStringLiteral("tblActivity"), {i, company, contact, user, type, subject, date, notes,
+                                                 done ? 1 : 0, due, 1 + later.below(3)});
     }
 
     return w.save(error);

@@ -8,8 +8,10 @@
 // build writes the same rows.
 namespace jetdemo {
 
-// The "DB"/"Version" value of the demo file.
-inline const QString kDemoVersion = QStringLiteral("1.0");
+// The "DB"/"Version" value of the demo file: the newest version block of
+// OVScriptUpdate.txt, whose schema the demo tables carry, as in a file of the
+// current single-user edition.
+inline const QString kDemoVersion = QStringLiteral("1.6");
 
 // Writes the demo database to path (replacing it). On failure returns false
 // and puts the reason into *error.
