@@ -362,9 +362,8 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
         }
         if (!badColumn.isEmpty()) {
             sqlite3_reset(insert);
-            reject(
-                row, line, length,
-                QStringLiteral("Invalid character value for cast specification (column %1)").arg(badColumn));
+            reject(row, line, length,
+                   QStringLiteral("Value does not fit the column type (column %1)").arg(badColumn));
             continue;
         }
         rc = sqlite3_step(insert);
