@@ -370,6 +370,20 @@ void ApplyFormStyle(QWidget* window)
         StyleControl(control);
 }
 
+void StyleTipPanel(QWidget* picture, QLabel* header, QLabel* tip, int headerPointSize,
+                   const QColor& headerColour)
+{
+    SetColor(picture, QPalette::Window, QColor(255, 255, 255));
+    tip->setAutoFillBackground(false);
+    header->setAutoFillBackground(false);
+    QFont headerFont = header->font();
+    headerFont.setPointSize(headerPointSize);
+    header->setFont(headerFont);
+    if (headerColour.isValid())
+        SetColor(header, QPalette::WindowText, headerColour);
+    header->setAlignment(Qt::AlignCenter);
+}
+
 QIcon ProductIcon()
 {
     QIcon result;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 
+class QLabel;
 class QWidget;
 
 // The product's look: one font, a small palette of numbered colours, the
@@ -46,6 +47,12 @@ QList<QWidget*> ControlsOf(QWidget* window);
 // Styles window and all its controls. Never fails and never stops a window
 // from opening: a step that does not apply is skipped.
 void ApplyFormStyle(QWidget* window);
+
+// The white tip panel at the top of the create, update and conversion
+// windows: picture on white, the header centred at headerPointSize (in
+// headerColour when it is valid), both labels showing the panel through.
+void StyleTipPanel(QWidget* picture, QLabel* header, QLabel* tip, int headerPointSize,
+                   const QColor& headerColour = QColor());
 
 // The product icon shown by every window.
 QIcon ProductIcon();

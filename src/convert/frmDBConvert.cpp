@@ -30,18 +30,7 @@ frmDBConvert::frmDBConvert(QWidget* parent) : QDialog(parent), m_ui(new Ui::frmD
     setWindowTitle(
         mdlCommon::FormatTemplate(QStringLiteral("{1} － 数据转换"), {mdlOEMResource::GetOEMProductName()}));
 
-    QPalette white = m_ui->picTip->palette();
-    white.setColor(QPalette::Window, QColor(255, 255, 255));
-    m_ui->picTip->setPalette(white);
-    m_ui->lblTip->setAutoFillBackground(false);
-    m_ui->lblTipHeader->setAutoFillBackground(false);
-    QFont headerFont = m_ui->lblTipHeader->font();
-    headerFont.setPointSize(16);
-    m_ui->lblTipHeader->setFont(headerFont);
-    QPalette blue = m_ui->lblTipHeader->palette();
-    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    m_ui->lblTipHeader->setPalette(blue);
-    m_ui->lblTipHeader->setAlignment(Qt::AlignCenter);
+    mdlResAndColor::StyleTipPanel(m_ui->picTip, m_ui->lblTipHeader, m_ui->lblTip, 16, QColor(0, 0, 255));
     m_ui->lblTipHeader->setText(QStringLiteral("数据转换"));
     m_ui->lblTip->setText(QStringLiteral("如果尚未安装 MS SQL Server，请先在服务器上安装\r\n"
                                          "1、选择 SQL Server 服务器，和登录方式\r\n"

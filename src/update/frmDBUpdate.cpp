@@ -31,15 +31,7 @@ frmDBUpdate::frmDBUpdate(QWidget* parent) : QDialog(parent), m_ui(new Ui::frmDBU
     m_ui->panel->setMainInput(m_ui->panel->txtDB());
     mdlResAndColor::ApplyFormStyle(this);
 
-    QPalette white = m_ui->picTip->palette();
-    white.setColor(QPalette::Window, QColor(255, 255, 255));
-    m_ui->picTip->setPalette(white);
-    m_ui->lblTip->setAutoFillBackground(false);
-    m_ui->lblTipHeader->setAutoFillBackground(false);
-    QFont headerFont = m_ui->lblTipHeader->font();
-    headerFont.setPointSize(24);
-    m_ui->lblTipHeader->setFont(headerFont);
-    m_ui->lblTipHeader->setAlignment(Qt::AlignCenter);
+    mdlResAndColor::StyleTipPanel(m_ui->picTip, m_ui->lblTipHeader, m_ui->lblTip, 24);
     m_ui->lblTipHeader->setText(QStringLiteral("升级数据库"));
     m_ui->lblTip->setText(QStringLiteral("1、选择待升级数据库（默认当前数据库）\r\n"
                                          "2、备份数据库\r\n"
