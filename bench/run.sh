@@ -33,12 +33,12 @@ target_for() {
     "start-up peak memory"*) echo 2.50 ;;
     start-up*) echo 3.00 ;;
     "update runner peak memory"*) echo 1.50 ;;
-    "update runner"*) echo 2.00 ;;
-    bulk-load*) echo 1.50 ;;
-    "jet read"*) echo 1.50 ;;
+    "update runner"*) echo 1.30 ;;
+    bulk-load*) echo 1.00 ;;
+    "jet read"*) echo 1.00 ;;
     transfer*) echo 1.00 ;;
     import*) echo 1.00 ;;
-    backup* | restore*) echo 1.50 ;;
+    backup* | restore*) echo 1.20 ;;
     *) echo "" ;;
   esac
 }

@@ -27,16 +27,18 @@ public:
 
     // Converts in; on an invalid or incomplete sequence appends replacement
     // and skips skipLen(pos) input bytes.
+    // The result goes to out, whose storage is reused when it is big enough.
     template <typename SkipLen>
-    QByteArray run(const QByteArray& in, const QByteArray& replacement, SkipLen skipLen)
+    void run(const char* in, qsizetype inSize, const QByteArray& replacement, SkipLen skipLen,
+             QByteArray& out)
     {
-        QByteArray out;
-        if (!valid() || in.isEmpty())
-            return out;
+        out.resize(0);
+        if (!valid() || inSize <= 0)
+            return;
         iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        out.resize(in.size() * 2 + 16);
-        char* src = const_cast<char*>(in.constData());
-        size_t srcLeft = static_cast<size_t>(in.size());
+        out.resize(inSize * 2 + 16);
+        char* src = const_cast<char*>(in);
+        size_t srcLeft = static_cast<size_t>(inSize);
         char* dst = out.data();
         size_t dstLeft = static_cast<size_t>(out.size());
         while (srcLeft > 0) {
@@ -65,7 +67,6 @@ public:
             srcLeft -= skip;
         }
         out.resize(dst - out.data());
-        return out;
     }
 
 private:
@@ -90,14 +91,25 @@ size_t utf8Length(const unsigned char* p)
 QByteArray encode(const QString& text)
 {
     thread_local Converter conv("CP936", "UTF-8");
-    return conv.run(text.toUtf8(), QByteArrayLiteral("?"), utf8Length);
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    conv.run(utf8.constData(), utf8.size(), QByteArrayLiteral("?"), utf8Length, out);
+    return out;
+}
+
+void decodeToUtf8(const char* data, qsizetype size, QByteArray& out)
+{
+    thread_local Converter conv("UTF-8", "CP936");
+    static const QByteArray replacement = QString(QChar::ReplacementCharacter).toUtf8();
+    conv.run(
+        data, size, replacement, [](const unsigned char*) { return size_t{1}; }, out);
 }
 
 QString decode(const QByteArray& bytes)
 {
-    thread_local Converter conv("UTF-8", "CP936");
-    static const QByteArray replacement = QString(QChar::ReplacementCharacter).toUtf8();
-    return QString::fromUtf8(conv.run(bytes, replacement, [](const unsigned char*) { return size_t{1}; }));
+    QByteArray utf8;
+    decodeToUtf8(bytes.constData(), bytes.size(), utf8);
+    return QString::fromUtf8(utf8);
 }
 
 bool hasUtf8Bom(const QByteArray& bytes)

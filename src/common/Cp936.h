@@ -12,6 +12,9 @@ namespace ov::cp936 {
 QByteArray encode(const QString& text);
 // Code page 936 bytes to text; a byte sequence that is not valid becomes U+FFFD.
 QString decode(const QByteArray& bytes);
+// The same conversion straight to UTF-8 bytes, into out (its storage is
+// reused), for loops that convert many values.
+void decodeToUtf8(const char* data, qsizetype size, QByteArray& out);
 // A text file's content: UTF-8 when it begins with a UTF-8 byte-order mark
 // (which is dropped), code page 936 otherwise.
 QString decodeFile(const QByteArray& bytes);

@@ -99,6 +99,45 @@ TEST_F(EmbeddedAdmin, BulkLoadReadsUtf8AfterAByteOrderMarkAndRestoresThePragmas)
     EXPECT_EQ(column(cn, QStringLiteral("PRAGMA synchronous")), QStringList({QStringLiteral("2")}));
 }
 
+// Integer fields are bound as numbers where that is safe; whatever their
+// spelling, the stored value and type must be what the engine makes of the
+// same text in an INSERT.
+TEST_F(EmbeddedAdmin, BulkLoadStoresIntegerFieldsAsTheEngineWouldStoreTheirText)
+{
+    const QStringList values = {
+        QStringLiteral("42"),
+        QStringLiteral("-7"),
+        QStringLiteral("007"),
+        QStringLiteral("+5"),
+        QStringLiteral(" 9 "),
+        QStringLiteral("-0"),
+        QStringLiteral("0"),
+        QStringLiteral("123456789012345678"),
+        QStringLiteral("-999999999999999999"),
+        QStringLiteral("9223372036854775807"),
+        QStringLiteral("-9223372036854775808"),
+        QStringLiteral("99999999999999999999"),
+    };
+    makeDatabase(QStringLiteral("Crm"), QStringLiteral("CREATE TABLE tblLoaded (Seq INT, V INT, B BIT); "
+                                                       "CREATE TABLE tblInserted (Seq INT, V INT, B BIT);"));
+    QByteArray file;
+    Connection cn;
+    ASSERT_TRUE(open(cn, QStringLiteral("Crm")));
+    for (int i = 0; i < values.size(); ++i) {
+        file += QByteArray::number(i) + '\t' + values[i].toLatin1() + '\t' + values[i].toLatin1() + "\r\n";
+        const QString text = QLatin1Char('\'') + values[i] + QLatin1Char('\'');
+        ASSERT_TRUE(
+            cn.Execute(QStringLiteral("INSERT INTO tblInserted VALUES (%1, %2, %2)").arg(i).arg(text)));
+    }
+    BulkLoadResult counts;
+    ASSERT_TRUE(load(QStringLiteral("tblLoaded"), file, counts)) << str(m_admin->lastError().description);
+    EXPECT_EQ(counts.rowsCopied, values.size());
+    const QString query = QStringLiteral(
+        "SELECT Seq || ':' || typeof(V) || ':' || V || ':' || typeof(B) || ':' || B FROM %1 ORDER BY Seq");
+    EXPECT_EQ(column(cn, query.arg(QStringLiteral("tblLoaded"))),
+              column(cn, query.arg(QStringLiteral("tblInserted"))));
+}
+
 TEST_F(EmbeddedAdmin, BulkLoadIntoAMissingTableFailsAndSaysSoInTheLog)
 {
     makeContacts();

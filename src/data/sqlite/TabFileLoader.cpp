@@ -74,6 +74,27 @@ bool isInteger(const char* p, const char* e)
     return true;
 }
 
+// The value of a field that isInteger accepted, when it has no blanks, no
+// leading zeros or plus sign and fits 64 bits: exactly the text the engine's
+// integer affinity would turn into the same number. Anything else stays text
+// and is left to the engine.
+bool toInt64(const char* p, const char* e, qint64& value)
+{
+    const bool negative = p < e && *p == '-';
+    if (negative)
+        ++p;
+    if (p == e || e - p > 18 || (*p == '0' && e - p > 1))
+        return false;
+    qint64 v = 0;
+    for (; p < e; ++p) {
+        if (!isDigit(*p))
+            return false;
+        v = v * 10 + (*p - '0');
+    }
+    value = negative ? -v : v;
+    return true;
+}
+
 bool isNumber(const char* p, const char* e)
 {
     trim(p, e);
@@ -352,11 +373,16 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
                 badColumn = names[c];
                 break;
             }
-            if (utf8 || isAscii(s, n)) {
+            qint64 number = 0;
+            if (kind == Kind::Integer && toInt64(s, s + n, number)) {
+                // The value the column's affinity would make of the text,
+                // without the engine parsing it again.
+                sqlite3_bind_int64(insert, c + 1, number);
+            } else if (utf8 || isAscii(s, n)) {
                 sqlite3_bind_text(insert, c + 1, s, int(n), SQLITE_STATIC);
             } else {
-                converted[size_t(c)] = cp936::decode(QByteArray::fromRawData(s, n)).toUtf8();
-                const QByteArray& u = converted[size_t(c)];
+                QByteArray& u = converted[size_t(c)];
+                cp936::decodeToUtf8(s, n, u);
                 sqlite3_bind_text(insert, c + 1, u.constData(), int(u.size()), SQLITE_STATIC);
             }
         }
