@@ -174,10 +174,13 @@ TEST_F(MidOperationFaults, DatabaseFailingDuringDataImport)
     }
 }
 
-// The disk fills up while the transfer copies its second table: the one
-// transaction cannot be committed, the user is told before the completion
-// message, and the server's tables keep the rows they had before.
-TEST_F(MidOperationFaults, FullDiskDuringTableTransfer)
+// The disk fills up, or the database file is removed, while the transfer
+// copies its second table: the one transaction cannot be committed, the user
+// is told before the completion message, and the server's tables keep the
+// rows they had before (a removed database stays removed rather than coming
+// back empty). A file made read-only in the middle is still open for writing,
+// so the transfer really completes: every row is there and no error is shown.
+TEST_F(MidOperationFaults, DatabaseFailingDuringTableTransfer)
 {
     const QString cdb = path(QStringLiteral("single.cdb"));
     {
@@ -193,36 +196,84 @@ TEST_F(MidOperationFaults, FullDiskDuringTableTransfer)
         QString error;
         ASSERT_TRUE(w.save(&error)) << error.toStdString();
     }
-    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
-    ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
-    ASSERT_TRUE(
-        connect(QStringLiteral("crm"))
-            ->Execute(QStringLiteral(
-                "CREATE TABLE tblA ([Id] INT, [Note] NVARCHAR(4000)); CREATE TABLE tblB ([Id] INT, [Note] "
-                "NVARCHAR(4000)); INSERT INTO tblA VALUES (-1, 'old a'); INSERT INTO tblB VALUES (-2, 'old "
-                "b')")));
-    const QStringList before =
-        rows(QStringLiteral("crm"), QStringLiteral("SELECT * FROM tblA UNION ALL SELECT * FROM tblB"));
+    giveToUnprivileged(cdb);
+    giveToUnprivileged(path(QStringLiteral("data")));
+    const QString both = QStringLiteral("SELECT * FROM tblA UNION ALL SELECT * FROM tblB");
 
-    const QString outcome = runInChild([&] {
-        // Passes 1 and 2 empty the tables, 3 and 4 copy them.
-        FaultAtPump ui(4,
-                       [&] { limitFileSize(rlim_t(QFileInfo(databaseFile(QStringLiteral("crm"))).size())); });
-        auto file = mdlOVSqlServer::ConnectToDBAccess(cdb);
-        auto server =
-            mdlOVSqlServer::ConnectToDBFile(m_server, QStringLiteral("crm"), true, QString(), QString());
-        RecordingStatus status;
-        RecordingProgress progress;
-        mdlOVSqlUpdateDB::TransferDataFormCnToCn(file.get(), server.get(),
-                                                 {QString(), QStringLiteral("tblA"), QStringLiteral("tblB")},
-                                                 status, progress);
-        return ui.texts().join(QStringLiteral("\n--\n"));
-    });
-    const QStringList messages = outcome.split(QStringLiteral("\n--\n"));
-    ASSERT_GE(messages.size(), 2) << outcome.toStdString();
-    EXPECT_EQ(messages.last(), QStringLiteral("单机版数据库升级为网络版数据库完成！"));
-    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT * FROM tblA UNION ALL SELECT * FROM tblB")),
-              before);
+    enum Outcome
+    {
+        RolledBack,
+        Removed,
+        Committed
+    };
+    struct Case
+    {
+        const char* name;
+        std::function<void(const QString& database)> fault;
+        bool unprivileged;
+        Outcome outcome;
+    };
+    const Case cases[] = {
+        {"full disk", [](const QString& db) { limitFileSize(rlim_t(QFileInfo(db).size())); }, false,
+         RolledBack},
+        {"removed file", [](const QString& db) { QFile::remove(db); }, false, Removed},
+        {"read-only file",
+         [](const QString& db) {
+             QFile::setPermissions(db, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+         },
+         true, Committed},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QStringLiteral("crm%1").arg(++n);
+        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+        ASSERT_TRUE(admin->createDatabase(name));
+        ASSERT_TRUE(connect(name)->Execute(QStringLiteral(
+            "CREATE TABLE tblA ([Id] INT, [Note] NVARCHAR(4000)); CREATE TABLE tblB ([Id] INT, "
+            "[Note] NVARCHAR(4000)); INSERT INTO tblA VALUES (-1, 'old a'); INSERT INTO tblB "
+            "VALUES (-2, 'old b')")));
+        const QStringList before = rows(name, both);
+        giveToUnprivileged(databaseFile(name));
+
+        const QString outcome = runInChild(
+            [&] {
+                // Passes 1 and 2 empty the tables, 3 and 4 copy them.
+                FaultAtPump ui(4, [&] { c.fault(databaseFile(name)); });
+                auto file = mdlOVSqlServer::ConnectToDBAccess(cdb);
+                auto server = mdlOVSqlServer::ConnectToDBFile(m_server, name, true, QString(), QString());
+                RecordingStatus status;
+                RecordingProgress progress;
+                mdlOVSqlUpdateDB::TransferDataFormCnToCn(
+                    file.get(), server.get(), {QString(), QStringLiteral("tblA"), QStringLiteral("tblB")},
+                    status, progress);
+                return ui.texts().join(QStringLiteral("\n--\n"));
+            },
+            c.unprivileged);
+        const QStringList messages = outcome.split(QStringLiteral("\n--\n"));
+        EXPECT_EQ(messages.last(), QStringLiteral("单机版数据库升级为网络版数据库完成！"));
+        switch (c.outcome) {
+        case RolledBack:
+            EXPECT_GE(messages.size(), 2) << outcome.toStdString();
+            EXPECT_EQ(rows(name, both), before);
+            break;
+        case Removed: {
+            EXPECT_GE(messages.size(), 2) << outcome.toStdString();
+            EXPECT_TRUE(outcome.contains(QStringLiteral("was removed or replaced"))) << outcome.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(databaseFile(name)));
+            QStringList names;
+            ASSERT_TRUE(admin->listDatabases(names));
+            EXPECT_FALSE(names.contains(name, Qt::CaseInsensitive));
+            break;
+        }
+        case Committed:
+            EXPECT_EQ(messages.size(), 1) << outcome.toStdString();
+            EXPECT_EQ(rows(name, QStringLiteral("SELECT COUNT(*) FROM tblA WHERE Id >= 0 UNION ALL "
+                                                "SELECT COUNT(*) FROM tblB WHERE Id >= 0")),
+                      QStringList({QStringLiteral("400"), QStringLiteral("400")}));
+            break;
+        }
+    }
 }
 
 // The database file is removed while a script runs: the statements after it
