@@ -31,6 +31,30 @@ void BackendChild::detach()
     m_owner = nullptr;
 }
 
+CursorBackend::Fetch SpoolingCursor::fetch(QVector<QVariant>& row, DataError& error)
+{
+    if (!m_spooled.empty()) {
+        row = std::move(m_spooled.front());
+        m_spooled.pop_front();
+        return Fetch::Row;
+    }
+    if (m_spoolError.isSet()) {
+        error = m_spoolError;
+        m_spoolError.clear();
+        return Fetch::Failed;
+    }
+    if (!live())
+        return Fetch::End;
+    return fetchLive(row, error);
+}
+
+void SpoolingCursor::spool()
+{
+    QVector<QVariant> row;
+    while (live() && fetchLive(row, m_spoolError) == Fetch::Row)
+        m_spooled.push_back(row);
+}
+
 ConnectionBackend::~ConnectionBackend() = default;
 
 QString ConnectionBackend::tableQuery(const QString& table) const

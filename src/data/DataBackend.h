@@ -7,6 +7,7 @@
 #include <QVariant>
 #include <QVector>
 
+#include <deque>
 #include <memory>
 #include <set>
 
@@ -69,6 +70,27 @@ public:
     // Reads the next row into row (one value per column; a SQL NULL is an
     // invalid QVariant, an empty text is an empty QString).
     virtual Fetch fetch(QVector<QVariant>& row, DataError& error) = 0;
+};
+
+// A cursor on an engine that runs one statement at a time on a connection:
+// before another command runs there, spool reads the rows still pending into
+// memory and lets the statement go; fetch hands those rows out first.
+class SpoolingCursor : public CursorBackend
+{
+public:
+    using CursorBackend::CursorBackend;
+    Fetch fetch(QVector<QVariant>& row, DataError& error) final;
+    void spool() final;
+
+protected:
+    // Reads the next row from the statement; at the end, or on a failure, it
+    // lets the statement go, and live() answers false from then on.
+    virtual Fetch fetchLive(QVector<QVariant>& row, DataError& error) = 0;
+    virtual bool live() const = 0;
+
+private:
+    std::deque<QVector<QVariant>> m_spooled;
+    DataError m_spoolError; // the failure that ended a spool, reported after its rows
 };
 
 // Appends rows to one table.

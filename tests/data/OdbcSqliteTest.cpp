@@ -73,6 +73,34 @@ TEST_F(OdbcSqlite, BatchesAndTransactions)
     EXPECT_FALSE(m_cn.RollbackTrans());
 }
 
+// A server-side record set still reading when another command runs on its
+// connection: its remaining rows are read first, so it gives the rows of
+// its own query, and the other command is not blocked by it.
+TEST_F(OdbcSqlite, OpenServerSideRecordsetKeepsItsRowsWhileOtherCommandsRun)
+{
+    ASSERT_TRUE(m_cn.Execute(QStringLiteral("CREATE TABLE t (id INT); INSERT INTO t VALUES (1); "
+                                            "INSERT INTO t VALUES (2); INSERT INTO t VALUES (3);")));
+    Connection cn;
+    cn.setCursorLocation(adUseServer);
+    ASSERT_TRUE(
+        cn.Open(QStringLiteral("Driver=SQLite3;Database=") + m_dir.filePath(QStringLiteral("odbc.db"))));
+    Recordset rs;
+    // A plain scan, which would see the changes if it were still reading the table.
+    ASSERT_TRUE(rs.Open(QStringLiteral("SELECT id FROM t"), cn)) << str(rs.lastError().description);
+    QStringList seen;
+    seen << rs.Fields(0).Value().toString();
+    ASSERT_TRUE(cn.Execute(QStringLiteral("UPDATE t SET id = id + 10 WHERE id = 3")))
+        << str(cn.lastError().description);
+    ASSERT_TRUE(cn.Execute(QStringLiteral("INSERT INTO t VALUES (4)"))) << str(cn.lastError().description);
+    for (rs.MoveNext(); !rs.Eof(); rs.MoveNext())
+        seen << rs.Fields(0).Value().toString();
+    EXPECT_FALSE(rs.lastError().isSet()) << str(rs.lastError().description);
+    EXPECT_EQ(seen, QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
+    EXPECT_EQ(
+        rows(QStringLiteral("SELECT id FROM t ORDER BY id")),
+        QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4"), QStringLiteral("13")}));
+}
+
 TEST_F(OdbcSqlite, FieldNamesTypesAndNulls)
 {
     ASSERT_TRUE(m_cn.Execute(QStringLiteral(

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -311,57 +310,21 @@ void odbcDiagnostics(short handleType, void* handle, DataError& error)
 
 // ---- cursor -----------------------------------------------------------------
 
-class OdbcCursor : public CursorBackend
+class OdbcCursor : public SpoolingCursor
 {
 public:
     OdbcCursor(OdbcBackend* owner, SQLHSTMT stmt, QVector<ColumnInfo> columns)
-        : CursorBackend(owner), m_stmt(stmt), m_columns(std::move(columns))
+        : SpoolingCursor(owner), m_stmt(stmt), m_columns(std::move(columns))
     {}
     ~OdbcCursor() override { detach(); }
 
     const QVector<ColumnInfo>& columns() const override { return m_columns; }
 
-    Fetch fetch(QVector<QVariant>& row, DataError& error) override
-    {
-        if (!m_spooled.empty()) {
-            row = std::move(m_spooled.front());
-            m_spooled.pop_front();
-            return Fetch::Row;
-        }
-        if (m_spoolError.isSet()) {
-            error = m_spoolError;
-            m_spoolError.clear();
-            return Fetch::Failed;
-        }
-        if (!m_stmt)
-            return Fetch::End;
-        return fetchFromStatement(row, error);
-    }
-
-    // Reads every row still pending into memory and frees the statement.
-    void spool() override
-    {
-        if (!m_stmt)
-            return;
-        QVector<QVariant> row;
-        for (;;) {
-            const Fetch f = fetchFromStatement(row, m_spoolError);
-            if (f != Fetch::Row)
-                break;
-            m_spooled.push_back(row);
-        }
-        freeStatement();
-    }
-
 protected:
-    void release() override
-    {
-        freeStatement();
-        m_spooled.clear();
-    }
+    void release() override { freeStatement(); }
+    bool live() const override { return m_stmt != nullptr; }
 
-private:
-    Fetch fetchFromStatement(QVector<QVariant>& row, DataError& error)
+    Fetch fetchLive(QVector<QVariant>& row, DataError& error) override
     {
         const SQLRETURN r = SQLFetch(m_stmt);
         if (r == SQL_NO_DATA) {
@@ -384,6 +347,7 @@ private:
         return Fetch::Row;
     }
 
+private:
     void freeStatement()
     {
         if (!m_stmt)
@@ -395,8 +359,6 @@ private:
 
     SQLHSTMT m_stmt;
     QVector<ColumnInfo> m_columns;
-    std::deque<QVector<QVariant>> m_spooled;
-    DataError m_spoolError;
 };
 
 // ---- appender ---------------------------------------------------------------

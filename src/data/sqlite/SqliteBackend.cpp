@@ -9,7 +9,6 @@
 #include <QStringList>
 
 #include <climits>
-#include <deque>
 #include <sqlite3.h>
 
 namespace ov {
@@ -46,11 +45,11 @@ bool isDateType(int type)
 
 // ---- cursor -----------------------------------------------------------------
 
-class SqliteCursor : public CursorBackend
+class SqliteCursor : public SpoolingCursor
 {
 public:
     SqliteCursor(SqliteBackend* owner, sqlite3_stmt* stmt, int firstStep)
-        : CursorBackend(owner), m_backend(owner)
+        : SpoolingCursor(owner), m_backend(owner)
     {
         m_stmt = stmt;
         m_pending = firstStep;
@@ -88,24 +87,10 @@ public:
 
     const QVector<ColumnInfo>& columns() const override { return m_columns; }
 
-    Fetch fetch(QVector<QVariant>& row, DataError& error) override
-    {
-        if (!m_spooled.empty()) {
-            row = std::move(m_spooled.front());
-            m_spooled.pop_front();
-            return Fetch::Row;
-        }
-        if (m_spoolError.isSet()) {
-            error = m_spoolError;
-            m_spoolError.clear();
-            return Fetch::Failed;
-        }
-        if (!m_stmt)
-            return Fetch::End;
-        return fetchRow(row, error);
-    }
+protected:
+    bool live() const override { return m_stmt != nullptr; }
 
-    Fetch fetchRow(QVector<QVariant>& row, DataError& error)
+    Fetch fetchLive(QVector<QVariant>& row, DataError& error) override
     {
         int rc = m_pending;
         m_pending = -1;
@@ -126,14 +111,6 @@ public:
         return Fetch::Row;
     }
 
-    void spool() override
-    {
-        QVector<QVariant> row;
-        while (m_stmt && fetchRow(row, m_spoolError) == Fetch::Row)
-            m_spooled.push_back(row);
-    }
-
-protected:
     void release() override
     {
         if (m_stmt)
@@ -146,8 +123,6 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
     int m_pending = -1;
     QVector<ColumnInfo> m_columns;
-    std::deque<QVector<QVariant>> m_spooled;
-    DataError m_spoolError;
 };
 
 // ---- appender ---------------------------------------------------------------
