@@ -67,6 +67,43 @@ protected:
         mdlOVSqlUpdateDB::StartUp({});
         return Menus().value(0);
     }
+    // Starts a task with the menu's button, or with its start-up switch when
+    // button is null; either way no menu is left open.
+    static void Launch(const char* button, const char* sw)
+    {
+        if (button) {
+            QPointer<frmDBNav> menu = OpenMenu();
+            ASSERT_TRUE(menu);
+            auto* b = menu->findChild<QPushButton*>(QLatin1String(button));
+            ASSERT_NE(b, nullptr) << button;
+            EXPECT_TRUE(b->isEnabled());
+            QTest::mouseClick(b, Qt::LeftButton);
+            QTRY_VERIFY(menu.isNull());
+        } else {
+            mdlOVSqlUpdateDB::StartUp({QLatin1String(sw)});
+            EXPECT_TRUE(Menus().isEmpty());
+        }
+    }
+    // The open window of class W, or null.
+    template <typename W> static W* OpenWindow()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<W*>(w))
+                return window;
+        }
+        return nullptr;
+    }
+    // The connection boxes a task window opened with; the password box is
+    // always empty.
+    static void ExpectBoxes(QWidget* window, const QString& server, const QString& database,
+                            const QString& user)
+    {
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtServer"))->text(), server);
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(), database);
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(), user);
+        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
+    }
 
     QTemporaryDir m_dir;
     QString m_savedAppPath;
@@ -158,32 +195,12 @@ TEST_F(MenuWindow, BackupAndRestoreOpenTheirWindows)
                                                   QStringLiteral("crmuser"), QStringLiteral("secret")));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
-        if (c.button) {
-            QPointer<frmDBNav> menu = OpenMenu();
-            ASSERT_TRUE(menu);
-            auto* button = menu->findChild<QPushButton*>(QLatin1String(c.button));
-            EXPECT_TRUE(button->isEnabled());
-            QTest::mouseClick(button, Qt::LeftButton);
-            QTRY_VERIFY(menu.isNull());
-        } else {
-            mdlOVSqlUpdateDB::StartUp({QLatin1String(c.sw)});
-            EXPECT_TRUE(Menus().isEmpty());
-        }
-        QWidget* window = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (c.backup ? qobject_cast<frmDBBackup*>(w) != nullptr
-                         : qobject_cast<frmDBRestore*>(w) != nullptr)
-                window = w;
-        }
+        ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
+        QWidget* window = c.backup ? static_cast<QWidget*>(OpenWindow<frmDBBackup>())
+                                   : static_cast<QWidget*>(OpenWindow<frmDBRestore>());
         ASSERT_NE(window, nullptr);
-        EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtServer"))->text(),
-                  QStringLiteral("DBHOST"));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(), QStringLiteral("CrmProd"));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(),
-                  QStringLiteral("crmuser"));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
+        ExpectBoxes(window, QStringLiteral("DBHOST"), QStringLiteral("CrmProd"), QStringLiteral("crmuser"));
         delete window;
     }
 }
@@ -214,34 +231,14 @@ TEST_F(MenuWindow, UpdateAndCreateOpenTheirWindows)
         clsIniFile ini;
         ini.setFileName(ConfigPath());
         ASSERT_TRUE(ini.WriteString(QStringLiteral("MAIN"), key, QStringLiteral("1")));
-        if (c.button) {
-            QPointer<frmDBNav> menu = OpenMenu();
-            ASSERT_TRUE(menu);
-            auto* button = menu->findChild<QPushButton*>(QLatin1String(c.button));
-            EXPECT_TRUE(button->isEnabled());
-            QTest::mouseClick(button, Qt::LeftButton);
-            QTRY_VERIFY(menu.isNull());
-        } else {
-            mdlOVSqlUpdateDB::StartUp({QLatin1String(c.sw)});
-            EXPECT_TRUE(Menus().isEmpty());
-        }
+        ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
         EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), key, QString(), 255), QStringLiteral("0"));
-        QWidget* window = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (c.update ? qobject_cast<frmDBUpdate*>(w) != nullptr
-                         : qobject_cast<frmDBCreate*>(w) != nullptr)
-                window = w;
-        }
+        QWidget* window = c.update ? static_cast<QWidget*>(OpenWindow<frmDBUpdate>())
+                                   : static_cast<QWidget*>(OpenWindow<frmDBCreate>());
         ASSERT_NE(window, nullptr);
-        EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtServer"))->text(),
-                  QStringLiteral("DBHOST"));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(),
-                  c.update ? QStringLiteral("CrmProd") : QString());
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(),
-                  QStringLiteral("crmuser"));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
+        ExpectBoxes(window, QStringLiteral("DBHOST"), c.update ? QStringLiteral("CrmProd") : QString(),
+                    QStringLiteral("crmuser"));
         delete window;
     }
 }
@@ -271,34 +268,14 @@ TEST_F(MenuWindow, ConvertOpensItsWindow)
         ini.setFileName(ConfigPath());
         ASSERT_TRUE(
             ini.WriteString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QStringLiteral("1")));
-        if (c.button) {
-            QPointer<frmDBNav> menu = OpenMenu();
-            ASSERT_TRUE(menu);
-            auto* button = menu->findChild<QPushButton*>(QLatin1String(c.button));
-            EXPECT_TRUE(button->isEnabled());
-            QTest::mouseClick(button, Qt::LeftButton);
-            QTRY_VERIFY(menu.isNull());
-        } else {
-            mdlOVSqlUpdateDB::StartUp({QLatin1String(c.sw)});
-            EXPECT_TRUE(Menus().isEmpty());
-        }
+        ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
         EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QString(), 255),
                   QLatin1String(c.createResult));
-        frmDBConvert* window = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* convert = qobject_cast<frmDBConvert*>(w))
-                window = convert;
-        }
+        frmDBConvert* window = OpenWindow<frmDBConvert>();
         ASSERT_NE(window, nullptr);
-        EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtServer"))->text(),
-                  QStringLiteral("DBHOST"));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtDB"))->text(), QString());
+        ExpectBoxes(window, QStringLiteral("DBHOST"), QString(), QStringLiteral("crmuser"));
         EXPECT_EQ(window->findChild<QRadioButton*>(QStringLiteral("optTrust"))->isChecked(), c.trusted);
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtUser"))->text(),
-                  QStringLiteral("crmuser"));
-        EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
         delete window;
     }
 }
