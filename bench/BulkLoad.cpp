@@ -8,6 +8,8 @@
 #include "data/Connection.h"
 #include "data/ServerAdmin.h"
 
+#include "Sqlite3Shell.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +20,9 @@
 #include <cstdio>
 
 namespace {
+
+using ovbench::runShell;
+using ovbench::sqlite3Shell;
 
 const char* const kSchema = "CREATE TABLE tblContact (ID INT NOT NULL PRIMARY KEY, Name NVARCHAR(50), "
                             "Phone NVARCHAR(20), Email NVARCHAR(50), Amount DECIMAL(12,2), Created DATETIME, "
@@ -49,28 +54,6 @@ bool makeData(const QString& path, qint64 rows)
     }
     f.write(chunk);
     return true;
-}
-
-QString sqlite3Shell()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-}
-
-bool runShell(const QString& db, const QByteArray& script, QByteArray* out = nullptr)
-{
-    QProcess p;
-    p.start(sqlite3Shell(), {db});
-    if (!p.waitForStarted())
-        return false;
-    p.write(script);
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (out)
-        *out = p.readAllStandardOutput();
-    const QByteArray err = p.readAllStandardError();
-    if (!err.isEmpty())
-        std::fprintf(stderr, "sqlite3: %s", err.constData());
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && err.isEmpty();
 }
 
 // Our load into a fresh database; returns seconds, or -1.

@@ -15,6 +15,8 @@
 #include "data/ServerAdmin.h"
 #include "update/UpdateScript.h"
 
+#include "Sqlite3Shell.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,30 +30,10 @@
 
 namespace {
 
+using ovbench::runShell;
+using ovbench::sqlite3Shell;
+
 const qint64 kRows = 1000000;
-
-// Label and bar that nobody looks at.
-class NoStatus : public ov::StatusLabel
-{
-public:
-    void setCaption(const QString& text) override { m_text = text; }
-    QString caption() const override { return m_text; }
-
-private:
-    QString m_text;
-};
-class NoProgress : public ov::ProgressBar
-{
-public:
-    void setMaximum(int maximum) override { m_max = maximum; }
-    int maximum() const override { return m_max; }
-    void setValue(int value) override { m_value = value; }
-    int value() const override { return m_value; }
-
-private:
-    int m_max = 0;
-    int m_value = 0;
-};
 
 // The number columns of each table that are moved on in every copy, and by
 // how much: more than the largest number of the shipped table.
@@ -136,28 +118,6 @@ qint64 makeDataSet(const QString& demo, const QString& folder, QStringList& tabl
     return total;
 }
 
-QString sqlite3Shell()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-}
-
-bool runShell(const QString& db, const QByteArray& script, QByteArray* out = nullptr)
-{
-    QProcess p;
-    p.start(sqlite3Shell(), {db});
-    if (!p.waitForStarted())
-        return false;
-    p.write(script);
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (out)
-        *out = p.readAllStandardOutput();
-    const QByteArray err = p.readAllStandardError();
-    if (!err.isEmpty())
-        std::fprintf(stderr, "sqlite3: %s", err.constData());
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && err.isEmpty();
-}
-
 qint64 countRows(const QString& db, const QStringList& tables)
 {
     QByteArray sql = "SELECT 0";
@@ -171,8 +131,8 @@ qint64 countRows(const QString& db, const QStringList& tables)
 bool makeTemplate(const QString& folder, const QString& script)
 {
     auto admin = ov::ServerAdmin::create(QStringLiteral("sqlite:") + folder, true, QString(), QString());
-    NoStatus status;
-    NoProgress progress;
+    ov::PlainStatusLabel status;
+    ov::PlainProgressBar progress;
     return admin->probe() && admin->createDatabase(QStringLiteral("template")) &&
            mdlOVSqlUpdateDB::RunUpdateScript(QStringLiteral("sqlite:") + folder, QStringLiteral("template"),
                                              true, QString(), QString(), script, status, progress);
@@ -184,8 +144,8 @@ double ours(const QString& folder, const QString& templ, const QString& data, co
     QDir().mkpath(folder);
     if (!QFile::copy(templ, folder + QStringLiteral("/bench.sqlite")))
         return -1;
-    NoStatus status;
-    NoProgress progress;
+    ov::PlainStatusLabel status;
+    ov::PlainProgressBar progress;
     QElapsedTimer t;
     t.start();
     const bool ok =

@@ -59,8 +59,7 @@ int runTool(int argc, char** argv)
     app.installEventFilter(&reporter);
     ov::QtUi port;
     ov::setUi(&port);
-    if (!mdlOVSqlUpdateDB::Main({}))
-        return 2;
+    mdlOVSqlUpdateDB::Main({});
     return app.exec();
 }
 

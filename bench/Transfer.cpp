@@ -40,29 +40,6 @@ const QString kSchema = QStringLiteral(
     "CREATE TABLE tblActivity ([ActivityID] INT NOT NULL PRIMARY KEY, [ContactID] INT, [Subject] "
     "NVARCHAR(200), [ActivityDate] DATETIME, [IsDone] INT);");
 
-class SilentStatus : public ov::StatusLabel
-{
-public:
-    void setCaption(const QString& text) override { m_text = text; }
-    QString caption() const override { return m_text; }
-
-private:
-    QString m_text;
-};
-
-class SilentProgress : public ov::ProgressBar
-{
-public:
-    void setMaximum(int m) override { m_max = m; }
-    int maximum() const override { return m_max; }
-    void setValue(int v) override { m_value = v; }
-    int value() const override { return m_value; }
-
-private:
-    int m_max = 0;
-    int m_value = 0;
-};
-
 bool makeFile(const QString& path)
 {
     jet::Writer w(path);
@@ -139,8 +116,8 @@ bool ours(const QString& file, const QString& folder)
                                                     true, {}, {});
     if (!cnFile || !cnServer)
         return false;
-    SilentStatus status;
-    SilentProgress progress;
+    ov::PlainStatusLabel status;
+    ov::PlainProgressBar progress;
     mdlOVSqlUpdateDB::TransferDataFormCnToCn(cnFile.get(), cnServer.get(),
                                              {QString(), QStringLiteral("tblCompany"),
                                               QStringLiteral("tblContact"), QStringLiteral("tblActivity")},

@@ -25,29 +25,6 @@ namespace {
 constexpr int kBlocks = 2000;
 constexpr int kBatchesPerBlock = 10;
 
-class NullStatus : public ov::StatusLabel
-{
-public:
-    void setCaption(const QString& text) override { m_caption = text; }
-    QString caption() const override { return m_caption; }
-
-private:
-    QString m_caption;
-};
-
-class NullProgress : public ov::ProgressBar
-{
-public:
-    void setMaximum(int maximum) override { m_max = maximum; }
-    int maximum() const override { return m_max; }
-    void setValue(int value) override { m_value = value; }
-    int value() const override { return m_value; }
-
-private:
-    int m_max = 0;
-    int m_value = 0;
-};
-
 // Writes the script: per block a start marker, 88 INSERT lines in 10 batches
 // and an end marker, 100 lines. For the shell the markers become BEGIN and
 // COMMIT and the GO lines go.
@@ -99,8 +76,8 @@ void makeDatabase(const QString& folder, const QString& name)
 bool runScript(const QString& folder, const QString& script)
 {
     mdlOVSqlUpdateDB::gstrAppPath = folder + QLatin1Char('/');
-    NullStatus status;
-    NullProgress progress;
+    ov::PlainStatusLabel status;
+    ov::PlainProgressBar progress;
     return mdlOVSqlUpdateDB::RunUpdateScript(QStringLiteral("sqlite:") + folder + QStringLiteral("/data"),
                                              QStringLiteral("bench"), true, QString(), QString(), script,
                                              status, progress);

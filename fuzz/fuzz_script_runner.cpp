@@ -3,34 +3,12 @@
 // database for every input.
 
 #include "FuzzSupport.h"
+#include "common/UiPort.h"
 #include "update/UpdateScript.h"
 
 #include <cstring>
 
 namespace {
-
-class Label : public ov::StatusLabel
-{
-public:
-    void setCaption(const QString& text) override { m_text = text; }
-    QString caption() const override { return m_text; }
-
-private:
-    QString m_text;
-};
-
-class Bar : public ov::ProgressBar
-{
-public:
-    void setMaximum(int maximum) override { m_max = maximum; }
-    int maximum() const override { return m_max; }
-    void setValue(int value) override { m_value = value; }
-    int value() const override { return m_value; }
-
-private:
-    int m_max = 100;
-    int m_value = 0;
-};
 
 // SQL that is slow or large by design (endless recursive queries, giant
 // blobs and strings) would only measure the engine, not the runner.
@@ -62,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const QString script =
         ovfuzz::writeFile(QStringLiteral("script.txt"), reinterpret_cast<const char*>(data), size);
-    Label label;
-    Bar bar;
+    ov::PlainStatusLabel label;
+    ov::PlainProgressBar bar;
     if (!mdlOVSqlUpdateDB::RunUpdateScript(QStringLiteral("sqlite:") + ovfuzz::scratch(),
                                            QStringLiteral("Tempdb"), true, QString(), QString(), script,
                                            label, bar))

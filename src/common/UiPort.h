@@ -8,11 +8,11 @@ namespace ov {
 // application title; a message never brings a caption of its own.
 enum class MsgStyle
 {
-    Plain,                // OK only, no icon
-    Information,          // information icon, OK
-    Exclamation,          // exclamation icon, OK
-    QuestionYesNo,        // question icon, Yes and No
-    InformationOkCancel,  // information icon, OK and Cancel
+    Plain,               // OK only, no icon
+    Information,         // information icon, OK
+    Exclamation,         // exclamation icon, OK
+    QuestionYesNo,       // question icon, Yes and No
+    InformationOkCancel, // information icon, OK and Cancel
 };
 
 enum class MsgAnswer
@@ -41,6 +41,31 @@ public:
     virtual int maximum() const = 0;
     virtual void setValue(int value) = 0;
     virtual int value() const = 0;
+};
+
+// A label and a bar that only keep what they were given: for work that no
+// window shows (benchmarks, fuzzing, tests).
+class PlainStatusLabel : public StatusLabel
+{
+public:
+    void setCaption(const QString& text) override { m_caption = text; }
+    QString caption() const override { return m_caption; }
+
+private:
+    QString m_caption;
+};
+
+class PlainProgressBar : public ProgressBar
+{
+public:
+    void setMaximum(int maximum) override { m_maximum = maximum; }
+    int maximum() const override { return m_maximum; }
+    void setValue(int value) override { m_value = value; }
+    int value() const override { return m_value; }
+
+private:
+    int m_maximum = 100;
+    int m_value = 0;
 };
 
 // Everything an operation shows or asks goes through this port: the windows

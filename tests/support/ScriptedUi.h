@@ -59,22 +59,17 @@ private:
     QStringList m_history;
 };
 
-class RecordingProgress : public ov::ProgressBar
+class RecordingProgress : public ov::PlainProgressBar
 {
 public:
-    void setMaximum(int maximum) override { m_max = maximum; }
-    int maximum() const override { return m_max; }
     void setValue(int value) override
     {
-        m_value = value;
+        PlainProgressBar::setValue(value);
         m_values.append(value);
     }
-    int value() const override { return m_value; }
     const QList<int>& values() const { return m_values; }
 
 private:
-    int m_max = 100;
-    int m_value = 0;
     QList<int> m_values;
 };
 
