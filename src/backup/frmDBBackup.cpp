@@ -83,25 +83,8 @@ void frmDBBackup::cmdBackup_Click()
 
 void frmDBBackup::cmdBrowse_Click()
 {
-    clsMouseCtrl busy;
-    const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
-    // Tempdb is always there, so browsing does not depend on the product
-    // database.
-    ov::Connection cn;
-    cn.setCursorLocation(ov::adUseClient);
-    cn.setCommandTimeout(0);
-    if (!cn.Open(mdlOVSqlServer::BuildSqlConnectionString(s.server, QStringLiteral("Tempdb"), s.trusted,
-                                                          s.user, s.password))) {
-        ov::MsgBox(cn.lastError().description, ov::MsgStyle::Exclamation);
-        return;
-    }
-    const auto admin = ov::ServerAdmin::create(s.server, s.trusted, s.user, s.password);
-    const auto style = admin->pathStyle(cn) == ov::PathStyle::Posix ? mdlCommon::PathStyle::Posix
-                                                                    : mdlCommon::PathStyle::Windows;
-    QString folder, fileName, baseName, extension;
-    mdlCommon::SplitPathName(m_ui->txtPathFileName->text(), folder, fileName, baseName, extension, style);
-    const QString chosen = frmSqlServerDirectory::ShowMe(cn, *admin, QString(), folder, fileName, true, this);
-    if (!chosen.isEmpty())
-        m_ui->txtPathFileName->setText(chosen);
-    cn.Close();
+    QString path = m_ui->txtPathFileName->text();
+    if (frmSqlServerDirectory::BrowseFrom(m_ui->panel->ReadAllTrimmed(), path, true, this) &&
+        path != m_ui->txtPathFileName->text())
+        m_ui->txtPathFileName->setText(path);
 }

@@ -4,6 +4,7 @@
 #include "common/UiPort.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlResAndColor.h"
+#include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "data/ServerAdmin.h"
 #include "data/odbc/MssqlStatements.h"
@@ -33,6 +34,31 @@ QString frmSqlServerDirectory::ShowMe(ov::Connection& cn, ov::ServerAdmin& admin
     window.Prepare(cn, admin, strPathHeaderMust, strDefaultPath, strDefaultFile, blnIsBackup);
     window.exec();
     return window.accepted() ? window.chosenPath() : QString();
+}
+
+bool frmSqlServerDirectory::BrowseFrom(const ConnectionSettings& s, QString& strPathFile, bool blnIsBackup,
+                                       QWidget* parent)
+{
+    clsMouseCtrl busy;
+    // Tempdb is always there, so browsing does not depend on the product
+    // database.
+    ov::Connection cn;
+    cn.setCursorLocation(ov::adUseClient);
+    cn.setCommandTimeout(0);
+    if (!cn.Open(mdlOVSqlServer::BuildSqlConnectionString(s.server, QStringLiteral("Tempdb"), s.trusted,
+                                                          s.user, s.password))) {
+        ov::MsgBox(cn.lastError().description, ov::MsgStyle::Exclamation);
+        return false;
+    }
+    const auto admin = ov::ServerAdmin::create(s.server, s.trusted, s.user, s.password);
+    const auto style = admin->pathStyle(cn) == ov::PathStyle::Posix ? mdlCommon::PathStyle::Posix
+                                                                    : mdlCommon::PathStyle::Windows;
+    QString folder, fileName, baseName, extension;
+    mdlCommon::SplitPathName(strPathFile, folder, fileName, baseName, extension, style);
+    const QString chosen = ShowMe(cn, *admin, QString(), folder, fileName, blnIsBackup, parent);
+    if (!chosen.isEmpty())
+        strPathFile = chosen;
+    return true;
 }
 
 frmSqlServerDirectory::frmSqlServerDirectory(QWidget* parent)

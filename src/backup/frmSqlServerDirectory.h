@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/mdlCommon.h"
+#include "config/ConnectionSettings.h"
 
 #include <QDialog>
 #include <QScopedPointer>
@@ -32,6 +33,15 @@ public:
     static QString ShowMe(ov::Connection& cn, ov::ServerAdmin& admin, const QString& strPathHeaderMust,
                           const QString& strDefaultPath, const QString& strDefaultFile, bool blnIsBackup,
                           QWidget* parent = nullptr);
+
+    // The browse button of the backup and restore windows: opens Tempdb on
+    // the server with the login in s and shows the browser in the folder of
+    // strPathFile, a path in the server's style, with its file name proposed.
+    // False when the server cannot be reached (the user has been told);
+    // otherwise true, with strPathFile replaced by the chosen path unless the
+    // user cancelled.
+    static bool BrowseFrom(const ConnectionSettings& s, QString& strPathFile, bool blnIsBackup,
+                           QWidget* parent);
 
     explicit frmSqlServerDirectory(QWidget* parent = nullptr);
     ~frmSqlServerDirectory() override;

@@ -3,6 +3,7 @@
 
 #include "BackupTestSupport.h"
 #include "backup/frmDBRestore.h"
+#include "backup/frmSqlServerDirectory.h"
 #include "backup/mdlOVSqlBackup.h"
 #include "backup/mdlOVSqlRestore.h"
 #include "backup/mdlOVSqlRestoreGrid.h"
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace {
 
@@ -161,6 +163,66 @@ TEST_F(RestoreWindow, LoginFailureShowsInPlaceOfTheDate)
     EXPECT_FALSE(DateLabel(w).isEmpty());
     EXPECT_NE(DateLabel(w), QStringLiteral("原备份日期："));
     EXPECT_EQ(Grid(w)->rowCount(), 0);
+}
+
+// The browse button: a file picked on the server goes into the path box and
+// is read; after a cancelled browse the typed path is read; a server that
+// cannot be reached is said once, and no file is read.
+TEST_F(RestoreWindow, BrowsePicksABackupFileOnTheServerAndReadsIt)
+{
+    const QString copy = path(QStringLiteral("bak/crm2.dat"));
+    ASSERT_TRUE(QFile::copy(m_backup, copy));
+    const struct
+    {
+        const char* name;
+        bool reachable;
+        const char* pick; // nullptr: cancel
+        QString expectedPath;
+        int gridRows;
+    } cases[] = {
+        {"picked", true, "crm2.dat", copy, 1},
+        {"cancelled", true, nullptr, m_backup, 1},
+        {"unreachable", false, nullptr, m_backup, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_ui.clear();
+        frmDBRestore* w = c.reachable
+                              ? Open()
+                              : frmDBRestore::ShowMe(QStringLiteral("127.0.0.1,1"), QStringLiteral("crm"),
+                                                     false, QStringLiteral("sa"));
+        ovtest::Activate(w);
+        Edit(w, "txtPathFileName")->setText(m_backup);
+        const QString dateBefore = DateLabel(w);
+        bool browsed = false;
+        if (c.reachable) {
+            QTimer::singleShot(0, [&] {
+                auto* browser = qobject_cast<frmSqlServerDirectory*>(QApplication::activeModalWidget());
+                ASSERT_NE(browser, nullptr);
+                browsed = true;
+                EXPECT_EQ(Edit(browser, "txtFile")->text(), QStringLiteral("crm.dat"));
+                if (c.pick) {
+                    Edit(browser, "txtFile")->setText(QLatin1String(c.pick));
+                    QTest::mouseClick(Button(browser, "cmdOK"), Qt::LeftButton);
+                } else {
+                    QTest::mouseClick(Button(browser, "cmdCancel"), Qt::LeftButton);
+                }
+            });
+        }
+        QTest::mouseClick(Button(w, "cmdBrowse"), Qt::LeftButton);
+        EXPECT_EQ(browsed, c.reachable);
+        EXPECT_EQ(Edit(w, "txtPathFileName")->text(), c.expectedPath);
+        EXPECT_EQ(Grid(w)->rowCount(), c.gridRows);
+        if (c.reachable) {
+            EXPECT_EQ(DateLabel(w), QStringLiteral("原备份日期：2026-12-04 15:33:00"));
+            EXPECT_TRUE(m_ui.messages().isEmpty()) << m_ui.texts().join(QLatin1Char('\n')).toStdString();
+        } else {
+            ASSERT_EQ(m_ui.messages().size(), 1);
+            EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Exclamation);
+            EXPECT_EQ(DateLabel(w), dateBefore);
+        }
+        delete w;
+    }
 }
 
 TEST_F(RestoreWindow, OnlyTheTargetPathCanBeEdited)
