@@ -108,7 +108,12 @@ int fail(const QString& message)
 
 int usage(const Args& args, const char* synopsis)
 {
-    printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(args.error(), QString::fromUtf8(synopsis)));
+    return usageError(synopsis, args.error());
+}
+
+int usageError(const char* synopsis, const QString& why)
+{
+    printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QString::fromUtf8(synopsis)));
     return 2;
 }
 

@@ -56,6 +56,7 @@ void printErr(const QString& text);
 int fail(const QString& message);
 // For a usage error: prints the error and the command's synopsis; returns 2.
 int usage(const Args& args, const char* synopsis);
+int usageError(const char* synopsis, const QString& why);
 
 // Reads one line from standard input without its line end (CR LF or LF).
 // When standard input is a terminal, prompt is shown on stderr and typing is

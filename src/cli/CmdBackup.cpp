@@ -12,23 +12,18 @@ namespace {
 const char kSynopsis[] =
     "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] --to PATH";
 
-int usageError(const QString& why)
-{
-    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
-    return 2;
-}
-
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
     const bool taken = login.take(args, true);
     const auto to = args.option(QStringLiteral("--to"));
     if (!taken)
-        return usageError(login.error());
+        return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
-        return usageError(args.error());
+        return ovcli::usageError(kSynopsis, args.error());
     if (!to || to->trimmed().isEmpty())
-        return usageError(QStringLiteral("--to PATH names the backup file, a path on the server"));
+        return ovcli::usageError(kSynopsis,
+                                 QStringLiteral("--to PATH names the backup file, a path on the server"));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 

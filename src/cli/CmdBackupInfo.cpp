@@ -11,23 +11,18 @@ namespace {
 
 const char kSynopsis[] = "backup-info [--server S] [--trusted | --user NAME [--password-stdin]] --file PATH";
 
-int usageError(const QString& why)
-{
-    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
-    return 2;
-}
-
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
     const bool taken = login.take(args, false);
     const auto file = args.option(QStringLiteral("--file"));
     if (!taken)
-        return usageError(login.error());
+        return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
-        return usageError(args.error());
+        return ovcli::usageError(kSynopsis, args.error());
     if (!file || file->trimmed().isEmpty())
-        return usageError(QStringLiteral("--file PATH names the backup file, a path on the server"));
+        return ovcli::usageError(kSynopsis,
+                                 QStringLiteral("--file PATH names the backup file, a path on the server"));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 

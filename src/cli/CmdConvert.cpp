@@ -29,12 +29,6 @@ namespace {
 const char kSynopsis[] = "convert --file F.cdb [--server S] --database D [--trusted | --user NAME "
                          "[--password-stdin]] [--replace] [--yes]";
 
-int usageError(const QString& why)
-{
-    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
-    return 2;
-}
-
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
@@ -45,9 +39,9 @@ int run(ovcli::Args& args)
     const QString database = args.option(QStringLiteral("--database")).value_or(QString()).trimmed();
     const bool replace = args.flag(QStringLiteral("--replace"));
     if (!taken)
-        return usageError(login.error());
+        return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
-        return usageError(args.error());
+        return ovcli::usageError(kSynopsis, args.error());
 
     if (file.trimmed().isEmpty()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请选择先要转换的单机版数据库!")),

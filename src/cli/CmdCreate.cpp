@@ -20,12 +20,6 @@ namespace {
 const char kSynopsis[] = "create [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
                          "(--blank | --demo | --bare) [--replace] [--yes]";
 
-int usageError(const QString& why)
-{
-    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
-    return 2;
-}
-
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
@@ -35,12 +29,13 @@ int run(ovcli::Args& args)
     const bool bare = args.flag(QStringLiteral("--bare"));
     const bool replace = args.flag(QStringLiteral("--replace"));
     if (!taken)
-        return usageError(login.error());
+        return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
-        return usageError(args.error());
+        return ovcli::usageError(kSynopsis, args.error());
     if (int(blank) + int(demo) + int(bare) != 1)
-        return usageError(QStringLiteral("say what goes into the new database: --blank (the blank data set), "
-                                         "--demo (the demo data set) or --bare (no data, version \"0\")"));
+        return ovcli::usageError(
+            kSynopsis, QStringLiteral("say what goes into the new database: --blank (the blank data set), "
+                                      "--demo (the demo data set) or --bare (no data, version \"0\")"));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
     const ConnectionSettings& s = login.settings();

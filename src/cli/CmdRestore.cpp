@@ -14,12 +14,6 @@ namespace {
 const char kSynopsis[] = "restore [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
                          "--from PATH [--move LOGICAL=PATH]... [--replace] [--yes]";
 
-int usageError(const QString& why)
-{
-    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
-    return 2;
-}
-
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
@@ -28,16 +22,18 @@ int run(ovcli::Args& args)
     const QStringList moveOptions = args.options(QStringLiteral("--move"));
     const bool replace = args.flag(QStringLiteral("--replace"));
     if (!taken)
-        return usageError(login.error());
+        return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
-        return usageError(args.error());
+        return ovcli::usageError(kSynopsis, args.error());
     if (!from)
-        return usageError(QStringLiteral("--from PATH names the backup file, a path on the server"));
+        return ovcli::usageError(kSynopsis,
+                                 QStringLiteral("--from PATH names the backup file, a path on the server"));
     QList<QPair<QString, QString>> moves;
     for (const QString& m : moveOptions) {
         const int eq = m.indexOf(QLatin1Char('='));
         if (eq <= 0 || eq == m.size() - 1)
-            return usageError(QStringLiteral("--move takes LOGICAL=PATH, not \"%1\"").arg(m));
+            return ovcli::usageError(kSynopsis,
+                                     QStringLiteral("--move takes LOGICAL=PATH, not \"%1\"").arg(m));
         moves.append({m.left(eq), m.mid(eq + 1)});
     }
     if (!login.readPassword())

@@ -21,12 +21,6 @@ namespace {
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
                          "[--script F] (--backup-to PATH | --no-backup | --dry-run)";
 
-int usageError(const QString& why)
-{
-    ovcli::printErr(QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
-    return 2;
-}
-
 // Writes the backup through the server's own backup operation; tells the user
 // how it went, as the backup window does.
 bool backup(const ConnectionSettings& s, const QString& pathFile)
@@ -85,15 +79,16 @@ int run(ovcli::Args& args)
     const bool noBackup = args.flag(QStringLiteral("--no-backup"));
     const bool dry = args.flag(QStringLiteral("--dry-run"));
     if (!taken)
-        return usageError(login.error());
+        return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
-        return usageError(args.error());
+        return ovcli::usageError(kSynopsis, args.error());
     if (int(backupTo.has_value()) + int(noBackup) + int(dry) != 1)
-        return usageError(QStringLiteral(
-            "say how the database is backed up before the update: --backup-to PATH (a path on the server) or "
-            "--no-backup; or look first with --dry-run"));
+        return ovcli::usageError(kSynopsis,
+                                 QStringLiteral("say how the database is backed up before the update: "
+                                                "--backup-to PATH (a path on the server) or "
+                                                "--no-backup; or look first with --dry-run"));
     if (backupTo && backupTo->trimmed().isEmpty())
-        return usageError(QStringLiteral("--backup-to needs a path"));
+        return ovcli::usageError(kSynopsis, QStringLiteral("--backup-to needs a path"));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
