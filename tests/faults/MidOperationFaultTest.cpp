@@ -301,22 +301,64 @@ TEST_F(MidOperationFaults, DatabaseRemovedDuringScriptRun)
     EXPECT_FALSE(names.contains(QStringLiteral("crm"), Qt::CaseInsensitive));
 }
 
-// A transaction on a database whose file was removed or replaced in the
-// middle of it is not committed into the old file.
-TEST_F(MidOperationFaults, CommitAfterTheFileWasReplacedFails)
+// Work on a database whose file was removed or replaced after the connection
+// opened it fails and says so, instead of going into the old file: a
+// transaction's commit, a batch, a query text that changes data before its
+// SELECT, and a row appended outside a transaction.
+TEST_F(MidOperationFaults, WorkOnAReplacedDatabaseFileFails)
 {
     auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
-    ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
-    auto cn = connect(QStringLiteral("crm"));
-    ASSERT_TRUE(cn->BeginTrans());
-    ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE t ([a] INT)")));
-    // Replaced by another file under the same name, as a restore by another
-    // process would do.
-    ASSERT_TRUE(QFile::rename(databaseFile(QStringLiteral("crm")), path(QStringLiteral("old.sqlite"))));
-    ASSERT_TRUE(QFile::copy(path(QStringLiteral("old.sqlite")), databaseFile(QStringLiteral("crm"))));
-    EXPECT_FALSE(cn->CommitTrans());
-    EXPECT_TRUE(cn->lastError().description.contains(QStringLiteral("was removed or replaced")));
-    EXPECT_FALSE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (1)")));
-    cn.reset();
-    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master")), QStringList());
+    // Each does its work on cn and gives the error it ended with ("" when it
+    // succeeded).
+    const struct
+    {
+        const char* name;
+        std::function<QString(ov::Connection& cn)> work;
+    } cases[] = {
+        {"commit",
+         [](ov::Connection& cn) {
+             const bool ok = cn.BeginTrans() && cn.Execute(QStringLiteral("INSERT INTO t VALUES (1)")) &&
+                             cn.CommitTrans();
+             return ok ? QString() : cn.lastError().description;
+         }},
+        {"batch",
+         [](ov::Connection& cn) {
+             return cn.Execute(QStringLiteral("INSERT INTO t VALUES (1)")) ? QString()
+                                                                           : cn.lastError().description;
+         }},
+        {"query",
+         [](ov::Connection& cn) {
+             ov::Recordset rs;
+             return rs.Open(QStringLiteral("INSERT INTO t VALUES (1); SELECT * FROM t"), cn)
+                        ? QString()
+                        : rs.lastError().description;
+         }},
+        {"append",
+         [](ov::Connection& cn) {
+             ov::Recordset rs;
+             const bool ok = rs.Open(QStringLiteral("t"), cn, ov::adOpenForwardOnly, ov::adLockOptimistic,
+                                     ov::adCmdTable) &&
+                             rs.AddNew() && rs.Fields(0).setValue(1) && rs.Update();
+             return ok ? QString() : rs.lastError().description;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
+        ASSERT_TRUE(connect(QStringLiteral("crm"))->Execute(QStringLiteral("CREATE TABLE t ([a] INT)")));
+        auto cn = connect(QStringLiteral("crm"));
+        // Replaced by another file under the same name, as a restore by another
+        // process would do; the old file stays in the folder as database "old".
+        ASSERT_TRUE(QFile::rename(databaseFile(QStringLiteral("crm")), databaseFile(QStringLiteral("old"))));
+        ASSERT_TRUE(QFile::copy(databaseFile(QStringLiteral("old")), databaseFile(QStringLiteral("crm"))));
+        const QString error = c.work(*cn);
+        EXPECT_TRUE(error.contains(QStringLiteral("was removed or replaced"))) << error.toStdString();
+        cn.reset();
+        for (const QString& database : {QStringLiteral("crm"), QStringLiteral("old")})
+            EXPECT_EQ(rows(database, QStringLiteral("SELECT COUNT(*) FROM t")),
+                      QStringList({QStringLiteral("0")}))
+                << database.toStdString();
+        ASSERT_TRUE(admin->dropDatabase(QStringLiteral("crm")));
+        ASSERT_TRUE(admin->dropDatabase(QStringLiteral("old")));
+    }
 }

@@ -15,21 +15,6 @@ namespace ov {
 
 namespace {
 
-// True, with the error set, when the database file was removed or replaced
-// since the connection opened it. SQLite would go on writing into the old,
-// unlinked file and report success for work that is then lost with it.
-bool fileGone(sqlite3* db, DataError& error)
-{
-    int moved = 0;
-    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
-        return false;
-    setDataError(error, SQLITE_READONLY_DBMOVED,
-                 QStringLiteral("The database file \"%1\" was removed or replaced while it was open.")
-                     .arg(QString::fromUtf8(sqlite3_db_filename(db, "main"))),
-                 QStringLiteral("SQLite"));
-    return true;
-}
-
 const char* const kNoTransaction = "No transaction is active.";
 constexpr qint32 kNoTransactionNumber = -2147168242; // XACT_E_NOTRANSACTION
 
@@ -164,6 +149,11 @@ private:
     bool store(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error)
     {
         if (!prepareFor(set, error))
+            return false;
+        // Outside a transaction each row is stored at once; inside one, the
+        // commit checks the file.
+        sqlite3* db = sqlite3_db_handle(m_stmt);
+        if (sqlite3_get_autocommit(db) && SqliteBackend::fileGone(db, error))
             return false;
         // Every parameter of the statement is bound again below, so the
         // previous row's values need no clearing.
@@ -600,8 +590,23 @@ bool SqliteBackend::execute(const QString& batch, DataError& error)
     return true;
 }
 
+bool SqliteBackend::fileGone(sqlite3* db, DataError& error)
+{
+    int moved = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
+        return false;
+    setDataError(error, SQLITE_READONLY_DBMOVED,
+                 QStringLiteral("The database file \"%1\" was removed or replaced while it was open.")
+                     .arg(QString::fromUtf8(sqlite3_db_filename(db, "main"))),
+                 QStringLiteral("SQLite"));
+    return true;
+}
+
 std::unique_ptr<CursorBackend> SqliteBackend::query(const QString& text, DataError& error)
 {
+    // A query text may change data before its SELECT.
+    if (fileGone(m_db, error))
+        return nullptr;
     spoolCursors();
     const QByteArray sql = text.toUtf8();
     const char* tail = sql.constData();

@@ -50,6 +50,10 @@ public:
     void disarm();
 
     static QString quoteIdentifier(const QString& name);
+    // True, with error set, when the database file of db was removed or
+    // replaced since it was opened. SQLite would go on writing into the old,
+    // unlinked file and report success for work that is then lost with it.
+    static bool fileGone(sqlite3* db, DataError& error);
 
 private:
     SqliteBackend(sqlite3* db, QString path, int commandTimeout);

@@ -419,6 +419,11 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
         result.rowsCopied = 0;
         return failed(e);
     }
+    if (SqliteBackend::fileGone(db, e)) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        result.rowsCopied = 0;
+        return failed(e);
+    }
     rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqliteFailure(db, rc, e);
