@@ -578,6 +578,17 @@ void SplitPathName(const QString& pathFile, QString& folder, QString& fileName, 
     }
 }
 
+QString TrimBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 QString ValueToText(const QVariant& value, const QString& format, const QString& nullText)
 {
     QString text;

@@ -87,6 +87,10 @@ QString ValueToText(const QVariant& value, const QString& format = {}, const QSt
 // loop from 0 to the bound runs no pass.
 int ArrayUpperBound(const QVariant& value);
 
+// text without the blanks at its ends: spaces only, as the product's files
+// pad their values; a tab or a line break is part of the text.
+QString TrimBlanks(const QString& text);
+
 // The current user's documents folder with a trailing native separator, or ""
 // when it cannot be found.
 QString GetMyDocumentsPath();

@@ -15,18 +15,6 @@ namespace mdlOVSqlUpdateDB {
 
 namespace {
 
-// Only blanks count as padding in a list file; a tab is part of the name.
-QString trimSpaces(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 // The missing-file message carries its own caption instead of the
 // application title; the title comes back when the box is answered.
 ov::MsgAnswer MsgBoxWithCaption(const QString& text, ov::MsgStyle style, const QString& caption)
@@ -54,7 +42,7 @@ bool ReadListFile(const QString& path, QStringList& list)
         return false;
     }
     while (!file.atEnd()) {
-        const QString name = trimSpaces(file.readLine());
+        const QString name = mdlCommon::TrimBlanks(file.readLine());
         if (!name.isEmpty())
             list.append(name);
     }

@@ -20,18 +20,6 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// The line without the spaces at its ends; tabs stay.
-QString trimSpaces(const QString& text)
-{
-    int begin = 0;
-    int end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 bool startsWithMarker(const QString& trimmed, const char* marker)
 {
     return trimmed.startsWith(QLatin1String(marker), Qt::CaseInsensitive);
@@ -45,7 +33,7 @@ QString hyphens(int n)
 void skipTo(ScriptFile& file, const char* endMarker)
 {
     while (!file.atEnd()) {
-        const QString line = trimSpaces(file.readLine());
+        const QString line = mdlCommon::TrimBlanks(file.readLine());
         if (startsWithMarker(line, endMarker))
             return;
     }
@@ -201,7 +189,7 @@ private:
             m_transferInTransaction = false;
             break;
         case ScriptLineKind::StatusText:
-            m_status.setCaption(trimSpaces(line).mid(7));
+            m_status.setCaption(mdlCommon::TrimBlanks(line).mid(7));
             break;
         case ScriptLineKind::ShowErrors:
             m_showErrors = true;
@@ -216,7 +204,7 @@ private:
             break;
         case ScriptLineKind::Statement:
             ++m_lineCount;
-            if (!trimSpaces(line).isEmpty()) {
+            if (!mdlCommon::TrimBlanks(line).isEmpty()) {
                 m_pending += line;
                 m_pending += kCrLf;
             }
@@ -276,7 +264,7 @@ private:
 
 ScriptLineKind ClassifyScriptLine(const QString& line)
 {
-    const QString t = trimSpaces(line);
+    const QString t = mdlCommon::TrimBlanks(line);
     if (t.startsWith(QLatin1String("--"))) {
         if (startsWithMarker(t, "--<V:"))
             return ScriptLineKind::VersionStart;
@@ -298,7 +286,7 @@ ScriptLineKind ClassifyScriptLine(const QString& line)
     }
     QString go = line;
     go.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    if (trimSpaces(go).compare(QLatin1String("GO"), Qt::CaseInsensitive) == 0)
+    if (mdlCommon::TrimBlanks(go).compare(QLatin1String("GO"), Qt::CaseInsensitive) == 0)
         return ScriptLineKind::BatchEnd;
     return ScriptLineKind::Statement;
 }

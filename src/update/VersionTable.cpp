@@ -20,18 +20,6 @@ QString quoted(const QString& value)
     return v;
 }
 
-// Blanks (spaces only, as the stored value was typed) removed at both ends.
-QString trimSpaces(const QString& text)
-{
-    int begin = 0;
-    int end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 bool allDigits(const QString& s)
 {
     if (s.isEmpty())
@@ -105,8 +93,8 @@ int CompareVersions(const QString& a, const QString& b)
 
 bool IsVersionApplied(const QString& version, ov::Connection* cn)
 {
-    const QString current = trimSpaces(ReadVaribleValue(QStringLiteral("DB"), QStringLiteral("Version"),
-                                                        QStringLiteral("NONE"), QString(), cn));
+    const QString current = mdlCommon::TrimBlanks(ReadVaribleValue(
+        QStringLiteral("DB"), QStringLiteral("Version"), QStringLiteral("NONE"), QString(), cn));
     if (current == QLatin1String("NONE"))
         return true;
     return CompareVersions(current, version) >= 0;

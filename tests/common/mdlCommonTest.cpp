@@ -273,6 +273,21 @@ TEST(ValueToText, NumberPatterns)
         EXPECT_EQ(ValueToText(c.value, c.format, c.nullText), c.expected) << c.name;
 }
 
+TEST(TrimBlanks, RemovesOnlySpacesAtTheEnds)
+{
+    const struct
+    {
+        const char* text;
+        const char* trimmed;
+    } cases[] = {
+        {"  a b  ", "a b"},         {"", ""},           {"   ", ""},
+        {"\ta\t", "\ta\t"},         {" \t a", "\t a"},  {"a\r\n ", "a\r\n"},
+        {"\xc2\xa0x", "\xc2\xa0x"}, {" 张三 ", "张三"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(mdlCommon::TrimBlanks(QString::fromUtf8(c.text)), QString::fromUtf8(c.trimmed)) << c.text;
+}
+
 TEST(ArrayUpperBound, ListsGiveTheirLastIndexEverythingElseMinusOne)
 {
     const struct
