@@ -21,7 +21,7 @@ frmDBConvert* frmDBConvert::ShowMe(const QString& strServer, const QString& strD
     return window;
 }
 
-frmDBConvert::frmDBConvert(QWidget* parent) : QDialog(parent), m_ui(new Ui::frmDBConvert)
+frmDBConvert::frmDBConvert(QWidget* parent) : TaskDialog(parent), m_ui(new Ui::frmDBConvert)
 {
     m_ui->setupUi(this);
     m_ui->panel->setKind(ConnectionPanel::Kind::Convert);
@@ -85,7 +85,12 @@ void frmDBConvert::cmdCreateBlank_Click()
         return;
     }
     setEnabled(false);
-    if (DoConvert()) {
+    bool converted = false;
+    {
+        Running running(this);
+        converted = DoConvert();
+    }
+    if (converted) {
         close();
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/TaskDialog.h"
 #include "convert/mdlDBConvert.h"
 
 #include <QDialog>
@@ -15,7 +16,7 @@ class frmDBConvert;
 // and starts the conversion. The whole window is disabled while it runs; it
 // closes once the new database was created, and is enabled again when the
 // conversion stopped before.
-class frmDBConvert : public QDialog
+class frmDBConvert : public TaskDialog
 {
     Q_OBJECT
 

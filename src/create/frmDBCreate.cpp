@@ -9,7 +9,6 @@
 #include "create/CreateDatabase.h"
 #include "ui_frmDBCreate.h"
 
-#include <QCloseEvent>
 #include <QLineEdit>
 
 frmDBCreate* frmDBCreate::ShowMe(const QString& strServer, const QString& strDB, bool blnIsTrustMode,
@@ -22,7 +21,7 @@ frmDBCreate* frmDBCreate::ShowMe(const QString& strServer, const QString& strDB,
     return window;
 }
 
-frmDBCreate::frmDBCreate(QWidget* parent) : QDialog(parent), m_ui(new Ui::frmDBCreate)
+frmDBCreate::frmDBCreate(QWidget* parent) : TaskDialog(parent), m_ui(new Ui::frmDBCreate)
 {
     m_ui->setupUi(this);
     m_ui->panel->setKind(ConnectionPanel::Kind::Create);
@@ -55,7 +54,7 @@ void frmDBCreate::Fill(const QString& strServer, const QString& strDB, bool blnI
 
 void frmDBCreate::CreateClicked(int mode)
 {
-    if (m_creating)
+    if (isRunning())
         return;
     if (m_ui->panel->txtDB()->text().trimmed().isEmpty()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请指定将创建的数据库数据库名称！")),
@@ -66,9 +65,11 @@ void frmDBCreate::CreateClicked(int mode)
     // The creation lets pending events run once per script line and per
     // table; with the window disabled they cannot start a second creation.
     setEnabled(false);
-    m_creating = true;
-    const bool created = CreateWithMode(mode);
-    m_creating = false;
+    bool created = false;
+    {
+        Running running(this);
+        created = CreateWithMode(mode);
+    }
     if (created) {
         close();
         return;
@@ -87,22 +88,4 @@ bool frmDBCreate::CreateWithMode(int mode)
     mdlOVSqlServer::WriteMainSettings(v.server, v.database, v.trusted, v.user, v.password);
     mdlOVSqlServer::WriteCreateDBResult(true);
     return true;
-}
-
-// A disabled window still gets the close requests of the window system; while
-// a creation runs they are refused, so the window and its label and bar stay
-// until the creation ends.
-void frmDBCreate::closeEvent(QCloseEvent* event)
-{
-    if (m_creating) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
-void frmDBCreate::reject()
-{
-    if (!m_creating)
-        QDialog::reject();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/TaskDialog.h"
+
 #include <QDialog>
 #include <QScopedPointer>
 
@@ -12,7 +14,7 @@ class frmDBCreate;
 // is disabled while a creation runs; it closes after a successful one (the
 // settings and CreateDBResult "1" written) and is enabled again after any
 // other outcome, with nothing written.
-class frmDBCreate : public QDialog
+class frmDBCreate : public TaskDialog
 {
     Q_OBJECT
 
@@ -25,17 +27,10 @@ public:
     explicit frmDBCreate(QWidget* parent = nullptr);
     ~frmDBCreate() override;
 
-    bool isCreating() const { return m_creating; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void reject() override;
-
 private:
     void Fill(const QString& strServer, const QString& strDB, bool blnIsTrustMode, const QString& strUser);
     void CreateClicked(int mode);
     bool CreateWithMode(int mode);
 
     QScopedPointer<Ui::frmDBCreate> m_ui;
-    bool m_creating = false;
 };

@@ -11,7 +11,6 @@
 #include "ui_frmDBUpdate.h"
 #include "update/UpdateScript.h"
 
-#include <QCloseEvent>
 #include <QLineEdit>
 
 frmDBUpdate* frmDBUpdate::ShowMe(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
@@ -24,7 +23,7 @@ frmDBUpdate* frmDBUpdate::ShowMe(const QString& strServer, const QString& strDat
     return window;
 }
 
-frmDBUpdate::frmDBUpdate(QWidget* parent) : QDialog(parent), m_ui(new Ui::frmDBUpdate)
+frmDBUpdate::frmDBUpdate(QWidget* parent) : TaskDialog(parent), m_ui(new Ui::frmDBUpdate)
 {
     m_ui->setupUi(this);
     m_ui->panel->setKind(ConnectionPanel::Kind::Update);
@@ -66,17 +65,18 @@ bool frmDBUpdate::BackupBeforeUpdate(const QString& server, const QString& datab
 }
 
 // The run lets pending events run once per script line, so the buttons stay
-// clickable while it goes on. m_updating is set from the OK click until the
-// run is over: a second OK click returns at once, and a close request (the
-// cancel button, Escape, the window's close box) is refused, so the window,
-// whose label and bar the run drives, stays until the run ends.
+// clickable while it goes on. The task counts as running from the OK click
+// until the backup, the question and the run are over: a second OK click
+// returns at once, and the window refuses to close meanwhile.
 void frmDBUpdate::cmdOK_Click()
 {
-    if (m_updating)
+    if (isRunning())
         return;
-    m_updating = true;
-    const bool updated = UpdateDatabase();
-    m_updating = false;
+    bool updated = false;
+    {
+        Running running(this);
+        updated = UpdateDatabase();
+    }
     if (updated)
         close();
 }
@@ -99,19 +99,4 @@ bool frmDBUpdate::UpdateDatabase()
     mdlOVSqlServer::WriteMainSettings(v.server, v.database, v.trusted, v.user, v.password);
     mdlOVSqlServer::WriteUpdateDBResult(true);
     return true;
-}
-
-void frmDBUpdate::closeEvent(QCloseEvent* event)
-{
-    if (m_updating) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
-void frmDBUpdate::reject()
-{
-    if (!m_updating)
-        QDialog::reject();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/TaskDialog.h"
+
 #include <QDialog>
 #include <QScopedPointer>
 
@@ -12,7 +14,7 @@ class frmDBUpdate;
 // modal), confirm, run the update script. Only a completed run writes the
 // settings and UpdateDBResult "1" and closes the window; every other way out
 // writes nothing and leaves the window open.
-class frmDBUpdate : public QDialog
+class frmDBUpdate : public TaskDialog
 {
     Q_OBJECT
 
@@ -26,14 +28,6 @@ public:
     explicit frmDBUpdate(QWidget* parent = nullptr);
     ~frmDBUpdate() override;
 
-    // True from the OK click until the backup, the question and the run are
-    // over.
-    bool isUpdating() const { return m_updating; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void reject() override;
-
 private:
     void Fill(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
               const QString& strUser);
@@ -44,5 +38,4 @@ private:
     bool UpdateDatabase();
 
     QScopedPointer<Ui::frmDBUpdate> m_ui;
-    bool m_updating = false;
 };

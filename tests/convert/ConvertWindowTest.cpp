@@ -196,9 +196,10 @@ TEST_F(ConvertWindow, StartingNeedsAFileAndADatabaseName)
     EXPECT_TRUE(w->isVisible());
 }
 
-// The window is disabled while the conversion runs; it closes once the
-// database was created and is usable again, inputs kept, when the creation
-// failed.
+// The window is disabled while the conversion runs and refuses the close
+// requests that still reach a disabled window (its close box, a reject); it
+// closes once the database was created and is usable again, inputs kept,
+// when the creation failed.
 TEST_F(ConvertWindow, IsDisabledWhileConvertingAndClosesOnlyAfterACreation)
 {
     copyDist(QStringLiteral("ConvertDataTables.txt"));
@@ -206,14 +207,19 @@ TEST_F(ConvertWindow, IsDisabledWhileConvertingAndClosesOnlyAfterACreation)
     for (const bool created : {false, true}) {
         QPointer<frmDBConvert> w = open();
         bool enabledDuring = true;
+        bool closedDuring = true;
         w->setCreateStep([&](const ConnectionSettings&, ov::StatusLabel&, ov::ProgressBar&) {
             enabledDuring = w->isEnabled();
+            const bool closed = w->close();
+            w->reject();
+            closedDuring = closed || !w->isVisible();
             return created && makeServerDatabase(QStringLiteral("new"), QString()) != nullptr;
         });
         child<QLineEdit>(w, "txtDBAccess")->setText(file);
         child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("new"));
         QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
         EXPECT_FALSE(enabledDuring);
+        EXPECT_FALSE(closedDuring);
         if (created) {
             QTRY_VERIFY(w.isNull());
         } else {
