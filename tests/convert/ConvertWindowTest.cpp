@@ -395,8 +395,8 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
 }
 
 // The window rendered offscreen for a person to look at:
-//   ctest --test-dir build-convert -R ConvertWindow.RendersForAScreenshot
-// writes build-convert/screenshots/frmDBConvert.png.
+//   ./test.sh -R ConvertWindow.RendersForAScreenshot
+// writes build/screenshots/frmDBConvert.png.
 TEST_F(ConvertWindow, RendersForAScreenshot)
 {
     frmDBConvert* w = open(false);
