@@ -57,8 +57,8 @@ void writeScript(const QString& path, int scale, bool forShell)
     f.write(chunk);
 }
 
-// A fresh database FOLDER/NAME.sqlite with the version table at "0" and the
-// table the script fills.
+// A fresh database FOLDER/NAME.sqlite with the version table (indexed as the
+// shipped schema script makes it) at "0" and the table the script fills.
 void makeDatabase(const QString& folder, const QString& name)
 {
     QDir().mkpath(folder);
@@ -68,6 +68,7 @@ void makeDatabase(const QString& folder, const QString& name)
         !cn.Execute(
             QStringLiteral("CREATE TABLE tblVarible ([Module] NVARCHAR(50), VaribleName NVARCHAR(100), "
                            "VaribleValue NVARCHAR(255), UserID NVARCHAR(50)); "
+                           "CREATE INDEX IX_tblVarible_Name ON tblVarible ([Module], [VaribleName]); "
                            "INSERT INTO tblVarible VALUES ('DB', 'Version', '0', ''); "
                            "CREATE TABLE t (id INT PRIMARY KEY, name NVARCHAR(50), amount INT)")))
         qFatal("cannot make the database: %s", qPrintable(cn.lastError().description));
@@ -123,40 +124,49 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     if (!dir.isValid())
         qFatal("no temporary folder");
-    const QString ours = dir.filePath(QStringLiteral("ours"));
-    const QString script = ours + QStringLiteral("/script.txt");
+    const QString script = dir.filePath(QStringLiteral("script.txt"));
     const QString shellScript = dir.filePath(QStringLiteral("shell.sql"));
-    QDir().mkpath(ours);
     writeScript(script, 1, false);
     writeScript(shellScript, 1, true);
-    makeDatabase(ours + QStringLiteral("/data"), QStringLiteral("bench"));
-    makeDatabase(dir.filePath(QStringLiteral("peer")), QStringLiteral("peer"));
 
-    QElapsedTimer timer;
-    timer.start();
-    if (!runScript(ours, script))
-        qFatal("the runner failed");
-    const double oursSeconds = timer.nsecsElapsed() / 1e9;
+    // Three runs of each side, alternating, each on a fresh database; the best
+    // of each counts, as every commit waits for the disk and a single run
+    // mostly measures the disk's mood.
+    double oursSeconds = -1;
+    double peerSeconds = -1;
+    for (int run = 0; run < 3; ++run) {
+        const QString ours = dir.filePath(QStringLiteral("ours%1").arg(run));
+        const QString peer = dir.filePath(QStringLiteral("peer%1").arg(run));
+        makeDatabase(ours + QStringLiteral("/data"), QStringLiteral("bench"));
+        makeDatabase(peer, QStringLiteral("peer"));
 
-    QProcess shell;
-    shell.setStandardInputFile(shellScript);
-    timer.restart();
-    shell.start(QStringLiteral("sqlite3"),
-                {QStringLiteral("-bail"), dir.filePath(QStringLiteral("peer/peer.sqlite"))});
-    if (!shell.waitForFinished(-1) || shell.exitCode() != 0)
-        qFatal("sqlite3 failed: %s", shell.readAllStandardError().constData());
-    const double peerSeconds = timer.nsecsElapsed() / 1e9;
+        QElapsedTimer timer;
+        timer.start();
+        if (!runScript(ours, script))
+            qFatal("the runner failed");
+        const double a = timer.nsecsElapsed() / 1e9;
 
-    // Both must have done the same work.
-    for (const QString& folder : {ours + QStringLiteral("/data"), dir.filePath(QStringLiteral("peer"))}) {
-        QProcess count;
-        const QString file = QDir(folder).entryList({QStringLiteral("*.sqlite")}).value(0);
-        count.start(QStringLiteral("sqlite3"),
-                    {folder + QLatin1Char('/') + file, QStringLiteral("SELECT COUNT(*) FROM t")});
-        count.waitForFinished(-1);
-        const qint64 rows = count.readAllStandardOutput().trimmed().toLongLong();
-        if (rows != qint64(kBlocks) * 88)
-            qFatal("%s holds %lld rows instead of %d", qPrintable(folder), rows, kBlocks * 88);
+        QProcess shell;
+        shell.setStandardInputFile(shellScript);
+        timer.restart();
+        shell.start(QStringLiteral("sqlite3"),
+                    {QStringLiteral("-bail"), peer + QStringLiteral("/peer.sqlite")});
+        if (!shell.waitForFinished(-1) || shell.exitCode() != 0)
+            qFatal("sqlite3 failed: %s", shell.readAllStandardError().constData());
+        const double b = timer.nsecsElapsed() / 1e9;
+
+        // Both must have done the same work.
+        for (const QString& file :
+             {ours + QStringLiteral("/data/bench.sqlite"), peer + QStringLiteral("/peer.sqlite")}) {
+            QProcess count;
+            count.start(QStringLiteral("sqlite3"), {file, QStringLiteral("SELECT COUNT(*) FROM t")});
+            count.waitForFinished(-1);
+            const qint64 rows = count.readAllStandardOutput().trimmed().toLongLong();
+            if (rows != qint64(kBlocks) * 88)
+                qFatal("%s holds %lld rows instead of %d", qPrintable(file), rows, kBlocks * 88);
+        }
+        oursSeconds = oursSeconds < 0 ? a : qMin(oursSeconds, a);
+        peerSeconds = peerSeconds < 0 ? b : qMin(peerSeconds, b);
     }
 
     std::printf("update runner, 200000 lines / 2000 version blocks / 20000 batches: ours %.3f s, "

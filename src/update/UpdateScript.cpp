@@ -20,9 +20,13 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-bool startsWithMarker(const QString& trimmed, const char* marker)
+bool hasNonBlank(const QString& line)
 {
-    return trimmed.startsWith(QLatin1String(marker), Qt::CaseInsensitive);
+    for (const QChar c : line) {
+        if (c != QLatin1Char(' '))
+            return true;
+    }
+    return false;
 }
 
 QString hyphens(int n)
@@ -34,7 +38,7 @@ void skipTo(ScriptFile& file, const char* endMarker)
 {
     while (!file.atEnd()) {
         const QString line = mdlCommon::TrimBlanks(file.readLine());
-        if (startsWithMarker(line, endMarker))
+        if (line.startsWith(QLatin1String(endMarker), Qt::CaseInsensitive))
             return;
     }
 }
@@ -156,8 +160,7 @@ private:
                 logentry::versionStarted(m_version, transaction);
                 // A begin, commit or rollback that fails is passed over like
                 // any other failure of the run.
-                if (transaction)
-                    m_cn.BeginTrans();
+                m_versionBegun = transaction && m_cn.BeginTrans();
                 m_versionInTransaction = transaction;
             }
             // Statements collected before the marker and not yet sent are dropped.
@@ -168,7 +171,7 @@ private:
         case ScriptLineKind::TransferStart:
             m_transfer = GetMarkerName(line);
             logentry::transferStarted(m_transfer);
-            m_cn.BeginTrans();
+            m_transferBegun = m_cn.BeginTrans();
             m_transferInTransaction = true;
             m_pending.clear();
             m_batch.clear();
@@ -176,17 +179,28 @@ private:
         case ScriptLineKind::VersionEnd:
             if (!m_version.isEmpty())
                 RecordVersionApplied(m_version, &m_cn);
-            if (m_versionInTransaction)
-                m_cn.CommitTrans();
-            logentry::versionCompleted(m_version, m_versionInTransaction);
+            if (m_versionInTransaction && !commit(m_versionBegun)) {
+                logentry::versionRolledBack(m_version);
+            } else {
+                logentry::versionCompleted(m_version, m_versionInTransaction);
+            }
             m_version.clear();
             m_versionInTransaction = false;
+            m_versionBegun = false;
             break;
         case ScriptLineKind::TransferEnd:
-            m_cn.CommitTrans();
-            logentry::transferCommitted(m_transfer);
+            // Transactions do not nest: a transfer block whose begin failed
+            // inside a transactional version block commits that block's
+            // transaction here.
+            if (!m_transferBegun)
+                m_versionBegun = false;
+            if (commit(m_transferBegun))
+                logentry::transferCommitted(m_transfer);
+            else
+                logentry::transferRolledBack(m_transfer);
             m_transfer.clear();
             m_transferInTransaction = false;
+            m_transferBegun = false;
             break;
         case ScriptLineKind::StatusText:
             m_status.setCaption(mdlCommon::TrimBlanks(line).mid(7));
@@ -204,7 +218,7 @@ private:
             break;
         case ScriptLineKind::Statement:
             ++m_lineCount;
-            if (!mdlCommon::TrimBlanks(line).isEmpty()) {
+            if (hasNonBlank(line)) {
                 m_pending += line;
                 m_pending += kCrLf;
             }
@@ -216,6 +230,20 @@ private:
             }
             break;
         }
+    }
+
+    // Commits at a block's end. A commit that fails on a transaction this run
+    // began (the disk is full, the database file has gone) leaves the block
+    // undone, its version record included: false, after rolling back what is
+    // left, so the log does not call it committed and the next run tries the
+    // block again. A commit without a transaction of this run (its begin
+    // failed, or a stray end marker) is passed over as it fails.
+    bool commit(bool begun)
+    {
+        if (m_cn.CommitTrans() || !begun)
+            return true;
+        m_cn.RollbackTrans();
+        return false;
     }
 
     void sendBatch()
@@ -232,11 +260,13 @@ private:
                 SkipToVersionEnd(m_file);
                 logentry::versionRolledBack(m_version);
                 m_versionInTransaction = false;
+                m_versionBegun = false;
             } else if (m_transferInTransaction) {
                 m_cn.RollbackTrans();
                 SkipToTransferEnd(m_file);
                 logentry::transferRolledBack(m_transfer);
                 m_transferInTransaction = false;
+                m_transferBegun = false;
             }
         }
         m_pending.clear();
@@ -251,8 +281,10 @@ private:
 
     QString m_version;
     bool m_versionInTransaction = false;
+    bool m_versionBegun = false; // the block's transaction was begun
     QString m_transfer;
     bool m_transferInTransaction = false;
+    bool m_transferBegun = false;
     bool m_showErrors = false;
     QString m_pending;
     QString m_batch;
@@ -264,29 +296,43 @@ private:
 
 ScriptLineKind ClassifyScriptLine(const QString& line)
 {
-    const QString t = mdlCommon::TrimBlanks(line);
+    // Every line of a script passes here, so it looks at the line in place
+    // instead of making trimmed copies.
+    QStringView t(line);
+    while (!t.isEmpty() && t.front() == QLatin1Char(' '))
+        t = t.mid(1);
+    while (!t.isEmpty() && t.back() == QLatin1Char(' '))
+        t.chop(1);
     if (t.startsWith(QLatin1String("--"))) {
-        if (startsWithMarker(t, "--<V:"))
+        const auto marker = [t](const char* m) {
+            return t.startsWith(QLatin1String(m), Qt::CaseInsensitive);
+        };
+        if (marker("--<V:"))
             return ScriptLineKind::VersionStart;
-        if (startsWithMarker(t, "--<VT:"))
+        if (marker("--<VT:"))
             return ScriptLineKind::TransactionalVersionStart;
-        if (startsWithMarker(t, "--<T:"))
+        if (marker("--<T:"))
             return ScriptLineKind::TransferStart;
-        if (startsWithMarker(t, "--</V:"))
+        if (marker("--</V:"))
             return ScriptLineKind::VersionEnd;
-        if (startsWithMarker(t, "--</T:"))
+        if (marker("--</T:"))
             return ScriptLineKind::TransferEnd;
-        if (startsWithMarker(t, "--<REM>"))
+        if (marker("--<REM>"))
             return ScriptLineKind::StatusText;
-        if (startsWithMarker(t, "--<SHOW ERR>"))
+        if (marker("--<SHOW ERR>"))
             return ScriptLineKind::ShowErrors;
-        if (startsWithMarker(t, "--<HIDE ERR>"))
+        if (marker("--<HIDE ERR>"))
             return ScriptLineKind::HideErrors;
         return ScriptLineKind::Comment;
     }
-    QString go = line;
-    go.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    if (mdlCommon::TrimBlanks(go).compare(QLatin1String("GO"), Qt::CaseInsensitive) == 0)
+    // "GO" alone, with blanks or tabs around it.
+    const auto blankOrTab = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    QStringView go(line);
+    while (!go.isEmpty() && blankOrTab(go.front()))
+        go = go.mid(1);
+    while (!go.isEmpty() && blankOrTab(go.back()))
+        go.chop(1);
+    if (go.compare(QLatin1String("GO"), Qt::CaseInsensitive) == 0)
         return ScriptLineKind::BatchEnd;
     return ScriptLineKind::Statement;
 }

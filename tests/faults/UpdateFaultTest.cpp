@@ -3,6 +3,7 @@
 // of a transactional version block.
 
 #include "FaultSupport.h"
+#include "config/ConfigFiles.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
 
@@ -162,5 +163,50 @@ TEST_F(UpdateFaults, DatabaseFailingInsideTransactionalBlockRollsItBack)
         EXPECT_EQ(applied(), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2")}));
         EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT a FROM t2 ORDER BY a")),
                   QStringList{QStringLiteral("2")});
+    }
+}
+
+// The database file goes away between a block's last batch and its end
+// marker, so its commit fails: the log records the block as rolled back, not
+// as committed, and the version is not recorded.
+TEST_F(UpdateFaults, FailedCommitIsLoggedAsARollback)
+{
+    const struct
+    {
+        const char* name;
+        QStringList lines;
+        const char* rolledBack;
+        const char* committed;
+    } cases[] = {
+        {"version block",
+         {QStringLiteral("--<VT:1.1>"), QStringLiteral("CREATE TABLE t1 ([a] INT)"), QStringLiteral("GO"),
+          QStringLiteral("--</V:1.1>")},
+         "XXXXXX ROOLBACK Ver:<1.1>   XXXXXX",
+         "Completed And COMMITED"},
+        {"transfer block",
+         {QStringLiteral("--<T:Indexes>"), QStringLiteral("CREATE TABLE t1 ([a] INT)"), QStringLiteral("GO"),
+          QStringLiteral("--</T:Indexes>")},
+         "XXXXXX ROOLBACK Transfer Block:<Indexes>  XXXXXX",
+         "COMMIT  vvvvv"},
+    };
+    const QString database = path(QStringLiteral("data/crm.sqlite"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(mdlOVSqlUpdateDB::UpdateLogPath());
+        const QString script = writeScript(c.lines);
+        {
+            // Before the end marker, the fourth line, is read.
+            FaultAtLine ui(
+                4, [&] { ASSERT_TRUE(QFile::rename(database, path(QStringLiteral("gone.sqlite")))); });
+            EXPECT_TRUE(run(script));
+        }
+        const QByteArray log = readBytes(mdlOVSqlUpdateDB::UpdateLogPath());
+        EXPECT_TRUE(log.contains(c.rolledBack)) << log.toStdString();
+        EXPECT_FALSE(log.contains(c.committed)) << log.toStdString();
+        ASSERT_TRUE(QFile::rename(path(QStringLiteral("gone.sqlite")), database));
+        EXPECT_EQ(applied(), QStringList());
+        EXPECT_EQ(rows(QStringLiteral("crm"),
+                       QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 't1'")),
+                  QStringList{QStringLiteral("0")});
     }
 }

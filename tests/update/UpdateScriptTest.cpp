@@ -42,6 +42,8 @@ TEST(ScriptLineTest, EachLineIsClassifiedByTheFirstRuleThatMatches)
         {"go", K::BatchEnd},
         {"  Go  ", K::BatchEnd},
         {"\tGO\t", K::BatchEnd}, // tabs count as blanks for GO
+        {" \t go \t ", K::BatchEnd},
+        {"G\tO", K::Statement},
         {"GO;", K::Statement},
         {"GO 5", K::Statement},
         {"GOTO", K::Statement},
@@ -224,6 +226,25 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
         EXPECT_EQ(recorded, c.recorded) << c.what;
     }
     EXPECT_TRUE(m_ui.messages().isEmpty());
+}
+
+// Transactions do not nest: a transfer block inside a --<VT: block cannot
+// begin its own, and its end commits the version block's transaction. The
+// block then goes on without one and is logged and recorded as completed.
+TEST_F(UpdateScriptTest, ATransferInsideATransactionalBlockEndsItsTransaction)
+{
+    makeVersionTable(QStringLiteral("1.0"));
+    exec(QStringLiteral("CREATE TABLE t (id INT)"));
+    const QString script = writeScript({"--<VT:1.1>", insert(1), "GO", "--<T:x>", insert(2), "GO", "--</T:x>",
+                                        insert(3), "GO", "--</V:1.1>"});
+    ASSERT_TRUE(run(script));
+    EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t ORDER BY id")),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
+    EXPECT_EQ(rows(QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB'")),
+              QStringList{QStringLiteral("1.1")});
+    EXPECT_TRUE(logText().contains(QStringLiteral("VVVVV Ver:<1.1> Completed And COMMITED. VVVVV")))
+        << logText().toStdString();
+    EXPECT_FALSE(logText().contains(QStringLiteral("ROOLBACK"))) << logText().toStdString();
 }
 
 TEST_F(UpdateScriptTest, ABlockRolledBackIsTriedAgainByTheNextRun)

@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <climits>
@@ -234,9 +233,12 @@ namespace sqlitevalue {
 
 int typeFromDeclaration(const char* declaredType)
 {
-    QString decl = QString::fromUtf8(declaredType).trimmed().toUpper();
-    const int cut = decl.indexOf(QRegularExpression(QStringLiteral("[\\s(]")));
-    const QString word = cut < 0 ? decl : decl.left(cut);
+    // The type's first word: up to a blank or the opening parenthesis of its size.
+    const QString decl = QString::fromUtf8(declaredType).trimmed().toUpper();
+    qsizetype cut = 0;
+    while (cut < decl.size() && !decl.at(cut).isSpace() && decl.at(cut) != QLatin1Char('('))
+        ++cut;
+    const QString word = decl.left(cut);
     static const QHash<QString, int> types = {
         {QStringLiteral("BIT"), adBoolean},
         {QStringLiteral("BOOLEAN"), adBoolean},
