@@ -430,17 +430,7 @@ public:
                 case QMetaType::QDateTime:
                 case QMetaType::QDate:
                 case QMetaType::QTime: {
-                    const QDateTime dt = v.typeId() == QMetaType::QTime
-                                             ? QDateTime(QDate(1900, 1, 1), v.toTime())
-                                             : v.toDateTime();
-                    SQL_TIMESTAMP_STRUCT ts = {};
-                    ts.year = SQLSMALLINT(dt.date().year());
-                    ts.month = SQLUSMALLINT(dt.date().month());
-                    ts.day = SQLUSMALLINT(dt.date().day());
-                    ts.hour = SQLUSMALLINT(dt.time().hour());
-                    ts.minute = SQLUSMALLINT(dt.time().minute());
-                    ts.second = SQLUSMALLINT(dt.time().second());
-                    ts.fraction = SQLUINTEGER(dt.time().msec()) * 1000000u;
+                    const SQL_TIMESTAMP_STRUCT ts = timestampOf(v);
                     p.data = QByteArray(reinterpret_cast<const char*>(&ts), sizeof ts);
                     cType = SQL_C_TYPE_TIMESTAMP;
                     break;
