@@ -3,6 +3,7 @@
 #include "DataTestSupport.h"
 
 #include "data/DataError.h"
+#include "support/RowTexts.h"
 
 #include <QDateTime>
 
@@ -26,18 +27,9 @@ protected:
 
     QStringList rows(const QString& sql)
     {
-        QStringList out;
         Recordset rs;
         EXPECT_TRUE(rs.Open(sql, m_cn)) << str(rs.lastError().description);
-        for (; !rs.Eof(); rs.MoveNext()) {
-            QStringList fields;
-            for (int i = 0; i < rs.FieldCount(); ++i) {
-                const QVariant v = rs.Fields(i).Value();
-                fields << (v.isValid() ? v.toString() : QStringLiteral("<null>"));
-            }
-            out << fields.join(QLatin1Char('|'));
-        }
-        return out;
+        return ovtest::RowTexts(rs);
     }
 
     QTemporaryDir m_dir;

@@ -4,6 +4,7 @@
 #include "common/Clock.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
+#include "support/RowTexts.h"
 #include "support/ScriptedUi.h"
 
 #include <QByteArray>
@@ -130,16 +131,7 @@ protected:
         ov::Recordset rs;
         if (!rs.Open(sql, *cn))
             return {QStringLiteral("<error: %1>").arg(rs.lastError().description)};
-        QStringList out;
-        for (; !rs.Eof(); rs.MoveNext()) {
-            QStringList fields;
-            for (int i = 0; i < rs.FieldCount(); ++i) {
-                const QVariant v = rs.Fields(i).Value();
-                fields << (v.isValid() ? v.toString() : QStringLiteral("<null>"));
-            }
-            out << fields.join(QLatin1Char('|'));
-        }
-        return out;
+        return RowTexts(rs);
     }
 
     QTemporaryDir m_dir;

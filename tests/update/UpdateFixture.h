@@ -5,6 +5,7 @@
 #include "common/Cp936.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
+#include "support/RowTexts.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateLog.h"
 
@@ -82,20 +83,11 @@ protected:
     {
         auto cn = connect();
         ov::Recordset rs;
-        QStringList out;
         if (!rs.Open(sql, *cn)) {
             ADD_FAILURE() << sql.toStdString() << ": " << rs.lastError().description.toStdString();
-            return out;
+            return {};
         }
-        for (; !rs.Eof(); rs.MoveNext()) {
-            QStringList fields;
-            for (int i = 0; i < rs.FieldCount(); ++i) {
-                const QVariant v = rs.Fields(i).Value();
-                fields.append(v.isValid() ? v.toString() : QStringLiteral("<null>"));
-            }
-            out.append(fields.join(QLatin1Char('|')));
-        }
-        return out;
+        return ovtest::RowTexts(rs);
     }
 
     // The version table of the product with the database at version (none
