@@ -414,20 +414,20 @@ TEST_F(UpdateScriptTest, ALogThatCannotBeWrittenDoesNotStopTheRun)
 
 TEST_F(UpdateScriptTest, ThePlanTellsWhichBlocksWouldRunWithoutChangingAnything)
 {
-    makeVersionTable(QStringLiteral("1.9"));
+    makeVersionTable(QStringLiteral("9.0"));
     const QString script =
-        writeScript({"--<V:1.9>", "DROP TABLE tblVarible", "GO", "--</V:1.9>", "--<VT:1.10>", "--<T:x>",
-                     "--</T:x>", "--</V:1.10>", "--<V:2.0>", "--</V:2.0>"});
+        writeScript({"--<V:9.0>", "DROP TABLE tblVarible", "GO", "--</V:9.0>", "--<VT:10.0>", "--<T:x>",
+                     "--</T:x>", "--</V:10.0>", "--<V:10.1>", "--</V:10.1>"});
     auto cn = connect();
     QList<VersionBlockPlan> plan;
     ASSERT_TRUE(PlanUpdateScript(script, cn.get(), plan));
     ASSERT_EQ(plan.size(), 3);
-    EXPECT_EQ(plan[0].name, QStringLiteral("1.9"));
+    EXPECT_EQ(plan[0].name, QStringLiteral("9.0"));
     EXPECT_TRUE(plan[0].passOver);
-    EXPECT_EQ(plan[1].name, QStringLiteral("1.10"));
+    EXPECT_EQ(plan[1].name, QStringLiteral("10.0"));
     EXPECT_TRUE(plan[1].transactional);
     EXPECT_FALSE(plan[1].passOver);
-    EXPECT_EQ(plan[2].name, QStringLiteral("2.0"));
+    EXPECT_EQ(plan[2].name, QStringLiteral("10.1"));
     EXPECT_FALSE(plan[2].transactional);
     EXPECT_FALSE(plan[2].passOver);
     EXPECT_EQ(rows(QStringLiteral("SELECT COUNT(*) FROM tblVarible")), QStringList{QStringLiteral("1")});
