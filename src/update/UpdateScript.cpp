@@ -350,6 +350,8 @@ QString GetMarkerName(const QString& line)
 
 bool ScriptFile::open(const QString& path)
 {
+    m_buffer.clear();
+    m_pos = 0;
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly))
         return false;
@@ -360,13 +362,36 @@ bool ScriptFile::open(const QString& path)
     return true;
 }
 
+bool ScriptFile::fill()
+{
+    m_buffer = m_file.read(64 * 1024);
+    m_pos = 0;
+    return !m_buffer.isEmpty();
+}
+
 QString ScriptFile::readLine()
 {
-    QByteArray bytes = m_file.readLine();
-    if (bytes.endsWith('\n'))
-        bytes.chop(1);
-    if (bytes.endsWith('\r'))
-        bytes.chop(1);
+    QByteArray bytes;
+    for (;;) {
+        if (m_pos >= m_buffer.size() && !fill())
+            break;
+        const char* const data = m_buffer.constData();
+        const char* const begin = data + m_pos;
+        const char* const end = data + m_buffer.size();
+        const char* p = begin;
+        while (p != end && *p != '\r' && *p != '\n')
+            ++p;
+        bytes.append(begin, p - begin);
+        if (p == end) {
+            m_pos = m_buffer.size();
+            continue;
+        }
+        m_pos = (p - data) + 1;
+        // CR LF is one line end, even when the LF opens the next piece.
+        if (*p == '\r' && (m_pos < m_buffer.size() || fill()) && m_buffer.at(m_pos) == '\n')
+            ++m_pos;
+        break;
+    }
     if (m_utf8)
         return QString::fromUtf8(bytes);
     // Most lines of a script are plain ASCII, which needs no conversion.

@@ -46,8 +46,9 @@ ScriptLineKind ClassifyScriptLine(const QString& line);
 QString GetMarkerName(const QString& line);
 
 // A script file read forward one line at a time, never whole: code page 936,
-// or UTF-8 when it begins with a byte-order mark. Lines end with CR LF (a bare
-// LF is accepted); the line end is not part of the line.
+// or UTF-8 when it begins with a byte-order mark. A line ends at CR LF, at LF
+// or at a lone CR (so a file saved with CR CR LF reads as lines with empty
+// lines between them); the line end is not part of the line.
 class ScriptFile
 {
 public:
@@ -55,13 +56,18 @@ public:
     QString errorString() const { return m_file.errorString(); }
     // Length of the file in bytes.
     qint64 size() const { return m_file.size(); }
-    bool atEnd() const { return m_file.atEnd(); }
+    bool atEnd() const { return m_pos >= m_buffer.size() && m_file.atEnd(); }
     // The next line; empty at the end of the file.
     QString readLine();
     void close() { m_file.close(); }
 
 private:
+    // Reads the next piece of the file into the buffer; false at its end.
+    bool fill();
+
     QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
     bool m_utf8 = false;
 };
 

@@ -264,6 +264,64 @@ TEST_F(UpdateScriptTest, ABlockRolledBackIsTriedAgainByTheNextRun)
               QStringList{QStringLiteral("1.1")});
 }
 
+// A line ends at CR LF, LF or a lone CR: scripts saved by any editor run the
+// same, an editor's doubled CR included.
+TEST_F(UpdateScriptTest, EveryKindOfLineEndEndsALine)
+{
+    const QStringList lines = {"--<VT:1.1>", "CREATE TABLE t (id INT)",
+                               "GO",         insert(1),
+                               "GO",         "--</V:1.1>",
+                               "--<V:1.2>",  insert(2),
+                               "GO",         "--</V:1.2>"};
+    const std::pair<const char*, QByteArray> endings[] = {
+        {"CR LF", "\r\n"}, {"LF", "\n"}, {"CR", "\r"}, {"CR CR LF", "\r\r\n"}, {"LF CR", "\n\r"}};
+    int n = 0;
+    for (const auto& [name, ending] : endings) {
+        SCOPED_TRACE(name);
+        const QString db = QStringLiteral("ends%1").arg(++n);
+        makeDatabase(db);
+        ASSERT_TRUE(connect(db)->Execute(
+            QStringLiteral("CREATE TABLE tblVarible ([Module] NVARCHAR(50), VaribleName NVARCHAR(100), "
+                           "VaribleValue NVARCHAR(255), UserID NVARCHAR(50)); "
+                           "INSERT INTO tblVarible VALUES ('DB', 'Version', '1.0', '')")));
+        const QString path = m_dir.filePath(QStringLiteral("ends.txt"));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        for (const QString& line : lines)
+            f.write(line.toLatin1() + ending);
+        f.close();
+        EXPECT_TRUE(run(path, db));
+        auto cn = connect(db);
+        ov::Recordset rs;
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT id FROM t ORDER BY id"), *cn));
+        EXPECT_EQ(ovtest::RowTexts(rs), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+        rs.Close();
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB' "
+                                           "ORDER BY VaribleName"),
+                            *cn));
+        EXPECT_EQ(ovtest::RowTexts(rs), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2")}));
+    }
+}
+
+// The reader hands back the same lines whatever the size of the pieces it
+// reads the file in: a CR LF split over two pieces is one line end.
+TEST_F(UpdateScriptTest, ALineEndAcrossTheReadersPiecesIsOneLineEnd)
+{
+    const QString path = m_dir.filePath(QStringLiteral("long.txt"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    // The CR of the first line end is the last byte of the first 64 KiB.
+    const QByteArray first(64 * 1024 - 1, 'a');
+    f.write(first + "\r\nb\rc\r");
+    f.close();
+    ScriptFile file;
+    ASSERT_TRUE(file.open(path));
+    QStringList read;
+    while (!file.atEnd())
+        read.append(file.readLine());
+    EXPECT_EQ(read, (QStringList{QString::fromLatin1(first), QStringLiteral("b"), QStringLiteral("c")}));
+}
+
 TEST_F(UpdateScriptTest, TheLogRecordsEveryStepByteForByte)
 {
     makeVersionTable(QStringLiteral("1.0"));
