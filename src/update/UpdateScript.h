@@ -84,9 +84,14 @@ void SkipToTransferEnd(ScriptFile& file);
 // script's "--<REM>" texts, the progress bar the share of the file read; the
 // pending window events run once per line.
 //
-// True when the script was read to its end, whatever happened to single
-// batches. False, after telling the user why, when the file is missing, the
-// connection cannot be opened or the file cannot be read.
+// True when the script was read to its end and every transactional version
+// block that ran was committed; a failing batch outside such a block does not
+// change that. Once a transactional version block has rolled back, every
+// later version block is passed over (logged as not run) and the result is
+// false, after telling the user which version failed and where the log is; a
+// later run starts again at that block. False too, after telling the user
+// why, when the file is missing, the connection cannot be opened or the file
+// cannot be read.
 bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
                      const QString& user, const QString& password, const QString& scriptPath,
                      ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);

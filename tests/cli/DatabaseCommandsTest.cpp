@@ -270,6 +270,31 @@ TEST_F(DatabaseCommandsTest, UpdateBacksUpFirstOrIsToldNotTo)
     EXPECT_EQ(version(QStringLiteral("before"), QStringLiteral("bak")), QStringLiteral("0"));
 }
 
+// A transactional block of the shipped script that rolls back (here its new
+// table exists already) stops the update there and the command fails; once
+// the cause is gone, a second update brings the database to the newest
+// version.
+TEST_F(DatabaseCommandsTest, UpdateFailsWhenAVersionBlockRollsBackAndARerunFinishes)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE tblOpportunity (x INT)"));
+    const QStringList update{
+        QStringLiteral("update"),     QStringLiteral("--server"), server(),
+        QStringLiteral("--database"), QStringLiteral("crm"),      QStringLiteral("--no-backup")};
+    Result r = run(update);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("版本 1.2 的升级未能完成"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(path(QStringLiteral("UpdateDBSqlLog.Txt")))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.1"));
+
+    exec(QStringLiteral("crm"), QStringLiteral("DROP TABLE tblOpportunity"));
+    r = run(update);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.6"));
+}
+
 TEST_F(DatabaseCommandsTest, DryRunListsWhatARunWouldDo)
 {
     makeBareDatabase(QStringLiteral("crm"));
