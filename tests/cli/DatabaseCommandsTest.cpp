@@ -295,6 +295,44 @@ TEST_F(DatabaseCommandsTest, UpdateFailsWhenAVersionBlockRollsBackAndARerunFinis
     EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.6"));
 }
 
+// Output that cannot be written does not stop a run half-way: a reader that
+// goes away early (ovsqlcli update | head -1) and an output file at the
+// file-size limit both leave the update to finish.
+TEST_F(DatabaseCommandsTest, OutputThatCannotBeWrittenDoesNotStopTheRun)
+{
+    // Fills the output file up to the limit (in KiB), then appends to it.
+    const QString full = path(QStringLiteral("full.txt"));
+    const struct
+    {
+        const char* what;
+        QString shell;
+    } cases[] = {
+        {"a reader that leaves early",
+         QStringLiteral("\"$0\" \"$@\" 2>&1 | head -1 >/dev/null; exit ${PIPESTATUS[0]}")},
+        {"an output file at the file-size limit",
+         QStringLiteral("head -c 8388608 /dev/zero > '%1' && ulimit -f 8192 && exec \"$0\" \"$@\" 2>>'%1' "
+                        ">>'%1'")
+             .arg(full)},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString db = QStringLiteral("out%1").arg(++n);
+        makeBareDatabase(db);
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(QStringLiteral("bash"), {QStringLiteral("-c"), c.shell, path(QStringLiteral("ovsqlcli")),
+                                         QStringLiteral("update"), QStringLiteral("--server"), server(),
+                                         QStringLiteral("--database"), db, QStringLiteral("--no-backup")});
+        ASSERT_TRUE(p.waitForStarted());
+        p.closeWriteChannel();
+        ASSERT_TRUE(p.waitForFinished(120000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        EXPECT_EQ(version(db), QStringLiteral("1.6"));
+    }
+}
+
 TEST_F(DatabaseCommandsTest, DryRunListsWhatARunWouldDo)
 {
     makeBareDatabase(QStringLiteral("crm"));
