@@ -4,6 +4,7 @@
 #include "data/Connection.h"
 #include "data/DataBackend.h"
 #include "data/sqlite/EmbeddedServer.h"
+#include "data/sqlite/FileLock.h"
 #include "data/sqlite/SqliteBackend.h"
 #include "data/sqlite/TabFileLoader.h"
 
@@ -111,6 +112,13 @@ void removeDatabaseFiles(const QString& file)
     for (const char* suffix : {"", "-journal", "-wal", "-shm"})
         QFile::remove(file + QLatin1String(suffix));
 }
+
+// A task's hold on a database: its task lock file, locked exclusively.
+class EmbeddedDatabaseLock : public DatabaseLock
+{
+public:
+    embedded::FileLock file;
+};
 
 } // namespace
 
@@ -467,6 +475,35 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
         return false;
     }
     return true;
+}
+
+QString SqliteAdmin::lockKey(const QString& database) const
+{
+    const QString folder = QFileInfo(m_folder).canonicalFilePath();
+    return (folder.isEmpty() ? m_folder : folder) + QLatin1Char('/') +
+           embedded::unquoteName(database.trimmed()).toCaseFolded();
+}
+
+std::unique_ptr<DatabaseLock> SqliteAdmin::takeLock(const QString& database)
+{
+    const QString name = embedded::unquoteName(database.trimmed());
+    if (!checkDatabase(name))
+        return nullptr;
+    auto lock = std::make_unique<EmbeddedDatabaseLock>();
+    switch (lock->file.take(embedded::taskLockFile(m_folder, name), embedded::FileLock::Mode::Exclusive)) {
+    case embedded::FileLock::Result::Taken:
+        return lock;
+    case embedded::FileLock::Result::Busy:
+        fail(DataErr::LockTimeout,
+             QStringLiteral("Database '%1' is taken by another task (an update, a creation or a restore).")
+                 .arg(name),
+             embedded::errorSource());
+        return nullptr;
+    case embedded::FileLock::Result::Failed:
+        break;
+    }
+    fail(5, lock->file.errorString(), embedded::errorSource());
+    return nullptr;
 }
 
 bool SqliteAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries)
