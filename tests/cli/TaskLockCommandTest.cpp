@@ -1,6 +1,7 @@
 // One task at a time per database, between real ovsqlcli processes: an
 // update, a creation over the database or a restore of it is refused at once
-// while another task holds it, and changes nothing.
+// while another task holds it, and changes nothing; a restore is refused
+// while a connection has the database open.
 
 #include "create/CreateTestSupport.h"
 #include "data/Connection.h"
@@ -102,6 +103,34 @@ TEST_F(TaskLockCommandTest, ATaskOnADatabaseAnotherTaskHoldsIsRefusedAndChangesN
     const ovtest::CliResult r = run(update);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(query(QStringLiteral("crm"), tables), QStringList({"added", "kept"}));
+}
+
+// A restore does not slip in while another program has the database open:
+// SQL Server's refusal, and the database as it was.
+TEST_F(TaskLockCommandTest, RestoreIsRefusedWhileAConnectionHasTheDatabaseOpen)
+{
+    ASSERT_TRUE(m_admin->createDatabase(QStringLiteral("crm")));
+    ASSERT_TRUE(connect(QStringLiteral("crm"))->Execute(QStringLiteral("CREATE TABLE kept (id INT)")));
+    {
+        const auto tempdb = connect(QStringLiteral("Tempdb"));
+        ASSERT_TRUE(m_admin->backupDatabase(*tempdb, QStringLiteral("crm"), path(QStringLiteral("crm.bak"))));
+    }
+    const auto user = connect(QStringLiteral("crm"));
+    ASSERT_TRUE(user->Execute(QStringLiteral("INSERT INTO kept VALUES (1)")));
+    const QStringList restore = {"restore",   "--database", "crm", "--from", path(QStringLiteral("crm.bak")),
+                                 "--replace", "--yes"};
+    ovtest::CliResult r = run(restore);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("恢复数据库失败！")));
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("Exclusive access could not be obtained because the database is in use.")))
+        << r.err.toStdString();
+    EXPECT_EQ(query(QStringLiteral("crm"), QStringLiteral("SELECT id FROM kept")), QStringList({"1"}));
+
+    user->Close();
+    r = run(restore);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(query(QStringLiteral("crm"), QStringLiteral("SELECT id FROM kept")), QStringList());
 }
 
 } // namespace

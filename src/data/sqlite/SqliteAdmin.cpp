@@ -209,21 +209,31 @@ bool SqliteAdmin::dropDatabase(const QString& name)
                            "permission.")
                 .arg(name),
             embedded::errorSource());
+    // A database that a connection of any process is using stays; one whose
+    // file is damaged, or no database at all, goes like any other.
+    embedded::FileLock exclusive;
+    const embedded::FileLock::Result taken =
+        exclusive.take(embedded::useLockFile(file), embedded::FileLock::Mode::Exclusive);
+    if (taken == embedded::FileLock::Result::Busy)
+        return fail(3702,
+                    QStringLiteral("Cannot drop database \"%1\" because it is currently in use.").arg(name),
+                    embedded::errorSource());
+    if (taken == embedded::FileLock::Result::Failed)
+        return fail(3702, exclusive.errorString(), embedded::errorSource());
     {
-        // A database that another connection is using stays.
+        // A program other than this one that holds a lock on the file stays
+        // too; anything else the file says (not a database, damaged) does not
+        // keep it.
         Handle db;
         int rc = db.open(file, SQLITE_OPEN_READWRITE);
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(db.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) {
-            const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-            return busy ? fail(3702,
-                               QStringLiteral("Cannot drop database \"%1\" because it is currently in use.")
-                                   .arg(name),
-                               embedded::errorSource())
-                        : fail(db.code(), db.message(), QStringLiteral("SQLite"));
-        }
-        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+            return fail(
+                3702, QStringLiteral("Cannot drop database \"%1\" because it is currently in use.").arg(name),
+                embedded::errorSource());
+        if (rc == SQLITE_OK)
+            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
     if (!QFile::remove(file))
         return fail(3702, QStringLiteral("Cannot remove the file '%1' of database \"%2\".").arg(file, name),
@@ -447,6 +457,18 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
             QStringLiteral("Database '%1' already exists. Restore over it only with the replace option.")
                 .arg(name),
             embedded::errorSource());
+
+    // The database is the restore's alone: a connection of any process that
+    // has it open refuses the restore, and none opens it until it is done.
+    embedded::FileLock exclusive;
+    const embedded::FileLock::Result taken =
+        exclusive.take(embedded::useLockFile(expected), embedded::FileLock::Mode::Exclusive);
+    if (taken == embedded::FileLock::Result::Busy)
+        return fail(3101,
+                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
+                    embedded::errorSource());
+    if (taken == embedded::FileLock::Result::Failed)
+        return fail(3101, exclusive.errorString(), embedded::errorSource());
 
     Handle src;
     Handle dest;
