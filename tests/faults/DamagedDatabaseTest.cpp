@@ -1,4 +1,6 @@
-// A damaged database file can still be dropped and replaced.
+// A crash in the middle of a bulk load leaves the database whole, with the
+// table as it was; a damaged database file can still be dropped and
+// replaced.
 
 #include "FaultSupport.h"
 #include "data/ServerAdmin.h"
@@ -29,6 +31,40 @@ protected:
             QStringLiteral("CREATE TABLE t (id INT NOT NULL PRIMARY KEY, name NVARCHAR(50))")));
     }
 };
+
+// The process dies (the file-size limit's signal) while the load writes the
+// database file. The next connection finds the whole database as it was
+// before the load, and the load then runs to its end.
+TEST_F(DamagedDatabase, ACrashDuringABulkLoadLeavesTheTableAsItWas)
+{
+    makeDatabase(QStringLiteral("crm"));
+    QByteArray data;
+    for (int i = 1; i <= 20000; ++i)
+        data += QByteArray::number(i) + "\tname of row " + QByteArray::number(i) + "\r\n";
+    QFile dat(path(QStringLiteral("t.dat")));
+    ASSERT_TRUE(dat.open(QIODevice::WriteOnly));
+    dat.write(data);
+    dat.close();
+    const auto load = [&] {
+        const auto a = admin();
+        return a->bulkLoad(QStringLiteral("crm"), QStringLiteral("t"), path(QStringLiteral("t.dat")),
+                           path(QStringLiteral("t.log")), path(QStringLiteral("t.err")));
+    };
+
+    const rlim_t size = rlim_t(QFileInfo(databaseFile(QStringLiteral("crm"))).size());
+    const QString outcome = runInChild([&] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{size + 16384, size + 16384};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        return load() ? QStringLiteral("loaded") : QStringLiteral("failed");
+    });
+    EXPECT_EQ(outcome, QStringLiteral("<killed by signal %1>").arg(SIGXFSZ));
+
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("PRAGMA integrity_check")), QStringList({"ok"}));
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM t")), QStringList({"0"}));
+    EXPECT_TRUE(load());
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM t")), QStringList({"20000"}));
+}
 
 // Whatever became of the file, dropping the database removes it and a new
 // database of the name can be made.
