@@ -1,7 +1,8 @@
 // One task at a time per database, between real ovsqlcli processes: an
 // update, a creation over the database or a restore of it is refused at once
 // while another task holds it, and changes nothing; a restore is refused
-// while a connection has the database open.
+// while a connection has the database open; two creations of one new name
+// leave one complete database.
 
 #include "create/CreateTestSupport.h"
 #include "data/Connection.h"
@@ -131,6 +132,33 @@ TEST_F(TaskLockCommandTest, RestoreIsRefusedWhileAConnectionHasTheDatabaseOpen)
     r = run(restore);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(query(QStringLiteral("crm"), QStringLiteral("SELECT id FROM kept")), QStringList());
+}
+
+// Two creations of one new name at the same moment: one makes the database,
+// the other is refused (by the task lock, or by the database it then finds),
+// and the database is complete.
+TEST_F(TaskLockCommandTest, TwoCreationsOfOneNewNameLeaveOneCompleteDatabase)
+{
+    for (const char* name : {"fresh1", "fresh2"}) {
+        SCOPED_TRACE(name);
+        const QStringList args = {"create", "--server", "sqlite:data", "--database", QLatin1String(name),
+                                  "--bare", "--yes"};
+        QProcess first;
+        QProcess second;
+        for (QProcess* p : {&first, &second}) {
+            p->setWorkingDirectory(m_dir.path());
+            p->start(path(QStringLiteral("ovsqlcli")), args);
+            p->closeWriteChannel();
+        }
+        for (QProcess* p : {&first, &second})
+            ASSERT_TRUE(p->waitForFinished(120000));
+        const int succeeded = int(first.exitCode() == 0) + int(second.exitCode() == 0);
+        EXPECT_EQ(succeeded, 1) << first.readAllStandardError().toStdString() << "\n---\n"
+                                << second.readAllStandardError().toStdString();
+        EXPECT_EQ(query(QLatin1String(name),
+                        QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),
+                  QStringList({ovtest::ShippedVersions().last()}));
+    }
 }
 
 } // namespace

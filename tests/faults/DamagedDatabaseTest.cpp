@@ -111,4 +111,18 @@ TEST_F(DamagedDatabase, ADamagedDatabaseIsDroppedAndMadeAgain)
     }
 }
 
+// Two creations of one new name: the database file is made only when there
+// is none, and a creation that finds one in its way removes nothing; a name
+// whose file is a link to elsewhere is not followed.
+TEST_F(DamagedDatabase, CreateMakesOnlyANewFileAndRemovesNoOtherOne)
+{
+    const QString elsewhere = path(QStringLiteral("elsewhere.sqlite"));
+    ASSERT_TRUE(QFile::link(elsewhere, databaseFile(QStringLiteral("linked"))));
+    const auto a = admin();
+    EXPECT_FALSE(a->createDatabase(QStringLiteral("linked")));
+    EXPECT_EQ(a->lastError().number, 1801);
+    EXPECT_TRUE(QFileInfo(databaseFile(QStringLiteral("linked"))).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(elsewhere));
+}
+
 } // namespace

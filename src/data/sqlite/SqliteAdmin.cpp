@@ -173,12 +173,28 @@ bool SqliteAdmin::createDatabase(const QString& name)
             embedded::errorSource());
     // A SQLite database needs neither of the two options a SQL Server database
     // gets here: it keeps no transaction log between transactions, and it is
-    // never closed behind the program's back. The file is written at once, so
-    // the new database is a complete (empty) database file, marked as one of
-    // the engine's.
+    // never closed behind the program's back. The file is made only when no
+    // file of that name is there (another creation may have made it since
+    // the check above), and only a file this call made is removed again. It
+    // is written at once, so the new database is a complete (empty) database
+    // file, marked as one of the engine's.
     const QString file = embedded::newDatabaseFile(m_folder, name);
+    {
+        QFile made(file);
+        if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo(file).exists() || QFileInfo(file).isSymLink())
+                return fail(1801,
+                            QStringLiteral("Database '%1' already exists. Choose a different database name.")
+                                .arg(name),
+                            embedded::errorSource());
+            return fail(5123,
+                        QStringLiteral("CREATE FILE encountered an error while attempting to create '%1': %2")
+                            .arg(file, made.errorString()),
+                        embedded::errorSource());
+        }
+    }
     Handle db;
-    int rc = db.open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    int rc = db.open(file, SQLITE_OPEN_READWRITE);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(
             db.get(), QByteArray("PRAGMA application_id=" + QByteArray::number(kApplicationId)).constData(),
@@ -186,7 +202,7 @@ bool SqliteAdmin::createDatabase(const QString& name)
     if (rc != SQLITE_OK) {
         fail(db.code(), QStringLiteral("%1 (%2)").arg(db.message(), file), QStringLiteral("SQLite"));
         db.close();
-        QFile::remove(file);
+        removeDatabaseFiles(file);
         return false;
     }
     return true;
