@@ -83,6 +83,20 @@ TEST_F(TaskLock, AKilledHolderLeavesTheDatabaseFree)
     EXPECT_TRUE(a->lockDatabase(QStringLiteral("crm"))) << a->lastError().description.toStdString();
 }
 
+// The longest names a database can have (its journal's file name must fit
+// too) have their locks.
+TEST_F(TaskLock, LongNamesLockToo)
+{
+    for (const QString& name : {QString(240, QLatin1Char('x')), QString(80, QChar(0x5BA2))}) {
+        const auto a = admin();
+        ASSERT_TRUE(a->createDatabase(name)) << a->lastError().description.toStdString();
+        const auto lock = a->lockDatabase(name);
+        EXPECT_TRUE(lock) << a->lastError().description.toStdString();
+        EXPECT_EQ(lockInChild(name), kBusy);
+        EXPECT_TRUE(connect(name)->Execute(QStringLiteral("CREATE TABLE t (a INT)")));
+    }
+}
+
 // A name that cannot be a database is refused before any lock file is made.
 TEST_F(TaskLock, NamesThatLeaveTheFolderAreRefused)
 {
