@@ -53,6 +53,17 @@ struct BulkLoadResult
     qint64 rowsRejected = 0;
 };
 
+// A task's hold on one database of a server (see ServerAdmin::lockDatabase).
+// It ends when the last handle to it is destroyed, or with the process.
+class DatabaseLock
+{
+public:
+    virtual ~DatabaseLock();
+
+protected:
+    DatabaseLock() = default;
+};
+
 // The management side of a server, one implementation per engine, made from
 // the server name and the login: probe the server, list, create and drop its
 // databases, bulk-load tab-delimited files; and the server-side file work of
@@ -90,6 +101,14 @@ public:
                           const QString& logFile, const QString& errorFile,
                           BulkLoadResult* result = nullptr) = 0;
 
+    // Takes database for one task (an update, a creation, a restore) while
+    // the handle lives. When another process holds it, the call fails at once,
+    // without waiting, with the number DataErr::LockTimeout. Within one
+    // process the calls for one database share one hold, so a task that runs
+    // another inside it (the create procedure runs the script runner) does not
+    // refuse itself. The database need not exist.
+    std::shared_ptr<DatabaseLock> lockDatabase(const QString& database);
+
     // Writes a full backup of database into pathFile on the server.
     virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) = 0;
     // The database files a backup holds, in order.
@@ -109,6 +128,11 @@ public:
 
 protected:
     ServerAdmin() = default;
+    // The same text for every spelling of a database's name on this server.
+    virtual QString lockKey(const QString& database) const = 0;
+    // Takes the engine's lock on database without waiting; nullptr with the
+    // error set when it cannot.
+    virtual std::unique_ptr<DatabaseLock> takeLock(const QString& database) = 0;
     bool fail(qint32 number, const QString& description, const QString& source);
     bool fail(const DataError& error);
     // Refuses a connection of another engine than this server's.

@@ -54,6 +54,8 @@ public:
         return true;
     }
     ov::PathStyle pathStyle(ov::Connection&) override { return ov::PathStyle::Windows; }
+    QString lockKey(const QString& database) const override { return database; }
+    std::unique_ptr<ov::DatabaseLock> takeLock(const QString&) override { return nullptr; }
 
     QMap<QString, QList<ov::FolderEntry>> tree = {
         {QStringLiteral("C:\\"),

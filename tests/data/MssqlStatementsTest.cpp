@@ -120,4 +120,33 @@ TEST(MssqlStatements, DatabaseManagement)
     EXPECT_EQ(s(pathSeparatorStatement()), "SELECT SERVERPROPERTY('PathSeparator')");
 }
 
+// The task lock: one resource per database for every spelling of its name,
+// the name always inside one N'' literal.
+TEST(MssqlStatements, TaskLock)
+{
+    const struct
+    {
+        const char* database;
+        const char* resource;
+    } cases[] = {
+        {"OrvaneCrm", "N'OrvaneSqlUpdateDB:orvanecrm'"},
+        {" ORVANECRM ", "N'OrvaneSqlUpdateDB:orvanecrm'"},
+        {"\"OrvaneCrm\"", "N'OrvaneSqlUpdateDB:orvanecrm'"},
+        {"o'neil]; --", "N'OrvaneSqlUpdateDB:o''neil]; --'"},
+        {"客户", "N'OrvaneSqlUpdateDB:客户'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.database);
+        const QString database = QString::fromUtf8(c.database);
+        EXPECT_EQ(
+            s(taskLockStatement(database)),
+            std::string("SET NOCOUNT ON; DECLARE @result int; EXEC @result = sp_getapplock @Resource = ") +
+                c.resource +
+                ", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; SELECT @result AS "
+                "result");
+        EXPECT_EQ(s(taskUnlockStatement(database)), std::string("EXEC sp_releaseapplock @Resource = ") +
+                                                        c.resource + ", @LockOwner = 'Session'");
+    }
+}
+
 } // namespace

@@ -33,6 +33,10 @@ public:
     // The connection string of the management connection to master.
     QString masterConnectionString() const;
 
+protected:
+    QString lockKey(const QString& database) const override;
+    std::unique_ptr<DatabaseLock> takeLock(const QString& database) override;
+
 private:
     bool openMaster(Connection& cn);
     bool run(Connection& cn, const QString& statement);

@@ -139,6 +139,29 @@ QString dropDatabaseStatement(const QString& database)
     return QStringLiteral("DROP DATABASE ") + bracketName(database);
 }
 
+QString taskLockResource(const QString& database)
+{
+    // A name the user typed in double quotes names the database inside them.
+    QString name = database.trimmed();
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
+        name = name.mid(1, name.size() - 2).replace(QLatin1String("\"\""), QLatin1String("\""));
+    return QStringLiteral("OrvaneSqlUpdateDB:") + name.toCaseFolded();
+}
+
+QString taskLockStatement(const QString& database)
+{
+    return QStringLiteral("SET NOCOUNT ON; DECLARE @result int; EXEC @result = sp_getapplock @Resource = ") +
+           unicodeLiteral(taskLockResource(database)) +
+           QStringLiteral(", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; "
+                          "SELECT @result AS result");
+}
+
+QString taskUnlockStatement(const QString& database)
+{
+    return QStringLiteral("EXEC sp_releaseapplock @Resource = ") +
+           unicodeLiteral(taskLockResource(database)) + QStringLiteral(", @LockOwner = 'Session'");
+}
+
 QString listDatabasesStatement()
 {
     return QStringLiteral("SELECT name FROM master.sys.databases ORDER BY database_id");

@@ -51,6 +51,17 @@ QString createDatabaseStatement(const QString& database);
 QList<QString> databaseOptionStatements(const QString& database);
 // DROP DATABASE [name]
 QString dropDatabaseStatement(const QString& database);
+// The application lock that an update, a creation or a restore of database
+// holds for its whole run (see ServerAdmin::lockDatabase): the resource names
+// the database in case-folded form, as SQL Server compares database names
+// without case and lock resources with it.
+QString taskLockResource(const QString& database);
+// Takes that lock for the session without waiting, and selects
+// sp_getapplock's result (0 taken, -1 held by another session, below that an
+// error).
+QString taskLockStatement(const QString& database);
+// Gives it back.
+QString taskUnlockStatement(const QString& database);
 // The databases of the server in the server's own order.
 QString listDatabasesStatement();
 // The server's path separator ("\" on Windows, "/" on Linux, NULL when the

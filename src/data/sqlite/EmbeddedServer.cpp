@@ -97,6 +97,17 @@ QString newDatabaseFile(const QString& folder, const QString& name)
     return QDir(folder).filePath(name + kSuffix);
 }
 
+QString taskLockFile(const QString& folder, const QString& name)
+{
+    return QDir(folder).filePath(QLatin1Char('.') + name.toCaseFolded() + kSuffix + QStringLiteral("-task"));
+}
+
+QString useLockFile(const QString& databaseFile)
+{
+    const QFileInfo file(databaseFile);
+    return file.dir().filePath(QLatin1Char('.') + file.fileName() + QStringLiteral("-use"));
+}
+
 QStringList listDatabases(const QString& folder)
 {
     QStringList names;

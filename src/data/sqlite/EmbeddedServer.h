@@ -35,6 +35,14 @@ bool checkName(const QString& name, const QString& what, DataError& error);
 QString findDatabaseFile(const QString& folder, const QString& name);
 // The path a new database of that name gets.
 QString newDatabaseFile(const QString& folder, const QString& name);
+// The lock file of the tasks (update, create, restore) on database name,
+// hidden beside its file: the same for every spelling of the name, and there
+// before the database is. Lock files stay when the database goes: a lock
+// file removed while a process waits on it would let two holders in.
+QString taskLockFile(const QString& folder, const QString& name);
+// The lock file, hidden beside a database file, that every connection to it
+// holds shared and that a restore or a drop takes for itself.
+QString useLockFile(const QString& databaseFile);
 // The databases of the folder, by name without case.
 QStringList listDatabases(const QString& folder);
 

@@ -4,6 +4,7 @@
 #include "data/Connection.h"
 #include "data/DataBackend.h"
 #include "data/sqlite/EmbeddedServer.h"
+#include "data/sqlite/FileLock.h"
 #include "data/sqlite/SqliteBackend.h"
 #include "data/sqlite/TabFileLoader.h"
 
@@ -112,6 +113,13 @@ void removeDatabaseFiles(const QString& file)
         QFile::remove(file + QLatin1String(suffix));
 }
 
+// A task's hold on a database: its task lock file, locked exclusively.
+class EmbeddedDatabaseLock : public DatabaseLock
+{
+public:
+    embedded::FileLock file;
+};
+
 } // namespace
 
 SqliteAdmin::SqliteAdmin(const QString& folder) : m_folder(folder) {}
@@ -165,12 +173,28 @@ bool SqliteAdmin::createDatabase(const QString& name)
             embedded::errorSource());
     // A SQLite database needs neither of the two options a SQL Server database
     // gets here: it keeps no transaction log between transactions, and it is
-    // never closed behind the program's back. The file is written at once, so
-    // the new database is a complete (empty) database file, marked as one of
-    // the engine's.
+    // never closed behind the program's back. The file is made only when no
+    // file of that name is there (another creation may have made it since
+    // the check above), and only a file this call made is removed again. It
+    // is written at once, so the new database is a complete (empty) database
+    // file, marked as one of the engine's.
     const QString file = embedded::newDatabaseFile(m_folder, name);
+    {
+        QFile made(file);
+        if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo(file).exists() || QFileInfo(file).isSymLink())
+                return fail(1801,
+                            QStringLiteral("Database '%1' already exists. Choose a different database name.")
+                                .arg(name),
+                            embedded::errorSource());
+            return fail(5123,
+                        QStringLiteral("CREATE FILE encountered an error while attempting to create '%1': %2")
+                            .arg(file, made.errorString()),
+                        embedded::errorSource());
+        }
+    }
     Handle db;
-    int rc = db.open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    int rc = db.open(file, SQLITE_OPEN_READWRITE);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(
             db.get(), QByteArray("PRAGMA application_id=" + QByteArray::number(kApplicationId)).constData(),
@@ -178,7 +202,7 @@ bool SqliteAdmin::createDatabase(const QString& name)
     if (rc != SQLITE_OK) {
         fail(db.code(), QStringLiteral("%1 (%2)").arg(db.message(), file), QStringLiteral("SQLite"));
         db.close();
-        QFile::remove(file);
+        removeDatabaseFiles(file);
         return false;
     }
     return true;
@@ -201,21 +225,31 @@ bool SqliteAdmin::dropDatabase(const QString& name)
                            "permission.")
                 .arg(name),
             embedded::errorSource());
+    // A database that a connection of any process is using stays; one whose
+    // file is damaged, or no database at all, goes like any other.
+    embedded::FileLock exclusive;
+    const embedded::FileLock::Result taken =
+        exclusive.take(embedded::useLockFile(file), embedded::FileLock::Mode::Exclusive);
+    if (taken == embedded::FileLock::Result::Busy)
+        return fail(3702,
+                    QStringLiteral("Cannot drop database \"%1\" because it is currently in use.").arg(name),
+                    embedded::errorSource());
+    if (taken == embedded::FileLock::Result::Failed)
+        return fail(3702, exclusive.errorString(), embedded::errorSource());
     {
-        // A database that another connection is using stays.
+        // A program other than this one that holds a lock on the file stays
+        // too; anything else the file says (not a database, damaged) does not
+        // keep it.
         Handle db;
         int rc = db.open(file, SQLITE_OPEN_READWRITE);
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(db.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) {
-            const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-            return busy ? fail(3702,
-                               QStringLiteral("Cannot drop database \"%1\" because it is currently in use.")
-                                   .arg(name),
-                               embedded::errorSource())
-                        : fail(db.code(), db.message(), QStringLiteral("SQLite"));
-        }
-        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+            return fail(
+                3702, QStringLiteral("Cannot drop database \"%1\" because it is currently in use.").arg(name),
+                embedded::errorSource());
+        if (rc == SQLITE_OK)
+            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
     if (!QFile::remove(file))
         return fail(3702, QStringLiteral("Cannot remove the file '%1' of database \"%2\".").arg(file, name),
@@ -440,6 +474,18 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
                 .arg(name),
             embedded::errorSource());
 
+    // The database is the restore's alone: a connection of any process that
+    // has it open refuses the restore, and none opens it until it is done.
+    embedded::FileLock exclusive;
+    const embedded::FileLock::Result taken =
+        exclusive.take(embedded::useLockFile(expected), embedded::FileLock::Mode::Exclusive);
+    if (taken == embedded::FileLock::Result::Busy)
+        return fail(3101,
+                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
+                    embedded::errorSource());
+    if (taken == embedded::FileLock::Result::Failed)
+        return fail(3101, exclusive.errorString(), embedded::errorSource());
+
     Handle src;
     Handle dest;
     int rc = src.open(pathFile, SQLITE_OPEN_READONLY);
@@ -467,6 +513,35 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
         return false;
     }
     return true;
+}
+
+QString SqliteAdmin::lockKey(const QString& database) const
+{
+    const QString folder = QFileInfo(m_folder).canonicalFilePath();
+    return (folder.isEmpty() ? m_folder : folder) + QLatin1Char('/') +
+           embedded::unquoteName(database.trimmed()).toCaseFolded();
+}
+
+std::unique_ptr<DatabaseLock> SqliteAdmin::takeLock(const QString& database)
+{
+    const QString name = embedded::unquoteName(database.trimmed());
+    if (!checkDatabase(name))
+        return nullptr;
+    auto lock = std::make_unique<EmbeddedDatabaseLock>();
+    switch (lock->file.take(embedded::taskLockFile(m_folder, name), embedded::FileLock::Mode::Exclusive)) {
+    case embedded::FileLock::Result::Taken:
+        return lock;
+    case embedded::FileLock::Result::Busy:
+        fail(DataErr::LockTimeout,
+             QStringLiteral("Database '%1' is taken by another task (an update, a creation or a restore).")
+                 .arg(name),
+             embedded::errorSource());
+        return nullptr;
+    case embedded::FileLock::Result::Failed:
+        break;
+    }
+    fail(5, lock->file.errorString(), embedded::errorSource());
+    return nullptr;
 }
 
 bool SqliteAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries)

@@ -35,6 +35,10 @@ public:
     // The table inside a backup file that describes it.
     static QString backupSetTable();
 
+protected:
+    QString lockKey(const QString& database) const override;
+    std::unique_ptr<DatabaseLock> takeLock(const QString& database) override;
+
 private:
     bool requireFolder();
     bool checkDatabase(const QString& name);
