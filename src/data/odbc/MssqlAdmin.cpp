@@ -203,7 +203,9 @@ bool MssqlAdmin::restoreDatabase(Connection& cn, const QString& database, const 
                                  const QList<QPair<QString, QString>>& moves, bool replace)
 {
     m_error.clear();
-    return requireEngine(cn, engine()) &&
+    // The server reads the whole backup first; a damaged or cut-off one is
+    // refused with its own message before the database is touched.
+    return requireEngine(cn, engine()) && run(cn, mssql::verifyStatement(pathFile)) &&
            run(cn, mssql::restoreStatement(database, pathFile, moves, replace));
 }
 
