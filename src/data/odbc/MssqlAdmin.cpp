@@ -215,14 +215,6 @@ bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderE
     entries.clear();
     if (!requireEngine(cn, engine()))
         return false;
-    // Nothing the user typed reaches the server's command shell as a command.
-    if (!mssql::isShellSafeFolder(folder))
-        return fail(
-            DataErr::InvalidArgument,
-            QStringLiteral("The folder '%1' holds a character that the server's command shell would read as "
-                           "part of a command (\" & | < > ^ % or a line break); it is not listed.")
-                .arg(folder),
-            QStringLiteral("Orvane data access"));
 
     // xp_dirtree needs no shell and is there where xp_cmdshell is switched
     // off (the server's default).
@@ -249,7 +241,15 @@ bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderE
 
     // The command shell's listing: every entry (folders first), then the
     // folders alone to tell them apart. Lines that are messages, not names,
-    // are left out.
+    // are left out. Nothing the user typed reaches the shell as a command: a
+    // folder that holds one of its command characters is not sent.
+    if (!mssql::isShellSafeFolder(folder))
+        return fail(
+            DataErr::InvalidArgument,
+            QStringLiteral("The folder '%1' holds a character that the server's command shell would read as "
+                           "part of a command (\" & | < > ^ % or a line break); it is not listed.")
+                .arg(folder),
+            QStringLiteral("Orvane data access"));
     QStringList names;
     QStringList folderNames;
     for (const bool foldersOnly : {false, true}) {
