@@ -9,6 +9,7 @@
 #include "backup/mdlOVSqlRestore.h"
 #include "config/ConfigFiles.h"
 #include "data/ServerAdmin.h"
+#include "data/sqlite/EmbeddedServer.h"
 #include "update/UpdateScript.h"
 
 #include <QFileInfo>
@@ -172,4 +173,38 @@ TEST_F(BackupFaults, AwkwardNamesGoThroughEveryTask)
     QStringList databases;
     ASSERT_TRUE(admin->listDatabases(databases));
     EXPECT_EQ(databases.size(), 1 + int(std::size(names)));
+}
+
+// A database name typed in double quotes names the database inside them, in
+// every operation of the embedded engine: create, connect, back up, restore
+// and drop all reach the same file.
+TEST_F(BackupFaults, QuotedNamesNameTheSameDatabaseEverywhere)
+{
+    const struct
+    {
+        const char* typed;
+        const char* file;
+    } cases[] = {
+        {"\"q\"", "q.sqlite"},
+        {"\"say \"\"hi\"\"\"", "say \"hi\".sqlite"},
+        {"\"客户\"", "客户.sqlite"},
+    };
+    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+    for (const auto& c : cases) {
+        const QString typed = QString::fromUtf8(c.typed);
+        SCOPED_TRACE(c.typed);
+        ASSERT_TRUE(admin->createDatabase(typed)) << admin->lastError().description.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("data/") + QString::fromUtf8(c.file))));
+        auto cn = connect(ov::embedded::unquoteName(typed));
+        ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE t ([id] INT, [name] NVARCHAR(20))")));
+        ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (1, 'one')")));
+        cn.reset();
+        const QString file = path(QStringLiteral("bak/%1.dat").arg(qHash(typed)));
+        EXPECT_EQ(backupInChild(typed, file), QStringLiteral("1 备份数据库成功！"));
+        EXPECT_EQ(restore(typed, file), QString());
+        EXPECT_TRUE(admin->dropDatabase(typed)) << admin->lastError().description.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("data/") + QString::fromUtf8(c.file))));
+    }
+    EXPECT_EQ(QDir(path(QStringLiteral("data"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("crm.sqlite")}));
 }

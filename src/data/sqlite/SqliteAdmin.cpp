@@ -154,9 +154,10 @@ bool SqliteAdmin::listDatabases(QStringList& names)
     return true;
 }
 
-bool SqliteAdmin::createDatabase(const QString& name)
+bool SqliteAdmin::createDatabase(const QString& typed)
 {
     m_error.clear();
+    const QString name = embedded::unquoteName(typed);
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
@@ -184,9 +185,10 @@ bool SqliteAdmin::createDatabase(const QString& name)
     return true;
 }
 
-bool SqliteAdmin::dropDatabase(const QString& name)
+bool SqliteAdmin::dropDatabase(const QString& typed)
 {
     m_error.clear();
+    const QString name = embedded::unquoteName(typed);
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name))
