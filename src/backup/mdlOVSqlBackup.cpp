@@ -50,7 +50,7 @@ QString BackupConnectionString(const QString& server, const QString& quotedDatab
 }
 
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
-              const QString& password, const QString& pathFile)
+              const QString& password, const QString& pathFile, bool replace)
 {
     clsMouseCtrl busy;
     ov::ui().pumpEvents();
@@ -63,7 +63,7 @@ bool DoBackup(const QString& server, const QString& database, bool trusted, cons
     if (cn.Open(BackupConnectionString(server, quoted, trusted, user), QString(),
                 trusted ? QString() : password)) {
         const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
-        if (admin->backupDatabase(cn, quoted, pathFile)) {
+        if (admin->backupDatabase(cn, quoted, pathFile, replace)) {
             ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
             return true;
         }

@@ -30,8 +30,10 @@ QString BackupConnectionString(const QString& server, const QString& quotedDatab
 // Writes a full backup of database into pathFile on the server, on a
 // connection to that database without a time limit, and tells the user how
 // it went: "备份数据库成功！", or "备份数据库失败！" with the error's number and
-// description. True when the server wrote the backup.
+// description. True when the server wrote the backup. An existing file is
+// replaced only with replace (the embedded engine; SQL Server adds to a
+// backup file and never replaces one).
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
-              const QString& password, const QString& pathFile);
+              const QString& password, const QString& pathFile, bool replace = false);
 
 } // namespace mdlOVSqlBackup

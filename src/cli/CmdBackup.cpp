@@ -6,17 +6,19 @@
 // ovsqlcli backup: writes a full backup of a database into a file on its
 // server, as the backup window's button does: the same operation and
 // messages. A path without a folder goes to the server's root ("C:\" or
-// "/"). Prints the path written on success.
+// "/"). An existing file is replaced only with --replace. Prints the path
+// written on success.
 namespace {
 
-const char kSynopsis[] =
-    "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] --to PATH";
+const char kSynopsis[] = "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
+                         "--to PATH [--replace]";
 
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
     const bool taken = login.take(args, true);
     const auto to = args.option(QStringLiteral("--to"));
+    const bool replace = args.flag(QStringLiteral("--replace"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -30,7 +32,7 @@ int run(ovcli::Args& args)
     const ConnectionSettings& s = login.settings();
     const QString typed = to->trimmed();
     const QString pathFile = mdlOVSqlBackup::BackupTarget(typed, ServerFolder::GuessStyle(s.server, typed));
-    if (!mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile))
+    if (!mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile, replace))
         return 1;
     ovcli::printOut(pathFile + QLatin1Char('\n'));
     return 0;

@@ -90,8 +90,11 @@ public:
                           const QString& logFile, const QString& errorFile,
                           BulkLoadResult* result = nullptr) = 0;
 
-    // Writes a full backup of database into pathFile on the server.
-    virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) = 0;
+    // Writes a full backup of database into pathFile on the server. An
+    // existing file is replaced only with replace (SQL Server adds the backup
+    // to an existing backup file and refuses any other file, replace or not).
+    virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                bool replace = false) = 0;
     // The database files a backup holds, in order.
     virtual bool readBackupFileList(Connection& cn, const QString& pathFile,
                                     QList<BackupFileInfo>& files) = 0;

@@ -23,6 +23,12 @@ protected:
 
     // Runs ovsqlcli of the temporary program folder on its server "sqlite:data",
     // with standard input that is no terminal.
+    static QByteArray ReadBytes(const QString& file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
     Result Run(const QString& command, QStringList args) const
     {
         args.prepend(QStringLiteral("sqlite:data"));
@@ -110,6 +116,43 @@ TEST_F(BackupCli, FailuresEndNonZeroWithTheMessage)
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(ConfigPath()));
+}
+
+// An existing file is replaced only with --replace, and then by a complete
+// backup; the file of a database of the server is never replaced.
+TEST_F(BackupCli, BackupReplacesAFileOnlyWhenAsked)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    MakeDatabase(QStringLiteral("other"));
+    const QString file = path(QStringLiteral("bak/crm.dat"));
+    Result r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    Exec(QStringLiteral("crm"), QStringLiteral("INSERT INTO t VALUES (3, 'three')"));
+    const QByteArray first = ReadBytes(file);
+
+    r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库失败！"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("already exists"))) << r.err.toStdString();
+    EXPECT_EQ(ReadBytes(file), first);
+
+    r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file, "--replace"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库成功！")));
+    EXPECT_EQ(QDir(path(QStringLiteral("bak"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("crm.dat")}));
+    r = Run(QStringLiteral("restore"), {"--database", "copy", "--from", file, "--yes", "--move",
+                                        "crm=" + path(QStringLiteral("data/copy.sqlite"))});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("copy")), QStringList({"1:one", "2:two", "3:three"}));
+
+    const QString live = path(QStringLiteral("data/other.sqlite"));
+    const QByteArray liveBytes = ReadBytes(live);
+    r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", live, "--replace"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库失败！"))) << r.err.toStdString();
+    EXPECT_EQ(ReadBytes(live), liveBytes);
+    EXPECT_EQ(Rows(QStringLiteral("other")), QStringList({"1:one", "2:two"}));
 }
 
 } // namespace

@@ -33,7 +33,7 @@ public:
     {
         return false;
     }
-    bool backupDatabase(ov::Connection&, const QString&, const QString&) override { return false; }
+    bool backupDatabase(ov::Connection&, const QString&, const QString&, bool) override { return false; }
     bool readBackupFileList(ov::Connection&, const QString&, QList<ov::BackupFileInfo>&) override
     {
         return false;

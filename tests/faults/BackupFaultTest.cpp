@@ -175,6 +175,30 @@ TEST_F(BackupFaults, AwkwardNamesGoThroughEveryTask)
     EXPECT_EQ(databases.size(), 1 + int(std::size(names)));
 }
 
+// A backup writes a file that is not there yet; an existing file (another
+// database's live file, an older backup, anything else) is left byte for byte
+// as it was and the failure message says why.
+TEST_F(BackupFaults, BackupNeverReplacesAnExistingFile)
+{
+    makeDatabase(QStringLiteral("other"));
+    const QString older = path(QStringLiteral("bak/older.dat"));
+    ASSERT_EQ(backupInChild(QStringLiteral("other"), older), QStringLiteral("1 备份数据库成功！"));
+    const QString text = path(QStringLiteral("bak/notes.txt"));
+    writeBytes(text, "keep me\r\n");
+    const QString targets[] = {path(QStringLiteral("data/other.sqlite")), older, text};
+    for (const QString& target : targets) {
+        SCOPED_TRACE(target.toStdString());
+        const QByteArray before = readBytes(target);
+        const QString outcome = backupInChild(QStringLiteral("crm"), target);
+        EXPECT_TRUE(outcome.startsWith(QStringLiteral("0 ") + kBackupFailed)) << outcome.toStdString();
+        EXPECT_TRUE(outcome.contains(QStringLiteral("already exists"))) << outcome.toStdString();
+        EXPECT_EQ(readBytes(target), before);
+    }
+    EXPECT_EQ(content(QStringLiteral("other")), kOneTwo);
+    EXPECT_EQ(QDir(path(QStringLiteral("bak"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("notes.txt"), QStringLiteral("older.dat")}));
+}
+
 // A database name typed in double quotes names the database inside them, in
 // every operation of the embedded engine: create, connect, back up, restore
 // and drop all reach the same file.

@@ -159,8 +159,10 @@ bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const Q
     return ok;
 }
 
-bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile)
+bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile, bool)
 {
+    // The server adds the backup to an existing backup file and refuses any
+    // other file; it never replaces one, so there is nothing to ask for.
     m_error.clear();
     return requireEngine(cn, engine()) && run(cn, mssql::backupStatement(database, pathFile));
 }

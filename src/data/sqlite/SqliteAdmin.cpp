@@ -11,8 +11,17 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <filesystem>
+#include <system_error>
 
 #include <sqlite3.h>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace ov {
 
@@ -110,6 +119,58 @@ void removeDatabaseFiles(const QString& file)
 {
     for (const char* suffix : {"", "-journal", "-wal", "-shm"})
         QFile::remove(file + QLatin1String(suffix));
+}
+
+// Flushes a file's content to the disk.
+bool syncFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+#ifdef Q_OS_UNIX
+    return ::fsync(f.handle()) == 0;
+#else
+    return f.flush();
+#endif
+}
+
+// Makes a rename inside folder durable.
+void syncFolder(const QString& folder)
+{
+#ifdef Q_OS_UNIX
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+#else
+    Q_UNUSED(folder);
+#endif
+}
+
+// A new, empty file beside target that no other run uses, for a file that is
+// written whole before it takes target's name; empty on failure.
+QString newPartFile(const QFileInfo& target)
+{
+    QTemporaryFile part(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                        QStringLiteral(".XXXXXX.part"));
+    part.setAutoRemove(false);
+    if (!part.open())
+        return QString();
+    return part.fileName();
+}
+
+// Gives part the name target. Without replace an existing target stays and
+// the rename fails; with it target is replaced in one step, so it is the old
+// file or the new one at every moment.
+bool renameOver(const QString& part, const QString& target, bool replace)
+{
+    if (!replace)
+        return QFile::rename(part, target);
+    std::error_code error;
+    std::filesystem::rename(QFile::encodeName(part).toStdString(), QFile::encodeName(target).toStdString(),
+                            error);
+    return !error;
 }
 
 } // namespace
@@ -243,7 +304,8 @@ bool SqliteAdmin::bulkLoad(const QString& database, const QString& table, const 
     return ok;
 }
 
-bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile)
+bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                 bool replace)
 {
     m_error.clear();
     if (!requireEngine(cn, engine()))
@@ -269,19 +331,46 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
                            "the path specified.).")
                 .arg(pathFile),
             embedded::errorSource());
+    // The files of the server's databases are never a backup's target, asked
+    // or not; any other existing file is replaced only when asked to.
+    if (isServerFile(target))
+        return fail(3201,
+                    QStringLiteral("Cannot open backup device '%1'. The file already exists and belongs to a "
+                                   "database of this server; a backup never replaces it.")
+                        .arg(pathFile),
+                    embedded::errorSource());
+    if (target.exists() && !replace)
+        return fail(3201,
+                    QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
+                                   "replaces an existing file only when asked to.")
+                        .arg(pathFile),
+                    embedded::errorSource());
 
-    // Written beside the target and renamed at the end, so a failed backup
-    // leaves no half-written file behind.
-    const QString part = target.absoluteFilePath() + QStringLiteral(".part");
-    removeDatabaseFiles(part);
+    // The backup is written beside the target and takes its name only when it
+    // is complete and on the disk: a failed or killed backup leaves the
+    // target as it was, and no half-written file under its name.
+    const QString part = newPartFile(target);
+    if (part.isEmpty())
+        return fail(
+            3201,
+            QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is denied.).")
+                .arg(pathFile),
+            embedded::errorSource());
     const QDateTime started = Clock::now();
     Handle src;
     Handle dest;
     int rc = src.open(source, SQLITE_OPEN_READONLY);
-    if (rc != SQLITE_OK)
-        return fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source),
-                    QStringLiteral("SQLite"));
-    rc = dest.open(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (rc != SQLITE_OK) {
+        fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source), QStringLiteral("SQLite"));
+        removeDatabaseFiles(part);
+        return false;
+    }
+    rc = dest.open(part, SQLITE_OPEN_READWRITE);
+    // A file nobody else sees needs no journal; it is flushed once, whole,
+    // before it is renamed.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
+                          nullptr);
     if (rc == SQLITE_OK)
         rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
     src.close();
@@ -318,20 +407,37 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         return false;
     }
     dest.close();
-    if (QFileInfo::exists(target.absoluteFilePath()) && !QFile::remove(target.absoluteFilePath())) {
+    if (!syncFile(part)) {
         removeDatabaseFiles(part);
-        return fail(
-            3201,
-            QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is denied.).")
-                .arg(pathFile),
-            embedded::errorSource());
-    }
-    if (!QFile::rename(part, target.absoluteFilePath())) {
-        removeDatabaseFiles(part);
-        return fail(3201, QStringLiteral("Cannot open backup device '%1'.").arg(pathFile),
+        return fail(3201,
+                    QStringLiteral("Cannot open backup device '%1'. The backup could not be flushed to the "
+                                   "disk.")
+                        .arg(pathFile),
                     embedded::errorSource());
     }
+    if (!renameOver(part, target.absoluteFilePath(), replace)) {
+        removeDatabaseFiles(part);
+        return fail(3201,
+                    replace || !QFileInfo::exists(target.absoluteFilePath())
+                        ? QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is "
+                                         "denied.).")
+                              .arg(pathFile)
+                        : QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
+                                         "replaces an existing file only when asked to.")
+                              .arg(pathFile),
+                    embedded::errorSource());
+    }
+    syncFolder(target.absolutePath());
     return true;
+}
+
+bool SqliteAdmin::isServerFile(const QFileInfo& file) const
+{
+    // The database files and their journals of the server folder.
+    const QString folder = QFileInfo(m_folder).canonicalFilePath();
+    const QString dir = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return !folder.isEmpty() && dir == folder &&
+           file.fileName().contains(QLatin1String(".sqlite"), Qt::CaseInsensitive);
 }
 
 bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header)

@@ -2,6 +2,8 @@
 
 #include "data/ServerAdmin.h"
 
+#include <QFileInfo>
+
 namespace ov {
 
 // The embedded engine's server management: databases are files of the server
@@ -24,7 +26,8 @@ public:
                   const QString& logFile, const QString& errorFile,
                   BulkLoadResult* result = nullptr) override;
 
-    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) override;
+    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                        bool replace) override;
     bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files) override;
     bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
     bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
@@ -39,6 +42,8 @@ private:
     bool requireFolder();
     bool checkDatabase(const QString& name);
     bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header);
+    // A database file (or its journal) of the server folder.
+    bool isServerFile(const QFileInfo& file) const;
 
     QString m_folder;
 };
