@@ -29,6 +29,13 @@ QString BackupTarget(const QString& pathFile, mdlCommon::PathStyle style)
     return folder.isEmpty() ? ServerFolder::DefaultRoot(style) + fileName : pathFile;
 }
 
+bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style)
+{
+    QString folder, fileName, baseName, extension;
+    mdlCommon::SplitPathName(pathFile, folder, fileName, baseName, extension, style);
+    return !folder.isEmpty();
+}
+
 QString BackupConnectionString(const QString& server, const QString& quotedDatabase, bool trusted,
                                const QString& user)
 {

@@ -4,6 +4,7 @@
 #include "BackupTestSupport.h"
 #include "support/CliProgram.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -153,6 +154,50 @@ TEST_F(BackupCli, BackupReplacesAFileOnlyWhenAsked)
     EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库失败！"))) << r.err.toStdString();
     EXPECT_EQ(ReadBytes(live), liveBytes);
     EXPECT_EQ(Rows(QStringLiteral("other")), QStringList({"1:one", "2:two"}));
+}
+
+// The command line has no folder to propose: a backup path without one is
+// refused before anything is written, by backup and by update's backup,
+// which is the same operation as the backup command's and so also refuses
+// to replace a file.
+TEST_F(BackupCli, BackupTargetsNeedAFullPathAndAreNeverReplacedByUpdate)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    const QString script = path(QStringLiteral("script.txt"));
+    {
+        QFile f(script);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("INSERT INTO t VALUES (9, 'nine')\r\nGO\r\n");
+    }
+    const QString bare = QStringLiteral("ovsqlcli-bare-%1.dat").arg(QCoreApplication::applicationPid());
+    const QString existing = path(QStringLiteral("bak/existing.dat"));
+    {
+        QFile f(existing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("an older file\r\n");
+    }
+    const struct
+    {
+        const char* command;
+        QStringList args;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {"backup", {"--database", "crm", "--to", bare}, 2, "full path"},
+        {"update", {"--database", "crm", "--script", script, "--backup-to", bare}, 2, "full path"},
+        {"update", {"--database", "crm", "--script", script, "--backup-to", existing}, 1, "already exists"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const Result r = Run(QLatin1String(c.command), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(path(bare)));
+        EXPECT_FALSE(QFile::exists(QStringLiteral("/") + bare));
+        QFile::remove(QStringLiteral("/") + bare);
+    }
+    EXPECT_EQ(ReadBytes(existing), QByteArray("an older file\r\n"));
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"1:one", "2:two"}));
 }
 
 } // namespace
