@@ -101,7 +101,8 @@ public:
     virtual bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) = 0;
     // Restores database from pathFile, each logical file moved to its target
     // path (first: logical name, second: target); replace allows overwriting
-    // an existing database.
+    // an existing database. The backup is checked whole before anything is
+    // restored from it.
     virtual bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
                                  const QList<QPair<QString, QString>>& moves, bool replace) = 0;
     // The entries of a folder on the server: folders first, then files, each

@@ -14,6 +14,8 @@
 
 #include <QFileInfo>
 
+#include <sqlite3.h>
+
 using namespace ovtest;
 
 namespace {
@@ -66,6 +68,24 @@ protected:
 };
 
 const QStringList kOneTwo{QStringLiteral("1|one"), QStringLiteral("2|two")};
+
+// The result of PRAGMA integrity_check on a database file ("ok" when sound).
+QString integrity(const QString& file)
+{
+    sqlite3* db = nullptr;
+    QString result = QStringLiteral("<cannot open>");
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_stmt* stmt = nullptr;
+        result = QStringLiteral("<cannot check>");
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close_v2(db);
+    return result;
+}
 
 } // namespace
 
@@ -197,6 +217,61 @@ TEST_F(BackupFaults, BackupNeverReplacesAnExistingFile)
     EXPECT_EQ(content(QStringLiteral("other")), kOneTwo);
     EXPECT_EQ(QDir(path(QStringLiteral("bak"))).entryList(QDir::Files | QDir::Hidden),
               QStringList({QStringLiteral("notes.txt"), QStringLiteral("older.dat")}));
+}
+
+// A backup whose pages are damaged is refused before anything is replaced:
+// the database it would have overwritten keeps its rows, and a restore to a
+// new name leaves no database behind.
+TEST_F(BackupFaults, RestoreChecksTheBackupBeforeItTouchesTheTarget)
+{
+    const QString good = path(QStringLiteral("bak/good.dat"));
+    ASSERT_EQ(backupInChild(QStringLiteral("crm"), good), QStringLiteral("1 备份数据库成功！"));
+    auto cn = connect(QStringLiteral("crm"));
+    ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (3, 'three')")));
+    cn.reset();
+    const QStringList now{QStringLiteral("1|one"), QStringLiteral("2|two"), QStringLiteral("3|three")};
+
+    // The page of table t is scribbled over; the backup's own description,
+    // on another page, still reads.
+    QByteArray bytes = readBytes(good);
+    int root = 0;
+    {
+        const QString probe = path(QStringLiteral("probe.dat"));
+        writeBytes(probe, bytes);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(probe).constData(), &db), SQLITE_OK);
+        sqlite3_stmt* stmt = nullptr;
+        ASSERT_EQ(
+            sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 't'", -1, &stmt, nullptr),
+            SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+        root = sqlite3_column_int(stmt, 0);
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+    }
+    ASSERT_GT(root, 1);
+    const int pageSize = 4096;
+    ASSERT_GE(bytes.size(), root * pageSize);
+    bytes.replace((root - 1) * pageSize + 8, pageSize - 8, QByteArray(pageSize - 8, '\x5a'));
+    const QString damaged = path(QStringLiteral("bak/damaged.dat"));
+    writeBytes(damaged, bytes);
+    ASSERT_NE(integrity(damaged), QStringLiteral("ok"));
+
+    const QString overExisting = restore(QStringLiteral("crm"), damaged);
+    EXPECT_FALSE(overExisting.isEmpty());
+    EXPECT_EQ(content(), now);
+    EXPECT_EQ(integrity(path(QStringLiteral("data/crm.sqlite"))), QStringLiteral("ok"));
+
+    const QString asNew = mdlOVSqlRestore::RestoreDatabase(
+        m_server, QStringLiteral("fresh"), QString(), QString(), damaged, {QStringLiteral("crm")},
+        {path(QStringLiteral("data/fresh.sqlite"))}, false, true);
+    EXPECT_FALSE(asNew.isEmpty());
+    EXPECT_EQ(QDir(path(QStringLiteral("data"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("crm.sqlite")}));
+
+    // The sound backup still restores.
+    EXPECT_EQ(restore(QStringLiteral("crm"), good), QString());
+    EXPECT_EQ(content(), kOneTwo);
 }
 
 // A database name typed in double quotes names the database inside them, in

@@ -497,6 +497,37 @@ bool SqliteAdmin::readBackupHeader(Connection& cn, const QString& pathFile, Back
     return requireEngine(cn, engine()) && readBackupSet(pathFile, nullptr, &header);
 }
 
+bool SqliteAdmin::checkBackup(const QString& pathFile)
+{
+    // Every page of the backup is read and checked before anything is
+    // replaced with it.
+    Handle db;
+    int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db.get(), "PRAGMA trusted_schema=OFF", nullptr, nullptr, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    if (rc == SQLITE_OK)
+        rc = sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check(1)", -1, &stmt, nullptr);
+    QString verdict;
+    if (rc == SQLITE_OK) {
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        else
+            verdict = db.message();
+    } else {
+        verdict = db.message();
+    }
+    sqlite3_finalize(stmt);
+    if (verdict == QLatin1String("ok"))
+        return true;
+    verdict.remove(QStringLiteral("*** in database main ***\n"));
+    return fail(3183,
+                QStringLiteral("RESTORE detected an error in the backup on device '%1' (%2). Nothing was "
+                               "restored; RESTORE DATABASE is terminating abnormally.")
+                    .arg(pathFile, verdict),
+                embedded::errorSource());
+}
+
 bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
                                   const QList<QPair<QString, QString>>& moves, bool replace)
 {
@@ -547,33 +578,82 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
             QStringLiteral("Database '%1' already exists. Restore over it only with the replace option.")
                 .arg(name),
             embedded::errorSource());
+    if (!checkBackup(pathFile))
+        return false;
+    return existing.isEmpty() ? restoreAsNew(name, pathFile, expected) : restoreOver(pathFile, existing);
+}
 
+bool SqliteAdmin::restoreOver(const QString& pathFile, const QString& file)
+{
+    // Copied into the database in one transaction of its own: until it
+    // commits, the database is the old one, also after a crash.
     Handle src;
     Handle dest;
     int rc = src.open(pathFile, SQLITE_OPEN_READONLY);
     if (rc != SQLITE_OK)
         return fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), pathFile),
                     QStringLiteral("SQLite"));
-    rc = dest.open(expected, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    rc = dest.open(file, SQLITE_OPEN_READWRITE);
+    if (rc == SQLITE_OK)
+        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), (QByteArray("DROP TABLE IF EXISTS ") + kSetTable).constData(), nullptr,
+                          nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        return true;
+    const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+    if (busy)
+        return fail(3101,
+                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
+                    embedded::errorSource());
+    return fail(dest.code(), QStringLiteral("%1 (%2)").arg(dest.message(), file), QStringLiteral("SQLite"));
+}
+
+bool SqliteAdmin::restoreAsNew(const QString& name, const QString& pathFile, const QString& file)
+{
+    // The new database is written beside its place and takes its name only
+    // when it is complete and on the disk: until then there is no database of
+    // that name, also after a crash, and the restore can simply run again.
+    const QString part = newPartFile(QFileInfo(file));
+    if (part.isEmpty())
+        return fail(3156, QStringLiteral("The file '%1' of database '%2' cannot be made.").arg(file, name),
+                    embedded::errorSource());
+    Handle src;
+    Handle dest;
+    int rc = src.open(pathFile, SQLITE_OPEN_READONLY);
+    if (rc == SQLITE_OK)
+        rc = dest.open(part, SQLITE_OPEN_READWRITE);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
+                          nullptr);
     if (rc == SQLITE_OK)
         rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(dest.get(), (QByteArray("DROP TABLE IF EXISTS ") + kSetTable).constData(), nullptr,
                           nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-        if (busy)
-            fail(3101,
-                 QStringLiteral("Exclusive access could not be obtained because the database is in use."),
-                 embedded::errorSource());
-        else
-            fail(dest.code(), QStringLiteral("%1 (%2)").arg(dest.message(), expected),
-                 QStringLiteral("SQLite"));
+        const Handle& failed = src.code() != SQLITE_OK ? src : dest;
+        fail(failed.code(), QStringLiteral("%1 (%2)").arg(failed.message(), file), QStringLiteral("SQLite"));
         dest.close();
-        if (existing.isEmpty())
-            removeDatabaseFiles(expected);
+        removeDatabaseFiles(part);
         return false;
     }
+    dest.close();
+    if (!syncFile(part)) {
+        removeDatabaseFiles(part);
+        return fail(3156,
+                    QStringLiteral("The file '%1' of database '%2' could not be flushed to the disk.")
+                        .arg(file, name),
+                    embedded::errorSource());
+    }
+    // Never over a database of that name that appeared meanwhile.
+    if (!renameOver(part, file, false)) {
+        removeDatabaseFiles(part);
+        return fail(
+            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
+            embedded::errorSource());
+    }
+    syncFolder(QFileInfo(file).absolutePath());
     return true;
 }
 

@@ -42,6 +42,10 @@ private:
     bool requireFolder();
     bool checkDatabase(const QString& name);
     bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header);
+    // Refuses a backup that does not pass SQLite's integrity check.
+    bool checkBackup(const QString& pathFile);
+    bool restoreOver(const QString& pathFile, const QString& file);
+    bool restoreAsNew(const QString& name, const QString& pathFile, const QString& file);
     // A database file (or its journal) of the server folder.
     bool isServerFile(const QFileInfo& file) const;
 
