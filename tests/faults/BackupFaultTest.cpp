@@ -87,6 +87,18 @@ QString integrity(const QString& file)
     return result;
 }
 
+// Runs sql on a SQLite file of its own, outside the engine.
+void rawExec(const QString& file, const char* sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(file).constData(), &db), SQLITE_OK);
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+    EXPECT_EQ(rc, SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+}
+
 } // namespace
 
 // A backup that cannot be written says so and leaves no file and an
@@ -272,6 +284,38 @@ TEST_F(BackupFaults, RestoreChecksTheBackupBeforeItTouchesTheTarget)
     // The sound backup still restores.
     EXPECT_EQ(restore(QStringLiteral("crm"), good), QString());
     EXPECT_EQ(content(), kOneTwo);
+}
+
+// A crafted backup whose description never ends to read (a view that counts
+// for ever) is given up after the connection's time limit, with the time-out
+// as the reason; the read does not run for ever.
+TEST_F(BackupFaults, ReadingACraftedBackupIsBounded)
+{
+    const QString crafted = path(QStringLiteral("bak/crafted.dat"));
+    rawExec(crafted, "CREATE VIEW _ov_backup_set AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+                     "FROM c) SELECT 'a' AS LogicalName, 'b' AS PhysicalName, 'D' AS Type, 'a' AS "
+                     "DatabaseName, '' AS BackupStartDate, '' AS BackupFinishDate FROM c WHERE x < 0");
+    const QString outcome = runInChild([&] {
+        // A read that has not ended after a minute ran away.
+        alarm(60);
+        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+        auto cn = connect(QStringLiteral("Tempdb"));
+        cn->setCommandTimeout(1);
+        QList<ov::BackupFileInfo> files;
+        ov::BackupHeader header;
+        const bool listed = admin->readBackupFileList(*cn, crafted, files);
+        const QString listError = admin->lastError().description;
+        const bool headed = admin->readBackupHeader(*cn, crafted, header);
+        return QStringLiteral("%1 %2|%3 %4")
+            .arg(listed)
+            .arg(listError)
+            .arg(headed)
+            .arg(admin->lastError().description);
+    });
+    const QString expired = QStringLiteral("0 Query timeout expired: the description of the backup '%1' was "
+                                           "not read within 1 seconds.")
+                                .arg(crafted);
+    EXPECT_EQ(outcome, expired + QLatin1Char('|') + expired);
 }
 
 // A database name typed in double quotes names the database inside them, in

@@ -31,6 +31,9 @@ namespace {
 constexpr int kApplicationId = 0x4F564442;
 // How long a restore waits for other connections to let go of the database.
 constexpr int kExclusiveWaitMs = 2000;
+// The longest a backup's description may take to read, in seconds: a crafted
+// file must not hold the reader for ever.
+constexpr int kReadLimitSeconds = 10;
 
 const char* const kSetTable = "_ov_backup_set";
 
@@ -172,6 +175,21 @@ bool renameOver(const QString& part, const QString& target, bool replace)
                             error);
     return !error;
 }
+
+// Stops a statement once its time is up.
+struct Deadline
+{
+    QElapsedTimer clock;
+    qint64 limitMs = 0;
+    bool expired = false;
+
+    static int check(void* self)
+    {
+        auto* d = static_cast<Deadline*>(self);
+        d->expired = d->clock.elapsed() > d->limitMs;
+        return d->expired ? 1 : 0;
+    }
+};
 
 } // namespace
 
@@ -440,7 +458,8 @@ bool SqliteAdmin::isServerFile(const QFileInfo& file) const
            file.fileName().contains(QLatin1String(".sqlite"), Qt::CaseInsensitive);
 }
 
-bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header)
+bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header,
+                                int limitSeconds)
 {
     if (!QFileInfo(pathFile).isFile())
         return fail(
@@ -451,6 +470,15 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
             embedded::errorSource());
     Handle db;
     int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
+    // The file may be anyone's: its schema runs no function that could do
+    // harm, and the read ends when its time is up.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db.get(), "PRAGMA trusted_schema=OFF", nullptr, nullptr, nullptr);
+    Deadline deadline;
+    deadline.limitMs = qint64(limitSeconds) * 1000;
+    deadline.clock.start();
+    if (rc == SQLITE_OK)
+        sqlite3_progress_handler(db.get(), 1000, &Deadline::check, &deadline);
     sqlite3_stmt* stmt = nullptr;
     if (rc == SQLITE_OK)
         rc = sqlite3_prepare_v2(
@@ -461,7 +489,8 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
                 .constData(),
             -1, &stmt, nullptr);
     bool any = false;
-    while (rc == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+    int step = SQLITE_DONE;
+    while (rc == SQLITE_OK && (step = sqlite3_step(stmt)) == SQLITE_ROW) {
         auto text = [&](int i) { return sqlitevalue::read(stmt, i, adVarWChar).toString(); };
         if (files)
             files->append({text(0), text(1), text(2)});
@@ -473,7 +502,17 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
         any = true;
     }
     sqlite3_finalize(stmt);
-    if (rc != SQLITE_OK || !any)
+    if (deadline.expired) {
+        if (files)
+            files->clear();
+        return fail(DataErr::QueryTimeout,
+                    QStringLiteral("Query timeout expired: the description of the backup '%1' was not read "
+                                   "within %2 seconds.")
+                        .arg(pathFile)
+                        .arg(limitSeconds),
+                    QStringLiteral("SQLite"));
+    }
+    if (rc != SQLITE_OK || step != SQLITE_DONE || !any)
         return fail(
             3241,
             QStringLiteral("The media family on device '%1' is incorrectly formed: the file is no backup of "
@@ -483,18 +522,24 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
     return true;
 }
 
+int SqliteAdmin::readLimit(Connection& cn)
+{
+    const int seconds = cn.CommandTimeout();
+    return seconds > 0 && seconds < kReadLimitSeconds ? seconds : kReadLimitSeconds;
+}
+
 bool SqliteAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files)
 {
     m_error.clear();
     files.clear();
-    return requireEngine(cn, engine()) && readBackupSet(pathFile, &files, nullptr);
+    return requireEngine(cn, engine()) && readBackupSet(pathFile, &files, nullptr, readLimit(cn));
 }
 
 bool SqliteAdmin::readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header)
 {
     m_error.clear();
     header = BackupHeader();
-    return requireEngine(cn, engine()) && readBackupSet(pathFile, nullptr, &header);
+    return requireEngine(cn, engine()) && readBackupSet(pathFile, nullptr, &header, readLimit(cn));
 }
 
 bool SqliteAdmin::checkBackup(const QString& pathFile)
@@ -541,7 +586,7 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
     if (!checkDatabase(name))
         return false;
     QList<BackupFileInfo> files;
-    if (!readBackupSet(pathFile, &files, nullptr))
+    if (!readBackupSet(pathFile, &files, nullptr, kReadLimitSeconds))
         return false;
     for (const auto& move : moves) {
         const bool known = std::any_of(files.begin(), files.end(), [&](const BackupFileInfo& f) {

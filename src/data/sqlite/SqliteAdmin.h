@@ -41,7 +41,10 @@ public:
 private:
     bool requireFolder();
     bool checkDatabase(const QString& name);
-    bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header);
+    bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header,
+                       int limitSeconds);
+    // The time limit of reading a backup's description on cn, in seconds.
+    static int readLimit(Connection& cn);
     // Refuses a backup that does not pass SQLite's integrity check.
     bool checkBackup(const QString& pathFile);
     bool restoreOver(const QString& pathFile, const QString& file);
