@@ -351,3 +351,24 @@ TEST_F(BackupFaults, QuotedNamesNameTheSameDatabaseEverywhere)
     EXPECT_EQ(QDir(path(QStringLiteral("data"))).entryList(QDir::Files | QDir::Hidden),
               QStringList({QStringLiteral("crm.sqlite")}));
 }
+
+// The longest names the file system takes, for the database and for the
+// backup file, go through a backup and a restore to a new name: the files
+// written beside the targets have names the file system takes too.
+TEST_F(BackupFaults, LongestNamesBackUpAndRestoreToANewName)
+{
+    // 80 characters of three bytes: with ".sqlite", 247 of the 255 bytes a
+    // file name may have.
+    const QString name(80, QChar(u'名'));
+    makeDatabase(name);
+    const QString file =
+        path(QStringLiteral("bak/") + QString(250, QLatin1Char('b')) + QStringLiteral(".dat"));
+    EXPECT_EQ(backupInChild(name, file), QStringLiteral("1 备份数据库成功！"));
+    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+    ASSERT_TRUE(admin->dropDatabase(name)) << admin->lastError().description.toStdString();
+    EXPECT_EQ(
+        mdlOVSqlRestore::RestoreDatabase(m_server, name, QString(), QString(), file, {}, {}, false, true),
+        QString());
+    EXPECT_EQ(content(name), kOneTwo);
+    EXPECT_EQ(QDir(path(QStringLiteral("bak"))).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}

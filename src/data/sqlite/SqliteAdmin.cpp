@@ -152,10 +152,12 @@ void syncFolder(const QString& folder)
 }
 
 // A new, empty file beside target that no other run uses, for a file that is
-// written whole before it takes target's name; empty on failure.
+// written whole before it takes target's name; empty on failure. Its name
+// holds the start of target's name only, so that it is no longer than a
+// name the file system takes.
 QString newPartFile(const QFileInfo& target)
 {
-    QTemporaryFile part(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+    QTemporaryFile part(target.absolutePath() + QStringLiteral("/.") + target.fileName().left(32) +
                         QStringLiteral(".XXXXXX.part"));
     part.setAutoRemove(false);
     if (!part.open())
