@@ -372,3 +372,37 @@ TEST_F(BackupFaults, LongestNamesBackUpAndRestoreToANewName)
     EXPECT_EQ(content(name), kOneTwo);
     EXPECT_EQ(QDir(path(QStringLiteral("bak"))).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
+
+// A damaged backup larger than one copy step: the pages copied before the
+// check ended are rolled back, over an existing database and to a new name.
+TEST_F(BackupFaults, LargeDamagedBackupIsRolledBackBeforeItCommits)
+{
+    makeDatabase(QStringLiteral("big"));
+    rawExec(path(QStringLiteral("data/big.sqlite")),
+            "WITH RECURSIVE c(x) AS (SELECT 3 UNION ALL SELECT x + 1 FROM c WHERE x < 12000) "
+            "INSERT INTO t SELECT x, hex(randomblob(1500)) FROM c");
+    const QString good = path(QStringLiteral("bak/big.dat"));
+    ASSERT_EQ(backupInChild(QStringLiteral("big"), good), QStringLiteral("1 备份数据库成功！"));
+    rawExec(path(QStringLiteral("data/big.sqlite")), "DELETE FROM t WHERE id > 2");
+    QByteArray bytes = readBytes(good);
+    const int pageSize = 4096;
+    const int pages = int(bytes.size() / pageSize);
+    ASSERT_GT(pages, 8192);
+    // A page in the middle of table t.
+    const int page = pages / 2;
+    bytes.replace(page * pageSize + 8, pageSize - 8, QByteArray(pageSize - 8, '\x5a'));
+    const QString damaged = path(QStringLiteral("bak/damaged.dat"));
+    writeBytes(damaged, bytes);
+    ASSERT_NE(integrity(damaged), QStringLiteral("ok"));
+
+    EXPECT_TRUE(
+        restore(QStringLiteral("big"), damaged).startsWith(QStringLiteral("RESTORE detected an error")));
+    EXPECT_EQ(content(QStringLiteral("big")), kOneTwo);
+    EXPECT_EQ(integrity(path(QStringLiteral("data/big.sqlite"))), QStringLiteral("ok"));
+    EXPECT_TRUE(mdlOVSqlRestore::RestoreDatabase(m_server, QStringLiteral("fresh"), QString(), QString(),
+                                                 damaged, {QStringLiteral("big")},
+                                                 {path(QStringLiteral("data/fresh.sqlite"))}, false, true)
+                    .startsWith(QStringLiteral("RESTORE detected an error")));
+    EXPECT_EQ(QDir(path(QStringLiteral("data"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("big.sqlite"), QStringLiteral("crm.sqlite")}));
+}

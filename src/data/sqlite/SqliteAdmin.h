@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <future>
+
 namespace ov {
 
 // The embedded engine's server management: databases are files of the server
@@ -45,10 +47,15 @@ private:
                        int limitSeconds);
     // The time limit of reading a backup's description on cn, in seconds.
     static int readLimit(Connection& cn);
-    // Refuses a backup that does not pass SQLite's integrity check.
-    bool checkBackup(const QString& pathFile);
-    bool restoreOver(const QString& pathFile, const QString& file);
-    bool restoreAsNew(const QString& name, const QString& pathFile, const QString& file);
+    // What SQLite's integrity check finds wrong with a backup file; empty
+    // when it passes.
+    static QString backupDamage(const QString& pathFile);
+    bool failDamaged(const QString& pathFile, const QString& damage);
+    // The copy commits only when damage, the check running beside it, finds
+    // nothing.
+    bool restoreOver(const QString& pathFile, const QString& file, std::future<QString>& damage);
+    bool restoreAsNew(const QString& name, const QString& pathFile, const QString& file,
+                      std::future<QString>& damage);
     // A database file (or its journal) of the server folder.
     bool isServerFile(const QFileInfo& file) const;
 
