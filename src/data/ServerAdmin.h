@@ -109,15 +109,19 @@ public:
     // refuse itself. The database need not exist.
     std::shared_ptr<DatabaseLock> lockDatabase(const QString& database);
 
-    // Writes a full backup of database into pathFile on the server.
-    virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) = 0;
+    // Writes a full backup of database into pathFile on the server. An
+    // existing file is replaced only with replace (SQL Server adds the backup
+    // to an existing backup file and refuses any other file, replace or not).
+    virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                bool replace = false) = 0;
     // The database files a backup holds, in order.
     virtual bool readBackupFileList(Connection& cn, const QString& pathFile,
                                     QList<BackupFileInfo>& files) = 0;
     virtual bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) = 0;
     // Restores database from pathFile, each logical file moved to its target
     // path (first: logical name, second: target); replace allows overwriting
-    // an existing database.
+    // an existing database. The backup is checked whole before anything is
+    // restored from it.
     virtual bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
                                  const QList<QPair<QString, QString>>& moves, bool replace) = 0;
     // The entries of a folder on the server: folders first, then files, each

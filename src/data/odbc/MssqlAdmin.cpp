@@ -214,8 +214,10 @@ bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const Q
     return ok;
 }
 
-bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile)
+bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile, bool)
 {
+    // The server adds the backup to an existing backup file and refuses any
+    // other file; it never replaces one, so there is nothing to ask for.
     m_error.clear();
     return requireEngine(cn, engine()) && run(cn, mssql::backupStatement(database, pathFile));
 }
@@ -258,7 +260,9 @@ bool MssqlAdmin::restoreDatabase(Connection& cn, const QString& database, const 
                                  const QList<QPair<QString, QString>>& moves, bool replace)
 {
     m_error.clear();
-    return requireEngine(cn, engine()) &&
+    // The server reads the whole backup first; a damaged or cut-off one is
+    // refused with its own message before the database is touched.
+    return requireEngine(cn, engine()) && run(cn, mssql::verifyStatement(pathFile)) &&
            run(cn, mssql::restoreStatement(database, pathFile, moves, replace));
 }
 
@@ -268,14 +272,6 @@ bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderE
     entries.clear();
     if (!requireEngine(cn, engine()))
         return false;
-    // Nothing the user typed reaches the server's command shell as a command.
-    if (!mssql::isShellSafeFolder(folder))
-        return fail(
-            DataErr::InvalidArgument,
-            QStringLiteral("The folder '%1' holds a character that the server's command shell would read as "
-                           "part of a command (\" & | < > ^ % or a line break); it is not listed.")
-                .arg(folder),
-            QStringLiteral("Orvane data access"));
 
     // xp_dirtree needs no shell and is there where xp_cmdshell is switched
     // off (the server's default).
@@ -302,7 +298,15 @@ bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderE
 
     // The command shell's listing: every entry (folders first), then the
     // folders alone to tell them apart. Lines that are messages, not names,
-    // are left out.
+    // are left out. Nothing the user typed reaches the shell as a command: a
+    // folder that holds one of its command characters is not sent.
+    if (!mssql::isShellSafeFolder(folder))
+        return fail(
+            DataErr::InvalidArgument,
+            QStringLiteral("The folder '%1' holds a character that the server's command shell would read as "
+                           "part of a command (\" & | < > ^ % or a line break); it is not listed.")
+                .arg(folder),
+            QStringLiteral("Orvane data access"));
     QStringList names;
     QStringList folderNames;
     for (const bool foldersOnly : {false, true}) {

@@ -17,20 +17,32 @@ QString stringLiteral(const QString& text);
 QString unicodeLiteral(const QString& text);
 // [name] with "]" doubled.
 QString bracketName(const QString& name);
-// The database name as the backup and restore statements write it: enclosed
-// in double quotes with inner double quotes doubled, unless the user typed it
-// already beginning with a double quote, in which case it is used as typed.
+// True when name is one well-formed quoted identifier: a double quote, at
+// least one character in which every double quote is doubled, a double quote.
+bool isQuotedIdentifier(const QString& name);
+// The database name as the backup and restore statements write it: a name the
+// user typed as one quoted identifier ("crm", "a""b") is used as typed; any
+// other name is enclosed in double quotes with its double quotes doubled, so
+// it stays one name whatever it holds.
 QString quotedDatabaseName(const QString& name);
 
-// BackUp Database "crm" to disk='D:\bak\crm-202612041533.dat'
+// Paths and logical file names travel as N'…' literals, so that characters
+// outside the server's code page (a Chinese folder on a server whose code
+// page is not 936) arrive unchanged.
+// BackUp Database "crm" to disk=N'D:\bak\crm-202612041533.dat'
 QString backupStatement(const QString& database, const QString& pathFile);
-// RESTORE DATABASE "crm" FROM DISK = 'path' WITH RECOVERY[,REPLACE][,move 'logical' to 'target']…
+// RESTORE DATABASE "crm" FROM DISK = N'path' WITH RECOVERY[,REPLACE][,move N'logical' to N'target']…
 QString restoreStatement(const QString& database, const QString& pathFile,
                          const QList<QPair<QString, QString>>& moves, bool replace);
-// RESTORE FILELISTONLY FROM DISK = 'path'
+// RESTORE VERIFYONLY FROM DISK = N'path': the server reads the whole backup
+// and checks it is complete and readable, without restoring anything.
+QString verifyStatement(const QString& pathFile);
+// RESTORE FILELISTONLY FROM DISK = N'path'
 QString fileListStatement(const QString& pathFile);
-// RESTORE HEADERONLY From DISK = 'path'
+// RESTORE HEADERONLY From DISK = N'path'
 QString headerStatement(const QString& pathFile);
+// USE [name]: makes database the current one of a session.
+QString useStatement(const QString& database);
 
 // The directory listings through the server's command shell: every entry
 // (folders first, by name) or the folders only. folder ends with "\".

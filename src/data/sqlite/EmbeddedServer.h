@@ -23,8 +23,10 @@ QString serverFolder(const QString& server);
 // The database that belongs to no product database: a connection to it is an
 // in-memory database.
 bool isTempdb(const QString& name);
-// A name typed in double quotes ("crm") names the database inside them, with
-// doubled quotes made single, as a quoted identifier does on SQL Server.
+// A name typed as one quoted identifier ("crm", "a""b") names the database
+// inside the quotes, with doubled quotes made single, as on SQL Server; every
+// admin operation and connection of the engine goes through this one rule.
+// Any other name, one beginning with a double quote included, is the name.
 QString unquoteName(const QString& name);
 // Refuses a database or table name that would reach outside the folder or is
 // no name at all: empty, or holding "/", "\", ":", "..", or a control character.
