@@ -26,6 +26,23 @@
 
 namespace ovtest {
 
+// The files of a folder, hidden ones included, without the embedded engine's
+// lock files (".NAME.sqlite-task", ".NAME.sqlite-use"), which stay beside
+// its databases by design: what is left shows files a task left behind.
+inline QStringList filesLeftIn(const QString& folder)
+{
+    QStringList files;
+    const QStringList all = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString& name : all) {
+        const bool lock =
+            name.startsWith(QLatin1Char('.')) &&
+            (name.endsWith(QLatin1String(".sqlite-task")) || name.endsWith(QLatin1String(".sqlite-use")));
+        if (!lock)
+            files.append(name);
+    }
+    return files;
+}
+
 // Runs fn in a forked child and gives back the text it returned, or
 // "<killed by signal N>" / "<exit N>" when it did not return normally. With
 // unprivileged set, a child that runs as root first becomes the user
