@@ -440,8 +440,31 @@ bool ScriptFile::open(const QString& path)
 {
     m_buffer.clear();
     m_pos = 0;
+    m_error.clear();
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly))
+        return false;
+    // Neither code page 936 nor UTF-8 text holds a NUL byte. In a file saved
+    // as UTF-16 no marker and no GO line would be found, so nothing would be
+    // sent and the run would look complete; a NUL inside a statement would
+    // cut it short. The whole file is looked at before its first line is
+    // handed out.
+    for (;;) {
+        const QByteArray piece = m_file.read(64 * 1024);
+        if (piece.isEmpty()) {
+            if (m_file.error() != QFileDevice::NoError)
+                return false;
+            break;
+        }
+        if (piece.contains('\0')) {
+            m_file.close();
+            m_error = QStringLiteral("文件 %1 中有 NUL 字符，不是 ANSI 或 UTF-8 编码的文本"
+                                     "（以 Unicode 保存的文件即如此），请另存为 ANSI 或 UTF-8 编码。")
+                          .arg(path);
+            return false;
+        }
+    }
+    if (!m_file.seek(0))
         return false;
     const QByteArray head = m_file.peek(3);
     m_utf8 = ov::cp936::hasUtf8Bom(head);
