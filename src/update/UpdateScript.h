@@ -16,7 +16,9 @@ class StatusLabel;
 //                               already has that version
 //   --<VT:name> … --</V:name>   the same inside a transaction: a failing batch
 //                               rolls back the whole block
-//   --<T:name> … --</T:name>    a transfer block: its batches all or nothing
+//   --<T:name> … --</T:name>    a transfer block: its batches all or nothing;
+//                               in a --<VT: block it runs in that block's
+//                               transaction, and a version end closes it
 //   --<REM>text                 text for the status label
 //   --<SHOW ERR> / --<HIDE ERR> log failing batches from here on, or not
 // Any other line starting with "--" is a comment and never sent.

@@ -161,6 +161,26 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
          {},
          {},
          false},
+        {"a transfer inside a --<VT: block runs in the block's transaction: a later failing batch "
+         "rolls back the transfer's rows too",
+         "1.0",
+         {"--<VT:1.1>", insert(1), "GO", "--<T:x>", insert(2), "GO", "--</T:x>", kBad, "GO", "--</V:1.1>"},
+         {},
+         {},
+         false},
+        {"a transfer rolled back with its --<VT: block leaves nothing open: a failing batch after "
+         "the block skips no later statement",
+         "1.0",
+         {"--<VT:1.1>", "--<T:x>", kBad, "GO", "--</T:x>", "--</V:1.1>", kBad, "GO", insert(1), "GO"},
+         {1},
+         {},
+         false},
+        {"a transfer without its end marker ends at its version block's end, before the record",
+         "1.0",
+         {"--<V:1.1>", "--<T:x>", insert(1), "GO", "--</V:1.1>", "--<V:1.2>", kBad, "GO", insert(2), "GO",
+          "--</V:1.2>", "--<VT:1.3>", insert(3), "GO", "--</V:1.3>"},
+         {1, 2, 3},
+         {"1.1", "1.2", "1.3"}},
         {"blocks before the rolled back one stay applied",
          "1.0",
          {"--<V:1.1>", insert(1), "GO", "--</V:1.1>", "--<VT:1.2>", kBad, "GO", "--</V:1.2>"},
@@ -250,10 +270,11 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
     }
 }
 
-// Transactions do not nest: a transfer block inside a --<VT: block cannot
-// begin its own, and its end commits the version block's transaction. The
-// block then goes on without one and is logged and recorded as completed.
-TEST_F(UpdateScriptTest, ATransferInsideATransactionalBlockEndsItsTransaction)
+// Transactions do not nest: a transfer block inside a --<VT: block runs in
+// the version block's transaction, and its end commits nothing, so the
+// version block stays all or nothing. The block is logged and recorded as
+// completed at its own end.
+TEST_F(UpdateScriptTest, ATransferInsideATransactionalBlockRunsInItsTransaction)
 {
     makeVersionTable(QStringLiteral("1.0"));
     exec(QStringLiteral("CREATE TABLE t (id INT)"));
