@@ -9,6 +9,8 @@
 #include "config/mdlOVSqlServerConnect.h"
 #include "update/UpdateScript.h"
 
+#include <QFileInfo>
+
 // ovsqlcli update: brings a database up to the current schema with the update
 // script, as the update window does: the same runner, messages and log. It
 // backs the database up first (--backup-to, a full path on the server, with
@@ -31,8 +33,13 @@ int dryRun(const ConnectionSettings& s, const QString& script)
         return 1;
     }
     QList<mdlOVSqlUpdateDB::VersionBlockPlan> plan;
-    if (!mdlOVSqlUpdateDB::PlanUpdateScript(script, cn.get(), plan))
+    if (!mdlOVSqlUpdateDB::PlanUpdateScript(script, cn.get(), plan)) {
+        // A file that is there but cannot be read says why, as a run would.
+        mdlOVSqlUpdateDB::ScriptFile file;
+        if (QFileInfo(script).isFile() && !file.open(script))
+            return ovcli::fail(file.errorString());
         return ovcli::fail(mdlCommon::FormatTemplate(QStringLiteral("文件 {1} 不存在！"), {script}));
+    }
     QString out;
     int runs = 0;
     for (const auto& block : plan) {

@@ -1,5 +1,6 @@
 #include "data/Connection.h"
 
+#include "data/CommandText.h"
 #include "data/DataBackend.h"
 
 namespace ov {
@@ -48,7 +49,8 @@ bool Connection::requireOpen()
 
 bool Connection::Execute(const QString& commandText)
 {
-    return requireOpen() && m_backend->execute(commandText, m_error);
+    return requireOpen() && acceptCommandText(commandText, m_error) &&
+           m_backend->execute(commandText, m_error);
 }
 
 bool Connection::BeginTrans()

@@ -1,5 +1,6 @@
 #include "data/Recordset.h"
 
+#include "data/CommandText.h"
 #include "data/Connection.h"
 
 namespace ov {
@@ -96,6 +97,8 @@ bool Recordset::Open(const QString& source, Connection& activeConnection, int cu
     } else if (options == adCmdStoredProc) {
         text = backend->procedureCall(source);
     }
+    if (!acceptCommandText(text, m_error))
+        return false;
     std::unique_ptr<CursorBackend> cursor = backend->query(text, m_error);
     if (!cursor) {
         m_table.clear();

@@ -124,6 +124,17 @@ void transferCommitted(const QString& name)
     WriteUpdateLog(hyphens(40) + QStringLiteral("]]]") + kCrLf);
 }
 
+// A transfer block inside a version block's transaction ends without a
+// commit of its own: its statements are committed or rolled back with the
+// version block.
+void transferEndedInVersion(const QString& name, const QString& version)
+{
+    WriteUpdateLog(QStringLiteral("vvvvv Transfer Block:<") + name +
+                   QStringLiteral("> End, in the transaction of Ver:<") + version +
+                   QStringLiteral(">  vvvvv"));
+    WriteUpdateLog(hyphens(40) + QStringLiteral("]]]") + kCrLf);
+}
+
 void transferRolledBack(const QString& name)
 {
     WriteUpdateLog(QStringLiteral("XXXXXX ROOLBACK Transfer Block:<") + name + QStringLiteral(">  XXXXXX"));
@@ -202,12 +213,23 @@ private:
         case ScriptLineKind::TransferStart:
             m_transfer = GetMarkerName(line);
             logentry::transferStarted(m_transfer);
-            m_transferBegun = m_cn.BeginTrans();
+            // Transactions do not nest: inside a version block's transaction
+            // the transfer runs in that transaction, so the version block
+            // stays all or nothing.
+            m_transferInVersion = m_versionBegun;
+            m_transferBegun = !m_transferInVersion && m_cn.BeginTrans();
             m_transferInTransaction = true;
             m_pending.clear();
             m_batch.clear();
             break;
         case ScriptLineKind::VersionEnd:
+            // A transfer block whose end marker is missing ends with its
+            // version block, before the version is recorded: left open, its
+            // transaction would take in the record and every later block,
+            // and the next failing batch would roll them back and pass over
+            // the rest of the file up to a transfer end.
+            if (m_transferInTransaction)
+                transferEnd();
             if (!m_version.isEmpty())
                 RecordVersionApplied(m_version, &m_cn);
             if (m_versionInTransaction && !commit(m_versionBegun)) {
@@ -256,29 +278,21 @@ private:
 
     void transferEnd()
     {
-        // Transactions do not nest: a transfer block whose begin failed inside
-        // a transactional version block commits that block's transaction here.
-        const bool versionsTransaction = !m_transferBegun && m_versionBegun;
-        if (commit(m_transferBegun || m_versionBegun)) {
+        if (m_transferInVersion)
+            logentry::transferEndedInVersion(m_transfer, m_version);
+        else if (commit(m_transferBegun))
             logentry::transferCommitted(m_transfer);
-            if (versionsTransaction)
-                m_versionBegun = false;
-        } else {
+        else
             logentry::transferRolledBack(m_transfer);
-            if (versionsTransaction) {
-                // The version block's transaction went with it: the whole
-                // block is undone.
-                SkipToVersionEnd(m_file);
-                logentry::versionRolledBack(m_version);
-                versionFailed(m_commitError);
-                m_version.clear();
-                m_versionInTransaction = false;
-                m_versionBegun = false;
-            }
-        }
+        clearTransfer();
+    }
+
+    void clearTransfer()
+    {
         m_transfer.clear();
         m_transferInTransaction = false;
         m_transferBegun = false;
+        m_transferInVersion = false;
     }
 
     // Commits at a block's end. A commit that fails on a transaction this run
@@ -319,19 +333,19 @@ private:
                 logentry::batchFailed(error.description, m_batch);
             if (m_versionInTransaction) {
                 // The whole block goes; it stays unrecorded, so the next run
-                // tries it again.
+                // tries it again. A transfer block open in it went with it.
                 m_cn.RollbackTrans();
                 SkipToVersionEnd(m_file);
                 logentry::versionRolledBack(m_version);
                 versionFailed(error);
                 m_versionInTransaction = false;
                 m_versionBegun = false;
+                clearTransfer();
             } else if (m_transferInTransaction) {
                 m_cn.RollbackTrans();
                 SkipToTransferEnd(m_file);
                 logentry::transferRolledBack(m_transfer);
-                m_transferInTransaction = false;
-                m_transferBegun = false;
+                clearTransfer();
             }
         }
         m_pending.clear();
@@ -369,6 +383,7 @@ private:
     QString m_transfer;
     bool m_transferInTransaction = false;
     bool m_transferBegun = false;
+    bool m_transferInVersion = false; // it runs in the version block's transaction
     bool m_showErrors = false;
     QString m_pending;
     QString m_batch;
@@ -440,8 +455,31 @@ bool ScriptFile::open(const QString& path)
 {
     m_buffer.clear();
     m_pos = 0;
+    m_error.clear();
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly))
+        return false;
+    // Neither code page 936 nor UTF-8 text holds a NUL byte. In a file saved
+    // as UTF-16 no marker and no GO line would be found, so nothing would be
+    // sent and the run would look complete; a NUL inside a statement would
+    // cut it short. The whole file is looked at before its first line is
+    // handed out.
+    for (;;) {
+        const QByteArray piece = m_file.read(64 * 1024);
+        if (piece.isEmpty()) {
+            if (m_file.error() != QFileDevice::NoError)
+                return false;
+            break;
+        }
+        if (piece.contains('\0')) {
+            m_file.close();
+            m_error = QStringLiteral("文件 %1 中有 NUL 字符，不是 ANSI 或 UTF-8 编码的文本"
+                                     "（以 Unicode 保存的文件即如此），请另存为 ANSI 或 UTF-8 编码。")
+                          .arg(path);
+            return false;
+        }
+    }
+    if (!m_file.seek(0))
         return false;
     const QByteArray head = m_file.peek(3);
     m_utf8 = ov::cp936::hasUtf8Bom(head);

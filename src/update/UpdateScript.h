@@ -16,7 +16,9 @@ class StatusLabel;
 //                               already has that version
 //   --<VT:name> … --</V:name>   the same inside a transaction: a failing batch
 //                               rolls back the whole block
-//   --<T:name> … --</T:name>    a transfer block: its batches all or nothing
+//   --<T:name> … --</T:name>    a transfer block: its batches all or nothing;
+//                               in a --<VT: block it runs in that block's
+//                               transaction, and a version end closes it
 //   --<REM>text                 text for the status label
 //   --<SHOW ERR> / --<HIDE ERR> log failing batches from here on, or not
 // Any other line starting with "--" is a comment and never sent.
@@ -48,12 +50,15 @@ QString GetMarkerName(const QString& line);
 // A script file read forward one line at a time, never whole: code page 936,
 // or UTF-8 when it begins with a byte-order mark. A line ends at CR LF, at LF
 // or at a lone CR (so a file saved with CR CR LF reads as lines with empty
-// lines between them); the line end is not part of the line.
+// lines between them); the line end is not part of the line. A file holding a
+// NUL byte (one saved as UTF-16, "Unicode") is no such text: open refuses it.
 class ScriptFile
 {
 public:
+    // False when the file cannot be opened or holds a NUL byte; errorString
+    // then says why.
     bool open(const QString& path);
-    QString errorString() const { return m_file.errorString(); }
+    QString errorString() const { return m_error.isEmpty() ? m_file.errorString() : m_error; }
     // Length of the file in bytes.
     qint64 size() const { return m_file.size(); }
     bool atEnd() const { return m_pos >= m_buffer.size() && m_file.atEnd(); }
@@ -66,6 +71,7 @@ private:
     bool fill();
 
     QFile m_file;
+    QString m_error;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_utf8 = false;

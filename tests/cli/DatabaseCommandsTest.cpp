@@ -352,4 +352,33 @@ TEST_F(DatabaseCommandsTest, DryRunListsWhatARunWouldDo)
     EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.3"));
 }
 
+// A dry run of a script it cannot read fails, and says why: a missing file
+// is missing, a file saved as UTF-16 ("Unicode") holds NUL bytes.
+TEST_F(DatabaseCommandsTest, DryRunOfAScriptItCannotReadSaysWhy)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    const QString unicode = path(QStringLiteral("unicode.txt"));
+    QFile f(unicode);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArrayLiteral("\xFF\xFE-\0-\0<\0V\0:\0\x31\0>\0\r\0\n\0"));
+    f.close();
+    const struct
+    {
+        QString script;
+        QString says;
+    } cases[] = {
+        {path(QStringLiteral("none.txt")), QStringLiteral("不存在")},
+        {unicode, QStringLiteral("NUL")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script.toStdString());
+        const Result r =
+            run({QStringLiteral("update"), QStringLiteral("--server"), server(), QStringLiteral("--database"),
+                 QStringLiteral("crm"), QStringLiteral("--script"), c.script, QStringLiteral("--dry-run")});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+}
+
 } // namespace

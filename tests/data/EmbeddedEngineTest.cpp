@@ -136,6 +136,35 @@ TEST_F(EmbeddedEngine, BatchRunsEveryStatementAndStopsAtAnError)
               QStringList({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
 }
 
+// The engine reads a statement text only up to a NUL character: the rest,
+// such as the condition of an UPDATE, would be dropped without a word. A
+// text holding one is refused whole, before anything of it runs.
+TEST_F(EmbeddedEngine, TextWithANulCharacterIsRefusedWhole)
+{
+    makeDatabase(QStringLiteral("crm"), QStringLiteral("CREATE TABLE t (id INT, a INT);"
+                                                       "INSERT INTO t VALUES (1, 0);"
+                                                       "INSERT INTO t VALUES (2, 0);"));
+    Connection cn;
+    ASSERT_TRUE(open(cn, QStringLiteral("crm")));
+    const QChar nul(0);
+    const QString texts[] = {
+        QStringLiteral("UPDATE t SET a = 1") + nul + QStringLiteral(" WHERE id = 2"),
+        QStringLiteral("UPDATE t SET a = 1 WHERE id = 2;") + nul + QStringLiteral("DELETE FROM t"),
+        nul + QStringLiteral("UPDATE t SET a = 1"),
+    };
+    for (const QString& text : texts) {
+        EXPECT_FALSE(cn.Execute(text));
+        EXPECT_EQ(cn.lastError().number, DataErr::InvalidArgument);
+        EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("NUL")))
+            << str(cn.lastError().description);
+        Recordset rs;
+        EXPECT_FALSE(rs.Open(text + QStringLiteral("; SELECT 1"), cn));
+        EXPECT_EQ(rs.lastError().number, DataErr::InvalidArgument);
+    }
+    EXPECT_EQ(column(cn, QStringLiteral("SELECT id || ':' || a FROM t ORDER BY id")),
+              QStringList({QStringLiteral("1:0"), QStringLiteral("2:0")}));
+}
+
 TEST_F(EmbeddedEngine, TransactionsRollBackAndCommit)
 {
     makeDatabase(QStringLiteral("crm"), QStringLiteral("CREATE TABLE t (id INT)"));

@@ -66,6 +66,23 @@ TEST_F(OdbcSqlite, BatchesAndTransactions)
     EXPECT_FALSE(m_cn.RollbackTrans());
 }
 
+// The driver takes the statement text up to its first NUL character, so
+// whatever follows one would be dropped without a word: such a text is
+// refused whole, and nothing of it runs.
+TEST_F(OdbcSqlite, TextWithANulCharacterIsRefusedWhole)
+{
+    ASSERT_TRUE(m_cn.Execute(QStringLiteral("CREATE TABLE t (id INT, a INT); INSERT INTO t VALUES (1, 0);"
+                                            "INSERT INTO t VALUES (2, 0);")));
+    const QString text = QStringLiteral("UPDATE t SET a = 1") + QChar(0) + QStringLiteral(" WHERE id = 2");
+    EXPECT_FALSE(m_cn.Execute(text));
+    EXPECT_EQ(m_cn.lastError().number, DataErr::InvalidArgument);
+    Recordset rs;
+    EXPECT_FALSE(rs.Open(text + QStringLiteral("; SELECT 1"), m_cn));
+    EXPECT_EQ(rs.lastError().number, DataErr::InvalidArgument);
+    EXPECT_EQ(rows(QStringLiteral("SELECT id, a FROM t ORDER BY id")),
+              QStringList({QStringLiteral("1|0"), QStringLiteral("2|0")}));
+}
+
 // A server-side record set still reading when another command runs on its
 // connection: its remaining rows are read first, so it gives the rows of
 // its own query, and the other command is not blocked by it.

@@ -4,6 +4,7 @@
 #include "common/clsError.h"
 
 #include <QFileInfo>
+#include <QStringEncoder>
 
 using namespace mdlOVSqlUpdateDB;
 using K = mdlOVSqlUpdateDB::ScriptLineKind;
@@ -160,6 +161,26 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
          {},
          {},
          false},
+        {"a transfer inside a --<VT: block runs in the block's transaction: a later failing batch "
+         "rolls back the transfer's rows too",
+         "1.0",
+         {"--<VT:1.1>", insert(1), "GO", "--<T:x>", insert(2), "GO", "--</T:x>", kBad, "GO", "--</V:1.1>"},
+         {},
+         {},
+         false},
+        {"a transfer rolled back with its --<VT: block leaves nothing open: a failing batch after "
+         "the block skips no later statement",
+         "1.0",
+         {"--<VT:1.1>", "--<T:x>", kBad, "GO", "--</T:x>", "--</V:1.1>", kBad, "GO", insert(1), "GO"},
+         {1},
+         {},
+         false},
+        {"a transfer without its end marker ends at its version block's end, before the record",
+         "1.0",
+         {"--<V:1.1>", "--<T:x>", insert(1), "GO", "--</V:1.1>", "--<V:1.2>", kBad, "GO", insert(2), "GO",
+          "--</V:1.2>", "--<VT:1.3>", insert(3), "GO", "--</V:1.3>"},
+         {1, 2, 3},
+         {"1.1", "1.2", "1.3"}},
         {"blocks before the rolled back one stay applied",
          "1.0",
          {"--<V:1.1>", insert(1), "GO", "--</V:1.1>", "--<VT:1.2>", kBad, "GO", "--</V:1.2>"},
@@ -249,10 +270,11 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
     }
 }
 
-// Transactions do not nest: a transfer block inside a --<VT: block cannot
-// begin its own, and its end commits the version block's transaction. The
-// block then goes on without one and is logged and recorded as completed.
-TEST_F(UpdateScriptTest, ATransferInsideATransactionalBlockEndsItsTransaction)
+// Transactions do not nest: a transfer block inside a --<VT: block runs in
+// the version block's transaction, and its end commits nothing, so the
+// version block stays all or nothing. The block is logged and recorded as
+// completed at its own end.
+TEST_F(UpdateScriptTest, ATransferInsideATransactionalBlockRunsInItsTransaction)
 {
     makeVersionTable(QStringLiteral("1.0"));
     exec(QStringLiteral("CREATE TABLE t (id INT)"));
@@ -361,6 +383,54 @@ TEST_F(UpdateScriptTest, EveryKindOfLineEndEndsALine)
                                            "ORDER BY VaribleName"),
                             *cn));
         EXPECT_EQ(ovtest::RowTexts(rs), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2")}));
+    }
+}
+
+// A script saved as UTF-16 ("Unicode"), or holding NUL bytes for any other
+// reason, is not text the runner can read: no marker or GO line would be
+// found in it, nothing would be sent and the run would call itself complete;
+// a NUL inside a statement would cut it short. Such a file is refused before
+// anything of it runs.
+TEST_F(UpdateScriptTest, AScriptWithNulBytesIsRefusedBeforeAnythingRuns)
+{
+    const QString text = QStringLiteral("CREATE TABLE made (x INT)\r\nGO\r\n--<VT:1.1>\r\n") + insert(1) +
+                         QStringLiteral("\r\nGO\r\n--</V:1.1>\r\n");
+    const auto utf16 = [&](QStringConverter::Encoding encoding, bool bom) -> QByteArray {
+        QStringEncoder encoder(encoding,
+                               bom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+        return encoder.encode(text);
+    };
+    const struct
+    {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"UTF-16 little-endian with its byte-order mark", utf16(QStringConverter::Utf16LE, true)},
+        {"UTF-16 big-endian with its byte-order mark", utf16(QStringConverter::Utf16BE, true)},
+        {"UTF-16 without a byte-order mark", utf16(QStringConverter::Utf16LE, false)},
+        {"a NUL byte inside a statement",
+         QByteArrayLiteral(
+             "CREATE TABLE made (x INT)\r\nGO\r\nUPDATE t SET id = 9\0 WHERE id = 2\r\nGO\r\n")},
+    };
+    makeVersionTable(QStringLiteral("1.0"));
+    exec(QStringLiteral("CREATE TABLE t (id INT); INSERT INTO t VALUES (2)"));
+    const QString path = m_dir.filePath(QStringLiteral("nul.txt"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(c.bytes);
+        f.close();
+        m_ui.clear();
+        EXPECT_FALSE(run(path));
+        ASSERT_EQ(m_ui.messages().size(), 1);
+        EXPECT_TRUE(m_ui.messages()[0].text.contains(QLatin1String("NUL")))
+            << m_ui.messages()[0].text.toStdString();
+        EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t")), QStringList{QStringLiteral("2")});
+        EXPECT_EQ(rows(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'made'")),
+                  QStringList{QStringLiteral("0")});
+        EXPECT_EQ(rows(QStringLiteral("SELECT COUNT(*) FROM tblVarible WHERE [Module] = 'UpdateDB'")),
+                  QStringList{QStringLiteral("0")});
     }
 }
 
