@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -19,18 +20,22 @@
 
 namespace ovfuzz {
 
-// Answers every question with No or Cancel and shows nothing.
+// Answers every question with No or Cancel and shows nothing; keeps the
+// texts it was given since the last clear(), for properties about them.
 class QuietUi : public ov::UiPort
 {
 public:
-    ov::MsgAnswer message(const QString&, ov::MsgStyle style) override
+    ov::MsgAnswer message(const QString& text, ov::MsgStyle style) override
     {
+        texts.append(text);
         return style == ov::MsgStyle::InformationOkCancel ? ov::MsgAnswer::Cancel
                : style == ov::MsgStyle::QuestionYesNo     ? ov::MsgAnswer::No
                                                           : ov::MsgAnswer::Ok;
     }
     void pumpEvents() override {}
     void setBusyPointer(bool) override {}
+
+    QStringList texts;
 };
 
 // The scratch folder, with a trailing separator. It is the program folder of
@@ -43,11 +48,17 @@ inline const QString& scratch()
     return path;
 }
 
+// The user-interface port of every target.
+inline QuietUi& quietUi()
+{
+    static QuietUi quiet;
+    return quiet;
+}
+
 inline void init(int* argc, char*** argv)
 {
     static QCoreApplication app(*argc, *argv);
-    static QuietUi quiet;
-    ov::setUi(&quiet);
+    ov::setUi(&quietUi());
     mdlOVSqlUpdateDB::gstrAppPath = scratch();
     const QByteArray log = QFile::encodeName(scratch() + QStringLiteral("UpdateDBSqlLog.Txt"));
     if (symlink("/dev/null", log.constData()) != 0)

@@ -42,9 +42,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ovfuzz::writeFile(QStringLiteral("script.txt"), reinterpret_cast<const char*>(data), size);
     ov::PlainStatusLabel label;
     ov::PlainProgressBar bar;
-    if (!mdlOVSqlUpdateDB::RunUpdateScript(QStringLiteral("sqlite:") + ovfuzz::scratch(),
-                                           QStringLiteral("Tempdb"), true, QString(), QString(), script,
-                                           label, bar))
-        ovfuzz::fail("a readable script was not run to its end");
+    QStringList& shown = ovfuzz::quietUi().texts;
+    shown.clear();
+    const bool complete = mdlOVSqlUpdateDB::RunUpdateScript(QStringLiteral("sqlite:") + ovfuzz::scratch(),
+                                                            QStringLiteral("Tempdb"), true, QString(),
+                                                            QString(), script, label, bar);
+    // A complete run says nothing; an incomplete one says why: the file is
+    // no text it can read (it holds a NUL byte), or a transactional version
+    // block was rolled back. Nothing else stops a readable script.
+    const bool hasNul = std::memchr(data, 0, size) != nullptr;
+    if (complete) {
+        if (hasNul)
+            ovfuzz::fail("a script holding a NUL byte was run");
+        if (!shown.isEmpty())
+            ovfuzz::fail("a complete run showed a message", shown.join(QLatin1Char('\n')));
+    } else {
+        if (shown.size() != 1)
+            ovfuzz::fail("an incomplete run did not say why exactly once", shown.join(QLatin1Char('\n')));
+        if (!hasNul && !shown.first().contains(QStringLiteral("的升级未能完成")))
+            ovfuzz::fail("a readable script was not run to its end", shown.first());
+    }
     return 0;
 }
