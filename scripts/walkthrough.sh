@@ -22,7 +22,7 @@ step "The connection settings of the program folder" settings
 
 # The demo database on the configured server, made anew on every run; the
 # update that follows finds every version block already applied.
-step "Create the demo database (replacing the one of an earlier run)" create --demo --replace --yes
+step "Create the demo database (replacing the one of an earlier run)" create --database OrvaneCrm --demo --replace --yes
 step "Which version blocks an update would run over it" update --dry-run
 step "Update the demo database" update --no-backup
 

@@ -5,6 +5,7 @@
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "convert/mdlDBConvert.h"
+#include "update/UpdateLog.h"
 
 #include <QFileInfo>
 
@@ -20,10 +21,10 @@
 //     window's conversion, and the listed tables are moved into it.
 // An existing database of that name is replaced only with --replace (and the
 // overwrite question answered: --yes, or on the terminal); without --replace
-// it is left alone and the command fails with the question's text. Exit code
-// 0 once the database was created and the transfer ran (the transfer always
-// runs to its end and prints what it met on the way), as the window closes
-// then.
+// it is left alone and the command fails with the question's text. The
+// transfer always runs to its end and prints what it met on the way; exit
+// code 0 only when the database was created and every table moved without a
+// failed statement, a refused row or a field that could not be set.
 namespace {
 
 const char kSynopsis[] = "convert --file F.cdb [--server S] --database D [--trusted | --user NAME "
@@ -70,17 +71,24 @@ int run(ovcli::Args& args)
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
     bool converted = false;
+    bool clean = false;
     QString declined;
     {
         const ovcli::KeepExistingScope keep(!replace);
-        converted =
-            mdlDBConvert::DoConvert(values, path, &mdlDBConvert::CreateBareDatabase, status, progress);
+        converted = mdlDBConvert::DoConvert(values, path, &mdlDBConvert::CreateBareDatabase, status, progress,
+                                            &clean);
         declined = keep.declined();
     }
     if (!declined.isEmpty())
         return ovcli::fail(declined + QStringLiteral("\novsqlcli: the database was left as it is; give "
                                                      "--replace to replace it"));
-    return converted ? 0 : 1;
+    if (!converted)
+        return 1;
+    if (!clean)
+        return ovcli::fail(QStringLiteral("ovsqlcli: the transfer met the errors shown above; not every row "
+                                          "reached the new database (details in %1)")
+                               .arg(mdlOVSqlUpdateDB::UpdateLogPath()));
+    return 0;
 }
 
 ovcli::Registrar reg({"convert", kSynopsis, &run});

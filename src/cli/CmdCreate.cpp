@@ -13,17 +13,21 @@
 // database of that name is replaced only with --replace (and the overwrite
 // question answered: --yes, or on the terminal); without --replace it is left
 // alone and the command fails with the question's text. The configuration
-// file is not changed. Exit code 0 only when the database was created and
-// both scripts ran to their end.
+// file is not changed. The new database is named with --database only: the
+// stored database is the product's current one, never the target of a
+// creation (the create window also starts with an empty name). Exit code 0
+// only when the database was created, its data set loaded and both scripts
+// ran to their end.
 namespace {
 
-const char kSynopsis[] = "create [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
+const char kSynopsis[] = "create [--server S] --database D [--trusted | --user NAME [--password-stdin]] "
                          "(--blank | --demo | --bare) [--replace] [--yes]";
 
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
-    const bool taken = login.take(args, true);
+    const bool taken = login.take(args, false);
+    const QString database = args.option(QStringLiteral("--database")).value_or(QString());
     const bool blank = args.flag(QStringLiteral("--blank"));
     const bool demo = args.flag(QStringLiteral("--demo"));
     const bool bare = args.flag(QStringLiteral("--bare"));
@@ -38,7 +42,8 @@ int run(ovcli::Args& args)
                                       "--demo (the demo data set) or --bare (no data, version \"0\")"));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
-    const ConnectionSettings& s = login.settings();
+    ConnectionSettings s = login.settings();
+    s.database = database;
     if (s.database.trimmed().isEmpty()) {
         ov::MsgBox(QStringLiteral("请指定将创建的数据库数据库名称！"), ov::MsgStyle::Information);
         return 1;

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+
 using namespace ovcli;
 
 namespace {
@@ -23,6 +25,13 @@ void printHelp()
 
 int main(int argc, char** argv)
 {
+#ifndef _WIN32
+    // Output that cannot be written (a reader that went away, a file at the
+    // size limit) fails the write, which the output functions pass over; it
+    // must not end a run half-way through an update.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     mdlOVSqlUpdateDB::InitProcessPaths();
 

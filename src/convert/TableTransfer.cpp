@@ -104,6 +104,8 @@ public:
         m_distinct.append({e, 1, row});
     }
 
+    bool any() const { return !m_distinct.isEmpty(); }
+
     void report()
     {
         flushLog();
@@ -151,17 +153,18 @@ void SendRows(ov::Recordset& target, qint64 firstRow, RowErrors& errors)
         errors.add(firstRow + e.row, QString(), e.error);
 }
 
-void CopyTable(ov::Connection& cnFile, ov::Connection& cnServer, const QString& name)
+// Copies one table; true when no row or field of it failed.
+bool CopyTable(ov::Connection& cnFile, ov::Connection& cnServer, const QString& name)
 {
     ov::Recordset source;
     ov::Recordset target;
     if (!source.Open(name, cnFile, ov::adOpenForwardOnly, ov::adLockReadOnly, ov::adCmdTable)) {
         StatementFailed(QStringLiteral("Table:<%1> (file)").arg(name), source.lastError());
-        return;
+        return false;
     }
     if (!target.Open(name, cnServer, ov::adOpenForwardOnly, ov::adLockBatchOptimistic, ov::adCmdTable)) {
         StatementFailed(QStringLiteral("Table:<%1> (server)").arg(name), target.lastError());
-        return;
+        return false;
     }
 
     // Every field of the server table is looked up in the file by name, once
@@ -221,14 +224,17 @@ void CopyTable(ov::Connection& cnFile, ov::Connection& cnServer, const QString& 
     SendRows(target, firstKept, errors);
     source.Close();
     target.Close();
+    const bool clean = !errors.any();
     errors.report();
+    return clean;
 }
 
 } // namespace
 
-void TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, const QStringList& tableList,
+bool TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, const QStringList& tableList,
                             ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress)
 {
+    bool clean = true;
     // A connection that could not be opened is a closed one: every use of it
     // fails and is reported like any other failure.
     ov::Connection closedFile;
@@ -244,8 +250,10 @@ void TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, co
     WriteUpdateLog(kCrLf + QStringLiteral("Convert tables: ") +
                    ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss")));
 
-    if (!server.BeginTrans())
+    if (!server.BeginTrans()) {
         StatementFailed(QStringLiteral("BEGIN TRANSACTION"), server.lastError());
+        clean = false;
+    }
 
     for (int i = n; i >= 1; --i) {
         ov::ui().pumpEvents();
@@ -253,8 +261,10 @@ void TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, co
         const QString name = tableList.at(i).trimmed();
         if (name.isEmpty())
             continue;
-        if (!server.Execute(QStringLiteral("DELETE FROM ") + quotedTable(server, name)))
+        if (!server.Execute(QStringLiteral("DELETE FROM ") + quotedTable(server, name))) {
             StatementFailed(QStringLiteral("Table:<%1> DELETE").arg(name), server.lastError());
+            clean = false;
+        }
     }
 
     for (int i = 1; i <= n; ++i) {
@@ -263,17 +273,21 @@ void TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, co
         const QString name = tableList.at(i).trimmed();
         if (name.isEmpty())
             continue;
-        CopyTable(file, server, name);
+        if (!CopyTable(file, server, name))
+            clean = false;
     }
 
-    if (!server.CommitTrans())
+    if (!server.CommitTrans()) {
         StatementFailed(QStringLiteral("COMMIT"), server.lastError());
+        clean = false;
+    }
     prgProgress.setValue(0);
     lblTip.setCaption(QStringLiteral("完成数据导入"));
     WriteUpdateLog(QStringLiteral("Convert tables completed."));
     busy.reset();
     ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("单机版数据库升级为网络版数据库完成！")),
                ov::MsgStyle::Information);
+    return clean;
 }
 
 } // namespace mdlOVSqlUpdateDB

@@ -50,7 +50,9 @@ constexpr int kTransferBatchRows = 500;
 // fields; it is empty for the failure of a single statement.
 void ReportTransferError(const ov::DataError& e, const QString& detail);
 
-void TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, const QStringList& tableList,
+// True when nothing failed on the way: no statement, table, row or field
+// was reported (the completion message comes either way).
+bool TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, const QStringList& tableList,
                             ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress);
 
 } // namespace mdlOVSqlUpdateDB

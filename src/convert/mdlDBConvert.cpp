@@ -74,8 +74,10 @@ bool CreateBareDatabase(const ConnectionSettings& values, ov::StatusLabel& lblTi
 }
 
 bool DoConvert(const ConnectionSettings& values, const QString& filePath, const CreateStep& create,
-               ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress)
+               ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress, bool* transferClean)
 {
+    if (transferClean)
+        *transferClean = false;
     QStringList tables;
     if (!mdlOVSqlUpdateDB::ReadListFile(ConvertListPath(), tables)) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请重新安装程序后再转换数据库。")));
@@ -88,7 +90,10 @@ bool DoConvert(const ConnectionSettings& values, const QString& filePath, const 
     const auto cnFile = mdlOVSqlServer::ConnectToDBAccess(filePath);
     const auto cnServer = mdlOVSqlServer::ConnectToDBFile(values.server, values.database, values.trusted,
                                                           values.user, values.password);
-    mdlOVSqlUpdateDB::TransferDataFormCnToCn(cnFile.get(), cnServer.get(), tables, lblTip, prgProgress);
+    const bool clean =
+        mdlOVSqlUpdateDB::TransferDataFormCnToCn(cnFile.get(), cnServer.get(), tables, lblTip, prgProgress);
+    if (transferClean)
+        *transferClean = clean;
     return true;
 }
 

@@ -62,8 +62,9 @@ bool CreateBareDatabase(const ConnectionSettings& values, ov::StatusLabel& lblTi
 //      "1", so the product points at the new database from now on;
 //   4. the file and the new database are opened and the tables transferred.
 // True once the database was created, whatever the transfer met (it reports
-// its own problems).
+// its own problems); transferClean, when given, tells whether every table
+// was moved without a failure of a statement, a row or a field.
 bool DoConvert(const ConnectionSettings& values, const QString& filePath, const CreateStep& create,
-               ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress);
+               ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress, bool* transferClean = nullptr);
 
 } // namespace mdlDBConvert

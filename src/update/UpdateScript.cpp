@@ -97,6 +97,21 @@ void versionRolledBack(const QString& version)
     WriteUpdateLog(hyphens(96) + QStringLiteral("}}}") + kCrLf);
 }
 
+void versionNotRun(const QString& version, const QString& failed)
+{
+    WriteUpdateLog(QStringLiteral("{{{") + hyphens(95));
+    WriteUpdateLog(QStringLiteral("XXXXXX VER:<") + version + QStringLiteral("> Not run: Ver:<") + failed +
+                   QStringLiteral("> was rolled back XXXXXX"));
+    WriteUpdateLog(hyphens(96) + QStringLiteral("}}}") + kCrLf);
+}
+
+void runStopped(const QString& failed, const QString& description)
+{
+    WriteUpdateLog(QStringLiteral("!!! Ver:<") + failed + QStringLiteral("> was rolled back: ") +
+                   description + kCrLf + QStringLiteral("!!! The version blocks after it were not run.") +
+                   kCrLf);
+}
+
 void transferStarted(const QString& name)
 {
     WriteUpdateLog(QStringLiteral("[[[") + hyphens(49));
@@ -125,6 +140,11 @@ void batchFailed(const QString& description, const QString& batch)
 } // namespace logentry
 
 // The state of one run; everything starts afresh with each run.
+//
+// Once a transactional version block has been rolled back, no later version
+// block runs: each of them builds on the ones before it, and recording them
+// would raise the database's version past the block that is missing, so that
+// no later run would ever try it again. The run then counts as failed.
 class ScriptRun
 {
 public:
@@ -132,7 +152,8 @@ public:
         : m_cn(cn), m_file(file), m_status(status), m_progress(progress)
     {}
 
-    void run()
+    // True when every transactional version block that ran was committed.
+    bool run()
     {
         // At least one pass, so an empty file is read (as one empty line) too.
         do {
@@ -142,7 +163,13 @@ public:
             m_progress.setValue(clampInt(m_charactersRead));
             handle(line);
         } while (!m_file.atEnd());
+        finish();
+        return !m_failed;
     }
+
+    // The version block that was rolled back, and why.
+    const QString& failedVersion() const { return m_failedVersion; }
+    const ov::DataError& failure() const { return m_failure; }
 
 private:
     void handle(const QString& line)
@@ -156,10 +183,14 @@ private:
                 SkipToVersionEnd(m_file);
                 logentry::versionPassedOver(m_version);
                 m_version.clear();
+            } else if (m_failed) {
+                SkipToVersionEnd(m_file);
+                logentry::versionNotRun(m_version, m_failedVersion);
+                m_version.clear();
             } else {
                 logentry::versionStarted(m_version, transaction);
-                // A begin, commit or rollback that fails is passed over like
-                // any other failure of the run.
+                // A begin that fails is passed over like any other failure
+                // of the run; the block then runs without a transaction.
                 m_versionBegun = transaction && m_cn.BeginTrans();
                 m_versionInTransaction = transaction;
             }
@@ -180,7 +211,9 @@ private:
             if (!m_version.isEmpty())
                 RecordVersionApplied(m_version, &m_cn);
             if (m_versionInTransaction && !commit(m_versionBegun)) {
+                // The record went with the rest of the block.
                 logentry::versionRolledBack(m_version);
+                versionFailed(m_commitError);
             } else {
                 logentry::versionCompleted(m_version, m_versionInTransaction);
             }
@@ -189,18 +222,7 @@ private:
             m_versionBegun = false;
             break;
         case ScriptLineKind::TransferEnd:
-            // Transactions do not nest: a transfer block whose begin failed
-            // inside a transactional version block commits that block's
-            // transaction here.
-            if (!m_transferBegun)
-                m_versionBegun = false;
-            if (commit(m_transferBegun))
-                logentry::transferCommitted(m_transfer);
-            else
-                logentry::transferRolledBack(m_transfer);
-            m_transfer.clear();
-            m_transferInTransaction = false;
-            m_transferBegun = false;
+            transferEnd();
             break;
         case ScriptLineKind::StatusText:
             m_status.setCaption(mdlCommon::TrimBlanks(line).mid(7));
@@ -232,18 +254,59 @@ private:
         }
     }
 
+    void transferEnd()
+    {
+        // Transactions do not nest: a transfer block whose begin failed inside
+        // a transactional version block commits that block's transaction here.
+        const bool versionsTransaction = !m_transferBegun && m_versionBegun;
+        if (commit(m_transferBegun || m_versionBegun)) {
+            logentry::transferCommitted(m_transfer);
+            if (versionsTransaction)
+                m_versionBegun = false;
+        } else {
+            logentry::transferRolledBack(m_transfer);
+            if (versionsTransaction) {
+                // The version block's transaction went with it: the whole
+                // block is undone.
+                SkipToVersionEnd(m_file);
+                logentry::versionRolledBack(m_version);
+                versionFailed(m_commitError);
+                m_version.clear();
+                m_versionInTransaction = false;
+                m_versionBegun = false;
+            }
+        }
+        m_transfer.clear();
+        m_transferInTransaction = false;
+        m_transferBegun = false;
+    }
+
     // Commits at a block's end. A commit that fails on a transaction this run
-    // began (the disk is full, the database file has gone) leaves the block
-    // undone, its version record included: false, after rolling back what is
-    // left, so the log does not call it committed and the next run tries the
-    // block again. A commit without a transaction of this run (its begin
-    // failed, or a stray end marker) is passed over as it fails.
+    // began (the disk is full, the database file has gone) rolls back what is
+    // left and answers false, with the commit's error in lastError(), so the
+    // block is not called committed and nothing later runs inside a
+    // transaction that is still open. A commit without a transaction of this
+    // run (its begin failed, or a stray end marker) is passed over as it
+    // fails.
     bool commit(bool begun)
     {
         if (m_cn.CommitTrans() || !begun)
             return true;
+        const ov::DataError error = m_cn.lastError();
         m_cn.RollbackTrans();
+        m_commitError = error;
         return false;
+    }
+
+    // The first transactional block rolled back stops every later version
+    // block.
+    void versionFailed(const ov::DataError& error)
+    {
+        if (m_failed)
+            return;
+        m_failed = true;
+        m_failedVersion = m_version;
+        m_failure = error;
     }
 
     void sendBatch()
@@ -251,14 +314,16 @@ private:
         m_batch += m_pending;
         m_pending.clear();
         if (!m_batch.isEmpty() && !m_cn.Execute(m_batch)) {
+            const ov::DataError error = m_cn.lastError();
             if (m_showErrors)
-                logentry::batchFailed(m_cn.lastError().description, m_batch);
+                logentry::batchFailed(error.description, m_batch);
             if (m_versionInTransaction) {
                 // The whole block goes; it stays unrecorded, so the next run
                 // tries it again.
                 m_cn.RollbackTrans();
                 SkipToVersionEnd(m_file);
                 logentry::versionRolledBack(m_version);
+                versionFailed(error);
                 m_versionInTransaction = false;
                 m_versionBegun = false;
             } else if (m_transferInTransaction) {
@@ -272,6 +337,25 @@ private:
         m_pending.clear();
         m_batch.clear();
         m_lineCount = 0;
+    }
+
+    // The file has ended. A block still open (its end marker missing) is not
+    // complete: its transaction is rolled back here rather than left to the
+    // closing connection, and said so in the log.
+    void finish()
+    {
+        if (m_versionInTransaction && m_versionBegun) {
+            m_cn.RollbackTrans();
+            logentry::versionRolledBack(m_version);
+            ov::DataError missing;
+            missing.description = QStringLiteral("the script ends before the block's end marker --</V:");
+            versionFailed(missing);
+        } else if (m_transferInTransaction && m_transferBegun) {
+            m_cn.RollbackTrans();
+            logentry::transferRolledBack(m_transfer);
+        }
+        if (m_failed)
+            logentry::runStopped(m_failedVersion, m_failure.description);
     }
 
     ov::Connection& m_cn;
@@ -290,6 +374,10 @@ private:
     QString m_batch;
     int m_lineCount = 0;
     qint64 m_charactersRead = 0;
+    bool m_failed = false; // a transactional version block was rolled back
+    QString m_failedVersion;
+    ov::DataError m_failure;
+    ov::DataError m_commitError;
 };
 
 } // namespace
@@ -350,6 +438,8 @@ QString GetMarkerName(const QString& line)
 
 bool ScriptFile::open(const QString& path)
 {
+    m_buffer.clear();
+    m_pos = 0;
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly))
         return false;
@@ -360,13 +450,36 @@ bool ScriptFile::open(const QString& path)
     return true;
 }
 
+bool ScriptFile::fill()
+{
+    m_buffer = m_file.read(64 * 1024);
+    m_pos = 0;
+    return !m_buffer.isEmpty();
+}
+
 QString ScriptFile::readLine()
 {
-    QByteArray bytes = m_file.readLine();
-    if (bytes.endsWith('\n'))
-        bytes.chop(1);
-    if (bytes.endsWith('\r'))
-        bytes.chop(1);
+    QByteArray bytes;
+    for (;;) {
+        if (m_pos >= m_buffer.size() && !fill())
+            break;
+        const char* const data = m_buffer.constData();
+        const char* const begin = data + m_pos;
+        const char* const end = data + m_buffer.size();
+        const char* p = begin;
+        while (p != end && *p != '\r' && *p != '\n')
+            ++p;
+        bytes.append(begin, p - begin);
+        if (p == end) {
+            m_pos = m_buffer.size();
+            continue;
+        }
+        m_pos = (p - data) + 1;
+        // CR LF is one line end, even when the LF opens the next piece.
+        if (*p == '\r' && (m_pos < m_buffer.size() || fill()) && m_buffer.at(m_pos) == '\n')
+            ++m_pos;
+        break;
+    }
     if (m_utf8)
         return QString::fromUtf8(bytes);
     // Most lines of a script are plain ASCII, which needs no conversion.
@@ -413,13 +526,21 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
     prgProgress.setValue(0);
     prgProgress.setMaximum(clampInt(file.size()));
 
-    ScriptRun(*cn, file, lblStatus, prgProgress).run();
+    ScriptRun run(*cn, file, lblStatus, prgProgress);
+    const bool complete = run.run();
 
     prgProgress.setValue(0);
     file.close();
-    // A transaction left open by a block without its end marker ends with
-    // the connection, uncommitted.
     cn->Close();
+    if (!complete) {
+        ov::MsgBox(mdlCommon::FormatTemplate(
+                       QStringLiteral("版本 {1} 的升级未能完成，该版本的修改已全部撤销，其后的版本均未执行。"
+                                      "{CRLF}{CRLF}错误描述:{2}{CRLF}{CRLF}详细记录见日志文件 {3}"
+                                      "{CRLF}排除原因后请重新运行，将从版本 {1} 继续。"),
+                       {run.failedVersion(), run.failure().description, UpdateLogPath()}),
+                   ov::MsgStyle::Exclamation);
+        return false;
+    }
     return true;
 }
 

@@ -46,8 +46,9 @@ ScriptLineKind ClassifyScriptLine(const QString& line);
 QString GetMarkerName(const QString& line);
 
 // A script file read forward one line at a time, never whole: code page 936,
-// or UTF-8 when it begins with a byte-order mark. Lines end with CR LF (a bare
-// LF is accepted); the line end is not part of the line.
+// or UTF-8 when it begins with a byte-order mark. A line ends at CR LF, at LF
+// or at a lone CR (so a file saved with CR CR LF reads as lines with empty
+// lines between them); the line end is not part of the line.
 class ScriptFile
 {
 public:
@@ -55,13 +56,18 @@ public:
     QString errorString() const { return m_file.errorString(); }
     // Length of the file in bytes.
     qint64 size() const { return m_file.size(); }
-    bool atEnd() const { return m_file.atEnd(); }
+    bool atEnd() const { return m_pos >= m_buffer.size() && m_file.atEnd(); }
     // The next line; empty at the end of the file.
     QString readLine();
     void close() { m_file.close(); }
 
 private:
+    // Reads the next piece of the file into the buffer; false at its end.
+    bool fill();
+
     QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
     bool m_utf8 = false;
 };
 
@@ -78,9 +84,14 @@ void SkipToTransferEnd(ScriptFile& file);
 // script's "--<REM>" texts, the progress bar the share of the file read; the
 // pending window events run once per line.
 //
-// True when the script was read to its end, whatever happened to single
-// batches. False, after telling the user why, when the file is missing, the
-// connection cannot be opened or the file cannot be read.
+// True when the script was read to its end and every transactional version
+// block that ran was committed; a failing batch outside such a block does not
+// change that. Once a transactional version block has rolled back, every
+// later version block is passed over (logged as not run) and the result is
+// false, after telling the user which version failed and where the log is; a
+// later run starts again at that block. False too, after telling the user
+// why, when the file is missing, the connection cannot be opened or the file
+// cannot be read.
 bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
                      const QString& user, const QString& password, const QString& scriptPath,
                      ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);

@@ -8,6 +8,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 namespace mdlOVSqlUpdateDB {
 
 namespace {
@@ -55,47 +57,74 @@ int sign(int v)
 
 } // namespace
 
-QString ReadVaribleValue(const QString& module, const QString& name, const QString& defaultValue,
-                         const QString& userId, ov::Connection* cn)
+namespace {
+
+// The VaribleValue of the row as text, or nothing when there is no such row
+// or it cannot be read; isNull tells a NULL value (read as "") apart.
+std::optional<QString> readValue(const QString& module, const QString& name, const QString& userId,
+                                 ov::Connection* cn, bool* isNull = nullptr)
 {
     if (!cn || !cn->isOpen())
-        return defaultValue;
+        return std::nullopt;
     QString sql = QStringLiteral("SELECT * FROM tblVarible WHERE [Module] ='") + quoted(module) +
                   QStringLiteral("' AND VaribleName = '") + quoted(name) + QLatin1Char('\'');
     if (!userId.isEmpty())
         sql += QStringLiteral(" AND UserID = '") + quoted(userId) + QLatin1Char('\'');
     ov::Recordset rs;
     if (!rs.Open(sql, *cn, ov::adOpenDynamic, ov::adLockOptimistic))
-        return defaultValue;
-    QString value = defaultValue;
+        return std::nullopt;
+    std::optional<QString> value;
     if (!rs.Eof()) {
         const ov::Field field = rs.Fields(QStringLiteral("VaribleValue"));
-        if (field.isValid())
-            value = mdlCommon::ValueToText(field.Value());
+        if (field.isValid()) {
+            const QVariant v = field.Value();
+            if (isNull)
+                *isNull = v.isNull();
+            value = mdlCommon::ValueToText(v);
+        }
     }
     rs.Close();
     return value;
 }
 
+} // namespace
+
+QString ReadVaribleValue(const QString& module, const QString& name, const QString& defaultValue,
+                         const QString& userId, ov::Connection* cn)
+{
+    return readValue(module, name, userId, cn).value_or(defaultValue);
+}
+
 int CompareVersions(const QString& a, const QString& b)
 {
-    const QStringList sa = a.split(QLatin1Char('.'));
-    const QStringList sb = b.split(QLatin1Char('.'));
-    const int n = qMin(sa.size(), sb.size());
-    for (int i = 0; i < n; ++i) {
-        const int c = allDigits(sa[i]) && allDigits(sb[i]) ? compareNumbers(sa[i], sb[i])
-                                                           : sa[i].compare(sb[i], Qt::CaseSensitive);
-        if (c != 0)
-            return sign(c);
-    }
-    return sign(int(sa.size()) - int(sb.size()));
+    // Release numbers before the first "." count as whole numbers (9.0 is
+    // older than 10.0); what follows compares by character code, the way
+    // decimal-style series such as 2.01, 2.05, 2.1 were numbered.
+    const int dotA = a.indexOf(QLatin1Char('.'));
+    const int dotB = b.indexOf(QLatin1Char('.'));
+    const QString headA = dotA < 0 ? a : a.left(dotA);
+    const QString headB = dotB < 0 ? b : b.left(dotB);
+    if (!allDigits(headA) || !allDigits(headB))
+        return sign(a.compare(b, Qt::CaseSensitive));
+    const int heads = compareNumbers(headA, headB);
+    if (heads != 0)
+        return sign(heads);
+    const QStringView restA = dotA < 0 ? QStringView() : QStringView(a).mid(dotA);
+    const QStringView restB = dotB < 0 ? QStringView() : QStringView(b).mid(dotB);
+    return sign(restA.compare(restB, Qt::CaseSensitive));
 }
 
 bool IsVersionApplied(const QString& version, ov::Connection* cn)
 {
-    const QString current = mdlCommon::TrimBlanks(ReadVaribleValue(
-        QStringLiteral("DB"), QStringLiteral("Version"), QStringLiteral("NONE"), QString(), cn));
-    if (current == QLatin1String("NONE"))
+    // No row, a NULL or blank value, or a failed read: the version cannot be
+    // learnt, and a database of unknown version receives no versioned block.
+    bool isNull = false;
+    const std::optional<QString> stored =
+        readValue(QStringLiteral("DB"), QStringLiteral("Version"), QString(), cn, &isNull);
+    if (!stored || isNull)
+        return true;
+    const QString current = mdlCommon::TrimBlanks(*stored);
+    if (current.isEmpty() || current == QLatin1String("NONE"))
         return true;
     return CompareVersions(current, version) >= 0;
 }

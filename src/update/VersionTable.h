@@ -19,18 +19,18 @@ namespace mdlOVSqlUpdateDB {
 QString ReadVaribleValue(const QString& module, const QString& name, const QString& defaultValue,
                          const QString& userId, ov::Connection* cn);
 
-// Compares two version names: they are split at "."; segment pairs that are
-// both all digits compare as numbers, any other pair by character code; when
-// one name runs out of segments first, the shorter sorts first (2.1 < 2.1.1).
-// So 9.0 < 10.0, and versions made of equal-length digit segments keep the
-// order their texts have. Negative, zero or positive as with strcmp.
+// Compares two version names. When the texts before their first "." are both
+// all digits, those compare as whole numbers and the rest (from the ".") by
+// character code; otherwise the whole texts compare by character code. So
+// 9.0 < 10.0, while decimal-style series keep the order of their texts:
+// 2.01 < 2.05 < 2.1, 1.10 < 1.9. Negative, zero or positive as with strcmp.
 int CompareVersions(const QString& a, const QString& b);
 
 // True when the version block named version is to be passed over: the
 // database is at that version or a later one, or its version cannot be learnt
-// (no version row, no table), so that such a database receives no versioned
-// blocks. The stored version loses its blanks at both ends; the block name is
-// compared exactly as given.
+// (no version row, a NULL or blank value, no table), so that such a database
+// receives no versioned blocks. The stored version loses its blanks at both
+// ends; the block name is compared exactly as given.
 bool IsVersionApplied(const QString& version, ov::Connection* cn);
 
 // Records the block as applied: replaces its "UpdateDB" row with one carrying

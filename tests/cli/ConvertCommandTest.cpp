@@ -227,6 +227,25 @@ TEST_F(ConvertCommandTest, DemoFileConvertsAndTheSettingsNameTheNewDatabase)
     EXPECT_EQ(config.count(), 1);
 }
 
+// A transfer that met errors still ends as the window's does (completion
+// message, settings written), but the command's exit code says that not
+// everything arrived.
+TEST_F(ConvertCommandTest, ATransferWithErrorsEndsNonZero)
+{
+    QFile list(path(QStringLiteral("ConvertDataTables.txt")));
+    ASSERT_TRUE(list.open(QIODevice::Append));
+    list.write("\r\ntblNotInTheFile\r\n");
+    list.close();
+    const Result r = convert({"--file", "Demo.cdb", "--database", kDatabase, "--trusted"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(messages(r.err).contains(QStringLiteral("单机版数据库升级为网络版数据库完成！")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("tblNotInTheFile"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("ovsqlcli: the transfer met the errors shown above")))
+        << r.err.toStdString();
+    EXPECT_EQ(mdlOVSqlServer::ReadMainSettings().database, kDatabase);
+}
+
 // An existing database is kept unless --replace is given and the overwrite
 // question answered yes; kept, the command fails with the question's text and
 // the settings stay as they were.

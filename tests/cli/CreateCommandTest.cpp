@@ -113,6 +113,34 @@ TEST_F(CreateCommandTest, ExistingDatabaseIsReplacedOnlyWhenAsked)
     EXPECT_GE(query(QStringLiteral("SELECT COUNT(*) FROM tblContact")).value(0).toInt(), 300);
 }
 
+// The configuration names the product's current database; a create without
+// --database never takes it as the name of the database to make, even when
+// told to replace.
+TEST_F(CreateCommandTest, TheNewDatabaseIsNamedOnTheCommandLineOnly)
+{
+    QFile ini(path(QStringLiteral("OrvaneSqlConfig.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[MAIN]\r\nDBServer=sqlite:data\r\nDBName=crm\r\nDBIsTrustMode=1\r\n");
+    ini.close();
+    ASSERT_EQ(create({"--blank"}).exitCode, 0);
+    {
+        ov::Connection cn;
+        ASSERT_TRUE(cn.Open(
+            QStringLiteral("Data Source=sqlite:%1;Initial Catalog=crm").arg(path(QStringLiteral("data")))));
+        ASSERT_TRUE(cn.Execute(QStringLiteral("CREATE TABLE kept (id INT)")));
+    }
+    for (const QStringList& args :
+         {QStringList({"create", "--blank", "--replace", "--yes"}),
+          QStringList({"create", "--database", "  ", "--demo", "--replace", "--yes"})}) {
+        SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
+        const Result r = ovtest::RunCli(m_dir.path(), args);
+        EXPECT_NE(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("请指定将创建的数据库数据库名称！")))
+            << r.err.toStdString();
+        EXPECT_EQ(query(QStringLiteral("SELECT COUNT(*) FROM kept")), QStringList({"0"}));
+    }
+}
+
 TEST_F(CreateCommandTest, ExactlyOneModeIsNeeded)
 {
     for (const QStringList& options :

@@ -270,6 +270,69 @@ TEST_F(DatabaseCommandsTest, UpdateBacksUpFirstOrIsToldNotTo)
     EXPECT_EQ(version(QStringLiteral("before"), QStringLiteral("bak")), QStringLiteral("0"));
 }
 
+// A transactional block of the shipped script that rolls back (here its new
+// table exists already) stops the update there and the command fails; once
+// the cause is gone, a second update brings the database to the newest
+// version.
+TEST_F(DatabaseCommandsTest, UpdateFailsWhenAVersionBlockRollsBackAndARerunFinishes)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE tblOpportunity (x INT)"));
+    const QStringList update{
+        QStringLiteral("update"),     QStringLiteral("--server"), server(),
+        QStringLiteral("--database"), QStringLiteral("crm"),      QStringLiteral("--no-backup")};
+    Result r = run(update);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("版本 1.2 的升级未能完成"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(path(QStringLiteral("UpdateDBSqlLog.Txt")))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.1"));
+
+    exec(QStringLiteral("crm"), QStringLiteral("DROP TABLE tblOpportunity"));
+    r = run(update);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.6"));
+}
+
+// Output that cannot be written does not stop a run half-way: a reader that
+// goes away early (ovsqlcli update | head -1) and an output file at the
+// file-size limit both leave the update to finish.
+TEST_F(DatabaseCommandsTest, OutputThatCannotBeWrittenDoesNotStopTheRun)
+{
+    // Fills the output file up to the limit (in KiB), then appends to it.
+    const QString full = path(QStringLiteral("full.txt"));
+    const struct
+    {
+        const char* what;
+        QString shell;
+    } cases[] = {
+        {"a reader that leaves early",
+         QStringLiteral("\"$0\" \"$@\" 2>&1 | head -1 >/dev/null; exit ${PIPESTATUS[0]}")},
+        {"an output file at the file-size limit",
+         QStringLiteral("head -c 8388608 /dev/zero > '%1' && ulimit -f 8192 && exec \"$0\" \"$@\" 2>>'%1' "
+                        ">>'%1'")
+             .arg(full)},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString db = QStringLiteral("out%1").arg(++n);
+        makeBareDatabase(db);
+        QProcess p;
+        p.setWorkingDirectory(m_dir.path());
+        p.start(QStringLiteral("bash"), {QStringLiteral("-c"), c.shell, path(QStringLiteral("ovsqlcli")),
+                                         QStringLiteral("update"), QStringLiteral("--server"), server(),
+                                         QStringLiteral("--database"), db, QStringLiteral("--no-backup")});
+        ASSERT_TRUE(p.waitForStarted());
+        p.closeWriteChannel();
+        ASSERT_TRUE(p.waitForFinished(120000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        EXPECT_EQ(version(db), QStringLiteral("1.6"));
+    }
+}
+
 TEST_F(DatabaseCommandsTest, DryRunListsWhatARunWouldDo)
 {
     makeBareDatabase(QStringLiteral("crm"));

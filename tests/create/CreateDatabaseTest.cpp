@@ -211,4 +211,19 @@ TEST_F(CreateDatabase, AStepThatFailsEndsTheProcedure)
     }
 }
 
+// A transactional block of the update script that rolls back fails the
+// creation: the runner names the version, no success message comes, and the
+// procedure answers false so that nothing records the creation as done.
+TEST_F(CreateDatabase, ARolledBackVersionBlockFailsTheCreation)
+{
+    writeLines(QStringLiteral("OVScriptUpdate.txt"),
+               {"--<VT:1.1>", "INSERT INTO no_such_table VALUES (1)", "GO", "--</V:1.1>", "--<V:1.2>",
+                "UPDATE tblVarible SET VaribleValue = '1.2' WHERE [Module] = 'DB'", "GO", "--</V:1.2>"});
+    EXPECT_FALSE(create(QStringLiteral("crm"), mdlOVSqlUpdateDB::CreateBare));
+    ASSERT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_ui.texts()[0].startsWith(QStringLiteral("版本 1.1 的升级未能完成")))
+        << m_ui.texts()[0].toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("0"));
+}
+
 } // namespace

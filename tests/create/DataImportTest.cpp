@@ -44,6 +44,12 @@ TEST_F(DataImport, ReadListFileKeepsTheTrimmedNonBlankLines)
         {ov::cp936::encode(QStringLiteral(" 客户表 \r\n")), {"", "客户表"}},
         {"", {""}},
         {"\r\n  \r\n", {""}},
+        // A line ends at CR LF, LF or a lone CR; an editor's doubled CR
+        // leaves no CR in a name.
+        {"a\r\r\nb\r\r\n", {"", "a", "b"}},
+        {"a\rb\r", {"", "a", "b"}},
+        {"a\nb\n", {"", "a", "b"}},
+        {"a\n\rb", {"", "a", "b"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes.toStdString());

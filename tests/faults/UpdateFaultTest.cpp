@@ -74,13 +74,24 @@ protected:
     }
 };
 
+// Each block raises the database's version, as the shipped script's do.
 const QStringList kTwoBlocks = {
-    QStringLiteral("--<VT:1.1>"), QStringLiteral("CREATE TABLE t1 ([a] INT)"),
-    QStringLiteral("GO"),         QStringLiteral("INSERT INTO t1 VALUES (1)"),
-    QStringLiteral("GO"),         QStringLiteral("--</V:1.1>"),
-    QStringLiteral("--<VT:1.2>"), QStringLiteral("CREATE TABLE t2 ([a] INT)"),
-    QStringLiteral("GO"),         QStringLiteral("INSERT INTO t2 VALUES (2)"),
-    QStringLiteral("GO"),         QStringLiteral("--</V:1.2>"),
+    QStringLiteral("--<VT:1.1>"),
+    QStringLiteral("CREATE TABLE t1 ([a] INT)"),
+    QStringLiteral("GO"),
+    QStringLiteral("INSERT INTO t1 VALUES (1)"),
+    QStringLiteral("GO"),
+    QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.1' WHERE [Module] = 'DB'"),
+    QStringLiteral("GO"),
+    QStringLiteral("--</V:1.1>"),
+    QStringLiteral("--<VT:1.2>"),
+    QStringLiteral("CREATE TABLE t2 ([a] INT)"),
+    QStringLiteral("GO"),
+    QStringLiteral("INSERT INTO t2 VALUES (2)"),
+    QStringLiteral("GO"),
+    QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.2' WHERE [Module] = 'DB'"),
+    QStringLiteral("GO"),
+    QStringLiteral("--</V:1.2>"),
 };
 
 } // namespace
@@ -141,18 +152,19 @@ TEST_F(UpdateFaults, DatabaseFailingInsideTransactionalBlockRollsItBack)
         ASSERT_TRUE(connect(QStringLiteral("crm"))
                         ->Execute(QStringLiteral(
                             "DROP TABLE IF EXISTS t1; DROP TABLE IF EXISTS t2; DROP TABLE IF EXISTS big; "
-                            "DELETE FROM tblVarible WHERE [Module] = 'UpdateDB'")));
+                            "DELETE FROM tblVarible WHERE [Module] = 'UpdateDB'; "
+                            "UPDATE tblVarible SET VaribleValue = '1.0' WHERE [Module] = 'DB'")));
         giveToUnprivileged(folder);
         giveToUnprivileged(database);
         const QString outcome = runInChild(
             [&] {
                 // Once the first block is committed, before the second begins.
-                FaultAtLine ui(7, c.fault);
+                FaultAtLine ui(9, c.fault);
                 return QString::number(run(script));
             },
             c.unprivileged);
         QFile::setPermissions(folder, QFile::Permissions(0x7755));
-        EXPECT_EQ(outcome, QStringLiteral("1")) << "the script is read to its end";
+        EXPECT_EQ(outcome, QStringLiteral("0")) << "a rolled-back block makes the run incomplete";
         EXPECT_EQ(applied(), QStringList{QStringLiteral("1.1")});
         EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master WHERE name IN "
                                                              "('t1', 't2', 'big') ORDER BY name")),
@@ -168,26 +180,46 @@ TEST_F(UpdateFaults, DatabaseFailingInsideTransactionalBlockRollsItBack)
 
 // The database file goes away between a block's last batch and its end
 // marker, so its commit fails: the log records the block as rolled back, not
-// as committed, and the version is not recorded.
+// as committed, and the version is not recorded. A transfer block inside a
+// transactional version block ends the version block's transaction: when
+// that commit fails the whole version block is undone, and the run is not
+// complete.
 TEST_F(UpdateFaults, FailedCommitIsLoggedAsARollback)
 {
     const struct
     {
         const char* name;
         QStringList lines;
-        const char* rolledBack;
-        const char* committed;
+        int faultLine; // the fault comes before this line is read
+        QStringList rolledBack;
+        QStringList committed;
+        bool complete;
     } cases[] = {
         {"version block",
          {QStringLiteral("--<VT:1.1>"), QStringLiteral("CREATE TABLE t1 ([a] INT)"), QStringLiteral("GO"),
           QStringLiteral("--</V:1.1>")},
-         "XXXXXX ROOLBACK Ver:<1.1>   XXXXXX",
-         "Completed And COMMITED"},
+         4,
+         {QStringLiteral("XXXXXX ROOLBACK Ver:<1.1>   XXXXXX")},
+         {QStringLiteral("Completed And COMMITED")},
+         false},
         {"transfer block",
          {QStringLiteral("--<T:Indexes>"), QStringLiteral("CREATE TABLE t1 ([a] INT)"), QStringLiteral("GO"),
           QStringLiteral("--</T:Indexes>")},
-         "XXXXXX ROOLBACK Transfer Block:<Indexes>  XXXXXX",
-         "COMMIT  vvvvv"},
+         4,
+         {QStringLiteral("XXXXXX ROOLBACK Transfer Block:<Indexes>  XXXXXX")},
+         {QStringLiteral("COMMIT  vvvvv")},
+         true},
+        {"transfer block inside a transactional version block",
+         {QStringLiteral("--<VT:1.1>"), QStringLiteral("--<T:Indexes>"),
+          QStringLiteral("CREATE TABLE t1 ([a] INT)"), QStringLiteral("GO"), QStringLiteral("--</T:Indexes>"),
+          QStringLiteral("CREATE TABLE t2 ([a] INT)"), QStringLiteral("GO"), QStringLiteral("--</V:1.1>"),
+          QStringLiteral("--<V:1.2>"), QStringLiteral("--</V:1.2>")},
+         5,
+         {QStringLiteral("XXXXXX ROOLBACK Transfer Block:<Indexes>  XXXXXX"),
+          QStringLiteral("XXXXXX ROOLBACK Ver:<1.1>   XXXXXX")},
+         {QStringLiteral("COMMIT  vvvvv"), QStringLiteral("Completed And COMMITED"),
+          QStringLiteral("Ver:<1.2> Start")},
+         false},
     };
     const QString database = path(QStringLiteral("data/crm.sqlite"));
     for (const auto& c : cases) {
@@ -195,18 +227,59 @@ TEST_F(UpdateFaults, FailedCommitIsLoggedAsARollback)
         QFile::remove(mdlOVSqlUpdateDB::UpdateLogPath());
         const QString script = writeScript(c.lines);
         {
-            // Before the end marker, the fourth line, is read.
-            FaultAtLine ui(
-                4, [&] { ASSERT_TRUE(QFile::rename(database, path(QStringLiteral("gone.sqlite")))); });
-            EXPECT_TRUE(run(script));
+            FaultAtLine ui(c.faultLine, [&] {
+                ASSERT_TRUE(QFile::rename(database, path(QStringLiteral("gone.sqlite"))));
+            });
+            EXPECT_EQ(run(script), c.complete);
         }
         const QByteArray log = readBytes(mdlOVSqlUpdateDB::UpdateLogPath());
-        EXPECT_TRUE(log.contains(c.rolledBack)) << log.toStdString();
-        EXPECT_FALSE(log.contains(c.committed)) << log.toStdString();
+        for (const QString& entry : c.rolledBack)
+            EXPECT_TRUE(log.contains(entry.toLatin1())) << entry.toStdString() << "\n" << log.toStdString();
+        for (const QString& entry : c.committed)
+            EXPECT_FALSE(log.contains(entry.toLatin1())) << entry.toStdString() << "\n" << log.toStdString();
         ASSERT_TRUE(QFile::rename(path(QStringLiteral("gone.sqlite")), database));
         EXPECT_EQ(applied(), QStringList());
         EXPECT_EQ(rows(QStringLiteral("crm"),
-                       QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 't1'")),
+                       QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('t1', 't2')")),
                   QStringList{QStringLiteral("0")});
     }
+}
+
+// A commit that fails because the disk is full leaves SQLite's transaction
+// open. The runner rolls it back at once: the statements after the block run
+// on their own and are kept, instead of running inside a transaction that
+// nobody commits and that is lost when the connection closes.
+TEST_F(UpdateFaults, StatementsAfterAFailedCommitAreKept)
+{
+    // The transfer block ends the version block's transaction with a commit
+    // that needs room the disk does not have.
+    const QString script = writeScript({
+        QStringLiteral("--<VT:1.1>"),
+        QStringLiteral("--<T:Fill>"),
+        QStringLiteral("CREATE TABLE big ([b] BLOB)"),
+        QStringLiteral("GO"),
+        // Small enough to stay in SQLite's page cache until the commit.
+        QStringLiteral("INSERT INTO big VALUES (zeroblob(500000))"),
+        QStringLiteral("GO"),
+        QStringLiteral("--</T:Fill>"),
+        QStringLiteral("--</V:1.1>"),
+        QStringLiteral("CREATE TABLE after_block ([a] INT)"),
+        QStringLiteral("GO"),
+    });
+    const QString database = path(QStringLiteral("data/crm.sqlite"));
+    const QString outcome = runInChild(
+        [&] {
+            // Room for the small table, not for the commit of the big row.
+            FaultAtLine ui(7, [&] { limitFileSize(rlim_t(QFileInfo(database).size()) + 64 * 1024); });
+            return QString::number(run(script));
+        },
+        false);
+    EXPECT_EQ(outcome, QStringLiteral("0"));
+    EXPECT_EQ(applied(), QStringList());
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master WHERE name IN "
+                                                         "('big', 'after_block') ORDER BY name")),
+              QStringList{QStringLiteral("after_block")});
+    const QByteArray log = readBytes(mdlOVSqlUpdateDB::UpdateLogPath());
+    EXPECT_TRUE(log.contains("XXXXXX ROOLBACK Ver:<1.1>   XXXXXX")) << log.toStdString();
+    EXPECT_FALSE(log.contains("COMMIT  vvvvv")) << log.toStdString();
 }

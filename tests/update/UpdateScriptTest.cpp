@@ -97,6 +97,7 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
         QStringList script;
         QList<int> ids;       // rows of t after the run
         QStringList recorded; // versions recorded as applied
+        bool complete = true; // the run's result
     };
     QStringList longBatch{QStringLiteral("--<VT:1.1>")};
     QList<int> longIds;
@@ -138,16 +139,33 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
          {"--<V:1.1>", insert(1), "GO", kBad, "GO", insert(3), "GO", "--</V:1.1>"},
          {1, 3},
          {"1.1"}},
-        {"a failing batch in a --<VT: block rolls back the whole block, unrecorded",
+        {"a failing batch in a --<VT: block rolls back the whole block, unrecorded, and no later "
+         "version block runs",
          "1.0",
-         {"--<VT:1.1>", insert(1), "GO", kBad, "GO", insert(3), "GO", "--</V:1.1>", insert(4), "GO"},
+         {"--<VT:1.1>", insert(1), "GO", kBad, "GO", insert(3), "GO", "--</V:1.1>", insert(4), "GO",
+          "--<V:1.2>", insert(5), "GO", "--</V:1.2>", "--<VT:1.3>", insert(6), "GO", "--</V:1.3>"},
          {4},
-         {}},
+         {},
+         false},
         {"a lower-case --<vt: block is transactional too",
          "1.0",
          {"--<vt:1.1>", insert(1), "GO", kBad, "GO", "--</v:1.1>"},
          {},
-         {}},
+         {},
+         false},
+        {"a failing batch in a transfer inside a --<VT: block rolls back the version block",
+         "1.0",
+         {"--<VT:1.1>", insert(1), "GO", "--<T:x>", kBad, "GO", "--</T:x>", insert(2), "GO", "--</V:1.1>",
+          "--<V:1.2>", insert(3), "GO", "--</V:1.2>"},
+         {},
+         {},
+         false},
+        {"blocks before the rolled back one stay applied",
+         "1.0",
+         {"--<V:1.1>", insert(1), "GO", "--</V:1.1>", "--<VT:1.2>", kBad, "GO", "--</V:1.2>"},
+         {1},
+         {"1.1"},
+         false},
         {"a committed --<VT: block",
          "1.0",
          {"--<VT:1.1>", insert(1), "GO", insert(2), "GO", "--</V:1.1>"},
@@ -164,11 +182,12 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
          {"--<T:a>", insert(1), "GO", insert(2), "GO", "--</T:a>", insert(3), "GO"},
          {1, 2, 3},
          {}},
-        {"a transaction still open at the end of the file is not committed",
+        {"a transaction still open at the end of the file is rolled back: the block is not complete",
          "1.0",
          {"--<VT:1.1>", insert(1), "GO"},
          {},
-         {}},
+         {},
+         false},
         {"statements not yet sent are dropped at a block start",
          "1.0",
          {insert(1), "--<V:1.1>", insert(2), "GO", "--</V:1.1>"},
@@ -207,7 +226,10 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
             }
         }
         const QString script = writeScript(c.script);
-        EXPECT_TRUE(run(script, db)) << c.what;
+        m_ui.clear();
+        EXPECT_EQ(run(script, db), c.complete) << c.what;
+        // A run that did not complete says so; a complete one says nothing.
+        EXPECT_EQ(m_ui.messages().size(), c.complete ? 0 : 1) << c.what;
 
         auto cn = connect(db);
         QList<int> ids;
@@ -225,7 +247,6 @@ TEST_F(UpdateScriptTest, BlocksBatchesAndTransactions)
         EXPECT_EQ(ids, c.ids) << c.what;
         EXPECT_EQ(recorded, c.recorded) << c.what;
     }
-    EXPECT_TRUE(m_ui.messages().isEmpty());
 }
 
 // Transactions do not nest: a transfer block inside a --<VT: block cannot
@@ -247,21 +268,119 @@ TEST_F(UpdateScriptTest, ATransferInsideATransactionalBlockEndsItsTransaction)
     EXPECT_FALSE(logText().contains(QStringLiteral("ROOLBACK"))) << logText().toStdString();
 }
 
-TEST_F(UpdateScriptTest, ABlockRolledBackIsTriedAgainByTheNextRun)
+// Each block raises the database's version, as the shipped script's blocks
+// do. A rolled-back block stops the run there: the later blocks would raise
+// the version past it, and no later run would ever try it again.
+TEST_F(UpdateScriptTest, ARolledBackBlockStopsTheRunAndTheNextRunStartsThere)
 {
     makeVersionTable(QStringLiteral("1.0"));
     exec(QStringLiteral("CREATE TABLE t (id INT)"));
+    const auto block = [](const char* kind, const QString& version, const QString& sql) {
+        return QStringList{
+            QStringLiteral("--<%1:%2>").arg(QLatin1String(kind), version),
+            sql,
+            "GO",
+            QStringLiteral("UPDATE tblVarible SET VaribleValue = '%1' WHERE [Module] = 'DB'").arg(version),
+            "GO",
+            QStringLiteral("--</V:%1>").arg(version)};
+    };
     const QString script =
-        writeScript({"--<VT:1.1>", insert(1), "GO", "INSERT INTO later VALUES (2)", "GO", "--</V:1.1>"});
-    ASSERT_TRUE(run(script));
-    EXPECT_TRUE(rows(QStringLiteral("SELECT id FROM t")).isEmpty());
+        writeScript(block("VT", "1.1", insert(1)) + block("VT", "1.2", "INSERT INTO later VALUES (2)") +
+                    block("V", "1.3", insert(3)) + block("VT", "1.4", insert(4)));
+    const QString version = QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'");
+    const QString recorded =
+        QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB' ORDER BY VaribleName");
 
-    exec(QStringLiteral("CREATE TABLE later (id INT)"));
-    ASSERT_TRUE(run(script));
+    EXPECT_FALSE(run(script));
+    ASSERT_EQ(m_ui.messages().size(), 1);
+    EXPECT_EQ(m_ui.messages()[0].text,
+              QStringLiteral("版本 1.2 的升级未能完成，该版本的修改已全部撤销，其后的版本均未执行。\r\n\r\n"
+                             "错误描述:no such table: later\r\n\r\n详细记录见日志文件 %1\r\n"
+                             "排除原因后请重新运行，将从版本 1.2 继续。")
+                  .arg(UpdateLogPath()));
+    EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Exclamation);
+    EXPECT_EQ(rows(version), QStringList{QStringLiteral("1.1")});
+    EXPECT_EQ(rows(recorded), QStringList{QStringLiteral("1.1")});
     EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t")), QStringList{QStringLiteral("1")});
+    const QString log = logText();
+    EXPECT_TRUE(log.contains(QStringLiteral("XXXXXX ROOLBACK Ver:<1.2>   XXXXXX"))) << log.toStdString();
+    for (const char* later : {"1.3", "1.4"}) {
+        EXPECT_TRUE(log.contains(
+            QStringLiteral("XXXXXX VER:<%1> Not run: Ver:<1.2> was rolled back XXXXXX").arg(later)))
+            << later;
+    }
+    EXPECT_TRUE(log.contains(QStringLiteral("!!! Ver:<1.2> was rolled back: no such table: later")));
+
+    // The cause is mended; the next run takes up the failed block and the
+    // ones after it.
+    exec(QStringLiteral("CREATE TABLE later (id INT)"));
+    m_ui.clear();
+    EXPECT_TRUE(run(script));
+    EXPECT_TRUE(m_ui.messages().isEmpty());
+    EXPECT_EQ(rows(version), QStringList{QStringLiteral("1.4")});
+    EXPECT_EQ(rows(recorded), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2"),
+                                           QStringLiteral("1.3"), QStringLiteral("1.4")}));
+    EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t ORDER BY id")),
+              (QStringList{QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("4")}));
     EXPECT_EQ(rows(QStringLiteral("SELECT id FROM later")), QStringList{QStringLiteral("2")});
-    EXPECT_EQ(rows(QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB'")),
-              QStringList{QStringLiteral("1.1")});
+}
+
+// A line ends at CR LF, LF or a lone CR: scripts saved by any editor run the
+// same, an editor's doubled CR included.
+TEST_F(UpdateScriptTest, EveryKindOfLineEndEndsALine)
+{
+    const QStringList lines = {"--<VT:1.1>", "CREATE TABLE t (id INT)",
+                               "GO",         insert(1),
+                               "GO",         "--</V:1.1>",
+                               "--<V:1.2>",  insert(2),
+                               "GO",         "--</V:1.2>"};
+    const std::pair<const char*, QByteArray> endings[] = {
+        {"CR LF", "\r\n"}, {"LF", "\n"}, {"CR", "\r"}, {"CR CR LF", "\r\r\n"}, {"LF CR", "\n\r"}};
+    int n = 0;
+    for (const auto& [name, ending] : endings) {
+        SCOPED_TRACE(name);
+        const QString db = QStringLiteral("ends%1").arg(++n);
+        makeDatabase(db);
+        ASSERT_TRUE(connect(db)->Execute(
+            QStringLiteral("CREATE TABLE tblVarible ([Module] NVARCHAR(50), VaribleName NVARCHAR(100), "
+                           "VaribleValue NVARCHAR(255), UserID NVARCHAR(50)); "
+                           "INSERT INTO tblVarible VALUES ('DB', 'Version', '1.0', '')")));
+        const QString path = m_dir.filePath(QStringLiteral("ends.txt"));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        for (const QString& line : lines)
+            f.write(line.toLatin1() + ending);
+        f.close();
+        EXPECT_TRUE(run(path, db));
+        auto cn = connect(db);
+        ov::Recordset rs;
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT id FROM t ORDER BY id"), *cn));
+        EXPECT_EQ(ovtest::RowTexts(rs), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+        rs.Close();
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = 'UpdateDB' "
+                                           "ORDER BY VaribleName"),
+                            *cn));
+        EXPECT_EQ(ovtest::RowTexts(rs), (QStringList{QStringLiteral("1.1"), QStringLiteral("1.2")}));
+    }
+}
+
+// The reader hands back the same lines whatever the size of the pieces it
+// reads the file in: a CR LF split over two pieces is one line end.
+TEST_F(UpdateScriptTest, ALineEndAcrossTheReadersPiecesIsOneLineEnd)
+{
+    const QString path = m_dir.filePath(QStringLiteral("long.txt"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    // The CR of the first line end is the last byte of the first 64 KiB.
+    const QByteArray first(64 * 1024 - 1, 'a');
+    f.write(first + "\r\nb\rc\r");
+    f.close();
+    ScriptFile file;
+    ASSERT_TRUE(file.open(path));
+    QStringList read;
+    while (!file.atEnd())
+        read.append(file.readLine());
+    EXPECT_EQ(read, (QStringList{QString::fromLatin1(first), QStringLiteral("b"), QStringLiteral("c")}));
 }
 
 TEST_F(UpdateScriptTest, TheLogRecordsEveryStepByteForByte)
@@ -309,7 +428,8 @@ TEST_F(UpdateScriptTest, TheLogRecordsEveryStepByteForByte)
         "GO",
         "--</V:>",
     });
-    ASSERT_TRUE(run(script));
+    // Block 1.3 is rolled back, so the run is not complete.
+    EXPECT_FALSE(run(script));
 
     QByteArray expected = ovtest::UpdateFixture::readFixture(QStringLiteral("update/runner-log.txt"));
     expected.replace("{SERVER}", ov::cp936::encode(m_server));
@@ -414,20 +534,20 @@ TEST_F(UpdateScriptTest, ALogThatCannotBeWrittenDoesNotStopTheRun)
 
 TEST_F(UpdateScriptTest, ThePlanTellsWhichBlocksWouldRunWithoutChangingAnything)
 {
-    makeVersionTable(QStringLiteral("1.9"));
+    makeVersionTable(QStringLiteral("9.0"));
     const QString script =
-        writeScript({"--<V:1.9>", "DROP TABLE tblVarible", "GO", "--</V:1.9>", "--<VT:1.10>", "--<T:x>",
-                     "--</T:x>", "--</V:1.10>", "--<V:2.0>", "--</V:2.0>"});
+        writeScript({"--<V:9.0>", "DROP TABLE tblVarible", "GO", "--</V:9.0>", "--<VT:10.0>", "--<T:x>",
+                     "--</T:x>", "--</V:10.0>", "--<V:10.1>", "--</V:10.1>"});
     auto cn = connect();
     QList<VersionBlockPlan> plan;
     ASSERT_TRUE(PlanUpdateScript(script, cn.get(), plan));
     ASSERT_EQ(plan.size(), 3);
-    EXPECT_EQ(plan[0].name, QStringLiteral("1.9"));
+    EXPECT_EQ(plan[0].name, QStringLiteral("9.0"));
     EXPECT_TRUE(plan[0].passOver);
-    EXPECT_EQ(plan[1].name, QStringLiteral("1.10"));
+    EXPECT_EQ(plan[1].name, QStringLiteral("10.0"));
     EXPECT_TRUE(plan[1].transactional);
     EXPECT_FALSE(plan[1].passOver);
-    EXPECT_EQ(plan[2].name, QStringLiteral("2.0"));
+    EXPECT_EQ(plan[2].name, QStringLiteral("10.1"));
     EXPECT_FALSE(plan[2].transactional);
     EXPECT_FALSE(plan[2].passOver);
     EXPECT_EQ(rows(QStringLiteral("SELECT COUNT(*) FROM tblVarible")), QStringList{QStringLiteral("1")});

@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
 
 const QString kConfirm = QStringLiteral("备份数据库成功，请按“确定”以开始升级数据库。");
@@ -218,21 +220,41 @@ TEST_F(UpdateWindow, AScriptWithFailingStatementsStillSucceeds)
     EXPECT_EQ(mainValue(QStringLiteral("DBIsTrustMode")), QStringLiteral("1"));
 }
 
-// A run that fails (the script is missing) writes nothing; the window stays.
+// A run that fails writes nothing and the window stays: the script is
+// missing, or a transactional version block of it rolls back (here the table
+// that block 1.2 makes exists already), which the runner tells the user.
 TEST_F(UpdateWindow, AFailedRunWritesNothing)
 {
-    ASSERT_TRUE(QFile::remove(path(QStringLiteral("OVScriptUpdate.txt"))));
-    QPointer<frmDBUpdate> w = open(true);
-    handleBackupWindow(QStringLiteral("crm.dat"));
-    m_ui.answer(ov::MsgAnswer::Ok);
-    QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
-    ASSERT_EQ(m_ui.messages().size(), 3);
-    EXPECT_EQ(m_ui.texts()[2],
-              QStringLiteral("文件 %1 不存在！")
-                  .arg(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt")));
-    ASSERT_FALSE(w.isNull());
-    EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("(none)"));
+    const struct
+    {
+        const char* what;
+        std::function<void()> fault;
+        QString message;
+    } cases[] = {
+        {"rolled-back version block",
+         [this] { exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE tblOpportunity (x INT)")); },
+         QStringLiteral("版本 1.2 的升级未能完成")},
+        {"missing script", [this] { ASSERT_TRUE(QFile::remove(path(QStringLiteral("OVScriptUpdate.txt")))); },
+         QStringLiteral("文件 %1 不存在！")
+             .arg(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_ui.clear();
+        c.fault();
+        QPointer<frmDBUpdate> w = open(true);
+        handleBackupWindow(QStringLiteral("crm.dat"));
+        m_ui.answer(ov::MsgAnswer::Ok);
+        QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+        ASSERT_EQ(m_ui.messages().size(), 3);
+        EXPECT_TRUE(m_ui.texts()[2].startsWith(c.message)) << m_ui.texts()[2].toStdString();
+        ASSERT_FALSE(w.isNull());
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("(none)"));
+        EXPECT_EQ(mainValue(QStringLiteral("DBName")), QStringLiteral("(none)"));
+        delete w;
+        QFile::remove(path(QStringLiteral("bak/crm.dat")));
+    }
 }
 
 } // namespace

@@ -8,7 +8,7 @@ namespace {
 class VersionTableTest : public ovtest::UpdateFixture
 {};
 
-TEST(CompareVersionsTest, DottedVersionsCompareSegmentBySegment)
+TEST(CompareVersionsTest, ReleaseNumbersCountAsNumbersAndTheRestAsText)
 {
     struct Case
     {
@@ -17,19 +17,29 @@ TEST(CompareVersionsTest, DottedVersionsCompareSegmentBySegment)
         int expected;
     };
     const Case cases[] = {
-        {"9.0", "10.0", -1},   // numbers, not texts: 9 < 10
+        {"9.0", "10.0", -1},   // release numbers, not texts: 9 < 10
+        {"10.0", "9.5", 1},    //
+        {"2.01", "2.05", -1},  // decimal-style series keep the order of their texts
+        {"2.05", "2.1", -1},   //
+        {"2.01", "2.1", -1},   //
+        {"3.51", "3.6", -1},   //
+        {"1.10", "1.9", -1},   //
         {"2.1", "2.1.1", -1},  // a version sorts before its extensions
-        {"2.1.1", "2.1", 1},   //
         {"2.1", "2.2", -1},    //
         {"2.1", "2.1", 0},     //
-        {"1.9", "1.10", -1},   //
+        {"1", "1.0", -1},      //
+        {"1", "1.", -1},       //
         {"0", "1.0", -1},      // a bare schema is older than every release
         {"007", "7", 0},       // leading zeros do not count
-        {"2.1", "2.1 ", -1},   // a trailing blank is not trimmed: not digits, by character code
+        {"007.5", "7.5", 0},   //
+        {"2.1", "2.1 ", -1},   // a trailing blank is not trimmed
         {"2.a", "2.b", -1},    // letters by character code
         {"2.B", "2.a", -1},    // case-sensitive: "B" (66) before "a" (97)
-        {"2.10a", "2.9a", -1}, // mixed segments by character code
+        {"2.10a", "2.9a", -1}, // after the release number: by character code
         {"", "1.0", -1},       // a block without a name
+        {"V10.0", "V9.0", -1}, // no leading digits: the whole texts as text
+        {"9a.1", "10.0", 1},   //
+        {" 3.0", "2.0", -1},   // a blank before the digits: as text
         {"99999999999999999999.1", "100000000000000000000.0", -1}, // beyond 64 bits
     };
     for (const Case& c : cases) {
@@ -50,7 +60,13 @@ TEST_F(VersionTableTest, IsVersionAppliedComparesTheStoredVersionWithTheBlock)
     };
     const Case cases[] = {
         {nullptr, "1.0", true},  // no version row: no versioned block runs
+        {"NULL", "1.0", true},   // a NULL value: unknown as well
+        {"", "1.0", true},       // a blank value: unknown
+        {"  ", "1.0", true},     //
         {"NONE", "1.0", true},   // the reading's default stands for "unknown" too
+        {"2.01", "2.1", false},  // a later decimal-style release runs
+        {"1.10", "1.9", false},  //
+        {"2.1", "2.05", true},   //
         {"9.0", "10.0", false},  // a newer release runs
         {"10.0", "9.0", true},   //
         {"2.1", "2.1", true},    // the same version: done already
@@ -65,9 +81,11 @@ TEST_F(VersionTableTest, IsVersionAppliedComparesTheStoredVersionWithTheBlock)
     for (const Case& c : cases) {
         ASSERT_TRUE(cn->Execute(QStringLiteral("DELETE FROM tblVarible")));
         if (c.stored) {
-            ASSERT_TRUE(
-                cn->Execute(QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '%1', '')")
-                                .arg(QString::fromUtf8(c.stored))));
+            const QString value = qstrcmp(c.stored, "NULL") == 0
+                                      ? QStringLiteral("NULL")
+                                      : QLatin1Char('\'') + QString::fromUtf8(c.stored) + QLatin1Char('\'');
+            ASSERT_TRUE(cn->Execute(
+                QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', %1, '')").arg(value)));
         }
         EXPECT_EQ(IsVersionApplied(QString::fromUtf8(c.block), cn.get()), c.passOver)
             << (c.stored ? c.stored : "(none)") << " / " << c.block;
