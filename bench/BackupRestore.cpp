@@ -67,7 +67,8 @@ int main(int argc, char** argv)
         peerBackup = std::min(peerBackup, seconds(t));
 
         t.restart();
-        if (!mdlOVSqlBackup::DoBackup(server, QStringLiteral("crm"), true, QString(), QString(), ours))
+        // The shell's .backup overwrites its file; ours is asked to.
+        if (!mdlOVSqlBackup::DoBackup(server, QStringLiteral("crm"), true, QString(), QString(), ours, true))
             qFatal("backup failed");
         oursBackup = std::min(oursBackup, seconds(t));
 

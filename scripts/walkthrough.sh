@@ -29,7 +29,8 @@ step "Update the demo database" update --no-backup
 # Backup and restore need the demo database; they run once it exists.
 if "${cli[@]}" databases 2>/dev/null | grep -qix OrvaneCrm; then
   backup_file="$(cd "$bin" && pwd)/demo-data/OrvaneCrm-walkthrough.dat"
-  step "Back up the demo database" backup --database OrvaneCrm --to "$backup_file"
+  step "Back up the demo database (replacing the backup of an earlier run)" backup --database OrvaneCrm \
+    --to "$backup_file" --replace
   step "What the backup file holds" backup-info --file "$backup_file"
   step "Restore the demo database from it" restore --database OrvaneCrm --from "$backup_file" --replace --yes
 fi

@@ -7,7 +7,6 @@
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "data/ServerAdmin.h"
-#include "data/odbc/MssqlStatements.h"
 #include "ui_frmSqlServerDirectory.h"
 
 #include <QRegularExpression>
@@ -152,11 +151,9 @@ void frmSqlServerDirectory::ListFolder(const QString& path)
     const QString folder = GetCurrentFolder();
     m_ui->lvwFolder->headerItem()->setText(0, folder);
     AddEntry(QStringLiteral(".."), true);
+    // The server's listing refuses what its own way of listing cannot take
+    // (a folder with a command character, where a command shell lists).
     if (!m_cn || !m_admin)
-        return;
-    // Nothing that the server's command shell would read as a command is
-    // sent, whichever way the server lists its folders.
-    if (!ov::mssql::isShellSafeFolder(folder))
         return;
     QList<ov::FolderEntry> entries;
     if (!m_admin->listFolder(*m_cn, folder, entries))

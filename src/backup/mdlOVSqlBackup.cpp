@@ -29,6 +29,13 @@ QString BackupTarget(const QString& pathFile, mdlCommon::PathStyle style)
     return folder.isEmpty() ? ServerFolder::DefaultRoot(style) + fileName : pathFile;
 }
 
+bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style)
+{
+    QString folder, fileName, baseName, extension;
+    mdlCommon::SplitPathName(pathFile, folder, fileName, baseName, extension, style);
+    return !folder.isEmpty();
+}
+
 QString BackupConnectionString(const QString& server, const QString& quotedDatabase, bool trusted,
                                const QString& user)
 {
@@ -50,7 +57,7 @@ QString BackupConnectionString(const QString& server, const QString& quotedDatab
 }
 
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
-              const QString& password, const QString& pathFile)
+              const QString& password, const QString& pathFile, bool replace)
 {
     clsMouseCtrl busy;
     ov::ui().pumpEvents();
@@ -63,7 +70,7 @@ bool DoBackup(const QString& server, const QString& database, bool trusted, cons
     if (cn.Open(BackupConnectionString(server, quoted, trusted, user), QString(),
                 trusted ? QString() : password)) {
         const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
-        if (admin->backupDatabase(cn, quoted, pathFile)) {
+        if (admin->backupDatabase(cn, quoted, pathFile, replace)) {
             ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
             return true;
         }

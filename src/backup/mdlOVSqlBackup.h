@@ -20,6 +20,9 @@ QString DefaultBackupPathFile(const QString& storedPathFile, const QString& data
 // The path a backup goes to: pathFile, or the style's root followed by its
 // file name when it has no folder.
 QString BackupTarget(const QString& pathFile, mdlCommon::PathStyle style);
+// True when pathFile names its folder. The windows put a path without one
+// into the root; the command line, which has no folder to propose, refuses it.
+bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style);
 
 // The connection string of the connection a backup runs on: the database
 // itself, named as the statement names it (quoted), with the login but never
@@ -30,8 +33,11 @@ QString BackupConnectionString(const QString& server, const QString& quotedDatab
 // Writes a full backup of database into pathFile on the server, on a
 // connection to that database without a time limit, and tells the user how
 // it went: "备份数据库成功！", or "备份数据库失败！" with the error's number and
-// description. True when the server wrote the backup.
+// description. True when the server wrote the backup. An existing file is
+// replaced only with replace (the embedded engine; SQL Server adds to a
+// backup file and never replaces one). The one backup operation of the
+// windows, ovsqlcli backup and ovsqlcli update.
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
-              const QString& password, const QString& pathFile);
+              const QString& password, const QString& pathFile, bool replace = false);
 
 } // namespace mdlOVSqlBackup

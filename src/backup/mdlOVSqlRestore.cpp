@@ -44,6 +44,12 @@ QString RestoreDatabase(const QString& server, const QString& database, const QS
     ov::Connection cn;
     if (!OpenTempdb(cn, server, trusted, login, password, 0))
         return cn.lastError().description;
+    // No update, creation or other restore runs on the database meanwhile.
+    ov::DataError lockError;
+    const auto lock =
+        mdlOVSqlServer::LockDatabaseForTask(server, database, trusted, login, password, lockError);
+    if (!lock)
+        return lockError.description;
     // The statement quotes the name (unless the user typed it in double
     // quotes) and doubles every quote inside the values it encloses.
     const auto admin = ov::ServerAdmin::create(server, trusted, login, password);

@@ -1,22 +1,24 @@
-#include "backup/ServerFolder.h"
 #include "backup/mdlOVSqlBackup.h"
+#include "cli/CliBackupPath.h"
 #include "cli/CliCommand.h"
 #include "cli/CliLogin.h"
 
 // ovsqlcli backup: writes a full backup of a database into a file on its
 // server, as the backup window's button does: the same operation and
-// messages. A path without a folder goes to the server's root ("C:\" or
-// "/"). Prints the path written on success.
+// messages. PATH is a full path on the server; a name without a folder is
+// refused, since there is no folder to propose. An existing file is replaced
+// only with --replace. Prints the path written on success.
 namespace {
 
-const char kSynopsis[] =
-    "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] --to PATH";
+const char kSynopsis[] = "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
+                         "--to PATH [--replace]";
 
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
     const bool taken = login.take(args, true);
     const auto to = args.option(QStringLiteral("--to"));
+    const bool replace = args.flag(QStringLiteral("--replace"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -24,13 +26,15 @@ int run(ovcli::Args& args)
     if (!to || to->trimmed().isEmpty())
         return ovcli::usageError(kSynopsis,
                                  QStringLiteral("--to PATH names the backup file, a path on the server"));
+    const QString pathFile = to->trimmed();
+    const QString problem = ovcli::backupPathProblem(login.settings().server, pathFile);
+    if (!problem.isEmpty())
+        return ovcli::usageError(kSynopsis, problem);
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
     const ConnectionSettings& s = login.settings();
-    const QString typed = to->trimmed();
-    const QString pathFile = mdlOVSqlBackup::BackupTarget(typed, ServerFolder::GuessStyle(s.server, typed));
-    if (!mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile))
+    if (!mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile, replace))
         return 1;
     ovcli::printOut(pathFile + QLatin1Char('\n'));
     return 0;

@@ -1,18 +1,20 @@
 #include "app/mdlOVSqlUpdateDB.h"
+#include "backup/mdlOVSqlBackup.h"
+#include "cli/CliBackupPath.h"
 #include "cli/CliCommand.h"
 #include "cli/CliLogin.h"
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
-#include "common/clsError.h"
 #include "common/mdlCommon.h"
 #include "config/mdlOVSqlServerConnect.h"
-#include "data/ServerAdmin.h"
 #include "update/UpdateScript.h"
 
 // ovsqlcli update: brings a database up to the current schema with the update
 // script, as the update window does: the same runner, messages and log. It
-// backs the database up first (--backup-to, a path on the server) and stops
-// when that fails; running without a backup needs an explicit --no-backup.
+// backs the database up first (--backup-to, a full path on the server, with
+// the backup operation of ovsqlcli backup and the windows; an existing file
+// is never replaced) and stops when that fails; running without a backup
+// needs an explicit --no-backup.
 // --dry-run lists the version blocks a run would apply and pass over, judged
 // by the database's version now, and changes nothing.
 // Exit code 0 only when the script was read to its end.
@@ -20,31 +22,6 @@ namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
                          "[--script F] (--backup-to PATH | --no-backup | --dry-run)";
-
-// Writes the backup through the server's own backup operation; tells the user
-// how it went, as the backup window does.
-bool backup(const ConnectionSettings& s, const QString& pathFile)
-{
-    auto cn = mdlOVSqlServer::ConnectToDBFile(s.server, s.database, s.trusted, s.user, s.password);
-    ov::DataError error;
-    if (cn) {
-        // A backup takes as long as it takes.
-        cn->setCommandTimeout(0);
-        const auto admin = ov::ServerAdmin::create(s.server, s.trusted, s.user, s.password);
-        if (admin->backupDatabase(*cn, s.database, pathFile)) {
-            ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
-            return true;
-        }
-        error = admin->lastError();
-    } else {
-        error.number = mdlCommon::gobjError ? mdlCommon::gobjError->ErrNumber() : 0;
-        error.description = mdlCommon::gobjError ? mdlCommon::gobjError->ErrDesc() : QString();
-        mdlCommon::ClearError();
-    }
-    ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库失败！{CRLF}")) +
-               QString::number(error.number) + QStringLiteral("\r\n") + error.description);
-    return false;
-}
 
 int dryRun(const ConnectionSettings& s, const QString& script)
 {
@@ -89,6 +66,11 @@ int run(ovcli::Args& args)
                                                 "--no-backup; or look first with --dry-run"));
     if (backupTo && backupTo->trimmed().isEmpty())
         return ovcli::usageError(kSynopsis, QStringLiteral("--backup-to needs a path"));
+    if (backupTo) {
+        const QString problem = ovcli::backupPathProblem(login.settings().server, backupTo->trimmed());
+        if (!problem.isEmpty())
+            return ovcli::usageError(kSynopsis, problem);
+    }
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
@@ -97,7 +79,8 @@ int run(ovcli::Args& args)
         scriptOption ? *scriptOption : mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
     if (dry)
         return dryRun(s, script);
-    if (backupTo && !backup(s, backupTo->trimmed()))
+    if (backupTo &&
+        !mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, backupTo->trimmed()))
         return 1;
 
     ov::TerminalStatus status;

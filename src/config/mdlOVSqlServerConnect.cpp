@@ -2,6 +2,7 @@
 
 #include "common/clsError.h"
 #include "common/clsMouseCtrl.h"
+#include "common/mdlCommon.h"
 #include "data/AdoTypes.h"
 #include "data/ConnectionString.h"
 #include "data/sqlite/EmbeddedServer.h"
@@ -61,6 +62,24 @@ bool EnsureSqlServerRunning(const QString& server, bool trusted, const QString& 
     const bool answered = cn.Open(text);
     cn.Close();
     return answered;
+}
+
+std::shared_ptr<ov::DatabaseLock> LockDatabaseForTask(const QString& server, const QString& database,
+                                                      bool trusted, const QString& user,
+                                                      const QString& password, ov::DataError& error)
+{
+    error.clear();
+    const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
+    std::shared_ptr<ov::DatabaseLock> lock = admin->lockDatabase(database);
+    if (lock)
+        return lock;
+    error = admin->lastError();
+    if (error.number == ov::DataErr::LockTimeout)
+        error.description = mdlCommon::FormatTemplate(
+            QStringLiteral(
+                "数据库 [{1}] 正在被另一个任务（升级、创建或还原数据库）使用，请等该任务完成后再试。"),
+            {database.trimmed()});
+    return nullptr;
 }
 
 } // namespace mdlOVSqlServer

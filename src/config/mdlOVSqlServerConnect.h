@@ -1,6 +1,8 @@
 #pragma once
 
 #include "data/Connection.h"
+#include "data/DataError.h"
+#include "data/ServerAdmin.h"
 
 #include <QString>
 
@@ -36,5 +38,14 @@ std::unique_ptr<ov::Connection> ConnectToDBFile(const QString& server, const QSt
 // shows up at the next ConnectToDBFile. Records nothing.
 bool EnsureSqlServerRunning(const QString& server, bool trusted, const QString& user,
                             const QString& password);
+
+// Takes the database for one task (an update, a creation, a restore) for as
+// long as the handle lives, so that no other task of any process runs on it
+// meanwhile (ov::ServerAdmin::lockDatabase). Empty when it cannot: error
+// then says why; when another task holds the database, its number is
+// ov::DataErr::LockTimeout and its description the message for the user.
+std::shared_ptr<ov::DatabaseLock> LockDatabaseForTask(const QString& server, const QString& database,
+                                                      bool trusted, const QString& user,
+                                                      const QString& password, ov::DataError& error);
 
 } // namespace mdlOVSqlServer

@@ -92,6 +92,18 @@ bool CreateDatabase(const QString& server, const QString& database, bool integra
     const QString name = database.trimmed();
 
     mdlOVSqlServer::EnsureSqlServerRunning(server, integratedLogin, user, password);
+    // The database is this procedure's, from before it looks for an existing
+    // one until the last script has run: another update, creation or restore
+    // of it is refused meanwhile, and the runs below share the hold.
+    ov::DataError lockError;
+    const auto lock =
+        mdlOVSqlServer::LockDatabaseForTask(server, name, integratedLogin, user, password, lockError);
+    if (!lock) {
+        if (lockError.number != ov::DataErr::LockTimeout)
+            return CreateFailed(lockError);
+        ov::MsgBox(lockError.description, ov::MsgStyle::Exclamation);
+        return false;
+    }
     {
         // The management side is released before the scripts run.
         const std::unique_ptr<ov::ServerAdmin> admin =

@@ -1,5 +1,6 @@
 #include "create/DataImport.h"
 
+#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "data/ServerAdmin.h"
@@ -15,6 +16,9 @@ namespace mdlOVSqlUpdateDB {
 
 namespace {
 
+// How many tables that did not load the message box names.
+constexpr int kFailedTablesShown = 20;
+
 // The missing-file message carries its own caption instead of the
 // application title; the title comes back when the box is answered.
 ov::MsgAnswer MsgBoxWithCaption(const QString& text, ov::MsgStyle style, const QString& caption)
@@ -29,6 +33,30 @@ ov::MsgAnswer MsgBoxWithCaption(const QString& text, ov::MsgStyle style, const Q
 bool EndsWithSeparator(const QString& folder)
 {
     return folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\'));
+}
+
+// True when the file can be written (it is made when missing; what it holds
+// stays).
+bool CanWrite(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::Append);
+}
+
+// The folder that gets a table's .err and .log files: the data set's folder
+// beside the .dat file, or, where the program folder cannot be written, the
+// folder of the same name below "DBDataFiles" in the user's Orvane folder.
+QString LoadFilesFolder(const QString& folder, const QString& table)
+{
+    if (CanWrite(folder + table + QStringLiteral(".err")) &&
+        CanWrite(folder + table + QStringLiteral(".log")))
+        return folder;
+    if (gstrUserPath.isEmpty())
+        return folder;
+    const QString user = gstrUserPath + QStringLiteral("DBDataFiles") + QDir::separator() +
+                         QDir(folder).dirName() + QDir::separator();
+    QDir().mkpath(user);
+    return user;
 }
 
 } // namespace
@@ -93,6 +121,8 @@ bool ImportTableData(const QString& server, const QString& database, bool integr
     lblStatus.setCaption(
         mdlCommon::FormatTemplate(QStringLiteral("向数据库 {1} 中导入数据，请等待..."), {database}));
     int missing = 0;
+    // One line for each table that did not load completely.
+    QStringList failed;
     for (int i = 1; i <= n; ++i) {
         ov::ui().pumpEvents();
         const QString& table = tables.at(i);
@@ -105,20 +135,42 @@ bool ImportTableData(const QString& server, const QString& database, bool integr
             if (missing < 3)
                 MsgBoxWithCaption(text, ov::MsgStyle::Exclamation, QStringLiteral("Import Data"));
             WriteUpdateLog(text);
+            failed << table + QStringLiteral("：数据文件 ") + dat + QStringLiteral(" 不存在");
         } else {
             lblStatus.setCaption(mdlCommon::FormatTemplate(QStringLiteral("正在导入 {1}"), {table}));
             // The name goes to the engine as a value; each engine puts it
             // into its statements only as a quoted identifier. A load that
-            // fails (no such table, an unreadable file) is passed over: its
-            // reason is in the table's .log file.
+            // fails (no such table, an unreadable file) or rejects rows does
+            // not stop the others; its reason is in the table's .log and .err
+            // files.
+            const QString files = LoadFilesFolder(folder, table);
+            const QString log = files + table + QStringLiteral(".log");
+            const QString err = files + table + QStringLiteral(".err");
+            ov::BulkLoadResult counts;
             ov::ui().setBusyPointer(true);
-            admin->bulkLoad(database, table, dat, folder + table + QStringLiteral(".log"),
-                            folder + table + QStringLiteral(".err"));
+            const bool loaded = admin->bulkLoad(database, table, dat, log, err, &counts);
             ov::ui().setBusyPointer(false);
+            if (!loaded || counts.rowsRejected > 0)
+                failed << table + QStringLiteral("：见 ") + err + QStringLiteral(" 和 ") + log;
         }
         prgProgress.setValue(i);
     }
     prgProgress.setValue(0);
+    if (!failed.isEmpty()) {
+        // A database that lacks rows of its data set is no finished database.
+        // The log names every table; the message box the first ones, so
+        // that it fits on the screen.
+        const QString head = mdlCommon::FormatTemplate(
+            QStringLiteral("以下数据表的数据没有完整导入数据库 {1}：{crlf}"), {database});
+        WriteUpdateLog(head + failed.join(QStringLiteral("\r\n")));
+        QString shown = head + failed.mid(0, kFailedTablesShown).join(QStringLiteral("\r\n"));
+        if (failed.size() > kFailedTablesShown)
+            shown += mdlCommon::FormatTemplate(QStringLiteral("{crlf}……共 {1} 个数据表，全部记录在 {2} 中。"),
+                                               {int(failed.size()), UpdateLogPath()});
+        ov::MsgBox(shown, ov::MsgStyle::Exclamation);
+        lblStatus.setCaption(mdlCommon::FormatTemplate(QStringLiteral("导入数据错误")));
+        return false;
+    }
     lblStatus.setCaption(mdlCommon::FormatTemplate(QStringLiteral("完成数据导入")));
     return true;
 }

@@ -35,12 +35,18 @@ bool IsSafeTableName(const QString& table);
 // folder, is told to the user for the first two such tables ("Import Data"
 // as caption, exclamation icon) and written to the update log for each; the
 // table is not loaded and the import goes on. A table whose load fails, or
-// rows the table rejects, are passed over (the rows land in its .err file).
+// whose rows the table rejects, does not stop the others either. The .err
+// and .log files of a load lie beside its .dat file, or, where the program
+// folder cannot be written, in gstrUserPath + "DBDataFiles" + the data set's
+// folder name.
 //
-// True when the list was read and every listed table was attempted; false
-// when the list cannot be read, or the server or the database cannot be
+// True when the list was read and every listed table loaded completely.
+// False when the list cannot be read, or the server or the database cannot be
 // reached before the first table (message with the reason, exclamation icon;
-// status "导入数据错误").
+// status "导入数据错误"); and false, after every table was attempted, when a
+// data file was missing or a load failed or rejected rows: one message (and
+// log entry) lists those tables with the places of their .err and .log files,
+// and the status is "导入数据错误".
 bool ImportTableData(const QString& server, const QString& database, bool integratedLogin,
                      const QString& user, const QString& password, QString folder, ov::StatusLabel& lblStatus,
                      ov::ProgressBar& prgProgress);

@@ -6,6 +6,10 @@
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/SqliteAdmin.h"
 
+#include <QCoreApplication>
+#include <QHash>
+#include <QMutex>
+
 namespace ov {
 
 std::unique_ptr<ServerAdmin> ServerAdmin::create(const QString& server, bool trusted, const QString& user,
@@ -19,6 +23,50 @@ std::unique_ptr<ServerAdmin> ServerAdmin::create(const QString& server, bool tru
 }
 
 ServerAdmin::~ServerAdmin() = default;
+
+DatabaseLock::~DatabaseLock() = default;
+
+namespace {
+
+// The database locks this process holds, by engine and lock key. A child
+// made by fork() inherits the table but not the holds it names, so the table
+// belongs to the process that filled it.
+struct LockRegistry
+{
+    QMutex mutex;
+    qint64 pid = 0;
+    QHash<QString, std::weak_ptr<DatabaseLock>> held;
+};
+
+LockRegistry& lockRegistry()
+{
+    static LockRegistry registry;
+    return registry;
+}
+
+} // namespace
+
+std::shared_ptr<DatabaseLock> ServerAdmin::lockDatabase(const QString& database)
+{
+    m_error.clear();
+    const QString key = engine() + QLatin1Char('\n') + lockKey(database);
+    LockRegistry& registry = lockRegistry();
+    QMutexLocker guard(&registry.mutex);
+    const qint64 pid = QCoreApplication::applicationPid();
+    if (registry.pid != pid) {
+        registry.held.clear();
+        registry.pid = pid;
+    }
+    if (std::shared_ptr<DatabaseLock> held = registry.held.value(key).lock())
+        return held;
+    std::shared_ptr<DatabaseLock> lock(takeLock(database));
+    if (!lock)
+        return nullptr;
+    using Entry = QHash<QString, std::weak_ptr<DatabaseLock>>::iterator;
+    registry.held.removeIf([](Entry entry) { return entry.value().expired(); });
+    registry.held.insert(key, lock);
+    return lock;
+}
 
 bool ServerAdmin::fail(qint32 number, const QString& description, const QString& source)
 {

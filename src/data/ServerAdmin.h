@@ -53,6 +53,17 @@ struct BulkLoadResult
     qint64 rowsRejected = 0;
 };
 
+// A task's hold on one database of a server (see ServerAdmin::lockDatabase).
+// It ends when the last handle to it is destroyed, or with the process.
+class DatabaseLock
+{
+public:
+    virtual ~DatabaseLock();
+
+protected:
+    DatabaseLock() = default;
+};
+
 // The management side of a server, one implementation per engine, made from
 // the server name and the login: probe the server, list, create and drop its
 // databases, bulk-load tab-delimited files; and the server-side file work of
@@ -90,15 +101,27 @@ public:
                           const QString& logFile, const QString& errorFile,
                           BulkLoadResult* result = nullptr) = 0;
 
-    // Writes a full backup of database into pathFile on the server.
-    virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) = 0;
+    // Takes database for one task (an update, a creation, a restore) while
+    // the handle lives. When another process holds it, the call fails at once,
+    // without waiting, with the number DataErr::LockTimeout. Within one
+    // process the calls for one database share one hold, so a task that runs
+    // another inside it (the create procedure runs the script runner) does not
+    // refuse itself. The database need not exist.
+    std::shared_ptr<DatabaseLock> lockDatabase(const QString& database);
+
+    // Writes a full backup of database into pathFile on the server. An
+    // existing file is replaced only with replace (SQL Server adds the backup
+    // to an existing backup file and refuses any other file, replace or not).
+    virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                bool replace = false) = 0;
     // The database files a backup holds, in order.
     virtual bool readBackupFileList(Connection& cn, const QString& pathFile,
                                     QList<BackupFileInfo>& files) = 0;
     virtual bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) = 0;
     // Restores database from pathFile, each logical file moved to its target
     // path (first: logical name, second: target); replace allows overwriting
-    // an existing database.
+    // an existing database. The backup is checked whole before anything is
+    // restored from it.
     virtual bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
                                  const QList<QPair<QString, QString>>& moves, bool replace) = 0;
     // The entries of a folder on the server: folders first, then files, each
@@ -109,6 +132,11 @@ public:
 
 protected:
     ServerAdmin() = default;
+    // The same text for every spelling of a database's name on this server.
+    virtual QString lockKey(const QString& database) const = 0;
+    // Takes the engine's lock on database without waiting; nullptr with the
+    // error set when it cannot.
+    virtual std::unique_ptr<DatabaseLock> takeLock(const QString& database) = 0;
     bool fail(qint32 number, const QString& description, const QString& source);
     bool fail(const DataError& error);
     // Refuses a connection of another engine than this server's.

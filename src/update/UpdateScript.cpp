@@ -515,6 +515,15 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
         ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
         return false;
     }
+    // The database is this run's until it ends: another update, creation or
+    // restore of it is refused meanwhile.
+    ov::DataError lockError;
+    const auto lock =
+        mdlOVSqlServer::LockDatabaseForTask(server, database, integratedLogin, user, password, lockError);
+    if (!lock) {
+        ov::MsgBox(lockError.description, ov::MsgStyle::Exclamation);
+        return false;
+    }
     logentry::header(server, database, scriptPath);
 
     ScriptFile file;

@@ -4,6 +4,7 @@
 #include "BackupTestSupport.h"
 #include "support/CliProgram.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -23,6 +24,12 @@ protected:
 
     // Runs ovsqlcli of the temporary program folder on its server "sqlite:data",
     // with standard input that is no terminal.
+    static QByteArray ReadBytes(const QString& file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
     Result Run(const QString& command, QStringList args) const
     {
         args.prepend(QStringLiteral("sqlite:data"));
@@ -110,6 +117,87 @@ TEST_F(BackupCli, FailuresEndNonZeroWithTheMessage)
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(ConfigPath()));
+}
+
+// An existing file is replaced only with --replace, and then by a complete
+// backup; the file of a database of the server is never replaced.
+TEST_F(BackupCli, BackupReplacesAFileOnlyWhenAsked)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    MakeDatabase(QStringLiteral("other"));
+    const QString file = path(QStringLiteral("bak/crm.dat"));
+    Result r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    Exec(QStringLiteral("crm"), QStringLiteral("INSERT INTO t VALUES (3, 'three')"));
+    const QByteArray first = ReadBytes(file);
+
+    r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库失败！"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("already exists"))) << r.err.toStdString();
+    EXPECT_EQ(ReadBytes(file), first);
+
+    r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file, "--replace"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库成功！")));
+    EXPECT_EQ(QDir(path(QStringLiteral("bak"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("crm.dat")}));
+    r = Run(QStringLiteral("restore"), {"--database", "copy", "--from", file, "--yes", "--move",
+                                        "crm=" + path(QStringLiteral("data/copy.sqlite"))});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("copy")), QStringList({"1:one", "2:two", "3:three"}));
+
+    const QString live = path(QStringLiteral("data/other.sqlite"));
+    const QByteArray liveBytes = ReadBytes(live);
+    r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", live, "--replace"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库失败！"))) << r.err.toStdString();
+    EXPECT_EQ(ReadBytes(live), liveBytes);
+    EXPECT_EQ(Rows(QStringLiteral("other")), QStringList({"1:one", "2:two"}));
+}
+
+// The command line has no folder to propose: a backup path without one is
+// refused before anything is written, by backup and by update's backup,
+// which is the same operation as the backup command's and so also refuses
+// to replace a file.
+TEST_F(BackupCli, BackupTargetsNeedAFullPathAndAreNeverReplacedByUpdate)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    const QString script = path(QStringLiteral("script.txt"));
+    {
+        QFile f(script);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("INSERT INTO t VALUES (9, 'nine')\r\nGO\r\n");
+    }
+    const QString bare = QStringLiteral("ovsqlcli-bare-%1.dat").arg(QCoreApplication::applicationPid());
+    const QString existing = path(QStringLiteral("bak/existing.dat"));
+    {
+        QFile f(existing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("an older file\r\n");
+    }
+    const struct
+    {
+        const char* command;
+        QStringList args;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {"backup", {"--database", "crm", "--to", bare}, 2, "full path"},
+        {"update", {"--database", "crm", "--script", script, "--backup-to", bare}, 2, "full path"},
+        {"update", {"--database", "crm", "--script", script, "--backup-to", existing}, 1, "already exists"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const Result r = Run(QLatin1String(c.command), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(path(bare)));
+        EXPECT_FALSE(QFile::exists(QStringLiteral("/") + bare));
+        QFile::remove(QStringLiteral("/") + bare);
+    }
+    EXPECT_EQ(ReadBytes(existing), QByteArray("an older file\r\n"));
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"1:one", "2:two"}));
 }
 
 } // namespace

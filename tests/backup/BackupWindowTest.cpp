@@ -123,6 +123,34 @@ TEST_F(BackupWindow, BackupWritesTheFileStoresThePathAndCloses)
     EXPECT_FALSE(m_ui.busy());
 }
 
+// A file that is already there is never replaced from the window: the failure
+// message gives the reason, the file keeps its bytes and the window stays.
+TEST_F(BackupWindow, ExistingFileIsNotReplaced)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    const QString target = path(QStringLiteral("bak/older.dat"));
+    {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("an older backup");
+    }
+    QPointer<frmDBBackup> w =
+        frmDBBackup::ShowMe(m_server, QStringLiteral("crm"), true, QString(), QString());
+    Edit(w, "txtPathFileName")->setText(target);
+    QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+    ASSERT_EQ(m_ui.messages().size(), 1);
+    const QString text = m_ui.messages()[0].text;
+    EXPECT_TRUE(text.startsWith(QStringLiteral("备份数据库失败！\r\n3201\r\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("already exists"))) << text.toStdString();
+    EXPECT_FALSE(w.isNull());
+    QFile f(target);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("an older backup"));
+    EXPECT_EQ(QDir(path(QStringLiteral("bak"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("older.dat")}));
+    delete w;
+}
+
 TEST_F(BackupWindow, FailedBackupKeepsTheWindowAndTheConfiguration)
 {
     MakeDatabase(QStringLiteral("crm"));

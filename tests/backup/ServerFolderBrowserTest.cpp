@@ -33,7 +33,7 @@ public:
     {
         return false;
     }
-    bool backupDatabase(ov::Connection&, const QString&, const QString&) override { return false; }
+    bool backupDatabase(ov::Connection&, const QString&, const QString&, bool) override { return false; }
     bool readBackupFileList(ov::Connection&, const QString&, QList<ov::BackupFileInfo>&) override
     {
         return false;
@@ -54,6 +54,8 @@ public:
         return true;
     }
     ov::PathStyle pathStyle(ov::Connection&) override { return ov::PathStyle::Windows; }
+    QString lockKey(const QString& database) const override { return database; }
+    std::unique_ptr<ov::DatabaseLock> takeLock(const QString&) override { return nullptr; }
 
     QMap<QString, QList<ov::FolderEntry>> tree = {
         {QStringLiteral("C:\\"),
@@ -264,8 +266,9 @@ TEST_F(ServerFolderBrowser, ShowMeReturnsTheAcceptedPathOrNothing)
     }
 }
 
-// A folder holding a character the command shell reads as part of a command
-// is never sent to the server; a listing that fails leaves "..".
+// The browser hands every folder to the server's listing, which alone knows
+// whether it goes through a command shell (and refuses there what the shell
+// would read as a command); a listing that fails leaves "..".
 TEST_F(ServerFolderBrowser, RefusedAndFailedFoldersListOnlyTheParent)
 {
     frmSqlServerDirectory* w = Open(m_table, QStringLiteral("D:\\"), QString(), true);
@@ -273,9 +276,12 @@ TEST_F(ServerFolderBrowser, RefusedAndFailedFoldersListOnlyTheParent)
          {"C:\\\" & del C:\\*.* & \"", "C:\\a|b", "C:\\%TEMP%", "C:\\a^b", "C:\\x\r\ny"}) {
         m_table.asked.clear();
         w->ListFolder(QString::fromUtf8(folder));
-        EXPECT_TRUE(m_table.asked.isEmpty()) << folder;
+        EXPECT_EQ(m_table.asked, QStringList({w->GetCurrentFolder()})) << folder;
         EXPECT_EQ(Entries(w), QStringList({".."})) << folder;
     }
+    m_table.tree.insert(QStringLiteral("D:\\R&D\\"), {{QStringLiteral("crm.dat"), false}});
+    w->ListFolder(QStringLiteral("D:\\R&D"));
+    EXPECT_EQ(Entries(w), QStringList({"..", "crm.dat"}));
     m_table.asked.clear();
     w->ListFolder(QStringLiteral("E:\\"));
     EXPECT_EQ(m_table.asked, QStringList({"E:\\"}));
@@ -311,9 +317,25 @@ TEST_F(ServerFolderBrowser, PosixFoldersOfTheEmbeddedEngine)
     EXPECT_EQ(Header(w), QStringLiteral("/"));
     EXPECT_EQ(Entries(w).first(), QStringLiteral(".."));
 
-    // A folder that exists but holds "&" is refused all the same.
+    // No command shell lists this engine's folders: one holding "&", "%" or a
+    // double quote is listed like any other, and a file picked there is found.
+    for (const char* name : {"x & y", "R&D %x% \"q\""}) {
+        const QString folder = bak + QLatin1Char('/') + QString::fromUtf8(name);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile f(folder + QStringLiteral("/crm.dat"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
     w->ListFolder(bak + QStringLiteral("/x & y"));
-    EXPECT_EQ(Entries(w), QStringList({".."}));
+    EXPECT_EQ(Entries(w), QStringList({"..", "crm.dat"}));
+    w->ListFolder(bak + QStringLiteral("/R&D %x% \"q\""));
+    EXPECT_EQ(Entries(w), QStringList({"..", "crm.dat"}));
+    File(w)->setText(QStringLiteral("crm.dat"));
+    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    EXPECT_TRUE(w->accepted());
+    EXPECT_EQ(w->chosenPath(), bak + QStringLiteral("/R&D %x% \"q\"/crm.dat"));
+    EXPECT_TRUE(m_ui.texts().isEmpty());
+    delete w;
+    w = Open(*m_admin, bak, QStringLiteral("a.dat"), false, &cn);
 
     // Restore mode: "A.DAT" is another file than "a.dat" here.
     w->ListFolder(bak);

@@ -111,24 +111,35 @@ TEST_F(DataImport, AnEmptyListLoadsNothing)
 }
 
 // Three tables without data files: a box for the first two only, a log entry
-// for each, and the tables around them still load.
+// for each, and the tables around them still load; the import then fails,
+// naming the three tables.
 TEST_F(DataImport, MissingDataFilesAreToldTwiceAndLoggedEachTime)
 {
     ov::setApplicationTitle(QStringLiteral("Orvane -- 创建数据库"));
     writeFile(QStringLiteral("set/tables.txt"), "x1\r\na\r\nx2\r\nx3\r\nb\r\n");
     writeFile(QStringLiteral("set/a.dat"), "1\tone\r\n");
     writeFile(QStringLiteral("set/b.dat"), "2\ttwo\r\n");
-    EXPECT_TRUE(import(setFolder()));
+    EXPECT_FALSE(import(setFolder()));
 
-    ASSERT_EQ(m_ui.messages().size(), 2);
+    ASSERT_EQ(m_ui.messages().size(), 3);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(m_ui.messages()[i].text, missing(i == 0 ? QStringLiteral("x1") : QStringLiteral("x2")));
         EXPECT_EQ(m_ui.messages()[i].style, ov::MsgStyle::Exclamation);
         EXPECT_EQ(m_ui.messages()[i].caption, QStringLiteral("Import Data"));
     }
+    QStringList lines;
+    for (const char* table : {"x1", "x2", "x3"})
+        lines
+            << QStringLiteral("%1：数据文件 %2 不存在").arg(QLatin1String(table), dat(QLatin1String(table)));
+    const QString summary =
+        QStringLiteral("以下数据表的数据没有完整导入数据库 crm：\r\n") + lines.join(QStringLiteral("\r\n"));
+    EXPECT_EQ(m_ui.messages()[2].text, summary);
+    EXPECT_EQ(m_ui.messages()[2].style, ov::MsgStyle::Exclamation);
+    EXPECT_EQ(m_ui.messages()[2].caption, QStringLiteral("Orvane -- 创建数据库"));
     EXPECT_EQ(ov::applicationTitle(), QStringLiteral("Orvane -- 创建数据库"));
     EXPECT_EQ(logText(), missing(QStringLiteral("x1")) + "\r\n" + missing(QStringLiteral("x2")) + "\r\n" +
-                             missing(QStringLiteral("x3")) + "\r\n");
+                             missing(QStringLiteral("x3")) + "\r\n" + summary + "\r\n");
+    EXPECT_EQ(m_status.history().last(), QStringLiteral("导入数据错误"));
     EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT id FROM a UNION ALL SELECT id FROM b")),
               QStringList({"1", "2"}));
     EXPECT_EQ(m_progress.values(), QList<int>({1, 2, 3, 4, 5, 0}));
@@ -145,15 +156,19 @@ TEST_F(DataImport, ATableNameThatLeavesTheFolderIsTreatedAsMissing)
     const QStringList names = {"../outside", "..\\outside", "sub/inner", "sub\\inner", "C:outside", "a..b"};
     writeFile(QStringLiteral("set/tables.txt"), names.join(QStringLiteral("\r\n")).toLatin1() + "\r\na\r\n");
     writeFile(QStringLiteral("set/a.dat"), "1\tone\r\n");
-    EXPECT_TRUE(import(setFolder()));
+    EXPECT_FALSE(import(setFolder()));
 
-    EXPECT_EQ(m_ui.texts(), QStringList({missing(names[0]), missing(names[1])}));
+    ASSERT_EQ(m_ui.texts().size(), 3);
+    EXPECT_EQ(m_ui.texts().mid(0, 2), QStringList({missing(names[0]), missing(names[1])}));
     QStringList logged;
     for (const QString& n : names)
         logged << missing(n);
+    logged << m_ui.texts().at(2);
     EXPECT_EQ(logText(), logged.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    for (const QString& n : names)
+        EXPECT_TRUE(m_ui.texts().at(2).contains(QStringLiteral("\r\n%1：").arg(n))) << n.toStdString();
     EXPECT_EQ(m_status.history(),
-              QStringList({"向数据库 crm 中导入数据，请等待...", "正在导入 a", "完成数据导入"}));
+              QStringList({"向数据库 crm 中导入数据，请等待...", "正在导入 a", "导入数据错误"}));
     EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT id FROM a")), QStringList({"1"}));
     // Nothing was written outside the folder or into its subfolder.
     EXPECT_EQ(QDir(m_dir.path()).entryList({"*.log", "*.err"}, QDir::Files), QStringList());
@@ -161,16 +176,25 @@ TEST_F(DataImport, ATableNameThatLeavesTheFolderIsTreatedAsMissing)
 }
 
 // A row the table refuses goes to the table's .err file; the other rows of
-// the table and the tables after it load.
+// the table and the tables after it load. The import then fails with one
+// message that names the tables that did not load completely and where
+// their .err and .log files are.
 TEST_F(DataImport, RejectedRowsLandInTheErrorFile)
 {
     writeFile(QStringLiteral("set/tables.txt"), "a\r\nnosuchtable\r\nb\r\n");
     writeFile(QStringLiteral("set/a.dat"), "1\tone\r\n1\tsame key\r\nx\tnot a number\r\n3\tthree\r\n");
     writeFile(QStringLiteral("set/nosuchtable.dat"), "1\tone\r\n");
     writeFile(QStringLiteral("set/b.dat"), "5\tfive\r\n");
-    EXPECT_TRUE(import(setFolder()));
+    EXPECT_FALSE(import(setFolder()));
 
-    EXPECT_TRUE(m_ui.messages().isEmpty());
+    const QString folder = setFolder() + QDir::separator();
+    ASSERT_EQ(m_ui.messages().size(), 1);
+    EXPECT_EQ(m_ui.messages()[0].text,
+              QStringLiteral("以下数据表的数据没有完整导入数据库 crm：\r\n"
+                             "a：见 %1a.err 和 %1a.log\r\n"
+                             "nosuchtable：见 %1nosuchtable.err 和 %1nosuchtable.log")
+                  .arg(folder));
+    EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Exclamation);
     EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT id, name FROM a ORDER BY id")),
               QStringList({"1|one", "3|three"}));
     EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT id FROM b")), QStringList({"5"}));
@@ -180,7 +204,7 @@ TEST_F(DataImport, RejectedRowsLandInTheErrorFile)
     EXPECT_FALSE(err.contains("three"));
     // The failed table's reason is in its log.
     EXPECT_TRUE(readFile(QStringLiteral("set/nosuchtable.log")).contains("nosuchtable"));
-    EXPECT_EQ(m_status.history().last(), QStringLiteral("完成数据导入"));
+    EXPECT_EQ(m_status.history().last(), QStringLiteral("导入数据错误"));
 }
 
 // Before the first table: no list, no server, no database. Nothing loads.

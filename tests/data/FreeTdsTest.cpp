@@ -203,6 +203,18 @@ TEST(FreeTds, ClosedPortGivesTheProvidersErrorWithNumberAndText)
     EXPECT_FALSE(e.description.contains(QLatin1String("secret")));
 }
 
+// The task lock of a SQL Server that cannot be reached is no hold: the
+// provider's error, never the refusal that says another task holds it.
+TEST(FreeTds, TaskLockOnAnUnreachableServerFailsWithTheProvidersError)
+{
+    const int port = closedPort();
+    ASSERT_GT(port, 0);
+    const auto admin = ServerAdmin::create(QStringLiteral("127.0.0.1,%1").arg(port), false,
+                                           QStringLiteral("sa"), QStringLiteral("pw"));
+    EXPECT_FALSE(admin->lockDatabase(QStringLiteral("OrvaneCrm")));
+    EXPECT_EQ(admin->lastError().number, 20009) << str(admin->lastError().description);
+}
+
 TEST(FreeTds, ValuesWithSeparatorsReachTheServerWhole)
 {
     // Each value must arrive as typed: a password that tries to change the

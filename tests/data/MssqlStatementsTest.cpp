@@ -22,11 +22,13 @@ TEST(MssqlStatements, Backup)
         const char* statement;
     } cases[] = {
         {"crm", "D:\\bak\\crm-202612041533.dat",
-         "BackUp Database \"crm\" to disk='D:\\bak\\crm-202612041533.dat'"},
-        {"\"crm\"", "C:\\x.dat", "BackUp Database \"crm\" to disk='C:\\x.dat'"},
-        {"a\"b", "C:\\x.dat", "BackUp Database \"a\"\"b\" to disk='C:\\x.dat'"},
-        {"crm", "C:\\o'neil\\x.dat", "BackUp Database \"crm\" to disk='C:\\o''neil\\x.dat'"},
-        {"客户", "/var/opt/mssql/备份.dat", "BackUp Database \"客户\" to disk='/var/opt/mssql/备份.dat'"},
+         "BackUp Database \"crm\" to disk=N'D:\\bak\\crm-202612041533.dat'"},
+        {"\"crm\"", "C:\\x.dat", "BackUp Database \"crm\" to disk=N'C:\\x.dat'"},
+        {"a\"b", "C:\\x.dat", "BackUp Database \"a\"\"b\" to disk=N'C:\\x.dat'"},
+        {"crm", "C:\\o'neil\\x.dat", "BackUp Database \"crm\" to disk=N'C:\\o''neil\\x.dat'"},
+        {"客户", "/var/opt/mssql/备份.dat", "BackUp Database \"客户\" to disk=N'/var/opt/mssql/备份.dat'"},
+        {"\"crm\" to disk='C:\\x.dat';DROP DATABASE crm--", "C:\\x.dat",
+         "BackUp Database \"\"\"crm\"\" to disk='C:\\x.dat';DROP DATABASE crm--\" to disk=N'C:\\x.dat'"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(s(backupStatement(QString::fromUtf8(c.database), QString::fromUtf8(c.path))), c.statement);
@@ -45,42 +47,94 @@ TEST(MssqlStatements, Restore)
         bool replace;
         const char* statement;
     } cases[] = {
-        {"crm", {}, false, "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY"},
-        {"crm", {}, true, "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY,REPLACE"},
+        {"crm", {}, false, "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\bak\\crm.dat' WITH RECOVERY"},
+        {"crm", {}, true, "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\bak\\crm.dat' WITH RECOVERY,REPLACE"},
         {"crm",
          {two[0]},
          false,
-         "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY,move 'OrvaneCrm_Data' to "
-         "'D:\\data\\crm.mdf'"},
+         "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\bak\\crm.dat' WITH RECOVERY,move N'OrvaneCrm_Data' to "
+         "N'D:\\data\\crm.mdf'"},
         {"crm", two, false,
-         "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY,move 'OrvaneCrm_Data' to "
-         "'D:\\data\\crm.mdf',move 'OrvaneCrm_Log' to 'D:\\data\\crm_log.ldf'"},
+         "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\bak\\crm.dat' WITH RECOVERY,move N'OrvaneCrm_Data' to "
+         "N'D:\\data\\crm.mdf',move N'OrvaneCrm_Log' to N'D:\\data\\crm_log.ldf'"},
         {"crm", two, true,
-         "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY,REPLACE,move "
-         "'OrvaneCrm_Data' to "
-         "'D:\\data\\crm.mdf',move 'OrvaneCrm_Log' to 'D:\\data\\crm_log.ldf'"},
-        {"\"my crm\"", {}, false, "RESTORE DATABASE \"my crm\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY"},
-        {"x\"y", {}, false, "RESTORE DATABASE \"x\"\"y\" FROM DISK = 'D:\\bak\\crm.dat' WITH RECOVERY"},
+         "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\bak\\crm.dat' WITH RECOVERY,REPLACE,move "
+         "N'OrvaneCrm_Data' to "
+         "N'D:\\data\\crm.mdf',move N'OrvaneCrm_Log' to N'D:\\data\\crm_log.ldf'"},
+        {"\"my crm\"",
+         {},
+         false,
+         "RESTORE DATABASE \"my crm\" FROM DISK = N'D:\\bak\\crm.dat' WITH RECOVERY"},
+        {"x\"y", {}, false, "RESTORE DATABASE \"x\"\"y\" FROM DISK = N'D:\\bak\\crm.dat' WITH RECOVERY"},
+        {"\"a\"\"b\"",
+         {},
+         false,
+         "RESTORE DATABASE \"a\"\"b\" FROM DISK = N'D:\\bak\\crm.dat' WITH RECOVERY"},
+        {"\"x\" FROM DISK='C:\\evil.dat' --",
+         {},
+         false,
+         "RESTORE DATABASE \"\"\"x\"\" FROM DISK='C:\\evil.dat' --\" FROM DISK = N'D:\\bak\\crm.dat' WITH "
+         "RECOVERY"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(s(restoreStatement(QString::fromUtf8(c.database), QStringLiteral("D:\\bak\\crm.dat"),
                                      c.moves, c.replace)),
                   c.statement);
 
-    EXPECT_EQ(
-        s(restoreStatement(QStringLiteral("crm"), QStringLiteral("D:\\it's.dat"),
-                           {{QStringLiteral("a'b"), QStringLiteral("D:\\c'd.mdf")}}, false)),
-        "RESTORE DATABASE \"crm\" FROM DISK = 'D:\\it''s.dat' WITH RECOVERY,move 'a''b' to 'D:\\c''d.mdf'");
+    EXPECT_EQ(s(restoreStatement(QStringLiteral("crm"), QStringLiteral("D:\\it's.dat"),
+                                 {{QStringLiteral("a'b"), QStringLiteral("D:\\c'd.mdf")}}, false)),
+              "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\it''s.dat' WITH RECOVERY,move N'a''b' to "
+              "N'D:\\c''d.mdf'");
+}
+
+// A name is used as typed only when it is one quoted identifier: a double
+// quote, a name in which every double quote is doubled, a double quote.
+// Anything else is quoted whole, so the database box can never end the name
+// and add to the statement.
+TEST(MssqlStatements, QuotedDatabaseName)
+{
+    const struct
+    {
+        const char* typed;
+        const char* quoted;
+    } cases[] = {
+        {"crm", "\"crm\""},
+        {"\"crm\"", "\"crm\""},
+        {"\"my crm\"", "\"my crm\""},
+        {"\"a\"\"b\"", "\"a\"\"b\""},
+        {"\"客户\"", "\"客户\""},
+        {"\"", "\"\"\"\""},
+        {"\"\"", "\"\"\"\"\"\""},
+        {"\"abc", "\"\"\"abc\""},
+        {"\"a\"b\"", "\"\"\"a\"\"b\"\"\""},
+        {"\"a\";DROP DATABASE x--", "\"\"\"a\"\";DROP DATABASE x--\""},
+        {"\"a\"\r\nGO\r\n\"b\"", "\"\"\"a\"\"\r\nGO\r\n\"\"b\"\"\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(s(quotedDatabaseName(QString::fromUtf8(c.typed))), c.quoted) << c.typed;
+        EXPECT_EQ(isQuotedIdentifier(QString::fromUtf8(c.typed)), QByteArray(c.typed) == QByteArray(c.quoted))
+            << c.typed;
+    }
+}
+
+// The backup is read through before anything is restored from it; the
+// database for the bulk copy is chosen with a statement of our own.
+TEST(MssqlStatements, VerifyAndUse)
+{
+    EXPECT_EQ(s(verifyStatement(QStringLiteral("D:\\备份\\o'neil.dat"))),
+              "RESTORE VERIFYONLY FROM DISK = N'D:\\备份\\o''neil.dat'");
+    EXPECT_EQ(s(useStatement(QStringLiteral("crm"))), "USE [crm]");
+    EXPECT_EQ(s(useStatement(QStringLiteral("[x]; DROP DATABASE y; --"))), "USE [[x]]; DROP DATABASE y; --]");
 }
 
 TEST(MssqlStatements, FileListHeaderAndListings)
 {
     EXPECT_EQ(s(fileListStatement(QStringLiteral("D:\\bak\\crm.dat"))),
-              "RESTORE FILELISTONLY FROM DISK = 'D:\\bak\\crm.dat'");
+              "RESTORE FILELISTONLY FROM DISK = N'D:\\bak\\crm.dat'");
     EXPECT_EQ(s(headerStatement(QStringLiteral("D:\\bak\\crm.dat"))),
-              "RESTORE HEADERONLY From DISK = 'D:\\bak\\crm.dat'");
+              "RESTORE HEADERONLY From DISK = N'D:\\bak\\crm.dat'");
     EXPECT_EQ(s(headerStatement(QStringLiteral("D:\\o'neil.dat"))),
-              "RESTORE HEADERONLY From DISK = 'D:\\o''neil.dat'");
+              "RESTORE HEADERONLY From DISK = N'D:\\o''neil.dat'");
     EXPECT_EQ(s(shellListingStatement(QStringLiteral("C:\\"), false)),
               "master.dbo.xp_cmdshell 'dir \"C:\\\" /OGN /A /B'");
     EXPECT_EQ(s(shellListingStatement(QStringLiteral("D:\\bak\\"), true)),
@@ -118,6 +172,35 @@ TEST(MssqlStatements, DatabaseManagement)
     EXPECT_EQ(s(options[1]), "ALTER DATABASE [c]]rm] SET AUTO_CLOSE OFF");
     EXPECT_EQ(s(listDatabasesStatement()), "SELECT name FROM master.sys.databases ORDER BY database_id");
     EXPECT_EQ(s(pathSeparatorStatement()), "SELECT SERVERPROPERTY('PathSeparator')");
+}
+
+// The task lock: one resource per database for every spelling of its name,
+// the name always inside one N'' literal.
+TEST(MssqlStatements, TaskLock)
+{
+    const struct
+    {
+        const char* database;
+        const char* resource;
+    } cases[] = {
+        {"OrvaneCrm", "N'OrvaneSqlUpdateDB:orvanecrm'"},
+        {" ORVANECRM ", "N'OrvaneSqlUpdateDB:orvanecrm'"},
+        {"\"OrvaneCrm\"", "N'OrvaneSqlUpdateDB:orvanecrm'"},
+        {"o'neil]; --", "N'OrvaneSqlUpdateDB:o''neil]; --'"},
+        {"客户", "N'OrvaneSqlUpdateDB:客户'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.database);
+        const QString database = QString::fromUtf8(c.database);
+        EXPECT_EQ(
+            s(taskLockStatement(database)),
+            std::string("SET NOCOUNT ON; DECLARE @result int; EXEC @result = sp_getapplock @Resource = ") +
+                c.resource +
+                ", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; SELECT @result AS "
+                "result");
+        EXPECT_EQ(s(taskUnlockStatement(database)), std::string("EXEC sp_releaseapplock @Resource = ") +
+                                                        c.resource + ", @LockOwner = 'Session'");
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "DataTestSupport.h"
 
 #include "data/DataError.h"
+#include "data/odbc/MssqlAdmin.h"
 #include "support/RowTexts.h"
 
 #include <QDateTime>
@@ -185,6 +186,23 @@ TEST_F(OdbcSqlite, DriverErrorsKeepTheirNumberAndText)
     EXPECT_EQ(none.lastError().number, DataErr::ProviderFailure);
     EXPECT_EQ(none.lastError().source, QStringLiteral("ODBC 01000"));
     EXPECT_FALSE(none.lastError().description.isEmpty());
+}
+
+// SQL Server's folder listing over a connection that runs neither xp_dirtree
+// nor xp_cmdshell: a folder holding a command character of the shell is
+// refused just before the shell's listing would be sent; any other folder
+// goes to the server, which refuses it here.
+TEST_F(OdbcSqlite, ServerListingRefusesShellCharactersOnlyForTheShell)
+{
+    MssqlAdmin admin(QStringLiteral("127.0.0.1"), true, QString(), QString());
+    QList<FolderEntry> entries;
+    for (const char* folder : {"D:\\R&D\\", "C:\\a|b\\", "C:\\%TEMP%\\", "C:\\\" & x\\"}) {
+        EXPECT_FALSE(admin.listFolder(m_cn, QString::fromUtf8(folder), entries)) << folder;
+        EXPECT_EQ(admin.lastError().number, DataErr::InvalidArgument) << folder;
+    }
+    EXPECT_FALSE(admin.listFolder(m_cn, QStringLiteral("D:\\bak\\"), entries));
+    EXPECT_NE(admin.lastError().number, DataErr::InvalidArgument);
+    EXPECT_NE(admin.lastError().number, 0);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // thousand missing tables; single-user files that are no Jet file.
 
 #include "FaultSupport.h"
+#include "common/Cp936.h"
 #include "common/clsError.h"
 #include "config/ConfigFiles.h"
 #include "config/mdlOVSqlServerAccess.h"
@@ -104,7 +105,8 @@ TEST_F(BadInput, DataFileRowsOfTheWrongWidth)
 }
 
 // A list naming a thousand tables whose data files are missing: the user is
-// told of the first two, the log names them all, and the import ends.
+// told of the first two, the log names them all, and the import fails with
+// one message that names the first twenty and the place of the whole list.
 TEST_F(BadInput, ThousandMissingTablesGiveTwoBoxes)
 {
     const QString folder = path(QStringLiteral("set/"));
@@ -115,13 +117,20 @@ TEST_F(BadInput, ThousandMissingTablesGiveTwoBoxes)
     writeBytes(folder + QStringLiteral("tables.txt"), list);
     RecordingStatus status;
     RecordingProgress progress;
-    EXPECT_TRUE(mdlOVSqlUpdateDB::ImportTableData(m_server, QStringLiteral("crm"), true, QString(), QString(),
-                                                  folder, status, progress));
-    ASSERT_EQ(m_ui.messages().size(), 2);
+    EXPECT_FALSE(mdlOVSqlUpdateDB::ImportTableData(m_server, QStringLiteral("crm"), true, QString(),
+                                                   QString(), folder, status, progress));
+    ASSERT_EQ(m_ui.messages().size(), 3);
     EXPECT_TRUE(m_ui.texts().at(1).contains(QStringLiteral("tblMissing1.dat")));
+    const QStringList summary = m_ui.texts().at(2).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(summary.size(), 22);
+    EXPECT_TRUE(summary.at(1).startsWith(QStringLiteral("tblMissing0：")));
+    EXPECT_TRUE(summary.at(20).startsWith(QStringLiteral("tblMissing19：")));
+    EXPECT_EQ(summary.at(21), QStringLiteral("……共 1000 个数据表，全部记录在 %1 中。")
+                                  .arg(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("UpdateDBSqlLog.Txt")));
     const QByteArray log = readBytes(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("UpdateDBSqlLog.Txt"));
     EXPECT_TRUE(log.contains("tblMissing999.dat"));
-    EXPECT_EQ(status.caption(), QStringLiteral("完成数据导入"));
+    EXPECT_TRUE(log.contains(ov::cp936::encode(QStringLiteral("\r\ntblMissing999："))));
+    EXPECT_EQ(status.caption(), QStringLiteral("导入数据错误"));
 }
 
 // A single-user file that is no Jet file cannot be opened: the error record

@@ -3,10 +3,27 @@
 #include "update/VersionTable.h"
 
 #include "data/ConnectionString.h"
+#include "data/odbc/MssqlAdmin.h"
 
 using namespace mdlOVSqlUpdateDB;
 
 namespace {
+
+// SQL Server's management side with a task lock granted at once: the SQLite
+// driver that stands in for SQL Server's knows no application locks.
+class GrantingMssqlAdmin : public ov::MssqlAdmin
+{
+public:
+    using ov::MssqlAdmin::MssqlAdmin;
+
+protected:
+    std::unique_ptr<ov::DatabaseLock> takeLock(const QString&) override
+    {
+        struct Granted : ov::DatabaseLock
+        {};
+        return std::make_unique<Granted>();
+    }
+};
 
 const QString kEmptyScript = QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptEmpty.txt");
 const QString kUpdateScript = QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt");
@@ -125,6 +142,11 @@ TEST_F(ShippedScriptsTest, TheScriptsRunThroughTheOdbcLayerToo)
     ov::connstr::setSqlServerDriver(QStringLiteral("SQLite3"));
     const QString file = m_dir.filePath(QStringLiteral("data/viaodbc.sqlite"));
     makeDatabase(QStringLiteral("viaodbc"));
+    // The runs share the task lock this test holds, as they would share the
+    // create procedure's.
+    GrantingMssqlAdmin admin(QStringLiteral("odbc-host"), true, QString(), QString());
+    const auto lock = admin.lockDatabase(file);
+    ASSERT_TRUE(lock);
     const bool empty = run(kEmptyScript, QStringLiteral("odbc-host"), file);
     const bool updated = empty && [&] {
         auto cn = connect(QStringLiteral("viaodbc"));

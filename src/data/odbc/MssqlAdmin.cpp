@@ -44,6 +44,26 @@ qint64 countRows(const QString& dataFile)
     return rows + (last != '\n' ? 1 : 0);
 }
 
+// A task's hold on a database: an application lock owned by the session of
+// a connection to master that is kept for nothing else. Closing the
+// connection, or the end of the process, gives it back too.
+class SessionLock : public DatabaseLock
+{
+public:
+    SessionLock(std::unique_ptr<Connection> cn, QString database)
+        : m_cn(std::move(cn)), m_database(std::move(database))
+    {}
+    ~SessionLock() override
+    {
+        m_cn->Execute(mssql::taskUnlockStatement(m_database));
+        m_cn->Close();
+    }
+
+private:
+    std::unique_ptr<Connection> m_cn;
+    QString m_database;
+};
+
 } // namespace
 
 MssqlAdmin::MssqlAdmin(const QString& server, bool trusted, const QString& user, const QString& password)
@@ -78,6 +98,41 @@ bool MssqlAdmin::openMaster(Connection& cn)
 bool MssqlAdmin::run(Connection& cn, const QString& statement)
 {
     return cn.Execute(statement) || fail(cn.lastError());
+}
+
+QString MssqlAdmin::lockKey(const QString& database) const
+{
+    return m_server.trimmed().toCaseFolded() + QLatin1Char('\n') + mssql::taskLockResource(database);
+}
+
+std::unique_ptr<DatabaseLock> MssqlAdmin::takeLock(const QString& database)
+{
+    // On master, so that every task on the database meets the same lock
+    // whichever database its own connections use.
+    auto cn = std::make_unique<Connection>();
+    if (!openMaster(*cn))
+        return nullptr;
+    Recordset rs;
+    if (!rs.Open(mssql::taskLockStatement(database), *cn)) {
+        fail(rs.lastError());
+        return nullptr;
+    }
+    const int result = rs.Eof() ? -999 : rs.Fields(0).Value().toInt();
+    rs.Close();
+    if (result >= 0)
+        return std::make_unique<SessionLock>(std::move(cn), database);
+    if (result == -1)
+        fail(DataErr::LockTimeout,
+             QStringLiteral("Database '%1' is taken by another task (an update, a creation or a restore).")
+                 .arg(database.trimmed()),
+             QStringLiteral("Microsoft OLE DB Provider for SQL Server"));
+    else
+        fail(DataErr::ProviderFailure,
+             QStringLiteral("sp_getapplock refused the lock on database '%1' (result %2).")
+                 .arg(database.trimmed())
+                 .arg(result),
+             QStringLiteral("Microsoft OLE DB Provider for SQL Server"));
+    return nullptr;
 }
 
 bool MssqlAdmin::probe()
@@ -159,8 +214,10 @@ bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const Q
     return ok;
 }
 
-bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile)
+bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile, bool)
 {
+    // The server adds the backup to an existing backup file and refuses any
+    // other file; it never replaces one, so there is nothing to ask for.
     m_error.clear();
     return requireEngine(cn, engine()) && run(cn, mssql::backupStatement(database, pathFile));
 }
@@ -203,7 +260,9 @@ bool MssqlAdmin::restoreDatabase(Connection& cn, const QString& database, const 
                                  const QList<QPair<QString, QString>>& moves, bool replace)
 {
     m_error.clear();
-    return requireEngine(cn, engine()) &&
+    // The server reads the whole backup first; a damaged or cut-off one is
+    // refused with its own message before the database is touched.
+    return requireEngine(cn, engine()) && run(cn, mssql::verifyStatement(pathFile)) &&
            run(cn, mssql::restoreStatement(database, pathFile, moves, replace));
 }
 
@@ -213,14 +272,6 @@ bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderE
     entries.clear();
     if (!requireEngine(cn, engine()))
         return false;
-    // Nothing the user typed reaches the server's command shell as a command.
-    if (!mssql::isShellSafeFolder(folder))
-        return fail(
-            DataErr::InvalidArgument,
-            QStringLiteral("The folder '%1' holds a character that the server's command shell would read as "
-                           "part of a command (\" & | < > ^ % or a line break); it is not listed.")
-                .arg(folder),
-            QStringLiteral("Orvane data access"));
 
     // xp_dirtree needs no shell and is there where xp_cmdshell is switched
     // off (the server's default).
@@ -247,7 +298,15 @@ bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderE
 
     // The command shell's listing: every entry (folders first), then the
     // folders alone to tell them apart. Lines that are messages, not names,
-    // are left out.
+    // are left out. Nothing the user typed reaches the shell as a command: a
+    // folder that holds one of its command characters is not sent.
+    if (!mssql::isShellSafeFolder(folder))
+        return fail(
+            DataErr::InvalidArgument,
+            QStringLiteral("The folder '%1' holds a character that the server's command shell would read as "
+                           "part of a command (\" & | < > ^ % or a line break); it is not listed.")
+                .arg(folder),
+            QStringLiteral("Orvane data access"));
     QStringList names;
     QStringList folderNames;
     for (const bool foldersOnly : {false, true}) {

@@ -22,7 +22,8 @@ public:
                   const QString& logFile, const QString& errorFile,
                   BulkLoadResult* result = nullptr) override;
 
-    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) override;
+    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                        bool replace) override;
     bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files) override;
     bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
     bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
@@ -32,6 +33,10 @@ public:
 
     // The connection string of the management connection to master.
     QString masterConnectionString() const;
+
+protected:
+    QString lockKey(const QString& database) const override;
+    std::unique_ptr<DatabaseLock> takeLock(const QString& database) override;
 
 private:
     bool openMaster(Connection& cn);

@@ -108,6 +108,20 @@ int columnCount(DBPROCESS* dbproc, const QString& table)
     return int(count);
 }
 
+// Makes database the current database of the session.
+bool useDatabase(DBPROCESS* dbproc, const QString& database)
+{
+    const QByteArray sql = cp936::encode(useStatement(database));
+    if (dbcmd(dbproc, sql.constData()) == FAIL || dbsqlexec(dbproc) == FAIL)
+        return false;
+    RETCODE rc;
+    while ((rc = dbresults(dbproc)) != NO_MORE_RESULTS) {
+        if (rc == FAIL)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString dblibServerName(const QString& server)
@@ -184,7 +198,9 @@ bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QStri
                          QStringLiteral("DB-Library"));
         return false;
     }
-    bool ok = dbuse(dbproc, cp936::encode(database).constData()) == SUCCEED;
+    // DB-Library's dbuse sends a name written [like this] unquoted; the
+    // database is chosen with a statement that quotes every name.
+    bool ok = useDatabase(dbproc, database);
     int columns = ok ? columnCount(dbproc, table) : -1;
     if (ok && columns == 0) {
         setDataError(error, 208, QStringLiteral("Invalid object name '%1'.").arg(table),

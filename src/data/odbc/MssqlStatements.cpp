@@ -23,9 +23,24 @@ QString bracketName(const QString& name)
     return QLatin1Char('[') + n + QLatin1Char(']');
 }
 
+bool isQuotedIdentifier(const QString& name)
+{
+    if (name.size() < 3 || !name.startsWith(QLatin1Char('"')) || !name.endsWith(QLatin1Char('"')))
+        return false;
+    for (int i = 1; i < name.size() - 1; ++i) {
+        if (name.at(i) != QLatin1Char('"'))
+            continue;
+        // An inner double quote stands only as one of a doubled pair.
+        if (i + 1 >= name.size() - 1 || name.at(i + 1) != QLatin1Char('"'))
+            return false;
+        ++i;
+    }
+    return true;
+}
+
 QString quotedDatabaseName(const QString& name)
 {
-    if (name.startsWith(QLatin1Char('"')))
+    if (isQuotedIdentifier(name))
         return name;
     QString n = name;
     n.replace(QLatin1String("\""), QLatin1String("\"\""));
@@ -35,31 +50,41 @@ QString quotedDatabaseName(const QString& name)
 QString backupStatement(const QString& database, const QString& pathFile)
 {
     return QStringLiteral("BackUp Database ") + quotedDatabaseName(database) + QStringLiteral(" to disk=") +
-           stringLiteral(pathFile);
+           unicodeLiteral(pathFile);
 }
 
 QString restoreStatement(const QString& database, const QString& pathFile,
                          const QList<QPair<QString, QString>>& moves, bool replace)
 {
     QString sql = QStringLiteral("RESTORE DATABASE ") + quotedDatabaseName(database) +
-                  QStringLiteral(" FROM DISK = ") + stringLiteral(pathFile) +
+                  QStringLiteral(" FROM DISK = ") + unicodeLiteral(pathFile) +
                   QStringLiteral(" WITH RECOVERY");
     if (replace)
         sql += QStringLiteral(",REPLACE");
     for (const auto& move : moves)
-        sql += QStringLiteral(",move ") + stringLiteral(move.first) + QStringLiteral(" to ") +
-               stringLiteral(move.second);
+        sql += QStringLiteral(",move ") + unicodeLiteral(move.first) + QStringLiteral(" to ") +
+               unicodeLiteral(move.second);
     return sql;
+}
+
+QString verifyStatement(const QString& pathFile)
+{
+    return QStringLiteral("RESTORE VERIFYONLY FROM DISK = ") + unicodeLiteral(pathFile);
 }
 
 QString fileListStatement(const QString& pathFile)
 {
-    return QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + stringLiteral(pathFile);
+    return QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + unicodeLiteral(pathFile);
 }
 
 QString headerStatement(const QString& pathFile)
 {
-    return QStringLiteral("RESTORE HEADERONLY From DISK = ") + stringLiteral(pathFile);
+    return QStringLiteral("RESTORE HEADERONLY From DISK = ") + unicodeLiteral(pathFile);
+}
+
+QString useStatement(const QString& database)
+{
+    return QStringLiteral("USE ") + bracketName(database);
 }
 
 QString shellListingStatement(const QString& folder, bool foldersOnly)
@@ -137,6 +162,29 @@ QList<QString> databaseOptionStatements(const QString& database)
 QString dropDatabaseStatement(const QString& database)
 {
     return QStringLiteral("DROP DATABASE ") + bracketName(database);
+}
+
+QString taskLockResource(const QString& database)
+{
+    // A name the user typed in double quotes names the database inside them.
+    QString name = database.trimmed();
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
+        name = name.mid(1, name.size() - 2).replace(QLatin1String("\"\""), QLatin1String("\""));
+    return QStringLiteral("OrvaneSqlUpdateDB:") + name.toCaseFolded();
+}
+
+QString taskLockStatement(const QString& database)
+{
+    return QStringLiteral("SET NOCOUNT ON; DECLARE @result int; EXEC @result = sp_getapplock @Resource = ") +
+           unicodeLiteral(taskLockResource(database)) +
+           QStringLiteral(", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; "
+                          "SELECT @result AS result");
+}
+
+QString taskUnlockStatement(const QString& database)
+{
+    return QStringLiteral("EXEC sp_releaseapplock @Resource = ") +
+           unicodeLiteral(taskLockResource(database)) + QStringLiteral(", @LockOwner = 'Session'");
 }
 
 QString listDatabasesStatement()

@@ -17,20 +17,32 @@ QString stringLiteral(const QString& text);
 QString unicodeLiteral(const QString& text);
 // [name] with "]" doubled.
 QString bracketName(const QString& name);
-// The database name as the backup and restore statements write it: enclosed
-// in double quotes with inner double quotes doubled, unless the user typed it
-// already beginning with a double quote, in which case it is used as typed.
+// True when name is one well-formed quoted identifier: a double quote, at
+// least one character in which every double quote is doubled, a double quote.
+bool isQuotedIdentifier(const QString& name);
+// The database name as the backup and restore statements write it: a name the
+// user typed as one quoted identifier ("crm", "a""b") is used as typed; any
+// other name is enclosed in double quotes with its double quotes doubled, so
+// it stays one name whatever it holds.
 QString quotedDatabaseName(const QString& name);
 
-// BackUp Database "crm" to disk='D:\bak\crm-202612041533.dat'
+// Paths and logical file names travel as N'…' literals, so that characters
+// outside the server's code page (a Chinese folder on a server whose code
+// page is not 936) arrive unchanged.
+// BackUp Database "crm" to disk=N'D:\bak\crm-202612041533.dat'
 QString backupStatement(const QString& database, const QString& pathFile);
-// RESTORE DATABASE "crm" FROM DISK = 'path' WITH RECOVERY[,REPLACE][,move 'logical' to 'target']…
+// RESTORE DATABASE "crm" FROM DISK = N'path' WITH RECOVERY[,REPLACE][,move N'logical' to N'target']…
 QString restoreStatement(const QString& database, const QString& pathFile,
                          const QList<QPair<QString, QString>>& moves, bool replace);
-// RESTORE FILELISTONLY FROM DISK = 'path'
+// RESTORE VERIFYONLY FROM DISK = N'path': the server reads the whole backup
+// and checks it is complete and readable, without restoring anything.
+QString verifyStatement(const QString& pathFile);
+// RESTORE FILELISTONLY FROM DISK = N'path'
 QString fileListStatement(const QString& pathFile);
-// RESTORE HEADERONLY From DISK = 'path'
+// RESTORE HEADERONLY From DISK = N'path'
 QString headerStatement(const QString& pathFile);
+// USE [name]: makes database the current one of a session.
+QString useStatement(const QString& database);
 
 // The directory listings through the server's command shell: every entry
 // (folders first, by name) or the folders only. folder ends with "\".
@@ -51,6 +63,17 @@ QString createDatabaseStatement(const QString& database);
 QList<QString> databaseOptionStatements(const QString& database);
 // DROP DATABASE [name]
 QString dropDatabaseStatement(const QString& database);
+// The application lock that an update, a creation or a restore of database
+// holds for its whole run (see ServerAdmin::lockDatabase): the resource names
+// the database in case-folded form, as SQL Server compares database names
+// without case and lock resources with it.
+QString taskLockResource(const QString& database);
+// Takes that lock for the session without waiting, and selects
+// sp_getapplock's result (0 taken, -1 held by another session, below that an
+// error).
+QString taskLockStatement(const QString& database);
+// Gives it back.
+QString taskUnlockStatement(const QString& database);
 // The databases of the server in the server's own order.
 QString listDatabasesStatement();
 // The server's path separator ("\" on Windows, "/" on Linux, NULL when the

@@ -2,6 +2,7 @@
 
 #include "app/mdlOVSqlUpdateDB.h"
 #include "data/DataBackend.h"
+#include "data/odbc/MssqlStatements.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -43,7 +44,9 @@ bool isTempdb(const QString& name)
 
 QString unquoteName(const QString& name)
 {
-    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"'))) {
+    // The same rule as the SQL Server statements': only one well-formed
+    // quoted identifier is a quoted name; anything else is a name as typed.
+    if (mssql::isQuotedIdentifier(name)) {
         QString inner = name.mid(1, name.size() - 2);
         inner.replace(QLatin1String("\"\""), QLatin1String("\""));
         return inner;
@@ -95,6 +98,17 @@ QString findDatabaseFile(const QString& folder, const QString& name)
 QString newDatabaseFile(const QString& folder, const QString& name)
 {
     return QDir(folder).filePath(name + kSuffix);
+}
+
+QString taskLockFile(const QString& folder, const QString& name)
+{
+    return QDir(folder).filePath(QLatin1Char('.') + name.toCaseFolded() + kSuffix + QStringLiteral("-task"));
+}
+
+QString useLockFile(const QString& databaseFile)
+{
+    const QFileInfo file(databaseFile);
+    return file.dir().filePath(QLatin1Char('.') + file.fileName() + QStringLiteral("-use"));
 }
 
 QStringList listDatabases(const QString& folder)

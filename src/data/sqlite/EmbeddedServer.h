@@ -23,8 +23,10 @@ QString serverFolder(const QString& server);
 // The database that belongs to no product database: a connection to it is an
 // in-memory database.
 bool isTempdb(const QString& name);
-// A name typed in double quotes ("crm") names the database inside them, with
-// doubled quotes made single, as a quoted identifier does on SQL Server.
+// A name typed as one quoted identifier ("crm", "a""b") names the database
+// inside the quotes, with doubled quotes made single, as on SQL Server; every
+// admin operation and connection of the engine goes through this one rule.
+// Any other name, one beginning with a double quote included, is the name.
 QString unquoteName(const QString& name);
 // Refuses a database or table name that would reach outside the folder or is
 // no name at all: empty, or holding "/", "\", ":", "..", or a control character.
@@ -35,6 +37,14 @@ bool checkName(const QString& name, const QString& what, DataError& error);
 QString findDatabaseFile(const QString& folder, const QString& name);
 // The path a new database of that name gets.
 QString newDatabaseFile(const QString& folder, const QString& name);
+// The lock file of the tasks (update, create, restore) on database name,
+// hidden beside its file: the same for every spelling of the name, and there
+// before the database is. Lock files stay when the database goes: a lock
+// file removed while a process waits on it would let two holders in.
+QString taskLockFile(const QString& folder, const QString& name);
+// The lock file, hidden beside a database file, that every connection to it
+// holds shared and that a restore or a drop takes for itself.
+QString useLockFile(const QString& databaseFile);
 // The databases of the folder, by name without case.
 QStringList listDatabases(const QString& folder);
 

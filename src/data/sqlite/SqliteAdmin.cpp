@@ -4,6 +4,7 @@
 #include "data/Connection.h"
 #include "data/DataBackend.h"
 #include "data/sqlite/EmbeddedServer.h"
+#include "data/sqlite/FileLock.h"
 #include "data/sqlite/SqliteBackend.h"
 #include "data/sqlite/TabFileLoader.h"
 
@@ -11,8 +12,19 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <system_error>
 
 #include <sqlite3.h>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace ov {
 
@@ -22,6 +34,9 @@ namespace {
 constexpr int kApplicationId = 0x4F564442;
 // How long a restore waits for other connections to let go of the database.
 constexpr int kExclusiveWaitMs = 2000;
+// The longest a backup's description may take to read, in seconds: a crafted
+// file must not hold the reader for ever.
+constexpr int kReadLimitSeconds = 10;
 
 const char* const kSetTable = "_ov_backup_set";
 
@@ -58,17 +73,32 @@ private:
 };
 
 // Copies the main database of src into dest with the online backup API. A
-// database another connection holds is waited for up to waitMs.
-int copyDatabase(sqlite3* dest, sqlite3* src, int waitMs)
+// database another connection holds is waited for up to waitMs. With
+// mayCommit, the copy goes in steps and asks it before the step that commits
+// the copy to dest; when it says no, the copy is rolled back and the result is
+// SQLITE_ABORT.
+int copyDatabase(sqlite3* dest, sqlite3* src, int waitMs, const std::function<bool()>& mayCommit = {})
 {
     sqlite3_backup* backup = sqlite3_backup_init(dest, "main", src, "main");
     if (!backup)
         return sqlite3_extended_errcode(dest);
+    // Pages per step when the commit waits for mayCommit; no step commits
+    // before the copy knows how many pages remain.
+    constexpr int kStepPages = 4096;
+    int pages = mayCommit ? 0 : -1;
+    bool asked = false;
     QElapsedTimer clock;
     clock.start();
     int rc = SQLITE_OK;
     for (;;) {
-        rc = sqlite3_backup_step(backup, -1);
+        if (mayCommit && !asked && pages > 0 && sqlite3_backup_remaining(backup) <= kStepPages) {
+            asked = true;
+            if (!mayCommit()) {
+                rc = SQLITE_ABORT;
+                break;
+            }
+        }
+        rc = sqlite3_backup_step(backup, pages);
         if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
             if (clock.elapsed() > waitMs)
                 break;
@@ -77,7 +107,10 @@ int copyDatabase(sqlite3* dest, sqlite3* src, int waitMs)
         }
         if (rc != SQLITE_OK)
             break;
+        if (mayCommit)
+            pages = kStepPages;
     }
+    // Finishing a copy that did not end rolls back what it wrote to dest.
     const int finish = sqlite3_backup_finish(backup);
     return rc == SQLITE_DONE ? finish : rc;
 }
@@ -111,6 +144,82 @@ void removeDatabaseFiles(const QString& file)
     for (const char* suffix : {"", "-journal", "-wal", "-shm"})
         QFile::remove(file + QLatin1String(suffix));
 }
+
+// A task's hold on a database: its task lock file, locked exclusively.
+class EmbeddedDatabaseLock : public DatabaseLock
+{
+public:
+    embedded::FileLock file;
+};
+
+// Flushes a file's content to the disk.
+bool syncFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+#ifdef Q_OS_UNIX
+    return ::fsync(f.handle()) == 0;
+#else
+    return f.flush();
+#endif
+}
+
+// Makes a rename inside folder durable.
+void syncFolder(const QString& folder)
+{
+#ifdef Q_OS_UNIX
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+#else
+    Q_UNUSED(folder);
+#endif
+}
+
+// A new, empty file beside target that no other run uses, for a file that is
+// written whole before it takes target's name; empty on failure. Its name
+// holds the start of target's name only, so that it is no longer than a
+// name the file system takes.
+QString newPartFile(const QFileInfo& target)
+{
+    QTemporaryFile part(target.absolutePath() + QStringLiteral("/.") + target.fileName().left(32) +
+                        QStringLiteral(".XXXXXX.part"));
+    part.setAutoRemove(false);
+    if (!part.open())
+        return QString();
+    return part.fileName();
+}
+
+// Gives part the name target. Without replace an existing target stays and
+// the rename fails; with it target is replaced in one step, so it is the old
+// file or the new one at every moment.
+bool renameOver(const QString& part, const QString& target, bool replace)
+{
+    if (!replace)
+        return QFile::rename(part, target);
+    std::error_code error;
+    std::filesystem::rename(QFile::encodeName(part).toStdString(), QFile::encodeName(target).toStdString(),
+                            error);
+    return !error;
+}
+
+// Stops a statement once its time is up.
+struct Deadline
+{
+    QElapsedTimer clock;
+    qint64 limitMs = 0;
+    bool expired = false;
+
+    static int check(void* self)
+    {
+        auto* d = static_cast<Deadline*>(self);
+        d->expired = d->clock.elapsed() > d->limitMs;
+        return d->expired ? 1 : 0;
+    }
+};
 
 } // namespace
 
@@ -154,9 +263,10 @@ bool SqliteAdmin::listDatabases(QStringList& names)
     return true;
 }
 
-bool SqliteAdmin::createDatabase(const QString& name)
+bool SqliteAdmin::createDatabase(const QString& typed)
 {
     m_error.clear();
+    const QString name = embedded::unquoteName(typed);
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
@@ -165,12 +275,28 @@ bool SqliteAdmin::createDatabase(const QString& name)
             embedded::errorSource());
     // A SQLite database needs neither of the two options a SQL Server database
     // gets here: it keeps no transaction log between transactions, and it is
-    // never closed behind the program's back. The file is written at once, so
-    // the new database is a complete (empty) database file, marked as one of
-    // the engine's.
+    // never closed behind the program's back. The file is made only when no
+    // file of that name is there (another creation may have made it since
+    // the check above), and only a file this call made is removed again. It
+    // is written at once, so the new database is a complete (empty) database
+    // file, marked as one of the engine's.
     const QString file = embedded::newDatabaseFile(m_folder, name);
+    {
+        QFile made(file);
+        if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo(file).exists() || QFileInfo(file).isSymLink())
+                return fail(1801,
+                            QStringLiteral("Database '%1' already exists. Choose a different database name.")
+                                .arg(name),
+                            embedded::errorSource());
+            return fail(5123,
+                        QStringLiteral("CREATE FILE encountered an error while attempting to create '%1': %2")
+                            .arg(file, made.errorString()),
+                        embedded::errorSource());
+        }
+    }
     Handle db;
-    int rc = db.open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    int rc = db.open(file, SQLITE_OPEN_READWRITE);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(
             db.get(), QByteArray("PRAGMA application_id=" + QByteArray::number(kApplicationId)).constData(),
@@ -178,15 +304,16 @@ bool SqliteAdmin::createDatabase(const QString& name)
     if (rc != SQLITE_OK) {
         fail(db.code(), QStringLiteral("%1 (%2)").arg(db.message(), file), QStringLiteral("SQLite"));
         db.close();
-        QFile::remove(file);
+        removeDatabaseFiles(file);
         return false;
     }
     return true;
 }
 
-bool SqliteAdmin::dropDatabase(const QString& name)
+bool SqliteAdmin::dropDatabase(const QString& typed)
 {
     m_error.clear();
+    const QString name = embedded::unquoteName(typed);
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name))
@@ -201,21 +328,31 @@ bool SqliteAdmin::dropDatabase(const QString& name)
                            "permission.")
                 .arg(name),
             embedded::errorSource());
+    // A database that a connection of any process is using stays; one whose
+    // file is damaged, or no database at all, goes like any other.
+    embedded::FileLock exclusive;
+    const embedded::FileLock::Result taken =
+        exclusive.take(embedded::useLockFile(file), embedded::FileLock::Mode::Exclusive);
+    if (taken == embedded::FileLock::Result::Busy)
+        return fail(3702,
+                    QStringLiteral("Cannot drop database \"%1\" because it is currently in use.").arg(name),
+                    embedded::errorSource());
+    if (taken == embedded::FileLock::Result::Failed)
+        return fail(3702, exclusive.errorString(), embedded::errorSource());
     {
-        // A database that another connection is using stays.
+        // A program other than this one that holds a lock on the file stays
+        // too; anything else the file says (not a database, damaged) does not
+        // keep it.
         Handle db;
         int rc = db.open(file, SQLITE_OPEN_READWRITE);
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(db.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) {
-            const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-            return busy ? fail(3702,
-                               QStringLiteral("Cannot drop database \"%1\" because it is currently in use.")
-                                   .arg(name),
-                               embedded::errorSource())
-                        : fail(db.code(), db.message(), QStringLiteral("SQLite"));
-        }
-        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+            return fail(
+                3702, QStringLiteral("Cannot drop database \"%1\" because it is currently in use.").arg(name),
+                embedded::errorSource());
+        if (rc == SQLITE_OK)
+            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
     if (!QFile::remove(file))
         return fail(3702, QStringLiteral("Cannot remove the file '%1' of database \"%2\".").arg(file, name),
@@ -241,7 +378,8 @@ bool SqliteAdmin::bulkLoad(const QString& database, const QString& table, const 
     return ok;
 }
 
-bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile)
+bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                 bool replace)
 {
     m_error.clear();
     if (!requireEngine(cn, engine()))
@@ -267,19 +405,46 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
                            "the path specified.).")
                 .arg(pathFile),
             embedded::errorSource());
+    // The files of the server's databases are never a backup's target, asked
+    // or not; any other existing file is replaced only when asked to.
+    if (isServerFile(target))
+        return fail(3201,
+                    QStringLiteral("Cannot open backup device '%1'. The file already exists and belongs to a "
+                                   "database of this server; a backup never replaces it.")
+                        .arg(pathFile),
+                    embedded::errorSource());
+    if (target.exists() && !replace)
+        return fail(3201,
+                    QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
+                                   "replaces an existing file only when asked to.")
+                        .arg(pathFile),
+                    embedded::errorSource());
 
-    // Written beside the target and renamed at the end, so a failed backup
-    // leaves no half-written file behind.
-    const QString part = target.absoluteFilePath() + QStringLiteral(".part");
-    removeDatabaseFiles(part);
+    // The backup is written beside the target and takes its name only when it
+    // is complete and on the disk: a failed or killed backup leaves the
+    // target as it was, and no half-written file under its name.
+    const QString part = newPartFile(target);
+    if (part.isEmpty())
+        return fail(
+            3201,
+            QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is denied.).")
+                .arg(pathFile),
+            embedded::errorSource());
     const QDateTime started = Clock::now();
     Handle src;
     Handle dest;
     int rc = src.open(source, SQLITE_OPEN_READONLY);
-    if (rc != SQLITE_OK)
-        return fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source),
-                    QStringLiteral("SQLite"));
-    rc = dest.open(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (rc != SQLITE_OK) {
+        fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source), QStringLiteral("SQLite"));
+        removeDatabaseFiles(part);
+        return false;
+    }
+    rc = dest.open(part, SQLITE_OPEN_READWRITE);
+    // A file nobody else sees needs no journal; it is flushed once, whole,
+    // before it is renamed.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
+                          nullptr);
     if (rc == SQLITE_OK)
         rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
     src.close();
@@ -316,23 +481,41 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         return false;
     }
     dest.close();
-    if (QFileInfo::exists(target.absoluteFilePath()) && !QFile::remove(target.absoluteFilePath())) {
+    if (!syncFile(part)) {
         removeDatabaseFiles(part);
-        return fail(
-            3201,
-            QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is denied.).")
-                .arg(pathFile),
-            embedded::errorSource());
-    }
-    if (!QFile::rename(part, target.absoluteFilePath())) {
-        removeDatabaseFiles(part);
-        return fail(3201, QStringLiteral("Cannot open backup device '%1'.").arg(pathFile),
+        return fail(3201,
+                    QStringLiteral("Cannot open backup device '%1'. The backup could not be flushed to the "
+                                   "disk.")
+                        .arg(pathFile),
                     embedded::errorSource());
     }
+    if (!renameOver(part, target.absoluteFilePath(), replace)) {
+        removeDatabaseFiles(part);
+        return fail(3201,
+                    replace || !QFileInfo::exists(target.absoluteFilePath())
+                        ? QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is "
+                                         "denied.).")
+                              .arg(pathFile)
+                        : QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
+                                         "replaces an existing file only when asked to.")
+                              .arg(pathFile),
+                    embedded::errorSource());
+    }
+    syncFolder(target.absolutePath());
     return true;
 }
 
-bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header)
+bool SqliteAdmin::isServerFile(const QFileInfo& file) const
+{
+    // The database files and their journals of the server folder.
+    const QString folder = QFileInfo(m_folder).canonicalFilePath();
+    const QString dir = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return !folder.isEmpty() && dir == folder &&
+           file.fileName().contains(QLatin1String(".sqlite"), Qt::CaseInsensitive);
+}
+
+bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header,
+                                int limitSeconds)
 {
     if (!QFileInfo(pathFile).isFile())
         return fail(
@@ -343,6 +526,15 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
             embedded::errorSource());
     Handle db;
     int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
+    // The file may be anyone's: its schema runs no function that could do
+    // harm, and the read ends when its time is up.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db.get(), "PRAGMA trusted_schema=OFF", nullptr, nullptr, nullptr);
+    Deadline deadline;
+    deadline.limitMs = qint64(limitSeconds) * 1000;
+    deadline.clock.start();
+    if (rc == SQLITE_OK)
+        sqlite3_progress_handler(db.get(), 1000, &Deadline::check, &deadline);
     sqlite3_stmt* stmt = nullptr;
     if (rc == SQLITE_OK)
         rc = sqlite3_prepare_v2(
@@ -353,7 +545,8 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
                 .constData(),
             -1, &stmt, nullptr);
     bool any = false;
-    while (rc == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+    int step = SQLITE_DONE;
+    while (rc == SQLITE_OK && (step = sqlite3_step(stmt)) == SQLITE_ROW) {
         auto text = [&](int i) { return sqlitevalue::read(stmt, i, adVarWChar).toString(); };
         if (files)
             files->append({text(0), text(1), text(2)});
@@ -365,7 +558,17 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
         any = true;
     }
     sqlite3_finalize(stmt);
-    if (rc != SQLITE_OK || !any)
+    if (deadline.expired) {
+        if (files)
+            files->clear();
+        return fail(DataErr::QueryTimeout,
+                    QStringLiteral("Query timeout expired: the description of the backup '%1' was not read "
+                                   "within %2 seconds.")
+                        .arg(pathFile)
+                        .arg(limitSeconds),
+                    QStringLiteral("SQLite"));
+    }
+    if (rc != SQLITE_OK || step != SQLITE_DONE || !any)
         return fail(
             3241,
             QStringLiteral("The media family on device '%1' is incorrectly formed: the file is no backup of "
@@ -375,18 +578,62 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
     return true;
 }
 
+int SqliteAdmin::readLimit(Connection& cn)
+{
+    const int seconds = cn.CommandTimeout();
+    return seconds > 0 && seconds < kReadLimitSeconds ? seconds : kReadLimitSeconds;
+}
+
 bool SqliteAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files)
 {
     m_error.clear();
     files.clear();
-    return requireEngine(cn, engine()) && readBackupSet(pathFile, &files, nullptr);
+    return requireEngine(cn, engine()) && readBackupSet(pathFile, &files, nullptr, readLimit(cn));
 }
 
 bool SqliteAdmin::readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header)
 {
     m_error.clear();
     header = BackupHeader();
-    return requireEngine(cn, engine()) && readBackupSet(pathFile, nullptr, &header);
+    return requireEngine(cn, engine()) && readBackupSet(pathFile, nullptr, &header, readLimit(cn));
+}
+
+QString SqliteAdmin::backupDamage(const QString& pathFile)
+{
+    // Runs on a thread of its own, beside the copy, on a connection of its own.
+    Handle db;
+    int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
+    // Reading the pages through a memory map makes the check about a third
+    // cheaper.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db.get(), "PRAGMA trusted_schema=OFF; PRAGMA mmap_size=2147418112", nullptr,
+                          nullptr, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    if (rc == SQLITE_OK)
+        rc = sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check(1)", -1, &stmt, nullptr);
+    QString verdict;
+    if (rc == SQLITE_OK) {
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        else
+            verdict = db.message();
+    } else {
+        verdict = db.message();
+    }
+    sqlite3_finalize(stmt);
+    if (verdict == QLatin1String("ok"))
+        return QString();
+    verdict.remove(QStringLiteral("*** in database main ***\n"));
+    return verdict.isEmpty() ? QStringLiteral("the check found the file unreadable") : verdict;
+}
+
+bool SqliteAdmin::failDamaged(const QString& pathFile, const QString& damage)
+{
+    return fail(3183,
+                QStringLiteral("RESTORE detected an error in the backup on device '%1' (%2). Nothing was "
+                               "restored; RESTORE DATABASE is terminating abnormally.")
+                    .arg(pathFile, damage),
+                embedded::errorSource());
 }
 
 bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
@@ -402,7 +649,7 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
     if (!checkDatabase(name))
         return false;
     QList<BackupFileInfo> files;
-    if (!readBackupSet(pathFile, &files, nullptr))
+    if (!readBackupSet(pathFile, &files, nullptr, kReadLimitSeconds))
         return false;
     for (const auto& move : moves) {
         const bool known = std::any_of(files.begin(), files.end(), [&](const BackupFileInfo& f) {
@@ -439,34 +686,140 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
             QStringLiteral("Database '%1' already exists. Restore over it only with the replace option.")
                 .arg(name),
             embedded::errorSource());
+    // The database is the restore's alone: a connection of any process that
+    // has it open refuses the restore, and none opens it until it is done.
+    embedded::FileLock exclusive;
+    const embedded::FileLock::Result taken =
+        exclusive.take(embedded::useLockFile(expected), embedded::FileLock::Mode::Exclusive);
+    if (taken == embedded::FileLock::Result::Busy)
+        return fail(3101,
+                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
+                    embedded::errorSource());
+    if (taken == embedded::FileLock::Result::Failed)
+        return fail(3101, exclusive.errorString(), embedded::errorSource());
 
+    // Every page of the backup is checked before anything is replaced with
+    // it. The check runs beside the copy, which commits (or is renamed into
+    // place) only once the check has passed; otherwise it is rolled back (or
+    // removed).
+    std::future<QString> damage = std::async(std::launch::async, &SqliteAdmin::backupDamage, pathFile);
+    return existing.isEmpty() ? restoreAsNew(name, pathFile, expected, damage)
+                              : restoreOver(pathFile, existing, damage);
+}
+
+bool SqliteAdmin::restoreOver(const QString& pathFile, const QString& file, std::future<QString>& damage)
+{
+    // Copied into the database in one transaction of its own: until it
+    // commits, the database is the old one, also after a crash.
     Handle src;
     Handle dest;
     int rc = src.open(pathFile, SQLITE_OPEN_READONLY);
     if (rc != SQLITE_OK)
         return fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), pathFile),
                     QStringLiteral("SQLite"));
-    rc = dest.open(expected, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    rc = dest.open(file, SQLITE_OPEN_READWRITE);
+    QString found;
+    if (rc == SQLITE_OK)
+        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs, [&] {
+            found = damage.get();
+            return found.isEmpty();
+        });
+    if (rc == SQLITE_ABORT && !found.isEmpty())
+        return failDamaged(pathFile, found);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), (QByteArray("DROP TABLE IF EXISTS ") + kSetTable).constData(), nullptr,
+                          nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        return true;
+    const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+    if (busy)
+        return fail(3101,
+                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
+                    embedded::errorSource());
+    return fail(dest.code(), QStringLiteral("%1 (%2)").arg(dest.message(), file), QStringLiteral("SQLite"));
+}
+
+bool SqliteAdmin::restoreAsNew(const QString& name, const QString& pathFile, const QString& file,
+                               std::future<QString>& damage)
+{
+    // The new database is written beside its place and takes its name only
+    // when it is complete and on the disk: until then there is no database of
+    // that name, also after a crash, and the restore can simply run again.
+    const QString part = newPartFile(QFileInfo(file));
+    if (part.isEmpty())
+        return fail(3156, QStringLiteral("The file '%1' of database '%2' cannot be made.").arg(file, name),
+                    embedded::errorSource());
+    Handle src;
+    Handle dest;
+    int rc = src.open(pathFile, SQLITE_OPEN_READONLY);
+    if (rc == SQLITE_OK)
+        rc = dest.open(part, SQLITE_OPEN_READWRITE);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
+                          nullptr);
     if (rc == SQLITE_OK)
         rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(dest.get(), (QByteArray("DROP TABLE IF EXISTS ") + kSetTable).constData(), nullptr,
                           nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-        if (busy)
-            fail(3101,
-                 QStringLiteral("Exclusive access could not be obtained because the database is in use."),
-                 embedded::errorSource());
-        else
-            fail(dest.code(), QStringLiteral("%1 (%2)").arg(dest.message(), expected),
-                 QStringLiteral("SQLite"));
+        const Handle& failed = src.code() != SQLITE_OK ? src : dest;
+        fail(failed.code(), QStringLiteral("%1 (%2)").arg(failed.message(), file), QStringLiteral("SQLite"));
         dest.close();
-        if (existing.isEmpty())
-            removeDatabaseFiles(expected);
+        removeDatabaseFiles(part);
         return false;
     }
+    dest.close();
+    const QString found = damage.get();
+    if (!found.isEmpty()) {
+        removeDatabaseFiles(part);
+        return failDamaged(pathFile, found);
+    }
+    if (!syncFile(part)) {
+        removeDatabaseFiles(part);
+        return fail(3156,
+                    QStringLiteral("The file '%1' of database '%2' could not be flushed to the disk.")
+                        .arg(file, name),
+                    embedded::errorSource());
+    }
+    // Never over a database of that name that appeared meanwhile.
+    if (!renameOver(part, file, false)) {
+        removeDatabaseFiles(part);
+        return fail(
+            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
+            embedded::errorSource());
+    }
+    syncFolder(QFileInfo(file).absolutePath());
     return true;
+}
+
+QString SqliteAdmin::lockKey(const QString& database) const
+{
+    const QString folder = QFileInfo(m_folder).canonicalFilePath();
+    return (folder.isEmpty() ? m_folder : folder) + QLatin1Char('/') +
+           embedded::unquoteName(database.trimmed()).toCaseFolded();
+}
+
+std::unique_ptr<DatabaseLock> SqliteAdmin::takeLock(const QString& database)
+{
+    const QString name = embedded::unquoteName(database.trimmed());
+    if (!checkDatabase(name))
+        return nullptr;
+    auto lock = std::make_unique<EmbeddedDatabaseLock>();
+    switch (lock->file.take(embedded::taskLockFile(m_folder, name), embedded::FileLock::Mode::Exclusive)) {
+    case embedded::FileLock::Result::Taken:
+        return lock;
+    case embedded::FileLock::Result::Busy:
+        fail(DataErr::LockTimeout,
+             QStringLiteral("Database '%1' is taken by another task (an update, a creation or a restore).")
+                 .arg(name),
+             embedded::errorSource());
+        return nullptr;
+    case embedded::FileLock::Result::Failed:
+        break;
+    }
+    fail(5, lock->file.errorString(), embedded::errorSource());
+    return nullptr;
 }
 
 bool SqliteAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries)

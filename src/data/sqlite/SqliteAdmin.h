@@ -2,6 +2,10 @@
 
 #include "data/ServerAdmin.h"
 
+#include <QFileInfo>
+
+#include <future>
+
 namespace ov {
 
 // The embedded engine's server management: databases are files of the server
@@ -24,7 +28,8 @@ public:
                   const QString& logFile, const QString& errorFile,
                   BulkLoadResult* result = nullptr) override;
 
-    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile) override;
+    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                        bool replace) override;
     bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files) override;
     bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
     bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
@@ -35,10 +40,28 @@ public:
     // The table inside a backup file that describes it.
     static QString backupSetTable();
 
+protected:
+    QString lockKey(const QString& database) const override;
+    std::unique_ptr<DatabaseLock> takeLock(const QString& database) override;
+
 private:
     bool requireFolder();
     bool checkDatabase(const QString& name);
-    bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header);
+    bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header,
+                       int limitSeconds);
+    // The time limit of reading a backup's description on cn, in seconds.
+    static int readLimit(Connection& cn);
+    // What SQLite's integrity check finds wrong with a backup file; empty
+    // when it passes.
+    static QString backupDamage(const QString& pathFile);
+    bool failDamaged(const QString& pathFile, const QString& damage);
+    // The copy commits only when damage, the check running beside it, finds
+    // nothing.
+    bool restoreOver(const QString& pathFile, const QString& file, std::future<QString>& damage);
+    bool restoreAsNew(const QString& name, const QString& pathFile, const QString& file,
+                      std::future<QString>& damage);
+    // A database file (or its journal) of the server folder.
+    bool isServerFile(const QFileInfo& file) const;
 
     QString m_folder;
 };

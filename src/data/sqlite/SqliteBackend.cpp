@@ -1,6 +1,7 @@
 #include "data/sqlite/SqliteBackend.h"
 
 #include "data/sqlite/EmbeddedServer.h"
+#include "data/sqlite/FileLock.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -20,6 +21,14 @@ constexpr qint32 kNoTransactionNumber = -2147168242; // XACT_E_NOTRANSACTION
 QString toText(const void* utf16, int bytes)
 {
     return QString::fromUtf16(static_cast<const char16_t*>(utf16), bytes / 2);
+}
+
+// The busy time-out for a command time-out: waiting for another
+// connection's lock counts against the same limit; no limit means waiting as
+// long as it takes.
+int busyTimeoutMs(int seconds)
+{
+    return seconds > 0 && seconds < INT_MAX / 1000 ? seconds * 1000 : INT_MAX;
 }
 
 bool isDateType(int type)
@@ -423,8 +432,9 @@ int bind(sqlite3_stmt* stmt, int index, const QVariant& value)
 
 // ---- connection -------------------------------------------------------------
 
-SqliteBackend::SqliteBackend(sqlite3* db, QString path, int commandTimeout)
-    : m_db(db), m_path(std::move(path))
+SqliteBackend::SqliteBackend(sqlite3* db, QString path, int commandTimeout,
+                             std::unique_ptr<embedded::FileLock> useLock)
+    : m_db(db), m_path(std::move(path)), m_useLock(std::move(useLock))
 {
     sqlite3_progress_handler(m_db, 1000, &SqliteBackend::progress, this);
     setCommandTimeout(commandTimeout);
@@ -465,12 +475,29 @@ std::unique_ptr<SqliteBackend> SqliteBackend::open(const QString& folder, const 
 std::unique_ptr<SqliteBackend> SqliteBackend::openFile(const QString& path, bool create, int commandTimeout,
                                                        DataError& error)
 {
+    const bool memory = path == QLatin1String(":memory:");
+    // The database is in use from here on. While a restore or a drop has it
+    // for itself, it cannot be opened, as a database being restored cannot on
+    // SQL Server. A lock file that cannot be made (a folder the user may only
+    // read) leaves the connection without the lock.
+    auto useLock = std::make_unique<embedded::FileLock>();
+    if (!memory && useLock->take(embedded::useLockFile(QFileInfo(path).absoluteFilePath()),
+                                 embedded::FileLock::Mode::Shared) == embedded::FileLock::Result::Busy) {
+        setDataError(error, 927,
+                     QStringLiteral("Database file '%1' cannot be opened. It is in the middle of a restore "
+                                    "or a drop.")
+                         .arg(path),
+                     embedded::errorSource());
+        return nullptr;
+    }
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     const QByteArray file = path.toUtf8();
     int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(db, 1);
+        // Another connection's lock is waited for from the first statement on.
+        sqlite3_busy_timeout(db, busyTimeoutMs(commandTimeout));
         // Reading the schema tells a database from any other file now rather
         // than at the first statement.
         rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
@@ -483,9 +510,8 @@ std::unique_ptr<SqliteBackend> SqliteBackend::openFile(const QString& path, bool
         sqlite3_close_v2(db);
         return nullptr;
     }
-    const bool memory = path == QLatin1String(":memory:");
-    return std::unique_ptr<SqliteBackend>(
-        new SqliteBackend(db, memory ? QString() : QFileInfo(path).absoluteFilePath(), commandTimeout));
+    return std::unique_ptr<SqliteBackend>(new SqliteBackend(
+        db, memory ? QString() : QFileInfo(path).absoluteFilePath(), commandTimeout, std::move(useLock)));
 }
 
 void SqliteBackend::closeConnection()
@@ -496,14 +522,13 @@ void SqliteBackend::closeConnection()
         sqlite3_close_v2(m_db);
     }
     m_db = nullptr;
+    m_useLock.reset();
 }
 
 void SqliteBackend::setCommandTimeout(int seconds)
 {
     m_commandTimeout = seconds;
-    // Waiting for another connection's lock counts against the same limit;
-    // no limit means waiting as long as it takes.
-    sqlite3_busy_timeout(m_db, seconds > 0 && seconds < INT_MAX / 1000 ? seconds * 1000 : INT_MAX);
+    sqlite3_busy_timeout(m_db, busyTimeoutMs(seconds));
 }
 
 int SqliteBackend::progress(void* self)

@@ -11,10 +11,16 @@ struct sqlite3_stmt;
 
 namespace ov {
 
+namespace embedded {
+class FileLock;
+}
+
 // The embedded engine's connection: one SQLite database file of the server
 // folder (or an in-memory database for Tempdb). Batches run statement after
 // statement as SQL Server runs a batch; the command time-out interrupts a
-// statement that runs too long.
+// statement that runs too long, and bounds the wait for another connection's
+// lock. For its whole life the connection holds the database's use lock
+// shared, so that a restore or a drop in any process knows it is in use.
 class SqliteBackend : public ConnectionBackend
 {
 public:
@@ -56,12 +62,13 @@ public:
     static bool fileGone(sqlite3* db, DataError& error);
 
 private:
-    SqliteBackend(sqlite3* db, QString path, int commandTimeout);
+    SqliteBackend(sqlite3* db, QString path, int commandTimeout, std::unique_ptr<embedded::FileLock> useLock);
     static int progress(void* self);
     bool endTransaction(const char* sql, DataError& error);
 
     sqlite3* m_db = nullptr;
     QString m_path;
+    std::unique_ptr<embedded::FileLock> m_useLock;
     int m_commandTimeout = 30;
     QElapsedTimer m_clock;
     bool m_armed = false;

@@ -167,28 +167,28 @@ QByteArray pragmaValue(sqlite3* db, const char* sql)
     return value;
 }
 
-// The pragmas of a bulk load, and the values they had before.
+// The pragmas of a bulk load, and the values they had before. The rollback
+// journal stays on disk, where it survives a crash or a full disk in the
+// middle of the commit: the next connection rolls the load back from it. A
+// database whose journal was kept in memory or switched off gets one on disk
+// for the load.
 class BulkPragmas
 {
 public:
     explicit BulkPragmas(sqlite3* db) : m_db(db)
     {
-        m_journal = pragmaValue(db, "PRAGMA journal_mode");
-        m_synchronous = pragmaValue(db, "PRAGMA synchronous");
+        const QByteArray journal = pragmaValue(db, "PRAGMA journal_mode").toLower();
+        if (journal == "memory" || journal == "off") {
+            m_journal = journal;
+            sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+        }
         m_cache = pragmaValue(db, "PRAGMA cache_size");
-        // The rollback journal stays in memory, enough to undo a failed
-        // load; nothing waits for the disk until the end.
-        sqlite3_exec(db, "PRAGMA journal_mode=MEMORY", nullptr, nullptr, nullptr);
-        sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
         sqlite3_exec(db, "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
     }
     ~BulkPragmas()
     {
         if (!m_journal.isEmpty())
             sqlite3_exec(m_db, ("PRAGMA journal_mode=" + m_journal).constData(), nullptr, nullptr, nullptr);
-        if (!m_synchronous.isEmpty())
-            sqlite3_exec(m_db, ("PRAGMA synchronous=" + m_synchronous).constData(), nullptr, nullptr,
-                         nullptr);
         if (!m_cache.isEmpty())
             sqlite3_exec(m_db, ("PRAGMA cache_size=" + m_cache).constData(), nullptr, nullptr, nullptr);
     }
@@ -198,7 +198,6 @@ public:
 private:
     sqlite3* m_db;
     QByteArray m_journal;
-    QByteArray m_synchronous;
     QByteArray m_cache;
 };
 

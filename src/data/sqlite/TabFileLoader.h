@@ -10,8 +10,8 @@ struct sqlite3;
 namespace ov::embedded {
 
 // Loads a tab-delimited, CR LF-terminated file into an existing table of an
-// open SQLite database: one prepared insert, one transaction, the journal in
-// memory and no syncs while it runs (both restored afterwards).
+// open SQLite database: one prepared insert, one transaction, a rollback
+// journal on disk so that a crash during the load leaves the table as it was.
 //
 // Fields are code page 936 text, or UTF-8 after a byte-order mark; an empty
 // field is NULL. A row is rejected, not loaded, when its field count differs
