@@ -28,6 +28,18 @@ QString flag(bool value)
     return value ? QStringLiteral("1") : QStringLiteral("0");
 }
 
+QList<QPair<QString, QString>> mainValues(const QString& server, const QString& database, bool trusted,
+                                          const QString& user, const QString& password)
+{
+    return {
+        {QStringLiteral("DBServer"), server},
+        {QStringLiteral("DBName"), database},
+        {QStringLiteral("DBIsTrustMode"), flag(trusted)},
+        {QStringLiteral("DBUser"), user},
+        {QStringLiteral("DBPasswd"), mdlEncode::ScrambleText(password, mdlEncode::kConfigKey, true)},
+    };
+}
+
 } // namespace
 
 QString ConfigFilePath()
@@ -61,15 +73,7 @@ ConnectionSettings ReadMainSettings()
 bool WriteMainSettings(const QString& server, const QString& database, bool trusted, const QString& user,
                        const QString& password)
 {
-    clsIniFile ini = configFile();
-    return ini.WriteStrings(kMain, {
-                                       {QStringLiteral("DBServer"), server},
-                                       {QStringLiteral("DBName"), database},
-                                       {QStringLiteral("DBIsTrustMode"), flag(trusted)},
-                                       {QStringLiteral("DBUser"), user},
-                                       {QStringLiteral("DBPasswd"),
-                                        mdlEncode::ScrambleText(password, mdlEncode::kConfigKey, true)},
-                                   });
+    return configFile().WriteStrings(kMain, mainValues(server, database, trusted, user, password));
 }
 
 bool WriteUpdateDBResult(bool result)
@@ -80,6 +84,16 @@ bool WriteUpdateDBResult(bool result)
 bool WriteCreateDBResult(bool result)
 {
     return configFile().WriteString(kMain, QStringLiteral("CreateDBResult"), flag(result));
+}
+
+bool WriteMainSettingsAndSuccess(const ConnectionSettings& settings, ResultKey key)
+{
+    auto values =
+        mainValues(settings.server, settings.database, settings.trusted, settings.user, settings.password);
+    values.append(
+        {key == ResultKey::UpdateDB ? QStringLiteral("UpdateDBResult") : QStringLiteral("CreateDBResult"),
+         flag(true)});
+    return configFile().WriteStrings(kMain, values);
 }
 
 QString ReadDefaultPathFile()

@@ -30,6 +30,19 @@ bool WriteMainSettings(const QString& server, const QString& database, bool trus
 bool WriteUpdateDBResult(bool result);
 bool WriteCreateDBResult(bool result);
 
+// The key in which a task tells the main program how it ended.
+enum class ResultKey
+{
+    UpdateDB, // MAIN/UpdateDBResult
+    CreateDB, // MAIN/CreateDBResult
+};
+
+// After a task that succeeded: writes the five values as WriteMainSettings
+// does and the task's result key as "1", all in one replacement of the file,
+// so that a crash leaves the old file or the new one, never the new database
+// named beside the old result.
+bool WriteMainSettingsAndSuccess(const ConnectionSettings& settings, ResultKey key);
+
 // BACKUPRESTORE/DEFAULTPATHFILE: the full path, on the server, of the last
 // backup file written or restored. Empty when there is none.
 QString ReadDefaultPathFile();

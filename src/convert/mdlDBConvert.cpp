@@ -85,9 +85,7 @@ bool DoConvert(const ConnectionSettings& values, const QString& filePath, const 
     }
     if (!create || !create(values, lblTip, prgProgress))
         return false;
-    mdlOVSqlServer::WriteMainSettings(values.server, values.database, values.trusted, values.user,
-                                      values.password);
-    mdlOVSqlServer::WriteCreateDBResult(true);
+    mdlOVSqlServer::WriteMainSettingsAndSuccess(values, mdlOVSqlServer::ResultKey::CreateDB);
 
     const auto cnFile = mdlOVSqlServer::ConnectToDBAccess(filePath);
     const auto cnServer = mdlOVSqlServer::ConnectToDBFile(values.server, values.database, values.trusted,

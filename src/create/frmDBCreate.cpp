@@ -85,7 +85,6 @@ bool frmDBCreate::CreateWithMode(int mode)
     if (!mdlOVSqlUpdateDB::CreateDatabase(v.server, v.database, v.trusted, v.user, v.password, mode, status,
                                           progress))
         return false;
-    mdlOVSqlServer::WriteMainSettings(v.server, v.database, v.trusted, v.user, v.password);
-    mdlOVSqlServer::WriteCreateDBResult(true);
+    mdlOVSqlServer::WriteMainSettingsAndSuccess(v, mdlOVSqlServer::ResultKey::CreateDB);
     return true;
 }

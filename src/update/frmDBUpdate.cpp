@@ -96,7 +96,6 @@ bool frmDBUpdate::UpdateDatabase()
             mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"), status, progress))
         return false;
     ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
-    mdlOVSqlServer::WriteMainSettings(v.server, v.database, v.trusted, v.user, v.password);
-    mdlOVSqlServer::WriteUpdateDBResult(true);
+    mdlOVSqlServer::WriteMainSettingsAndSuccess(v, mdlOVSqlServer::ResultKey::UpdateDB);
     return true;
 }

@@ -11,6 +11,7 @@
 #include "data/Recordset.h"
 #include "data/ServerAdmin.h"
 #include "data/jet/demo/DemoDatabase.h"
+#include "support/FileWatch.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -150,6 +151,7 @@ protected:
 TEST_F(ConvertCommandTest, DemoFileConvertsAndTheSettingsNameTheNewDatabase)
 {
     const QString password = QStringLiteral("Pa55-w0rd");
+    ovtest::FileWatch config(m_dir.path(), QStringLiteral("OrvaneSqlConfig.ini"));
     const Result r =
         convert({"--file", "Demo.cdb", "--database", kDatabase, "--user", "crmuser", "--password-stdin"},
                 password.toUtf8() + '\n');
@@ -219,6 +221,10 @@ TEST_F(ConvertCommandTest, DemoFileConvertsAndTheSettingsNameTheNewDatabase)
     ini.setFileName(mdlOVSqlServer::ConfigFilePath());
     EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QString(), 10),
               QStringLiteral("1"));
+    // The five values and the result reach the file in one replacement: a
+    // crash leaves the old file or the new one, never the new database named
+    // beside the old result.
+    EXPECT_EQ(config.count(), 1);
 }
 
 // A transfer that met errors still ends as the window's does (completion

@@ -3,6 +3,7 @@
 
 #include "CreateTestSupport.h"
 #include "create/frmDBCreate.h"
+#include "support/FileWatch.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -152,6 +153,8 @@ TEST_F(CreateWindow, CreatesWritesTheSettingsAndCloses)
                 closeRefused = !w.isNull() && w->isVisible();
             }
         };
+        ovtest::FileWatch config(QFileInfo(mdlOVSqlServer::ConfigFilePath()).path(),
+                                 QStringLiteral("OrvaneSqlConfig.ini"));
         click(w, c.button);
         m_ui.onPump = nullptr;
 
@@ -169,6 +172,10 @@ TEST_F(CreateWindow, CreatesWritesTheSettingsAndCloses)
         EXPECT_EQ(stored.user, QStringLiteral("sa"));
         EXPECT_EQ(stored.password, QStringLiteral(" pw "));
         EXPECT_EQ(mainValue(QStringLiteral("CreateDBResult")), QStringLiteral("1"));
+        // The five values and the result reach the file in one replacement:
+        // a crash leaves the old file or the new one, never the new database
+        // named beside the old result.
+        EXPECT_EQ(config.count(), 1);
 
         ASSERT_FALSE(m_snapshots.isEmpty());
         for (const Snapshot& s : std::as_const(m_snapshots))

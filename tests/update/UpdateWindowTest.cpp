@@ -4,6 +4,7 @@
 
 #include "backup/frmDBBackup.h"
 #include "create/CreateTestSupport.h"
+#include "support/FileWatch.h"
 #include "update/frmDBUpdate.h"
 
 #include <QApplication>
@@ -138,6 +139,8 @@ TEST_F(UpdateWindow, BackupConfirmAndRunWritesTheSettings)
         w->close();
         stayed = !w.isNull() && w->isVisible();
     };
+    ovtest::FileWatch config(QFileInfo(mdlOVSqlServer::ConfigFilePath()).path(),
+                             QStringLiteral("OrvaneSqlConfig.ini"));
     QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
     m_ui.onPump = nullptr;
 
@@ -161,6 +164,10 @@ TEST_F(UpdateWindow, BackupConfirmAndRunWritesTheSettings)
     EXPECT_EQ(stored.user, QStringLiteral("sa"));
     EXPECT_EQ(stored.password, QStringLiteral(" pw "));
     EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("1"));
+    // The backup's path is stored first; then the five values and the result
+    // reach the file in one replacement: a crash leaves the old file or the
+    // new one, never the new values beside the old result.
+    EXPECT_EQ(config.count(), 2);
 }
 
 // Closing the backup window, or Cancel at the question: no run, nothing

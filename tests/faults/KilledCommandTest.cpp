@@ -1,0 +1,451 @@
+// ovsqlcli killed with SIGKILL at random moments of update, create --demo and
+// convert on the embedded engine. After every kill the database file passes
+// SQLite's integrity check and the configuration file holds either the bytes
+// it had before the run or the ones a whole run writes; every few kills, and
+// at the end of each series, a run without a kill brings the database to the
+// newest version with exit code 0. A kill strikes, by turns, at a random time
+// within the length of a whole run or at a random one of the writes a whole
+// run makes to the database file. The moments come from a seeded generator
+// whose seed is printed; OV_KILL_SEED=N gives the same moments again. Every
+// check that fails is a finding, printed with the moments of the kills before
+// it, and fails the test; one line sums up the kills and the findings.
+
+#include "create/CreateTestSupport.h"
+#include "data/jet/demo/DemoDatabase.h"
+#include "support/CliProgram.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace ovtest;
+
+namespace {
+
+const QString kDatabase = QStringLiteral("crm");
+
+const QByteArray kOldConfig = "[MAIN]\r\nDBServer=sqlite:old\r\nDBName=old\r\nDBIsTrustMode=1\r\n"
+                              "DBUser=\r\nDBPasswd=\r\nCreateDBResult=0\r\n";
+
+// What a query on a database file gave: its rows, each row's fields joined by
+// "|", or SQLite's extended error code and message.
+struct QueryResult
+{
+    QStringList rows;
+    int error = SQLITE_OK;
+    QString message;
+};
+
+// Runs sql on the database file with sqlite3 itself, not through the program.
+QueryResult query(const QString& file, const char* sql, int openFlags = SQLITE_OPEN_READONLY)
+{
+    QueryResult r;
+    sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db, openFlags, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        rc = sqlite3_step(stmt);
+        if (rc != SQLITE_ROW)
+            break;
+        QStringList fields;
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+            fields << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)));
+        r.rows << fields.join(QLatin1Char('|'));
+    }
+    if (rc != SQLITE_DONE) {
+        r.error = db ? sqlite3_extended_errcode(db) : rc;
+        r.message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        r.rows.clear();
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return r;
+}
+
+QString describe(const QueryResult& r)
+{
+    return r.error == SQLITE_OK ? r.rows.join(QLatin1Char('\n'))
+                                : QStringLiteral("<error %1: %2>").arg(r.error).arg(r.message);
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// What became of a run of ovsqlcli.
+struct Outcome
+{
+    bool killed = false;
+    int exitCode = -1; // of a run that ended by itself
+    int writes = 0;    // writes to the database file seen
+    qint64 ms = 0;     // from the start to the end or the kill
+    QByteArray err;    // its standard error
+};
+
+// Runs ovsqlcli with args in folder and kills it with SIGKILL after afterMs,
+// or at the atWrite-th write to the database file that it is seen to make
+// (the writes are watched as they happen, so the kill strikes at or shortly
+// after that write); a negative value leaves that way out. Standard input and
+// output are /dev/null, standard error goes to errFile.
+Outcome runAndKill(const QString& folder, const QStringList& args, const QString& databaseFile,
+                   const QString& errFile, int afterMs, int atWrite)
+{
+    Outcome o;
+    const int watch = inotify_init1(IN_NONBLOCK);
+    EXPECT_GE(watch, 0);
+    EXPECT_GE(
+        inotify_add_watch(watch, QFile::encodeName(QFileInfo(databaseFile).path()).constData(), IN_MODIFY),
+        0);
+    const QByteArray name = QFile::encodeName(QFileInfo(databaseFile).fileName());
+
+    // Everything the child needs is made before the fork: between the fork and
+    // the exec it only calls what is safe there.
+    const QByteArray dir = QFile::encodeName(folder);
+    const QByteArray program = QFile::encodeName(QDir(folder).filePath(QStringLiteral("ovsqlcli")));
+    const QByteArray errPath = QFile::encodeName(errFile);
+    QList<QByteArray> argBytes{program};
+    for (const QString& a : args)
+        argBytes << a.toUtf8();
+    std::vector<char*> argv;
+    for (QByteArray& a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        const int err = open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (null < 0 || err < 0 || chdir(dir.constData()) != 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 ||
+            dup2(err, 2) < 0)
+            _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    EXPECT_GT(pid, 0);
+    int status = 0;
+    for (;;) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            break;
+        if (afterMs >= 0 && timer.elapsed() >= afterMs) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && QByteArray(event->name) == name)
+                    ++o.writes;
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        if (atWrite >= 0 && o.writes >= atWrite) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        pollfd p{watch, POLLIN, 0};
+        poll(&p, 1, 2);
+    }
+    o.ms = timer.elapsed();
+    close(watch);
+    o.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    QFile f(errFile);
+    if (f.open(QIODevice::ReadOnly))
+        o.err = f.readAll();
+    return o;
+}
+
+// One command run over and over and killed: its arguments (a killed run and a
+// run without a kill take the same ones), how many kills, and after how many
+// kills a run without a kill must bring the database up to date.
+struct Series
+{
+    const char* name;
+    QStringList args;
+    int kills;
+    int rerunEvery;
+};
+
+// Where the temporary folders go: in memory (/dev/shm) where there is such a
+// folder. A killed process leaves the same files there as on a disk, since
+// the kernel keeps what it was given to write; but the runs do not wait for
+// the disk at each commit, so more kills fit in the test's time.
+QString temporaryTemplate()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return (shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath()) +
+           QStringLiteral("/ovkill-XXXXXX");
+}
+
+// A temporary program folder with the built ovsqlcli, the shipped files, the
+// demo single-user file "Demo.cdb" and an embedded server in "data".
+class KilledCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(m_scratch.isValid());
+        ASSERT_TRUE(InstallCli(m_dir.path()));
+        ASSERT_TRUE(CopyDist(m_dir.path()));
+        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
+        QString error;
+        ASSERT_TRUE(jetdemo::WriteDemoDatabase(path(QStringLiteral("Demo.cdb")), &error))
+            << error.toStdString();
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString databaseFile() const
+    {
+        return path(QStringLiteral("data/") + kDatabase + QStringLiteral(".sqlite"));
+    }
+    QString configFile() const { return path(QStringLiteral("OrvaneSqlConfig.ini")); }
+
+    // Removes the database file and whatever lies beside it.
+    void removeDatabase()
+    {
+        for (const QString& name : QDir(path(QStringLiteral("data"))).entryList(QDir::Files))
+            QFile::remove(path(QStringLiteral("data/") + name));
+    }
+
+    // A database at version "0" with the schema of a new one and no rows,
+    // made by the program itself: the schema script followed by the version
+    // row, run as an update script on an empty file.
+    QByteArray makeBareDatabase()
+    {
+        removeDatabase();
+        const QString script = path(QStringLiteral("bare.txt"));
+        EXPECT_TRUE(writeBytes(script, readBytes(path(QStringLiteral("OVScriptEmpty.txt"))) +
+                                           "\r\nINSERT INTO tblVarible VALUES ('DB', 'Version', '0', '')"
+                                           "\r\nGO\r\n"));
+        EXPECT_TRUE(writeBytes(databaseFile(), QByteArray()));
+        const CliResult r =
+            RunCli(m_dir.path(), {"update", "--server", "sqlite:data", "--database", kDatabase, "--trusted",
+                                  "--no-backup", "--yes", "--script", script});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_EQ(query(databaseFile(), "SELECT VaribleValue FROM tblVarible WHERE Module = 'DB'").rows,
+                  QStringList({QStringLiteral("0")}));
+        return readBytes(databaseFile());
+    }
+
+    // "ok" when SQLite finds the database file sound. A kill can leave a hot
+    // journal beside the file, which only a writer rolls back: then the check
+    // runs on a copy of the file and its journal, opened for writing as the
+    // next run of the program opens it, and the file itself stays as the kill
+    // left it.
+    QString integrity()
+    {
+        QueryResult r = query(databaseFile(), "PRAGMA integrity_check");
+        if ((r.error & 0xff) != SQLITE_READONLY && (r.error & 0xff) != SQLITE_CANTOPEN)
+            return describe(r);
+        const QString copy = m_scratch.filePath(QStringLiteral("check.sqlite"));
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+            QFile::remove(copy + QLatin1String(suffix));
+            if (QFileInfo::exists(databaseFile() + QLatin1String(suffix)))
+                QFile::copy(databaseFile() + QLatin1String(suffix), copy + QLatin1String(suffix));
+        }
+        return describe(query(copy, "PRAGMA integrity_check", SQLITE_OPEN_READWRITE));
+    }
+
+    // What is wrong with the database after a run without a kill, compared
+    // with the schema an uninterrupted run leaves; empty when nothing is.
+    QStringList upToDateFaults(const QStringList& schema)
+    {
+        QStringList faults;
+        const QString check = integrity();
+        if (check != QStringLiteral("ok"))
+            faults << QStringLiteral("integrity check: ") + check;
+        const QueryResult version =
+            query(databaseFile(),
+                  "SELECT VaribleValue FROM tblVarible WHERE Module = 'DB' AND VaribleName = 'Version'");
+        if (version.rows != QStringList({ShippedVersions().last()}))
+            faults << QStringLiteral("DB/Version is ") + describe(version);
+        const QueryResult recorded =
+            query(databaseFile(),
+                  "SELECT VaribleName FROM tblVarible WHERE Module = 'UpdateDB' ORDER BY VaribleName");
+        QStringList blocks = ShippedVersions();
+        blocks.sort();
+        if (recorded.rows != blocks)
+            faults << QStringLiteral("recorded blocks: ") +
+                          describe(recorded).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (const QStringList now = this->schema(); now != schema)
+            faults << QStringLiteral("schema differs from an uninterrupted run's:\n") +
+                          now.join(QLatin1Char('\n'));
+        return faults;
+    }
+
+    QStringList schema()
+    {
+        return query(databaseFile(),
+                     "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name")
+            .rows;
+    }
+
+    // Runs ovsqlcli in the program folder, killed as runAndKill says.
+    Outcome run(const QStringList& args, int afterMs, int atWrite)
+    {
+        return runAndKill(m_dir.path(), args, databaseFile(),
+                          m_scratch.filePath(QStringLiteral("stderr.txt")), afterMs, atWrite);
+    }
+
+    QTemporaryDir m_dir{temporaryTemplate()};
+    QTemporaryDir m_scratch{temporaryTemplate()};
+};
+
+// update from a bare database, killed again and again before a run that
+// completes; create --demo and convert, each replacing what the killed run
+// before it left.
+TEST_F(KilledCommandTest, KilledRunsLeaveASoundDatabaseAndTheNextRunCompletes)
+{
+    const QStringList login = {"--server", "sqlite:data", "--database", kDatabase, "--trusted", "--yes"};
+    const Series series[] = {
+        {"update", QStringList({"update", "--no-backup"}) + login, 70, 5},
+        {"create", QStringList({"create", "--demo", "--replace"}) + login, 70, 10},
+        {"convert",
+         QStringList({"convert", "--file", "Demo.cdb", "--server", "sqlite:data", "--database", kDatabase,
+                      "--trusted", "--replace", "--yes"}),
+         60, 10},
+    };
+    const quint32 seed = qEnvironmentVariableIsSet("OV_KILL_SEED") ? qgetenv("OV_KILL_SEED").toUInt()
+                                                                   : QRandomGenerator::global()->generate();
+    std::printf("kill moments from seed %u (OV_KILL_SEED=%u replays them)\n", seed, seed);
+    QRandomGenerator random(seed);
+    const QByteArray bare = makeBareDatabase();
+    ASSERT_FALSE(bare.isEmpty());
+
+    QStringList findings;
+    QStringList counts;
+    int totalKills = 0;
+    for (const Series& s : series) {
+        SCOPED_TRACE(s.name);
+        // The state each cycle of kills starts from: a bare database for an
+        // update, nothing for a creation or a conversion; an old configuration
+        // file naming another database in every case.
+        const bool update = QLatin1String(s.name) == QLatin1String("update");
+        const auto reset = [&] {
+            removeDatabase();
+            if (update) {
+                ASSERT_TRUE(writeBytes(databaseFile(), bare));
+            }
+        };
+        QElapsedTimer seriesTimer;
+        seriesTimer.start();
+        reset();
+        ASSERT_TRUE(writeBytes(configFile(), kOldConfig));
+
+        // An uninterrupted run: how long it takes, how often it writes to
+        // the database file, and what it leaves.
+        const Outcome whole = run(s.args, -1, -1);
+        ASSERT_EQ(whole.exitCode, 0) << whole.err.toStdString();
+        ASSERT_GT(whole.writes, 0);
+        const QByteArray newConfig = readBytes(configFile());
+        const QStringList schema = this->schema();
+        ASSERT_FALSE(schema.isEmpty());
+        EXPECT_EQ(upToDateFaults(schema), QStringList());
+        reset();
+
+        int kills = 0;
+        // The moments of the kills since the last sound, complete state.
+        QStringList moments;
+        for (int attempt = 0; kills < s.kills && attempt < 4 * s.kills; ++attempt) {
+            const auto found = [&](const QString& what) {
+                findings << QStringLiteral("%1, seed %2, kills since the last complete run at %3: %4")
+                                .arg(QLatin1String(s.name))
+                                .arg(seed)
+                                .arg(moments.join(QStringLiteral(", ")), what);
+                moments.clear();
+                reset();
+            };
+            ASSERT_TRUE(writeBytes(configFile(), kOldConfig));
+            // By turns a moment of the run's time and one of its writes, so
+            // that the short spells in which the file is written get their
+            // share of the kills too.
+            const bool byTime = attempt % 2 == 0;
+            const int afterMs = byTime ? int(random.bounded(quint32(whole.ms) + 1)) : -1;
+            const int atWrite = byTime ? -1 : int(random.bounded(quint32(whole.writes))) + 1;
+            const QString moment =
+                byTime ? QStringLiteral("%1 ms").arg(afterMs) : QStringLiteral("write %1").arg(atWrite);
+            const Outcome o = run(s.args, afterMs, atWrite);
+            if (o.killed) {
+                ++kills;
+                moments << moment;
+            } else if (o.exitCode != 0) {
+                found(QStringLiteral("a run that the kill at %1 missed ended with exit code %2: %3")
+                          .arg(moment)
+                          .arg(o.exitCode)
+                          .arg(QString::fromUtf8(o.err)));
+                continue;
+            }
+            if (QFileInfo::exists(databaseFile())) {
+                if (const QString check = integrity(); check != QStringLiteral("ok")) {
+                    found(QStringLiteral("integrity check: ") + check);
+                    continue;
+                }
+            }
+            if (const QByteArray config = readBytes(configFile());
+                config != kOldConfig && config != newConfig) {
+                found(QStringLiteral("the configuration file is neither the old nor the new one:\n") +
+                      QString::fromUtf8(config));
+                continue;
+            }
+            if (moments.size() < s.rerunEvery && kills < s.kills)
+                continue;
+            const Outcome rerun = run(s.args, -1, -1);
+            QStringList faults = upToDateFaults(schema);
+            if (rerun.exitCode != 0)
+                faults.prepend(
+                    QStringLiteral("exit code %1: %2").arg(rerun.exitCode).arg(QString::fromUtf8(rerun.err)));
+            if (readBytes(configFile()) != newConfig)
+                faults << QStringLiteral("configuration file: ") + QString::fromUtf8(readBytes(configFile()));
+            if (!faults.isEmpty()) {
+                found(QStringLiteral("the run after them: ") + faults.join(QStringLiteral("; ")));
+                continue;
+            }
+            moments.clear();
+            // An update starts again from a bare database; a creation or a
+            // conversion goes on replacing the complete one.
+            if (update)
+                reset();
+        }
+        EXPECT_EQ(kills, s.kills) << "the runs ended before the kill struck too often";
+        counts << QStringLiteral("%1 %2 (a whole run %3 ms, %4 writes; the series %5 s)")
+                      .arg(QLatin1String(s.name))
+                      .arg(kills)
+                      .arg(whole.ms)
+                      .arg(whole.writes)
+                      .arg(seriesTimer.elapsed() / 1000);
+        totalKills += kills;
+    }
+    std::printf("kills: %s; %d in all; findings: %d; seed %u\n",
+                qPrintable(counts.join(QStringLiteral(", "))), totalKills, int(findings.size()), seed);
+    for (const QString& f : findings)
+        std::printf("finding: %s\n", qPrintable(f));
+    std::fflush(stdout);
+    EXPECT_TRUE(findings.isEmpty()) << findings.join(QLatin1Char('\n')).toStdString();
+}
+
+} // namespace
