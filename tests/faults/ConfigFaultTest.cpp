@@ -8,8 +8,10 @@
 
 #include <QRandomGenerator>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 using namespace ovtest;
 
@@ -70,15 +72,37 @@ TEST_F(ConfigFaults, KilledWriterLeavesOldOrNewFile)
     int sawOld = 0;
     int sawNew = 0;
     for (int round = 0; round < 60; ++round) {
+        // The writer reports each finished write through a pipe, so the
+        // kills fall after a chosen number of writes however busy the
+        // machine is: after an even number the file was last written old,
+        // after an odd number new, and the next write may be under way.
+        int finished[2];
+        ASSERT_EQ(pipe(finished), 0);
         const pid_t pid = fork();
         if (pid == 0) {
+            close(finished[0]);
+            fcntl(finished[1], F_SETFL, O_NONBLOCK);
             // Writes the new and the old values by turns until it is killed.
-            for (bool next = true;; next = !next)
+            for (bool next = true;; next = !next) {
                 write(next ? kNew : kOld);
+                const char done = 1;
+                (void)!::write(finished[1], &done, 1);
+            }
         }
         ASSERT_GT(pid, 0);
-        usleep(1000 + random.bounded(20000));
+        close(finished[1]);
+        const int writes = 1 + int(random.bounded(8));
+        for (int n = 0; n < writes;) {
+            char done = 0;
+            const ssize_t got = ::read(finished[0], &done, 1);
+            if (got == 1)
+                ++n;
+            else if (got == 0 || errno != EINTR)
+                break;
+        }
+        usleep(random.bounded(3000));
         kill(pid, SIGKILL);
+        close(finished[0]);
         int status = 0;
         waitpid(pid, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status));
