@@ -13,6 +13,8 @@
 
 #include <functional>
 
+#include <sqlite3.h>
+
 using namespace ov;
 using ovtest::readFile;
 using ovtest::str;
@@ -331,6 +333,38 @@ TEST_F(EmbeddedAdmin, NamesTakenByALinkToNothingAreNotWrittenThrough)
         ASSERT_TRUE(QFile::remove(c.link));
         QFile::remove(nowhere);
     }
+}
+
+// A file whose description is no table (a view of that name) is no backup:
+// a restore refuses it before it replaces anything, instead of replacing the
+// database and then failing to remove the description.
+TEST_F(EmbeddedAdmin, ABackupWhoseDescriptionIsNoTableIsRefused)
+{
+    makeContacts();
+    {
+        Connection crm;
+        ASSERT_TRUE(open(crm, QStringLiteral("Crm")));
+        ASSERT_TRUE(crm.Execute(QStringLiteral("INSERT INTO tblContact VALUES (1, 'kept', 1, NULL)")));
+    }
+    Connection cn;
+    openTempdb(cn);
+    const QString crafted = m_dir.filePath(QStringLiteral("crafted.dat"));
+    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), crafted));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(crafted).constData(), &db), SQLITE_OK);
+    const QByteArray sql =
+        "UPDATE tblContact SET Name = 'crafted'; CREATE TABLE described AS SELECT * FROM " +
+        SqliteAdmin::backupSetTable().toUtf8() + "; DROP TABLE " + SqliteAdmin::backupSetTable().toUtf8() +
+        "; CREATE VIEW " + SqliteAdmin::backupSetTable().toUtf8() + " AS SELECT * FROM described";
+    EXPECT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    EXPECT_FALSE(m_admin->restoreDatabase(cn, QStringLiteral("Crm"), crafted, {}, true));
+    EXPECT_EQ(m_admin->lastError().number, 3241) << str(m_admin->lastError().description);
+    Connection check;
+    ASSERT_TRUE(open(check, QStringLiteral("Crm")));
+    EXPECT_EQ(column(check, QStringLiteral("SELECT Name FROM tblContact")),
+              QStringList({QStringLiteral("kept")}));
 }
 
 TEST_F(EmbeddedAdmin, FolderListingGivesFoldersFirstThenFilesByName)

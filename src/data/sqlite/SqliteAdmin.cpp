@@ -254,6 +254,23 @@ struct Deadline
     }
 };
 
+// True when the backup description of the file at pathFile is a table. The
+// restore removes it from the restored database with DROP TABLE, after the
+// copy has committed; a view or anything else of that name makes the file no
+// backup to restore.
+bool describedByTable(const QString& pathFile)
+{
+    Handle db;
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray sql =
+        QByteArray("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '") + kSetTable + "'";
+    const bool table = db.open(pathFile, SQLITE_OPEN_READONLY) == SQLITE_OK &&
+                       sqlite3_prepare_v2(db.get(), sql.constData(), -1, &stmt, nullptr) == SQLITE_OK &&
+                       sqlite3_step(stmt) == SQLITE_ROW;
+    sqlite3_finalize(stmt);
+    return table;
+}
+
 } // namespace
 
 SqliteAdmin::SqliteAdmin(const QString& folder) : m_folder(folder) {}
@@ -685,6 +702,13 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
     QList<BackupFileInfo> files;
     if (!readBackupSet(pathFile, &files, nullptr, kReadLimitSeconds))
         return false;
+    if (!describedByTable(pathFile))
+        return fail(
+            3241,
+            QStringLiteral("The media family on device '%1' is incorrectly formed: the file is no backup of "
+                           "the embedded engine.")
+                .arg(pathFile),
+            embedded::errorSource());
     for (const auto& move : moves) {
         const bool known = std::any_of(files.begin(), files.end(), [&](const BackupFileInfo& f) {
             return f.logicalName.compare(move.first, Qt::CaseInsensitive) == 0;
