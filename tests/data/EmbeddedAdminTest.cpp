@@ -11,6 +11,10 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <functional>
+
+#include <sqlite3.h>
+
 using namespace ov;
 using ovtest::readFile;
 using ovtest::str;
@@ -279,6 +283,88 @@ TEST_F(EmbeddedAdmin, RestoreOverADatabaseInUseIsRefused)
     ASSERT_TRUE(user.CommitTrans());
     EXPECT_EQ(column(user, QStringLiteral("SELECT Name FROM tblContact")),
               QStringList({QStringLiteral("busy")}));
+}
+
+// A name already taken by a link to a file that is not there is taken: a
+// backup without the replace option and a restore to a new database neither
+// write through the link nor replace it.
+TEST_F(EmbeddedAdmin, NamesTakenByALinkToNothingAreNotWrittenThrough)
+{
+    makeContacts();
+    Connection cn;
+    openTempdb(cn);
+    const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
+    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+
+    const QString nowhere = m_dir.filePath(QStringLiteral("nowhere.dat"));
+    const struct
+    {
+        const char* what;
+        QString link;
+        std::function<bool()> run;
+        qint32 number;
+    } cases[] = {
+        {"backup", m_dir.filePath(QStringLiteral("link.dat")),
+         [&] {
+             return m_admin->backupDatabase(cn, QStringLiteral("Crm"),
+                                            m_dir.filePath(QStringLiteral("link.dat")));
+         },
+         3201},
+        {"restore to a new database", m_folder + QStringLiteral("/Linked.sqlite"),
+         [&] {
+             return m_admin->restoreDatabase(
+                 cn, QStringLiteral("Linked"), backup,
+                 {{QStringLiteral("Crm"), m_folder + QStringLiteral("/Linked.sqlite")}}, false);
+         },
+         1801},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(QFile::link(nowhere, c.link));
+        EXPECT_FALSE(c.run());
+        EXPECT_EQ(m_admin->lastError().number, c.number);
+        EXPECT_TRUE(m_admin->lastError().description.contains(QLatin1String("already exists")))
+            << str(m_admin->lastError().description);
+        EXPECT_FALSE(QFileInfo::exists(nowhere));
+        EXPECT_EQ(QFileInfo(c.link).symLinkTarget(), nowhere);
+        EXPECT_EQ(QDir(QFileInfo(c.link).absolutePath())
+                      .entryList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden),
+                  QStringList());
+        ASSERT_TRUE(QFile::remove(c.link));
+        QFile::remove(nowhere);
+    }
+}
+
+// A file whose description is no table (a view of that name) is no backup:
+// a restore refuses it before it replaces anything, instead of replacing the
+// database and then failing to remove the description.
+TEST_F(EmbeddedAdmin, ABackupWhoseDescriptionIsNoTableIsRefused)
+{
+    makeContacts();
+    {
+        Connection crm;
+        ASSERT_TRUE(open(crm, QStringLiteral("Crm")));
+        ASSERT_TRUE(crm.Execute(QStringLiteral("INSERT INTO tblContact VALUES (1, 'kept', 1, NULL)")));
+    }
+    Connection cn;
+    openTempdb(cn);
+    const QString crafted = m_dir.filePath(QStringLiteral("crafted.dat"));
+    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), crafted));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(crafted).constData(), &db), SQLITE_OK);
+    const QByteArray sql =
+        "UPDATE tblContact SET Name = 'crafted'; CREATE TABLE described AS SELECT * FROM " +
+        SqliteAdmin::backupSetTable().toUtf8() + "; DROP TABLE " + SqliteAdmin::backupSetTable().toUtf8() +
+        "; CREATE VIEW " + SqliteAdmin::backupSetTable().toUtf8() + " AS SELECT * FROM described";
+    EXPECT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    EXPECT_FALSE(m_admin->restoreDatabase(cn, QStringLiteral("Crm"), crafted, {}, true));
+    EXPECT_EQ(m_admin->lastError().number, 3241) << str(m_admin->lastError().description);
+    Connection check;
+    ASSERT_TRUE(open(check, QStringLiteral("Crm")));
+    EXPECT_EQ(column(check, QStringLiteral("SELECT Name FROM tblContact")),
+              QStringList({QStringLiteral("kept")}));
 }
 
 TEST_F(EmbeddedAdmin, FolderListingGivesFoldersFirstThenFilesByName)

@@ -174,6 +174,40 @@ TEST(MssqlStatements, DatabaseManagement)
     EXPECT_EQ(s(pathSeparatorStatement()), "SELECT SERVERPROPERTY('PathSeparator')");
 }
 
+// A name typed as one well-formed quoted identifier names the database inside
+// the quotes in every statement, as it does in the backup, the restore and the
+// task lock; any other name is the database's name as typed.
+TEST(MssqlStatements, EveryStatementNamesTheDatabaseTheBackupNames)
+{
+    const struct
+    {
+        const char* typed;
+        const char* bracketed;
+    } cases[] = {
+        {"crm", "[crm]"},         {"\"crm\"", "[crm]"},
+        {"\"a\"\"b\"", "[a\"b]"}, {"\"x]; DROP DATABASE y; --\"", "[x]]; DROP DATABASE y; --]"},
+        {"\"客户\"", "[客户]"},   {"\"a\"b\"", "[\"a\"b\"]"},
+        {"\"abc", "[\"abc]"},
+    };
+    for (const auto& c : cases) {
+        const QString typed = QString::fromUtf8(c.typed);
+        const std::string name = c.bracketed;
+        EXPECT_EQ(s(createDatabaseStatement(typed)), "CREATE DATABASE " + name) << c.typed;
+        EXPECT_EQ(s(dropDatabaseStatement(typed)), "DROP DATABASE " + name) << c.typed;
+        EXPECT_EQ(s(useStatement(typed)), "USE " + name) << c.typed;
+        const QList<QString> options = databaseOptionStatements(typed);
+        ASSERT_EQ(options.size(), 2);
+        EXPECT_EQ(s(options[0]), "ALTER DATABASE " + name + " SET RECOVERY SIMPLE") << c.typed;
+        EXPECT_EQ(s(options[1]), "ALTER DATABASE " + name + " SET AUTO_CLOSE OFF") << c.typed;
+        // The backup of that name backs up the same database.
+        const QString inBrackets =
+            QString::fromUtf8(c.bracketed).mid(1).chopped(1).replace(QLatin1String("]]"), QLatin1String("]"));
+        EXPECT_EQ(quotedDatabaseName(typed), quotedDatabaseName(inBrackets)) << c.typed;
+        // And one task lock holds it, however it is spelt.
+        EXPECT_EQ(taskLockResource(typed), taskLockResource(quotedDatabaseName(inBrackets))) << c.typed;
+    }
+}
+
 // The task lock: one resource per database for every spelling of its name,
 // the name always inside one N'' literal.
 TEST(MssqlStatements, TaskLock)

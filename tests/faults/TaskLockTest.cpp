@@ -11,7 +11,9 @@
 
 #include <QFileInfo>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <sqlite3.h>
 #include <thread>
 
@@ -107,6 +109,26 @@ TEST_F(TaskLock, NamesThatLeaveTheFolderAreRefused)
     }
     EXPECT_EQ(QDir(path(QStringLiteral("data"))).entryList(QDir::Files | QDir::Hidden), QStringList());
     EXPECT_EQ(QDir(m_dir.path()).entryList({"*-task"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+// A lock file that cannot be made is refused with the reason it cannot: a
+// user who may not write in the server folder is told so, not that a file is
+// missing.
+TEST_F(TaskLock, ALockFileThatCannotBeMadeSaysWhy)
+{
+    const QString data = path(QStringLiteral("data"));
+    ASSERT_TRUE(QFile::setPermissions(data, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    const QString outcome = runInChild(
+        [&] {
+            const auto a = admin();
+            return a->lockDatabase(QStringLiteral("crm")) ? QStringLiteral("taken")
+                                                          : a->lastError().description;
+        },
+        true);
+    ASSERT_TRUE(QFile::setPermissions(data, QFile::Permissions(0x7755)));
+    EXPECT_TRUE(outcome.contains(QString::fromLocal8Bit(std::strerror(EACCES)))) << outcome.toStdString();
+    EXPECT_EQ(QDir(data).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 // A restore or a drop in another process refuses a database that a

@@ -38,6 +38,26 @@ bool isQuotedIdentifier(const QString& name)
     return true;
 }
 
+QString unquotedName(const QString& name)
+{
+    if (!isQuotedIdentifier(name))
+        return name;
+    QString inner = name.mid(1, name.size() - 2);
+    inner.replace(QLatin1String("\"\""), QLatin1String("\""));
+    return inner;
+}
+
+namespace {
+
+// A database's name in brackets: the name inside a quoted identifier, as the
+// backup and the restore name it, or the name as typed.
+QString bracketDatabaseName(const QString& database)
+{
+    return bracketName(unquotedName(database));
+}
+
+} // namespace
+
 QString quotedDatabaseName(const QString& name)
 {
     if (isQuotedIdentifier(name))
@@ -84,7 +104,7 @@ QString headerStatement(const QString& pathFile)
 
 QString useStatement(const QString& database)
 {
-    return QStringLiteral("USE ") + bracketName(database);
+    return QStringLiteral("USE ") + bracketDatabaseName(database);
 }
 
 QString shellListingStatement(const QString& folder, bool foldersOnly)
@@ -141,7 +161,7 @@ bool isShellNoise(const QString& line)
 
 QString createDatabaseStatement(const QString& database)
 {
-    return QStringLiteral("CREATE DATABASE ") + bracketName(database);
+    return QStringLiteral("CREATE DATABASE ") + bracketDatabaseName(database);
 }
 
 QList<QString> databaseOptionStatements(const QString& database)
@@ -154,23 +174,21 @@ QList<QString> databaseOptionStatements(const QString& database)
     //   connect one after the other, and a database that closes after each
     //   connection (the default of the Express editions) makes every one of
     //   them wait for it to open again.
-    const QString name = bracketName(database);
+    const QString name = bracketDatabaseName(database);
     return {QStringLiteral("ALTER DATABASE %1 SET RECOVERY SIMPLE").arg(name),
             QStringLiteral("ALTER DATABASE %1 SET AUTO_CLOSE OFF").arg(name)};
 }
 
 QString dropDatabaseStatement(const QString& database)
 {
-    return QStringLiteral("DROP DATABASE ") + bracketName(database);
+    return QStringLiteral("DROP DATABASE ") + bracketDatabaseName(database);
 }
 
 QString taskLockResource(const QString& database)
 {
-    // A name the user typed in double quotes names the database inside them.
-    QString name = database.trimmed();
-    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
-        name = name.mid(1, name.size() - 2).replace(QLatin1String("\"\""), QLatin1String("\""));
-    return QStringLiteral("OrvaneSqlUpdateDB:") + name.toCaseFolded();
+    // The database the statements name: a name the user typed as one quoted
+    // identifier names the database inside the quotes.
+    return QStringLiteral("OrvaneSqlUpdateDB:") + unquotedName(database.trimmed()).toCaseFolded();
 }
 
 QString taskLockStatement(const QString& database)

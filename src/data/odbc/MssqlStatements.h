@@ -20,6 +20,9 @@ QString bracketName(const QString& name);
 // True when name is one well-formed quoted identifier: a double quote, at
 // least one character in which every double quote is doubled, a double quote.
 bool isQuotedIdentifier(const QString& name);
+// The name a database name denotes: the name inside one well-formed quoted
+// identifier, with its doubled double quotes single; any other name as typed.
+QString unquotedName(const QString& name);
 // The database name as the backup and restore statements write it: a name the
 // user typed as one quoted identifier ("crm", "a""b") is used as typed; any
 // other name is enclosed in double quotes with its double quotes doubled, so
@@ -57,6 +60,8 @@ bool isShellSafeFolder(const QString& folder);
 // empty, missing or refused folder, in English and Chinese Windows.
 bool isShellNoise(const QString& line);
 
+// The statements that name a database in brackets name the database that
+// unquotedName denotes, the one the backup and restore statements name.
 // CREATE DATABASE [name]
 QString createDatabaseStatement(const QString& database);
 // The two options set on a new database (see the source for why these two).

@@ -46,12 +46,7 @@ QString unquoteName(const QString& name)
 {
     // The same rule as the SQL Server statements': only one well-formed
     // quoted identifier is a quoted name; anything else is a name as typed.
-    if (mssql::isQuotedIdentifier(name)) {
-        QString inner = name.mid(1, name.size() - 2);
-        inner.replace(QLatin1String("\"\""), QLatin1String("\""));
-        return inner;
-    }
-    return name;
+    return mssql::unquotedName(name);
 }
 
 bool checkName(const QString& name, const QString& what, DataError& error)

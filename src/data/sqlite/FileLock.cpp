@@ -72,13 +72,18 @@ FileLock::Result FileLock::take(const QString& path, Mode mode)
     m_error.clear();
     const QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int openError = errno;
     // A lock file another user made, or one in a folder this user may only
-    // read, locks as well when it is opened for reading.
-    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+    // read, locks as well when it is opened for reading. When it is not there
+    // either, the reason is the one it could not be made for.
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
         fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno != ENOENT)
+            openError = errno;
+    }
     if (fd < 0) {
         m_error = QStringLiteral("Cannot open the lock file '%1': %2.")
-                      .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+                      .arg(path, QString::fromLocal8Bit(std::strerror(openError)));
         return Result::Failed;
     }
     int rc;

@@ -21,7 +21,12 @@
 
 #include <sqlite3.h>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -193,13 +198,41 @@ QString newPartFile(const QFileInfo& target)
     return part.fileName();
 }
 
+// Gives part the name target when no entry has that name: a file, a folder
+// or a link, also one to nothing. The file system decides it in one step, so
+// that a file that takes the name meanwhile stays too. (QFile::rename does
+// not do: when the system refuses the rename, it copies the file into the
+// name instead, through a link and over a file that came after its check.)
+bool renameIfFree(const QString& part, const QString& target)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(part.utf16()),
+                       reinterpret_cast<const wchar_t*>(target.utf16()), MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    const QByteArray from = QFile::encodeName(part);
+    const QByteArray to = QFile::encodeName(target);
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    // A file system that cannot rename without replacing: a second link
+    // under the new name, which is refused when the name is taken.
+    if (::link(from.constData(), to.constData()) != 0)
+        return false;
+    ::unlink(from.constData());
+    return true;
+#endif
+}
+
 // Gives part the name target. Without replace an existing target stays and
 // the rename fails; with it target is replaced in one step, so it is the old
 // file or the new one at every moment.
 bool renameOver(const QString& part, const QString& target, bool replace)
 {
     if (!replace)
-        return QFile::rename(part, target);
+        return renameIfFree(part, target);
     std::error_code error;
     std::filesystem::rename(QFile::encodeName(part).toStdString(), QFile::encodeName(target).toStdString(),
                             error);
@@ -220,6 +253,23 @@ struct Deadline
         return d->expired ? 1 : 0;
     }
 };
+
+// True when the backup description of the file at pathFile is a table. The
+// restore removes it from the restored database with DROP TABLE, after the
+// copy has committed; a view or anything else of that name makes the file no
+// backup to restore.
+bool describedByTable(const QString& pathFile)
+{
+    Handle db;
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray sql =
+        QByteArray("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '") + kSetTable + "'";
+    const bool table = db.open(pathFile, SQLITE_OPEN_READONLY) == SQLITE_OK &&
+                       sqlite3_prepare_v2(db.get(), sql.constData(), -1, &stmt, nullptr) == SQLITE_OK &&
+                       sqlite3_step(stmt) == SQLITE_ROW;
+    sqlite3_finalize(stmt);
+    return table;
+}
 
 } // namespace
 
@@ -492,7 +542,8 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
     if (!renameOver(part, target.absoluteFilePath(), replace)) {
         removeDatabaseFiles(part);
         return fail(3201,
-                    replace || !QFileInfo::exists(target.absoluteFilePath())
+                    replace || !(QFileInfo::exists(target.absoluteFilePath()) ||
+                                 QFileInfo(target.absoluteFilePath()).isSymLink())
                         ? QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is "
                                          "denied.).")
                               .arg(pathFile)
@@ -651,6 +702,13 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
     QList<BackupFileInfo> files;
     if (!readBackupSet(pathFile, &files, nullptr, kReadLimitSeconds))
         return false;
+    if (!describedByTable(pathFile))
+        return fail(
+            3241,
+            QStringLiteral("The media family on device '%1' is incorrectly formed: the file is no backup of "
+                           "the embedded engine.")
+                .arg(pathFile),
+            embedded::errorSource());
     for (const auto& move : moves) {
         const bool known = std::any_of(files.begin(), files.end(), [&](const BackupFileInfo& f) {
             return f.logicalName.compare(move.first, Qt::CaseInsensitive) == 0;
