@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QLocale>
 #include <QStandardPaths>
 #include <QStringList>
@@ -12,6 +13,11 @@
 #include <charconv>
 #include <cmath>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace mdlCommon {
 
@@ -638,6 +644,19 @@ QString GetMyDocumentsPath()
     if (!path.endsWith(QDir::separator()))
         path += QDir::separator();
     return path;
+}
+
+void SyncFolder(const QString& folder)
+{
+#ifdef Q_OS_UNIX
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+#else
+    Q_UNUSED(folder);
+#endif
 }
 
 } // namespace mdlCommon

@@ -91,6 +91,11 @@ int ArrayUpperBound(const QVariant& value);
 // pad their values; a tab or a line break is part of the text.
 QString TrimBlanks(const QString& text);
 
+// Makes the renames inside folder durable (the folder's entries flushed to
+// the disk), after a file was renamed into place there. Failures are passed
+// over: the rename itself has happened.
+void SyncFolder(const QString& folder);
+
 // The current user's documents folder with a trailing native separator, or ""
 // when it cannot be found.
 QString GetMyDocumentsPath();

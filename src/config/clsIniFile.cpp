@@ -1,15 +1,12 @@
 #include "config/clsIniFile.h"
 
+#include "common/mdlCommon.h"
+
 #include "common/Cp936.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -324,15 +321,8 @@ bool replaceFile(const QString& path, const QByteArray& content, bool isNew)
         return false;
     if (!file.commit())
         return false;
-#ifdef Q_OS_UNIX
     // Make the rename itself durable.
-    const int dir =
-        ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-#endif
+    mdlCommon::SyncFolder(QFileInfo(path).absolutePath());
     return true;
 }
 

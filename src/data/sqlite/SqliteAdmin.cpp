@@ -1,6 +1,7 @@
 #include "data/sqlite/SqliteAdmin.h"
 
 #include "common/Clock.h"
+#include "common/mdlCommon.h"
 #include "data/Connection.h"
 #include "data/DataBackend.h"
 #include "data/sqlite/EmbeddedServer.h"
@@ -167,20 +168,6 @@ bool syncFile(const QString& path)
     return ::fsync(f.handle()) == 0;
 #else
     return f.flush();
-#endif
-}
-
-// Makes a rename inside folder durable.
-void syncFolder(const QString& folder)
-{
-#ifdef Q_OS_UNIX
-    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-#else
-    Q_UNUSED(folder);
 #endif
 }
 
@@ -552,7 +539,7 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
                               .arg(pathFile),
                     embedded::errorSource());
     }
-    syncFolder(target.absolutePath());
+    mdlCommon::SyncFolder(target.absolutePath());
     return true;
 }
 
@@ -847,7 +834,7 @@ bool SqliteAdmin::restoreAsNew(const QString& name, const QString& pathFile, con
             1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
             embedded::errorSource());
     }
-    syncFolder(QFileInfo(file).absolutePath());
+    mdlCommon::SyncFolder(QFileInfo(file).absolutePath());
     return true;
 }
 
