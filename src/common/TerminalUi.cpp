@@ -27,12 +27,18 @@ void drawProgressLine(const QString& line)
     g_progressLine = line;
 }
 
-// Ends the open progress line where it stands, keeping its last value shown.
-void endProgressLine()
+// Ends the open progress line: blanked out when the work is done (a script
+// run counts characters against the file's bytes, so its last value is no
+// measure of the end), kept where it stands otherwise, to show how far the
+// work came.
+void endProgressLine(bool blankOut)
 {
     if (g_progressLine.isEmpty())
         return;
-    put(stderr, QStringLiteral("\n"));
+    if (blankOut)
+        put(stderr, QLatin1Char('\r') + QString(g_progressLine.size(), QLatin1Char(' ')) + QLatin1Char('\r'));
+    else
+        put(stderr, QStringLiteral("\n"));
     g_progressLine.clear();
 }
 
@@ -50,12 +56,13 @@ void terminalWrite(std::FILE* stream, const QString& text)
         return;
     }
     const QString line = g_progressLine;
-    put(stderr, QLatin1Char('\r') + QString(line.size(), QLatin1Char(' ')) + QLatin1Char('\r'));
+    endProgressLine(true);
     put(stream, text);
-    if (text.endsWith(QLatin1Char('\n')))
+    // A prompt waits on its own line; the progress is drawn anew after it.
+    if (text.endsWith(QLatin1Char('\n'))) {
         put(stderr, line);
-    else
-        g_progressLine.clear();
+        g_progressLine = line;
+    }
 }
 
 MsgAnswer TerminalUi::message(const QString& text, MsgStyle style)
@@ -105,7 +112,7 @@ TerminalProgress::TerminalProgress() : m_terminal(isatty(STDERR_FILENO) == 1) {}
 TerminalProgress::~TerminalProgress()
 {
     if (m_terminal)
-        endProgressLine();
+        endProgressLine(false);
 }
 
 void TerminalProgress::setMaximum(int maximum)
@@ -114,7 +121,7 @@ void TerminalProgress::setMaximum(int maximum)
     m_lastTenth = -1;
     m_shownPercent = -1;
     if (m_terminal)
-        endProgressLine();
+        endProgressLine(true);
 }
 
 void TerminalProgress::setValue(int value)
@@ -123,10 +130,9 @@ void TerminalProgress::setValue(int value)
     if (m_max <= 0)
         return;
     if (m_terminal) {
-        // An operation resets its bar when its work is done: the line ends
-        // there, at the last value it showed.
+        // An operation resets its bar when its work is done.
         if (value <= 0) {
-            endProgressLine();
+            endProgressLine(true);
             m_shownPercent = -1;
             return;
         }

@@ -39,8 +39,9 @@ private:
 };
 
 // A progress bar on stderr. On a terminal it is one line, "progress: N%",
-// drawn again in place at every percent and ended when the work is done (the
-// bar is reset, set up anew or goes away). Into a file or a pipe it prints a
+// drawn again in place at every percent and blanked out when the work is done
+// (the bar is reset or set up anew); a bar that goes away before that leaves
+// its line where it stood. Into a file or a pipe it prints a
 // line at every tenth of the way, so a log holds no carriage returns.
 class TerminalProgress : public ProgressBar
 {
