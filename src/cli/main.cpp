@@ -1,8 +1,9 @@
-#include "app/mdlOEMResource.h"
-#include "app/mdlOVSqlUpdateDB.h"
 #include "cli/CliCommand.h"
 #include "cli/CliUsage.h"
 #include "common/TerminalUi.h"
+#include "common/mdlOEMResource.h"
+#include "common/mdlOVSqlUpdateDB.h"
+#include "data/ServerAdmin.h"
 
 #include <QCoreApplication>
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     if (const auto rc = answerAboutItself(raw))
         return *rc;
     mdlOVSqlUpdateDB::InitProcessPaths();
+    ov::ServerAdmin::setProgramFolder(mdlOVSqlUpdateDB::gstrAppPath);
 
     const QString name = raw.takeFirst();
     Args args(raw);
