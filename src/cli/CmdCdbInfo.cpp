@@ -56,6 +56,11 @@ int run(ovcli::Args& args)
     return ok ? 0 : 1;
 }
 
-ovcli::Registrar reg({"cdb-info", kSynopsis, &run});
+ovcli::Registrar reg({"cdb-info",
+                      kSynopsis,
+                      &run,
+                      "Prints what a single-user database file holds, to check it before a conversion: its "
+                      "tables with their row counts, and its version read the way the conversion reads it.",
+                      {{"FILE", "the single-user database file (.cdb)"}}});
 
 } // namespace
