@@ -2,6 +2,7 @@
 #include "app/mdlOVSqlUpdateDB.h"
 #include "cli/CliCommand.h"
 #include "common/TerminalUi.h"
+#include "data/ConnectionString.h"
 
 #include <QCoreApplication>
 
@@ -17,7 +18,8 @@ void printHelp()
     for (const Command& c : commands())
         text += QStringLiteral("  %1\n").arg(QString::fromUtf8(c.synopsis));
     text +=
-        QStringLiteral("\nEvery command accepts --yes, which answers yes to every confirmation question.\n");
+        QStringLiteral("\nEvery command accepts --yes, which answers yes to every confirmation question,\n"
+                       "and --driver NAME, the ODBC driver that reaches SQL Server (see settings).\n");
     printOut(text);
 }
 
@@ -43,6 +45,13 @@ int main(int argc, char** argv)
     const QString name = raw.takeFirst();
     Args args(raw);
     g_assumeYes = args.flag(QStringLiteral("--yes"));
+    // The ODBC driver for SQL Server, over OV_SQLSERVER_DRIVER and the
+    // registered drivers.
+    if (const auto driver = args.option(QStringLiteral("--driver"))) {
+        if (driver->trimmed().isEmpty())
+            return fail(QStringLiteral("ovsqlcli: --driver needs the name of an ODBC driver"));
+        ov::connstr::setSqlServerDriver(driver->trimmed());
+    }
     // Messages carry the product name, as the windows' captions do.
     ov::setApplicationTitle(mdlOEMResource::GetOEMShortName());
     ov::TerminalUi terminal(g_assumeYes);
