@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The statements a run would send, in order, as a script a person can read
+// and run in a query window: each batch followed by a line "GO", comments as
+// "--" lines. Written as UTF-8 with a byte-order mark and CR LF line ends,
+// which SQL Server's query tools read as such.
+namespace ov {
+
+class StatementTranscript
+{
+public:
+    // A comment: one "-- " line per line of text.
+    void addComment(const QString& text);
+    // A batch: its text as sent, then a line "GO".
+    void addBatch(const QString& batch);
+    const QStringList& batches() const { return m_batches; }
+    QString text() const;
+    // Writes the transcript to path, which must not exist yet: nothing is
+    // overwritten, and the file appears whole or not at all. False with
+    // *error saying why.
+    bool writeNew(const QString& path, QString* error) const;
+
+private:
+    QString m_text;
+    QStringList m_batches;
+};
+
+} // namespace ov
