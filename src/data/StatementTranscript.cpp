@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace ov {
 
@@ -34,12 +35,27 @@ void StatementTranscript::addComment(const QString& text)
 void StatementTranscript::addBatch(const QString& batch)
 {
     m_batches.append(batch);
-    QString t = crLfLines(batch);
-    while (t.endsWith(kCrLf))
-        t.chop(2);
-    // A batch that ended in a comment line would swallow the GO behind it
-    // only if they shared a line; the GO always stands on its own.
+    // The batch as sent; only the line ends at its end give way to the one
+    // before GO. Line ends inside it stay as they are, so that a name or a
+    // literal keeps its exact characters.
+    QString t = batch;
+    while (t.endsWith(QLatin1Char('\n')) || t.endsWith(QLatin1Char('\r')))
+        t.chop(1);
     m_text += t + kCrLf + QStringLiteral("GO") + kCrLf;
+}
+
+bool StatementTranscript::cutByQueryTool(const QString& batch)
+{
+    // sqlcmd and the query windows end a batch at a line whose first word
+    // is GO, with an optional count ("GO 5" runs it five times) or a
+    // comment after it; any of \r\n, \r and \n ends a line there.
+    static const QRegularExpression separator(QStringLiteral("^[ \\t]*GO(?:[ \\t].*)?$"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    for (const QString& line : batch.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
+        if (separator.match(line).hasMatch())
+            return true;
+    }
+    return false;
 }
 
 QString StatementTranscript::text() const
@@ -54,6 +70,13 @@ bool StatementTranscript::writeNew(const QString& path, QString* error) const
             *error = why;
         return false;
     };
+    for (const QString& batch : m_batches) {
+        if (cutByQueryTool(batch))
+            return fail(
+                QStringLiteral("A statement holds a line GO, where a query window would end the batch "
+                               "and run it otherwise than the tool does; %1 is not written.")
+                    .arg(path));
+    }
     const QFileInfo target(path);
     if (target.exists() || target.isSymLink())
         return fail(QStringLiteral("%1 exists; the statements are written to a new file only.").arg(path));
@@ -71,7 +94,11 @@ bool StatementTranscript::writeNew(const QString& path, QString* error) const
     }
     if (!renameIfFree(part, target.absoluteFilePath())) {
         QFile::remove(part);
-        return fail(QStringLiteral("%1 exists; the statements are written to a new file only.").arg(path));
+        // Another run may have made the file meanwhile; it stays as it is.
+        if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
+            return fail(
+                QStringLiteral("%1 exists; the statements are written to a new file only.").arg(path));
+        return fail(QStringLiteral("Cannot write %1.").arg(path));
     }
     mdlCommon::SyncFolder(target.absolutePath());
     return true;

@@ -19,9 +19,13 @@ public:
     const QStringList& batches() const { return m_batches; }
     QString text() const;
     // Writes the transcript to path, which must not exist yet: nothing is
-    // overwritten, and the file appears whole or not at all. False with
-    // *error saying why.
+    // overwritten, and the file appears whole or not at all. A batch that a
+    // query window would cut (see cutByQueryTool) is refused: no file is
+    // written. False with *error saying why.
     bool writeNew(const QString& path, QString* error) const;
+
+    // True when a line of batch would end a batch in a query window.
+    static bool cutByQueryTool(const QString& batch);
 
 private:
     QString m_text;

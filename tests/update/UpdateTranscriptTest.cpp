@@ -105,4 +105,40 @@ TEST_F(UpdateTranscript, WritesANewFileOnlyAndWhole)
               QStringList());
 }
 
+// A query window ends a batch at a line whose first word is GO (and runs
+// it n times at "GO n"): a batch holding such a line, in a name, a path or a
+// script's "GO 5", would be cut there and run otherwise than the tool runs
+// it, so no transcript of it is written. Line ends inside a batch stay as
+// they are, so a name keeps its exact characters.
+TEST_F(UpdateTranscript, BatchesAQueryWindowWouldCutAreRefused)
+{
+    const struct
+    {
+        const char* batch;
+        bool written;
+    } cases[] = {
+        {"CREATE DATABASE [a\r\nGO\r\nDROP DATABASE x]", false},
+        {"CREATE DATABASE [a\nGO\nb]", false},
+        {"CREATE DATABASE [a\rgo\rb]", false},
+        {"SELECT 1\r\n\tGo 5\r\n", false},
+        {"SELECT 1\r\nGO -- done", false},
+        {"SELECT 1\r\n  GO", false},
+        {"SELECT 'GO'\r\nGOTO x\r\nGO;\r\nGOOD", true},
+        {"CREATE DATABASE [a\nb]", true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        ov::StatementTranscript transcript;
+        transcript.addBatch(QString::fromUtf8(c.batch));
+        const QString path = m_dir.filePath(QStringLiteral("t%1.sql").arg(++n));
+        QString error;
+        EXPECT_EQ(transcript.writeNew(path, &error), c.written) << c.batch;
+        EXPECT_EQ(QFile::exists(path), c.written) << c.batch;
+        if (c.written)
+            EXPECT_EQ(fileBytes(path), QByteArray("\xEF\xBB\xBF") + QByteArray(c.batch) + "\r\nGO\r\n");
+        else
+            EXPECT_TRUE(error.contains(QLatin1String("GO"))) << error.toStdString();
+    }
+}
+
 } // namespace
