@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace ov {
 
@@ -24,6 +27,21 @@ QString crLfLines(const QString& text)
     return t;
 }
 
+// The part file is made for its owner alone; the transcript gets the
+// permissions of any new file (the process's umask), so that the person who
+// reviews it can read it.
+bool readableAsNew(QFile& file)
+{
+#ifdef Q_OS_UNIX
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return ::fchmod(file.handle(), 0666 & ~mask) == 0;
+#else
+    Q_UNUSED(file);
+    return true;
+#endif
+}
+
 } // namespace
 
 void StatementTranscript::addComment(const QString& text)
@@ -34,7 +52,7 @@ void StatementTranscript::addComment(const QString& text)
 
 void StatementTranscript::addBatch(const QString& batch)
 {
-    m_batches.append(batch);
+    m_cut = m_cut || cutByQueryTool(batch);
     // The batch as sent; only the line ends at its end give way to the one
     // before GO. Line ends inside it stay as they are, so that a name or a
     // literal keeps its exact characters.
@@ -49,11 +67,20 @@ bool StatementTranscript::cutByQueryTool(const QString& batch)
     // sqlcmd and the query windows end a batch at a line whose first word
     // is GO, with an optional count ("GO 5" runs it five times) or a
     // comment after it; any of \r\n, \r and \n ends a line there.
-    static const QRegularExpression separator(QStringLiteral("^[ \\t]*GO(?:[ \\t].*)?$"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    for (const QString& line : batch.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
-        if (separator.match(line).hasMatch())
+    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    const auto lineEnd = [](QChar c) { return c == QLatin1Char('\r') || c == QLatin1Char('\n'); };
+    const qsizetype n = batch.size();
+    for (qsizetype start = 0; start < n;) {
+        qsizetype end = start;
+        while (end < n && !lineEnd(batch.at(end)))
+            ++end;
+        qsizetype i = start;
+        while (i < end && blank(batch.at(i)))
+            ++i;
+        if (end - i >= 2 && batch.at(i).toUpper() == QLatin1Char('G') &&
+            batch.at(i + 1).toUpper() == QLatin1Char('O') && (i + 2 == end || blank(batch.at(i + 2))))
             return true;
+        start = end + 1;
     }
     return false;
 }
@@ -70,13 +97,10 @@ bool StatementTranscript::writeNew(const QString& path, QString* error) const
             *error = why;
         return false;
     };
-    for (const QString& batch : m_batches) {
-        if (cutByQueryTool(batch))
-            return fail(
-                QStringLiteral("A statement holds a line GO, where a query window would end the batch "
-                               "and run it otherwise than the tool does; %1 is not written.")
-                    .arg(path));
-    }
+    if (m_cut)
+        return fail(QStringLiteral("A statement holds a line GO, where a query window would end the batch "
+                                   "and run it otherwise than the tool does; %1 is not written.")
+                        .arg(path));
     const QFileInfo target(path);
     if (target.exists() || target.isSymLink())
         return fail(QStringLiteral("%1 exists; the statements are written to a new file only.").arg(path));
@@ -85,7 +109,7 @@ bool StatementTranscript::writeNew(const QString& path, QString* error) const
         return fail(QStringLiteral("Cannot write in the folder of %1.").arg(path));
     QFile file(part);
     const QByteArray bytes = QByteArray("\xEF\xBB\xBF") + m_text.toUtf8();
-    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && readableAsNew(file) &&
                          file.write(bytes) == bytes.size() && file.flush();
     file.close();
     if (!written || !syncFile(part)) {

@@ -16,7 +16,6 @@ public:
     void addComment(const QString& text);
     // A batch: its text as sent, then a line "GO".
     void addBatch(const QString& batch);
-    const QStringList& batches() const { return m_batches; }
     QString text() const;
     // Writes the transcript to path, which must not exist yet: nothing is
     // overwritten, and the file appears whole or not at all. A batch that a
@@ -29,7 +28,7 @@ public:
 
 private:
     QString m_text;
-    QStringList m_batches;
+    bool m_cut = false; // a batch would be cut by a query window
 };
 
 } // namespace ov

@@ -6,6 +6,8 @@
 #include "data/StatementTranscript.h"
 #include "update/UpdateScript.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray fileBytes(const QString& path)
@@ -89,6 +91,13 @@ TEST_F(UpdateTranscript, WritesANewFileOnlyAndWhole)
     ASSERT_TRUE(transcript.writeNew(path, &error)) << error.toStdString();
     EXPECT_EQ(fileBytes(path), QByteArray("\xEF\xBB\xBF-- two\r\n-- lines\r\nSELECT N'") +
                                    QStringLiteral("数据").toUtf8() + QByteArray("'\r\nGO\r\n"));
+
+    // Readable as any new file of the process is, not for its owner alone.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st = {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 
     // An existing file, or a link in its place, stays as it was.
     ov::StatementTranscript other;
