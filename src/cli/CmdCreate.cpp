@@ -1,10 +1,10 @@
-#include "app/mdlOVSqlUpdateDB.h"
 #include "cli/CliCommand.h"
 #include "cli/CliKeepExisting.h"
 #include "cli/CliLogin.h"
 #include "cli/CliSqlOut.h"
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "create/CreateDatabase.h"
 
 // ovsqlcli create: makes a new product database, as the create window does:

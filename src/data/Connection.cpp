@@ -2,6 +2,7 @@
 
 #include "data/CommandText.h"
 #include "data/DataBackend.h"
+#include "data/Identifiers.h"
 #include "data/StatementTranscript.h"
 #include "data/odbc/MssqlStatements.h"
 
@@ -30,7 +31,7 @@ public:
         m_transcript.addBatch(text);
         return m_inner->query(text, error);
     }
-    QString tableQuery(const QString& table) const override { return m_inner->tableQuery(table); }
+    QString quoteIdentifier(const QString& name) const override { return m_inner->quoteIdentifier(name); }
     QString procedureCall(const QString& callText) const override { return m_inner->procedureCall(callText); }
     bool beginTrans(DataError&) override
     {
@@ -138,6 +139,11 @@ void Connection::transcribe(StatementTranscript& transcript)
 QString Connection::engine() const
 {
     return m_backend ? m_backend->kind() : QString();
+}
+
+QString Connection::quoteIdentifier(const QString& name) const
+{
+    return m_backend ? m_backend->quoteIdentifier(name) : bracketQuoted(name);
 }
 
 } // namespace ov

@@ -12,9 +12,9 @@
 
 #include "DataTestSupport.h"
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Clock.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "convert/TableTransfer.h"
 #include "create/CreateDatabase.h"
 #include "data/StatementTranscript.h"
