@@ -18,6 +18,8 @@ packages=(
   mdbtools mdbtools-dev libglib2.0-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # the check of the CI workflow file (YAML)
+  python3 python3-yaml
   # sanitizers and fuzzing with clang
   clang libclang-rt-14-dev
 )

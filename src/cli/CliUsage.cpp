@@ -19,6 +19,8 @@ const QList<OptionHelp>& commonOptions()
     static const QList<OptionHelp> options = {
         {"--yes", "answer yes to every confirmation question; without it a question is asked on the "
                   "terminal, and refused when standard input is not a terminal"},
+        {"--driver NAME", "the ODBC driver that reaches SQL Server, over OV_SQLSERVER_DRIVER and the "
+                          "registered drivers (ovsqlcli settings shows the one in use)"},
         {"-h, --help", "print this usage and end"},
     };
     return options;
@@ -188,7 +190,8 @@ QString generalHelp()
         QStringLiteral("\n") +
         wrap(QStringLiteral("ovsqlcli help COMMAND (or ovsqlcli COMMAND --help) explains a command and its "
                             "options; ovsqlcli --version prints the version. Every command accepts --yes, "
-                            "which answers yes to every confirmation question."),
+                            "which answers yes to every confirmation question, and --driver NAME, the "
+                            "ODBC driver that reaches SQL Server (see settings)."),
              kWidth, 0) +
         QLatin1Char('\n');
     return out;

@@ -3,6 +3,7 @@
 #include "common/TerminalUi.h"
 #include "common/mdlOEMResource.h"
 #include "common/mdlOVSqlUpdateDB.h"
+#include "data/ConnectionString.h"
 #include "data/ServerAdmin.h"
 
 #include <QCoreApplication>
@@ -32,6 +33,13 @@ int main(int argc, char** argv)
     const QString name = raw.takeFirst();
     Args args(raw);
     g_assumeYes = args.flag(QStringLiteral("--yes"));
+    // The ODBC driver for SQL Server, over OV_SQLSERVER_DRIVER and the
+    // registered drivers.
+    if (const auto driver = args.option(QStringLiteral("--driver"))) {
+        if (driver->trimmed().isEmpty())
+            return fail(QStringLiteral("ovsqlcli: --driver needs the name of an ODBC driver"));
+        ov::connstr::setSqlServerDriver(driver->trimmed());
+    }
     // Messages carry the product name, as the windows' captions do.
     ov::setApplicationTitle(mdlOEMResource::GetOEMShortName());
     ov::TerminalUi terminal(g_assumeYes);

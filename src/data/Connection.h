@@ -10,6 +10,7 @@
 namespace ov {
 
 class ConnectionBackend;
+class StatementTranscript;
 
 // A database connection with the operations the program uses: the cursor
 // location and command time-out settings, Open with a connection string (and
@@ -50,6 +51,12 @@ public:
     bool RollbackTrans();
     // Closes the connection and any record set still open on it.
     void Close();
+    // From here on (on an open connection) nothing that changes the database
+    // is sent: Execute and the transaction calls only add their statements to
+    // transcript and succeed; queries still run, so a dry run reads the
+    // database as it is, and are added too. transcript must outlive the
+    // connection's use.
+    void transcribe(StatementTranscript& transcript);
 
     bool isOpen() const { return m_backend != nullptr; }
     // "odbc", "sqlite" or "jet" while open, empty when closed.

@@ -230,8 +230,14 @@ std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, 
     }
     const int loginTimeout =
         target.connectTimeout >= 0 ? target.connectTimeout : OdbcBackend::kDefaultLoginTimeout;
-    return OdbcBackend::open(connstr::sqlServerOdbcString(target, driver), loginTimeout, commandTimeout,
-                             error);
+    auto backend =
+        OdbcBackend::open(connstr::sqlServerOdbcString(target, driver), loginTimeout, commandTimeout, error);
+    if (!backend) {
+        const QString advice = connstr::certificateAdvice(error.description, driver);
+        if (!advice.isEmpty())
+            error.description += QLatin1Char('\n') + advice;
+    }
+    return backend;
 }
 
 } // namespace ov
