@@ -2,10 +2,24 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QTranslator>
 
 namespace ov {
+
+bool LoadQtChineseTranslation()
+{
+    // The translator lives as long as the application.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 MsgAnswer QtUi::message(const QString& text, MsgStyle style)
 {

@@ -20,6 +20,12 @@ public:
     void setBusyPointer(bool busy) override;
 };
 
+// Loads Qt's own Simplified Chinese texts (the standard buttons, the file
+// dialog) whatever the machine's locale, so they read as the rest of the
+// program. Called once at start-up, after the application object exists;
+// false when the translation is not installed.
+bool LoadQtChineseTranslation();
+
 // A window's label lent to an operation as its status label.
 class QtStatusLabel : public StatusLabel
 {
