@@ -4,6 +4,7 @@
 #include "backup/frmSqlServerDirectory.h"
 #include "backup/mdlOVSqlRestore.h"
 #include "backup/mdlOVSqlRestoreGrid.h"
+#include "common/QtUi.h"
 #include "common/UiPort.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommon.h"
@@ -122,6 +123,8 @@ void frmDBRestore::ReadBackupFileInfo()
     // restoring alike.
     const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
     const QString path = m_ui->txtPathFileName->text().trimmed();
+    // The date label says meanwhile that the server is being reached.
+    const ov::QtStatusLabel waiting(m_ui->lblBackupDate);
     const mdlOVSqlRestore::BackupFileContents contents =
         mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path);
     if (!contents.filesRead) {
@@ -163,6 +166,9 @@ void frmDBRestore::cmdBrowse_Click()
 
 void frmDBRestore::cmdRestore_Click()
 {
+    // Listing the backup and restoring it are one task: a server given up on
+    // while listing is not waited on again.
+    ov::OneWaitPerServer oneWait;
     const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
     const QString path = m_ui->txtPathFileName->text().trimmed();
     if (path.isEmpty()) {
@@ -201,6 +207,7 @@ void frmDBRestore::cmdRestore_Click()
                        "恢复数据库失败，可能是访问服务器失败(比如密码不正确)，或者是备份文件不合法！")),
                    ov::MsgStyle::Exclamation);
     } else {
+        const ov::QtStatusLabel waiting(m_ui->lblMsg);
         const QString result =
             mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path, logicalNames,
                                              targetNames, m_ui->chkReplace->isChecked(), s.trusted);

@@ -39,6 +39,7 @@ bool frmSqlServerDirectory::BrowseFrom(const ConnectionSettings& s, QString& str
                                        QWidget* parent)
 {
     clsMouseCtrl busy;
+    ov::OneWaitPerServer oneWait;
     // Tempdb is always there, so browsing does not depend on the product
     // database.
     ov::Connection cn;

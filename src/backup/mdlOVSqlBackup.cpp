@@ -60,6 +60,7 @@ bool DoBackup(const QString& server, const QString& database, bool trusted, cons
               const QString& password, const QString& pathFile, bool replace)
 {
     clsMouseCtrl busy;
+    ov::OneWaitPerServer oneWait;
     ov::ui().pumpEvents();
 
     const QString quoted = ov::mssql::quotedDatabaseName(database);

@@ -18,6 +18,9 @@ public:
     void pumpEvents() override;
     // The busy pointer does not nest: one release restores the normal pointer.
     void setBusyPointer(bool busy) override;
+    // Runs work on a thread of its own while a local event loop keeps the
+    // windows painting; user input and close requests are dropped meanwhile.
+    void waitFor(const QString& caption, const std::function<void()>& work) override;
 };
 
 // Loads Qt's own Simplified Chinese texts (the standard buttons, the file
@@ -26,11 +29,18 @@ public:
 // false when the translation is not installed.
 bool LoadQtChineseTranslation();
 
-// A window's label lent to an operation as its status label.
+// What QtUi::waitFor does, for other ports that sit in front of windows.
+void WaitWhileWindowsPaint(const QString& caption, const std::function<void()>& work);
+
+// A window's label lent to an operation as its status label. While it is
+// lent, a wait (QtUi::waitFor) shows its caption there.
 class QtStatusLabel : public StatusLabel
 {
 public:
-    explicit QtStatusLabel(QLabel* label) : m_label(label) {}
+    explicit QtStatusLabel(QLabel* label);
+    ~QtStatusLabel() override;
+    QtStatusLabel(const QtStatusLabel&) = delete;
+    QtStatusLabel& operator=(const QtStatusLabel&) = delete;
     void setCaption(const QString& text) override;
     QString caption() const override;
 
