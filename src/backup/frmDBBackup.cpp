@@ -77,7 +77,7 @@ void frmDBBackup::cmdBackup_Click()
 {
     clsMouseCtrl busy;
     const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
-    const QString typed = m_ui->txtPathFileName->text().trimmed();
+    const QString typed = mdlCommon::TrimBlanks(m_ui->txtPathFileName->text());
     const ServerFolder::Style style = ServerFolder::GuessStyle(s.server, typed);
     const QString pathFile =
         mdlOVSqlBackup::BackupTarget(typed, ServerFolder::DefaultFolder(s.server, style), style);
