@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QList>
@@ -135,6 +136,13 @@ MsgAnswer QtUi::message(const QString& text, MsgStyle style)
         break;
     }
     QMessageBox box(icon, applicationTitle(), text, buttons, QApplication::activeWindow());
+    // The box is at least as wide as its caption plus the frame's buttons,
+    // so the title is never cut short.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const int width = box.fontMetrics().horizontalAdvance(box.windowTitle()) + 120;
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
     // A busy pointer must not hide the pointer the user needs to answer.
     const bool busy = QApplication::overrideCursor() != nullptr;
     if (busy)
@@ -209,13 +217,16 @@ QString QtStatusLabel::caption() const
 
 void QtProgressBar::setMaximum(int maximum)
 {
+    m_maximum = maximum;
+    // Qt shows a bar whose range is empty as busy: an empty script or list
+    // shows an empty bar instead.
     if (m_bar)
-        m_bar->setMaximum(maximum);
+        m_bar->setMaximum(maximum > m_bar->minimum() ? maximum : m_bar->minimum() + 1);
 }
 
 int QtProgressBar::maximum() const
 {
-    return m_bar ? m_bar->maximum() : 0;
+    return m_bar ? m_maximum : 0;
 }
 
 void QtProgressBar::setValue(int value)

@@ -52,7 +52,7 @@ private:
 class QtProgressBar : public ProgressBar
 {
 public:
-    explicit QtProgressBar(QProgressBar* bar) : m_bar(bar) {}
+    explicit QtProgressBar(QProgressBar* bar) : m_bar(bar), m_maximum(bar ? bar->maximum() : 0) {}
     void setMaximum(int maximum) override;
     int maximum() const override;
     void setValue(int value) override;
@@ -60,6 +60,7 @@ public:
 
 private:
     QPointer<QProgressBar> m_bar;
+    int m_maximum; // as the operation set it
 };
 
 } // namespace ov

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -174,4 +175,49 @@ TEST(QtTranslation, FileDialogReadsChinese)
         EXPECT_TRUE(std::any_of(label.begin(), label.end(), [](QChar ch) { return ch.unicode() >= 0x4E00; }))
             << label.toStdString();
     }
+}
+
+// A message box is wide enough for its caption beside the frame's icon and
+// buttons, so the title is never cut short.
+TEST(QtMessageBox, IsWideEnoughForItsCaption)
+{
+    ov::QtUi port;
+    ov::setUi(&port);
+    const QString saved = ov::applicationTitle();
+    ov::setApplicationTitle(QStringLiteral("Orvane客户资源管理系统 -- 升级数据库 -- 备份数据库"));
+    int width = 0;
+    int needed = 0;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                width = box->width();
+                needed = box->fontMetrics().horizontalAdvance(box->windowTitle());
+                box->accept();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no message box opened";
+    });
+    ov::MsgBox(QStringLiteral("好"));
+    // Room for the caption and for the frame's icon and buttons beside it.
+    EXPECT_GE(width, needed + 100) << width << " " << needed;
+    ov::setApplicationTitle(saved);
+    ov::setUi(nullptr);
+}
+
+// A bar whose maximum is 0 (an empty script or list) shows an empty bar, not
+// Qt's busy animation; the operation still reads back the maximum it set.
+TEST(QtProgress, ZeroMaximumIsNoBusyAnimation)
+{
+    QProgressBar bar;
+    ov::QtProgressBar progress(&bar);
+    progress.setMaximum(0);
+    progress.setValue(0);
+    EXPECT_LT(bar.minimum(), bar.maximum());
+    EXPECT_EQ(progress.maximum(), 0);
+    EXPECT_EQ(progress.value(), 0);
+    progress.setMaximum(5);
+    progress.setValue(5);
+    EXPECT_EQ(bar.maximum(), 5);
+    EXPECT_EQ(bar.value(), 5);
 }
