@@ -26,10 +26,9 @@ QString DefaultFolder(const QString& server, Style style)
 {
     // The embedded server's root would be the machine's "/": its own folder
     // is where its files belong.
-    if (ov::embedded::isEmbeddedServer(server)) {
-        const QString folder = ov::embedded::serverFolder(server);
+    const QString folder = ov::ServerAdmin::localFolder(server);
+    if (!folder.isEmpty())
         return folder.endsWith(Separator(style)) ? folder : folder + Separator(style);
-    }
     return DefaultRoot(style);
 }
 

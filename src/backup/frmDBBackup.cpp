@@ -13,7 +13,6 @@
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "data/ServerAdmin.h"
-#include "data/sqlite/EmbeddedServer.h"
 #include "ui_frmDBBackup.h"
 
 frmDBBackup* frmDBBackup::ShowMe(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
@@ -65,7 +64,7 @@ void frmDBBackup::Fill(const QString& strServer, const QString& strDatabase, boo
     const ServerFolder::Style style = ServerFolder::GuessStyle(strServer, stored);
     // The opening from the update window proposes no folder for a SQL
     // Server; an embedded server always has its own.
-    const bool withFolder = rootWithoutFolder || ov::embedded::isEmbeddedServer(strServer);
+    const bool withFolder = rootWithoutFolder || !ov::ServerAdmin::localFolder(strServer).isEmpty();
     m_ui->txtPathFileName->setText(mdlOVSqlBackup::DefaultBackupPathFile(
         stored, strDatabase, ov::Clock::now(),
         withFolder ? ServerFolder::DefaultFolder(strServer.trimmed(), style) : QString(), style));
