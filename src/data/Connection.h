@@ -78,4 +78,23 @@ private:
     DataError m_error;
 };
 
+// For its lifetime (one task), a SQL Server that was not reached is not tried
+// again: every later connection to it fails at once with the error of the
+// attempt that gave up, so the user waits on a silent server once per task.
+// Scopes nest; the memory lasts as long as the outermost one.
+class OneWaitPerServer
+{
+public:
+    OneWaitPerServer();
+    ~OneWaitPerServer();
+    OneWaitPerServer(const OneWaitPerServer&) = delete;
+    OneWaitPerServer& operator=(const OneWaitPerServer&) = delete;
+};
+
+// Caps the login time-out of every SQL Server connection of this process at
+// seconds (0, the default: each connection waits its own time-out). Tests use
+// it to meet a silent server without waiting out the real limits.
+void setLoginTimeoutCap(int seconds);
+int loginTimeoutCap();
+
 } // namespace ov

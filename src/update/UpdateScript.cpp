@@ -547,6 +547,7 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
                    ov::MsgStyle::Information);
         return false;
     }
+    ov::OneWaitPerServer oneWait;
     std::unique_ptr<ov::Connection> cn =
         mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
     if (!cn) {

@@ -216,11 +216,10 @@ bool SqliteAdmin::checkDatabase(const QString& name)
 bool SqliteAdmin::probe()
 {
     m_error.clear();
-    // The embedded server is its folder: starting it is making the folder.
-    if (QDir().mkpath(m_folder))
-        return true;
-    return fail(17, QStringLiteral("The folder '%1' of the embedded server cannot be made.").arg(m_folder),
-                embedded::errorSource());
+    // The embedded server is its folder. One that is not there is a server
+    // that cannot be reached, as for every other task: a mistyped name must
+    // not quietly become a new server.
+    return requireFolder();
 }
 
 bool SqliteAdmin::listDatabases(QStringList& names)
