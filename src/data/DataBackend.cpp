@@ -64,6 +64,11 @@ QString ConnectionBackend::tableQuery(const QString& table) const
     return QStringLiteral("SELECT * FROM [") + name + QLatin1Char(']');
 }
 
+QString ConnectionBackend::catalogQuery() const
+{
+    return QString();
+}
+
 QString ConnectionBackend::procedureCall(const QString& callText) const
 {
     return QStringLiteral("EXEC ") + callText;

@@ -1,5 +1,8 @@
 #include "data/odbc/OdbcBackend.h"
 
+#include "data/odbc/MssqlStatements.h"
+#include "data/sqlite/EmbeddedServer.h"
+
 #include <QDateTime>
 #include <QStringList>
 
@@ -1052,6 +1055,13 @@ QString OdbcBackend::dbmsName() const
     if (!m_dbc || !SQL_SUCCEEDED(SQLGetInfoW(m_dbc, SQL_DBMS_NAME, name, sizeof name, &length)))
         return QString();
     return fromWide(name, length / SQLSMALLINT(sizeof(SQLWCHAR)));
+}
+
+QString OdbcBackend::catalogQuery() const
+{
+    if (dbmsName().contains(QLatin1String("SQLite"), Qt::CaseInsensitive))
+        return embedded::catalogStatement();
+    return mssql::columnsCatalogStatement();
 }
 
 } // namespace ov

@@ -578,6 +578,11 @@ QString SqliteBackend::tableQuery(const QString& table) const
     return QStringLiteral("SELECT * FROM ") + quoteIdentifier(table);
 }
 
+QString SqliteBackend::catalogQuery() const
+{
+    return embedded::catalogStatement();
+}
+
 bool SqliteBackend::execute(const QString& batch, DataError& error)
 {
     if (fileGone(m_db, error))

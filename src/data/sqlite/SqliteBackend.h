@@ -39,6 +39,7 @@ public:
     std::unique_ptr<CursorBackend> query(const QString& text, DataError& error) override;
     QString tableQuery(const QString& table) const override;
     QString procedureCall(const QString& callText) const override { return callText; }
+    QString catalogQuery() const override;
     std::unique_ptr<AppendBackend> appender(const QString& table, const QVector<ColumnInfo>& columns,
                                             DataError& error) override;
     bool beginTrans(DataError& error) override;
