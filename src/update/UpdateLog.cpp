@@ -7,6 +7,21 @@
 
 namespace mdlOVSqlUpdateDB {
 
+namespace {
+// Everything runs on the interface thread.
+int g_mutes = 0;
+} // namespace
+
+UpdateLogMute::UpdateLogMute()
+{
+    ++g_mutes;
+}
+
+UpdateLogMute::~UpdateLogMute()
+{
+    --g_mutes;
+}
+
 QString UpdateLogPath()
 {
     return gstrAppPath + QStringLiteral("UpdateDBSqlLog.Txt");
@@ -14,6 +29,8 @@ QString UpdateLogPath()
 
 void WriteUpdateLog(const QString& text)
 {
+    if (g_mutes > 0)
+        return;
     QFile file(UpdateLogPath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;

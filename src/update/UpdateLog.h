@@ -14,4 +14,16 @@ QString UpdateLogPath();
 // otherwise ignored: logging never stops the work it records.
 void WriteUpdateLog(const QString& text);
 
+// While one lives, WriteUpdateLog writes nothing: a script run that changes
+// no database of the user's (the schema reference, built in memory) leaves
+// no trail that would read as an update.
+class UpdateLogMute
+{
+public:
+    UpdateLogMute();
+    ~UpdateLogMute();
+    UpdateLogMute(const UpdateLogMute&) = delete;
+    UpdateLogMute& operator=(const UpdateLogMute&) = delete;
+};
+
 } // namespace mdlOVSqlUpdateDB
