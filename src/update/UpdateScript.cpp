@@ -189,7 +189,8 @@ private:
         switch (ClassifyScriptLine(line)) {
         case ScriptLineKind::VersionStart:
         case ScriptLineKind::TransactionalVersionStart: {
-            const bool transaction = ClassifyScriptLine(line) == ScriptLineKind::TransactionalVersionStart;
+            const bool transaction = ClassifyScriptLine(line) == ScriptLineKind::TransactionalVersionStart ||
+                                     (m_hooks && m_hooks->allInTransaction);
             m_version = GetMarkerName(line);
             if (passOver(m_version)) {
                 SkipToVersionEnd(m_file);

@@ -111,6 +111,9 @@ struct ScriptRunHooks
     // Whether the version block of that name is passed over; unset, the
     // database's version decides (IsVersionApplied).
     std::function<bool(const QString& version)> passOver;
+    // Every version block that runs runs in a transaction, "--<V:" blocks
+    // too: all of it or nothing, whatever stops it.
+    bool allInTransaction = false;
     // Called at the end marker of a version block that ran, before the block
     // is recorded and its transaction committed. False fails the block as a
     // failing batch of a "--<VT:" block does: rolled back when it has a
