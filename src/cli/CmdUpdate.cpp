@@ -7,6 +7,7 @@
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "config/mdlOVSqlServerConnect.h"
+#include "update/UpdateCheck.h"
 #include "update/UpdateScript.h"
 
 #include <QFileInfo>
@@ -19,11 +20,14 @@
 // needs an explicit --no-backup.
 // --dry-run lists the version blocks a run would apply and pass over, judged
 // by the database's version now, and changes nothing.
-// Exit code 0 only when the script was read to its end.
+// --rerun VERSION runs that one version block again, when the schema check
+// finds it incomplete with none of its objects there yet (ovsqlcli check).
+// Every run ends with the schema check; a gap fails it.
+// Exit code 0 only when the script was read to its end and the check passed.
 namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
-                         "[--script F] (--backup-to PATH | --no-backup | --dry-run)";
+                         "[--script F] [--rerun VERSION] (--backup-to PATH | --no-backup | --dry-run)";
 
 int dryRun(const ConnectionSettings& s, const QString& script)
 {
@@ -62,6 +66,7 @@ int run(ovcli::Args& args)
     const auto backupTo = args.option(QStringLiteral("--backup-to"));
     const bool noBackup = args.flag(QStringLiteral("--no-backup"));
     const bool dry = args.flag(QStringLiteral("--dry-run"));
+    const auto rerun = args.option(QStringLiteral("--rerun"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -71,6 +76,10 @@ int run(ovcli::Args& args)
                                  QStringLiteral("say how the database is backed up before the update: "
                                                 "--backup-to PATH (a path on the server) or "
                                                 "--no-backup; or look first with --dry-run"));
+    if (rerun && (dry || rerun->isEmpty()))
+        return ovcli::usageError(kSynopsis, dry ? QStringLiteral("--rerun changes the database; --dry-run "
+                                                                 "does not: give one of them")
+                                                : QStringLiteral("--rerun needs a version"));
     if (backupTo && backupTo->trimmed().isEmpty())
         return ovcli::usageError(kSynopsis, QStringLiteral("--backup-to needs a path"));
     if (backupTo) {
@@ -92,8 +101,12 @@ int run(ovcli::Args& args)
 
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
-    if (!mdlOVSqlUpdateDB::RunUpdateScript(s.server, s.database, s.trusted, s.user, s.password, script,
-                                           status, progress))
+    const bool updated =
+        rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
+                                                    script, *rerun, status, progress)
+              : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
+                                                    script, status, progress);
+    if (!updated)
         return 1;
     ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
     return 0;
