@@ -44,6 +44,7 @@ public:
 // and columns come from block; tables and columns gone are dropped.
 bool takeSnapshot(ov::Connection& cn, const QString& block, SchemaReference& reference, QString& error)
 {
+    reference.blocks.append(block);
     QList<ov::CatalogColumn> catalog;
     ov::DataError dataError;
     if (!ov::ReadCatalog(cn, catalog, dataError)) {
@@ -187,6 +188,7 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
                           SchemaReference& reference, QString& error)
 {
     reference.tables.clear();
+    reference.blocks.clear();
     const UpdateLogMute mute;
     ov::Connection cn;
     if (!cn.Open(QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=Tempdb;"
@@ -272,14 +274,11 @@ SchemaCheckResult CompareSchema(const SchemaReference& reference, const QList<ov
         db[key(c.table)].insert(key(c.column), &c);
     }
 
-    // Per block, in the order the blocks ran: what of it is missing, what exists.
-    QStringList blockOrder;
+    // Per block: what of it is missing, what exists.
     QHash<QString, IncompleteBlock> blocks;
     const auto count = [&](const QString& block, bool exists, const QString& name) {
-        if (!blocks.contains(block)) {
-            blockOrder.append(block);
+        if (!blocks.contains(block))
             blocks.insert(block, IncompleteBlock{block, 0, {}});
-        }
         IncompleteBlock& b = blocks[block];
         if (exists)
             b.exists.append(name);
@@ -354,8 +353,13 @@ SchemaCheckResult CompareSchema(const SchemaReference& reference, const QList<ov
         result.information.begin(), result.information.end(),
         [](const SchemaFinding& a, const SchemaFinding& b) { return int(a.kind) < int(b.kind); });
 
-    for (const QString& block : std::as_const(blockOrder)) {
-        if (blocks[block].missing > 0)
+    // Gaps in the order of the blocks that bring them.
+    std::stable_sort(result.gaps.begin(), result.gaps.end(),
+                     [&](const SchemaFinding& a, const SchemaFinding& b) {
+                         return reference.blocks.indexOf(a.block) < reference.blocks.indexOf(b.block);
+                     });
+    for (const QString& block : reference.blocks) {
+        if (blocks.contains(block) && blocks[block].missing > 0)
             result.incompleteBlocks.append(blocks[block]);
     }
     result.status =

@@ -31,6 +31,7 @@ struct ReferenceTable
 struct SchemaReference
 {
     QList<ReferenceTable> tables; // in the order they were made
+    QStringList blocks;           // the blocks run, in order ("" the schema script first)
 };
 
 // Builds the reference for a database at version. False, with error set,

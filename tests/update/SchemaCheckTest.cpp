@@ -187,7 +187,7 @@ TEST_F(SchemaCheckTest, FindsWhatTheVersionLacksWithItsBlock)
          {},
          {},
          {"wider type tblUser.Email @1.6 nvarchar(100)->nvarchar(200)", "extra table tblMine",
-          "extra column tblCompany.MyNote nvarchar(20)"},
+          "extra column tblCompany.MyNote ->nvarchar(20)"},
          0},
     };
     int n = 0;
