@@ -211,4 +211,33 @@ TEST_F(CheckCommandTest, RerunRefusesABlockPartOfWhichExists)
               QStringList({"0"}));
 }
 
+// A block run again is all or nothing even when its marker is "--<V:":
+// here the index of block 1.4 exists already, so its last statement fails,
+// and the database keeps neither its columns nor another version.
+TEST_F(CheckCommandTest, ARerunThatFailsLeavesTheDatabaseAsItWas)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"), QStringLiteral("CREATE INDEX IX_tblActivity_UserDue ON tblUser ([UserID])"));
+    QFile in(path(QStringLiteral("OVScriptUpdate.txt")));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    QByteArray text = in.readAll();
+    in.close();
+    text.replace("--<VT:1.4>", "--<V:1.4>");
+    QFile out(path(QStringLiteral("plain.txt")));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(text);
+    out.close();
+    const ovtest::CliResult r =
+        run({"update", "--database", "crm", "--no-backup", "--script", "plain.txt", "--rerun", "1.4"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("版本 1.4 的升级未能完成"))) << r.err.toStdString();
+    EXPECT_EQ(rows(QStringLiteral("crm"),
+                   QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),
+              QStringList({"1.6"}));
+    EXPECT_EQ(
+        rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('tblActivity') "
+                                                   "WHERE name IN ('DueDate', 'Priority')")),
+        QStringList({"0"}));
+}
+
 } // namespace
