@@ -6,7 +6,7 @@
 #include "config/mdlEncode.h"
 #include "config/mdlOVSqlServerAccess.h"
 #include "data/Recordset.h"
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -12,7 +12,7 @@
 #include "convert/TableTransfer.h"
 #include "data/Recordset.h"
 #include "data/ServerAdmin.h"
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

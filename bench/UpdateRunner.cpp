@@ -7,8 +7,8 @@
 // benchmark's two tables) and the script. Then the runner's peak memory for
 // the script and for one ten times as long, each in a process of its own.
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "update/UpdateCheck.h"
 

@@ -2,7 +2,7 @@
 // database files with every column kind, a memo on long-value pages, a
 // password, and an empty table.
 
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,14 +2,16 @@
 
 #include "app/TaskLaunch.h"
 #include "app/TaskWindows.h"
-#include "app/mdlOVSqlUpdateDB.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServer.h"
+#include "data/ServerAdmin.h"
 
 namespace mdlOVSqlUpdateDB {
 
 void Main(const QStringList& arguments)
 {
     InitProcessPaths();
+    ov::ServerAdmin::setProgramFolder(gstrAppPath);
     StartUp(arguments);
 }
 

@@ -1,7 +1,7 @@
 #include "app/TaskLaunch.h"
 
-#include "app/mdlOEMResource.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
 
 namespace {
 

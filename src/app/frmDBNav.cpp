@@ -1,8 +1,8 @@
 #include "app/frmDBNav.h"
 
 #include "app/TaskWindows.h"
-#include "app/mdlOEMResource.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
 #include "common/mdlResAndColor.h"
 #include "config/mdlOVSqlServer.h"
 #include "ui_frmDBNav.h"

@@ -1,6 +1,6 @@
 #include "backup/ServerFolder.h"
 
-#include "data/sqlite/EmbeddedServer.h"
+#include "data/ServerAdmin.h"
 
 namespace ServerFolder {
 
@@ -83,7 +83,7 @@ Style GuessStyle(const QString& server, const QString& samplePath)
         return Style::Windows;
     if (samplePath.startsWith(QLatin1Char('/')))
         return Style::Posix;
-    return ov::embedded::isEmbeddedServer(server) ? Style::Posix : Style::Windows;
+    return ov::ServerAdmin::likelyPathStyle(server);
 }
 
 } // namespace ServerFolder

@@ -1,6 +1,5 @@
 #include "backup/frmDBBackup.h"
 
-#include "app/mdlOEMResource.h"
 #include "backup/ServerFolder.h"
 #include "backup/frmSqlServerDirectory.h"
 #include "backup/mdlOVSqlBackup.h"
@@ -8,6 +7,7 @@
 #include "common/UiPort.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
 #include "common/mdlResAndColor.h"
 #include "config/mdlOVSqlServer.h"
 #include "config/mdlOVSqlServerConnect.h"

@@ -1,12 +1,12 @@
 #include "backup/frmDBRestore.h"
 
-#include "app/mdlOEMResource.h"
 #include "backup/frmSqlServerDirectory.h"
 #include "backup/mdlOVSqlRestore.h"
 #include "backup/mdlOVSqlRestoreGrid.h"
 #include "common/UiPort.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
 #include "common/mdlResAndColor.h"
 #include "config/mdlOVSqlServer.h"
 #include "config/mdlOVSqlServerConnect.h"

@@ -50,8 +50,7 @@ bool frmSqlServerDirectory::BrowseFrom(const ConnectionSettings& s, QString& str
         return false;
     }
     const auto admin = ov::ServerAdmin::create(s.server, s.trusted, s.user, s.password);
-    const auto style = admin->pathStyle(cn) == ov::PathStyle::Posix ? mdlCommon::PathStyle::Posix
-                                                                    : mdlCommon::PathStyle::Windows;
+    const auto style = admin->pathStyle(cn);
     QString folder, fileName, baseName, extension;
     mdlCommon::SplitPathName(strPathFile, folder, fileName, baseName, extension, style);
     const QString chosen = ShowMe(cn, *admin, QString(), folder, fileName, blnIsBackup, parent);
@@ -97,8 +96,7 @@ void frmSqlServerDirectory::Prepare(ov::Connection& cn, ov::ServerAdmin& admin,
     m_strCurrentFolder = strDefaultPath;
     m_blnAccepted = false;
     m_strChosenPath.clear();
-    m_style = admin.pathStyle(cn) == ov::PathStyle::Posix ? mdlCommon::PathStyle::Posix
-                                                          : mdlCommon::PathStyle::Windows;
+    m_style = admin.pathStyle(cn);
 
     setWindowTitle(blnIsBackup ? QStringLiteral("Select Backup Destination")
                                : QStringLiteral("Select Restore Source"));
@@ -151,10 +149,10 @@ void frmSqlServerDirectory::ListFolder(const QString& path)
     const QString folder = GetCurrentFolder();
     m_ui->lvwFolder->headerItem()->setText(0, folder);
     AddEntry(QStringLiteral(".."), true);
-    // The server's listing refuses what its own way of listing cannot take
-    // (a folder with a command character, where a command shell lists).
     if (!m_cn || !m_admin)
         return;
+    // The server's listing refuses what its own way of listing cannot take
+    // (a folder with a command character, where a command shell lists).
     QList<ov::FolderEntry> entries;
     if (!m_admin->listFolder(*m_cn, folder, entries))
         return;

@@ -5,9 +5,8 @@
 #include "common/clsMouseCtrl.h"
 #include "data/Connection.h"
 #include "data/ConnectionString.h"
+#include "data/Identifiers.h"
 #include "data/ServerAdmin.h"
-#include "data/odbc/MssqlStatements.h"
-#include "data/sqlite/EmbeddedServer.h"
 
 namespace mdlOVSqlBackup {
 
@@ -36,7 +35,7 @@ bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style)
     return !folder.isEmpty();
 }
 
-QString BackupConnectionString(const QString& server, const QString& quotedDatabase, bool trusted,
+QString BackupConnectionString(const QString& server, const QString& database, bool trusted,
                                const QString& user)
 {
     using ov::connstr::oleDbValue;
@@ -44,7 +43,7 @@ QString BackupConnectionString(const QString& server, const QString& quotedDatab
     // crm. The name the statement denotes is written so, with its inner
     // double quotes doubled, whatever the user typed: the name stays one
     // value and can never add a key.
-    QString denoted = ov::embedded::unquoteName(quotedDatabase);
+    QString denoted = ov::unquotedName(database);
     denoted.replace(QLatin1String("\""), QLatin1String("\"\""));
     const QString catalog = QLatin1Char('"') + denoted + QLatin1Char('"');
     if (trusted)
@@ -62,15 +61,14 @@ bool DoBackup(const QString& server, const QString& database, bool trusted, cons
     clsMouseCtrl busy;
     ov::ui().pumpEvents();
 
-    const QString quoted = ov::mssql::quotedDatabaseName(database);
     ov::Connection cn;
     cn.setCursorLocation(ov::adUseClient);
     cn.setCommandTimeout(0);
     ov::DataError error;
-    if (cn.Open(BackupConnectionString(server, quoted, trusted, user), QString(),
+    if (cn.Open(BackupConnectionString(server, database, trusted, user), QString(),
                 trusted ? QString() : password)) {
         const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
-        if (admin->backupDatabase(cn, quoted, pathFile, replace)) {
+        if (admin->backupDatabase(cn, database, pathFile, replace)) {
             ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
             return true;
         }

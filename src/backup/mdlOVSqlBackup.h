@@ -25,9 +25,9 @@ QString BackupTarget(const QString& pathFile, mdlCommon::PathStyle style);
 bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style);
 
 // The connection string of the connection a backup runs on: the database
-// itself, named as the statement names it (quoted), with the login but never
+// itself (as typed, or as one quoted identifier), with the login but never
 // the password, which goes to Open.
-QString BackupConnectionString(const QString& server, const QString& quotedDatabase, bool trusted,
+QString BackupConnectionString(const QString& server, const QString& database, bool trusted,
                                const QString& user);
 
 // Writes a full backup of database into pathFile on the server, on a

@@ -1,7 +1,7 @@
 #include "cli/CliLogin.h"
 
 #include "config/mdlOVSqlServer.h"
-#include "data/sqlite/EmbeddedServer.h"
+#include "data/ServerAdmin.h"
 
 #include <unistd.h>
 
@@ -46,7 +46,7 @@ bool LoginOptions::take(Args& args, bool withDatabase)
 
 bool LoginOptions::readPassword()
 {
-    if (m_settings.trusted || (!m_passwordStdin && ov::embedded::isEmbeddedServer(m_settings.server)))
+    if (m_settings.trusted || (!m_passwordStdin && !ov::ServerAdmin::takesLogin(m_settings.server)))
         return true;
     if (!m_passwordStdin && !isatty(STDIN_FILENO)) {
         m_error = QStringLiteral("the SQL Server login %1 needs a password: give --password-stdin and the "

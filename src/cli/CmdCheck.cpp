@@ -1,8 +1,8 @@
-#include "app/mdlOVSqlUpdateDB.h"
 #include "cli/CliCommand.h"
 #include "cli/CliLogin.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "update/SchemaCheck.h"
 

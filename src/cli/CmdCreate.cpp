@@ -1,9 +1,9 @@
-#include "app/mdlOVSqlUpdateDB.h"
 #include "cli/CliCommand.h"
 #include "cli/CliKeepExisting.h"
 #include "cli/CliLogin.h"
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "create/CreateDatabase.h"
 
 // ovsqlcli create: makes a new product database, as the create window does:

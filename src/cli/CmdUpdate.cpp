@@ -1,4 +1,3 @@
-#include "app/mdlOVSqlUpdateDB.h"
 #include "backup/mdlOVSqlBackup.h"
 #include "cli/CliBackupPath.h"
 #include "cli/CliCommand.h"
@@ -6,6 +5,7 @@
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateScript.h"

@@ -1,7 +1,8 @@
-#include "app/mdlOEMResource.h"
-#include "app/mdlOVSqlUpdateDB.h"
 #include "cli/CliCommand.h"
 #include "common/TerminalUi.h"
+#include "common/mdlOEMResource.h"
+#include "common/mdlOVSqlUpdateDB.h"
+#include "data/ServerAdmin.h"
 
 #include <QCoreApplication>
 
@@ -34,6 +35,7 @@ int main(int argc, char** argv)
 #endif
     QCoreApplication app(argc, argv);
     mdlOVSqlUpdateDB::InitProcessPaths();
+    ov::ServerAdmin::setProgramFolder(mdlOVSqlUpdateDB::gstrAppPath);
 
     QStringList raw = app.arguments().mid(1);
     if (raw.isEmpty() || raw.first() == QLatin1String("help") || raw.first() == QLatin1String("--help")) {

@@ -1,7 +1,7 @@
 #include "common/mdlCommonGui.h"
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOVSqlUpdateDB.h"
 
 #include <QApplication>
 #include <QDir>

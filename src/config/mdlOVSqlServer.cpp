@@ -1,7 +1,7 @@
 #include "config/mdlOVSqlServer.h"
 
-#include "app/mdlOEMResource.h"
-#include "app/mdlOVSqlUpdateDB.h"
+#include "common/mdlOEMResource.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/clsIniFile.h"
 #include "config/mdlEncode.h"
 

@@ -5,7 +5,7 @@
 #include "common/mdlCommon.h"
 #include "data/AdoTypes.h"
 #include "data/ConnectionString.h"
-#include "data/sqlite/EmbeddedServer.h"
+#include "data/ServerAdmin.h"
 
 #include <QFileInfo>
 
@@ -52,9 +52,10 @@ std::unique_ptr<ov::Connection> ConnectToDBFile(const QString& server, const QSt
 
 bool EnsureSqlServerRunning(const QString& server, bool trusted, const QString& user, const QString& password)
 {
-    // The embedded engine has no service to start: its server is a folder.
-    if (ov::embedded::isEmbeddedServer(server))
-        return QFileInfo(ov::embedded::serverFolder(server)).isDir();
+    // A server that is a folder has no service to start.
+    const QString folder = ov::ServerAdmin::localFolder(server);
+    if (!folder.isEmpty())
+        return QFileInfo(folder).isDir();
     ov::Connection cn;
     cn.setCursorLocation(ov::adUseClient);
     const QString text = BuildSqlConnectionString(server, QStringLiteral("master"), trusted, user, password) +

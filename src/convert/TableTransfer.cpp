@@ -7,7 +7,6 @@
 #include "common/mdlCommon.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
-#include "data/sqlite/SqliteBackend.h"
 #include "update/UpdateLog.h"
 
 #include <QVector>
@@ -21,16 +20,6 @@ namespace {
 const QString kModule = QStringLiteral("mdlOVSqlUpdateDB");
 const QString kProcedure = QStringLiteral("TransferDataFormCnToCn");
 const QString kCrLf = QStringLiteral("\r\n");
-
-// The table name as a quoted identifier of the engine behind cn.
-QString quotedTable(const ov::Connection& cn, const QString& name)
-{
-    if (cn.engine() == QLatin1String("sqlite"))
-        return ov::SqliteBackend::quoteIdentifier(name);
-    QString n = name;
-    n.replace(QLatin1String("]"), QLatin1String("]]"));
-    return QLatin1Char('[') + n + QLatin1Char(']');
-}
 
 QString logLine(const QString& where, const ov::DataError& e)
 {
@@ -261,7 +250,7 @@ bool TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, co
         const QString name = tableList.at(i).trimmed();
         if (name.isEmpty())
             continue;
-        if (!server.Execute(QStringLiteral("DELETE FROM ") + quotedTable(server, name))) {
+        if (!server.Execute(QStringLiteral("DELETE FROM ") + server.quoteIdentifier(name))) {
             StatementFailed(QStringLiteral("Table:<%1> DELETE").arg(name), server.lastError());
             clean = false;
         }

@@ -1,11 +1,11 @@
 #include "convert/frmDBConvert.h"
 
-#include "app/mdlOEMResource.h"
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/QtUi.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "common/mdlCommonGui.h"
+#include "common/mdlOEMResource.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "common/mdlResAndColor.h"
 #include "ui_frmDBConvert.h"
 

@@ -1,9 +1,9 @@
 #include "convert/mdlDBConvert.h"
 
-#include "app/mdlOEMResource.h"
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/clsIniFile.h"
 #include "config/mdlOVSqlServer.h"
 #include "config/mdlOVSqlServerAccess.h"

@@ -1,10 +1,10 @@
 #include "create/CreateDatabase.h"
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
 #include "common/clsError.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "create/DataImport.h"
 #include "data/Connection.h"

@@ -1,8 +1,8 @@
 #include "create/DataImport.h"
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "data/ServerAdmin.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"

@@ -1,9 +1,9 @@
 #include "create/frmDBCreate.h"
 
-#include "app/mdlOEMResource.h"
 #include "common/QtUi.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
 #include "common/mdlResAndColor.h"
 #include "config/mdlOVSqlServer.h"
 #include "create/CreateDatabase.h"

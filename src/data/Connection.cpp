@@ -2,6 +2,7 @@
 
 #include "data/CommandText.h"
 #include "data/DataBackend.h"
+#include "data/Identifiers.h"
 
 namespace ov {
 
@@ -79,6 +80,11 @@ void Connection::Close()
 QString Connection::engine() const
 {
     return m_backend ? m_backend->kind() : QString();
+}
+
+QString Connection::quoteIdentifier(const QString& name) const
+{
+    return m_backend ? m_backend->quoteIdentifier(name) : bracketQuoted(name);
 }
 
 } // namespace ov

@@ -54,6 +54,9 @@ public:
     bool isOpen() const { return m_backend != nullptr; }
     // "odbc", "sqlite" or "jet" while open, empty when closed.
     QString engine() const;
+    // name as a quoted identifier of the engine behind the connection (in
+    // brackets while closed).
+    QString quoteIdentifier(const QString& name) const;
     const DataError& lastError() const { return m_error; }
     // For Recordset and the server operations of the engines.
     const std::shared_ptr<ConnectionBackend>& backend() const { return m_backend; }

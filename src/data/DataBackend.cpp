@@ -1,6 +1,7 @@
 #include "data/DataBackend.h"
 
 #include "data/ConnectionString.h"
+#include "data/Identifiers.h"
 #include "data/jet/JetBackend.h"
 #include "data/odbc/OdbcBackend.h"
 #include "data/sqlite/EmbeddedServer.h"
@@ -57,11 +58,14 @@ void SpoolingCursor::spool()
 
 ConnectionBackend::~ConnectionBackend() = default;
 
+QString ConnectionBackend::quoteIdentifier(const QString& name) const
+{
+    return bracketQuoted(name);
+}
+
 QString ConnectionBackend::tableQuery(const QString& table) const
 {
-    QString name = table;
-    name.replace(QLatin1String("]"), QLatin1String("]]"));
-    return QStringLiteral("SELECT * FROM [") + name + QLatin1Char(']');
+    return QStringLiteral("SELECT * FROM ") + quoteIdentifier(table);
 }
 
 QString ConnectionBackend::catalogQuery() const

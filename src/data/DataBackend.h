@@ -122,8 +122,11 @@ public:
     virtual bool execute(const QString& batch, DataError& error) = 0;
     // Runs text and gives the rows of its first result that has columns.
     virtual std::unique_ptr<CursorBackend> query(const QString& text, DataError& error) = 0;
+    // name as a quoted identifier of this engine; brackets unless the
+    // engine says otherwise.
+    virtual QString quoteIdentifier(const QString& name) const;
     // The statement that reads a whole table.
-    virtual QString tableQuery(const QString& table) const;
+    QString tableQuery(const QString& table) const;
     // The text that calls a stored procedure given as a call text.
     virtual QString procedureCall(const QString& callText) const;
     // The query that lists the columns of the database's own tables, in the

@@ -22,6 +22,26 @@ std::unique_ptr<ServerAdmin> ServerAdmin::create(const QString& server, bool tru
     return std::make_unique<MssqlAdmin>(server, trusted, user, password);
 }
 
+void ServerAdmin::setProgramFolder(const QString& folder)
+{
+    embedded::setProgramFolder(folder);
+}
+
+QString ServerAdmin::localFolder(const QString& server)
+{
+    return embedded::isEmbeddedServer(server) ? embedded::serverFolder(server) : QString();
+}
+
+bool ServerAdmin::takesLogin(const QString& server)
+{
+    return !embedded::isEmbeddedServer(server);
+}
+
+PathStyle ServerAdmin::likelyPathStyle(const QString& server)
+{
+    return embedded::isEmbeddedServer(server) ? PathStyle::Posix : PathStyle::Windows;
+}
+
 ServerAdmin::~ServerAdmin() = default;
 
 DatabaseLock::~DatabaseLock() = default;

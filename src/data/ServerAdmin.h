@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/mdlCommon.h"
 #include "data/DataError.h"
 
 #include <QDateTime>
@@ -17,11 +18,7 @@ class Connection;
 // How paths on a server are written: Windows style (backslash, drive letters)
 // for SQL Server on Windows, POSIX style ("/") for SQL Server on Linux and for
 // the embedded engine.
-enum class PathStyle
-{
-    Windows,
-    Posix,
-};
+using PathStyle = mdlCommon::PathStyle;
 
 // One database file recorded in a backup (a row of RESTORE FILELISTONLY).
 struct BackupFileInfo
@@ -78,6 +75,23 @@ public:
     // The embedded engine for "sqlite:FOLDER", SQL Server for any other name.
     static std::unique_ptr<ServerAdmin> create(const QString& server, bool trusted, const QString& user,
                                                const QString& password);
+
+    // What a server name tells without connecting, for callers that must
+    // not care which engine answers it.
+    //
+    // The program folder, in which a server given as a relative folder lies;
+    // set once at start-up (and by tests). Until then the current folder.
+    static void setProgramFolder(const QString& folder);
+    // The folder of a server that is a folder of this machine (the embedded
+    // engine's "sqlite:FOLDER"), or an empty string for a server on the
+    // network.
+    static QString localFolder(const QString& server);
+    // False for a server whose access is the operating system's access to a
+    // folder, which takes no login and no password.
+    static bool takesLogin(const QString& server);
+    // How paths on the server are most likely written, before any path of it
+    // has been seen.
+    static PathStyle likelyPathStyle(const QString& server);
     virtual ~ServerAdmin();
 
     const DataError& lastError() const { return m_error; }

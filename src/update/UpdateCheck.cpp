@@ -1,8 +1,8 @@
 #include "update/UpdateCheck.h"
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "update/SchemaCheck.h"
 #include "update/UpdateScript.h"

@@ -1,7 +1,7 @@
 #include "update/UpdateLog.h"
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
 
 #include <QFile>
 

@@ -1,11 +1,11 @@
 #include "update/frmDBUpdate.h"
 
-#include "app/mdlOEMResource.h"
-#include "app/mdlOVSqlUpdateDB.h"
 #include "backup/frmDBBackup.h"
 #include "common/QtUi.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "common/mdlResAndColor.h"
 #include "config/mdlOVSqlServer.h"
 #include "ui_frmDBUpdate.h"

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "backup/frmDBBackup.h"
 #include "backup/frmDBRestore.h"
 #include "backup/frmSqlServerDirectory.h"
 #include "common/Clock.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServer.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"

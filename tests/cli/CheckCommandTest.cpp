@@ -1,8 +1,8 @@
 // ovsqlcli check and the check at the end of ovsqlcli update, with the way
 // back: update --rerun of a block the database claims but lacks.
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "support/CliProgram.h"

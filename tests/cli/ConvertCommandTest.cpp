@@ -2,7 +2,7 @@
 // converted, an existing database kept without --replace and replaced with
 // it, and the checks that stop a conversion before anything is made.
 
-#include "app/mdlOEMResource.h"
+#include "common/mdlOEMResource.h"
 #include "config/mdlOVSqlServer.h"
 #include "config/mdlOVSqlServerAccess.h"
 #include "create/CreateTestSupport.h"
@@ -10,7 +10,7 @@
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "data/ServerAdmin.h"
-#include "data/jet/demo/DemoDatabase.h"
+#include "jet/demo/DemoDatabase.h"
 #include "support/FileWatch.h"
 
 #include <QDateTime>

@@ -1,5 +1,5 @@
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "support/CliProgram.h"

@@ -1,7 +1,7 @@
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/QtUi.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommonGui.h"
+#include "common/mdlOVSqlUpdateDB.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,8 +1,8 @@
 #include "config/ConfigFiles.h"
 #include "config/mdlOVSqlServer.h"
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
 
 #include <QDir>
 #include <QSysInfo>

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlEncode.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "data/ServerAdmin.h"
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"

@@ -7,7 +7,7 @@
 #include "convert/frmDBConvert.h"
 #include "convert/mdlDBConvert.h"
 #include "create/DataImport.h"
-#include "data/jet/demo/DemoDatabase.h"
+#include "jet/demo/DemoDatabase.h"
 #include "update/UpdateScript.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Clock.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/clsIniFile.h"
 #include "config/mdlOVSqlServer.h"
 #include "data/Connection.h"

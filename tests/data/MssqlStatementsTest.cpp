@@ -1,6 +1,7 @@
 // The SQL Server statements, text for text.
 
 #include "data/odbc/MssqlStatements.h"
+#include "data/Identifiers.h"
 
 #include <gtest/gtest.h>
 
@@ -112,7 +113,8 @@ TEST(MssqlStatements, QuotedDatabaseName)
     };
     for (const auto& c : cases) {
         EXPECT_EQ(s(quotedDatabaseName(QString::fromUtf8(c.typed))), c.quoted) << c.typed;
-        EXPECT_EQ(isQuotedIdentifier(QString::fromUtf8(c.typed)), QByteArray(c.typed) == QByteArray(c.quoted))
+        EXPECT_EQ(ov::isQuotedIdentifier(QString::fromUtf8(c.typed)),
+                  QByteArray(c.typed) == QByteArray(c.quoted))
             << c.typed;
     }
 }

@@ -8,6 +8,7 @@
 #include "backup/mdlOVSqlBackup.h"
 #include "backup/mdlOVSqlRestore.h"
 #include "config/ConfigFiles.h"
+#include "data/Identifiers.h"
 #include "data/ServerAdmin.h"
 #include "data/sqlite/EmbeddedServer.h"
 #include "update/UpdateScript.h"
@@ -337,7 +338,7 @@ TEST_F(BackupFaults, QuotedNamesNameTheSameDatabaseEverywhere)
         SCOPED_TRACE(c.typed);
         ASSERT_TRUE(admin->createDatabase(typed)) << admin->lastError().description.toStdString();
         EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("data/") + QString::fromUtf8(c.file))));
-        auto cn = connect(ov::embedded::unquoteName(typed));
+        auto cn = connect(ov::unquotedName(typed));
         ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE t ([id] INT, [name] NVARCHAR(20))")));
         ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (1, 'one')")));
         cn.reset();

@@ -10,7 +10,7 @@
 #include "convert/mdlDBConvert.h"
 #include "create/DataImport.h"
 #include "data/ServerAdmin.h"
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 #include "update/UpdateScript.h"
 
 using namespace ovtest;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Clock.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "support/RowTexts.h"

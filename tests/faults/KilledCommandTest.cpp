@@ -11,7 +11,7 @@
 // it, and fails the test; one line sums up the kills and the findings.
 
 #include "create/CreateTestSupport.h"
-#include "data/jet/demo/DemoDatabase.h"
+#include "jet/demo/DemoDatabase.h"
 #include "support/CliProgram.h"
 #include "update/UpdateScript.h"
 

@@ -11,7 +11,7 @@
 #include "convert/TableTransfer.h"
 #include "create/DataImport.h"
 #include "data/ServerAdmin.h"
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 #include "update/UpdateScript.h"
 
 #include <QFileInfo>

@@ -6,7 +6,7 @@
 #include "config/mdlOVSqlServer.h"
 #include "convert/mdlDBConvert.h"
 #include "create/CreateDatabase.h"
-#include "data/jet/demo/DemoDatabase.h"
+#include "jet/demo/DemoDatabase.h"
 
 using namespace ovtest;
 

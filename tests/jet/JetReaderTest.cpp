@@ -8,7 +8,7 @@
 #include "common/clsError.h"
 #include "data/jet/JetBackend.h"
 #include "data/jet/JetFile.h"
-#include "data/jet/writer/JetEncoding.h"
+#include "jet/writer/JetEncoding.h"
 #include "update/VersionTable.h"
 
 #include <QJsonArray>

@@ -3,7 +3,7 @@
 
 #include "JetReaders.h"
 
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 
 #include <QDir>
 #include <QFileInfo>

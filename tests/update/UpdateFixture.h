@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Clock.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "support/RowTexts.h"

@@ -81,7 +81,7 @@ public:
     qint64 storedRowCount() const;
 
     // Reads the next row: one value per column (NULL is an invalid QVariant).
-    // With decode false the row is only found and checked, not decoded.
+    // With row null the row is only found and checked, not decoded.
     CursorBackend::Fetch next(QVector<QVariant>* row, DataError& error);
 
 private:

@@ -3,6 +3,7 @@
 #include "common/Cp936.h"
 #include "data/ConnectionString.h"
 #include "data/DataBackend.h"
+#include "data/Identifiers.h"
 #include "data/odbc/MssqlStatements.h"
 
 #include <QDir>
@@ -93,7 +94,7 @@ bool initLibrary(DataError& error)
 int columnCount(DBPROCESS* dbproc, const QString& table)
 {
     const QString sql = QStringLiteral("SELECT COUNT(*) FROM sys.columns WHERE object_id = OBJECT_ID(%1)")
-                            .arg(unicodeLiteral(bracketName(table)));
+                            .arg(unicodeLiteral(bracketQuoted(table)));
     if (dbcmd(dbproc, cp936::encode(sql).constData()) == FAIL || dbsqlexec(dbproc) == FAIL)
         return -1;
     DBINT count = 0;
@@ -208,7 +209,7 @@ bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QStri
         ok = false;
     }
     ok = ok && columns > 0;
-    ok = ok && bcp_init(dbproc, cp936::encode(bracketName(table)).constData(),
+    ok = ok && bcp_init(dbproc, cp936::encode(bracketQuoted(table)).constData(),
                         QFile::encodeName(source).constData(), QFile::encodeName(errorFile).constData(),
                         DB_IN) == SUCCEED;
     // Rows the server cannot take go to the error file; the load goes on.

@@ -1,5 +1,7 @@
 #include "data/odbc/MssqlStatements.h"
 
+#include "data/Identifiers.h"
+
 #include <QStringList>
 
 namespace ov::mssql {
@@ -16,55 +18,20 @@ QString unicodeLiteral(const QString& text)
     return QLatin1Char('N') + stringLiteral(text);
 }
 
-QString bracketName(const QString& name)
-{
-    QString n = name;
-    n.replace(QLatin1String("]"), QLatin1String("]]"));
-    return QLatin1Char('[') + n + QLatin1Char(']');
-}
-
-bool isQuotedIdentifier(const QString& name)
-{
-    if (name.size() < 3 || !name.startsWith(QLatin1Char('"')) || !name.endsWith(QLatin1Char('"')))
-        return false;
-    for (int i = 1; i < name.size() - 1; ++i) {
-        if (name.at(i) != QLatin1Char('"'))
-            continue;
-        // An inner double quote stands only as one of a doubled pair.
-        if (i + 1 >= name.size() - 1 || name.at(i + 1) != QLatin1Char('"'))
-            return false;
-        ++i;
-    }
-    return true;
-}
-
-QString unquotedName(const QString& name)
-{
-    if (!isQuotedIdentifier(name))
-        return name;
-    QString inner = name.mid(1, name.size() - 2);
-    inner.replace(QLatin1String("\"\""), QLatin1String("\""));
-    return inner;
-}
-
 namespace {
 
 // A database's name in brackets: the name inside a quoted identifier, as the
 // backup and the restore name it, or the name as typed.
 QString bracketDatabaseName(const QString& database)
 {
-    return bracketName(unquotedName(database));
+    return bracketQuoted(unquotedName(database));
 }
 
 } // namespace
 
 QString quotedDatabaseName(const QString& name)
 {
-    if (isQuotedIdentifier(name))
-        return name;
-    QString n = name;
-    n.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + n + QLatin1Char('"');
+    return isQuotedIdentifier(name) ? name : doubleQuoted(name);
 }
 
 QString backupStatement(const QString& database, const QString& pathFile)

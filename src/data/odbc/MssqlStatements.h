@@ -15,14 +15,6 @@ namespace ov::mssql {
 QString stringLiteral(const QString& text);
 // N'text', for text that may hold characters outside the server's code page.
 QString unicodeLiteral(const QString& text);
-// [name] with "]" doubled.
-QString bracketName(const QString& name);
-// True when name is one well-formed quoted identifier: a double quote, at
-// least one character in which every double quote is doubled, a double quote.
-bool isQuotedIdentifier(const QString& name);
-// The name a database name denotes: the name inside one well-formed quoted
-// identifier, with its doubled double quotes single; any other name as typed.
-QString unquotedName(const QString& name);
 // The database name as the backup and restore statements write it: a name the
 // user typed as one quoted identifier ("crm", "a""b") is used as typed; any
 // other name is enclosed in double quotes with its double quotes doubled, so

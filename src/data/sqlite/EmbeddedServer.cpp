@@ -1,8 +1,7 @@
 #include "data/sqlite/EmbeddedServer.h"
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "data/DataBackend.h"
-#include "data/odbc/MssqlStatements.h"
+#include "data/Identifiers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,7 +13,20 @@ namespace ov::embedded {
 namespace {
 const QLatin1String kPrefix("sqlite:");
 const QLatin1String kSuffix(".sqlite");
+
+// The folder that relative server folders are taken from; empty means the
+// current folder.
+QString& programFolder()
+{
+    static QString folder;
+    return folder;
+}
 } // namespace
+
+void setProgramFolder(const QString& folder)
+{
+    programFolder() = QDir::fromNativeSeparators(folder);
+}
 
 QString errorSource()
 {
@@ -31,22 +43,13 @@ QString serverFolder(const QString& server)
     const QString folder = server.trimmed().mid(kPrefix.size()).trimmed();
     if (QDir::isAbsolutePath(folder))
         return QDir::cleanPath(folder);
-    const QString base = mdlOVSqlUpdateDB::gstrAppPath.isEmpty()
-                             ? QDir::currentPath()
-                             : QDir::fromNativeSeparators(mdlOVSqlUpdateDB::gstrAppPath);
+    const QString base = programFolder().isEmpty() ? QDir::currentPath() : programFolder();
     return QDir::cleanPath(QDir(base).absoluteFilePath(folder));
 }
 
 bool isTempdb(const QString& name)
 {
-    return unquoteName(name).trimmed().compare(QLatin1String("Tempdb"), Qt::CaseInsensitive) == 0;
-}
-
-QString unquoteName(const QString& name)
-{
-    // The same rule as the SQL Server statements': only one well-formed
-    // quoted identifier is a quoted name; anything else is a name as typed.
-    return mssql::unquotedName(name);
+    return unquotedName(name).trimmed().compare(QLatin1String("Tempdb"), Qt::CaseInsensitive) == 0;
 }
 
 bool checkName(const QString& name, const QString& what, DataError& error)

@@ -15,19 +15,16 @@ QString errorSource();
 
 // True for a server name "sqlite:…" (the prefix in any letter case).
 bool isEmbeddedServer(const QString& server);
+// The program folder, which a relative server folder lies in; set once at
+// start-up (and by tests). Until it is set, the current folder is used.
+void setProgramFolder(const QString& folder);
 // The folder of an embedded server name: absolute as given, or relative to the
-// program folder (mdlOVSqlUpdateDB::gstrAppPath); cleaned, without a trailing
-// separator.
+// program folder (setProgramFolder); cleaned, without a trailing separator.
 QString serverFolder(const QString& server);
 
 // The database that belongs to no product database: a connection to it is an
 // in-memory database.
 bool isTempdb(const QString& name);
-// A name typed as one quoted identifier ("crm", "a""b") names the database
-// inside the quotes, with doubled quotes made single, as on SQL Server; every
-// admin operation and connection of the engine goes through this one rule.
-// Any other name, one beginning with a double quote included, is the name.
-QString unquoteName(const QString& name);
 // Refuses a database or table name that would reach outside the folder or is
 // no name at all: empty, or holding "/", "\", ":", "..", or a control character.
 bool checkName(const QString& name, const QString& what, DataError& error);

@@ -303,7 +303,7 @@ bool SqliteAdmin::listDatabases(QStringList& names)
 bool SqliteAdmin::createDatabase(const QString& typed)
 {
     m_error.clear();
-    const QString name = embedded::unquoteName(typed);
+    const QString name = unquotedName(typed);
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
@@ -350,7 +350,7 @@ bool SqliteAdmin::createDatabase(const QString& typed)
 bool SqliteAdmin::dropDatabase(const QString& typed)
 {
     m_error.clear();
-    const QString name = embedded::unquoteName(typed);
+    const QString name = unquotedName(typed);
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name))
@@ -408,8 +408,8 @@ bool SqliteAdmin::bulkLoad(const QString& database, const QString& table, const 
     if (!db)
         return false;
     BulkLoadResult counts;
-    const bool ok = embedded::loadTabFile(db->handle(), embedded::unquoteName(database), table, dataFile,
-                                          logFile, errorFile, counts, m_error);
+    const bool ok = embedded::loadTabFile(db->handle(), unquotedName(database), table, dataFile, logFile,
+                                          errorFile, counts, m_error);
     if (result)
         *result = counts;
     return ok;
@@ -421,7 +421,7 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
     m_error.clear();
     if (!requireEngine(cn, engine()))
         return false;
-    const QString name = embedded::unquoteName(database);
+    const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
         return fail(3147, QStringLiteral("Backup and restore operations are not allowed on database tempdb."),
                     embedded::errorSource());
@@ -680,7 +680,7 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
     m_error.clear();
     if (!requireEngine(cn, engine()))
         return false;
-    const QString name = embedded::unquoteName(database);
+    const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
         return fail(3147, QStringLiteral("Backup and restore operations are not allowed on database tempdb."),
                     embedded::errorSource());
@@ -842,12 +842,12 @@ QString SqliteAdmin::lockKey(const QString& database) const
 {
     const QString folder = QFileInfo(m_folder).canonicalFilePath();
     return (folder.isEmpty() ? m_folder : folder) + QLatin1Char('/') +
-           embedded::unquoteName(database.trimmed()).toCaseFolded();
+           unquotedName(database.trimmed()).toCaseFolded();
 }
 
 std::unique_ptr<DatabaseLock> SqliteAdmin::takeLock(const QString& database)
 {
-    const QString name = embedded::unquoteName(database.trimmed());
+    const QString name = unquotedName(database.trimmed());
     if (!checkDatabase(name))
         return nullptr;
     auto lock = std::make_unique<EmbeddedDatabaseLock>();

@@ -202,18 +202,11 @@ private:
             return true;
         release();
         QStringList names;
-        QStringList marks;
         for (int i = 0; i < m_columns.size(); ++i) {
-            if (set.value(i)) {
-                names.append(SqliteBackend::quoteIdentifier(m_columns[i].name));
-                marks.append(QStringLiteral("?"));
-            }
+            if (set.value(i))
+                names.append(doubleQuoted(m_columns[i].name));
         }
-        const QString table = SqliteBackend::quoteIdentifier(m_table);
-        const QString sql = names.isEmpty()
-                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                      .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+        const QString sql = insertStatement(doubleQuoted(m_table), names);
         const QByteArray utf8 = sql.toUtf8();
         const int rc =
             sqlite3_prepare_v2(m_backend->handle(), utf8.constData(), int(utf8.size()), &m_stmt, nullptr);
@@ -448,7 +441,7 @@ SqliteBackend::~SqliteBackend()
 std::unique_ptr<SqliteBackend> SqliteBackend::open(const QString& folder, const QString& database,
                                                    int commandTimeout, DataError& error)
 {
-    const QString name = embedded::unquoteName(database);
+    const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
         return openFile(QStringLiteral(":memory:"), true, commandTimeout, error);
     if (!embedded::checkName(name, QStringLiteral("database"), error))
@@ -564,18 +557,6 @@ void SqliteBackend::sqliteError(int code, DataError& error) const
     const int extended = sqlite3_extended_errcode(m_db);
     setDataError(error, extended != SQLITE_OK ? extended : code, QString::fromUtf8(sqlite3_errmsg(m_db)),
                  QStringLiteral("SQLite"));
-}
-
-QString SqliteBackend::quoteIdentifier(const QString& name)
-{
-    QString n = name;
-    n.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + n + QLatin1Char('"');
-}
-
-QString SqliteBackend::tableQuery(const QString& table) const
-{
-    return QStringLiteral("SELECT * FROM ") + quoteIdentifier(table);
 }
 
 QString SqliteBackend::catalogQuery() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/DataBackend.h"
+#include "data/Identifiers.h"
 
 #include <QElapsedTimer>
 
@@ -37,7 +38,7 @@ public:
     void setCommandTimeout(int seconds) override;
     bool execute(const QString& batch, DataError& error) override;
     std::unique_ptr<CursorBackend> query(const QString& text, DataError& error) override;
-    QString tableQuery(const QString& table) const override;
+    QString quoteIdentifier(const QString& name) const override { return doubleQuoted(name); }
     QString procedureCall(const QString& callText) const override { return callText; }
     QString catalogQuery() const override;
     std::unique_ptr<AppendBackend> appender(const QString& table, const QVector<ColumnInfo>& columns,
@@ -56,7 +57,6 @@ public:
     void arm();
     void disarm();
 
-    static QString quoteIdentifier(const QString& name);
     // True, with error set, when the database file of db was removed or
     // replaced since it was opened. SQLite would go on writing into the old,
     // unlinked file and report success for work that is then lost with it.

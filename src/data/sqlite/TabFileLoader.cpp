@@ -4,6 +4,7 @@
 #include "common/Cp936.h"
 #include "data/AdoTypes.h"
 #include "data/DataBackend.h"
+#include "data/Identifiers.h"
 #include "data/sqlite/SqliteBackend.h"
 
 #include <QFile>
@@ -228,7 +229,7 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     QStringList names;
     std::vector<Kind> kinds;
     {
-        const QByteArray sql = ("PRAGMA table_info(" + SqliteBackend::quoteIdentifier(table) + ")").toUtf8();
+        const QByteArray sql = ("PRAGMA table_info(" + doubleQuoted(table) + ")").toUtf8();
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) == SQLITE_OK) {
             while (sqlite3_step(stmt) == SQLITE_ROW) {
@@ -292,15 +293,9 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     sqlite3_stmt* insert = nullptr;
     {
         QStringList quoted;
-        QStringList marks;
-        for (const QString& n : names) {
-            quoted << SqliteBackend::quoteIdentifier(n);
-            marks << QStringLiteral("?");
-        }
-        const QByteArray sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                   .arg(SqliteBackend::quoteIdentifier(table), quoted.join(QLatin1Char(',')),
-                                        marks.join(QLatin1Char(',')))
-                                   .toUtf8();
+        for (const QString& n : names)
+            quoted << doubleQuoted(n);
+        const QByteArray sql = insertStatement(doubleQuoted(table), quoted).toUtf8();
         rc = sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &insert, nullptr);
         if (rc != SQLITE_OK) {
             sqliteFailure(db, rc, e);

@@ -1,4 +1,4 @@
-#include "app/mdlOVSqlUpdateDB.h"
+#include "common/mdlOVSqlUpdateDB.h"
 
 #include "common/mdlCommon.h"
 #include "common/mdlWindowsFunctions.h"

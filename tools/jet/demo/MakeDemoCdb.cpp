@@ -1,5 +1,5 @@
 // mkdemocdb FILE: writes the demo single-user database (see DemoDatabase.h).
-#include "data/jet/demo/DemoDatabase.h"
+#include "jet/demo/DemoDatabase.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

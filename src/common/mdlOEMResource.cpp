@@ -1,4 +1,4 @@
-#include "app/mdlOEMResource.h"
+#include "common/mdlOEMResource.h"
 
 namespace mdlOEMResource {
 

@@ -1,7 +1,7 @@
-#include "data/jet/demo/DemoDatabase.h"
+#include "jet/demo/DemoDatabase.h"
 
 #include "config/mdlEncode.h"
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 
 #include <QDateTime>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "data/jet/writer/Writer.h"
+#include "jet/writer/Writer.h"
 
-#include "data/jet/writer/JetEncoding.h"
+#include "jet/writer/JetEncoding.h"
 
 #include <QSaveFile>
 

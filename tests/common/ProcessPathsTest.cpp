@@ -1,4 +1,4 @@
-#include "app/mdlOVSqlUpdateDB.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "support/ScopedHome.h"
 
 #include <QCoreApplication>

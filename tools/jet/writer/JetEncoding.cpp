@@ -1,4 +1,4 @@
-#include "data/jet/writer/JetEncoding.h"
+#include "jet/writer/JetEncoding.h"
 
 #include <QRegularExpression>
 

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "data/DataError.h"
+
+#include <QString>
+
+#include <sql.h>
+#include <sqlext.h>
+
+// Small pieces that the ODBC engine's connection, cursor and appender share.
+namespace ov::odbc {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use 16-bit wide characters");
+
+// The UTF-16 text of a QString as the driver manager's wide characters; valid
+// while text lives unchanged.
+SQLWCHAR* wide(const QString& text);
+QString fromWide(const SQLWCHAR* text, qsizetype length);
+
+// Drains the remaining results of a statement. The first error found is kept
+// in error (when it holds none yet); returns false when there was one.
+bool drainResults(SQLHSTMT stmt, DataError& error);
+
+// True for the SQL types whose column size counts characters or bytes, so a
+// parameter's size is that of its value.
+bool isCharType(SQLSMALLINT sqlType);
+
+} // namespace ov::odbc
