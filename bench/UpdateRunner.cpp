@@ -2,13 +2,15 @@
 // 200,000 lines in 2,000 version blocks with 20,000 batches, run on a fresh
 // embedded database; the shell runs the same statements (GO lines removed,
 // each block between BEGIN and COMMIT as the runner's "--<VT:" blocks are) on
-// a fresh database of its own. Then the runner's peak memory for the script
-// and for one ten times as long, each in a process of its own.
+// a fresh database of its own. The run is the update task's: the runner, then
+// the schema check against the program folder's OVScriptEmpty.txt (the
+// benchmark's two tables) and the script. Then the runner's peak memory for
+// the script and for one ten times as long, each in a process of its own.
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
-#include "update/UpdateScript.h"
+#include "update/UpdateCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -74,14 +76,26 @@ void makeDatabase(const QString& folder, const QString& name)
         qFatal("cannot make the database: %s", qPrintable(cn.lastError().description));
 }
 
+// The schema script of the program folder: the tables makeDatabase makes.
+void writeSchemaScript(const QString& folder)
+{
+    QFile f(folder + QStringLiteral("/OVScriptEmpty.txt"));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        f.write("CREATE TABLE tblVarible ([Module] NVARCHAR(50), VaribleName NVARCHAR(100), "
+                "VaribleValue NVARCHAR(255), UserID NVARCHAR(50))\r\nGO\r\n"
+                "CREATE TABLE t (id INT PRIMARY KEY, name NVARCHAR(50), amount INT)\r\nGO\r\n") < 0)
+        qFatal("cannot write the schema script");
+}
+
 bool runScript(const QString& folder, const QString& script)
 {
     mdlOVSqlUpdateDB::gstrAppPath = folder + QLatin1Char('/');
+    writeSchemaScript(folder);
     ov::PlainStatusLabel status;
     ov::PlainProgressBar progress;
-    return mdlOVSqlUpdateDB::RunUpdateScript(QStringLiteral("sqlite:") + folder + QStringLiteral("/data"),
-                                             QStringLiteral("bench"), true, QString(), QString(), script,
-                                             status, progress);
+    return mdlOVSqlUpdateDB::RunUpdateAndCheck(QStringLiteral("sqlite:") + folder + QStringLiteral("/data"),
+                                               QStringLiteral("bench"), true, QString(), QString(), script,
+                                               status, progress);
 }
 
 long peakKilobytes()

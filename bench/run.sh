@@ -51,6 +51,15 @@ for target in "${targets[@]}"; do
     status=1
   fi
   while IFS= read -r line; do
+    # "<work>: ours <figure>, no peer": work no tool does; its time is shown
+    # and has no ratio to keep.
+    if [[ $line == *": ours "*", no peer" ]]; then
+      work=${line%%: *}
+      ours=${line#*: ours }
+      ours=${ours%, no peer}
+      rows+=("$work"$'\t'"$ours"$'\t'"(none)"$'\t'"-"$'\t'"-"$'\t'"time only")
+      continue
+    fi
     [[ $line == *", ratio "* ]] || continue
     # "<work>: ours <figure>, <peer> <figure>, ratio <r>"
     work=${line%%: *}

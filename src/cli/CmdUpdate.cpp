@@ -9,6 +9,7 @@
 #include "common/mdlCommon.h"
 #include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServerConnect.h"
+#include "update/UpdateCheck.h"
 #include "update/UpdateScript.h"
 
 #include <QFileInfo>
@@ -23,11 +24,15 @@
 // by the database's version now, and changes nothing; with --sql-out FILE it
 // writes every statement such a run would send, in order, into FILE (a new
 // file) as a script for a query window.
-// Exit code 0 only when the script was read to its end.
+// --rerun VERSION runs that one version block again, when the schema check
+// finds it incomplete with none of its objects there yet (ovsqlcli check).
+// Every run ends with the schema check; a gap fails it.
+// Exit code 0 only when the script was read to its end and the check passed.
 namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
-                         "[--script F] (--backup-to PATH | --no-backup | --dry-run [--sql-out FILE])";
+                         "[--script F] [--rerun VERSION] (--backup-to PATH | --no-backup | --dry-run "
+                         "[--sql-out FILE])";
 
 int dryRun(const ConnectionSettings& s, const QString& script)
 {
@@ -83,6 +88,7 @@ int run(ovcli::Args& args)
     const bool noBackup = args.flag(QStringLiteral("--no-backup"));
     const bool dry = args.flag(QStringLiteral("--dry-run"));
     const auto sqlOut = args.option(QStringLiteral("--sql-out"));
+    const auto rerun = args.option(QStringLiteral("--rerun"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -96,6 +102,10 @@ int run(ovcli::Args& args)
         return ovcli::usageError(kSynopsis, QStringLiteral("--sql-out goes with --dry-run"));
     if (sqlOut && !ovcli::sqlOutProblem(*sqlOut).isEmpty())
         return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut));
+    if (rerun && (dry || rerun->isEmpty()))
+        return ovcli::usageError(kSynopsis, dry ? QStringLiteral("--rerun changes the database; --dry-run "
+                                                                 "does not: give one of them")
+                                                : QStringLiteral("--rerun needs a version"));
     if (backupTo && backupTo->trimmed().isEmpty())
         return ovcli::usageError(kSynopsis, QStringLiteral("--backup-to needs a path"));
     if (backupTo) {
@@ -119,8 +129,12 @@ int run(ovcli::Args& args)
 
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
-    if (!mdlOVSqlUpdateDB::RunUpdateScript(s.server, s.database, s.trusted, s.user, s.password, script,
-                                           status, progress))
+    const bool updated =
+        rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
+                                                    script, *rerun, status, progress)
+              : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
+                                                    script, status, progress);
+    if (!updated)
         return 1;
     ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
     return 0;
@@ -137,6 +151,9 @@ ovcli::Registrar reg(
              {"--backup-to PATH", "back the database up into PATH, a full path on the server; an existing "
                                   "file is never replaced"},
              {"--no-backup", "run without a backup"},
+             {"--rerun VERSION",
+              "run that one version block again, when ovsqlcli check reports it incomplete "
+              "and safe to run again; the backup rules are those of every update"},
              {"--dry-run", "list the version blocks a run would apply and pass over, and change nothing"},
              {"--sql-out FILE", "with --dry-run: write every statement the run would send, in order, into "
                                 "FILE as a script for a query window (a new file)"},

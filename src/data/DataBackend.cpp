@@ -100,6 +100,11 @@ qint64 ConnectionBackend::countRows(const QString& table, DataError& error)
     }
 }
 
+QString ConnectionBackend::catalogQuery() const
+{
+    return QString();
+}
+
 QString ConnectionBackend::procedureCall(const QString& callText) const
 {
     return QStringLiteral("EXEC ") + callText;

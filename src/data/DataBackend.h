@@ -135,6 +135,10 @@ public:
     virtual qint64 countRows(const QString& table, DataError& error);
     // The text that calls a stored procedure given as a call text.
     virtual QString procedureCall(const QString& callText) const;
+    // The query that lists the columns of the database's own tables, in the
+    // columns of CatalogColumns (data/Catalog.h); empty when the engine has
+    // no catalog to read (the default).
+    virtual QString catalogQuery() const;
     // The columns of an existing table are known from its query; the default
     // refuses appends (a read-only engine).
     virtual std::unique_ptr<AppendBackend> appender(const QString& table, const QVector<ColumnInfo>& columns,

@@ -14,8 +14,9 @@ QString UpdateLogPath();
 // otherwise ignored: logging never stops the work it records.
 void WriteUpdateLog(const QString& text);
 
-// While one lives, WriteUpdateLog writes nothing: a dry run, which sends
-// nothing to the database, leaves no trail of a run that did not happen.
+// While one lives, WriteUpdateLog writes nothing: a run that changes no
+// database of the user's (a dry run, or the schema reference built in
+// memory) leaves no trail that would read as an update.
 class UpdateLogPause
 {
 public:

@@ -159,8 +159,9 @@ void batchFailed(const QString& description, const QString& batch)
 class ScriptRun
 {
 public:
-    ScriptRun(ov::Connection& cn, ScriptFile& file, ov::StatusLabel& status, ov::ProgressBar& progress)
-        : m_cn(cn), m_file(file), m_status(status), m_progress(progress)
+    ScriptRun(ov::Connection& cn, ScriptFile& file, ov::StatusLabel& status, ov::ProgressBar& progress,
+              const ScriptRunHooks* hooks = nullptr)
+        : m_cn(cn), m_file(file), m_status(status), m_progress(progress), m_hooks(hooks)
     {}
 
     // True when every transactional version block that ran was committed.
@@ -188,9 +189,10 @@ private:
         switch (ClassifyScriptLine(line)) {
         case ScriptLineKind::VersionStart:
         case ScriptLineKind::TransactionalVersionStart: {
-            const bool transaction = ClassifyScriptLine(line) == ScriptLineKind::TransactionalVersionStart;
+            const bool transaction = ClassifyScriptLine(line) == ScriptLineKind::TransactionalVersionStart ||
+                                     (m_hooks && m_hooks->allInTransaction);
             m_version = GetMarkerName(line);
-            if (IsVersionApplied(m_version, &m_cn)) {
+            if (passOver(m_version)) {
                 SkipToVersionEnd(m_file);
                 logentry::versionPassedOver(m_version);
                 m_version.clear();
@@ -230,6 +232,10 @@ private:
             // the rest of the file up to a transfer end.
             if (m_transferInTransaction)
                 transferEnd();
+            if (!m_version.isEmpty() && m_hooks && m_hooks->blockEnding && !m_hooks->blockEnding(m_version)) {
+                blockRefused();
+                break;
+            }
             if (!m_version.isEmpty())
                 RecordVersionApplied(m_version, &m_cn);
             if (m_versionInTransaction && !commit(m_versionBegun)) {
@@ -274,6 +280,27 @@ private:
             }
             break;
         }
+    }
+
+    // The caller's end of a block refused it: the block goes as a failing
+    // batch of a transactional block would make it go.
+    void blockRefused()
+    {
+        const ov::DataError error = m_cn.lastError();
+        if (m_versionBegun)
+            m_cn.RollbackTrans();
+        logentry::versionRolledBack(m_version);
+        versionFailed(error);
+        m_version.clear();
+        m_versionInTransaction = false;
+        m_versionBegun = false;
+    }
+
+    bool passOver(const QString& version)
+    {
+        if (m_hooks && m_hooks->passOver)
+            return m_hooks->passOver(version);
+        return IsVersionApplied(version, &m_cn);
     }
 
     void transferEnd()
@@ -376,6 +403,7 @@ private:
     ScriptFile& m_file;
     ov::StatusLabel& m_status;
     ov::ProgressBar& m_progress;
+    const ScriptRunHooks* m_hooks;
 
     QString m_version;
     bool m_versionInTransaction = false;
@@ -542,6 +570,14 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
                      const QString& user, const QString& password, const QString& scriptPath,
                      ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
 {
+    return RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
+                           prgProgress, UpdateRunSteps());
+}
+
+bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
+                     const QString& user, const QString& password, const QString& scriptPath,
+                     ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, const UpdateRunSteps& steps)
+{
     if (scriptPath.trimmed().isEmpty() || !QFileInfo(scriptPath).isFile()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("文件 {1} 不存在！"), {scriptPath}),
                    ov::MsgStyle::Information);
@@ -563,6 +599,8 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
         ov::MsgBox(lockError.description, ov::MsgStyle::Exclamation);
         return false;
     }
+    if (steps.prepare && !steps.prepare(*cn))
+        return false;
     logentry::header(server, database, scriptPath);
 
     ScriptFile file;
@@ -574,11 +612,12 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
     prgProgress.setValue(0);
     prgProgress.setMaximum(clampInt(file.size()));
 
-    ScriptRun run(*cn, file, lblStatus, prgProgress);
+    ScriptRun run(*cn, file, lblStatus, prgProgress, &steps.hooks);
     const bool complete = run.run();
 
     prgProgress.setValue(0);
     file.close();
+    const bool finished = complete && (!steps.finish || steps.finish(*cn));
     cn->Close();
     if (!complete) {
         ov::MsgBox(mdlCommon::FormatTemplate(
@@ -589,7 +628,20 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
                    ov::MsgStyle::Exclamation);
         return false;
     }
-    return true;
+    return finished;
+}
+
+bool RunScriptOnConnection(ov::Connection& cn, ScriptFile& file, const ScriptRunHooks& hooks,
+                           ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, QString* failedVersion,
+                           ov::DataError* failure)
+{
+    ScriptRun run(cn, file, lblStatus, prgProgress, &hooks);
+    const bool complete = run.run();
+    if (failedVersion)
+        *failedVersion = run.failedVersion();
+    if (failure)
+        *failure = run.failure();
+    return complete;
 }
 
 bool TranscribeUpdateScript(const QString& server, const QString& database, bool integratedLogin,

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QFile>
+
 #include <QList>
 #include <QString>
+#include <functional>
 
 namespace ov {
 class Connection;
 class StatementTranscript;
+struct DataError;
 class ProgressBar;
 class StatusLabel;
 } // namespace ov
@@ -113,6 +116,45 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
 bool TranscribeUpdateScript(const QString& server, const QString& database, bool integratedLogin,
                             const QString& user, const QString& password, const QString& scriptPath,
                             ov::StatementTranscript& transcript);
+// What a run on a connection of the caller's does beyond the script's rules.
+struct ScriptRunHooks
+{
+    // Whether the version block of that name is passed over; unset, the
+    // database's version decides (IsVersionApplied).
+    std::function<bool(const QString& version)> passOver;
+    // Every version block that runs runs in a transaction, "--<V:" blocks
+    // too: all of it or nothing, whatever stops it.
+    bool allInTransaction = false;
+    // Called at the end marker of a version block that ran, before the block
+    // is recorded and its transaction committed. False fails the block as a
+    // failing batch of a "--<VT:" block does: rolled back when it has a
+    // transaction, not recorded, no later block run; the error is the
+    // connection's last.
+    std::function<bool(const QString& version)> blockEnding;
+};
+
+// More work for a run of RunUpdateScript, on the run's connection and under
+// its hold on the database. prepare runs before anything is logged or sent
+// and may refuse the run (false, having told the user why); hooks steer the
+// version blocks; finish runs once the script was read to its end and every
+// transactional block that ran was committed, and its answer is the run's.
+struct UpdateRunSteps
+{
+    std::function<bool(ov::Connection&)> prepare;
+    ScriptRunHooks hooks;
+    std::function<bool(ov::Connection&)> finish;
+};
+bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
+                     const QString& user, const QString& password, const QString& scriptPath,
+                     ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, const UpdateRunSteps& steps);
+
+// The runner of RunUpdateScript on a connection and a script file the caller
+// has opened: no lock, no log header, no message; true under the same rule.
+// When false, failedVersion and failure (when given) say which transactional
+// block rolled back and why.
+bool RunScriptOnConnection(ov::Connection& cn, ScriptFile& file, const ScriptRunHooks& hooks,
+                           ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress,
+                           QString* failedVersion = nullptr, ov::DataError* failure = nullptr);
 
 // A version block of a script as a run on the database would meet it now.
 struct VersionBlockPlan

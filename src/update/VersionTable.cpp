@@ -114,19 +114,31 @@ int CompareVersions(const QString& a, const QString& b)
     return sign(restA.compare(restB, Qt::CaseSensitive));
 }
 
-bool IsVersionApplied(const QString& version, ov::Connection* cn)
+std::optional<QString> ReadDatabaseVersion(ov::Connection* cn)
 {
-    // No row, a NULL or blank value, or a failed read: the version cannot be
-    // learnt, and a database of unknown version receives no versioned block.
     bool isNull = false;
     const std::optional<QString> stored =
         readValue(QStringLiteral("DB"), QStringLiteral("Version"), QString(), cn, &isNull);
     if (!stored || isNull)
-        return true;
+        return std::nullopt;
     const QString current = mdlCommon::TrimBlanks(*stored);
     if (current.isEmpty() || current == QLatin1String("NONE"))
-        return true;
-    return CompareVersions(current, version) >= 0;
+        return std::nullopt;
+    return current;
+}
+
+bool IsVersionApplied(const QString& version, ov::Connection* cn)
+{
+    // No row, a NULL or blank value, or a failed read: the version cannot be
+    // learnt, and a database of unknown version receives no versioned block.
+    const std::optional<QString> current = ReadDatabaseVersion(cn);
+    return !current || CompareVersions(*current, version) >= 0;
+}
+
+bool WriteDatabaseVersion(const QString& version, ov::Connection* cn)
+{
+    return cn && cn->Execute(QStringLiteral("UPDATE tblVarible SET [VaribleValue] = '") + quoted(version) +
+                             QStringLiteral("' WHERE [Module] = 'DB' AND [VaribleName] = 'Version'"));
 }
 
 void RecordVersionApplied(const QString& version, ov::Connection* cn)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace ov {
 class Connection;
 }
@@ -32,6 +34,15 @@ int CompareVersions(const QString& a, const QString& b);
 // receives no versioned blocks. The stored version loses its blanks at both
 // ends; the block name is compared exactly as given.
 bool IsVersionApplied(const QString& version, ov::Connection* cn);
+
+// The version the database's schema is at, as the version check reads it:
+// the "DB"/"Version" value without the blanks at its ends; nothing when it
+// cannot be learnt (no row, a NULL, blank or "NONE" value, no table).
+std::optional<QString> ReadDatabaseVersion(ov::Connection* cn);
+
+// Sets the "DB"/"Version" value; false, with the connection's error, when
+// the statement fails.
+bool WriteDatabaseVersion(const QString& version, ov::Connection* cn);
 
 // Records the block as applied: replaces its "UpdateDB" row with one carrying
 // the current time as "mm/dd/yyyy HH:NN:SS". Failures are ignored.

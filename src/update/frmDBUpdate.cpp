@@ -9,7 +9,7 @@
 #include "common/mdlResAndColor.h"
 #include "config/mdlOVSqlServer.h"
 #include "ui_frmDBUpdate.h"
-#include "update/UpdateScript.h"
+#include "update/UpdateCheck.h"
 
 #include <QLineEdit>
 
@@ -91,7 +91,7 @@ bool frmDBUpdate::UpdateDatabase()
         return false;
     ov::QtStatusLabel status(m_ui->lblTip);
     ov::QtProgressBar progress(m_ui->prgProgress);
-    if (!mdlOVSqlUpdateDB::RunUpdateScript(
+    if (!mdlOVSqlUpdateDB::RunUpdateAndCheck(
             v.server, v.database, v.trusted, v.user, v.password,
             mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"), status, progress))
         return false;

@@ -239,4 +239,17 @@ TEST(MssqlStatements, TaskLock)
     }
 }
 
+// The schema check reads the columns of the base tables in the default
+// schema, where the scripts' unqualified names go, in column order.
+TEST(MssqlStatements, ColumnsCatalog)
+{
+    EXPECT_EQ(ov::mssql::columnsCatalogStatement(),
+              QStringLiteral("SELECT c.TABLE_NAME, c.COLUMN_NAME, c.DATA_TYPE, c.CHARACTER_MAXIMUM_LENGTH, "
+                             "c.NUMERIC_PRECISION, c.NUMERIC_SCALE, c.IS_NULLABLE "
+                             "FROM INFORMATION_SCHEMA.COLUMNS AS c JOIN INFORMATION_SCHEMA.TABLES AS t "
+                             "ON t.TABLE_SCHEMA = c.TABLE_SCHEMA AND t.TABLE_NAME = c.TABLE_NAME "
+                             "WHERE t.TABLE_TYPE = 'BASE TABLE' AND c.TABLE_SCHEMA = SCHEMA_NAME() "
+                             "ORDER BY c.TABLE_NAME, c.ORDINAL_POSITION"));
+}
+
 } // namespace

@@ -221,8 +221,9 @@ TEST_F(UpdateWindow, AScriptWithFailingStatementsStillSucceeds)
 }
 
 // A run that fails writes nothing and the window stays: the script is
-// missing, or a transactional version block of it rolls back (here the table
-// that block 1.2 makes exists already), which the runner tells the user.
+// missing, a transactional version block of it rolls back (here the table
+// that block 1.2 makes exists already), which the runner tells the user, or
+// the check at its end finds that the database lacks what its version says.
 TEST_F(UpdateWindow, AFailedRunWritesNothing)
 {
     const struct
@@ -237,6 +238,16 @@ TEST_F(UpdateWindow, AFailedRunWritesNothing)
         {"missing script", [this] { ASSERT_TRUE(QFile::remove(path(QStringLiteral("OVScriptUpdate.txt")))); },
          QStringLiteral("文件 %1 不存在！")
              .arg(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"))},
+        {"a version whose objects the database lacks",
+         [this] {
+             ASSERT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt"),
+                                     path(QStringLiteral("OVScriptUpdate.txt"))));
+             exec(QStringLiteral("crm"), QStringLiteral("DROP TABLE tblOpportunity"));
+             exec(QStringLiteral("crm"),
+                  QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.6' WHERE [Module] = 'DB'"));
+         },
+         QStringLiteral("升级后的数据库结构检查未通过：数据库版本为 1.6，但缺少该版本应有的对象：\r\n\r\n"
+                        "缺少表 tblOpportunity（版本 1.2）\r\n")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

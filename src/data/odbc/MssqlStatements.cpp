@@ -210,4 +210,14 @@ QString pathSeparatorStatement()
     return QStringLiteral("SELECT SERVERPROPERTY('PathSeparator')");
 }
 
+QString columnsCatalogStatement()
+{
+    return QStringLiteral("SELECT c.TABLE_NAME, c.COLUMN_NAME, c.DATA_TYPE, c.CHARACTER_MAXIMUM_LENGTH, "
+                          "c.NUMERIC_PRECISION, c.NUMERIC_SCALE, c.IS_NULLABLE "
+                          "FROM INFORMATION_SCHEMA.COLUMNS AS c JOIN INFORMATION_SCHEMA.TABLES AS t "
+                          "ON t.TABLE_SCHEMA = c.TABLE_SCHEMA AND t.TABLE_NAME = c.TABLE_NAME "
+                          "WHERE t.TABLE_TYPE = 'BASE TABLE' AND c.TABLE_SCHEMA = SCHEMA_NAME() "
+                          "ORDER BY c.TABLE_NAME, c.ORDINAL_POSITION");
+}
+
 } // namespace ov::mssql

@@ -90,4 +90,9 @@ QString listDatabasesStatement();
 // server is older than SQL Server 2017 and so runs on Windows).
 QString pathSeparatorStatement();
 
+// The catalog query (see ConnectionBackend::catalogQuery): every column of
+// the base tables in the session's default schema, where the scripts'
+// unqualified names go, by table and then in column order.
+QString columnsCatalogStatement();
+
 } // namespace ov::mssql

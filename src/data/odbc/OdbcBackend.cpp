@@ -1,7 +1,9 @@
 #include "data/odbc/OdbcBackend.h"
 
+#include "data/odbc/MssqlStatements.h"
 #include "data/odbc/OdbcAppender.h"
 #include "data/odbc/OdbcSupport.h"
+#include "data/sqlite/EmbeddedServer.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -484,6 +486,13 @@ QString OdbcBackend::dbmsName() const
     if (!m_dbc || !SQL_SUCCEEDED(SQLGetInfoW(m_dbc, SQL_DBMS_NAME, name, sizeof name, &length)))
         return QString();
     return fromWide(name, length / SQLSMALLINT(sizeof(SQLWCHAR)));
+}
+
+QString OdbcBackend::catalogQuery() const
+{
+    if (dbmsName().contains(QLatin1String("SQLite"), Qt::CaseInsensitive))
+        return embedded::catalogStatement();
+    return mssql::columnsCatalogStatement();
 }
 
 } // namespace ov

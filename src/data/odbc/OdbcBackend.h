@@ -34,6 +34,9 @@ public:
     bool beginTrans(DataError& error) override;
     bool commitTrans(DataError& error) override;
     bool rollbackTrans(DataError& error) override;
+    // SQL Server's INFORMATION_SCHEMA; a SQLite database reached through
+    // its ODBC driver answers with the embedded engine's catalog query.
+    QString catalogQuery() const override;
 
     // The DBMS name the driver reports ("Microsoft SQL Server", "SQLite", …).
     QString dbmsName() const;

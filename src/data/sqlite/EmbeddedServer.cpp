@@ -128,4 +128,15 @@ QStringList listDatabases(const QString& folder)
     return names;
 }
 
+QString catalogStatement()
+{
+    return QStringLiteral(
+        "SELECT m.name AS TABLE_NAME, p.name AS COLUMN_NAME, p.type AS DATA_TYPE, "
+        "NULL AS CHARACTER_MAXIMUM_LENGTH, NULL AS NUMERIC_PRECISION, NULL AS NUMERIC_SCALE, "
+        "CASE WHEN p.\"notnull\" = 0 AND p.pk = 0 THEN 'YES' ELSE 'NO' END AS IS_NULLABLE "
+        "FROM sqlite_master AS m JOIN pragma_table_info(m.name) AS p "
+        "WHERE m.type = 'table' AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+        "ORDER BY m.name, p.cid");
+}
+
 } // namespace ov::embedded

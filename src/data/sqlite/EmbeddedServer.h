@@ -42,6 +42,10 @@ QString taskLockFile(const QString& folder, const QString& name);
 // The lock file, hidden beside a database file, that every connection to it
 // holds shared and that a restore or a drop takes for itself.
 QString useLockFile(const QString& databaseFile);
+// The engine's catalog query (see ConnectionBackend::catalogQuery): the
+// columns of every table but SQLite's own, with the type as declared. A
+// primary-key column counts as not nullable, as SQL Server makes it.
+QString catalogStatement();
 // The databases of the folder, by name without case.
 QStringList listDatabases(const QString& folder);
 

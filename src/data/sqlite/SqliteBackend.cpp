@@ -561,6 +561,11 @@ void SqliteBackend::sqliteError(int code, DataError& error) const
                  QStringLiteral("SQLite"));
 }
 
+QString SqliteBackend::catalogQuery() const
+{
+    return embedded::catalogStatement();
+}
+
 bool SqliteBackend::execute(const QString& batch, DataError& error)
 {
     if (fileGone(m_db, error))

@@ -40,6 +40,7 @@ public:
     std::unique_ptr<CursorBackend> query(const QString& text, DataError& error) override;
     QString quoteIdentifier(const QString& name) const override { return doubleQuoted(name); }
     QString procedureCall(const QString& callText) const override { return callText; }
+    QString catalogQuery() const override;
     std::unique_ptr<AppendBackend> appender(const QString& table, const QVector<ColumnInfo>& columns,
                                             DataError& error) override;
     bool beginTrans(DataError& error) override;

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "data/Catalog.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace ov {
+class Connection;
+}
+
+// The schema check: does a database hold the tables and columns that its
+// version says it has? The answer compares the database's catalog with a
+// reference: the schema script (OVScriptEmpty.txt), then the version blocks
+// of the update script up to and including the database's version, run by
+// the script runner on an in-memory embedded database, block by block, so
+// that each table and column is known with the block that brings it.
+namespace mdlOVSqlUpdateDB {
+
+// A table or a column of the reference with the version block that brings
+// it; an empty block is the schema script.
+struct ReferenceTable
+{
+    QString name;
+    QString block;
+    QList<ov::CatalogColumn> columns;
+    QStringList columnBlocks; // one per column
+};
+struct SchemaReference
+{
+    QList<ReferenceTable> tables; // in the order they were made
+    QStringList blocks;           // the blocks run, in order ("" the schema script first)
+};
+
+// Builds the reference for a database at version. False, with error set,
+// when a script cannot be read or a block that must run fails in memory.
+// Writes nothing to the update log.
+bool BuildSchemaReference(const QString& emptyScript, const QString& updateScript, const QString& version,
+                          SchemaReference& reference, QString& error);
+
+struct SchemaFinding
+{
+    enum class Kind
+    {
+        // Gaps: the run that made the database did not do all its work.
+        MissingTable,
+        MissingColumn,
+        TypeDiffers, // another family, or room for fewer characters or digits
+                     // Information: customers add and widen their own.
+        WiderType,
+        NullabilityDiffers,
+        ExtraTable,
+        ExtraColumn,
+    };
+    Kind kind;
+    QString table;
+    QString column;   // empty for a table
+    QString block;    // the version block that brings it; empty: the schema script
+    QString expected; // the reference's type (or nullability)
+    QString found;    // the database's
+};
+
+// A version block that brought something the database lacks.
+struct IncompleteBlock
+{
+    QString block;      // empty: the schema script, which cannot be run again
+    int missing = 0;    // its tables and columns that the database lacks
+    QStringList exists; // those it has ("table" or "table.column")
+    // Nothing of it exists yet, so running it again meets no object it
+    // would make a second time.
+    bool rerunSafe() const { return !block.isEmpty() && exists.isEmpty(); }
+};
+
+struct SchemaCheckResult
+{
+    enum class Status
+    {
+        Complete,  // everything the version says is there
+        Gaps,      // something is missing or of another type
+        NoVersion, // the database says no version: there is nothing to compare with
+        Failed,    // the check could not run; error says why
+    };
+    Status status = Status::Failed;
+    QString version;
+    QString error;
+    QList<SchemaFinding> gaps;
+    QList<SchemaFinding> information;
+    QList<IncompleteBlock> incompleteBlocks; // in the order of the scripts
+
+    // 0 complete, 1 gaps, 2 the check cannot run (no version included).
+    int exitCode() const;
+};
+
+// The findings of the database's catalog against the reference. Names
+// compare without case, as SQL Server's and SQLite's do.
+SchemaCheckResult CompareSchema(const SchemaReference& reference, const QList<ov::CatalogColumn>& catalog);
+
+// Reads the database's version and catalog on cn and compares them with the
+// reference the two scripts make for that version.
+SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, const QString& updateScript);
+
+// The result for people (plain text, lines ending in "\n") and for scripts
+// (a JSON object).
+QString SchemaReportText(const SchemaCheckResult& result);
+QByteArray SchemaReportJson(const SchemaCheckResult& result);
+// The message of an update whose check found gaps: the missing objects with
+// their blocks, at most a screenful.
+QString SchemaGapMessage(const SchemaCheckResult& result);
+// The result as update-log entries.
+void LogSchemaCheck(const SchemaCheckResult& result);
+
+} // namespace mdlOVSqlUpdateDB

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+namespace ov {
+class ProgressBar;
+class StatusLabel;
+} // namespace ov
+
+// The update task with the schema check at its end, and the way back for a
+// version block that a database claims but lacks.
+namespace mdlOVSqlUpdateDB {
+
+// RunUpdateScript, then, on the run's connection and under its hold on the
+// database, the schema check against OVScriptEmpty.txt of the program folder
+// and the script that ran. The result is logged; a gap fails the run with a
+// message naming the missing objects and their blocks, and so does a check
+// that cannot run. A database without a version has nothing to be checked
+// against (every version block was passed over): that is logged only.
+bool RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
+                       const QString& user, const QString& password, const QString& scriptPath,
+                       ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
+
+// Runs the version block named version of the script once more, and nothing
+// else of it, then checks as RunUpdateAndCheck does. Refused, before
+// anything is sent, unless the check finds that block incomplete with none
+// of its objects there yet. The block runs in a transaction whatever its
+// marker, and is recorded as the runner records it;
+// the database's version stays what it was (a block that sets it to its own
+// version would otherwise take the database back).
+bool RerunVersionBlock(const QString& server, const QString& database, bool integratedLogin,
+                       const QString& user, const QString& password, const QString& scriptPath,
+                       const QString& version, ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
+
+} // namespace mdlOVSqlUpdateDB

@@ -1,0 +1,243 @@
+// ovsqlcli check and the check at the end of ovsqlcli update, with the way
+// back: update --rerun of a block the database claims but lacks.
+
+#include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
+#include "data/Connection.h"
+#include "data/Recordset.h"
+#include "support/CliProgram.h"
+#include "support/ScriptedUi.h"
+#include "update/UpdateScript.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CheckCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
+        for (const char* script : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
+            ASSERT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/") + QLatin1String(script),
+                                    path(QLatin1String(script))));
+        }
+        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
+        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
+        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
+    }
+    void TearDown() override { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString server() const { return QStringLiteral("sqlite:") + path(QStringLiteral("data")); }
+
+    ovtest::CliResult run(const QStringList& args) const
+    {
+        return ovtest::RunCli(m_dir.path(), QStringList{args.first(), "--server", server()} + args.mid(1));
+    }
+    bool runScript(const QString& database, const QString& script)
+    {
+        ovtest::ScriptedUi ui;
+        ovtest::RecordingStatus status;
+        ovtest::RecordingProgress progress;
+        const bool ran = mdlOVSqlUpdateDB::RunUpdateScript(server(), database, true, QString(), QString(),
+                                                           script, status, progress);
+        EXPECT_TRUE(ui.messages().isEmpty()) << ui.texts().join(QLatin1Char('\n')).toStdString();
+        return ran;
+    }
+    // The shipped scripts without the version block 1.4, as a run that lost
+    // it leaves a database: version 1.6, without 1.4's two columns.
+    void makeDatabaseWithoutBlock14(const QString& name)
+    {
+        QFile f(path(QStringLiteral("data/") + name + QStringLiteral(".sqlite")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.close();
+        ASSERT_TRUE(runScript(name, path(QStringLiteral("OVScriptEmpty.txt"))));
+        exec(name, QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '0', '')"));
+        QFile in(path(QStringLiteral("OVScriptUpdate.txt")));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        QString text = ov::cp936::decode(in.readAll());
+        const int from = text.indexOf(QStringLiteral("--<VT:1.4>"));
+        const int to = text.indexOf(QStringLiteral("--</V:1.4>\r\n"));
+        ASSERT_TRUE(from > 0 && to > from);
+        text.remove(from, to + 12 - from);
+        QFile out(path(QStringLiteral("partial.txt")));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(ov::cp936::encode(text));
+        out.close();
+        ASSERT_TRUE(runScript(name, path(QStringLiteral("partial.txt"))));
+        QFile::remove(path(QStringLiteral("UpdateDBSqlLog.Txt")));
+    }
+    void exec(const QString& database, const QString& sql)
+    {
+        ov::Connection cn;
+        ASSERT_TRUE(cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=%2").arg(server(), database)));
+        ASSERT_TRUE(cn.Execute(sql)) << cn.lastError().description.toStdString();
+    }
+    QStringList rows(const QString& database, const QString& sql)
+    {
+        ov::Connection cn;
+        ov::Recordset rs;
+        if (!cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=%2").arg(server(), database)) ||
+            !rs.Open(sql, cn))
+            return {QStringLiteral("(fails)")};
+        QStringList out;
+        for (; !rs.Eof(); rs.MoveNext())
+            out.append(rs.Fields(0).Value().toString());
+        return out;
+    }
+    QString log() const
+    {
+        QFile f(path(QStringLiteral("UpdateDBSqlLog.Txt")));
+        return f.open(QIODevice::ReadOnly) ? ov::cp936::decode(f.readAll()) : QString();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_savedAppPath;
+};
+
+// check answers 0, 1 or 2, in plain text and in JSON.
+TEST_F(CheckCommandTest, CheckReportsGapsWithTheirBlocks)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("crm"));
+    ovtest::CliResult r = run({"check", "--database", "crm"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(
+        r.out.contains(QStringLiteral("column tblActivity.DueDate (datetime), brought by version block 1.4")))
+        << r.out.toStdString();
+    EXPECT_TRUE(
+        r.out.contains(QStringLiteral("version block 1.4: 2 object(s) missing, none of its objects exists "
+                                      "yet; safe to run again (ovsqlcli update --rerun 1.4)")))
+        << r.out.toStdString();
+
+    r = run({"check", "--database", "crm", "--json"});
+    EXPECT_EQ(r.exitCode, 1);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(o.value(QStringLiteral("status")).toString(), QStringLiteral("gaps"));
+    EXPECT_EQ(o.value(QStringLiteral("version")).toString(), QStringLiteral("1.6"));
+    const QJsonArray gaps = o.value(QStringLiteral("gaps")).toArray();
+    ASSERT_EQ(gaps.size(), 2);
+    EXPECT_EQ(gaps[0].toObject().value(QStringLiteral("column")).toString(), QStringLiteral("DueDate"));
+    EXPECT_EQ(gaps[0].toObject().value(QStringLiteral("block")).toString(), QStringLiteral("1.4"));
+    const QJsonArray blocks = o.value(QStringLiteral("incompleteBlocks")).toArray();
+    ASSERT_EQ(blocks.size(), 1);
+    EXPECT_TRUE(blocks[0].toObject().value(QStringLiteral("rerunSafe")).toBool());
+
+    // The check changes nothing and logs nothing.
+    EXPECT_EQ(log(), QString());
+
+    const struct
+    {
+        const char* what;
+        QStringList args;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {"no such database", {"check", "--database", "none"}, 2, ""},
+        {"no version", {"check", "--database", "crm"}, 2, "no version"},
+    };
+    exec(QStringLiteral("crm"), QStringLiteral("DELETE FROM tblVarible WHERE [Module] = 'DB'"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        r = run(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.says))) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+}
+
+// An update of a database that lacks objects of its version fails and names
+// them; update --rerun runs the block that brings them, the version stays,
+// and the next check and update pass.
+TEST_F(CheckCommandTest, UpdateFailsOnAGapAndRerunMendsIt)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("crm"));
+    ovtest::CliResult r = run({"update", "--database", "crm", "--no-backup"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_TRUE(
+        log().contains(QStringLiteral("!!! column tblActivity.Priority (int), brought by version block 1.4")))
+        << log().toStdString();
+
+    // Refused before anything is sent: a block with nothing missing, a block
+    // the database does not have.
+    for (const char* version : {"1.3", "1.7"}) {
+        SCOPED_TRACE(version);
+        r = run({"update", "--database", "crm", "--no-backup", "--rerun", version});
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("无需重新执行"))) << r.err.toStdString();
+    }
+    EXPECT_EQ(
+        rows(QStringLiteral("crm"), QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = "
+                                                   "'UpdateDB' ORDER BY VaribleName")),
+        QStringList({"1.1", "1.2", "1.3", "1.5", "1.6"}));
+
+    r = run({"update", "--database", "crm", "--no-backup", "--rerun", "1.4"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_EQ(rows(QStringLiteral("crm"),
+                   QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),
+              QStringList({"1.6"}));
+    EXPECT_EQ(
+        rows(QStringLiteral("crm"), QStringLiteral("SELECT VaribleName FROM tblVarible WHERE [Module] = "
+                                                   "'UpdateDB' ORDER BY VaribleName")),
+        QStringList({"1.1", "1.2", "1.3", "1.4", "1.5", "1.6"}));
+    EXPECT_EQ(run({"check", "--database", "crm"}).exitCode, 0);
+    EXPECT_EQ(run({"update", "--database", "crm", "--no-backup"}).exitCode, 0);
+}
+
+// A block part of which exists is not run again.
+TEST_F(CheckCommandTest, RerunRefusesABlockPartOfWhichExists)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"), QStringLiteral("ALTER TABLE tblActivity ADD [DueDate] DATETIME NULL"));
+    const ovtest::CliResult r = run({"update", "--database", "crm", "--no-backup", "--rerun", "1.4"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("版本 1.4 的部分对象已经存在（tblActivity.DueDate）")))
+        << r.err.toStdString();
+    EXPECT_EQ(rows(QStringLiteral("crm"),
+                   QStringLiteral("SELECT COUNT(*) FROM tblVarible WHERE VaribleName = '1.4'")),
+              QStringList({"0"}));
+}
+
+// A block run again is all or nothing even when its marker is "--<V:":
+// here the index of block 1.4 exists already, so its last statement fails,
+// and the database keeps neither its columns nor another version.
+TEST_F(CheckCommandTest, ARerunThatFailsLeavesTheDatabaseAsItWas)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"), QStringLiteral("CREATE INDEX IX_tblActivity_UserDue ON tblUser ([UserID])"));
+    QFile in(path(QStringLiteral("OVScriptUpdate.txt")));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    QByteArray text = in.readAll();
+    in.close();
+    text.replace("--<VT:1.4>", "--<V:1.4>");
+    QFile out(path(QStringLiteral("plain.txt")));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(text);
+    out.close();
+    const ovtest::CliResult r =
+        run({"update", "--database", "crm", "--no-backup", "--script", "plain.txt", "--rerun", "1.4"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("版本 1.4 的升级未能完成"))) << r.err.toStdString();
+    EXPECT_EQ(rows(QStringLiteral("crm"),
+                   QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),
+              QStringList({"1.6"}));
+    EXPECT_EQ(
+        rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('tblActivity') "
+                                                   "WHERE name IN ('DueDate', 'Priority')")),
+        QStringList({"0"}));
+}
+
+} // namespace

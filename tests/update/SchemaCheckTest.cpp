@@ -1,0 +1,270 @@
+// The schema check on the embedded engine: databases made by the shipped
+// scripts with a block left out, a column of another type, a customer's own
+// table, against the reference the scripts make for their version.
+
+#include "update/SchemaCheck.h"
+#include "create/CreateTestSupport.h"
+#include "data/Catalog.h"
+#include "update/UpdateCheck.h"
+
+#include <functional>
+
+namespace {
+
+using mdlOVSqlUpdateDB::SchemaCheckResult;
+using mdlOVSqlUpdateDB::SchemaFinding;
+
+QString describe(const SchemaFinding& f)
+{
+    static const char* const kinds[] = {"missing table",       "missing column", "type differs", "wider type",
+                                        "nullability differs", "extra table",    "extra column"};
+    QString text = QLatin1String(kinds[int(f.kind)]) + QLatin1Char(' ') + f.table;
+    if (!f.column.isEmpty())
+        text += QLatin1Char('.') + f.column;
+    if (!f.block.isEmpty())
+        text += QStringLiteral(" @") + f.block;
+    if (!f.found.isEmpty())
+        text += QStringLiteral(" ") + f.expected + QStringLiteral("->") + f.found;
+    return text;
+}
+
+QStringList describe(const QList<SchemaFinding>& findings)
+{
+    QStringList out;
+    for (const SchemaFinding& f : findings)
+        out.append(describe(f));
+    return out;
+}
+
+QStringList describeBlocks(const SchemaCheckResult& r)
+{
+    QStringList out;
+    for (const auto& b : r.incompleteBlocks)
+        out.append(QStringLiteral("%1 missing %2%3")
+                       .arg(b.block)
+                       .arg(b.missing)
+                       .arg(b.rerunSafe() ? QStringLiteral(" safe")
+                                          : QStringLiteral(" has ") + b.exists.join(QLatin1Char(','))));
+    return out;
+}
+
+class SchemaCheckTest : public ovtest::CreateFixture
+{
+protected:
+    // The shipped update script with some of its text changed or dropped.
+    QString shippedUpdate() const
+    {
+        return ov::cp936::decode(readFile(QStringLiteral("OVScriptUpdate.txt")));
+    }
+    static QString withoutBlock(QString script, const QString& start, const QString& version)
+    {
+        const int from = script.indexOf(start + version + QLatin1Char('>'));
+        const QString end = QStringLiteral("--</V:") + version + QStringLiteral(">\r\n");
+        const int to = script.indexOf(end, from);
+        EXPECT_TRUE(from >= 0 && to > from) << version.toStdString();
+        return script.remove(from, to + end.size() - from);
+    }
+    static QString replaced(QString script, const QString& from, const QString& to)
+    {
+        EXPECT_TRUE(script.contains(from)) << from.toStdString();
+        return script.replace(from, to);
+    }
+    // A bare database brought up by the update script text given (the
+    // runner alone, no check), as an earlier tool or a wedged run left it.
+    void makeDatabaseBy(const QString& name, const QString& updateScript)
+    {
+        makeBareDatabase(name);
+        writeFile(QStringLiteral("made-by.txt"), ov::cp936::encode(updateScript));
+        ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, name, true, QString(), QString(),
+                                                      path(QStringLiteral("made-by.txt")), m_status,
+                                                      m_progress))
+            << m_ui.texts().join(QLatin1Char('\n')).toStdString();
+        QFile::remove(mdlOVSqlUpdateDB::UpdateLogPath());
+        m_ui.clear();
+    }
+    std::unique_ptr<ov::Connection> connect(const QString& name)
+    {
+        auto cn = std::make_unique<ov::Connection>();
+        EXPECT_TRUE(cn->Open(QStringLiteral("Data Source=%1;Initial Catalog=%2").arg(m_server, name)));
+        return cn;
+    }
+    SchemaCheckResult check(const QString& name)
+    {
+        auto cn = connect(name);
+        return mdlOVSqlUpdateDB::CheckSchema(*cn, path(QStringLiteral("OVScriptEmpty.txt")),
+                                             path(QStringLiteral("OVScriptUpdate.txt")));
+    }
+};
+
+TEST(CatalogTypes, DeclaredTypesReadAsFamilyAndSize)
+{
+    const struct
+    {
+        const char* declared;
+        const char* text;
+        qint64 length;
+    } cases[] = {
+        {"NVARCHAR(50)", "nvarchar(50)", 50},
+        {"nvarchar ( 50 )", "nvarchar(50)", 50},
+        {"NVARCHAR(MAX)", "nvarchar(max)", -1},
+        {"national character varying(20)", "nvarchar(20)", 20},
+        {"CHARACTER VARYING(8)", "varchar(8)", 8},
+        {"DECIMAL(18, 2)", "decimal(18,2)", 0},
+        {"dec(9)", "decimal(9,0)", 0},
+        {"INT IDENTITY(1,1)", "int", 0},
+        {"INTEGER", "int", 0},
+        {"DATETIME", "datetime", 0},
+        {"", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.declared);
+        ov::CatalogColumn column;
+        ov::ParseDeclaredType(QLatin1String(c.declared), column);
+        EXPECT_EQ(ov::TypeText(column), QLatin1String(c.text));
+        EXPECT_EQ(column.length, c.length);
+    }
+}
+
+// Each case makes a database its own way; the check finds the gaps with the
+// blocks that bring them, which blocks are safe to run again, and what the
+// database has beyond the scripts.
+TEST_F(SchemaCheckTest, FindsWhatTheVersionLacksWithItsBlock)
+{
+    const QString full = shippedUpdate();
+    const struct
+    {
+        const char* what;
+        QString script;
+        std::function<void(const QString&)> after;
+        QStringList gaps;
+        QStringList blocks;
+        QStringList information;
+        int exitCode;
+    } cases[] = {
+        {"complete", full, nullptr, {}, {}, {}, 0},
+        {"a block left out",
+         withoutBlock(full, QStringLiteral("--<VT:"), QStringLiteral("1.4")),
+         nullptr,
+         {"missing column tblActivity.DueDate @1.4", "missing column tblActivity.Priority @1.4"},
+         {"1.4 missing 2 safe"},
+         {},
+         1},
+        {"a table's block left out",
+         withoutBlock(full, QStringLiteral("--<VT:"), QStringLiteral("1.2")),
+         nullptr,
+         {"missing table tblOpportunity @1.2"},
+         {"1.2 missing 1 safe"},
+         {},
+         1},
+        {"half a block",
+         replaced(full, QStringLiteral("ALTER TABLE tblCompany ADD [CustomerLevel] INT NULL\r\nGO\r\n"),
+                  QString()),
+         nullptr,
+         {"missing column tblCompany.CustomerLevel @1.1"},
+         {"1.1 missing 1 has tblCompany.Province"},
+         {},
+         1},
+        {"a column of another type",
+         replaced(full, QStringLiteral("ADD [Province] NVARCHAR(50)"), QStringLiteral("ADD [Province] INT")),
+         nullptr,
+         {"type differs tblCompany.Province @1.1 nvarchar(50)->int"},
+         {},
+         {},
+         1},
+        {"a column too short",
+         replaced(full, QStringLiteral("[Email] NVARCHAR(100)"), QStringLiteral("[Email] NVARCHAR(40)")),
+         nullptr,
+         {"type differs tblUser.Email @1.6 nvarchar(100)->nvarchar(40)"},
+         {},
+         {},
+         1},
+        {"a customer's own table, column and wider column",
+         replaced(full, QStringLiteral("[Email] NVARCHAR(100)"), QStringLiteral("[Email] NVARCHAR(200)")),
+         [this](const QString& db) {
+             exec(db, QStringLiteral("CREATE TABLE tblMine ([Id] INT)"));
+             exec(db, QStringLiteral("ALTER TABLE tblCompany ADD [MyNote] NVARCHAR(20) NULL"));
+         },
+         {},
+         {},
+         {"wider type tblUser.Email @1.6 nvarchar(100)->nvarchar(200)", "extra table tblMine",
+          "extra column tblCompany.MyNote ->nvarchar(20)"},
+         0},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString db = QStringLiteral("db%1").arg(++n);
+        makeDatabaseBy(db, c.script);
+        if (c.after)
+            c.after(db);
+        ASSERT_EQ(version(db), QStringLiteral("1.6"));
+        const SchemaCheckResult r = check(db);
+        EXPECT_EQ(r.error, QString());
+        EXPECT_EQ(r.version, QStringLiteral("1.6"));
+        EXPECT_EQ(describe(r.gaps), c.gaps);
+        EXPECT_EQ(describeBlocks(r), c.blocks);
+        EXPECT_EQ(describe(r.information), c.information);
+        EXPECT_EQ(r.exitCode(), c.exitCode);
+    }
+    // The reference leaves no trail in the update log.
+    EXPECT_EQ(logText(), QString());
+}
+
+// The reference holds the blocks up to the database's version and no more:
+// a database at 1.3 lacks nothing of 1.4, 1.5 or 1.6.
+TEST_F(SchemaCheckTest, TheReferenceStopsAtTheDatabasesVersion)
+{
+    makeDatabaseBy(QStringLiteral("crm"), shippedUpdate());
+    exec(QStringLiteral("crm"),
+         QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.3' WHERE [Module] = 'DB'"));
+    SchemaCheckResult r = check(QStringLiteral("crm"));
+    EXPECT_EQ(r.status, SchemaCheckResult::Status::Complete);
+    // What 1.4 to 1.6 made is the database's own as far as 1.3 knows.
+    EXPECT_TRUE(describe(r.information).contains(QStringLiteral("extra table tblAttachment")));
+
+    makeBareDatabase(QStringLiteral("bare"));
+    exec(QStringLiteral("bare"),
+         QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.3' WHERE [Module] = 'DB'"));
+    r = check(QStringLiteral("bare"));
+    EXPECT_EQ(describe(r.gaps),
+              QStringList({"missing column tblCompany.Province @1.1",
+                           "missing column tblCompany.CustomerLevel @1.1",
+                           "missing table tblOpportunity @1.2", "missing table tblContactPhone @1.3"}));
+}
+
+// No version, or a script that cannot be read: the check cannot run.
+TEST_F(SchemaCheckTest, ACheckThatCannotRunSaysWhy)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"), QStringLiteral("DELETE FROM tblVarible"));
+    SchemaCheckResult r = check(QStringLiteral("crm"));
+    EXPECT_EQ(r.status, SchemaCheckResult::Status::NoVersion);
+    EXPECT_EQ(r.exitCode(), 2);
+
+    exec(QStringLiteral("crm"), QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '1.6', '')"));
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("OVScriptEmpty.txt"))));
+    r = check(QStringLiteral("crm"));
+    EXPECT_EQ(r.status, SchemaCheckResult::Status::Failed);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("OVScriptEmpty.txt"))) << r.error.toStdString();
+    EXPECT_EQ(r.exitCode(), 2);
+}
+
+// Through the ODBC layer with the SQLite 3 driver: the same findings as on
+// the embedded engine.
+TEST_F(SchemaCheckTest, ChecksThroughTheOdbcLayer)
+{
+    makeDatabaseBy(QStringLiteral("crm"),
+                   withoutBlock(shippedUpdate(), QStringLiteral("--<VT:"), QStringLiteral("1.4")));
+    ov::Connection cn;
+    ASSERT_TRUE(cn.Open(QStringLiteral("Driver=SQLite3;Database=") + path(QStringLiteral("data/crm.sqlite"))))
+        << cn.lastError().description.toStdString();
+    ASSERT_EQ(cn.engine(), QStringLiteral("odbc"));
+    const SchemaCheckResult r = mdlOVSqlUpdateDB::CheckSchema(cn, path(QStringLiteral("OVScriptEmpty.txt")),
+                                                              path(QStringLiteral("OVScriptUpdate.txt")));
+    EXPECT_EQ(r.error, QString());
+    EXPECT_EQ(describe(r.gaps), QStringList({"missing column tblActivity.DueDate @1.4",
+                                             "missing column tblActivity.Priority @1.4"}));
+    EXPECT_EQ(describe(r.information), QStringList());
+}
+
+} // namespace
