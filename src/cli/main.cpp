@@ -34,7 +34,10 @@ int main(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     QCoreApplication app(argc, argv);
-    mdlOVSqlUpdateDB::InitProcessPaths();
+    // The user's Orvane folder is made only by the work that writes there
+    // (the load files of a data set whose folder cannot be written), so a
+    // command that only reads leaves the home folder as it was.
+    mdlOVSqlUpdateDB::SetProcessPaths();
     ov::ServerAdmin::setProgramFolder(mdlOVSqlUpdateDB::gstrAppPath);
 
     QStringList raw = app.arguments().mid(1);
