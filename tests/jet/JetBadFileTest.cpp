@@ -6,6 +6,7 @@
 #include "JetReadSupport.h"
 
 #include "common/clsError.h"
+#include "data/ConnectionString.h"
 #include "data/jet/JetBackend.h"
 #include "data/jet/JetFile.h"
 
@@ -176,6 +177,44 @@ TEST(JetBadFile, AnotherPasswordIsRefusedAndNoPasswordIsAccepted)
 
     // A file without a password opens with any.
     EXPECT_TRUE(mdlOVSqlServer::ConnectToDBAccess(none)) << mdlCommon::GetErrorText(true).toStdString();
+}
+
+// The file's path is a value of its own in the connection string: quoted by
+// the rules of such strings, whatever it holds, and never mistaken for the
+// password's placeholder.
+TEST(JetConnectToDBAccess, ThePathIsQuotedAndKeptAsItIs)
+{
+    QTemporaryDir dir;
+    const QString names[] = {
+        QStringLiteral("qzmek.cdb"),
+        QStringLiteral("a \"quoted\" name.cdb"),
+        QStringLiteral("it's; x=y \"qzmek\".cdb"),
+        QStringLiteral("\"\".cdb"),
+    };
+    for (const QString& name : names) {
+        const QString path = jetread::writeCdb(dir, name, [](jet::Writer& w) {
+            w.addTable(QStringLiteral("T"), {{QStringLiteral("Id"), ColumnType::Long}});
+        });
+        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
+        ov::connstr::Pairs pairs;
+        ASSERT_TRUE(ov::connstr::parseOleDb(mdlOVSqlServer::BuildAccessConnectionString(path), pairs))
+            << name.toStdString();
+        EXPECT_EQ(ov::connstr::oleDbFind(pairs, QStringLiteral("Data Source")), path);
+        EXPECT_EQ(ov::connstr::oleDbFind(pairs, QStringLiteral("Jet OLEDB:Database Password")),
+                  jetread::filePassword());
+        mdlCommon::ClearError();
+        EXPECT_TRUE(mdlOVSqlServer::ConnectToDBAccess(path))
+            << name.toStdString() << ": " << mdlCommon::GetErrorText(true).toStdString();
+    }
+
+    // A file that cannot be opened is named as it is: the error shown to the
+    // user never holds the password.
+    const QString missing = dir.filePath(QStringLiteral("qzmek/qzmek.cdb"));
+    mdlCommon::ClearError();
+    EXPECT_FALSE(mdlOVSqlServer::ConnectToDBAccess(missing));
+    const QString error = mdlCommon::GetErrorText(true);
+    EXPECT_TRUE(error.contains(QStringLiteral("'%1'").arg(missing))) << error.toStdString();
+    EXPECT_FALSE(error.contains(jetread::filePassword())) << error.toStdString();
 }
 
 TEST(JetConnectToDBAccess, OpensAPathWithBlanksAndChineseWithItsSettings)
