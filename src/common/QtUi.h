@@ -18,6 +18,7 @@ public:
     void pumpEvents() override;
     // The busy pointer does not nest: one release restores the normal pointer.
     void setBusyPointer(bool busy) override;
+    void note(const QString& text) override;
 };
 
 // A window's label lent to an operation as its status label.

@@ -15,6 +15,11 @@ void err(const QString& text)
 }
 } // namespace
 
+void TerminalUi::note(const QString& text)
+{
+    err(text + QLatin1Char('\n'));
+}
+
 MsgAnswer TerminalUi::message(const QString& text, MsgStyle style)
 {
     QString shown = text;

@@ -81,6 +81,10 @@ public:
     virtual void pumpEvents() = 0;
     // Shows (true) or restores (false) the busy mouse pointer.
     virtual void setBusyPointer(bool busy) = 0;
+    // A failure that asks for no message box but must not go unseen (a
+    // settings file that could not be written): the windows write it to the
+    // update log, the command line prints it on stderr.
+    virtual void note(const QString& text) = 0;
 };
 
 // The port in use. Until one is installed, a silent port answers every question

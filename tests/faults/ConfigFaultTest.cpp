@@ -275,6 +275,27 @@ TEST_F(ConfigFaults, SharedFileKeepsItsOwnerGroupAndMode)
     }
 }
 
+// A write that fails is not silent: the port is told which file could not
+// be written and why (the windows log it, the command line prints it).
+TEST_F(ConfigFaults, FailedWriteIsNoted)
+{
+    writeBytes(config(), "[MAIN]\r\nDBServer=sqlite:old\r\n");
+    QFile::setPermissions(config(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    ScriptedUi ui;
+    EXPECT_FALSE(mdlOVSqlServer::WriteUpdateDBResult(false));
+    EXPECT_FALSE(write(kNew));
+    ASSERT_EQ(ui.notes().size(), 2);
+    for (const QString& note : ui.notes())
+        EXPECT_TRUE(
+            note.startsWith(QDir::toNativeSeparators(config()) + QStringLiteral(" cannot be written")))
+            << note.toStdString();
+    EXPECT_TRUE(ui.messages().isEmpty());
+    ui.clear();
+    QFile::setPermissions(config(), QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_TRUE(write(kNew));
+    EXPECT_TRUE(ui.notes().isEmpty());
+}
+
 // A disk that fills up while the new file is written: the write is refused
 // and the old file stays whole.
 TEST_F(ConfigFaults, FullDiskKeepsTheOldFile)

@@ -38,8 +38,12 @@ public:
     ov::MsgAnswer message(const QString& text, ov::MsgStyle style) override;
     void pumpEvents() override { ++m_pumps; }
     void setBusyPointer(bool busy) override;
+    // Notes are recorded, not failures: tests look at them.
+    void note(const QString& text) override { m_notes.append(text); }
+    const QStringList& notes() const { return m_notes; }
 
 private:
+    QStringList m_notes;
     QList<Message> m_messages;
     QList<ov::MsgAnswer> m_answers;
     QList<bool> m_busyChanges;
