@@ -417,6 +417,7 @@ std::unique_ptr<CursorBackend> OdbcBackend::query(const QString& text, DataError
         col.type = adoType(sqlType);
         col.size = qint64(size);
         col.decimals = decimals;
+        col.nullable = nullable != SQL_NO_NULLS;
         columns.append(col);
     }
     if (count == 0) {
