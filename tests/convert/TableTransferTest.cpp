@@ -3,6 +3,7 @@
 #include "common/clsError.h"
 #include "config/mdlOVSqlServerAccess.h"
 #include "convert/TableTransfer.h"
+#include "data/odbc/OdbcAppender.h"
 
 #include <QRegularExpression>
 
@@ -346,6 +347,57 @@ TEST_P(RefusedRows, FieldsThatCannotTakeTheirValueAreLeftUnsetAndTheRowsStored)
             << m_ui.texts().at(i);
     }
     EXPECT_EQ(m_ui.texts().at(3), kDone);
+}
+
+// Rows sent as parameter arrays through a driver that reports no status per
+// row: a failing run is undone and sent again one row at a time, so the rows
+// stored before the failing one are not counted as refused, and no row is
+// stored twice, inside the transfer's transaction and without one.
+TEST_F(TableTransfer, FailingArrayRunIsSentAgainRowByRow)
+{
+    struct ArraysForAnyDbms
+    {
+        ArraysForAnyDbms() { ov::sendParameterArraysToAnyDbms(true); }
+        ~ArraysForAnyDbms() { ov::sendParameterArraysToAnyDbms(false); }
+    } arrays;
+    const QString schema = QStringLiteral("CREATE TABLE tblContact ([ContactID] INT NOT NULL PRIMARY KEY, "
+                                          "[ContactName] NVARCHAR(50));");
+    const QList<int> ids = {1, 2, 3, 3, 4, 5, 5, 6};
+    for (const bool transaction : {true, false}) {
+        SCOPED_TRACE(transaction ? "in a transaction" : "without a transaction");
+        ov::Connection server;
+        server.setCursorLocation(ov::adUseClient);
+        ASSERT_TRUE(server.Open(QStringLiteral("Driver=SQLite3;Database=") +
+                                path(QStringLiteral("arrays%1.db").arg(transaction))))
+            << server.lastError().description.toStdString();
+        ASSERT_TRUE(server.Execute(schema));
+        if (transaction) {
+            ASSERT_TRUE(server.BeginTrans());
+        }
+        ov::Recordset target;
+        ASSERT_TRUE(target.Open(QStringLiteral("tblContact"), server, ov::adOpenForwardOnly,
+                                ov::adLockBatchOptimistic, ov::adCmdTable));
+        for (int id : ids) {
+            ASSERT_TRUE(target.AddNew());
+            ASSERT_TRUE(target.Fields(QStringLiteral("ContactID")).setValue(id));
+            ASSERT_TRUE(
+                target.Fields(QStringLiteral("ContactName")).setValue(QStringLiteral("联系人%1").arg(id)));
+            ASSERT_TRUE(target.Update());
+        }
+        EXPECT_FALSE(target.UpdateBatch());
+        QList<int> refused;
+        for (const ov::Recordset::RowError& e : target.BatchErrors())
+            refused.append(e.row);
+        EXPECT_EQ(refused, QList<int>({3, 6}));
+        target.Close();
+        if (transaction) {
+            ASSERT_TRUE(server.CommitTrans());
+        }
+        EXPECT_EQ(
+            rows(server, QStringLiteral("SELECT COUNT(*), COUNT(DISTINCT ContactID), SUM(ContactID) FROM "
+                                        "tblContact")),
+            QStringList({QStringLiteral("6|6|21")}));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RefusedRows, ::testing::Values(ServerEngine::Embedded, ServerEngine::Odbc),
