@@ -40,6 +40,15 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"backup", kSynopsis, &run});
+ovcli::Registrar reg({"backup", kSynopsis, &run,
+                      "Writes a full backup of a database into a file on its server, as the backup window "
+                      "does, and prints the path it wrote. An existing file is never replaced unless asked.",
+                      ovcli::LoginOptions::help(true) +
+                          QList<ovcli::OptionHelp>{
+                              {"--to PATH", "the backup file: a full path on the server (a name without a "
+                                            "folder is refused)"},
+                              {"--replace", "replace an existing backup file, by renaming the complete new "
+                                            "file over it"},
+                          }});
 
 } // namespace

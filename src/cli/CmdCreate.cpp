@@ -68,6 +68,22 @@ int run(ovcli::Args& args)
     return created ? 0 : 1;
 }
 
-ovcli::Registrar reg({"create", kSynopsis, &run});
+ovcli::Registrar
+    reg({"create", kSynopsis, &run,
+         "Makes a new product database, as the creation window does: the schema script, a data set, then the "
+         "update script, which brings it to the current version. The configuration file is not changed.\n\n"
+         "The exit code is 0 only when the database was created, its data set loaded and both scripts ran to "
+         "their end.",
+         ovcli::LoginOptions::help(false).mid(0, 1) +
+             QList<ovcli::OptionHelp>{{"--database D", "the new database (there is no default)"}} +
+             ovcli::LoginOptions::help(false).mid(1) +
+             QList<ovcli::OptionHelp>{
+                 {"--blank", "load the blank data set"},
+                 {"--demo", "load the demonstration data set"},
+                 {"--bare", "load no data: the schema at version 0 before the update script"},
+                 {"--replace", "replace an existing database of that name, once the question is answered yes "
+                               "(--yes, or on the terminal); without it the database is left alone and the "
+                               "command fails"},
+             }});
 
 } // namespace

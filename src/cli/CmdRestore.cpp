@@ -88,6 +88,17 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"restore", kSynopsis, &run});
+ovcli::Registrar
+    reg({"restore", kSynopsis, &run,
+         "Restores a database from a backup file on its server, as the restore window does: it asks first, "
+         "checks the backup, and sends each database file of the backup back to the path the backup recorded "
+         "for it, unless --move names another.",
+         ovcli::LoginOptions::help(true) +
+             QList<ovcli::OptionHelp>{
+                 {"--from PATH", "the backup file, a path on the server"},
+                 {"--move LOGICAL=PATH", "restore the database file of logical name LOGICAL to PATH on the "
+                                         "server; may be given once per file"},
+                 {"--replace", "restore over an existing database"},
+             }});
 
 } // namespace

@@ -30,6 +30,12 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"settings", kSynopsis, &run});
+ovcli::Registrar reg({"settings",
+                      kSynopsis,
+                      &run,
+                      "Prints the connection settings as the windows would start with them, from "
+                      "OrvaneSqlConfig.ini in the program folder, or the defaults when it is missing. The "
+                      "password is only shown as set or empty.",
+                      {}});
 
 } // namespace

@@ -99,6 +99,18 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"update", kSynopsis, &run});
+ovcli::Registrar reg(
+    {"update", kSynopsis, &run,
+     "Brings a database up to the current schema with the update script, as the update window does: the "
+     "same runner, messages and log. It backs the database up first and stops when that fails.\n\n"
+     "The exit code is 0 only when the script was read to its end.",
+     ovcli::LoginOptions::help(true) +
+         QList<ovcli::OptionHelp>{
+             {"--script F", "the update script; default: OVScriptUpdate.txt in the program folder"},
+             {"--backup-to PATH", "back the database up into PATH, a full path on the server; an existing "
+                                  "file is never replaced"},
+             {"--no-backup", "run without a backup"},
+             {"--dry-run", "list the version blocks a run would apply and pass over, and change nothing"},
+         }});
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "cli/CliCommand.h"
+#include "cli/CliUsage.h"
 #include "common/TerminalUi.h"
 #include "common/mdlOEMResource.h"
 #include "common/mdlOVSqlUpdateDB.h"
@@ -10,20 +11,6 @@
 
 using namespace ovcli;
 
-namespace {
-
-void printHelp()
-{
-    QString text = QStringLiteral("usage: ovsqlcli COMMAND [options]\n\ncommands:\n");
-    for (const Command& c : commands())
-        text += QStringLiteral("  %1\n").arg(QString::fromUtf8(c.synopsis));
-    text +=
-        QStringLiteral("\nEvery command accepts --yes, which answers yes to every confirmation question.\n");
-    printOut(text);
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
 #ifndef _WIN32
@@ -34,17 +21,17 @@ int main(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     QCoreApplication app(argc, argv);
+    QStringList raw = app.arguments().mid(1);
+    // Help, the version, the manual page and the completion script need
+    // nothing of the program folder and change nothing.
+    if (const auto rc = answerAboutItself(raw))
+        return *rc;
     // The user's Orvane folder is made only by the work that writes there
     // (the load files of a data set whose folder cannot be written), so a
     // command that only reads leaves the home folder as it was.
     mdlOVSqlUpdateDB::SetProcessPaths();
     ov::ServerAdmin::setProgramFolder(mdlOVSqlUpdateDB::gstrAppPath);
 
-    QStringList raw = app.arguments().mid(1);
-    if (raw.isEmpty() || raw.first() == QLatin1String("help") || raw.first() == QLatin1String("--help")) {
-        printHelp();
-        return raw.isEmpty() ? 2 : 0;
-    }
     const QString name = raw.takeFirst();
     Args args(raw);
     g_assumeYes = args.flag(QStringLiteral("--yes"));
@@ -53,12 +40,10 @@ int main(int argc, char** argv)
     ov::TerminalUi terminal(g_assumeYes);
     ov::setUi(&terminal);
 
-    for (const Command& c : commands()) {
-        if (name == QLatin1String(c.name)) {
-            const int rc = c.run(args);
-            ov::setUi(nullptr);
-            return rc;
-        }
+    if (const Command* c = findCommand(name)) {
+        const int rc = c->run(args);
+        ov::setUi(nullptr);
+        return rc;
     }
     ov::setUi(nullptr);
     return fail(QStringLiteral("ovsqlcli: unknown command \"%1\" (see ovsqlcli help)").arg(name));

@@ -68,6 +68,33 @@ QString ConnectionBackend::tableQuery(const QString& table) const
     return QStringLiteral("SELECT * FROM ") + quoteIdentifier(table);
 }
 
+bool ConnectionBackend::tableNames(QStringList& names, DataError& error)
+{
+    names.clear();
+    setDataError(error, DataErr::NotSupported, QStringLiteral("This connection cannot list its tables."));
+    return false;
+}
+
+qint64 ConnectionBackend::countRows(const QString& table, DataError& error)
+{
+    std::unique_ptr<CursorBackend> cursor = query(tableQuery(table), error);
+    if (!cursor)
+        return -1;
+    qint64 count = 0;
+    QVector<QVariant> row;
+    for (;;) {
+        switch (cursor->fetch(row, error)) {
+        case CursorBackend::Fetch::Row:
+            ++count;
+            break;
+        case CursorBackend::Fetch::End:
+            return count;
+        case CursorBackend::Fetch::Failed:
+            return -1;
+        }
+    }
+}
+
 QString ConnectionBackend::procedureCall(const QString& callText) const
 {
     return QStringLiteral("EXEC ") + callText;
