@@ -15,8 +15,8 @@ void LaunchTask(const TaskLaunch& launch)
         frmDBNav::ShowMe();
         return;
     }
-    // A failed write of the result key is not reported: the main program
-    // reads whatever the file holds.
+    // A failed write of the result key shows no message box; the settings
+    // module logs it.
     if (launch.resetKey == ResultKey::UpdateDBResult)
         mdlOVSqlServer::WriteUpdateDBResult(false);
     else if (launch.resetKey == ResultKey::CreateDBResult)

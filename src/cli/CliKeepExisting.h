@@ -22,6 +22,7 @@ public:
     }
     void pumpEvents() override { m_next.pumpEvents(); }
     void setBusyPointer(bool busy) override { m_next.setBusyPointer(busy); }
+    void note(const QString& text) override { m_next.note(text); }
     const QString& declined() const { return m_declined; }
 
 private:

@@ -27,7 +27,10 @@ int main(int argc, char** argv)
     // nothing of the program folder and change nothing.
     if (const auto rc = answerAboutItself(raw))
         return *rc;
-    mdlOVSqlUpdateDB::InitProcessPaths();
+    // The user's Orvane folder is made only by the work that writes there
+    // (the load files of a data set whose folder cannot be written), so a
+    // command that only reads leaves the home folder as it was.
+    mdlOVSqlUpdateDB::SetProcessPaths();
     ov::ServerAdmin::setProgramFolder(mdlOVSqlUpdateDB::gstrAppPath);
 
     const QString name = raw.takeFirst();

@@ -1,5 +1,7 @@
 #include "common/QtUi.h"
 
+#include "update/UpdateLog.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -163,6 +165,11 @@ MsgAnswer QtUi::message(const QString& text, MsgStyle style)
             return MsgAnswer::No;
         return style == MsgStyle::InformationOkCancel ? MsgAnswer::Cancel : MsgAnswer::Ok;
     }
+}
+
+void QtUi::note(const QString& text)
+{
+    mdlOVSqlUpdateDB::WriteUpdateLog(QStringLiteral("!!! ") + text);
 }
 
 void QtUi::pumpEvents()

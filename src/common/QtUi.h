@@ -21,6 +21,7 @@ public:
     // Runs work on a thread of its own while a local event loop keeps the
     // windows painting; user input and close requests are dropped meanwhile.
     void waitFor(const QString& caption, const std::function<void()>& work) override;
+    void note(const QString& text) override;
 };
 
 // Loads Qt's own Simplified Chinese texts (the standard buttons, the file

@@ -65,6 +65,11 @@ void terminalWrite(std::FILE* stream, const QString& text)
     }
 }
 
+void TerminalUi::note(const QString& text)
+{
+    err(text + QLatin1Char('\n'));
+}
+
 MsgAnswer TerminalUi::message(const QString& text, MsgStyle style)
 {
     QString shown = text;

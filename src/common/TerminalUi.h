@@ -22,6 +22,7 @@ public:
     MsgAnswer message(const QString& text, MsgStyle style) override;
     void pumpEvents() override {}
     void setBusyPointer(bool) override {}
+    void note(const QString& text) override;
 
 private:
     bool m_assumeYes;

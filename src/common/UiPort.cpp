@@ -22,6 +22,7 @@ public:
     }
     void pumpEvents() override {}
     void setBusyPointer(bool) override {}
+    void note(const QString&) override {}
 };
 
 SilentUi g_silent;

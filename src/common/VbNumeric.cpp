@@ -27,9 +27,11 @@ NumberRead readText(const QString& text, double& number)
         return NumberRead::NotNumber;
     bool ok = false;
     const double value = QLocale::c().toDouble(trimmed, &ok);
-    if (!ok || !std::isfinite(value))
+    if (!std::isfinite(value))
         return NumberRead::Overflow;
-    number = value;
+    // A text too small for a double is refused by the conversion with a zero
+    // result: its nearest double is zero, as in any arithmetic on it.
+    number = ok ? value : 0.0;
     return NumberRead::Ok;
 }
 

@@ -18,7 +18,8 @@ enum class NumberRead
 // (a boolean is not a number), or a text that reads as a decimal number:
 // blanks around it allowed, an optional sign, digits with "." as the only
 // decimal point (".5" and "5." included), an optional exponent ("1e5",
-// "2.5E-3"). Texts are read the same way whatever the user's locale, so
+// "2.5E-3"); a text too small for a double reads as 0. Texts are read the
+// same way whatever the user's locale, so
 // "1,5", "1 000", "inf", "nan" and hexadecimal are not numbers.
 NumberRead readNumber(const QVariant& value, double& number);
 bool isNumeric(const QVariant& value);

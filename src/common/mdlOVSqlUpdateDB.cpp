@@ -12,7 +12,7 @@ QString gstrAppPath;
 QString gstrUserPath;
 QString gstrCommand;
 
-void InitProcessPaths()
+void SetProcessPaths()
 {
     gstrAppPath = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     if (!gstrAppPath.endsWith(QDir::separator()))
@@ -20,6 +20,11 @@ void InitProcessPaths()
     // Without a documents folder this is the bare relative name, which
     // MakePath refuses; only the dialogs that start there are affected.
     gstrUserPath = mdlCommon::GetMyDocumentsPath() + QStringLiteral("Orvane") + QDir::separator();
+}
+
+void InitProcessPaths()
+{
+    SetProcessPaths();
     mdlWindowsFunctions::MakePath(gstrUserPath);
 }
 

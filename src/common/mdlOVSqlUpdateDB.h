@@ -14,8 +14,11 @@ extern QString gstrUserPath;
 extern QString gstrCommand;
 
 // Sets gstrAppPath from the folder of the running executable (with a trailing
-// separator) and gstrUserPath from the documents folder, creating the
-// "Orvane" folder below it when it is missing.
+// separator) and gstrUserPath from the documents folder; makes no folder.
+void SetProcessPaths();
+// SetProcessPaths, then creates the "Orvane" folder below the documents
+// folder when it is missing (the desktop tool's start-up: its file dialogs
+// open there).
 void InitProcessPaths();
 
 } // namespace mdlOVSqlUpdateDB

@@ -4,9 +4,20 @@
 
 #include "common/Cp936.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -293,36 +304,131 @@ void setValue(Profile& p, const QString& section, const QString& key, const QStr
     insertLine(p, last + 1, keyLine);
 }
 
-// The tool may replace an existing file only when it could write to it in place.
-bool mayReplace(const QString& path)
+// The owner, group and mode of an existing file, which a write keeps.
+struct FileOwnership
 {
-    const QFileInfo info(path);
-    return info.isWritable() && info.permissions().testFlag(QFileDevice::WriteOwner);
+    bool known = false;
+#ifdef Q_OS_UNIX
+    uid_t uid = 0;
+    gid_t gid = 0;
+    mode_t mode = 0;
+#endif
+};
+
+FileOwnership ownershipOf(const QString& path)
+{
+    FileOwnership o;
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        o.known = true;
+        o.uid = st.st_uid;
+        o.gid = st.st_gid;
+        o.mode = st.st_mode & 07777;
+    }
+#else
+    Q_UNUSED(path);
+#endif
+    return o;
 }
 
-// Writes content to a temporary file beside path, flushes it to disk and
-// renames it over path. On any failure the temporary file is removed and
-// path is not touched.
-bool replaceFile(const QString& path, const QByteArray& content, bool isNew)
+// True when this process may give a file of its own the owner and group of
+// the existing one: a replacement then looks to every other user exactly as
+// the file it replaces.
+bool canKeepOwnership(const FileOwnership& o)
+{
+#ifdef Q_OS_UNIX
+    if (!o.known)
+        return false;
+    if (::geteuid() == 0)
+        return true;
+    if (o.uid != ::geteuid())
+        return false;
+    if (o.gid == ::getegid())
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<size_t>(count), 0);
+    const int got = ::getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, o.gid) != groups.begin() + got;
+#else
+    Q_UNUSED(o);
+    return true;
+#endif
+}
+
+// True when files can be created and renamed in the folder of path.
+bool folderWritable(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), W_OK | X_OK) == 0;
+#else
+    return QFileInfo(QFileInfo(path).absolutePath()).isWritable();
+#endif
+}
+
+// Writes content to a temporary file beside path, gives it the owner, group
+// and mode of the file it replaces (a new file: owner-only, as it holds a
+// password), flushes it to disk and renames it over path. On any failure the
+// temporary file is removed and path is not touched.
+bool replaceFile(const QString& path, const QByteArray& content, const FileOwnership* keep, QString& error)
 {
     QSaveFile file(path);
+    const auto failed = [&] {
+        error = file.errorString();
+        return false;
+    };
     if (!file.open(QIODevice::WriteOnly))
+        return failed();
+    if (!keep && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return failed();
+#ifdef Q_OS_UNIX
+    if (keep &&
+        (::fchown(file.handle(), keep->uid, keep->gid) != 0 || ::fchmod(file.handle(), keep->mode) != 0)) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        file.cancelWriting();
         return false;
-    // QSaveFile gives the temporary file the old file's permissions; a new
-    // file holds a password, so only its owner may read it.
-    if (isNew && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return false;
+    }
+#endif
     if (file.write(content) != content.size())
-        return false;
+        return failed();
     // write() only fills QSaveFile's buffer, and a failure of the flush inside
     // commit() (a full disk, a file-size limit) is not seen by commit(): it
     // would rename a cut-off file over the old one. Flush first and check.
     if (!file.flush())
-        return false;
+        return failed();
     if (!file.commit())
-        return false;
+        return failed();
     // Make the rename itself durable.
     mdlCommon::SyncFolder(QFileInfo(path).absolutePath());
+    return true;
+}
+
+// Writes content over the file itself, which keeps its owner, group and
+// mode: for a file that may be written where its folder may not, or that
+// belongs to another user. The whole content goes out before the file is cut
+// to its length, and is synced; a failure leaves the old content where the
+// new one was not yet written.
+bool rewriteInPlace(const QString& path, const QByteArray& content, QString& error)
+{
+    QFile file(path);
+    const auto failed = [&] {
+        error = file.errorString();
+        return false;
+    };
+    if (!file.open(QIODevice::ReadWrite))
+        return failed();
+    if (file.write(content) != content.size() || !file.flush())
+        return failed();
+    if (!file.resize(content.size()))
+        return failed();
+#ifdef Q_OS_UNIX
+    if (::fsync(file.handle()) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+#endif
     return true;
 }
 
@@ -347,24 +453,48 @@ bool clsIniFile::WriteString(const QString& strSection, const QString& strKey, c
     return WriteStrings(strSection, {qMakePair(strKey, strVal)});
 }
 
+bool clsIniFile::fail(const QString& reason)
+{
+    m_error = QStringLiteral("%1 cannot be written: %2").arg(QDir::toNativeSeparators(m_fileName), reason);
+    return false;
+}
+
 bool clsIniFile::WriteStrings(const QString& strSection, const QList<QPair<QString, QString>>& keyValues)
 {
+    m_error.clear();
     if (m_fileName.isEmpty() || !validSection(strSection))
-        return false;
+        return fail(QStringLiteral("the section name is not valid"));
     for (const auto& kv : keyValues) {
         if (!validEntry(kv.first, kv.second))
-            return false;
+            return fail(QStringLiteral("the key or value \"%1\" is not valid").arg(kv.first));
     }
     Profile p;
     if (!load(m_fileName, p))
-        return false;
-    if (p.exists && !mayReplace(m_fileName))
-        return false;
+        return fail(QStringLiteral("it cannot be read"));
+    // A file without write permission for its owner is read-only also for
+    // the administrator, who could write it anyway.
+    const QFileInfo info(m_fileName);
+    if (p.exists && (!info.isWritable() || !info.permissions().testFlag(QFileDevice::WriteOwner)))
+        return fail(QStringLiteral("it is read-only"));
     const QByteArray before = p.serialize();
     for (const auto& kv : keyValues)
         setValue(p, trimBlanks(strSection), trimBlanks(kv.first), kv.second);
     const QByteArray after = p.serialize();
     if (p.exists && after == before)
         return true;
-    return replaceFile(m_fileName, after, !p.exists);
+
+    // A new file, or one this process can replace as it stands (its folder
+    // writable, its owner and group kept), is replaced in one rename. A file
+    // shared with other users where only the file may be written is written
+    // in place: replacing it would hand it to this user, or is not allowed.
+    QString reason;
+    bool written = false;
+    const FileOwnership owner = p.exists ? ownershipOf(m_fileName) : FileOwnership();
+    if (folderWritable(m_fileName) && (!p.exists || canKeepOwnership(owner)))
+        written = replaceFile(m_fileName, after, p.exists ? &owner : nullptr, reason);
+    else if (p.exists)
+        written = rewriteInPlace(m_fileName, after, reason);
+    else
+        reason = QStringLiteral("its folder cannot be written");
+    return written || fail(reason);
 }

@@ -16,9 +16,13 @@
 //
 // Writing replaces a value in place, adds a missing key after the last
 // non-blank line of its section and a missing section at the end of the file.
-// Every other byte of the file stays as it was, line ends included. The new
-// content replaces the file in one rename, so the file is never seen half
-// written, and a failure leaves it untouched. A file the writer creates is
+// Every other byte of the file stays as it was, line ends included. Where the
+// folder may be written, the new content replaces the file in one rename, so
+// the file is never seen half written and a failure leaves it untouched; the
+// replacement keeps the owner, group and mode of the file it replaces. A file
+// shared with the product's main program may be writable where its folder is
+// not, or belong to another user of its group: such a file is written in
+// place, keeping its owner, group and mode. A file the writer creates is
 // readable and writable by its owner only and has CR LF line ends.
 //
 // Nothing is cached: each call reads the file afresh.
@@ -47,6 +51,13 @@ public:
     // order. Same refusals as WriteString.
     bool WriteStrings(const QString& strSection, const QList<QPair<QString, QString>>& keyValues);
 
+    // Why the last write failed (the file's path and the reason); empty after
+    // one that succeeded.
+    QString lastError() const { return m_error; }
+
 private:
+    bool fail(const QString& reason);
+
     QString m_fileName;
+    QString m_error;
 };

@@ -1,5 +1,6 @@
 #include "config/mdlOVSqlServer.h"
 
+#include "common/UiPort.h"
 #include "common/mdlOEMResource.h"
 #include "common/mdlOVSqlUpdateDB.h"
 #include "config/clsIniFile.h"
@@ -21,6 +22,19 @@ clsIniFile configFile()
     clsIniFile ini;
     ini.setFileName(ConfigFilePath());
     return ini;
+}
+
+// Writes keyValues into section of the configuration file. A failure is
+// noted through the user-interface port (the windows log it, the command
+// line prints it): the callers go on as the task demands, but the main
+// program would otherwise read old values without anyone knowing why.
+bool write(const QString& section, const QList<QPair<QString, QString>>& keyValues)
+{
+    clsIniFile ini = configFile();
+    if (ini.WriteStrings(section, keyValues))
+        return true;
+    ov::ui().note(ini.lastError());
+    return false;
 }
 
 QString flag(bool value)
@@ -73,17 +87,17 @@ ConnectionSettings ReadMainSettings()
 bool WriteMainSettings(const QString& server, const QString& database, bool trusted, const QString& user,
                        const QString& password)
 {
-    return configFile().WriteStrings(kMain, mainValues(server, database, trusted, user, password));
+    return write(kMain, mainValues(server, database, trusted, user, password));
 }
 
 bool WriteUpdateDBResult(bool result)
 {
-    return configFile().WriteString(kMain, QStringLiteral("UpdateDBResult"), flag(result));
+    return write(kMain, {{QStringLiteral("UpdateDBResult"), flag(result)}});
 }
 
 bool WriteCreateDBResult(bool result)
 {
-    return configFile().WriteString(kMain, QStringLiteral("CreateDBResult"), flag(result));
+    return write(kMain, {{QStringLiteral("CreateDBResult"), flag(result)}});
 }
 
 bool WriteMainSettingsAndSuccess(const ConnectionSettings& settings, ResultKey key)
@@ -93,7 +107,7 @@ bool WriteMainSettingsAndSuccess(const ConnectionSettings& settings, ResultKey k
     values.append(
         {key == ResultKey::UpdateDB ? QStringLiteral("UpdateDBResult") : QStringLiteral("CreateDBResult"),
          flag(true)});
-    return configFile().WriteStrings(kMain, values);
+    return write(kMain, values);
 }
 
 QString ReadDefaultPathFile()
@@ -103,7 +117,7 @@ QString ReadDefaultPathFile()
 
 bool WriteDefaultPathFile(const QString& path)
 {
-    return configFile().WriteString(kBackupRestore, QStringLiteral("DEFAULTPATHFILE"), path);
+    return write(kBackupRestore, {{QStringLiteral("DEFAULTPATHFILE"), path}});
 }
 
 } // namespace mdlOVSqlServer

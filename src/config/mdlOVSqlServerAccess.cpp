@@ -2,19 +2,19 @@
 
 #include "common/clsError.h"
 #include "config/mdlEncode.h"
+#include "data/ConnectionString.h"
 
 namespace mdlOVSqlServer {
 
 QString BuildAccessConnectionString(const QString& path)
 {
-    QString text = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + QLatin1Char('"') + path +
-                   QLatin1Char('"') +
-                   QStringLiteral(";Persist Security Info=False;Jet Oledb:Database Password=") +
-                   QLatin1Char('"') + QStringLiteral("qzmek") + QLatin1Char('"') + QLatin1Char(';');
-    text.replace(QStringLiteral("qzmek"),
-                 mdlEncode::UnscrambleText(mdlEncode::kScrambledFilePassword, mdlEncode::kFileKey, true),
-                 Qt::CaseSensitive);
-    return text;
+    // The password goes into its own value only, never by a search through
+    // the whole text: a path may hold any letters.
+    const QString password =
+        mdlEncode::UnscrambleText(mdlEncode::kScrambledFilePassword, mdlEncode::kFileKey, true);
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + ov::connstr::oleDbQuoted(path) +
+           QStringLiteral(";Persist Security Info=False;Jet Oledb:Database Password=") +
+           ov::connstr::oleDbQuoted(password) + QLatin1Char(';');
 }
 
 std::unique_ptr<ov::Connection> ConnectToDBAccess(const QString& path)

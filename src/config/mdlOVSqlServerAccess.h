@@ -15,7 +15,8 @@ namespace mdlOVSqlServer {
 // unscrambled here and exists in plain text only inside the returned string:
 //   Provider=Microsoft.Jet.OLEDB.4.0;Data Source="PATH";Persist Security Info=False;
 //   Jet Oledb:Database Password="PASSWORD";
-// The path goes in as it is given.
+// The path and the password are quoted by the rules of such strings (an inner
+// double quote doubled), so any path opens as it is given.
 QString BuildAccessConnectionString(const QString& path);
 
 // Opens the file with that string: client-side cursors, a command time-out of

@@ -118,8 +118,11 @@ QString oleDbValue(const QString& value)
         if (c == QLatin1Char(';') || c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('='))
             quote = true;
     }
-    if (!quote)
-        return value;
+    return quote ? oleDbQuoted(value) : value;
+}
+
+QString oleDbQuoted(const QString& value)
+{
     QString v = value;
     v.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + v + QLatin1Char('"');

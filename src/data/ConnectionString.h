@@ -27,6 +27,8 @@ bool parseOleDb(const QString& text, Pairs& out, QString* error = nullptr);
 // when it is plain, otherwise enclosed in double quotes with inner double
 // quotes doubled.
 QString oleDbValue(const QString& value);
+// The value always enclosed in double quotes, inner double quotes doubled.
+QString oleDbQuoted(const QString& value);
 // The value of key (compared without case) in an OLE DB list: the last
 // occurrence counts, as in OLE DB. *found tells whether the key was there.
 QString oleDbFind(const Pairs& pairs, const QString& key, bool* found = nullptr);

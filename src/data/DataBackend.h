@@ -25,8 +25,9 @@ struct ColumnInfo
     QString name;
     int type = adEmpty; // DataTypeEnum
     int nativeType = 0; // the engine's own type code (ODBC: the SQL type)
-    qint64 size = 0;    // column size as the engine reports it
+    qint64 size = 0;    // column size as the engine reports it (0: not known)
     int decimals = 0;   // digits after the point for exact numbers
+    bool nullable = true;
 };
 
 // Something that lives on an open connection and holds engine resources

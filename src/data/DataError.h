@@ -34,6 +34,7 @@ constexpr qint32 ObjectOpen = 3705;             // the object is already open
 constexpr qint32 InvalidConnection = 3709;      // the connection is closed or cannot be used
 constexpr qint32 ProviderNotFound = 3706;       // no backend for that provider
 constexpr qint32 LockTimeout = 1222;            // another task holds the database (SQL Server's number)
+constexpr qint32 FieldValue = -2147217887;      // 0x80040E21: a field cannot take the value assigned
 } // namespace DataErr
 
 } // namespace ov

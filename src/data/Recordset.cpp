@@ -2,6 +2,7 @@
 
 #include "data/CommandText.h"
 #include "data/Connection.h"
+#include "data/FieldValue.h"
 
 namespace ov {
 
@@ -50,6 +51,10 @@ bool Field::setValue(const QVariant& value)
             m_rs->m_adding, DataErr::NotSupported,
             QStringLiteral("Current Recordset does not support updating. Only a row begun with AddNew "
                            "can be changed.")))
+        return false;
+    // A value the column cannot take is refused here, with the field named,
+    // and the field stays unset: the rest of the row can still be stored.
+    if (!checkFieldValue(m_rs->m_columns[m_index], value, m_rs->m_error))
         return false;
     m_rs->m_row[m_index] = value;
     m_rs->m_set[m_index] = true;

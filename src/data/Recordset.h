@@ -31,7 +31,9 @@ public:
     // DataTypeEnum.
     int Type() const;
     bool IsNull() const { return !Value().isValid(); }
-    // Sets the field of a row begun with AddNew; an invalid QVariant stores NULL.
+    // Sets the field of a row begun with AddNew; an invalid QVariant stores
+    // NULL. A value the field's column cannot take (see checkFieldValue) is
+    // refused with the record set's error and leaves the field as it was.
     bool setValue(const QVariant& value);
 
 private:

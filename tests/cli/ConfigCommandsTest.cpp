@@ -1,5 +1,6 @@
 #include "config/ConfigFiles.h"
 #include "support/CliProgram.h"
+#include "support/ScopedHome.h"
 
 #include "common/Cp936.h"
 
@@ -128,6 +129,34 @@ TEST_F(ConfigCommandsTest, SettingsShowsTheDriverAndWhatChoseIt)
         EXPECT_EQ(r.exitCode, c.exitCode) << c.registered << r.err.toStdString();
         const QString& where = c.exitCode == 0 ? r.out : r.err;
         EXPECT_TRUE(where.contains(QString::fromUtf8(c.line))) << c.registered << "\n" << where.toStdString();
+    }
+}
+
+// Commands that only read or print leave the user's home as it was: no
+// Orvane folder appears below the documents folder.
+TEST_F(ConfigCommandsTest, ReadingCommandsMakeNoUserFolder)
+{
+    ovtest::ScopedHome home;
+    ASSERT_TRUE(home.isValid());
+    const QString documents = home.filePath(QStringLiteral("Documents"));
+    ASSERT_TRUE(QDir().mkpath(documents));
+    const struct
+    {
+        QStringList args;
+        QByteArray input;
+    } cases[] = {
+        {{QStringLiteral("settings")}, {}},
+        {{QStringLiteral("help")}, {}},
+        {{QStringLiteral("scramble")}, "pw\n"},
+        {{QStringLiteral("unscramble")}, "hEQt\n"},
+        {{QStringLiteral("cdb-info"), m_dir.filePath(QStringLiteral("missing.cdb"))}, {}},
+    };
+    for (const auto& c : cases) {
+        run(c.args, c.input);
+        const QStringList made =
+            QDir(documents).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        EXPECT_TRUE(made.isEmpty()) << c.args.join(QLatin1Char(' ')).toStdString() << " made "
+                                    << made.join(QLatin1Char(',')).toStdString();
     }
 }
 

@@ -203,6 +203,31 @@ TEST(CEval, BeyondItsLimitsOverflows)
     }
 }
 
+// A literal too small for a double is zero, as its nearest value, whatever
+// its sign and wherever it stands; only a literal too large overflows.
+TEST(CEval, LiteralBelowTheRangeOfADoubleIsZero)
+{
+    const QString tiny = QStringLiteral("0.") + QString(400, u'0') + QStringLiteral("1");
+    struct Case
+    {
+        const char* before;
+        const char* after;
+        double expected;
+    };
+    const Case cases[] = {{"", "", 0.0}, {"-", "", 0.0}, {"1+", "", 1.0}, {"2*(", ")+3", 3.0}};
+    for (const Case& c : cases) {
+        const QString expression = QString::fromUtf8(c.before) + tiny + QString::fromUtf8(c.after);
+        CEval eval;
+        double value = -999.0;
+        EXPECT_NO_THROW(value = eval.Evaluate(expression, -999.0)) << c.before << "tiny" << c.after;
+        EXPECT_DOUBLE_EQ(value, c.expected) << c.before << "tiny" << c.after;
+    }
+    // The symbol table's numeric test reads such a text the same way.
+    CSymbolTable table;
+    EXPECT_NO_THROW(table.Add(QStringLiteral("tiny"), QStringLiteral("1e-400")));
+    EXPECT_DOUBLE_EQ(table.Value(QStringLiteral("tiny")).toDouble(), 0.0);
+}
+
 TEST(CEval, BadPostfixTokenIsRaised)
 {
     const CEval eval;

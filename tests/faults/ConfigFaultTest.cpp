@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ovtest;
@@ -139,13 +140,8 @@ TEST_F(ConfigFaults, UnwritableFileOrFolderRefusesTheWrite)
                                    QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
          },
          false},
-        {"read-only folder",
-         [&](const QString& folder) {
-             writeBytes(folder + QStringLiteral("OrvaneSqlConfig.ini"), before);
-             giveToUnprivileged(folder + QStringLiteral("OrvaneSqlConfig.ini"));
-             QFile::setPermissions(folder, QFile::Permissions(0x5555));
-         },
-         true},
+        {"read-only folder without the file",
+         [&](const QString& folder) { QFile::setPermissions(folder, QFile::Permissions(0x5555)); }, true},
         {"missing folder",
          [&](const QString& folder) { mdlOVSqlUpdateDB::gstrAppPath = folder + QStringLiteral("missing/"); },
          false},
@@ -188,6 +184,116 @@ TEST_F(ConfigFaults, UnwritableFileOrFolderRefusesTheWrite)
             << "no file is left behind";
         QFile::setPermissions(folder, QFile::Permissions(0x7700));
     }
+}
+
+namespace {
+
+// The owner, group and mode bits of a file, as "uid:gid 0mode".
+QString ownership(const QString& file)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return QStringLiteral("<missing>");
+    return QStringLiteral("%1:%2 0%3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8);
+}
+
+// Runs fn in a child as "nobody", a member of the group "users" besides its
+// own: a user who shares the file with the main program through that group.
+QString runAsGroupMember(const std::function<QString()>& fn)
+{
+    return runInChild([&] {
+        const passwd* nobody = getpwnam("nobody");
+        const group* users = getgrnam("users");
+        if (!nobody || !users)
+            return QStringLiteral("<no user nobody or group users>");
+        const gid_t groups[] = {users->gr_gid};
+        if (setgroups(1, groups) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+            return QStringLiteral("<cannot become nobody>");
+        return fn();
+    });
+}
+
+} // namespace
+
+// A configuration file shared with the main program keeps its owner, group
+// and mode whoever writes it: written in place where only the file may be
+// written (a read-only folder, another user's file shared through a group),
+// replaced in one rename otherwise. The values always reach the file, the
+// result keys with them.
+TEST_F(ConfigFaults, SharedFileKeepsItsOwnerGroupAndMode)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand files to other users";
+    const passwd* nobody = getpwnam("nobody");
+    const group* users = getgrnam("users");
+    ASSERT_TRUE(nobody && users);
+    struct Case
+    {
+        const char* name;
+        uid_t owner;
+        gid_t group;
+        QFile::Permissions mode;
+        QFile::Permissions folderMode;
+        int writer; // 0 root, 1 nobody alone, 2 nobody in the group "users"
+    };
+    const Case cases[] = {
+        {"a writable file in a read-only folder", nobody->pw_uid, nobody->pw_gid, QFile::Permissions(0x6644),
+         QFile::Permissions(0x5555), 1},
+        {"root:users 0664 written by a member of users", 0, users->gr_gid, QFile::Permissions(0x6664),
+         QFile::Permissions(0x7777), 2},
+        {"nobody:users 0640 written by root", nobody->pw_uid, users->gr_gid, QFile::Permissions(0x6640),
+         QFile::Permissions(0x7755), 0},
+        {"the owner's own file of another group, folder writable", nobody->pw_uid, users->gr_gid,
+         QFile::Permissions(0x6660), QFile::Permissions(0x7777), 1},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = path(QStringLiteral("shared%1/").arg(++n));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        mdlOVSqlUpdateDB::gstrAppPath = folder;
+        writeBytes(config(), "[MAIN]\r\nDBServer=sqlite:old\r\nUpdateDBResult=1\r\n");
+        ASSERT_EQ(chown(QFile::encodeName(config()).constData(), c.owner, c.group), 0);
+        ASSERT_TRUE(QFile::setPermissions(config(), c.mode));
+        ASSERT_TRUE(QFile::setPermissions(folder, c.folderMode));
+        const QString before = ownership(config());
+
+        const auto writeAll = [] {
+            return QStringLiteral("%1 %2").arg(mdlOVSqlServer::WriteUpdateDBResult(false)).arg(write(kNew));
+        };
+        const QString outcome = c.writer == 0   ? runInChild(writeAll)
+                                : c.writer == 1 ? runInChild(writeAll, true)
+                                                : runAsGroupMember(writeAll);
+        EXPECT_EQ(outcome, QStringLiteral("1 1"));
+        EXPECT_EQ(read(), text(kNew));
+        EXPECT_TRUE(readBytes(config()).contains("UpdateDBResult=0\r\n")) << readBytes(config()).constData();
+        EXPECT_EQ(ownership(config()), before);
+        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("OrvaneSqlConfig.ini")})
+            << "no file is left behind";
+        QFile::setPermissions(folder, QFile::Permissions(0x7700));
+    }
+}
+
+// A write that fails is not silent: the port is told which file could not
+// be written and why (the windows log it, the command line prints it).
+TEST_F(ConfigFaults, FailedWriteIsNoted)
+{
+    writeBytes(config(), "[MAIN]\r\nDBServer=sqlite:old\r\n");
+    QFile::setPermissions(config(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    ScriptedUi ui;
+    EXPECT_FALSE(mdlOVSqlServer::WriteUpdateDBResult(false));
+    EXPECT_FALSE(write(kNew));
+    ASSERT_EQ(ui.notes().size(), 2);
+    for (const QString& note : ui.notes())
+        EXPECT_TRUE(
+            note.startsWith(QDir::toNativeSeparators(config()) + QStringLiteral(" cannot be written")))
+            << note.toStdString();
+    EXPECT_TRUE(ui.messages().isEmpty());
+    ui.clear();
+    QFile::setPermissions(config(), QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_TRUE(write(kNew));
+    EXPECT_TRUE(ui.notes().isEmpty());
 }
 
 // A disk that fills up while the new file is written: the write is refused

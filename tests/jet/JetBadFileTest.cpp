@@ -5,7 +5,9 @@
 
 #include "JetReadSupport.h"
 
+#include "common/Cp936.h"
 #include "common/clsError.h"
+#include "data/ConnectionString.h"
 #include "data/jet/JetBackend.h"
 #include "data/jet/JetFile.h"
 
@@ -176,6 +178,95 @@ TEST(JetBadFile, AnotherPasswordIsRefusedAndNoPasswordIsAccepted)
 
     // A file without a password opens with any.
     EXPECT_TRUE(mdlOVSqlServer::ConnectToDBAccess(none)) << mdlCommon::GetErrorText(true).toStdString();
+}
+
+// The password of single-user files unscrambles to the bytes C5 DE D1 37 4C
+// 74, whose pair D1 37 is no code page 936 character. The product's own
+// files were written on Windows, whose conversion of that pair is not ours:
+// a file holding the password under any plausible conversion of the pair
+// opens, and nothing else does.
+TEST(JetConnectToDBAccess, ThePasswordOpensFilesWrittenUnderEveryConversionOfItsInvalidPair)
+{
+    const QString first = ov::cp936::decode(QByteArrayLiteral("\xC5\xDE"));
+    ASSERT_EQ(first.size(), 1);
+    ASSERT_EQ(jetread::filePassword(), first + QChar(0xFFFD) + QStringLiteral("7Lt"));
+    const struct
+    {
+        const char* what;
+        QString stored;
+        bool opens;
+    } cases[] = {
+        {"our own conversion (U+FFFD)", first + QChar(0xFFFD) + QStringLiteral("7Lt"), true},
+        {"the default character \"?\"", first + QStringLiteral("?7Lt"), true},
+        {"the default character U+30FB", first + QChar(0x30FB) + QStringLiteral("7Lt"), true},
+        {"the lead byte dropped", first + QStringLiteral("7Lt"), true},
+        {"the pair dropped", first + QStringLiteral("Lt"), true},
+        {"no password", QString(), true},
+        {"another password", QStringLiteral("secret"), false},
+        {"the \"7\" replaced as well", first + QStringLiteral("?Lt"), false},
+        {"a character more", first + QStringLiteral("?7Lt!"), false},
+        {"a character less", first + QStringLiteral("?7L"), false},
+        {"another first character", QStringLiteral("x?7Lt"), false},
+        {"two characters for the pair", first + QStringLiteral("??7Lt"), false},
+    };
+    QTemporaryDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        const QString path = jetread::writeCdb(
+            dir, QStringLiteral("f%1.cdb").arg(++n),
+            [](jet::Writer& w) {
+                w.addTable(QStringLiteral("T"), {{QStringLiteral("Id"), ColumnType::Long}});
+            },
+            c.stored);
+        ASSERT_FALSE(path.isEmpty()) << c.what;
+        mdlCommon::ClearError();
+        const std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBAccess(path);
+        const QString error = mdlCommon::GetErrorText(true);
+        EXPECT_EQ(bool(cn), c.opens) << c.what << ": " << error.toStdString();
+        if (!c.opens) {
+            EXPECT_EQ(error, QStringLiteral("连接数据库失败！\r\n\r\n错误编号:-2147217843\r\n错误描述:Not a "
+                                            "valid password.\r\n"))
+                << c.what;
+        }
+    }
+}
+
+// The file's path is a value of its own in the connection string: quoted by
+// the rules of such strings, whatever it holds, and never mistaken for the
+// password's placeholder.
+TEST(JetConnectToDBAccess, ThePathIsQuotedAndKeptAsItIs)
+{
+    QTemporaryDir dir;
+    const QString names[] = {
+        QStringLiteral("qzmek.cdb"),
+        QStringLiteral("a \"quoted\" name.cdb"),
+        QStringLiteral("it's; x=y \"qzmek\".cdb"),
+        QStringLiteral("\"\".cdb"),
+    };
+    for (const QString& name : names) {
+        const QString path = jetread::writeCdb(dir, name, [](jet::Writer& w) {
+            w.addTable(QStringLiteral("T"), {{QStringLiteral("Id"), ColumnType::Long}});
+        });
+        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
+        ov::connstr::Pairs pairs;
+        ASSERT_TRUE(ov::connstr::parseOleDb(mdlOVSqlServer::BuildAccessConnectionString(path), pairs))
+            << name.toStdString();
+        EXPECT_EQ(ov::connstr::oleDbFind(pairs, QStringLiteral("Data Source")), path);
+        EXPECT_EQ(ov::connstr::oleDbFind(pairs, QStringLiteral("Jet OLEDB:Database Password")),
+                  jetread::filePassword());
+        mdlCommon::ClearError();
+        EXPECT_TRUE(mdlOVSqlServer::ConnectToDBAccess(path))
+            << name.toStdString() << ": " << mdlCommon::GetErrorText(true).toStdString();
+    }
+
+    // A file that cannot be opened is named as it is: the error shown to the
+    // user never holds the password.
+    const QString missing = dir.filePath(QStringLiteral("qzmek/qzmek.cdb"));
+    mdlCommon::ClearError();
+    EXPECT_FALSE(mdlOVSqlServer::ConnectToDBAccess(missing));
+    const QString error = mdlCommon::GetErrorText(true);
+    EXPECT_TRUE(error.contains(QStringLiteral("'%1'").arg(missing))) << error.toStdString();
+    EXPECT_FALSE(error.contains(jetread::filePassword())) << error.toStdString();
 }
 
 TEST(JetConnectToDBAccess, OpensAPathWithBlanksAndChineseWithItsSettings)

@@ -36,6 +36,7 @@ void ScriptedUi::clear()
     m_messages.clear();
     m_waits.clear();
     m_busyChanges.clear();
+    m_notes.clear();
     m_pumps = 0;
 }
 

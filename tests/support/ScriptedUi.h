@@ -42,8 +42,12 @@ public:
     // them paint during a wait.
     void waitFor(const QString& caption, const std::function<void()>& work) override;
     const QStringList& waits() const { return m_waits; }
+    // Notes are recorded, not failures: tests look at them.
+    void note(const QString& text) override { m_notes.append(text); }
+    const QStringList& notes() const { return m_notes; }
 
 private:
+    QStringList m_notes;
     QList<Message> m_messages;
     QList<ov::MsgAnswer> m_answers;
     QList<bool> m_busyChanges;

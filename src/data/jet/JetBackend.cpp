@@ -118,6 +118,34 @@ int findColumn(const QVector<ColumnInfo>& columns, const QString& name)
     return -1;
 }
 
+// True when stored, the password a file holds, is the given one. A given
+// password comes from a code page 936 conversion, which turns a byte pair
+// that is no character into U+FFFD; the file was written by Windows, whose
+// conversion of the same bytes is not known for sure. So U+FFFD in the given
+// password matches, in the stored one: U+FFFD, the default characters "?"
+// and U+30FB, nothing (the lead byte dropped, its trail byte read as the
+// next character), or nothing in place of it and the character after it
+// (the pair dropped). Every other character must be equal.
+bool passwordMatches(QStringView given, QStringView stored)
+{
+    const qsizetype at = given.indexOf(QChar::ReplacementCharacter);
+    if (at < 0)
+        return given == stored;
+    if (stored.size() < at || stored.left(at) != given.left(at))
+        return false;
+    const QStringView restGiven = given.mid(at + 1);
+    const QStringView restStored = stored.mid(at);
+    if (!restStored.isEmpty()) {
+        const QChar c = restStored.front();
+        if ((c == QChar::ReplacementCharacter || c == QLatin1Char('?') || c == QChar(0x30FB)) &&
+            passwordMatches(restGiven, restStored.mid(1)))
+            return true;
+    }
+    if (passwordMatches(restGiven, restStored))
+        return true;
+    return !restGiven.isEmpty() && passwordMatches(restGiven.mid(1), restStored);
+}
+
 void unknownColumn(DataError& error, const QString& column, const QString& table)
 {
     setDataError(error, JetErr::MissingParameter,
@@ -143,7 +171,7 @@ std::unique_ptr<ConnectionBackend> JetBackend::open(const connstr::Pairs& oledb,
     if (!file)
         return nullptr;
     const QString given = connstr::oleDbFind(oledb, QStringLiteral("Jet OLEDB:Database Password"));
-    if (!file->password().isEmpty() && given != file->password()) {
+    if (!file->password().isEmpty() && !passwordMatches(given, file->password())) {
         setDataError(error, JetErr::WrongPassword, QStringLiteral("Not a valid password."),
                      QLatin1String(kSource));
         return nullptr;

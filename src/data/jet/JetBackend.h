@@ -19,7 +19,9 @@ class JetBackend : public ConnectionBackend
 {
 public:
     // Opens the file named by the string's "Data Source". When the file has a
-    // database password, "Jet OLEDB:Database Password" must match it. The
+    // database password, "Jet OLEDB:Database Password" must match it (where
+    // the given one holds U+FFFD, an unreadable byte pair of its code page
+    // conversion, the file may hold Windows' conversion of that pair). The
     // user and password of Open are the workgroup login, which a file without
     // user-level security does not check.
     static std::unique_ptr<ConnectionBackend> open(const connstr::Pairs& oledb, DataError& error);

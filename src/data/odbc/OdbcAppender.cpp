@@ -16,12 +16,15 @@ using namespace odbc;
 
 namespace {
 
+bool g_arraysForAnyDbms = false;
+
 class OdbcAppender : public AppendBackend
 {
 public:
     OdbcAppender(OdbcBackend* owner, QString table, QVector<ColumnInfo> columns)
         : AppendBackend(owner), m_backend(owner), m_table(std::move(table)), m_columns(std::move(columns)),
-          m_arrays(owner->dbmsName().contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
+          m_arrays(g_arraysForAnyDbms ||
+                   owner->dbmsName().contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
     {}
     ~OdbcAppender() override { detach(); }
 
@@ -60,6 +63,9 @@ public:
     // to the same C types, go as parameter arrays of the one prepared insert:
     // one call for the run instead of one per row. The driver's status array
     // tells which rows were refused; rows it did not run are sent one by one.
+    // A run that fails without a status per row is undone (it runs after a
+    // savepoint) and sent again one row at a time, so that each row's fate is
+    // known.
     // Other DBMSs get the rows one at a time: drivers differ in what they
     // report of a failing array (the SQLite driver fills no status array and
     // counts the processed rows without the failing one), and only a reliable
@@ -302,10 +308,21 @@ private:
     {
         m_backend->spoolCursors();
         const qsizetype n = end - start;
+        const auto oneByOne = [&] {
+            for (qsizetype i = start; i < end; ++i)
+                insert(rows[i], set, errors[i]);
+        };
         DataError prepareError;
         if (!prepareFor(set, prepareError)) {
             for (qsizetype i = start; i < end; ++i)
                 errors[i] = prepareError;
+            return;
+        }
+        // Without a point to go back to, a failing run could leave rows
+        // stored that nobody can name: the rows go one at a time instead.
+        DataError undoError;
+        if (!m_backend->beginUndoable(undoError)) {
+            oneByOne();
             return;
         }
         QVector<ColumnBuffer> buffers;
@@ -342,8 +359,8 @@ private:
         if (!arrays) {
             // The driver takes no arrays: one row at a time from now on.
             m_arrays = false;
-            for (qsizetype i = start; i < end; ++i)
-                insert(rows[i], set, errors[i]);
+            m_backend->endUndoable(true, undoError);
+            oneByOne();
             return;
         }
         const bool statusKnown =
@@ -351,21 +368,29 @@ private:
         const bool succeeded = r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO || r == SQL_NO_DATA;
         if (!statusKnown) {
             // A driver that fills no status array: a whole success stored
-            // every row; after a failure the count of processed sets (the
-            // failing one included, as ODBC defines it) tells, and without it
-            // the rows are given up as refused. Arrays stop here.
+            // every row. After a failure nothing tells which rows it stored
+            // (drivers differ even in how they count them): the run is undone
+            // and its rows go again one at a time. Arrays stop here.
             m_arrays = false;
-            if (succeeded && !general.isSet())
+            if (succeeded && !general.isSet()) {
+                if (m_backend->endUndoable(true, undoError))
+                    return;
+                for (qsizetype i = start; i < end; ++i)
+                    errors[i] = undoError;
                 return;
-            const bool counted = processed != ~SQLULEN(0) && processed <= SQLULEN(n) && processed > 0;
-            for (qsizetype k = 0; k < n; ++k) {
-                if (counted && SQLULEN(k) + 1 < processed)
-                    continue;
-                if (counted && SQLULEN(k) + 1 > processed)
-                    insert(rows[start + k], set, errors[start + k]);
-                else
-                    errors[start + k] = rowErrors[k].isSet() ? rowErrors[k] : general;
             }
+            if (!m_backend->endUndoable(false, undoError)) {
+                // The run cannot be undone: its rows' fate is unknown.
+                for (qsizetype i = start; i < end; ++i)
+                    errors[i] = undoError;
+                return;
+            }
+            oneByOne();
+            return;
+        }
+        if (!m_backend->endUndoable(true, undoError)) {
+            for (qsizetype i = start; i < end; ++i)
+                errors[i] = undoError;
             return;
         }
         for (qsizetype k = 0; k < n; ++k) {
@@ -457,6 +482,11 @@ private:
 };
 
 } // namespace
+
+void sendParameterArraysToAnyDbms(bool on)
+{
+    g_arraysForAnyDbms = on;
+}
 
 std::unique_ptr<AppendBackend> makeOdbcAppender(OdbcBackend* owner, const QString& table,
                                                 const QVector<ColumnInfo>& columns)

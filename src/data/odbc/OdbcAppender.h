@@ -14,4 +14,9 @@ class OdbcBackend;
 std::unique_ptr<AppendBackend> makeOdbcAppender(OdbcBackend* owner, const QString& table,
                                                 const QVector<ColumnInfo>& columns);
 
+// For tests: appenders made from now on send runs of rows as parameter
+// arrays whatever the DBMS, as they do on SQL Server, so that a driver at
+// hand (SQLite's) runs that path for real.
+void sendParameterArraysToAnyDbms(bool on);
+
 } // namespace ov

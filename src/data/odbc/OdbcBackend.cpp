@@ -419,6 +419,7 @@ std::unique_ptr<CursorBackend> OdbcBackend::query(const QString& text, DataError
         col.type = adoType(sqlType);
         col.size = qint64(size);
         col.decimals = decimals;
+        col.nullable = nullable != SQL_NO_NULLS;
         columns.append(col);
     }
     if (count == 0) {
@@ -477,6 +478,55 @@ bool OdbcBackend::commitTrans(DataError& error)
 bool OdbcBackend::rollbackTrans(DataError& error)
 {
     return endTransaction(false, error);
+}
+
+namespace {
+
+const QString kSavepoint = QStringLiteral("ov_rows");
+
+bool isSqlServer(const QString& dbms)
+{
+    return dbms.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+bool OdbcBackend::beginUndoable(DataError& error)
+{
+    if (m_undoable != Undoable::None) {
+        setDataError(error, DataErr::NotSupported, QStringLiteral("An undoable run is already open."));
+        return false;
+    }
+    if (!m_inTransaction) {
+        if (!beginTrans(error))
+            return false;
+        m_undoable = Undoable::OwnTransaction;
+        return true;
+    }
+    const QString sql = isSqlServer(dbmsName()) ? QStringLiteral("SAVE TRANSACTION ") + kSavepoint
+                                                : QStringLiteral("SAVEPOINT ") + kSavepoint;
+    if (!execute(sql, error))
+        return false;
+    m_undoable = Undoable::Savepoint;
+    return true;
+}
+
+bool OdbcBackend::endUndoable(bool keep, DataError& error)
+{
+    const Undoable kind = m_undoable;
+    m_undoable = Undoable::None;
+    switch (kind) {
+    case Undoable::None:
+        return true;
+    case Undoable::OwnTransaction:
+        return keep ? commitTrans(error) : rollbackTrans(error);
+    case Undoable::Savepoint:
+        break;
+    }
+    if (isSqlServer(dbmsName()))
+        return keep || execute(QStringLiteral("ROLLBACK TRANSACTION ") + kSavepoint, error);
+    const bool undone = keep || execute(QStringLiteral("ROLLBACK TO SAVEPOINT ") + kSavepoint, error);
+    return execute(QStringLiteral("RELEASE SAVEPOINT ") + kSavepoint, error) && undone;
 }
 
 QString OdbcBackend::dbmsName() const

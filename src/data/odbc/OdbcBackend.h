@@ -44,6 +44,14 @@ public:
     // Internal: the statements of this connection.
     void* allocStatement(DataError& error);
 
+    // Internal: a point the work of this connection can go back to, for a run
+    // of rows whose outcome the driver may not tell row by row: a savepoint
+    // inside the open transaction, or a transaction of its own when none is
+    // open. endUndoable keeps the work done since (keep) or undoes it. False
+    // from beginUndoable when the engine offers no such point.
+    bool beginUndoable(DataError& error);
+    bool endUndoable(bool keep, DataError& error);
+
 protected:
     void closeConnection() override;
 
@@ -54,6 +62,12 @@ private:
     void* m_dbc = nullptr;
     int m_commandTimeout = 30;
     bool m_inTransaction = false;
+    enum class Undoable
+    {
+        None,
+        Savepoint,
+        OwnTransaction,
+    } m_undoable = Undoable::None;
 };
 
 // Fills error from the diagnostic records of an ODBC handle (type is the

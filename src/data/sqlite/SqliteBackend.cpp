@@ -38,6 +38,20 @@ bool isDateType(int type)
 
 // ---- cursor -----------------------------------------------------------------
 
+// False when column i of stmt is a table's column declared NOT NULL.
+bool nullableColumn(sqlite3_stmt* stmt, int i)
+{
+    const char* table = sqlite3_column_table_name(stmt, i);
+    const char* column = sqlite3_column_origin_name(stmt, i);
+    if (!table || !column)
+        return true;
+    int notNull = 0;
+    if (sqlite3_table_column_metadata(sqlite3_db_handle(stmt), sqlite3_column_database_name(stmt, i), table,
+                                      column, nullptr, nullptr, &notNull, nullptr, nullptr) != SQLITE_OK)
+        return true;
+    return notNull == 0;
+}
+
 class SqliteCursor : public SpoolingCursor
 {
 public:
@@ -54,6 +68,8 @@ public:
             if (decl) {
                 col.type = sqlitevalue::typeFromDeclaration(decl);
                 col.nativeType = SQLITE_NULL; // declared
+                sqlitevalue::sizeFromDeclaration(decl, col.size, col.decimals);
+                col.nullable = nullableColumn(stmt, i);
             } else {
                 // An expression: its type is what the first row holds.
                 const int storage = firstStep == SQLITE_ROW ? sqlite3_column_type(stmt, i) : SQLITE_TEXT;
@@ -232,6 +248,24 @@ private:
 // ---- values -----------------------------------------------------------------
 
 namespace sqlitevalue {
+
+void sizeFromDeclaration(const char* declaredType, qint64& size, int& decimals)
+{
+    const QString decl = QString::fromUtf8(declaredType);
+    const qsizetype open = decl.indexOf(QLatin1Char('('));
+    const qsizetype close = decl.indexOf(QLatin1Char(')'), open + 1);
+    if (open < 0 || close < 0)
+        return;
+    const QStringList parts = decl.mid(open + 1, close - open - 1).split(QLatin1Char(','));
+    bool ok = false;
+    const qint64 n = parts.value(0).trimmed().toLongLong(&ok);
+    if (!ok || n <= 0)
+        return;
+    size = n;
+    const int d = parts.value(1).trimmed().toInt(&ok);
+    if (parts.size() > 1 && ok && d >= 0 && d <= n)
+        decimals = d;
+}
 
 int typeFromDeclaration(const char* declaredType)
 {

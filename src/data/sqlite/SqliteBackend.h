@@ -83,6 +83,9 @@ protected:
 namespace sqlitevalue {
 // The field type of a column from its declared type (NVARCHAR(50), INT, …).
 int typeFromDeclaration(const char* declaredType);
+// The size and decimals a declared type gives in parentheses: NVARCHAR(50)
+// has size 50, DECIMAL(18,4) size 18 and 4 decimals; size stays 0 without.
+void sizeFromDeclaration(const char* declaredType, qint64& size, int& decimals);
 // The value of column i of the current row; a SQL NULL is an invalid QVariant.
 QVariant read(sqlite3_stmt* stmt, int column, int fieldType);
 // Binds value to parameter index (from 1); returns the SQLite result code.
