@@ -3,12 +3,12 @@
 #include "backup/frmDBBackup.h"
 #include "backup/frmDBRestore.h"
 #include "common/UiPort.h"
-#include "common/mdlOVSqlUpdateDB.h"
 #include "common/mdlResAndColor.h"
 #include "config/clsIniFile.h"
 #include "config/mdlOVSqlServer.h"
 #include "convert/frmDBConvert.h"
 #include "create/frmDBCreate.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 #include "update/frmDBUpdate.h"
 
@@ -21,7 +21,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -33,12 +32,7 @@ namespace {
 class MenuWindow : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
-    }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     void TearDown() override
     {
         QList<QPointer<QWidget>> windows;
@@ -50,7 +44,6 @@ protected:
         }
         for (const QPointer<QWidget>& w : windows)
             delete w.data();
-        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
     }
     static QList<frmDBNav*> Menus()
     {
@@ -105,8 +98,7 @@ protected:
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ovtest::ScopedProgramFolder m_dir;
     ovtest::ScriptedUi m_ui;
 };
 

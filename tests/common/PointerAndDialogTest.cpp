@@ -1,7 +1,7 @@
 #include "common/QtUi.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommonGui.h"
-#include "common/mdlOVSqlUpdateDB.h"
+#include "support/ScopedProgramFolder.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -71,15 +71,15 @@ bool AnyFileDialogLeft()
 
 TEST(FileDialog, CancelGivesEmptyTextAndLeavesNoDialog)
 {
-    QTemporaryDir dir;
-    mdlOVSqlUpdateDB::gstrUserPath = dir.path() + QLatin1Char('/');
+    ovtest::ScopedProgramFolder folder;
+    const QString user = folder.makeUserFolder();
     QString seen;
     AnswerNextDialog(QString(), &seen);
     EXPECT_EQ(mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0,
                                         QString(), QStringLiteral("打开")),
               QString());
     // Without a starting folder the dialog opens in the user folder.
-    EXPECT_EQ(seen, QDir(dir.path()).absolutePath());
+    EXPECT_EQ(seen, QDir(user).absolutePath());
     EXPECT_FALSE(AnyFileDialogLeft());
 }
 

@@ -2,11 +2,10 @@
 #include "config/mdlOVSqlServer.h"
 
 #include "common/Cp936.h"
-#include "common/mdlOVSqlUpdateDB.h"
+#include "support/ScopedProgramFolder.h"
 
 #include <QDir>
 #include <QSysInfo>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -21,18 +20,11 @@ namespace {
 class OVSqlServerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = QDir::toNativeSeparators(m_dir.path()) + QDir::separator();
-    }
-    void TearDown() override { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
     QString configPath() const { return m_dir.filePath(QStringLiteral("OrvaneSqlConfig.ini")); }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ovtest::ScopedProgramFolder m_dir;
 };
 
 QString computerName()

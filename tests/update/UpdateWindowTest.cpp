@@ -3,6 +3,7 @@
 // run, and what is written afterwards.
 
 #include "backup/frmDBBackup.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "create/CreateTestSupport.h"
 #include "support/FileWatch.h"
 #include "update/frmDBUpdate.h"
