@@ -10,6 +10,7 @@
 #include "create/frmDBCreate.h"
 #include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "support/Windows.h"
 #include "update/frmDBUpdate.h"
 
 #include <QApplication>
@@ -35,25 +36,10 @@ protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     void TearDown() override
     {
-        QList<QPointer<QWidget>> windows;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBNav*>(w) || qobject_cast<frmDBBackup*>(w) ||
-                qobject_cast<frmDBRestore*>(w) || qobject_cast<frmDBUpdate*>(w) ||
-                qobject_cast<frmDBCreate*>(w) || qobject_cast<frmDBConvert*>(w))
-                windows.append(w);
-        }
-        for (const QPointer<QWidget>& w : windows)
-            delete w.data();
+        ovtest::DeleteTopLevels<frmDBNav, frmDBBackup, frmDBRestore, frmDBUpdate, frmDBCreate,
+                                frmDBConvert>();
     }
-    static QList<frmDBNav*> Menus()
-    {
-        QList<frmDBNav*> out;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* menu = qobject_cast<frmDBNav*>(w))
-                out.append(menu);
-        }
-        return out;
-    }
+    static QList<frmDBNav*> Menus() { return ovtest::TopLevels<frmDBNav>(); }
     QString ConfigPath() const { return m_dir.filePath(QStringLiteral("OrvaneSqlConfig.ini")); }
     static frmDBNav* OpenMenu()
     {
@@ -76,15 +62,6 @@ protected:
             mdlOVSqlUpdateDB::StartUp({QLatin1String(sw)});
             EXPECT_TRUE(Menus().isEmpty());
         }
-    }
-    // The open window of class W, or null.
-    template <typename W> static W* OpenWindow()
-    {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* window = qobject_cast<W*>(w))
-                return window;
-        }
-        return nullptr;
     }
     // The connection boxes a task window opened with; the password box is
     // always empty.
@@ -188,8 +165,8 @@ TEST_F(MenuWindow, BackupAndRestoreOpenTheirWindows)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
         ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
-        QWidget* window = c.backup ? static_cast<QWidget*>(OpenWindow<frmDBBackup>())
-                                   : static_cast<QWidget*>(OpenWindow<frmDBRestore>());
+        QWidget* window = c.backup ? static_cast<QWidget*>(ovtest::TopLevel<frmDBBackup>())
+                                   : static_cast<QWidget*>(ovtest::TopLevel<frmDBRestore>());
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
         ExpectBoxes(window, QStringLiteral("DBHOST"), QStringLiteral("CrmProd"), QStringLiteral("crmuser"));
@@ -225,8 +202,8 @@ TEST_F(MenuWindow, UpdateAndCreateOpenTheirWindows)
         ASSERT_TRUE(ini.WriteString(QStringLiteral("MAIN"), key, QStringLiteral("1")));
         ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
         EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), key, QString(), 255), QStringLiteral("0"));
-        QWidget* window = c.update ? static_cast<QWidget*>(OpenWindow<frmDBUpdate>())
-                                   : static_cast<QWidget*>(OpenWindow<frmDBCreate>());
+        QWidget* window = c.update ? static_cast<QWidget*>(ovtest::TopLevel<frmDBUpdate>())
+                                   : static_cast<QWidget*>(ovtest::TopLevel<frmDBCreate>());
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
         ExpectBoxes(window, QStringLiteral("DBHOST"), c.update ? QStringLiteral("CrmProd") : QString(),
@@ -263,7 +240,7 @@ TEST_F(MenuWindow, ConvertOpensItsWindow)
         ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
         EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QString(), 255),
                   QLatin1String(c.createResult));
-        frmDBConvert* window = OpenWindow<frmDBConvert>();
+        frmDBConvert* window = ovtest::TopLevel<frmDBConvert>();
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
         ExpectBoxes(window, QStringLiteral("DBHOST"), QString(), QStringLiteral("crmuser"));

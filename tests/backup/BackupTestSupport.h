@@ -9,10 +9,10 @@
 #include "data/ServerAdmin.h"
 #include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "support/Windows.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QPointer>
 #include <QRadioButton>
 #include <QTest>
 
@@ -44,19 +44,7 @@ protected:
         m_admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
         m_dir.fixClock(QDateTime(QDate(2026, 12, 4), QTime(15, 33, 0)));
     }
-    void TearDown() override
-    {
-        // Deleting a window deletes the top-level widgets it owns (a combo
-        // box's popup), so each is looked at only while it still lives.
-        QList<QPointer<QWidget>> windows;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBBackup*>(w) || qobject_cast<frmDBRestore*>(w) ||
-                qobject_cast<frmSqlServerDirectory*>(w))
-                windows.append(w);
-        }
-        for (const QPointer<QWidget>& w : windows)
-            delete w.data();
-    }
+    void TearDown() override { DeleteTopLevels<frmDBBackup, frmDBRestore, frmSqlServerDirectory>(); }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString ConfigPath() const { return path(QStringLiteral("OrvaneSqlConfig.ini")); }

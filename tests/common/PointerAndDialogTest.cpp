@@ -1,12 +1,13 @@
 #include "common/QtUi.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommonGui.h"
+#include "support/ModalDialog.h"
 #include "support/ScopedProgramFolder.h"
+#include "support/Windows.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -38,49 +39,18 @@ TEST(FileDialog, FilterBecomesQtFilter)
               QStringLiteral("文本 (*.txt *.log)"));
 }
 
-namespace {
-// Answers the file dialog that opens next: picks name (or cancels when empty).
-void AnswerNextDialog(const QString& name, QString* seenFolder)
-{
-    QTimer::singleShot(0, [name, seenFolder] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
-                *seenFolder = dialog->directory().absolutePath();
-                if (name.isEmpty()) {
-                    dialog->reject();
-                } else {
-                    dialog->selectFile(name);
-                    QMetaObject::invokeMethod(dialog, "accept");
-                }
-                return;
-            }
-        }
-        ADD_FAILURE() << "no file dialog opened";
-    });
-}
-
-bool AnyFileDialogLeft()
-{
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QFileDialog*>(w))
-            return true;
-    }
-    return false;
-}
-} // namespace
-
 TEST(FileDialog, CancelGivesEmptyTextAndLeavesNoDialog)
 {
     ovtest::ScopedProgramFolder folder;
     const QString user = folder.makeUserFolder();
     QString seen;
-    AnswerNextDialog(QString(), &seen);
+    ovtest::NextDialog<QFileDialog> dialog(ovtest::ChooseFile(QString(), &seen), QStringLiteral("打开"));
     EXPECT_EQ(mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0,
                                         QString(), QStringLiteral("打开")),
               QString());
     // Without a starting folder the dialog opens in the user folder.
     EXPECT_EQ(seen, QDir(user).absolutePath());
-    EXPECT_FALSE(AnyFileDialogLeft());
+    EXPECT_TRUE(ovtest::TopLevels<QFileDialog>().isEmpty());
 }
 
 TEST(FileDialog, OpenReturnsTheChosenExistingFile)
@@ -91,11 +61,11 @@ TEST(FileDialog, OpenReturnsTheChosenExistingFile)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     QString seen;
-    AnswerNextDialog(file, &seen);
+    ovtest::NextDialog<QFileDialog> dialog(ovtest::ChooseFile(file, &seen), QStringLiteral("打开"));
     // The preset path's folder is where the dialog starts.
     EXPECT_EQ(mdlCommon::ShowFileDialog(false, file, QStringLiteral("单机版数据库|*.cdb"), 0, 0,
                                         QStringLiteral("/"), QStringLiteral("打开")),
               file);
     EXPECT_EQ(seen, QDir(dir.path()).absolutePath());
-    EXPECT_FALSE(AnyFileDialogLeft());
+    EXPECT_TRUE(ovtest::TopLevels<QFileDialog>().isEmpty());
 }
