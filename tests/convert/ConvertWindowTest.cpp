@@ -14,12 +14,10 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSet>
 #include <QTest>
 
@@ -53,34 +51,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(ConvertWindow, OpensWithItsTextsAndTheConnectionPanel)
-{
-    frmDBConvert* w = open(true);
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane客户资源管理系统 － 数据转换"));
-    EXPECT_EQ(Child<QLabel>(w, "lblTipHeader")->text(), QStringLiteral("数据转换"));
-    EXPECT_EQ(Child<QLabel>(w, "lblTipHeader")->font().pointSize(), 16);
-    EXPECT_EQ(
-        Child<QLabel>(w, "lblTip")->text(),
-        QStringLiteral(
-            "如果尚未安装 MS SQL Server，请先在服务器上安装\r\n1、选择 SQL Server 服务器，和登录方式\r\n"
-            "2、输入想创建的网络版数据库名称\r\n3、点击<转换数据库>，开始将单机版数据库转换为网络版数据库"));
-    EXPECT_EQ(Child<QGroupBox>(w, "fraDBAccess")->title(),
-              QStringLiteral("1－点击“...”按钮，选择待转换的单机版数据库文件："));
-    EXPECT_EQ(Child<QGroupBox>(w, "fraServer")->title(),
-              QStringLiteral("2－选择将创建的网络版数据库服务器："));
-    EXPECT_EQ(Child<QPushButton>(w, "cmdCreateBlank")->text(), QStringLiteral("开始转换数据库"));
-    EXPECT_EQ(Child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
-    EXPECT_EQ(Child<QPushButton>(w, "cmdBrowseDBAccess")->text(), QStringLiteral("..."));
-    EXPECT_TRUE(Child<QLineEdit>(w, "txtDBAccess")->isReadOnly());
-    EXPECT_EQ(Child<QLabel>(w, "lblDB")->text(), QStringLiteral("将创建的数据库(&D)"));
-    EXPECT_TRUE(Child<QRadioButton>(w, "optTrust")->isChecked());
-    for (const char* name : {"txtUser", "txtPasswd", "lblUserName", "lblPasswd"})
-        EXPECT_FALSE(Child<QWidget>(w, name)->isEnabled()) << name;
-    EXPECT_TRUE(Child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
-    EXPECT_EQ(Child<QLineEdit>(w, "txtServer")->text(), m_server);
-    QTRY_COMPARE(QApplication::focusWidget(), Child<QWidget>(w, "txtDB"));
-}
 
 // Without ConvertDataTables.ini the file choice ends with the warning: no
 // dialog opens.

@@ -12,7 +12,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
 
 using ovtest::Child;
@@ -65,39 +64,6 @@ protected:
 
     QList<Snapshot> m_snapshots;
 };
-
-TEST_F(CreateWindow, OpensWithItsTextsAndTheConnectionPanel)
-{
-    for (const bool trusted : {true, false}) {
-        SCOPED_TRACE(trusted);
-        QPointer<frmDBCreate> w = open(trusted);
-        EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane客户资源管理系统 － 创建数据库"));
-        auto* header = Child<QLabel>(w, "lblTipHeader");
-        EXPECT_EQ(header->text(), QStringLiteral("创建数据库"));
-        EXPECT_EQ(header->font().pointSize(), 16);
-        EXPECT_EQ(header->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-        EXPECT_EQ(header->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
-        EXPECT_EQ(Child<QWidget>(w, "picTip")->palette().color(QPalette::Window), QColor(255, 255, 255));
-        EXPECT_EQ(
-            Child<QLabel>(w, "lblTip")->text(),
-            QStringLiteral("如果尚未安装 MS SQL Server，请先在服务器上安装\r\n1、选择服务器，和登录方式\r\n"
-                           "2、输入想创建的数据库名称\r\n3、点击<创建演示数据库> 或者 <创建空白数据库>"));
-        EXPECT_EQ(Child<QPushButton>(w, "cmdCreateDemo")->text(), QStringLiteral("创建演示数据库"));
-        EXPECT_EQ(Child<QPushButton>(w, "cmdCreateBlank")->text(), QStringLiteral("创建空白数据库"));
-        EXPECT_EQ(Child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
-        EXPECT_EQ(Child<QLabel>(w, "lblDB")->text(), QStringLiteral("将创建的数据库(&D)"));
-        EXPECT_EQ(Child<QRadioButton>(w, "optTrust")->isChecked(), trusted);
-        // Labels follow their boxes in this window.
-        for (const char* name : {"txtUser", "txtPasswd", "lblUserName", "lblPasswd"})
-            EXPECT_EQ(Child<QWidget>(w, name)->isEnabled(), !trusted) << name;
-        EXPECT_EQ(Child<QLineEdit>(w, "txtUser")->text(), QStringLiteral("sa"));
-        EXPECT_TRUE(Child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
-        QTRY_COMPARE(QApplication::focusWidget(), Child<QWidget>(w, trusted ? "txtDB" : "txtPasswd"));
-        click(w, "cmdCancel");
-        QTRY_VERIFY(w.isNull());
-    }
-    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
-}
 
 TEST_F(CreateWindow, ANameOfSpacesIsAskedFor)
 {

@@ -16,7 +16,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
 
 #include <functional>
@@ -60,41 +59,6 @@ protected:
         };
     }
 };
-
-TEST_F(UpdateWindow, OpensWithItsTextsAndTheConnectionPanel)
-{
-    for (const bool trusted : {true, false}) {
-        SCOPED_TRACE(trusted);
-        QPointer<frmDBUpdate> w = open(trusted);
-        EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane-数据库升级程序"));
-        auto* header = Child<QLabel>(w, "lblTipHeader");
-        EXPECT_EQ(header->text(), QStringLiteral("升级数据库"));
-        EXPECT_EQ(header->font().pointSize(), 24);
-        EXPECT_EQ(header->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
-        EXPECT_EQ(Child<QWidget>(w, "picTip")->palette().color(QPalette::Window), QColor(255, 255, 255));
-        EXPECT_EQ(Child<QLabel>(w, "lblTip")->text(),
-                  QStringLiteral("1、选择待升级数据库（默认当前数据库）\r\n2、备份数据库\r\n3、开始升级"));
-        EXPECT_EQ(Child<QPushButton>(w, "cmdOK")->text(), QStringLiteral("备份 -> 升级(&O)"));
-        EXPECT_EQ(Child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
-        EXPECT_EQ(Child<QLabel>(w, "lblDB")->text(), QStringLiteral("数据库(&D)"));
-        EXPECT_EQ(Child<QLineEdit>(w, "txtDB")->text(), QStringLiteral("crm"));
-        EXPECT_EQ(Child<QRadioButton>(w, "optTrust")->isChecked(), trusted);
-        EXPECT_EQ(Child<QWidget>(w, "txtUser")->isEnabled(), !trusted);
-        EXPECT_EQ(Child<QWidget>(w, "txtPasswd")->isEnabled(), !trusted);
-        // The login labels stay enabled in this window.
-        EXPECT_TRUE(Child<QWidget>(w, "lblUserName")->isEnabled());
-        EXPECT_TRUE(Child<QWidget>(w, "lblPasswd")->isEnabled());
-        EXPECT_TRUE(Child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
-        QTRY_COMPARE(QApplication::focusWidget(), Child<QWidget>(w, trusted ? "txtDB" : "txtPasswd"));
-        // Clicking the other option applies the login mode.
-        QRadioButton* other = Child<QRadioButton>(w, trusted ? "optSql" : "optTrust");
-        QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(6, other->height() / 2));
-        EXPECT_EQ(Child<QWidget>(w, "txtPasswd")->isEnabled(), trusted);
-        QTest::mouseClick(Child<QPushButton>(w, "cmdCancel"), Qt::LeftButton);
-        QTRY_VERIFY(w.isNull());
-    }
-    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
-}
 
 // A completed backup and a confirmed run: the database reaches the newest
 // version, the five values and UpdateDBResult "1" are written, the window
