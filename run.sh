@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the tool on the embedded demo
-# server: the menu when a display is available, otherwise a walk through every
-# task with ovsqlcli.
+# Installs what is missing, builds the optimised program (build-release/, a
+# folder of its own: the sanitizer build of ./test.sh stays in build/), and
+# runs it on the embedded demo server: the menu when a display is available,
+# otherwise a walk through every task with ovsqlcli.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
-./scripts/build.sh >/dev/null
+build=$(./scripts/build.sh release)
 
-bin=build/bin
+bin=$build/bin
 # The demo configuration points at the embedded engine, with its databases in
 # a folder of the program folder. It is made once; an existing one is kept.
 if [[ ! -e $bin/OrvaneSqlConfig.ini ]]; then

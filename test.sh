@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds the sanitizer build with every test
+# (build/; ./run.sh builds its own optimised one) and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
-./scripts/build.sh
-cd build
+build=$(./scripts/build.sh test)
+cd "$build"
 ctest --output-on-failure -j"$(nproc)" "$@"

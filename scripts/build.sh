@@ -1,10 +1,34 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the project into build/. Shared by run.sh and
-# test.sh so both use one build: Debug with AddressSanitizer and
-# UndefinedBehaviorSanitizer, the build that CI tests.
+# Configures (once) and builds one of the project's two builds:
+#   scripts/build.sh [test]   build/: Debug with AddressSanitizer and
+#                             UndefinedBehaviorSanitizer and every test, the
+#                             build that ./test.sh and CI run
+#   scripts/build.sh release  build-release/: optimised, without the tests,
+#                             the build that ./run.sh starts
+# Prints the build folder on stdout when it is done; the compiler's output
+# goes to stderr. ccache is used when it is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [[ ! -f build/CMakeCache.txt ]]; then
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=ON >/dev/null
+kind=${1:-test}
+case $kind in
+  test)
+    dir=build
+    options=(-DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=ON)
+    ;;
+  release)
+    dir=build-release
+    options=(-DCMAKE_BUILD_TYPE=Release -DOV_BUILD_TESTS=OFF)
+    ;;
+  *)
+    echo "usage: scripts/build.sh [test|release]" >&2
+    exit 2
+    ;;
+esac
+if command -v ccache >/dev/null 2>&1; then
+  options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
-cmake --build build -j"$(nproc)"
+if [[ ! -f $dir/CMakeCache.txt ]]; then
+  cmake -S . -B "$dir" -G Ninja "${options[@]}" >&2
+fi
+cmake --build "$dir" -j"$(nproc)" >&2
+echo "$dir"

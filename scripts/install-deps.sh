@@ -9,8 +9,9 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang-format
   # Qt 6 (widgets, the offscreen and xcb platform plugins, uic/moc)
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  # fonts that render the Chinese user interface
-  fonts-noto-cjk
+  # fonts that render the Chinese user interface, and Qt's own Chinese texts
+  # for its standard buttons and dialogs
+  fonts-noto-cjk qt6-translations-l10n
   # data access: unixODBC, the FreeTDS ODBC driver and db-lib, SQLite and its ODBC driver
   unixodbc unixodbc-dev odbcinst tdsodbc freetds-dev freetds-bin
   sqlite3 libsqlite3-dev libsqliteodbc
@@ -18,6 +19,8 @@ packages=(
   mdbtools mdbtools-dev libglib2.0-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # the check of the CI workflow file (YAML)
+  python3 python3-yaml
   # sanitizers and fuzzing with clang
   clang libclang-rt-14-dev
 )

@@ -3,7 +3,7 @@
 # server of the program folder given as $1, printing what each step did.
 # Ends non-zero at the first step that fails.
 set -uo pipefail
-bin=${1:-build/bin}
+bin=${1:-build-release/bin}
 cli=("$bin/ovsqlcli")
 
 step() {

@@ -7,6 +7,7 @@
 #include "config/mdlOVSqlServer.h"
 #include "ui_frmDBNav.h"
 
+#include <QGuiApplication>
 #include <QKeySequence>
 #include <QShortcut>
 
@@ -43,6 +44,9 @@ frmDBNav::frmDBNav(QWidget* parent) : QWidget(parent), m_ui(new Ui::frmDBNav)
         {m_ui->cmdConvertDB, Task::Convert}, {m_ui->cmdRestoreDB, Task::Restore},
         {m_ui->cmdBackupDB, Task::Backup},
     };
+    // Enter presses the button that has the focus, as in the task windows.
+    for (QPushButton* b : findChildren<QPushButton*>())
+        b->setAutoDefault(true);
     for (const auto& b : buttons) {
         const Task task = b.task;
         connect(b.button, &QPushButton::clicked, this, [this, task] { LaunchFromButton(task); });
@@ -54,8 +58,12 @@ frmDBNav::~frmDBNav() = default;
 void frmDBNav::LaunchFromButton(Task task)
 {
     const TaskLaunch launch = LaunchForMenuButton(task, m_settings);
-    // The task window is shown before the menu closes, so that the program,
-    // which ends with its last window, never sees a moment without one.
-    LaunchTask(launch);
+    // The menu closes before the task window opens, so the task window takes
+    // the place of the active window as a window of its own. The program,
+    // which ends with its last window, must not end in the moment between.
+    const bool quitOnLast = QGuiApplication::quitOnLastWindowClosed();
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     close();
+    LaunchTask(launch);
+    QGuiApplication::setQuitOnLastWindowClosed(quitOnLast);
 }

@@ -6,6 +6,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    ov::LoadQtChineseTranslation();
     ov::QtUi port;
     ov::setUi(&port);
     // Main opens exactly one window; the program ends when the last one closes.

@@ -22,6 +22,16 @@ QString DefaultRoot(Style style)
     return Roots(style).first();
 }
 
+QString DefaultFolder(const QString& server, Style style)
+{
+    // The embedded server's root would be the machine's "/": its own folder
+    // is where its files belong.
+    const QString folder = ov::ServerAdmin::localFolder(server);
+    if (!folder.isEmpty())
+        return folder.endsWith(Separator(style)) ? folder : folder + Separator(style);
+    return DefaultRoot(style);
+}
+
 bool IsRooted(const QString& path, Style style)
 {
     if (style == Style::Posix)

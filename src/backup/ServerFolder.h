@@ -19,6 +19,9 @@ QChar Separator(Style style);
 QStringList Roots(Style style);
 // The folder the browser falls back to: "C:\" or "/".
 QString DefaultRoot(Style style);
+// Where a file named without a folder goes on server: the folder of an
+// embedded server (with its separator), the default root otherwise.
+QString DefaultFolder(const QString& server, Style style);
 // A path the browser can list: a drive path ("X:…") or an absolute POSIX path.
 bool IsRooted(const QString& path, Style style);
 Qt::CaseSensitivity NameCase(Style style);

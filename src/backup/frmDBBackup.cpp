@@ -61,9 +61,13 @@ void frmDBBackup::Fill(const QString& strServer, const QString& strDatabase, boo
     // Only the folder of the last backup is reused: every opening proposes a
     // new name with the time in it.
     const QString stored = mdlOVSqlServer::ReadDefaultPathFile();
-    m_ui->txtPathFileName->setText(
-        mdlOVSqlBackup::DefaultBackupPathFile(stored, strDatabase, ov::Clock::now(), rootWithoutFolder,
-                                              ServerFolder::GuessStyle(strServer, stored)));
+    const ServerFolder::Style style = ServerFolder::GuessStyle(strServer, stored);
+    // The opening from the update window proposes no folder for a SQL
+    // Server; an embedded server always has its own.
+    const bool withFolder = rootWithoutFolder || !ov::ServerAdmin::localFolder(strServer).isEmpty();
+    m_ui->txtPathFileName->setText(mdlOVSqlBackup::DefaultBackupPathFile(
+        stored, strDatabase, ov::Clock::now(),
+        withFolder ? ServerFolder::DefaultFolder(strServer.trimmed(), style) : QString(), style));
     setWindowTitle(mdlCommon::FormatTemplate(QStringLiteral("{1} － 备份数据库"),
                                              {mdlOEMResource::GetOEMProductName()}));
 }
@@ -72,8 +76,10 @@ void frmDBBackup::cmdBackup_Click()
 {
     clsMouseCtrl busy;
     const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
-    const QString typed = m_ui->txtPathFileName->text().trimmed();
-    const QString pathFile = mdlOVSqlBackup::BackupTarget(typed, ServerFolder::GuessStyle(s.server, typed));
+    const QString typed = mdlCommon::TrimBlanks(m_ui->txtPathFileName->text());
+    const ServerFolder::Style style = ServerFolder::GuessStyle(s.server, typed);
+    const QString pathFile =
+        mdlOVSqlBackup::BackupTarget(typed, ServerFolder::DefaultFolder(s.server, style), style);
     if (!DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile))
         return;
     m_blnBackupDone = true;

@@ -3,6 +3,7 @@
 #include "backup/frmSqlServerDirectory.h"
 #include "backup/mdlOVSqlRestore.h"
 #include "backup/mdlOVSqlRestoreGrid.h"
+#include "common/QtUi.h"
 #include "common/UiPort.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommon.h"
@@ -16,6 +17,9 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeySequence>
+#include <QScreen>
+#include <QShortcut>
 
 namespace {
 
@@ -39,6 +43,10 @@ frmDBRestore* frmDBRestore::ShowMe(const QString& strServer, const QString& strD
     window->m_ui->txtPathFileName->setText(mdlOVSqlServer::ReadDefaultPathFile());
     window->setWindowTitle(mdlCommon::FormatTemplate(QStringLiteral("{1} -- 恢复数据库"),
                                                      {mdlOEMResource::GetOEMProductName()}));
+    // Centred on the screen, as the other task windows (dialogs) open.
+    window->adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
     window->show();
     return window;
 }
@@ -87,7 +95,17 @@ frmDBRestore::frmDBRestore(QWidget* parent) : QWidget(parent), m_ui(new Ui::frmD
     connect(m_ui->cmdRestore, &QPushButton::clicked, this, &frmDBRestore::cmdRestore_Click);
     connect(m_ui->cmdBrowse, &QPushButton::clicked, this, &frmDBRestore::cmdBrowse_Click);
     connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QWidget::close);
+    // Escape presses the cancel button, as in every task window; while a
+    // restore runs the button is disabled and Escape does nothing.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, m_ui->cmdCancel, &QPushButton::click);
     connect(m_ui->txtPathFileName, &QLineEdit::returnPressed, this, &frmDBRestore::ReadBackupFileInfo);
+    // A target path longer than its column shows whole in a tool tip, also
+    // after the user edited it.
+    connect(m_ui->vflexDataFile, &QTableWidget::itemChanged, this, [](QTableWidgetItem* item) {
+        if (item->toolTip() != item->text())
+            item->setToolTip(item->text());
+    });
     m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &frmDBRestore::FocusChanged);
 }
 
@@ -121,7 +139,9 @@ void frmDBRestore::ReadBackupFileInfo()
     // The password is trimmed in this window, for reading, browsing and
     // restoring alike.
     const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
-    const QString path = m_ui->txtPathFileName->text().trimmed();
+    const QString path = mdlCommon::TrimBlanks(m_ui->txtPathFileName->text());
+    // The date label says meanwhile that the server is being reached.
+    const ov::QtStatusLabel waiting(m_ui->lblBackupDate);
     const mdlOVSqlRestore::BackupFileContents contents =
         mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path);
     if (!contents.filesRead) {
@@ -139,7 +159,9 @@ void frmDBRestore::ReadBackupFileInfo()
         // Only the target path can be edited.
         logicalItem->setFlags(logicalItem->flags() & ~Qt::ItemIsEditable);
         grid->setItem(row, logical, logicalItem);
-        grid->setItem(row, physical, new QTableWidgetItem(file.physicalName));
+        auto* target = new QTableWidgetItem(file.physicalName);
+        target->setToolTip(file.physicalName);
+        grid->setItem(row, physical, target);
     }
     if (!contents.headerRead) {
         m_ui->lblBackupDate->setText(contents.error.description);
@@ -163,8 +185,11 @@ void frmDBRestore::cmdBrowse_Click()
 
 void frmDBRestore::cmdRestore_Click()
 {
+    // Listing the backup and restoring it are one task: a server given up on
+    // while listing is not waited on again.
+    ov::OneWaitPerServer oneWait;
     const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
-    const QString path = m_ui->txtPathFileName->text().trimmed();
+    const QString path = mdlCommon::TrimBlanks(m_ui->txtPathFileName->text());
     if (path.isEmpty()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请先选择要还原的数据库备份文件！")));
         return;
@@ -201,6 +226,7 @@ void frmDBRestore::cmdRestore_Click()
                        "恢复数据库失败，可能是访问服务器失败(比如密码不正确)，或者是备份文件不合法！")),
                    ov::MsgStyle::Exclamation);
     } else {
+        const ov::QtStatusLabel waiting(m_ui->lblMsg);
         const QString result =
             mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path, logicalNames,
                                              targetNames, m_ui->chkReplace->isChecked(), s.trusted);

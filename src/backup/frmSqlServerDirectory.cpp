@@ -3,12 +3,14 @@
 #include "backup/ServerFolder.h"
 #include "common/UiPort.h"
 #include "common/clsMouseCtrl.h"
-#include "common/mdlResAndColor.h"
+#include "common/mdlCommon.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "data/ServerAdmin.h"
 #include "ui_frmSqlServerDirectory.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QStyle>
 
@@ -39,6 +41,7 @@ bool frmSqlServerDirectory::BrowseFrom(const ConnectionSettings& s, QString& str
                                        QWidget* parent)
 {
     clsMouseCtrl busy;
+    ov::OneWaitPerServer oneWait;
     // Tempdb is always there, so browsing does not depend on the product
     // database.
     ov::Connection cn;
@@ -63,11 +66,15 @@ frmSqlServerDirectory::frmSqlServerDirectory(QWidget* parent)
     : QDialog(parent), m_ui(new Ui::frmSqlServerDirectory)
 {
     m_ui->setupUi(this);
-    mdlResAndColor::ApplyFormStyle(this);
+    // Unlike the task windows, the browser keeps the platform's look: the
+    // form styling passes it over.
     connect(m_ui->cmdOK, &QPushButton::clicked, this, &frmSqlServerDirectory::cmdOK_Click);
     connect(m_ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_ui->cmdBrowse, &QPushButton::clicked, this,
             [this] { ListFolder(m_ui->cboFolder->currentText()); });
+    // Enter in the folder box goes to the folder typed there, instead of
+    // pressing the window's default button.
+    m_ui->cboFolder->lineEdit()->installEventFilter(this);
     connect(m_ui->cboFolder, &QComboBox::activated, this,
             [this] { ListFolder(m_ui->cboFolder->currentText()); });
     connect(m_ui->lvwFolder, &QTreeWidget::itemClicked, this, &frmSqlServerDirectory::ItemClicked);
@@ -81,6 +88,18 @@ frmSqlServerDirectory::~frmSqlServerDirectory()
     // destroyed; nothing is listed then.
     m_ui->cboFolder->disconnect(this);
     m_ui->lvwFolder->disconnect(this);
+}
+
+bool frmSqlServerDirectory::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_ui->cboFolder->lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ListFolder(m_ui->cboFolder->currentText());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void frmSqlServerDirectory::Prepare(ov::Connection& cn, ov::ServerAdmin& admin,
@@ -185,7 +204,7 @@ void frmSqlServerDirectory::ItemDoubleClicked(QTreeWidgetItem* item)
 
 void frmSqlServerDirectory::cmdOK_Click()
 {
-    const QString name = m_ui->txtFile->text().trimmed();
+    const QString name = mdlCommon::TrimBlanks(m_ui->txtFile->text());
     QString problem;
     if (name.isEmpty()) {
         problem = QStringLiteral("Please input file name!");

@@ -11,21 +11,21 @@
 namespace mdlOVSqlBackup {
 
 QString DefaultBackupPathFile(const QString& storedPathFile, const QString& database, const QDateTime& now,
-                              bool rootWithoutFolder, mdlCommon::PathStyle style)
+                              const QString& defaultFolder, mdlCommon::PathStyle style)
 {
     QString folder, fileName, baseName, extension;
     mdlCommon::SplitPathName(storedPathFile, folder, fileName, baseName, extension, style);
-    if (folder.isEmpty() && rootWithoutFolder)
-        folder = ServerFolder::DefaultRoot(style);
+    if (folder.isEmpty())
+        folder = defaultFolder;
     return folder + database + QLatin1Char('-') +
            mdlCommon::ValueToText(now, QStringLiteral("yyyymmddhhnn")) + QStringLiteral(".dat");
 }
 
-QString BackupTarget(const QString& pathFile, mdlCommon::PathStyle style)
+QString BackupTarget(const QString& pathFile, const QString& defaultFolder, mdlCommon::PathStyle style)
 {
     QString folder, fileName, baseName, extension;
     mdlCommon::SplitPathName(pathFile, folder, fileName, baseName, extension, style);
-    return folder.isEmpty() ? ServerFolder::DefaultRoot(style) + fileName : pathFile;
+    return folder.isEmpty() ? defaultFolder + fileName : pathFile;
 }
 
 bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style)
@@ -59,6 +59,7 @@ bool DoBackup(const QString& server, const QString& database, bool trusted, cons
               const QString& password, const QString& pathFile, bool replace)
 {
     clsMouseCtrl busy;
+    ov::OneWaitPerServer oneWait;
     ov::ui().pumpEvents();
 
     ov::Connection cn;

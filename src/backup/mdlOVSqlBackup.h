@@ -12,14 +12,13 @@ namespace mdlOVSqlBackup {
 // The name the backup window proposes: the folder of the last backup file
 // (storedPathFile, the remembered DEFAULTPATHFILE), then the database name,
 // "-", the time as yyyymmddhhnn and ".dat". Without a stored folder the
-// proposal has no folder, or the style's root ("C:\" or "/") when
-// rootWithoutFolder is set.
+// proposal is in defaultFolder (none when that is empty).
 QString DefaultBackupPathFile(const QString& storedPathFile, const QString& database, const QDateTime& now,
-                              bool rootWithoutFolder, mdlCommon::PathStyle style);
+                              const QString& defaultFolder, mdlCommon::PathStyle style);
 
-// The path a backup goes to: pathFile, or the style's root followed by its
-// file name when it has no folder.
-QString BackupTarget(const QString& pathFile, mdlCommon::PathStyle style);
+// The path a backup goes to: pathFile, or defaultFolder (the server's, see
+// ServerFolder::DefaultFolder) followed by its file name when it has no folder.
+QString BackupTarget(const QString& pathFile, const QString& defaultFolder, mdlCommon::PathStyle style);
 // True when pathFile names its folder. The windows put a path without one
 // into the root; the command line, which has no folder to propose, refuses it.
 bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style);

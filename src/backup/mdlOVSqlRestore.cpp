@@ -31,6 +31,7 @@ QString RestoreDatabase(const QString& server, const QString& database, const QS
                         const QStringList& targetNames, bool force, bool trusted)
 {
     clsMouseCtrl busy;
+    ov::OneWaitPerServer oneWait;
     ov::ui().pumpEvents();
 
     // Every logical file needs its target; a shorter target list is the
@@ -62,6 +63,7 @@ BackupFileContents ReadBackupFileContents(const QString& server, bool trusted, c
                                           const QString& password, const QString& backupFile)
 {
     clsMouseCtrl busy;
+    ov::OneWaitPerServer oneWait;
     BackupFileContents out;
     ov::Connection cn;
     if (!OpenTempdb(cn, server, trusted, login, password, kReadTimeout)) {

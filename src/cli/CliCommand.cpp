@@ -1,5 +1,7 @@
 #include "cli/CliCommand.h"
 
+#include "common/TerminalUi.h"
+
 #include <QTextStream>
 
 #include <cstdio>
@@ -90,14 +92,12 @@ const QList<Command>& commands()
 
 void printOut(const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stdout);
-    std::fflush(stdout);
+    ov::terminalWrite(stdout, text);
 }
 
 void printErr(const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
+    ov::terminalWrite(stderr, text);
 }
 
 int fail(const QString& message)

@@ -35,11 +35,22 @@ private:
     QString m_error;
 };
 
+// One option or operand of a command, as its usage text explains it.
+struct OptionHelp
+{
+    const char* term; // as the synopsis writes it: "--to PATH", "--replace", "FILE"
+    const char* text;
+};
+
+// A command and its usage text. "ovsqlcli help COMMAND", the manual page and
+// the bash completion are all made from these, so they never disagree.
 struct Command
 {
     const char* name;
     const char* synopsis; // one usage line, shown by "ovsqlcli help"
     int (*run)(Args& args);
+    const char* description;   // what the command does; paragraphs separated by an empty line
+    QList<OptionHelp> options; // its options and operands, in the order of the synopsis
 };
 
 struct Registrar

@@ -13,6 +13,28 @@ QString LoginOptions::synopsis(bool withDatabase)
            QStringLiteral(" [--trusted | --user NAME [--password-stdin]]");
 }
 
+QList<OptionHelp> LoginOptions::help(bool withDatabase)
+{
+    QList<OptionHelp> options = {
+        {"--server S",
+         "the server: a SQL Server (host, host\\instance or host,port) or sqlite:FOLDER for the "
+         "embedded engine, FOLDER absolute or relative to the program folder; default: DBServer "
+         "of the configuration file"},
+    };
+    if (withDatabase)
+        options.append(OptionHelp{"--database D", "the database; default: DBName of the configuration file"});
+    options += QList<OptionHelp>{
+        {"--trusted", "log in with the Windows login; the default when the configuration file says so "
+                      "(DBIsTrustMode=1)"},
+        {"--user NAME", "log in as the SQL Server login NAME; default: DBUser of the configuration file when "
+                        "it chooses a SQL Server login. The password is asked for on the terminal"},
+        {"--password-stdin", "read the password of the SQL Server login as the first line of standard input "
+                             "instead (never from the command line or the environment). The embedded engine "
+                             "has no logins and asks for no password"},
+    };
+    return options;
+}
+
 bool LoginOptions::take(Args& args, bool withDatabase)
 {
     m_settings = mdlOVSqlServer::ReadMainSettings();

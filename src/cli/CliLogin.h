@@ -20,6 +20,8 @@ class LoginOptions
 public:
     // The synopsis text of the options; withDatabase adds --database.
     static QString synopsis(bool withDatabase);
+    // Their usage texts, in the same order.
+    static QList<OptionHelp> help(bool withDatabase);
 
     // Takes the options from args (before args.finish()). False, with error()
     // telling why, for options that contradict each other.

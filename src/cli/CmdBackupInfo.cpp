@@ -43,6 +43,12 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"backup-info", kSynopsis, &run});
+ovcli::Registrar
+    reg({"backup-info", kSynopsis, &run,
+         "Prints what a backup file on the server holds, as the restore window reads it: the "
+         "date of the backup, then one line per database file with its logical name, the path "
+         "it was backed up from and its type, separated by tabs.",
+         ovcli::LoginOptions::help(false) +
+             QList<ovcli::OptionHelp>{{"--file PATH", "the backup file, a path on the server"}}});
 
 } // namespace

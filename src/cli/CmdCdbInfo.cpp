@@ -2,7 +2,6 @@
 #include "common/clsError.h"
 #include "config/mdlOVSqlServerAccess.h"
 #include "data/Recordset.h"
-#include "data/jet/JetBackend.h"
 
 // ovsqlcli cdb-info FILE: what a single-user database file holds, for an
 // administrator checking a file before converting it: its tables with their
@@ -20,9 +19,6 @@ int run(ovcli::Args& args)
     std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBAccess(*file);
     if (!cn)
         return ovcli::fail(mdlCommon::GetErrorText(true));
-    auto* jet = dynamic_cast<ov::JetBackend*>(cn->backend().get());
-    if (!jet)
-        return ovcli::fail(QStringLiteral("%1 is not opened by the Jet reader.").arg(*file));
 
     QString version = QStringLiteral("(none: no \"DB\"/\"Version\" row)");
     ov::Recordset rs;
@@ -36,14 +32,17 @@ int run(ovcli::Args& args)
     }
 
     QString out = QStringLiteral("file:    %1\nversion: %2\ntables:\n").arg(*file, version);
-    const QStringList tables = jet->tableNames();
+    QStringList tables;
+    ov::DataError listError;
+    if (!cn->backend()->tableNames(tables, listError))
+        return ovcli::fail(listError.description);
     int width = 0;
     for (const QString& t : tables)
         width = qMax(width, int(t.size()));
     bool ok = true;
     for (const QString& t : tables) {
         ov::DataError error;
-        const qint64 rows = jet->countRows(t, error);
+        const qint64 rows = cn->backend()->countRows(t, error);
         if (rows < 0) {
             ok = false;
             out += QStringLiteral("  %1  error: %2\n").arg(t, -width).arg(error.description);
@@ -57,6 +56,11 @@ int run(ovcli::Args& args)
     return ok ? 0 : 1;
 }
 
-ovcli::Registrar reg({"cdb-info", kSynopsis, &run});
+ovcli::Registrar reg({"cdb-info",
+                      kSynopsis,
+                      &run,
+                      "Prints what a single-user database file holds, to check it before a conversion: its "
+                      "tables with their row counts, and its version read the way the conversion reads it.",
+                      {{"FILE", "the single-user database file (.cdb)"}}});
 
 } // namespace

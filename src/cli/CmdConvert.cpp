@@ -91,6 +91,21 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"convert", kSynopsis, &run});
+ovcli::Registrar reg(
+    {"convert", kSynopsis, &run,
+     "Turns a single-user database file (.cdb) into a new product database, as the conversion window does, "
+     "with its checks and messages: the file must be a product database of at least the version that "
+     "ConvertDataTables.ini gives. The new database is made at version 0, brought up to date, named in the "
+     "configuration file (CreateDBResult=1), and the tables of ConvertDataTables.txt are moved into it.\n\n"
+     "The exit code is 0 only when the database was created and every table moved without a failed "
+     "statement or a refused row.",
+     QList<ovcli::OptionHelp>{{"--file F.cdb", "the single-user database file"}} +
+         ovcli::LoginOptions::help(false).mid(0, 1) +
+         QList<ovcli::OptionHelp>{{"--database D", "the new database (there is no default)"}} +
+         ovcli::LoginOptions::help(false).mid(1) +
+         QList<ovcli::OptionHelp>{{"--replace", "replace an existing database of that name, once the "
+                                                "question is answered yes (--yes, or on the terminal); "
+                                                "without it the database is left alone and the command "
+                                                "fails"}}});
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliKeepExisting.h"
 #include "cli/CliLogin.h"
+#include "cli/CliSqlOut.h"
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
 #include "common/mdlOVSqlUpdateDB.h"
@@ -18,10 +19,48 @@
 // creation (the create window also starts with an empty name). Exit code 0
 // only when the database was created, its data set loaded and both scripts
 // ran to their end.
+// --sql-out FILE writes the statements that create the database into FILE (a
+// new file) and sends nothing; what follows them (the scripts and the data
+// load) is named in comments.
 namespace {
 
 const char kSynopsis[] = "create [--server S] --database D [--trusted | --user NAME [--password-stdin]] "
-                         "(--blank | --demo | --bare) [--replace] [--yes]";
+                         "(--blank | --demo | --bare) [--replace] [--yes] [--sql-out FILE]";
+
+int writeStatements(const ConnectionSettings& s, int mode, bool replace, const QString& sqlOut)
+{
+    const QString problem = ovcli::sqlOutProblem(sqlOut, s.server);
+    if (!problem.isEmpty())
+        return ovcli::usageError(kSynopsis, problem);
+    // The create procedure works on the name without its blanks.
+    const QString name = s.database.trimmed();
+    ov::StatementTranscript transcript;
+    transcript.addComment(QStringLiteral("The statements with which \"ovsqlcli create\" makes database %1 on "
+                                         "server %2, on a connection to master.")
+                              .arg(name, s.server));
+    for (const QString& line : ovcli::taskLockComment(s.server, name))
+        transcript.addComment(line);
+    transcript.addComment(
+        QStringLiteral("It lists the databases (%1);").arg(ov::mssql::listDatabasesStatement()));
+    if (replace)
+        transcript.addComment(QStringLiteral("when one of that name exists and replacing it is confirmed, it "
+                                             "first sends\n  %1")
+                                  .arg(ov::mssql::dropDatabaseStatement(name)));
+    else
+        transcript.addComment(QStringLiteral("when one of that name exists, it stops (no --replace)."));
+    for (const QString& statement : ov::mssql::createDatabaseStatements(name))
+        transcript.addBatch(statement);
+    const QString data = mode == mdlOVSqlUpdateDB::CreateBare
+                             ? QStringLiteral("records version \"0\" in tblVarible")
+                             : QStringLiteral("loads the data set %1 (one bulk copy per table of tables.txt)")
+                                   .arg(mdlOVSqlUpdateDB::DataSetFolder(mode));
+    transcript.addComment(
+        QStringLiteral(
+            "Then, on the new database, it runs OVScriptEmpty.txt, %1 and runs OVScriptUpdate.txt;\n"
+            "\"ovsqlcli update --dry-run --sql-out FILE\" writes a script run's statements.")
+            .arg(data));
+    return ovcli::writeTranscript(transcript, sqlOut);
+}
 
 int run(ovcli::Args& args)
 {
@@ -32,6 +71,7 @@ int run(ovcli::Args& args)
     const bool demo = args.flag(QStringLiteral("--demo"));
     const bool bare = args.flag(QStringLiteral("--bare"));
     const bool replace = args.flag(QStringLiteral("--replace"));
+    const auto sqlOut = args.option(QStringLiteral("--sql-out"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -40,6 +80,18 @@ int run(ovcli::Args& args)
         return ovcli::usageError(
             kSynopsis, QStringLiteral("say what goes into the new database: --blank (the blank data set), "
                                       "--demo (the demo data set) or --bare (no data, version \"0\")"));
+    if (sqlOut) {
+        ConnectionSettings s = login.settings();
+        s.database = database;
+        if (s.database.trimmed().isEmpty()) {
+            ov::MsgBox(QStringLiteral("请指定将创建的数据库数据库名称！"), ov::MsgStyle::Information);
+            return 1;
+        }
+        return writeStatements(s,
+                               blank ? mdlOVSqlUpdateDB::CreateBlank
+                                     : (demo ? mdlOVSqlUpdateDB::CreateDemo : mdlOVSqlUpdateDB::CreateBare),
+                               replace, *sqlOut);
+    }
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
     ConnectionSettings s = login.settings();
@@ -68,6 +120,24 @@ int run(ovcli::Args& args)
     return created ? 0 : 1;
 }
 
-ovcli::Registrar reg({"create", kSynopsis, &run});
+ovcli::Registrar
+    reg({"create", kSynopsis, &run,
+         "Makes a new product database, as the creation window does: the schema script, a data set, then the "
+         "update script, which brings it to the current version. The configuration file is not changed.\n\n"
+         "The exit code is 0 only when the database was created, its data set loaded and both scripts ran to "
+         "their end.",
+         ovcli::LoginOptions::help(false).mid(0, 1) +
+             QList<ovcli::OptionHelp>{{"--database D", "the new database (there is no default)"}} +
+             ovcli::LoginOptions::help(false).mid(1) +
+             QList<ovcli::OptionHelp>{
+                 {"--blank", "load the blank data set"},
+                 {"--demo", "load the demonstration data set"},
+                 {"--bare", "load no data: the schema at version 0 before the update script"},
+                 {"--replace", "replace an existing database of that name, once the question is answered yes "
+                               "(--yes, or on the terminal); without it the database is left alone and the "
+                               "command fails"},
+                 {"--sql-out FILE", "write the statements that create the database into FILE as a script for "
+                                    "a query window, and create nothing (a new file)"},
+             }});
 
 } // namespace

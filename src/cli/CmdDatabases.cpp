@@ -34,6 +34,8 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"databases", kSynopsis, &run});
+ovcli::Registrar reg({"databases", kSynopsis, &run,
+                      "Prints the names of the server's databases, one a line, in the server's order.",
+                      ovcli::LoginOptions::help(false)});
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "backup/mdlOVSqlRestore.h"
 #include "cli/CliCommand.h"
 #include "cli/CliLogin.h"
+#include "cli/CliSqlOut.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 
@@ -8,11 +9,34 @@
 // the restore window does: it asks first (--yes answers), reads the file's
 // database files, sends each back to the path recorded in the backup unless
 // a --move LOGICAL=PATH names another, and restores over an existing database
-// only with --replace. The same messages as the window.
+// only with --replace. The same messages as the window. With --sql-out FILE
+// it reads the file's database files from the server as before, then writes
+// the restore's statements, with their MOVE clauses, into FILE (a new file)
+// instead of sending them; nothing is asked, nothing restored.
 namespace {
 
 const char kSynopsis[] = "restore [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
-                         "--from PATH [--move LOGICAL=PATH]... [--replace] [--yes]";
+                         "--from PATH [--move LOGICAL=PATH]... [--replace] [--yes] [--sql-out FILE]";
+
+int writeStatements(const ConnectionSettings& s, const QString& path, const QStringList& logicalNames,
+                    const QStringList& targetNames, bool replace, const QString& sqlOut)
+{
+    QList<QPair<QString, QString>> moves;
+    for (int i = 0; i < logicalNames.size(); ++i)
+        moves.append({logicalNames.at(i), targetNames.at(i)});
+    ov::StatementTranscript transcript;
+    transcript.addComment(
+        QStringLiteral("The statements with which \"ovsqlcli restore\" restores database %1 on "
+                       "server %2, on a connection to Tempdb.\n"
+                       "The database files and their targets were read from the server with\n"
+                       "  %3")
+            .arg(s.database, s.server, ov::mssql::fileListStatement(path)));
+    for (const QString& line : ovcli::taskLockComment(s.server, s.database))
+        transcript.addComment(line);
+    for (const QString& statement : ov::mssql::restoreStatements(s.database, path, moves, replace))
+        transcript.addBatch(statement);
+    return ovcli::writeTranscript(transcript, sqlOut);
+}
 
 int run(ovcli::Args& args)
 {
@@ -21,6 +45,7 @@ int run(ovcli::Args& args)
     const auto from = args.option(QStringLiteral("--from"));
     const QStringList moveOptions = args.options(QStringLiteral("--move"));
     const bool replace = args.flag(QStringLiteral("--replace"));
+    const auto sqlOut = args.option(QStringLiteral("--sql-out"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -36,6 +61,8 @@ int run(ovcli::Args& args)
                                      QStringLiteral("--move takes LOGICAL=PATH, not \"%1\"").arg(m));
         moves.append({m.left(eq), m.mid(eq + 1)});
     }
+    if (sqlOut && !ovcli::sqlOutProblem(*sqlOut, login.settings().server).isEmpty())
+        return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut, login.settings().server));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
@@ -45,9 +72,9 @@ int run(ovcli::Args& args)
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请先选择要还原的数据库备份文件！")));
         return 1;
     }
-    if (ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("确定要使用 {1} 来还原数据库 {2} 吗？"),
-                                             {path, s.database}),
-                   ov::MsgStyle::QuestionYesNo) != ov::MsgAnswer::Yes)
+    if (!sqlOut && ov::MsgBox(mdlCommon::FormatTemplate(
+                                  QStringLiteral("确定要使用 {1} 来还原数据库 {2} 吗？"), {path, s.database}),
+                              ov::MsgStyle::QuestionYesNo) != ov::MsgAnswer::Yes)
         return 1;
 
     const mdlOVSqlRestore::BackupFileContents contents =
@@ -76,6 +103,8 @@ int run(ovcli::Args& args)
                    ov::MsgStyle::Exclamation);
         return 1;
     }
+    if (sqlOut)
+        return writeStatements(s, path, logicalNames, targetNames, replace, *sqlOut);
     ovcli::printErr(QStringLiteral("正在恢复数据库...\n"));
     const QString result = mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path,
                                                             logicalNames, targetNames, replace, s.trusted);
@@ -88,6 +117,20 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"restore", kSynopsis, &run});
+ovcli::Registrar
+    reg({"restore", kSynopsis, &run,
+         "Restores a database from a backup file on its server, as the restore window does: it asks first, "
+         "checks the backup, and sends each database file of the backup back to the path the backup recorded "
+         "for it, unless --move names another.",
+         ovcli::LoginOptions::help(true) +
+             QList<ovcli::OptionHelp>{
+                 {"--from PATH", "the backup file, a path on the server"},
+                 {"--move LOGICAL=PATH", "restore the database file of logical name LOGICAL to PATH on the "
+                                         "server; may be given once per file"},
+                 {"--replace", "restore over an existing database"},
+                 {"--sql-out FILE", "write the restore statements into FILE (a new file) as a script for a "
+                                    "query window, and restore nothing; the backup's files are still read "
+                                    "from the server"},
+             }});
 
 } // namespace

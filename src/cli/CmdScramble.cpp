@@ -52,7 +52,19 @@ int runUnscramble(ovcli::Args& args)
     return runEither(args, false);
 }
 
-ovcli::Registrar scrambleReg({"scramble", kScrambleSynopsis, &runScramble});
-ovcli::Registrar unscrambleReg({"unscramble", kUnscrambleSynopsis, &runUnscramble});
+ovcli::Registrar scrambleReg({"scramble",
+                              kScrambleSynopsis,
+                              &runScramble,
+                              "Reads a text, a password, as the first line of standard input (asked for "
+                              "without echo on a terminal, never from the command line) and prints it in the "
+                              "stored form of DBPasswd.",
+                              {{"--key KEY", "scramble with KEY instead of the configuration file's key"}}});
+ovcli::Registrar unscrambleReg({"unscramble",
+                                kUnscrambleSynopsis,
+                                &runUnscramble,
+                                "Reads a scrambled text, such as the DBPasswd value of the configuration "
+                                "file, as the first line of standard input and prints the plain text.",
+                                {{"--key KEY", "unscramble with KEY instead of the configuration file's "
+                                               "key"}}});
 
 } // namespace

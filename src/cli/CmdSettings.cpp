@@ -1,5 +1,7 @@
 #include "cli/CliCommand.h"
 #include "config/mdlOVSqlServer.h"
+#include "data/ConnectionString.h"
+#include "data/sqlite/EmbeddedServer.h"
 
 #include <QFileInfo>
 
@@ -27,9 +29,37 @@ int run(ovcli::Args& args)
                              s.trusted ? QStringLiteral("Windows (trusted)") : QStringLiteral("SQL Server"),
                              s.user,
                              s.password.isEmpty() ? QStringLiteral("(empty)") : QStringLiteral("********")));
+    // The driver a SQL Server connection would use, and what chose it.
+    const ov::connstr::SqlServerDriverChoice driver = ov::connstr::chooseSqlServerDriver();
+    QString why;
+    switch (driver.source) {
+    case ov::connstr::SqlServerDriverChoice::Option:
+        why = QStringLiteral("--driver");
+        break;
+    case ov::connstr::SqlServerDriverChoice::Environment:
+        why = QStringLiteral("OV_SQLSERVER_DRIVER");
+        break;
+    case ov::connstr::SqlServerDriverChoice::Registered:
+        why = QStringLiteral("registered with the ODBC driver manager");
+        break;
+    case ov::connstr::SqlServerDriverChoice::Fallback:
+        why = QStringLiteral("no SQL Server driver is registered with the ODBC driver manager");
+        break;
+    }
+    ovcli::printOut(QStringLiteral("driver:   %1 (%2)%3\n")
+                        .arg(driver.name, why,
+                             ov::embedded::isEmbeddedServer(s.server)
+                                 ? QStringLiteral("; not used for the embedded server")
+                                 : QString()));
     return 0;
 }
 
-ovcli::Registrar reg({"settings", kSynopsis, &run});
+ovcli::Registrar reg({"settings",
+                      kSynopsis,
+                      &run,
+                      "Prints the connection settings as the windows would start with them, from "
+                      "OrvaneSqlConfig.ini in the program folder, or the defaults when it is missing. The "
+                      "password is only shown as set or empty.",
+                      {}});
 
 } // namespace

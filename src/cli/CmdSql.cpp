@@ -86,6 +86,12 @@ int run(ovcli::Args& args)
                            .arg(QString::number(rs.lastError().number), rs.lastError().description));
 }
 
-ovcli::Registrar reg({"sql", kSynopsis, &run});
+ovcli::Registrar reg(
+    {"sql", kSynopsis, &run,
+     "Runs the batch of a file on a database and prints the rows of its first statement that returns rows: "
+     "the column names, then one line per row, fields separated by tabs. NULL prints as NULL; a tab, line "
+     "break or backslash inside a value prints as \\t, \\n, \\r or \\\\, so every row stays one line.",
+     QList<ovcli::OptionHelp>{{"--file F", "the batch, in code page 936 or UTF-8 after a byte-order mark"}} +
+         ovcli::LoginOptions::help(true)});
 
 } // namespace

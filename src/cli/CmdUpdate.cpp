@@ -2,6 +2,8 @@
 #include "cli/CliBackupPath.h"
 #include "cli/CliCommand.h"
 #include "cli/CliLogin.h"
+#include "cli/CliSqlOut.h"
+#include "common/Clock.h"
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
@@ -18,12 +20,14 @@
 // is never replaced) and stops when that fails; running without a backup
 // needs an explicit --no-backup.
 // --dry-run lists the version blocks a run would apply and pass over, judged
-// by the database's version now, and changes nothing.
+// by the database's version now, and changes nothing; with --sql-out FILE it
+// writes every statement such a run would send, in order, into FILE (a new
+// file) as a script for a query window.
 // Exit code 0 only when the script was read to its end.
 namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
-                         "[--script F] (--backup-to PATH | --no-backup | --dry-run)";
+                         "[--script F] (--backup-to PATH | --no-backup | --dry-run [--sql-out FILE])";
 
 int dryRun(const ConnectionSettings& s, const QString& script)
 {
@@ -54,6 +58,22 @@ int dryRun(const ConnectionSettings& s, const QString& script)
     return 0;
 }
 
+int transcribe(const ConnectionSettings& s, const QString& script, const QString& sqlOut)
+{
+    ov::StatementTranscript transcript;
+    transcript.addComment(
+        QStringLiteral("The statements that \"ovsqlcli update\" would send to database %1 on server %2,\n"
+                       "in order, judged by the database's version at %3 (ovsqlcli update --dry-run).\n"
+                       "Every batch is taken to succeed; the version records carry the time of the dry run.")
+            .arg(s.database, s.server, ov::Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    for (const QString& lock : ovcli::taskLockComment(s.server, s.database))
+        transcript.addComment(lock);
+    if (!mdlOVSqlUpdateDB::TranscribeUpdateScript(s.server, s.database, s.trusted, s.user, s.password, script,
+                                                  transcript))
+        return 1;
+    return ovcli::writeTranscript(transcript, sqlOut);
+}
+
 int run(ovcli::Args& args)
 {
     ovcli::LoginOptions login;
@@ -62,6 +82,7 @@ int run(ovcli::Args& args)
     const auto backupTo = args.option(QStringLiteral("--backup-to"));
     const bool noBackup = args.flag(QStringLiteral("--no-backup"));
     const bool dry = args.flag(QStringLiteral("--dry-run"));
+    const auto sqlOut = args.option(QStringLiteral("--sql-out"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -71,6 +92,10 @@ int run(ovcli::Args& args)
                                  QStringLiteral("say how the database is backed up before the update: "
                                                 "--backup-to PATH (a path on the server) or "
                                                 "--no-backup; or look first with --dry-run"));
+    if (sqlOut && !dry)
+        return ovcli::usageError(kSynopsis, QStringLiteral("--sql-out goes with --dry-run"));
+    if (sqlOut && !ovcli::sqlOutProblem(*sqlOut).isEmpty())
+        return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut));
     if (backupTo && backupTo->trimmed().isEmpty())
         return ovcli::usageError(kSynopsis, QStringLiteral("--backup-to needs a path"));
     if (backupTo) {
@@ -84,6 +109,8 @@ int run(ovcli::Args& args)
     const ConnectionSettings& s = login.settings();
     const QString script =
         scriptOption ? *scriptOption : mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
+    if (dry && sqlOut)
+        return transcribe(s, script, *sqlOut);
     if (dry)
         return dryRun(s, script);
     if (backupTo &&
@@ -99,6 +126,20 @@ int run(ovcli::Args& args)
     return 0;
 }
 
-ovcli::Registrar reg({"update", kSynopsis, &run});
+ovcli::Registrar reg(
+    {"update", kSynopsis, &run,
+     "Brings a database up to the current schema with the update script, as the update window does: the "
+     "same runner, messages and log. It backs the database up first and stops when that fails.\n\n"
+     "The exit code is 0 only when the script was read to its end.",
+     ovcli::LoginOptions::help(true) +
+         QList<ovcli::OptionHelp>{
+             {"--script F", "the update script; default: OVScriptUpdate.txt in the program folder"},
+             {"--backup-to PATH", "back the database up into PATH, a full path on the server; an existing "
+                                  "file is never replaced"},
+             {"--no-backup", "run without a backup"},
+             {"--dry-run", "list the version blocks a run would apply and pass over, and change nothing"},
+             {"--sql-out FILE", "with --dry-run: write every statement the run would send, in order, into "
+                                "FILE as a script for a query window (a new file)"},
+         }});
 
 } // namespace

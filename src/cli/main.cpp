@@ -1,7 +1,9 @@
 #include "cli/CliCommand.h"
+#include "cli/CliUsage.h"
 #include "common/TerminalUi.h"
 #include "common/mdlOEMResource.h"
 #include "common/mdlOVSqlUpdateDB.h"
+#include "data/ConnectionString.h"
 #include "data/ServerAdmin.h"
 
 #include <QCoreApplication>
@@ -9,20 +11,6 @@
 #include <csignal>
 
 using namespace ovcli;
-
-namespace {
-
-void printHelp()
-{
-    QString text = QStringLiteral("usage: ovsqlcli COMMAND [options]\n\ncommands:\n");
-    for (const Command& c : commands())
-        text += QStringLiteral("  %1\n").arg(QString::fromUtf8(c.synopsis));
-    text +=
-        QStringLiteral("\nEvery command accepts --yes, which answers yes to every confirmation question.\n");
-    printOut(text);
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,28 +22,33 @@ int main(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     QCoreApplication app(argc, argv);
+    QStringList raw = app.arguments().mid(1);
+    // Help, the version, the manual page and the completion script need
+    // nothing of the program folder and change nothing.
+    if (const auto rc = answerAboutItself(raw))
+        return *rc;
     mdlOVSqlUpdateDB::InitProcessPaths();
     ov::ServerAdmin::setProgramFolder(mdlOVSqlUpdateDB::gstrAppPath);
 
-    QStringList raw = app.arguments().mid(1);
-    if (raw.isEmpty() || raw.first() == QLatin1String("help") || raw.first() == QLatin1String("--help")) {
-        printHelp();
-        return raw.isEmpty() ? 2 : 0;
-    }
     const QString name = raw.takeFirst();
     Args args(raw);
     g_assumeYes = args.flag(QStringLiteral("--yes"));
+    // The ODBC driver for SQL Server, over OV_SQLSERVER_DRIVER and the
+    // registered drivers.
+    if (const auto driver = args.option(QStringLiteral("--driver"))) {
+        if (driver->trimmed().isEmpty())
+            return fail(QStringLiteral("ovsqlcli: --driver needs the name of an ODBC driver"));
+        ov::connstr::setSqlServerDriver(driver->trimmed());
+    }
     // Messages carry the product name, as the windows' captions do.
     ov::setApplicationTitle(mdlOEMResource::GetOEMShortName());
     ov::TerminalUi terminal(g_assumeYes);
     ov::setUi(&terminal);
 
-    for (const Command& c : commands()) {
-        if (name == QLatin1String(c.name)) {
-            const int rc = c.run(args);
-            ov::setUi(nullptr);
-            return rc;
-        }
+    if (const Command* c = findCommand(name)) {
+        const int rc = c->run(args);
+        ov::setUi(nullptr);
+        return rc;
     }
     ov::setUi(nullptr);
     return fail(QStringLiteral("ovsqlcli: unknown command \"%1\" (see ovsqlcli help)").arg(name));

@@ -1,11 +1,117 @@
 #include "common/QtUi.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGridLayout>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QList>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QThread>
+#include <QTranslator>
+
+#include <memory>
 
 namespace ov {
+
+namespace {
+
+// The labels lent to running operations, the latest last.
+QList<QPointer<QLabel>>& lentLabels()
+{
+    static QList<QPointer<QLabel>> labels;
+    return labels;
+}
+
+QLabel* latestLentLabel()
+{
+    const QList<QPointer<QLabel>>& labels = lentLabels();
+    for (auto it = labels.crbegin(); it != labels.crend(); ++it) {
+        if (*it)
+            return *it;
+    }
+    return nullptr;
+}
+
+// Drops the user's input to every window for its lifetime: a click or a key
+// starts nothing, and the window system's close requests are refused.
+class InputHold : public QObject
+{
+public:
+    InputHold() { qApp->installEventFilter(this); }
+    ~InputHold() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        case QEvent::Close:
+            if (event->spontaneous()) {
+                event->ignore();
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+bool LoadQtChineseTranslation()
+{
+    // The translator lives as long as the application.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
+
+void WaitWhileWindowsPaint(const QString& caption, const std::function<void()>& work)
+{
+    InputHold hold;
+    const bool setPointer = QApplication::overrideCursor() == nullptr;
+    if (setPointer)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    QPointer<QLabel> label = latestLentLabel();
+    const QString before = label ? label->text() : QString();
+    if (label)
+        label->setText(caption);
+
+    // The work runs on its own thread; this thread goes on with paint and
+    // timer events until the work has ended.
+    QEventLoop loop;
+    const std::unique_ptr<QThread> thread(QThread::create([&work] { work(); }));
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    loop.exec();
+    thread->wait();
+
+    if (label && label->text() == caption)
+        label->setText(before);
+    if (setPointer && QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+}
 
 MsgAnswer QtUi::message(const QString& text, MsgStyle style)
 {
@@ -30,6 +136,13 @@ MsgAnswer QtUi::message(const QString& text, MsgStyle style)
         break;
     }
     QMessageBox box(icon, applicationTitle(), text, buttons, QApplication::activeWindow());
+    // The box is at least as wide as its caption plus the frame's buttons,
+    // so the title is never cut short.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const int width = box.fontMetrics().horizontalAdvance(box.windowTitle()) + 120;
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
     // A busy pointer must not hide the pointer the user needs to answer.
     const bool busy = QApplication::overrideCursor() != nullptr;
     if (busy)
@@ -68,6 +181,29 @@ void QtUi::setBusyPointer(bool busy)
         QApplication::restoreOverrideCursor();
 }
 
+void QtUi::waitFor(const QString& caption, const std::function<void()>& work)
+{
+    WaitWhileWindowsPaint(caption, work);
+}
+
+QtStatusLabel::QtStatusLabel(QLabel* label) : m_label(label)
+{
+    lentLabels().append(m_label);
+}
+
+QtStatusLabel::~QtStatusLabel()
+{
+    QList<QPointer<QLabel>>& labels = lentLabels();
+    // The label is given back; so are labels whose windows are gone.
+    for (qsizetype i = labels.size() - 1; i >= 0 && m_label; --i) {
+        if (labels.at(i) == m_label) {
+            labels.removeAt(i);
+            break;
+        }
+    }
+    labels.removeIf([](const QPointer<QLabel>& l) { return l.isNull(); });
+}
+
 void QtStatusLabel::setCaption(const QString& text)
 {
     if (m_label)
@@ -81,13 +217,16 @@ QString QtStatusLabel::caption() const
 
 void QtProgressBar::setMaximum(int maximum)
 {
+    m_maximum = maximum;
+    // Qt shows a bar whose range is empty as busy: an empty script or list
+    // shows an empty bar instead.
     if (m_bar)
-        m_bar->setMaximum(maximum);
+        m_bar->setMaximum(maximum > m_bar->minimum() ? maximum : m_bar->minimum() + 1);
 }
 
 int QtProgressBar::maximum() const
 {
-    return m_bar ? m_bar->maximum() : 0;
+    return m_bar ? m_maximum : 0;
 }
 
 void QtProgressBar::setValue(int value)

@@ -18,13 +18,29 @@ public:
     void pumpEvents() override;
     // The busy pointer does not nest: one release restores the normal pointer.
     void setBusyPointer(bool busy) override;
+    // Runs work on a thread of its own while a local event loop keeps the
+    // windows painting; user input and close requests are dropped meanwhile.
+    void waitFor(const QString& caption, const std::function<void()>& work) override;
 };
 
-// A window's label lent to an operation as its status label.
+// Loads Qt's own Simplified Chinese texts (the standard buttons, the file
+// dialog) whatever the machine's locale, so they read as the rest of the
+// program. Called once at start-up, after the application object exists;
+// false when the translation is not installed.
+bool LoadQtChineseTranslation();
+
+// What QtUi::waitFor does, for other ports that sit in front of windows.
+void WaitWhileWindowsPaint(const QString& caption, const std::function<void()>& work);
+
+// A window's label lent to an operation as its status label. While it is
+// lent, a wait (QtUi::waitFor) shows its caption there.
 class QtStatusLabel : public StatusLabel
 {
 public:
-    explicit QtStatusLabel(QLabel* label) : m_label(label) {}
+    explicit QtStatusLabel(QLabel* label);
+    ~QtStatusLabel() override;
+    QtStatusLabel(const QtStatusLabel&) = delete;
+    QtStatusLabel& operator=(const QtStatusLabel&) = delete;
     void setCaption(const QString& text) override;
     QString caption() const override;
 
@@ -36,7 +52,7 @@ private:
 class QtProgressBar : public ProgressBar
 {
 public:
-    explicit QtProgressBar(QProgressBar* bar) : m_bar(bar) {}
+    explicit QtProgressBar(QProgressBar* bar) : m_bar(bar), m_maximum(bar ? bar->maximum() : 0) {}
     void setMaximum(int maximum) override;
     int maximum() const override;
     void setValue(int value) override;
@@ -44,6 +60,7 @@ public:
 
 private:
     QPointer<QProgressBar> m_bar;
+    int m_maximum; // as the operation set it
 };
 
 } // namespace ov

@@ -8,12 +8,62 @@
 namespace ov {
 
 namespace {
+
+// The progress line last drawn on the terminal and not yet ended; empty when
+// there is none.
+QString g_progressLine;
+
+void put(std::FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// Draws line over the open progress line; blanks cover what was longer.
+void drawProgressLine(const QString& line)
+{
+    const qsizetype blanks = qMax<qsizetype>(0, g_progressLine.size() - line.size());
+    put(stderr, QLatin1Char('\r') + line + QString(blanks, QLatin1Char(' ')));
+    g_progressLine = line;
+}
+
+// Ends the open progress line: blanked out when the work is done (a script
+// run counts characters against the file's bytes, so its last value is no
+// measure of the end), kept where it stands otherwise, to show how far the
+// work came.
+void endProgressLine(bool blankOut)
+{
+    if (g_progressLine.isEmpty())
+        return;
+    if (blankOut)
+        put(stderr, QLatin1Char('\r') + QString(g_progressLine.size(), QLatin1Char(' ')) + QLatin1Char('\r'));
+    else
+        put(stderr, QStringLiteral("\n"));
+    g_progressLine.clear();
+}
+
 void err(const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
+    terminalWrite(stderr, text);
 }
+
 } // namespace
+
+void terminalWrite(std::FILE* stream, const QString& text)
+{
+    if (g_progressLine.isEmpty()) {
+        put(stream, text);
+        return;
+    }
+    const QString line = g_progressLine;
+    endProgressLine(true);
+    put(stream, text);
+    // A prompt waits on its own line; the progress is drawn anew after it.
+    if (text.endsWith(QLatin1Char('\n'))) {
+        put(stderr, line);
+        g_progressLine = line;
+    }
+}
 
 MsgAnswer TerminalUi::message(const QString& text, MsgStyle style)
 {
@@ -57,10 +107,21 @@ void TerminalStatus::setCaption(const QString& text)
         err(text + QLatin1Char('\n'));
 }
 
+TerminalProgress::TerminalProgress() : m_terminal(isatty(STDERR_FILENO) == 1) {}
+
+TerminalProgress::~TerminalProgress()
+{
+    if (m_terminal)
+        endProgressLine(false);
+}
+
 void TerminalProgress::setMaximum(int maximum)
 {
     m_max = maximum;
     m_lastTenth = -1;
+    m_shownPercent = -1;
+    if (m_terminal)
+        endProgressLine(true);
 }
 
 void TerminalProgress::setValue(int value)
@@ -68,6 +129,21 @@ void TerminalProgress::setValue(int value)
     m_value = value;
     if (m_max <= 0)
         return;
+    if (m_terminal) {
+        // An operation resets its bar when its work is done.
+        if (value <= 0) {
+            endProgressLine(true);
+            m_shownPercent = -1;
+            return;
+        }
+        const int percent = static_cast<int>(
+            qBound<qint64>(qint64(0), static_cast<qint64>(value) * 100 / m_max, qint64(100)));
+        if (percent != m_shownPercent || g_progressLine.isEmpty()) {
+            m_shownPercent = percent;
+            drawProgressLine(QStringLiteral("progress: %1%").arg(percent));
+        }
+        return;
+    }
     // Only forward steps are printed: an operation that resets its bar when
     // it ends does not print a last "0%".
     const int tenth = static_cast<int>(static_cast<qint64>(value) * 10 / m_max);

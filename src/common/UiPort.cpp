@@ -30,6 +30,11 @@ QString g_title;
 
 } // namespace
 
+void UiPort::waitFor(const QString&, const std::function<void()>& work)
+{
+    work();
+}
+
 UiPort& ui()
 {
     return *g_port;

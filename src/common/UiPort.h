@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace ov {
 
 // The styles of message box the program uses. The caption is always the
@@ -81,6 +83,12 @@ public:
     virtual void pumpEvents() = 0;
     // Shows (true) or restores (false) the busy mouse pointer.
     virtual void setBusyPointer(bool busy) = 0;
+    // Runs work, a call that can block for long (a connection attempt), and
+    // returns when it has ended. The windows keep painting meanwhile, show
+    // caption in the status label lent to the running task and the busy
+    // pointer, and ignore the user's clicks and keys. Without windows the
+    // work simply runs.
+    virtual void waitFor(const QString& caption, const std::function<void()>& work);
 };
 
 // The port in use. Until one is installed, a silent port answers every question

@@ -63,8 +63,12 @@ void SetColor(QWidget* w, QPalette::ColorRole role, const QColor& c)
 void SetCaptionColors(QWidget* w, int fore, int back)
 {
     QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, GetColor(fore));
-    p.setColor(QPalette::ButtonText, GetColor(fore));
+    // The text colour holds while the control is enabled; a disabled one is
+    // greyed as the platform greys text.
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::WindowText, GetColor(fore));
+        p.setColor(group, QPalette::ButtonText, GetColor(fore));
+    }
     p.setColor(QPalette::Window, GetColor(back));
     w->setPalette(p);
     w->setAutoFillBackground(true);
@@ -147,6 +151,11 @@ void StyleControl(QWidget* w)
         for (int i = 0; i < tabs->count(); ++i) {
             tabs->setTabText(i, Formatted(tabs->tabText(i)));
             tabs->setTabToolTip(i, Formatted(tabs->tabToolTip(i)));
+            // Each page shows the tab control's background, the colour its
+            // captions sit on.
+            QWidget* page = tabs->widget(i);
+            SetColor(page, QPalette::Window, GetColor(8));
+            page->setAutoFillBackground(true);
         }
         SetColor(w, QPalette::Window, GetColor(8));
     } else if (type == QLatin1String("TabStrip")) {

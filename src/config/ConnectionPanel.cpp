@@ -1,12 +1,75 @@
 #include "config/ConnectionPanel.h"
 
+#include "common/mdlCommon.h"
 #include "ui_ConnectionPanel.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QProxyStyle>
+
+namespace {
+
+// The password box shows an asterisk for every character.
+class AsteriskStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
+                  QStyleHintReturn* returnData = nullptr) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// Follows which window of the program is active, so an activation can tell
+// whether it came from another window of the program (which was active up
+// to that moment) or from another application (no window of ours was).
+// Qt sends the new window its activation before the old one its
+// deactivation, and this filter on the application sees both first.
+class ActivationTracker : public QObject
+{
+public:
+    static ActivationTracker& instance()
+    {
+        static auto* tracker = new ActivationTracker(qApp);
+        return *tracker;
+    }
+    // The window of the program that was active when the latest activation
+    // came; empty when none was.
+    QWidget* activatedFrom() const { return m_from; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->isWindow()) {
+            if (event->type() == QEvent::WindowActivate && w != m_current) {
+                m_from = m_current;
+                m_current = w;
+            } else if (event->type() == QEvent::WindowDeactivate && w == m_current) {
+                m_current = nullptr;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    explicit ActivationTracker(QObject* parent) : QObject(parent) { qApp->installEventFilter(this); }
+
+    QPointer<QWidget> m_current;
+    QPointer<QWidget> m_from;
+};
+
+} // namespace
 
 ConnectionPanel::ConnectionPanel(QWidget* parent) : QWidget(parent), m_ui(new Ui::ConnectionPanel)
 {
+    ActivationTracker::instance();
     m_ui->setupUi(this);
+    auto* asterisk = new AsteriskStyle;
+    asterisk->setParent(m_ui->txtPasswd);
+    m_ui->txtPasswd->setStyle(asterisk);
     connect(m_ui->optTrust, &QRadioButton::clicked, this, &ConnectionPanel::ApplyEnablingRule);
     connect(m_ui->optSql, &QRadioButton::clicked, this, &ConnectionPanel::ApplyEnablingRule);
     ApplyEnablingRule();
@@ -38,10 +101,10 @@ void ConnectionPanel::Fill(const ConnectionSettings& values)
 ConnectionSettings ConnectionPanel::ReadPanelValues() const
 {
     ConnectionSettings values;
-    values.server = m_ui->txtServer->text().trimmed();
-    values.database = m_ui->txtDB->text().trimmed();
+    values.server = mdlCommon::TrimBlanks(m_ui->txtServer->text());
+    values.database = mdlCommon::TrimBlanks(m_ui->txtDB->text());
     values.trusted = m_ui->optTrust->isChecked();
-    values.user = m_ui->txtUser->text().trimmed();
+    values.user = mdlCommon::TrimBlanks(m_ui->txtUser->text());
     values.password = m_ui->txtPasswd->text();
     return values;
 }
@@ -49,7 +112,7 @@ ConnectionSettings ConnectionPanel::ReadPanelValues() const
 ConnectionSettings ConnectionPanel::ReadAllTrimmed() const
 {
     ConnectionSettings values = ReadPanelValues();
-    values.password = values.password.trimmed();
+    values.password = mdlCommon::TrimBlanks(values.password);
     return values;
 }
 
@@ -86,14 +149,21 @@ void ConnectionPanel::showEvent(QShowEvent* event)
         if (m_watchedWindow)
             m_watchedWindow->removeEventFilter(this);
         m_watchedWindow = host;
+        m_activated = false;
         host->installEventFilter(this);
     }
 }
 
 bool ConnectionPanel::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_watchedWindow && event->type() == QEvent::WindowActivate)
+    // The rule runs when the window first becomes active and when the user
+    // comes to it from another window of the program; coming back from
+    // another application leaves the caret where the user left it.
+    if (watched == m_watchedWindow && event->type() == QEvent::WindowActivate &&
+        (!m_activated || ActivationTracker::instance().activatedFrom())) {
+        m_activated = true;
         ApplyFocusRule();
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -42,7 +42,8 @@ public:
     // Fills server, database and user, selects the login option and applies
     // the enabling rule. The password box takes values.password.
     void Fill(const ConnectionSettings& values);
-    // Server, database and user trimmed; the password exactly as typed;
+    // Server, database and user without the spaces at their ends (tabs and
+    // other blanks stay); the password exactly as typed;
     // integrated login when optTrust is selected.
     ConnectionSettings ReadPanelValues() const;
     // All five trimmed, the password too (the backup window reads so).
@@ -51,8 +52,9 @@ public:
     // With optTrust selected the login boxes are disabled (and, in the create
     // and conversion windows, their labels); they keep their text.
     void ApplyEnablingRule();
-    // Each time the window is activated the focus goes to the password box
-    // under SQL Server login, otherwise to mainInput.
+    // When the window is activated, the first time and each time from another
+    // window of the program, the focus goes to the password box under SQL
+    // Server login, otherwise to mainInput.
     void setMainInput(QWidget* mainInput);
     void ApplyFocusRule();
 
@@ -75,4 +77,5 @@ private:
     Kind m_kind = Kind::Update;
     QPointer<QWidget> m_mainInput;
     QPointer<QWidget> m_watchedWindow;
+    bool m_activated = false;
 };

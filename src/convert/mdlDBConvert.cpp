@@ -76,6 +76,7 @@ bool CreateBareDatabase(const ConnectionSettings& values, ov::StatusLabel& lblTi
 bool DoConvert(const ConnectionSettings& values, const QString& filePath, const CreateStep& create,
                ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress, bool* transferClean)
 {
+    ov::OneWaitPerServer oneWait;
     if (transferClean)
         *transferClean = false;
     QStringList tables;

@@ -88,6 +88,8 @@ bool CreateDatabase(const QString& server, const QString& database, bool integra
                     ov::ProgressBar& prgProgress)
 {
     clsMouseCtrl busy;
+    // A server that the check below gives up on is not waited on again.
+    ov::OneWaitPerServer oneWait;
     // Every later step works on the name as it was created.
     const QString name = database.trimmed();
 

@@ -3,8 +3,61 @@
 #include "data/CommandText.h"
 #include "data/DataBackend.h"
 #include "data/Identifiers.h"
+#include "data/StatementTranscript.h"
+#include "data/odbc/MssqlStatements.h"
 
 namespace ov {
+
+namespace {
+
+// An open connection whose changes go to a transcript instead of the
+// database; the statements are the texts the connection would have run.
+class TranscriptBackend : public ConnectionBackend
+{
+public:
+    TranscriptBackend(std::shared_ptr<ConnectionBackend> inner, StatementTranscript& transcript)
+        : m_inner(std::move(inner)), m_transcript(transcript)
+    {}
+
+    QString kind() const override { return m_inner->kind(); }
+    void setCommandTimeout(int seconds) override { m_inner->setCommandTimeout(seconds); }
+    bool execute(const QString& batch, DataError&) override
+    {
+        m_transcript.addBatch(batch);
+        return true;
+    }
+    std::unique_ptr<CursorBackend> query(const QString& text, DataError& error) override
+    {
+        m_transcript.addBatch(text);
+        return m_inner->query(text, error);
+    }
+    QString quoteIdentifier(const QString& name) const override { return m_inner->quoteIdentifier(name); }
+    QString procedureCall(const QString& callText) const override { return m_inner->procedureCall(callText); }
+    bool beginTrans(DataError&) override
+    {
+        m_transcript.addBatch(mssql::beginTransactionStatement());
+        return true;
+    }
+    bool commitTrans(DataError&) override
+    {
+        m_transcript.addBatch(mssql::commitTransactionStatement());
+        return true;
+    }
+    bool rollbackTrans(DataError&) override
+    {
+        m_transcript.addBatch(mssql::rollbackTransactionStatement());
+        return true;
+    }
+
+protected:
+    void closeConnection() override { m_inner->close(); }
+
+private:
+    std::shared_ptr<ConnectionBackend> m_inner;
+    StatementTranscript& m_transcript;
+};
+
+} // namespace
 
 Connection::Connection() = default;
 
@@ -75,6 +128,12 @@ void Connection::Close()
         return;
     m_backend->close();
     m_backend.reset();
+}
+
+void Connection::transcribe(StatementTranscript& transcript)
+{
+    if (m_backend)
+        m_backend = std::make_shared<TranscriptBackend>(m_backend, transcript);
 }
 
 QString Connection::engine() const

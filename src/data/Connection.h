@@ -10,6 +10,7 @@
 namespace ov {
 
 class ConnectionBackend;
+class StatementTranscript;
 
 // A database connection with the operations the program uses: the cursor
 // location and command time-out settings, Open with a connection string (and
@@ -50,6 +51,12 @@ public:
     bool RollbackTrans();
     // Closes the connection and any record set still open on it.
     void Close();
+    // From here on (on an open connection) nothing that changes the database
+    // is sent: Execute and the transaction calls only add their statements to
+    // transcript and succeed; queries still run, so a dry run reads the
+    // database as it is, and are added too. transcript must outlive the
+    // connection's use.
+    void transcribe(StatementTranscript& transcript);
 
     bool isOpen() const { return m_backend != nullptr; }
     // "odbc", "sqlite" or "jet" while open, empty when closed.
@@ -70,5 +77,24 @@ private:
     int m_commandTimeout = 30;
     DataError m_error;
 };
+
+// For its lifetime (one task), a SQL Server that was not reached is not tried
+// again: every later connection to it fails at once with the error of the
+// attempt that gave up, so the user waits on a silent server once per task.
+// Scopes nest; the memory lasts as long as the outermost one.
+class OneWaitPerServer
+{
+public:
+    OneWaitPerServer();
+    ~OneWaitPerServer();
+    OneWaitPerServer(const OneWaitPerServer&) = delete;
+    OneWaitPerServer& operator=(const OneWaitPerServer&) = delete;
+};
+
+// Caps the login time-out of every SQL Server connection of this process at
+// seconds (0, the default: each connection waits its own time-out). Tests use
+// it to meet a silent server without waiting out the real limits.
+void setLoginTimeoutCap(int seconds);
+int loginTimeoutCap();
 
 } // namespace ov

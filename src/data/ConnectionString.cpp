@@ -1,10 +1,15 @@
 #include "data/ConnectionString.h"
 
+#include "data/odbc/OdbcDrivers.h"
+
 namespace ov::connstr {
 
 namespace {
 
-QString g_sqlServerDriver = QStringLiteral("FreeTDS");
+// The driver set with setSqlServerDriver; empty: chosen afresh each time.
+QString g_sqlServerDriver;
+
+const char kFreeTds[] = "FreeTDS";
 
 bool isBlank(QChar c)
 {
@@ -218,14 +223,52 @@ bool isOdbcDriverString(const QString& text)
            t.startsWith(QLatin1String("DSN="), Qt::CaseInsensitive);
 }
 
+QString preferredSqlServerDriver(const QStringList& installed)
+{
+    // Microsoft's drivers first: they are what Windows has and what most
+    // Linux sites that run SQL Server install; FreeTDS after them.
+    for (const char* name : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server",
+                             static_cast<const char*>(kFreeTds)}) {
+        for (const QString& driver : installed) {
+            if (driver.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+                return driver;
+        }
+    }
+    return QString();
+}
+
+SqlServerDriverChoice chooseSqlServerDriver()
+{
+    if (!g_sqlServerDriver.trimmed().isEmpty())
+        return {g_sqlServerDriver.trimmed(), SqlServerDriverChoice::Option};
+    const QString fromEnvironment = qEnvironmentVariable("OV_SQLSERVER_DRIVER").trimmed();
+    if (!fromEnvironment.isEmpty())
+        return {fromEnvironment, SqlServerDriverChoice::Environment};
+    const QString registered = preferredSqlServerDriver(installedOdbcDrivers());
+    if (!registered.isEmpty())
+        return {registered, SqlServerDriverChoice::Registered};
+    return {QLatin1String(kFreeTds), SqlServerDriverChoice::Fallback};
+}
+
 QString sqlServerDriver()
 {
-    return g_sqlServerDriver;
+    return chooseSqlServerDriver().name;
 }
 
 void setSqlServerDriver(const QString& driverName)
 {
     g_sqlServerDriver = driverName;
+}
+
+DriverKind driverKind(const QString& driver)
+{
+    const QString d = driver.trimmed();
+    if (d.compare(QLatin1String(kFreeTds), Qt::CaseInsensitive) == 0)
+        return DriverKind::FreeTds;
+    if (d.startsWith(QLatin1String("ODBC Driver "), Qt::CaseInsensitive) &&
+        d.endsWith(QLatin1String(" for SQL Server"), Qt::CaseInsensitive))
+        return DriverKind::Microsoft;
+    return DriverKind::Other;
 }
 
 SqlServerTarget readSqlServerTarget(const Pairs& oledb, const QString& user, const QString& password)
@@ -250,6 +293,11 @@ SqlServerTarget readSqlServerTarget(const Pairs& oledb, const QString& user, con
                 t.connectTimeout = seconds;
         } else if (keyIs(p.key, {"Application Name", "App"}))
             t.appName = p.value;
+        else if (keyIs(p.key, {"Use Encryption for Data", "Encrypt"}))
+            t.encrypt = isTrue(p.value) ||
+                        p.value.trimmed().compare(QLatin1String("Mandatory"), Qt::CaseInsensitive) == 0;
+        else if (keyIs(p.key, {"Trust Server Certificate", "TrustServerCertificate"}))
+            t.trustServerCertificate = isTrue(p.value);
         // Provider, Persist Security Info and the rest of the OLE DB keys have
         // no meaning for the ODBC driver and are left out.
     }
@@ -281,9 +329,22 @@ QString odbcServerName(const QString& dataSource)
 
 QString sqlServerOdbcString(const SqlServerTarget& target, const QString& driver)
 {
+    const DriverKind kind = driverKind(driver);
     Pairs pairs;
     pairs.append({QStringLiteral("Driver"), driver});
-    pairs.append({QStringLiteral("Server"), odbcServerName(target.server)});
+    const QString server = odbcServerName(target.server);
+    const int comma = server.indexOf(QLatin1Char(','));
+    if (kind == DriverKind::FreeTds && comma >= 0) {
+        // FreeTDS takes the host (or "host\instance") in Server and the TCP
+        // port in a key of its own, Port (FreeTDS User Guide, "ODBC
+        // connection attributes").
+        pairs.append({QStringLiteral("Server"), server.left(comma)});
+        pairs.append({QStringLiteral("Port"), server.mid(comma + 1)});
+    } else {
+        // Microsoft's driver reads "host", "host\instance" and "host,port"
+        // in Server ("DSN and connection string keywords and attributes").
+        pairs.append({QStringLiteral("Server"), server});
+    }
     if (!target.database.isEmpty())
         pairs.append({QStringLiteral("Database"), target.database});
     if (target.trusted) {
@@ -294,18 +355,73 @@ QString sqlServerOdbcString(const SqlServerTarget& target, const QString& driver
     }
     if (!target.appName.isEmpty())
         pairs.append({QStringLiteral("APP"), target.appName});
-    if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0) {
-        // FreeTDS speaks the protocol version it is told; 7.4 is what SQL
-        // Server 2012 and later answer, and its strings travel as UTF-8.
-        pairs.append({QStringLiteral("TDS_Version"), QStringLiteral("7.4")});
+    // The login time-out is no key here: OdbcBackend sets it as the
+    // connection's SQL_ATTR_LOGIN_TIMEOUT, which FreeTDS and Microsoft's
+    // drivers honour alike (Microsoft's keyword ConnectTimeout for the same
+    // attribute exists only from driver 18.7 on).
+    switch (kind) {
+    case DriverKind::FreeTds:
+        // Protocol: "auto" lets FreeTDS (1.1 and later) find the highest
+        // version the server speaks, which the FreeTDS User Guide ("Choosing
+        // a TDS protocol version") recommends for Microsoft SQL Server: 7.2
+        // from SQL Server 2005, 7.3 from 2008, 7.4 from 2012 on to 2022. A
+        // fixed 7.4 leaves 2005 and 2008 R2 to the server's handling of a
+        // newer client's login.
+        pairs.append({QStringLiteral("TDS_Version"), QStringLiteral("auto")});
+        // Strings travel as UTF-8 between the driver and the program.
         pairs.append({QStringLiteral("ClientCharset"), QStringLiteral("UTF-8")});
+        // Encryption: FreeTDS's default ("request") encrypts when the server
+        // offers it and checks the certificate only when freetds.conf names
+        // a "ca file", so a self-signed certificate connects, as with the
+        // OLE DB provider; "require" refuses a server without encryption.
+        // FreeTDS has no key that trusts a certificate unchecked: without a
+        // "ca file" none is checked.
+        if (target.encrypt)
+            pairs.append({QStringLiteral("Encryption"), QStringLiteral("require")});
+        break;
+    case DriverKind::Microsoft:
+        // Driver 18 encrypts by default and then checks the server's
+        // certificate, which a small site's self-signed one fails; driver 17
+        // encrypts only when asked ("Major version differences" of the ODBC
+        // driver). Encrypt is always spelled out, so both behave as the OLE
+        // DB string asks: no encryption unless "Use Encryption for Data".
+        pairs.append(
+            {QStringLiteral("Encrypt"), target.encrypt ? QStringLiteral("yes") : QStringLiteral("no")});
+        if (target.trustServerCertificate)
+            pairs.append({QStringLiteral("TrustServerCertificate"), QStringLiteral("yes")});
+        break;
+    case DriverKind::Other:
+        break;
     }
     return joinOdbc(pairs) + QLatin1Char(';');
 }
 
+QString certificateAdvice(const QString& description, const QString& driver)
+{
+    // OpenSSL's text (Microsoft's driver on Linux, FreeTDS with a "ca file")
+    // and Schannel's (Windows) for a certificate the client does not trust.
+    static const char* const refusals[] = {
+        "certificate verify failed",
+        "certificate chain was issued by an authority that is not trusted",
+    };
+    bool refused = false;
+    for (const char* r : refusals)
+        refused = refused || description.contains(QLatin1String(r), Qt::CaseInsensitive);
+    if (!refused)
+        return QString();
+    return QStringLiteral(
+               "The server's certificate is not trusted on this computer (driver \"%1\"). Install on the "
+               "server a certificate this computer trusts, or add the authority that issued it to this "
+               "computer's trusted certificates. A server that encrypts on its own (\"Force Encryption\") "
+               "with a self-signed certificate is reached unchecked by the \"ODBC Driver 17 for SQL "
+               "Server\" or \"FreeTDS\" driver: choose one with the environment variable "
+               "OV_SQLSERVER_DRIVER or ovsqlcli --driver NAME.")
+        .arg(driver);
+}
+
 bool driverTakesValues(const SqlServerTarget& target, const QString& driver, QString* error)
 {
-    if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) != 0)
+    if (driverKind(driver) != DriverKind::FreeTds)
         return true;
     const struct
     {

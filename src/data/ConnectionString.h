@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Connection strings in the two forms the program meets: the OLE DB form in
 // which the program builds its strings ("Provider=SQLOLEDB.1;Data Source=…"),
@@ -40,21 +41,54 @@ QString joinOdbc(const Pairs& pairs);
 // True when the string is already in the ODBC form with a driver ("Driver=…").
 bool isOdbcDriverString(const QString& text);
 
-// The ODBC driver used for SQL Server; "FreeTDS" unless set otherwise (for
-// instance to Microsoft's driver where it is installed).
+// The ODBC driver used for SQL Server, in this order: the one set with
+// setSqlServerDriver (ovsqlcli --driver), the environment variable
+// OV_SQLSERVER_DRIVER, the best one the driver manager has registered
+// (Microsoft's "ODBC Driver 18 for SQL Server", then 17, then FreeTDS), and
+// "FreeTDS" when none of these is registered (the driver manager then says
+// that it is missing).
+struct SqlServerDriverChoice
+{
+    enum Source
+    {
+        Option,      // setSqlServerDriver
+        Environment, // OV_SQLSERVER_DRIVER
+        Registered,  // found among the registered drivers
+        Fallback,    // none registered
+    };
+    QString name;
+    Source source = Fallback;
+};
+SqlServerDriverChoice chooseSqlServerDriver();
 QString sqlServerDriver();
+// An empty name gives the choice back to the environment and the driver list.
 void setSqlServerDriver(const QString& driverName);
+// The first of the preferred SQL Server drivers among the installed ones
+// (names compared without case), as the installed list spells it; empty when
+// there is none.
+QString preferredSqlServerDriver(const QStringList& installed);
+
+// The kind of driver a name denotes, which decides the keys of its string.
+enum class DriverKind
+{
+    FreeTds,   // "FreeTDS"
+    Microsoft, // "ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server", …
+    Other,     // any other driver: the keys every driver knows
+};
+DriverKind driverKind(const QString& driver);
 
 // What an OLE DB string for SQL Server asks for, read key by key.
 struct SqlServerTarget
 {
-    QString server;          // Data Source
-    QString database;        // Initial Catalog
-    QString user;            // User ID
-    QString password;        // Password
-    bool trusted = false;    // Integrated Security=SSPI
-    int connectTimeout = -1; // Connect Timeout in seconds; -1 when not given
-    QString appName;         // Application Name
+    QString server;                      // Data Source
+    QString database;                    // Initial Catalog
+    QString user;                        // User ID
+    QString password;                    // Password
+    bool trusted = false;                // Integrated Security=SSPI
+    int connectTimeout = -1;             // Connect Timeout in seconds; -1 when not given
+    QString appName;                     // Application Name
+    bool encrypt = false;                // Use Encryption for Data
+    bool trustServerCertificate = false; // Trust Server Certificate
 };
 // Reads the keys of an OLE DB string; user and password, when not empty,
 // take the place of those in the string (the arguments of Open).
@@ -63,11 +97,18 @@ SqlServerTarget readSqlServerTarget(const Pairs& oledb, const QString& user, con
 // "localhost" become 127.0.0.1 (also before "\instance"), a "tcp:" prefix
 // goes; "host,port" and "host\instance" stay, the driver reads both.
 QString odbcServerName(const QString& dataSource);
-// The ODBC string for the driver: Driver, Server, Database, then UID and PWD
-// or Trusted_Connection=yes, with TDS_Version=7.4 for FreeTDS. Provider and
-// Persist Security Info have no ODBC counterpart and are left out. The string
-// ends with ";", so every braced value is closed by "};".
+// The ODBC string for the driver, key by key in the driver's own names:
+// Driver, the server (FreeTDS: Server and Port; Microsoft's driver: Server
+// with ",port"), Database, then UID and PWD or Trusted_Connection=yes, APP,
+// and the driver's protocol and encryption keys (see the source). Provider
+// and Persist Security Info have no ODBC counterpart and are left out; the
+// login time-out travels as the connection's login time-out attribute. The
+// string ends with ";", so every braced value is closed by "};".
 QString sqlServerOdbcString(const SqlServerTarget& target, const QString& driver = sqlServerDriver());
+// For a failed connection whose description says that the server's
+// certificate was refused: what to set so that it connects. Empty for any
+// other failure.
+QString certificateAdvice(const QString& description, const QString& driver);
 // False (and *error says why) when a value cannot reach the driver unchanged
 // and safely. FreeTDS before 1.4 ends a braced value at the first "};" and
 // does not read "}}" as "}": a value holding "};" would end early there and

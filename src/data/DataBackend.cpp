@@ -1,11 +1,16 @@
 #include "data/DataBackend.h"
 
+#include "data/Connection.h"
 #include "data/ConnectionString.h"
 #include "data/Identifiers.h"
 #include "data/jet/JetBackend.h"
 #include "data/odbc/OdbcBackend.h"
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/SqliteBackend.h"
+
+#include "common/UiPort.h"
+
+#include <QHash>
 
 namespace ov {
 
@@ -66,6 +71,33 @@ QString ConnectionBackend::quoteIdentifier(const QString& name) const
 QString ConnectionBackend::tableQuery(const QString& table) const
 {
     return QStringLiteral("SELECT * FROM ") + quoteIdentifier(table);
+}
+
+bool ConnectionBackend::tableNames(QStringList& names, DataError& error)
+{
+    names.clear();
+    setDataError(error, DataErr::NotSupported, QStringLiteral("This connection cannot list its tables."));
+    return false;
+}
+
+qint64 ConnectionBackend::countRows(const QString& table, DataError& error)
+{
+    std::unique_ptr<CursorBackend> cursor = query(tableQuery(table), error);
+    if (!cursor)
+        return -1;
+    qint64 count = 0;
+    QVector<QVariant> row;
+    for (;;) {
+        switch (cursor->fetch(row, error)) {
+        case CursorBackend::Fetch::Row:
+            ++count;
+            break;
+        case CursorBackend::Fetch::End:
+            return count;
+        case CursorBackend::Fetch::Failed:
+            return -1;
+        }
+    }
 }
 
 QString ConnectionBackend::procedureCall(const QString& callText) const
@@ -136,12 +168,52 @@ void setDataError(DataError& error, qint32 number, const QString& description, c
 
 namespace {
 
+int g_loginTimeoutCap = 0;
+
+// The servers that the running task gave up on, with the error it got.
+int g_taskDepth = 0;
+QHash<QString, DataError> g_unreachable;
+
+QString serverKey(const QString& server)
+{
+    return server.trimmed().toLower();
+}
+
+// The driver could not reach the server or gave up waiting for it (ODBC's
+// connection-failure and time-out states), as against a login it refused.
+bool notReached(const DataError& error)
+{
+    return error.source.startsWith(QLatin1String("ODBC 08")) ||
+           error.source.startsWith(QLatin1String("ODBC HYT"));
+}
+
 bool startsWith(const QString& text, const char* prefix)
 {
     return text.trimmed().startsWith(QLatin1String(prefix), Qt::CaseInsensitive);
 }
 
 } // namespace
+
+OneWaitPerServer::OneWaitPerServer()
+{
+    ++g_taskDepth;
+}
+
+OneWaitPerServer::~OneWaitPerServer()
+{
+    if (--g_taskDepth == 0)
+        g_unreachable.clear();
+}
+
+void setLoginTimeoutCap(int seconds)
+{
+    g_loginTimeoutCap = seconds > 0 ? seconds : 0;
+}
+
+int loginTimeoutCap()
+{
+    return g_loginTimeoutCap;
+}
 
 std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, const QString& user,
                                                const QString& password, int commandTimeout, DataError& error)
@@ -201,10 +273,28 @@ std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, 
         setDataError(error, DataErr::InvalidArgument, refusal);
         return nullptr;
     }
-    const int loginTimeout =
-        target.connectTimeout >= 0 ? target.connectTimeout : OdbcBackend::kDefaultLoginTimeout;
-    return OdbcBackend::open(connstr::sqlServerOdbcString(target, driver), loginTimeout, commandTimeout,
-                             error);
+    int loginTimeout = target.connectTimeout >= 0 ? target.connectTimeout : OdbcBackend::kDefaultLoginTimeout;
+    // A time-out of 0 waits for ever; a cap limits that too.
+    if (g_loginTimeoutCap > 0 && (loginTimeout == 0 || loginTimeout > g_loginTimeoutCap))
+        loginTimeout = g_loginTimeoutCap;
+    const QString key = serverKey(target.server);
+    if (const auto known = g_unreachable.constFind(key); known != g_unreachable.constEnd()) {
+        error = *known;
+        return nullptr;
+    }
+    // The login can take its whole time-out; the windows go on painting.
+    const QString odbc = connstr::sqlServerOdbcString(target, driver);
+    std::unique_ptr<ConnectionBackend> backend;
+    ui().waitFor(QStringLiteral("正在连接服务器 %1...").arg(target.server.trimmed()),
+                 [&] { backend = OdbcBackend::open(odbc, loginTimeout, commandTimeout, error); });
+    if (!backend) {
+        if (g_taskDepth > 0 && notReached(error))
+            g_unreachable.insert(key, error);
+        const QString advice = connstr::certificateAdvice(error.description, driver);
+        if (!advice.isEmpty())
+            error.description += QLatin1Char('\n') + advice;
+    }
+    return backend;
 }
 
 } // namespace ov

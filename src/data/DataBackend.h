@@ -4,6 +4,7 @@
 #include "data/DataError.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 
@@ -127,6 +128,11 @@ public:
     virtual QString quoteIdentifier(const QString& name) const;
     // The statement that reads a whole table.
     QString tableQuery(const QString& table) const;
+    // The user tables, in the engine's catalog order; false, with error set,
+    // on an engine that cannot list them.
+    virtual bool tableNames(QStringList& names, DataError& error);
+    // The number of rows of a table, counted by reading it; -1 on error.
+    virtual qint64 countRows(const QString& table, DataError& error);
     // The text that calls a stored procedure given as a call text.
     virtual QString procedureCall(const QString& callText) const;
     // The columns of an existing table are known from its query; the default

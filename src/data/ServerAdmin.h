@@ -102,7 +102,7 @@ public:
     virtual QString engine() const = 0;
 
     // Makes sure the server answers (SQL Server: a connection to master; the
-    // embedded engine: its folder, made when missing).
+    // embedded engine: its folder exists).
     virtual bool probe() = 0;
     // The names of the server's databases in the server's order.
     virtual bool listDatabases(QStringList& names) = 0;

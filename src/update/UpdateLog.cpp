@@ -7,6 +7,22 @@
 
 namespace mdlOVSqlUpdateDB {
 
+namespace {
+
+int g_paused = 0;
+
+} // namespace
+
+UpdateLogPause::UpdateLogPause()
+{
+    ++g_paused;
+}
+
+UpdateLogPause::~UpdateLogPause()
+{
+    --g_paused;
+}
+
 QString UpdateLogPath()
 {
     return gstrAppPath + QStringLiteral("UpdateDBSqlLog.Txt");
@@ -14,6 +30,8 @@ QString UpdateLogPath()
 
 void WriteUpdateLog(const QString& text)
 {
+    if (g_paused > 0)
+        return;
     QFile file(UpdateLogPath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;

@@ -14,4 +14,15 @@ QString UpdateLogPath();
 // otherwise ignored: logging never stops the work it records.
 void WriteUpdateLog(const QString& text);
 
+// While one lives, WriteUpdateLog writes nothing: a dry run, which sends
+// nothing to the database, leaves no trail of a run that did not happen.
+class UpdateLogPause
+{
+public:
+    UpdateLogPause();
+    ~UpdateLogPause();
+    UpdateLogPause(const UpdateLogPause&) = delete;
+    UpdateLogPause& operator=(const UpdateLogPause&) = delete;
+};
+
 } // namespace mdlOVSqlUpdateDB

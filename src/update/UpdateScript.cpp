@@ -547,6 +547,7 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
                    ov::MsgStyle::Information);
         return false;
     }
+    ov::OneWaitPerServer oneWait;
     std::unique_ptr<ov::Connection> cn =
         mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
     if (!cn) {
@@ -588,6 +589,40 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
                    ov::MsgStyle::Exclamation);
         return false;
     }
+    return true;
+}
+
+bool TranscribeUpdateScript(const QString& server, const QString& database, bool integratedLogin,
+                            const QString& user, const QString& password, const QString& scriptPath,
+                            ov::StatementTranscript& transcript)
+{
+    if (scriptPath.trimmed().isEmpty() || !QFileInfo(scriptPath).isFile()) {
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("文件 {1} 不存在！"), {scriptPath}),
+                   ov::MsgStyle::Information);
+        return false;
+    }
+    std::unique_ptr<ov::Connection> cn =
+        mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
+    if (!cn) {
+        ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
+        return false;
+    }
+    ScriptFile file;
+    if (!file.open(scriptPath)) {
+        ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
+        return false;
+    }
+    // The very runner of a real run, on a connection that writes down what
+    // it would change instead of changing it; every batch then succeeds, as
+    // the run that the transcript shows.
+    const UpdateLogPause noLog;
+    cn->transcribe(transcript);
+    ov::PlainStatusLabel status;
+    ov::PlainProgressBar progress;
+    ScriptRun run(*cn, file, status, progress);
+    run.run();
+    file.close();
+    cn->Close();
     return true;
 }
 

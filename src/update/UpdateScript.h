@@ -6,6 +6,7 @@
 
 namespace ov {
 class Connection;
+class StatementTranscript;
 class ProgressBar;
 class StatusLabel;
 } // namespace ov
@@ -101,6 +102,17 @@ void SkipToTransferEnd(ScriptFile& file);
 bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
                      const QString& user, const QString& password, const QString& scriptPath,
                      ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
+
+// The statements a run of the script on the database would send, judged by
+// the database's version now, in the order it would send them, added to
+// transcript: the version-table reads, the batches of the blocks that would
+// run, the transaction statements and the version records. Nothing that
+// changes the database is sent, no lock is taken and the update log is not
+// written. False, after telling the user why, when the file is missing or
+// cannot be read or the connection cannot be opened.
+bool TranscribeUpdateScript(const QString& server, const QString& database, bool integratedLogin,
+                            const QString& user, const QString& password, const QString& scriptPath,
+                            ov::StatementTranscript& transcript);
 
 // A version block of a script as a run on the database would meet it now.
 struct VersionBlockPlan

@@ -22,6 +22,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -267,3 +269,71 @@ TEST_F(MenuWindow, RendersChineseCaptions)
     QDir().mkpath(folder);
     EXPECT_TRUE(image.save(folder + QStringLiteral("/frmDBNav.png")));
 }
+
+namespace {
+
+// Records, each time a task window shows, how many menus are on the screen.
+class ShowWatch : public QObject
+{
+public:
+    QStringList menusAtShow;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Show && w && w->isWindow() && !qobject_cast<frmDBNav*>(w)) {
+            int visible = 0;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                visible += qobject_cast<frmDBNav*>(top) && top->isVisible() ? 1 : 0;
+            menusAtShow.append(
+                QStringLiteral("%1:%2").arg(QLatin1String(w->metaObject()->className())).arg(visible));
+        }
+        return false;
+    }
+};
+
+// The menu closes before it opens the task window: when the task window
+// shows, no menu is on the screen, and the window opens centred.
+TEST_F(MenuWindow, MenuClosesBeforeTheTaskWindowShows)
+{
+    for (const char* button : {"cmdRestoreDB", "cmdBackupDB", "cmdUpdateDB", "cmdCreateDB", "cmdConvertDB"}) {
+        SCOPED_TRACE(button);
+        ShowWatch watch;
+        qApp->installEventFilter(&watch);
+        ASSERT_NO_FATAL_FAILURE(Launch(button, nullptr));
+        qApp->removeEventFilter(&watch);
+        ASSERT_FALSE(watch.menusAtShow.isEmpty());
+        EXPECT_TRUE(watch.menusAtShow.constFirst().endsWith(QLatin1String(":0")))
+            << watch.menusAtShow.join(' ').toStdString();
+        QList<QPointer<QWidget>> shown;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && !qobject_cast<frmDBNav*>(w))
+                shown.append(w);
+        }
+        ASSERT_EQ(shown.size(), 1);
+        const QPoint offset =
+            shown[0]->frameGeometry().center() - shown[0]->screen()->availableGeometry().center();
+        EXPECT_LE(offset.manhattanLength(), 4) << shown[0]->metaObject()->className();
+        delete shown[0].data();
+    }
+}
+
+// Enter and the keypad's Enter press the button that has the focus.
+TEST_F(MenuWindow, EnterPressesTheFocusedButton)
+{
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        QPointer<frmDBNav> menu = OpenMenu();
+        ASSERT_TRUE(menu);
+        QApplication::setActiveWindow(menu);
+        auto* restore = menu->findChild<QPushButton*>(QStringLiteral("cmdRestoreDB"));
+        restore->setFocus();
+        QTest::keyClick(restore, key);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return menu.isNull(); }));
+        frmDBRestore* window = OpenWindow<frmDBRestore>();
+        ASSERT_NE(window, nullptr);
+        delete window;
+    }
+}
+
+} // namespace

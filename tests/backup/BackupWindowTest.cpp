@@ -2,6 +2,7 @@
 // name, backups that succeed and fail, the modal variant and browsing.
 
 #include "BackupTestSupport.h"
+#include "backup/ServerFolder.h"
 #include "backup/frmDBBackup.h"
 #include "backup/mdlOVSqlBackup.h"
 #include "common/UiPort.h"
@@ -70,14 +71,16 @@ TEST_F(BackupWindow, ProposedNameKeepsTheFolderOfTheLastBackup)
         const char* server;
         const char* stored; // nullptr: no DEFAULTPATHFILE
         bool modal;
-        const char* proposed;
+        const char* proposed; // "@" stands for the folder of the embedded server
     } cases[] = {
         {"DBHOST", "D:\\bak\\crm-200601011200.dat", false, "D:\\bak\\crm-202612041533.dat"},
         {"DBHOST", "D:\\bak\\crm-200601011200.dat", true, "D:\\bak\\crm-202612041533.dat"},
         {"DBHOST", nullptr, false, "C:\\crm-202612041533.dat"},
         {"DBHOST", nullptr, true, "crm-202612041533.dat"},
         {"DBHOST", "/var/opt/mssql/backup/old.dat", false, "/var/opt/mssql/backup/crm-202612041533.dat"},
-        {"sqlite:data", nullptr, false, "/crm-202612041533.dat"},
+        // The embedded server keeps its backups in its own folder by default.
+        {"sqlite:data", nullptr, false, "@/crm-202612041533.dat"},
+        {"sqlite:data", nullptr, true, "@/crm-202612041533.dat"},
         {"sqlite:data", "/srv/bak/old.dat", true, "/srv/bak/crm-202612041533.dat"},
     };
     for (const auto& c : cases) {
@@ -101,7 +104,8 @@ TEST_F(BackupWindow, ProposedNameKeepsTheFolderOfTheLastBackup)
             proposed = Edit(w, "txtPathFileName")->text();
             delete w;
         }
-        EXPECT_EQ(proposed, QString::fromUtf8(c.proposed));
+        EXPECT_EQ(proposed,
+                  QString::fromUtf8(c.proposed).replace(QLatin1Char('@'), path(QStringLiteral("data"))));
     }
 }
 
@@ -285,18 +289,60 @@ TEST_F(BackupWindow, NamesAndPathsWithQuotesStayValues)
     EXPECT_TRUE(IsBackupOf(target, QStringLiteral("a\"b")));
 }
 
-TEST_F(BackupWindow, TargetWithoutAFolderGoesToTheRoot)
+// A target without a folder goes to the server's default folder: the root of
+// a SQL Server, the folder of an embedded server.
+TEST_F(BackupWindow, TargetWithoutAFolderGoesToTheDefaultFolder)
 {
-    using Style = mdlCommon::PathStyle;
-    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QStringLiteral("crm.dat"), Style::Windows),
-              QStringLiteral("C:\\crm.dat"));
-    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QString(), Style::Windows), QStringLiteral("C:\\"));
-    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QStringLiteral("D:\\b\\crm.dat"), Style::Windows),
-              QStringLiteral("D:\\b\\crm.dat"));
-    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QStringLiteral("crm.dat"), Style::Posix),
-              QStringLiteral("/crm.dat"));
-    EXPECT_EQ(mdlOVSqlBackup::BackupTarget(QStringLiteral("/srv/crm.dat"), Style::Posix),
-              QStringLiteral("/srv/crm.dat"));
+    const struct
+    {
+        const char* server;
+        const char* typed;
+        const char* target;
+    } cases[] = {
+        {"DBHOST", "crm.dat", "C:\\crm.dat"},
+        {"DBHOST", "", "C:\\"},
+        {"DBHOST", "D:\\b\\crm.dat", "D:\\b\\crm.dat"},
+        {"DBHOST", "/srv/crm.dat", "/srv/crm.dat"},
+        {"sqlite:/srv/db", "crm.dat", "/srv/db/crm.dat"},
+        {"sqlite:/srv/db/", "crm.dat", "/srv/db/crm.dat"},
+        {"sqlite:/srv/db", "/bak/crm.dat", "/bak/crm.dat"},
+    };
+    for (const auto& c : cases) {
+        const QString server = QString::fromUtf8(c.server);
+        const QString typed = QString::fromUtf8(c.typed);
+        const auto style = ServerFolder::GuessStyle(server, typed);
+        EXPECT_EQ(mdlOVSqlBackup::BackupTarget(typed, ServerFolder::DefaultFolder(server, style), style),
+                  QString::fromUtf8(c.target))
+            << c.server << " " << c.typed;
+    }
+}
+
+// The backup that an update asks for proposes a name in the embedded
+// server's folder, and a name typed without a folder is backed up there.
+TEST_F(BackupWindow, EmbeddedBackupsGoToTheServersFolder)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    const QString folder = path(QStringLiteral("data"));
+    for (const char* typed : {"", "named.dat"}) {
+        SCOPED_TRACE(typed);
+        QFile::remove(ConfigPath());
+        QString proposed;
+        QTimer::singleShot(0, [&proposed, typed] {
+            QWidget* w = QApplication::activeModalWidget();
+            ASSERT_NE(w, nullptr);
+            proposed = Edit(w, "txtPathFileName")->text();
+            if (*typed)
+                Edit(w, "txtPathFileName")->setText(QString::fromUtf8(typed));
+            QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+        });
+        EXPECT_TRUE(frmDBBackup::ShowMeWithWait(QStringLiteral("sqlite:data"), QStringLiteral("crm"), true,
+                                                QString(), QString()));
+        EXPECT_EQ(proposed, folder + QStringLiteral("/crm-202612041533.dat"));
+        const QString written = *typed ? folder + QStringLiteral("/named.dat") : proposed;
+        EXPECT_TRUE(IsBackupOf(written, QStringLiteral("crm")));
+        EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), written);
+        QFile::remove(written);
+    }
 }
 
 } // namespace

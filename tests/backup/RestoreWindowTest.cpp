@@ -374,4 +374,28 @@ TEST_F(RestoreWindow, PrepareGridSetsRowsColumnsAndHeaders)
     EXPECT_FALSE(grid.verticalHeader()->isHidden());
 }
 
+// Escape closes the restore window, as it closes every other task window.
+TEST_F(RestoreWindow, EscapeCloses)
+{
+    QPointer<frmDBRestore> w = Open();
+    QTest::keyClick(w, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.isNull() || !w->isVisible(); }));
+    delete w;
+}
+
+// A target path longer than its column shows whole in a tool tip, also
+// after it was edited.
+TEST_F(RestoreWindow, TargetPathShowsWholeInATooltip)
+{
+    frmDBRestore* w = Open();
+    EnterPath(w, m_backup);
+    ASSERT_EQ(Grid(w)->rowCount(), 1);
+    QTableWidgetItem* target = Grid(w)->item(0, 1);
+    EXPECT_EQ(target->toolTip(), target->text());
+    const QString edited =
+        QStringLiteral("/srv/数据/") + QString(200, QLatin1Char('x')) + QStringLiteral(".sqlite");
+    target->setText(edited);
+    EXPECT_EQ(target->toolTip(), edited);
+}
+
 } // namespace

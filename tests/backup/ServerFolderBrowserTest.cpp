@@ -252,6 +252,10 @@ TEST_F(ServerFolderBrowser, ShowMeReturnsTheAcceptedPathOrNothing)
     for (const bool accept : {true, false}) {
         ovtest::NextDialog<frmSqlServerDirectory> browser(
             [accept](frmSqlServerDirectory* w) {
+                // The form styling passes the browser over: it keeps the
+                // platform's font and colours.
+                EXPECT_FALSE(w->testAttribute(Qt::WA_SetFont));
+                EXPECT_FALSE(w->testAttribute(Qt::WA_SetPalette));
                 if (!accept) {
                     w->close(); // the close box
                     return;
@@ -345,6 +349,22 @@ TEST_F(ServerFolderBrowser, PosixFoldersOfTheEmbeddedEngine)
     QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
     EXPECT_TRUE(w->accepted());
     EXPECT_EQ(w->chosenPath(), bak + QStringLiteral("/a.dat"));
+}
+
+// Enter in the folder box goes to the folder typed there.
+TEST_F(ServerFolderBrowser, EnterInTheFolderBoxGoesThere)
+{
+    ov::Connection cn;
+    ASSERT_TRUE(cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=Tempdb").arg(m_server)));
+    const QString bak = path(QStringLiteral("bak"));
+    ASSERT_TRUE(QDir(bak).mkpath(QStringLiteral("old")));
+    frmSqlServerDirectory* w = Open(*m_admin, bak, QString(), false, &cn);
+    ASSERT_NE(Folder(w)->lineEdit(), nullptr);
+    Folder(w)->lineEdit()->setFocus();
+    Folder(w)->lineEdit()->setText(bak + QStringLiteral("/old"));
+    QTest::keyClick(Folder(w)->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(Header(w), bak + QStringLiteral("/old/"));
+    EXPECT_TRUE(w->isVisible());
 }
 
 } // namespace

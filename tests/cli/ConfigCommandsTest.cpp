@@ -60,17 +60,75 @@ TEST_F(ConfigCommandsTest, SettingsShowsTheFileButNeverThePassword)
     writeBytes(configPath(),
                "[MAIN]\r\nDBServer=sqlite:data\r\nDBName=" + ov::cp936::encode(QStringLiteral("客户库")) +
                    "\r\nDBIsTrustMode=0\r\nDBUser=u1\r\nDBPasswd=hEQt\r\n");
+    qputenv("OV_SQLSERVER_DRIVER", "FreeTDS");
     const Result r = run({QStringLiteral("settings")});
+    qunsetenv("OV_SQLSERVER_DRIVER");
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral("file:     %1\n"
-                                    "server:   sqlite:data\n"
-                                    "database: 客户库\n"
-                                    "login:    SQL Server\n"
-                                    "user:     u1\n"
-                                    "password: ********\n")
-                         .arg(QDir(QFileInfo(m_dir.path()).canonicalFilePath())
-                                  .filePath(QStringLiteral("OrvaneSqlConfig.ini"))));
+    EXPECT_EQ(r.out,
+              QStringLiteral("file:     %1\n"
+                             "server:   sqlite:data\n"
+                             "database: 客户库\n"
+                             "login:    SQL Server\n"
+                             "user:     u1\n"
+                             "password: ********\n"
+                             "driver:   FreeTDS (OV_SQLSERVER_DRIVER); not used for the embedded server\n")
+                  .arg(QDir(QFileInfo(m_dir.path()).canonicalFilePath())
+                           .filePath(QStringLiteral("OrvaneSqlConfig.ini"))));
     EXPECT_FALSE(r.err.contains(QStringLiteral("pw!")));
+}
+
+TEST_F(ConfigCommandsTest, SettingsShowsTheDriverAndWhatChoseIt)
+{
+    // A driver list of the test's own (ODBCSYSINI); the names are all that
+    // the choice looks at.
+    QTemporaryDir odbc;
+    const struct
+    {
+        const char* registered; // odbcinst.ini section names, comma-separated
+        const char* environment;
+        QStringList args;
+        int exitCode;
+        const char* line; // the driver line, or a text of the error
+    } cases[] = {
+        {"FreeTDS,ODBC Driver 17 for SQL Server",
+         nullptr,
+         {},
+         0,
+         "driver:   ODBC Driver 17 for SQL Server (registered with the ODBC driver manager)\n"},
+        {"SQLite3",
+         nullptr,
+         {},
+         0,
+         "driver:   FreeTDS (no SQL Server driver is registered with the ODBC driver manager)\n"},
+        {"FreeTDS",
+         "ODBC Driver 18 for SQL Server",
+         {},
+         0,
+         "driver:   ODBC Driver 18 for SQL Server (OV_SQLSERVER_DRIVER)\n"},
+        {"FreeTDS",
+         "ODBC Driver 18 for SQL Server",
+         {QStringLiteral("--driver"), QStringLiteral("My Driver")},
+         0,
+         "driver:   My Driver (--driver)\n"},
+        {"FreeTDS", nullptr, {QStringLiteral("--driver=")}, 1, "--driver needs the name of an ODBC driver"},
+    };
+    for (const auto& c : cases) {
+        QByteArray ini;
+        for (const QString& name : QString::fromUtf8(c.registered).split(QLatin1Char(',')))
+            ini += "[" + name.toUtf8() + "]\nDriver=libsqlite3odbc.so\n\n";
+        writeBytes(odbc.filePath(QStringLiteral("odbcinst.ini")), ini);
+        qputenv("ODBCSYSINI", QFile::encodeName(odbc.path()));
+        if (c.environment)
+            qputenv("OV_SQLSERVER_DRIVER", c.environment);
+        else
+            qunsetenv("OV_SQLSERVER_DRIVER");
+        const Result r = run(QStringList{QStringLiteral("settings")} + c.args);
+        qunsetenv("ODBCSYSINI");
+        qunsetenv("OV_SQLSERVER_DRIVER");
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.registered << r.err.toStdString();
+        const QString& where = c.exitCode == 0 ? r.out : r.err;
+        EXPECT_TRUE(where.contains(QString::fromUtf8(c.line))) << c.registered << "\n" << where.toStdString();
+    }
 }
 
 TEST_F(ConfigCommandsTest, ScrambleAndUnscramble)

@@ -1,5 +1,6 @@
 #include "common/mdlResAndColor.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -175,4 +176,50 @@ TEST(FormStyle, ControlsAreThoseOnTheWindowAndInItsContainers)
     EXPECT_EQ(controls, (QList<QWidget*>{tabs, onPage, edit}));
     ApplyFormStyle(&window);
     EXPECT_EQ(tabs->tabText(0), QStringLiteral("页\n一"));
+}
+
+// A caption control shows its colours while enabled; disabled (its own
+// state, or its window's during a task) it is greyed as the platform greys
+// text, whatever its directive says.
+TEST(FormStyle, DisabledCaptionsAreGreyed)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* plain = new QLabel(QStringLiteral("密码(P) (不记忆)"), &window);
+    auto* tagged = new QLabel(QStringLiteral("x"), &window);
+    tagged->setProperty("Tag", QStringLiteral("14,19"));
+    auto* option = new QRadioButton(QStringLiteral("使用 SQL Server 身份验证"), &window);
+    for (QWidget* w :
+         {static_cast<QWidget*>(plain), static_cast<QWidget*>(tagged), static_cast<QWidget*>(option)})
+        layout->addWidget(w);
+    ApplyFormStyle(&window);
+    const QColor grey = QApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
+    ASSERT_NE(grey, kBlack);
+    EXPECT_EQ(plain->palette().color(QPalette::Active, QPalette::WindowText), kBlack);
+    EXPECT_EQ(tagged->palette().color(QPalette::Active, QPalette::WindowText), kLightBlue);
+    for (QWidget* w :
+         {static_cast<QWidget*>(plain), static_cast<QWidget*>(tagged), static_cast<QWidget*>(option)}) {
+        EXPECT_EQ(w->palette().color(QPalette::Disabled, QPalette::WindowText), grey)
+            << w->metaObject()->className();
+        EXPECT_EQ(w->palette().color(QPalette::Disabled, QPalette::ButtonText),
+                  QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText));
+    }
+}
+
+// The pages of a tab control take its background, so captions on them sit on
+// the same colour as the page instead of patches of their own.
+TEST(FormStyle, TabPagesTakeTheTabBackground)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* tabs = new QTabWidget(&window);
+    layout->addWidget(tabs);
+    auto* page = new QWidget;
+    auto* label = new QLabel(QStringLiteral("还原为"), page);
+    (new QVBoxLayout(page))->addWidget(label);
+    tabs->addTab(page, QStringLiteral("选项"));
+    ApplyFormStyle(&window);
+    EXPECT_TRUE(page->autoFillBackground());
+    EXPECT_EQ(page->palette().color(QPalette::Window), kWindow);
+    EXPECT_EQ(label->palette().color(QPalette::Window), page->palette().color(QPalette::Window));
 }

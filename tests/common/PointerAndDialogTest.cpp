@@ -7,9 +7,14 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 TEST(MousePointer, GuardsDoNotNest)
 {
@@ -68,4 +73,121 @@ TEST(FileDialog, OpenReturnsTheChosenExistingFile)
               file);
     EXPECT_EQ(seen, QDir(dir.path()).absolutePath());
     EXPECT_TRUE(ovtest::TopLevels<QFileDialog>().isEmpty());
+}
+
+namespace {
+// The texts of the push buttons of the message box that opens next; closes it.
+void ReadNextMessageBox(QStringList* buttons)
+{
+    QTimer::singleShot(0, [buttons] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                for (QAbstractButton* b : box->buttons())
+                    buttons->append(b->text());
+                box->reject();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no message box opened";
+    });
+}
+} // namespace
+
+// Qt's own buttons and dialogs read Chinese, as the rest of the program does,
+// whatever the locale of the machine.
+TEST(QtTranslation, StandardButtonsReadChinese)
+{
+    ov::QtUi port;
+    ov::setUi(&port);
+    const struct
+    {
+        ov::MsgStyle style;
+        QStringList texts;
+    } cases[] = {
+        {ov::MsgStyle::Plain, {QStringLiteral("确定")}},
+        {ov::MsgStyle::InformationOkCancel, {QStringLiteral("确定"), QStringLiteral("取消")}},
+        {ov::MsgStyle::QuestionYesNo, {QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")}},
+    };
+    for (const auto& c : cases) {
+        QStringList seen;
+        ReadNextMessageBox(&seen);
+        ov::MsgBox(QStringLiteral("数据库升级成功！"), c.style);
+        seen.sort();
+        QStringList expected = c.texts;
+        expected.sort();
+        EXPECT_EQ(seen, expected) << int(c.style);
+    }
+    ov::setUi(nullptr);
+}
+
+TEST(QtTranslation, FileDialogReadsChinese)
+{
+    QTemporaryDir dir;
+    QStringList labels;
+    QTimer::singleShot(0, [&labels] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
+                for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
+                                   QFileDialog::Accept, QFileDialog::Reject})
+                    labels.append(dialog->labelText(label));
+                dialog->reject();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no file dialog opened";
+    });
+    mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0, dir.path(),
+                              QStringLiteral("打开"));
+    ASSERT_EQ(labels.size(), 5);
+    for (const QString& label : labels) {
+        EXPECT_FALSE(label.isEmpty());
+        // Every label has Chinese in it, none is Qt's English one.
+        EXPECT_TRUE(std::any_of(label.begin(), label.end(), [](QChar ch) { return ch.unicode() >= 0x4E00; }))
+            << label.toStdString();
+    }
+}
+
+// A message box is wide enough for its caption beside the frame's icon and
+// buttons, so the title is never cut short.
+TEST(QtMessageBox, IsWideEnoughForItsCaption)
+{
+    ov::QtUi port;
+    ov::setUi(&port);
+    const QString saved = ov::applicationTitle();
+    ov::setApplicationTitle(QStringLiteral("Orvane客户资源管理系统 -- 升级数据库 -- 备份数据库"));
+    int width = 0;
+    int needed = 0;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                width = box->width();
+                needed = box->fontMetrics().horizontalAdvance(box->windowTitle());
+                box->accept();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no message box opened";
+    });
+    ov::MsgBox(QStringLiteral("好"));
+    // Room for the caption and for the frame's icon and buttons beside it.
+    EXPECT_GE(width, needed + 100) << width << " " << needed;
+    ov::setApplicationTitle(saved);
+    ov::setUi(nullptr);
+}
+
+// A bar whose maximum is 0 (an empty script or list) shows an empty bar, not
+// Qt's busy animation; the operation still reads back the maximum it set.
+TEST(QtProgress, ZeroMaximumIsNoBusyAnimation)
+{
+    QProgressBar bar;
+    ov::QtProgressBar progress(&bar);
+    progress.setMaximum(0);
+    progress.setValue(0);
+    EXPECT_LT(bar.minimum(), bar.maximum());
+    EXPECT_EQ(progress.maximum(), 0);
+    EXPECT_EQ(progress.value(), 0);
+    progress.setMaximum(5);
+    progress.setValue(5);
+    EXPECT_EQ(bar.maximum(), 5);
+    EXPECT_EQ(bar.value(), 5);
 }

@@ -100,7 +100,7 @@ TEST(ConnectionPanel, ReadingTrimsAllButThePassword)
 {
     Host host(Kind::Create);
     host.panel->Fill(Values(false));
-    host.panel->txtServer()->setText(QStringLiteral("  DBHOST\t"));
+    host.panel->txtServer()->setText(QStringLiteral("  DBHOST "));
     host.panel->txtDB()->setText(QStringLiteral(" 新库 "));
     host.panel->txtUser()->setText(QStringLiteral(" sa "));
     host.panel->txtPasswd()->setText(QStringLiteral(" p w "));
@@ -112,6 +112,18 @@ TEST(ConnectionPanel, ReadingTrimsAllButThePassword)
     EXPECT_EQ(v.password, QStringLiteral(" p w "));
     // The backup window trims the password as well.
     EXPECT_EQ(host.panel->ReadAllTrimmed().password, QStringLiteral("p w"));
+
+    // Only spaces are trimmed: a tab or an ideographic space is part of the
+    // value.
+    host.panel->txtServer()->setText(QStringLiteral(" \tDBHOST\u3000 "));
+    host.panel->txtDB()->setText(QStringLiteral("\u3000新库\t"));
+    host.panel->txtUser()->setText(QStringLiteral("\tsa"));
+    host.panel->txtPasswd()->setText(QStringLiteral(" \u3000pw\t "));
+    const ConnectionSettings w = host.panel->ReadAllTrimmed();
+    EXPECT_EQ(w.server, QStringLiteral("\tDBHOST\u3000"));
+    EXPECT_EQ(w.database, QStringLiteral("\u3000新库\t"));
+    EXPECT_EQ(w.user, QStringLiteral("\tsa"));
+    EXPECT_EQ(w.password, QStringLiteral("\u3000pw\t"));
 }
 
 TEST(ConnectionPanel, SwitchingBackToTrustedKeepsTheTypedLogin)
@@ -145,3 +157,49 @@ TEST(ConnectionPanel, FocusOnActivationFollowsTheLoginMode)
         }
     }
 }
+
+// The focus rule runs when the window is activated from another window of
+// the program, not when the user comes back from another application: the
+// caret stays where the user left it.
+TEST(ConnectionPanel, FocusRuleRunsOnlyComingFromAnotherWindowOfTheProgram)
+{
+    Host host(Kind::Update);
+    host.panel->Fill(Values(true));
+    host.window.show();
+    QApplication::setActiveWindow(&host.window);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == host.panel->txtDB(); }));
+    host.panel->txtServer()->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(host.panel->txtServer()));
+
+    // Away to another application and back.
+    QApplication::setActiveWindow(nullptr);
+    QApplication::setActiveWindow(&host.window);
+    EXPECT_EQ(QApplication::activeWindow(), &host.window);
+    QTest::qWait(50);
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(host.panel->txtServer()));
+
+    // Back from another window of the program (a dialog that closed).
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    QApplication::setActiveWindow(&host.window);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == host.panel->txtDB(); }));
+}
+
+namespace {
+
+// Every character of the password shows as an asterisk, Chinese and blanks
+// too.
+TEST(ConnectionPanelMask, PasswordShowsAnAsteriskPerCharacter)
+{
+    ConnectionPanel panel;
+    for (const char* typed : {"pw", " 密 码 ", "a\"]';"}) {
+        panel.txtPasswd()->setText(QString::fromUtf8(typed));
+        EXPECT_EQ(panel.txtPasswd()->displayText(),
+                  QString(QString::fromUtf8(typed).size(), QLatin1Char('*')))
+            << typed;
+        EXPECT_EQ(panel.ReadPanelValues().password, QString::fromUtf8(typed));
+    }
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 #include "CreateTestSupport.h"
 #include "create/frmDBCreate.h"
 #include "support/FileWatch.h"
+#include "support/SilentServer.h"
 #include "support/Windows.h"
 
 #include <QApplication>
@@ -200,6 +201,43 @@ TEST_F(CreateWindow, AFailedCreationWritesNothing)
     EXPECT_TRUE(m_ui.texts()[0].startsWith(QStringLiteral("文件 ")));
     ASSERT_FALSE(w.isNull());
     EXPECT_TRUE(w->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
+}
+
+} // namespace
+
+namespace {
+
+// A server that accepts the connection and never answers: the server check
+// gives up on it after its time-out and the task says so at once, without a
+// second wait; meanwhile the window keeps painting under the busy pointer,
+// and a second click starts nothing.
+TEST_F(CreateWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
+{
+    ovtest::SilentServer server;
+    ASSERT_GT(server.port(), 0);
+    ovtest::ShortLoginTimeouts shortened;
+    QPointer<frmDBCreate> w = frmDBCreate::ShowMe(server.name(), QStringLiteral("crm"), false, "sa");
+    QApplication::setActiveWindow(w);
+    child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral("pw"));
+    QStringList tipsWhileWaiting;
+    ovtest::WaitWatch watch(w, server, [&] {
+        tipsWhileWaiting.append(child<QLabel>(w, "lblTip")->text());
+        click(w, "cmdCreateDemo");
+    });
+    click(w, "cmdCreateBlank");
+
+    EXPECT_EQ(server.connections(), 1);
+    ASSERT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join('\n').toStdString();
+    EXPECT_TRUE(m_ui.texts()[0].startsWith(QStringLiteral("创建数据库失败!\r\n")))
+        << m_ui.texts()[0].toStdString();
+    EXPECT_GT(watch.paintsWhileWaiting(), 0);
+    EXPECT_TRUE(watch.busyThroughout());
+    ASSERT_FALSE(tipsWhileWaiting.isEmpty());
+    EXPECT_EQ(tipsWhileWaiting.constFirst(), QStringLiteral("正在连接服务器 %1...").arg(server.name()));
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
 }
 

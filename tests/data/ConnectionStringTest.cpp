@@ -99,53 +99,148 @@ TEST(ConnectionString, BracedOdbcValuesReadBackUnchanged)
     EXPECT_EQ(odbcValue(QStringLiteral("sa")), QStringLiteral("sa"));
 }
 
-TEST(ConnectionString, SqlServerStringsTranslateKeyByKey)
+TEST(ConnectionString, SqlServerStringsTranslateKeyByKeyForEachDriver)
 {
+    const char* const freeTds = "FreeTDS";
+    const char* const ms18 = "ODBC Driver 18 for SQL Server";
+    const char* const ms17 = "ODBC Driver 17 for SQL Server";
     const struct
     {
         const char* oledb;
         const char* user;
         const char* password;
+        const char* driver;
         const char* odbc;
     } cases[] = {
         {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;PASSWORD=pw;Initial Catalog=OrvaneCrm;"
          "Data Source=srv",
-         "", "",
-         "Driver=FreeTDS;Server=srv;Database=OrvaneCrm;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;"},
+         "", "", freeTds,
+         "Driver=FreeTDS;Server=srv;Database=OrvaneCrm;UID=sa;PWD=pw;TDS_Version=auto;ClientCharset=UTF-8;"},
+        {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;PASSWORD=pw;Initial Catalog=OrvaneCrm;"
+         "Data Source=srv",
+         "", "", ms18,
+         "Driver=ODBC Driver 18 for SQL Server;Server=srv;Database=OrvaneCrm;UID=sa;PWD=pw;Encrypt=no;"},
         {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=crm;"
          "Data Source=(local)\\SQLEXPRESS",
-         "", "",
-         "Driver=FreeTDS;Server=127.0.0.1\\SQLEXPRESS;Database=crm;Trusted_Connection=yes;TDS_Version=7.4;"
+         "", "", freeTds,
+         "Driver=FreeTDS;Server=127.0.0.1\\SQLEXPRESS;Database=crm;Trusted_Connection=yes;TDS_Version=auto;"
          "ClientCharset=UTF-8;"},
-        // The backup connection: the user in the string, the password as Open's argument.
+        {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=crm;"
+         "Data Source=(local)\\SQLEXPRESS",
+         "", "", ms17,
+         "Driver=ODBC Driver 17 for SQL Server;Server=127.0.0.1\\SQLEXPRESS;Database=crm;"
+         "Trusted_Connection=yes;Encrypt=no;"},
+        // The backup connection: the user in the string, the password as
+        // Open's argument. FreeTDS takes the port as a key of its own.
         {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Initial Catalog=\"crm\";Data "
          "Source=db1,1433",
-         "", "p;w",
-         "Driver=FreeTDS;Server=db1,1433;Database=crm;UID=sa;PWD={p;w};TDS_Version=7.4;ClientCharset=UTF-8;"},
+         "", "p;w", freeTds,
+         "Driver=FreeTDS;Server=db1;Port=1433;Database=crm;UID=sa;PWD={p;w};TDS_Version=auto;"
+         "ClientCharset=UTF-8;"},
+        {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Initial Catalog=\"crm\";Data "
+         "Source=tcp:db1, 1433",
+         "", "p;w", ms18,
+         "Driver=ODBC Driver 18 for SQL Server;Server=db1,1433;Database=crm;UID=sa;PWD={p;w};Encrypt=no;"},
         {"Provider=SQLOLEDB.1;User ID=sa;PASSWORD=\"a;Initial Catalog=master\";Initial Catalog=OrvaneCrm;"
          "Data Source=srv",
-         "", "",
-         "Driver=FreeTDS;Server=srv;Database=OrvaneCrm;UID=sa;PWD={a;Initial Catalog=master};TDS_Version=7.4;"
+         "", "", freeTds,
+         "Driver=FreeTDS;Server=srv;Database=OrvaneCrm;UID=sa;PWD={a;Initial "
+         "Catalog=master};TDS_Version=auto;"
          "ClientCharset=UTF-8;"},
-        {"Provider=SQLOLEDB.1;User ID=old;PASSWORD=old;Initial Catalog=;Data Source=srv", "new", "",
-         "Driver=FreeTDS;Server=srv;UID=new;PWD=old;TDS_Version=7.4;ClientCharset=UTF-8;"},
+        {"Provider=SQLOLEDB.1;User ID=old;PASSWORD=old;Initial Catalog=;Data Source=srv", "new", "", freeTds,
+         "Driver=FreeTDS;Server=srv;UID=new;PWD=old;TDS_Version=auto;ClientCharset=UTF-8;"},
+        // Encryption only when the string asks for it; the certificate is
+        // trusted unchecked only when it says so.
+        {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv;"
+         "Use Encryption for Data=True;Application Name=Orvane",
+         "", "", ms18,
+         "Driver=ODBC Driver 18 for SQL Server;Server=srv;Database=crm;Trusted_Connection=yes;APP=Orvane;"
+         "Encrypt=yes;"},
+        {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv;"
+         "Use Encryption for Data=True;Trust Server Certificate=True",
+         "", "", ms17,
+         "Driver=ODBC Driver 17 for SQL Server;Server=srv;Database=crm;Trusted_Connection=yes;Encrypt=yes;"
+         "TrustServerCertificate=yes;"},
+        {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv;"
+         "Trust Server Certificate=True",
+         "", "", ms18,
+         "Driver=ODBC Driver 18 for SQL Server;Server=srv;Database=crm;Trusted_Connection=yes;Encrypt=no;"
+         "TrustServerCertificate=yes;"},
+        {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv,2433;"
+         "Use Encryption for Data=True;Trust Server Certificate=True;Application Name=Orvane",
+         "", "", freeTds,
+         "Driver=FreeTDS;Server=srv;Port=2433;Database=crm;Trusted_Connection=yes;APP=Orvane;"
+         "TDS_Version=auto;ClientCharset=UTF-8;Encryption=require;"},
+        {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv;"
+         "Use Encryption for Data=False;Trust Server Certificate=False",
+         "", "", freeTds,
+         "Driver=FreeTDS;Server=srv;Database=crm;Trusted_Connection=yes;TDS_Version=auto;"
+         "ClientCharset=UTF-8;"},
+        // Any other driver gets the keys every driver knows.
+        {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv,1433;"
+         "Use Encryption for Data=True",
+         "", "", "SQLite3", "Driver=SQLite3;Server=srv,1433;Database=crm;Trusted_Connection=yes;"},
     };
     for (const auto& c : cases) {
         Pairs pairs;
         ASSERT_TRUE(parseOleDb(QString::fromUtf8(c.oledb), pairs)) << c.oledb;
         const SqlServerTarget t =
             readSqlServerTarget(pairs, QString::fromUtf8(c.user), QString::fromUtf8(c.password));
-        EXPECT_EQ(sqlServerOdbcString(t, QStringLiteral("FreeTDS")), QString::fromUtf8(c.odbc)) << c.oledb;
+        EXPECT_EQ(sqlServerOdbcString(t, QString::fromUtf8(c.driver)), QString::fromUtf8(c.odbc))
+            << c.driver << " " << c.oledb;
     }
+}
 
-    // Another driver gets no FreeTDS keys.
-    SqlServerTarget t;
-    t.server = QStringLiteral("srv");
-    t.database = QStringLiteral("crm");
-    t.trusted = true;
-    EXPECT_EQ(sqlServerOdbcString(t, QStringLiteral("ODBC Driver 18 for SQL Server")),
-              QStringLiteral(
-                  "Driver=ODBC Driver 18 for SQL Server;Server=srv;Database=crm;Trusted_Connection=yes;"));
+TEST(ConnectionString, MicrosoftDriversArePreferredOverFreeTds)
+{
+    const struct
+    {
+        QStringList installed;
+        const char* chosen;
+    } cases[] = {
+        {{QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server"),
+          QStringLiteral("ODBC Driver 18 for SQL Server")},
+         "ODBC Driver 18 for SQL Server"},
+        {{QStringLiteral("SQLite3"), QStringLiteral("freetds"),
+          QStringLiteral("ODBC Driver 17 for SQL Server")},
+         "ODBC Driver 17 for SQL Server"},
+        {{QStringLiteral("SQLite3"), QStringLiteral("freetds")}, "freetds"},
+        {{QStringLiteral("SQLite3"), QStringLiteral("ODBC Driver 13 for SQL Server")}, ""},
+        {{}, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(preferredSqlServerDriver(c.installed), QString::fromUtf8(c.chosen))
+            << str(c.installed.join(','));
+
+    EXPECT_EQ(driverKind(QStringLiteral("FreeTDS")), DriverKind::FreeTds);
+    EXPECT_EQ(driverKind(QStringLiteral("ODBC Driver 18 for SQL Server")), DriverKind::Microsoft);
+    EXPECT_EQ(driverKind(QStringLiteral("odbc driver 17 for sql server")), DriverKind::Microsoft);
+    EXPECT_EQ(driverKind(QStringLiteral("SQLite3")), DriverKind::Other);
+}
+
+TEST(ConnectionString, RefusedCertificateSaysWhatToSet)
+{
+    // The texts the drivers give when the server's certificate is not
+    // trusted: Microsoft's driver on Linux (OpenSSL) and on Windows.
+    const char* const refused[] = {
+        "[Microsoft][ODBC Driver 18 for SQL Server]SSL Provider: [error:0A000086:SSL routines::certificate "
+        "verify failed:self-signed certificate]",
+        "[Microsoft][ODBC Driver 18 for SQL Server]SSL Provider: The certificate chain was issued by an "
+        "authority that is not trusted.",
+    };
+    for (const char* text : refused) {
+        const QString advice =
+            certificateAdvice(QString::fromUtf8(text), QStringLiteral("ODBC Driver 18 for SQL Server"));
+        EXPECT_TRUE(advice.contains(QLatin1String("OV_SQLSERVER_DRIVER"))) << str(advice);
+        EXPECT_TRUE(advice.contains(QLatin1String("\"ODBC Driver 17 for SQL Server\""))) << str(advice);
+    }
+    EXPECT_TRUE(certificateAdvice(QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'sa'."),
+                                  QStringLiteral("FreeTDS"))
+                    .isEmpty());
+    EXPECT_TRUE(certificateAdvice(QStringLiteral("[Microsoft][ODBC Driver 18 for SQL Server]Login timeout "
+                                                 "expired"),
+                                  QStringLiteral("ODBC Driver 18 for SQL Server"))
+                    .isEmpty());
 }
 
 TEST(ConnectionString, ServerNamesForTheDrivers)

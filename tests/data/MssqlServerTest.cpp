@@ -4,11 +4,25 @@
 //   OV_TEST_MSSQL_USER      SQL Server login (Windows login when empty)
 //   OV_TEST_MSSQL_PASSWORD  its password
 //   OV_TEST_MSSQL_FOLDER    a folder on the server where it may write backups
-// The login must be allowed to create databases, back up and restore.
+//   OV_TEST_MSSQL_REQUIRED  when set, a run without a server fails instead of
+//                           skipping (CI, where a server is always given)
+// The login must be allowed to create databases, back up and restore
+// (dbcreator and sysadmin, or sa). tests/mssql/README.md tells how to start a
+// disposable server.
 
 #include "DataTestSupport.h"
 
+#include "common/Clock.h"
 #include "common/Cp936.h"
+#include "common/mdlOVSqlUpdateDB.h"
+#include "convert/TableTransfer.h"
+#include "create/CreateDatabase.h"
+#include "data/StatementTranscript.h"
+#include "data/odbc/MssqlStatements.h"
+#include "support/CliProgram.h"
+#include "support/ScriptedUi.h"
+#include "update/UpdateScript.h"
+#include "update/VersionTable.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -24,6 +38,8 @@ protected:
     void SetUp() override
     {
         m_server = qEnvironmentVariable("OV_TEST_MSSQL_SERVER");
+        if (m_server.isEmpty() && qEnvironmentVariableIsSet("OV_TEST_MSSQL_REQUIRED"))
+            FAIL() << "OV_TEST_MSSQL_REQUIRED is set but OV_TEST_MSSQL_SERVER is not";
         if (m_server.isEmpty())
             GTEST_SKIP() << "no SQL Server given: set OV_TEST_MSSQL_SERVER (and OV_TEST_MSSQL_USER, "
                             "OV_TEST_MSSQL_PASSWORD, OV_TEST_MSSQL_FOLDER) to run this test";
@@ -52,6 +68,23 @@ protected:
                oleDbValue(m_user) + QStringLiteral(";PASSWORD=") + oleDbValue(m_password) +
                QStringLiteral(";Initial Catalog=") + oleDbValue(database) + QStringLiteral(";Data Source=") +
                oleDbValue(m_server);
+    }
+
+    // A connection of the test's own to database.
+    std::unique_ptr<Connection> connect(const QString& database) const
+    {
+        auto cn = std::make_unique<Connection>();
+        cn->setCursorLocation(adUseClient);
+        EXPECT_TRUE(cn->Open(connectionString(database))) << str(cn->lastError().description);
+        return cn;
+    }
+    QString scalar(const QString& database, const QString& sql) const
+    {
+        const auto cn = connect(database);
+        Recordset rs;
+        if (!rs.Open(sql, *cn) || rs.Eof())
+            return QStringLiteral("(none)");
+        return rs.Fields(0).Value().toString();
     }
 
     QString m_server;
@@ -160,6 +193,156 @@ TEST_F(MssqlServer, CreateLoadBackUpRestoreAndDrop)
     EXPECT_TRUE(m_admin->dropDatabase(m_database + QStringLiteral("_copy")))
         << str(m_admin->lastError().description);
     EXPECT_TRUE(m_admin->dropDatabase(m_database));
+}
+
+// The create procedure with each shipped data set, then an update run and
+// its dry-run transcript, in a program folder with the shipped files.
+TEST_F(MssqlServer, CreateWithBothDataSetsThenUpdate)
+{
+    QTemporaryDir program;
+    ASSERT_TRUE(ovtest::CopyDist(program.path()));
+    const QString savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
+    mdlOVSqlUpdateDB::gstrAppPath = QDir::toNativeSeparators(program.path()) + QDir::separator();
+    ovtest::ScriptedUi ui;
+    for (const int mode : {mdlOVSqlUpdateDB::CreateBlank, mdlOVSqlUpdateDB::CreateDemo}) {
+        SCOPED_TRACE(mode);
+        PlainStatusLabel status;
+        PlainProgressBar progress;
+        ui.clear();
+        if (mode == mdlOVSqlUpdateDB::CreateDemo)
+            ui.answer(MsgAnswer::Yes); // the second creation replaces the first
+        EXPECT_TRUE(mdlOVSqlUpdateDB::CreateDatabase(m_server, m_database, m_trusted, m_user, m_password,
+                                                     mode, status, progress))
+            << str(ui.texts().join('\n'));
+        EXPECT_EQ(ui.texts().last(), QStringLiteral("创建数据库成功！"));
+        EXPECT_NE(
+            scalar(m_database, QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' "
+                                              "AND VaribleName = 'Version'")),
+            QStringLiteral("(none)"));
+    }
+
+    // An update run: its block is recorded; a dry run of the same script
+    // afterwards passes it over and sends nothing that changes anything.
+    const QString script = program.filePath(QStringLiteral("extra.txt"));
+    ovtest::writeFile(script, "--<VT:99999.1>\r\nCREATE TABLE tExtra (a INT)\r\nGO\r\n--</V:99999.1>\r\n");
+    PlainStatusLabel status;
+    PlainProgressBar progress;
+    ov::StatementTranscript before;
+    ASSERT_TRUE(mdlOVSqlUpdateDB::TranscribeUpdateScript(m_server, m_database, m_trusted, m_user, m_password,
+                                                         script, before));
+    EXPECT_TRUE(before.text().contains(QStringLiteral("BEGIN TRANSACTION\r\nGO\r\nCREATE TABLE tExtra")));
+    EXPECT_EQ(scalar(m_database, QStringLiteral("SELECT OBJECT_ID('tExtra')")), QString());
+    ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, m_database, m_trusted, m_user, m_password, script,
+                                                  status, progress));
+    EXPECT_NE(scalar(m_database, QStringLiteral("SELECT OBJECT_ID('tExtra')")), QString());
+    mdlOVSqlUpdateDB::gstrAppPath = savedAppPath;
+}
+
+// The transfer sends its rows as parameter arrays; a row the server refuses
+// is not stored and every other row is.
+TEST_F(MssqlServer, TransferSendsArraysAndReportsRefusedRows)
+{
+    ASSERT_TRUE(m_admin->createDatabase(m_database)) << str(m_admin->lastError().description);
+    auto server = connect(m_database);
+    ASSERT_TRUE(server->Execute(QStringLiteral("CREATE TABLE tContact (ID INT NOT NULL PRIMARY KEY, "
+                                               "Name NVARCHAR(20) NOT NULL)")));
+
+    // The source: an embedded database with more rows than one array holds,
+    // one of them a duplicate key the server refuses.
+    QTemporaryDir folder;
+    ovtest::writeFile(folder.filePath(QStringLiteral("src.sqlite")), QByteArray());
+    Connection source;
+    ASSERT_TRUE(
+        source.Open(ovtest::oleDbString(QStringLiteral("sqlite:") + folder.path(), QStringLiteral("src"))));
+    ASSERT_TRUE(source.Execute(QStringLiteral("CREATE TABLE tContact (ID INT, Name NVARCHAR(20))")));
+    const int rows = 2 * mdlOVSqlUpdateDB::kTransferBatchRows + 7;
+    ASSERT_TRUE(source.BeginTrans());
+    for (int i = 1; i <= rows; ++i)
+        ASSERT_TRUE(source.Execute(
+            QStringLiteral("INSERT INTO tContact VALUES (%1, '联系人%1')").arg(i == 600 ? 5 : i)));
+    ASSERT_TRUE(source.CommitTrans());
+
+    ovtest::ScriptedUi ui;
+    PlainStatusLabel status;
+    PlainProgressBar progress;
+    EXPECT_FALSE(mdlOVSqlUpdateDB::TransferDataFormCnToCn(
+        &source, server.get(), {QString(), QStringLiteral("tContact")}, status, progress));
+    EXPECT_EQ(scalar(m_database, QStringLiteral("SELECT COUNT(*) FROM tContact")), QString::number(rows - 1));
+    EXPECT_EQ(scalar(m_database, QStringLiteral("SELECT Name FROM tContact WHERE ID = 601")),
+              QStringLiteral("联系人601"));
+}
+
+// A wrong password is the server's own refusal; a server that does not
+// answer ends at the login time-out of the string.
+TEST_F(MssqlServer, LoginRefusalAndLoginTimeOut)
+{
+    Connection wrong;
+    EXPECT_FALSE(wrong.Open(QStringLiteral("Provider=SQLOLEDB.1;User ID=sa;PASSWORD=") +
+                            connstr::oleDbValue(m_password + QStringLiteral("x")) +
+                            QStringLiteral(";Initial Catalog=master;Data Source=") +
+                            connstr::oleDbValue(m_server)));
+    EXPECT_TRUE(wrong.lastError().description.contains(QLatin1String("Login failed")))
+        << str(wrong.lastError().description);
+
+    // An address that routes nowhere: nothing answers, the time-out ends it.
+    Connection silent;
+    EXPECT_FALSE(
+        silent.Open(QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=master;"
+                                   "Data Source=10.255.255.1;Connect Timeout=2")));
+    EXPECT_TRUE(silent.lastError().description.contains(QLatin1String("timeout"), Qt::CaseInsensitive) ||
+                silent.lastError().description.contains(QLatin1String("Timeout")))
+        << str(silent.lastError().description);
+}
+
+// ovsqlcli restore --sql-out reads the backup's files from the server and
+// writes the restore's statements, MOVE clauses and all, without restoring.
+TEST_F(MssqlServer, RestoreTranscriptFromTheCommandLine)
+{
+    ASSERT_TRUE(m_admin->createDatabase(m_database)) << str(m_admin->lastError().description);
+    Connection tempdb;
+    tempdb.setCommandTimeout(0);
+    ASSERT_TRUE(tempdb.Open(connectionString(QStringLiteral("Tempdb"))));
+    const QString sep =
+        m_admin->pathStyle(tempdb) == PathStyle::Posix ? QStringLiteral("/") : QStringLiteral("\\");
+    QString folder = m_folder;
+    if (!folder.isEmpty() && !folder.endsWith(sep))
+        folder += sep;
+    const QString backup = folder + m_database + QStringLiteral("-t.dat");
+    ASSERT_TRUE(m_admin->backupDatabase(tempdb, m_database, backup)) << str(m_admin->lastError().description);
+    QList<BackupFileInfo> files;
+    ASSERT_TRUE(m_admin->readBackupFileList(tempdb, backup, files));
+    ASSERT_EQ(files.size(), 2);
+
+    QTemporaryDir program;
+    ASSERT_TRUE(ovtest::InstallCli(program.path()));
+    const QString out = program.filePath(QStringLiteral("restore.sql"));
+    QStringList args = {QStringLiteral("restore"),
+                        QStringLiteral("--server"),
+                        m_server,
+                        QStringLiteral("--database"),
+                        m_database + QStringLiteral("_copy"),
+                        QStringLiteral("--from"),
+                        backup,
+                        QStringLiteral("--move"),
+                        files[1].logicalName + QStringLiteral("=") + files[1].physicalName +
+                            QStringLiteral(".x"),
+                        QStringLiteral("--sql-out"),
+                        out};
+    args += m_trusted ? QStringList{QStringLiteral("--trusted")}
+                      : QStringList{QStringLiteral("--user"), m_user, QStringLiteral("--password-stdin")};
+    const ovtest::CliResult r = ovtest::RunCli(program.path(), args, m_password.toUtf8() + "\n");
+    ASSERT_EQ(r.exitCode, 0) << str(r.err);
+    const QString restore =
+        mssql::restoreStatement(m_database + QStringLiteral("_copy"), backup,
+                                {{files[0].logicalName, files[0].physicalName},
+                                 {files[1].logicalName, files[1].physicalName + QStringLiteral(".x")}},
+                                false);
+    EXPECT_TRUE(QString::fromUtf8(ovtest::readFile(out))
+                    .endsWith(mssql::verifyStatement(backup) + QStringLiteral("\r\nGO\r\n") + restore +
+                              QStringLiteral("\r\nGO\r\n")));
+    QStringList names;
+    ASSERT_TRUE(m_admin->listDatabases(names));
+    EXPECT_FALSE(names.contains(m_database + QStringLiteral("_copy")));
 }
 
 } // namespace

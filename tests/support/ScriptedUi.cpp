@@ -1,5 +1,7 @@
 #include "support/ScriptedUi.h"
 
+#include "common/QtUi.h"
+
 #include <gtest/gtest.h>
 
 namespace ovtest {
@@ -23,9 +25,16 @@ QStringList ScriptedUi::texts() const
     return out;
 }
 
+void ScriptedUi::waitFor(const QString& caption, const std::function<void()>& work)
+{
+    m_waits.append(caption);
+    ov::WaitWhileWindowsPaint(caption, work);
+}
+
 void ScriptedUi::clear()
 {
     m_messages.clear();
+    m_waits.clear();
     m_busyChanges.clear();
     m_pumps = 0;
 }

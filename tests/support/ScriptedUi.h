@@ -38,11 +38,16 @@ public:
     ov::MsgAnswer message(const QString& text, ov::MsgStyle style) override;
     void pumpEvents() override { ++m_pumps; }
     void setBusyPointer(bool busy) override;
+    // Records the caption and waits as the windows do, so window tests see
+    // them paint during a wait.
+    void waitFor(const QString& caption, const std::function<void()>& work) override;
+    const QStringList& waits() const { return m_waits; }
 
 private:
     QList<Message> m_messages;
     QList<ov::MsgAnswer> m_answers;
     QList<bool> m_busyChanges;
+    QStringList m_waits;
     int m_pumps = 0;
     bool m_busy = false;
 };

@@ -1,3 +1,5 @@
+#include "common/QtUi.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -8,6 +10,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The windows read Chinese throughout, Qt's own buttons and dialogs too.
+    if (!ov::LoadQtChineseTranslation())
+        qWarning("Qt's Chinese translation (qt6-translations-l10n) is not installed");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

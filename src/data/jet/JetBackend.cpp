@@ -211,12 +211,19 @@ std::unique_ptr<CursorBackend> JetBackend::query(const QString& text, DataError&
     return std::make_unique<JetCursor>(this, std::move(table), projection, columns, filters);
 }
 
-QStringList JetBackend::tableNames() const
+bool JetBackend::tableNames(QStringList& names, DataError& error)
 {
-    return m_file ? m_file->tableNames() : QStringList();
+    names.clear();
+    if (!m_file) {
+        setDataError(error, DataErr::InvalidConnection, QStringLiteral("The connection has been closed."),
+                     QLatin1String(kSource));
+        return false;
+    }
+    names = m_file->tableNames();
+    return true;
 }
 
-qint64 JetBackend::countRows(const QString& name, DataError& error) const
+qint64 JetBackend::countRows(const QString& name, DataError& error)
 {
     if (!m_file) {
         setDataError(error, DataErr::InvalidConnection, QStringLiteral("The connection has been closed."),

@@ -31,9 +31,9 @@ public:
     std::unique_ptr<CursorBackend> query(const QString& text, DataError& error) override;
 
     // The user tables of the file, in catalog order.
-    QStringList tableNames() const;
-    // The number of rows of a table, counted by reading it; -1 on error.
-    qint64 countRows(const QString& table, DataError& error) const;
+    bool tableNames(QStringList& names, DataError& error) override;
+    // Counts the rows without decoding them.
+    qint64 countRows(const QString& table, DataError& error) override;
 
 protected:
     void closeConnection() override;

@@ -161,10 +161,10 @@ bool MssqlAdmin::createDatabase(const QString& name)
 {
     m_error.clear();
     Connection cn;
-    if (!openMaster(cn) || !run(cn, mssql::createDatabaseStatement(name)))
+    if (!openMaster(cn))
         return false;
-    for (const QString& option : mssql::databaseOptionStatements(name)) {
-        if (!run(cn, option))
+    for (const QString& statement : mssql::createDatabaseStatements(name)) {
+        if (!run(cn, statement))
             return false;
     }
     return true;
@@ -260,10 +260,13 @@ bool MssqlAdmin::restoreDatabase(Connection& cn, const QString& database, const 
                                  const QList<QPair<QString, QString>>& moves, bool replace)
 {
     m_error.clear();
-    // The server reads the whole backup first; a damaged or cut-off one is
-    // refused with its own message before the database is touched.
-    return requireEngine(cn, engine()) && run(cn, mssql::verifyStatement(pathFile)) &&
-           run(cn, mssql::restoreStatement(database, pathFile, moves, replace));
+    if (!requireEngine(cn, engine()))
+        return false;
+    for (const QString& statement : mssql::restoreStatements(database, pathFile, moves, replace)) {
+        if (!run(cn, statement))
+            return false;
+    }
+    return true;
 }
 
 bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries)

@@ -188,7 +188,10 @@ bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QStri
     DBSETLAPP(loginRec, "OVSqlUpdateDB");
     DBSETLCHARSET(loginRec, charset.constData());
     BCP_SETL(loginRec, TRUE);
-    dbsetlversion(loginRec, DBVERSION_74);
+    // No protocol version is set: FreeTDS (1.1 and later) then finds the
+    // highest one the server speaks, from SQL Server 2005's 7.2 to 7.4
+    // ("auto", the default the FreeTDS User Guide recommends for Microsoft
+    // SQL Server), as the ODBC connections do with TDS_Version=auto.
     dbsetlogintime(15);
     DBPROCESS* dbproc = dbopen(loginRec, dblibServerName(login.server).toUtf8().constData());
     dbloginfree(loginRec);

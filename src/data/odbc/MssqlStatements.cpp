@@ -54,6 +54,14 @@ QString restoreStatement(const QString& database, const QString& pathFile,
     return sql;
 }
 
+QList<QString> restoreStatements(const QString& database, const QString& pathFile,
+                                 const QList<QPair<QString, QString>>& moves, bool replace)
+{
+    // The server reads the whole backup first; a damaged or cut-off one is
+    // refused with its own message before the database is touched.
+    return {verifyStatement(pathFile), restoreStatement(database, pathFile, moves, replace)};
+}
+
 QString verifyStatement(const QString& pathFile)
 {
     return QStringLiteral("RESTORE VERIFYONLY FROM DISK = ") + unicodeLiteral(pathFile);
@@ -146,6 +154,11 @@ QList<QString> databaseOptionStatements(const QString& database)
             QStringLiteral("ALTER DATABASE %1 SET AUTO_CLOSE OFF").arg(name)};
 }
 
+QList<QString> createDatabaseStatements(const QString& database)
+{
+    return QList<QString>{createDatabaseStatement(database)} + databaseOptionStatements(database);
+}
+
 QString dropDatabaseStatement(const QString& database)
 {
     return QStringLiteral("DROP DATABASE ") + bracketDatabaseName(database);
@@ -170,6 +183,21 @@ QString taskUnlockStatement(const QString& database)
 {
     return QStringLiteral("EXEC sp_releaseapplock @Resource = ") +
            unicodeLiteral(taskLockResource(database)) + QStringLiteral(", @LockOwner = 'Session'");
+}
+
+QString beginTransactionStatement()
+{
+    return QStringLiteral("BEGIN TRANSACTION");
+}
+
+QString commitTransactionStatement()
+{
+    return QStringLiteral("COMMIT TRANSACTION");
+}
+
+QString rollbackTransactionStatement()
+{
+    return QStringLiteral("ROLLBACK TRANSACTION");
 }
 
 QString listDatabasesStatement()

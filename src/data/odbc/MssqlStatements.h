@@ -29,6 +29,10 @@ QString backupStatement(const QString& database, const QString& pathFile);
 // RESTORE DATABASE "crm" FROM DISK = N'path' WITH RECOVERY[,REPLACE][,move N'logical' to N'target']…
 QString restoreStatement(const QString& database, const QString& pathFile,
                          const QList<QPair<QString, QString>>& moves, bool replace);
+// What a restore sends, in order: the verification of the backup, then the
+// restore itself.
+QList<QString> restoreStatements(const QString& database, const QString& pathFile,
+                                 const QList<QPair<QString, QString>>& moves, bool replace);
 // RESTORE VERIFYONLY FROM DISK = N'path': the server reads the whole backup
 // and checks it is complete and readable, without restoring anything.
 QString verifyStatement(const QString& pathFile);
@@ -58,6 +62,8 @@ bool isShellNoise(const QString& line);
 QString createDatabaseStatement(const QString& database);
 // The two options set on a new database (see the source for why these two).
 QList<QString> databaseOptionStatements(const QString& database);
+// What creating a database sends, in order: CREATE DATABASE, then its options.
+QList<QString> createDatabaseStatements(const QString& database);
 // DROP DATABASE [name]
 QString dropDatabaseStatement(const QString& database);
 // The application lock that an update, a creation or a restore of database
@@ -71,6 +77,13 @@ QString taskLockResource(const QString& database);
 QString taskLockStatement(const QString& database);
 // Gives it back.
 QString taskUnlockStatement(const QString& database);
+// The transaction statements of a statement transcript. The ODBC engine
+// does not send these texts: it switches the connection's autocommit off and
+// ends the transaction with SQLEndTran, and the driver begins and ends the
+// transaction on the server; in a query window these statements do the same.
+QString beginTransactionStatement();
+QString commitTransactionStatement();
+QString rollbackTransactionStatement();
 // The databases of the server in the server's own order.
 QString listDatabasesStatement();
 // The server's path separator ("\" on Windows, "/" on Linux, NULL when the

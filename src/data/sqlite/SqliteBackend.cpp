@@ -442,16 +442,18 @@ std::unique_ptr<SqliteBackend> SqliteBackend::open(const QString& folder, const 
                                                    int commandTimeout, DataError& error)
 {
     const QString name = unquotedName(database);
-    if (embedded::isTempdb(name))
-        return openFile(QStringLiteral(":memory:"), true, commandTimeout, error);
-    if (!embedded::checkName(name, QStringLiteral("database"), error))
-        return nullptr;
+    // A server whose folder is not there cannot be reached, not even for its
+    // Tempdb.
     if (!QFileInfo(folder).isDir()) {
         setDataError(error, 17,
                      QStringLiteral("The folder '%1' of the embedded server does not exist.").arg(folder),
                      embedded::errorSource());
         return nullptr;
     }
+    if (embedded::isTempdb(name))
+        return openFile(QStringLiteral(":memory:"), true, commandTimeout, error);
+    if (!embedded::checkName(name, QStringLiteral("database"), error))
+        return nullptr;
     const QString file = embedded::findDatabaseFile(folder, name);
     if (file.isEmpty()) {
         setDataError(
