@@ -284,8 +284,8 @@ protected:
         auto* w = qobject_cast<QWidget*>(watched);
         if (event->type() == QEvent::Show && w && w->isWindow() && !qobject_cast<frmDBNav*>(w)) {
             int visible = 0;
-            for (QWidget* top : QApplication::topLevelWidgets())
-                visible += qobject_cast<frmDBNav*>(top) && top->isVisible() ? 1 : 0;
+            for (const frmDBNav* menu : ovtest::TopLevels<frmDBNav>())
+                visible += menu->isVisible() ? 1 : 0;
             menusAtShow.append(
                 QStringLiteral("%1:%2").arg(QLatin1String(w->metaObject()->className())).arg(visible));
         }
@@ -307,7 +307,7 @@ TEST_F(MenuWindow, MenuClosesBeforeTheTaskWindowShows)
         EXPECT_TRUE(watch.menusAtShow.constFirst().endsWith(QLatin1String(":0")))
             << watch.menusAtShow.join(' ').toStdString();
         QList<QPointer<QWidget>> shown;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
+        for (QWidget* w : ovtest::TopLevels<QWidget>()) {
             if (w->isVisible() && !qobject_cast<frmDBNav*>(w))
                 shown.append(w);
         }

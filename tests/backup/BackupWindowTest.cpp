@@ -327,9 +327,7 @@ TEST_F(BackupWindow, EmbeddedBackupsGoToTheServersFolder)
         SCOPED_TRACE(typed);
         QFile::remove(ConfigPath());
         QString proposed;
-        QTimer::singleShot(0, [&proposed, typed] {
-            QWidget* w = QApplication::activeModalWidget();
-            ASSERT_NE(w, nullptr);
+        ovtest::NextDialog<frmDBBackup> backup([&proposed, typed](frmDBBackup* w) {
             proposed = Edit(w, "txtPathFileName")->text();
             if (*typed)
                 Edit(w, "txtPathFileName")->setText(QString::fromUtf8(typed));

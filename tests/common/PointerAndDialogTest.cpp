@@ -76,20 +76,14 @@ TEST(FileDialog, OpenReturnsTheChosenExistingFile)
 }
 
 namespace {
-// The texts of the push buttons of the message box that opens next; closes it.
-void ReadNextMessageBox(QStringList* buttons)
+// Reads the texts of the push buttons of a message box and closes it.
+std::function<void(QMessageBox*)> ReadButtons(QStringList* buttons)
 {
-    QTimer::singleShot(0, [buttons] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                for (QAbstractButton* b : box->buttons())
-                    buttons->append(b->text());
-                box->reject();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no message box opened";
-    });
+    return [buttons](QMessageBox* box) {
+        for (QAbstractButton* b : box->buttons())
+            buttons->append(b->text());
+        box->reject();
+    };
 }
 } // namespace
 
@@ -110,7 +104,7 @@ TEST(QtTranslation, StandardButtonsReadChinese)
     };
     for (const auto& c : cases) {
         QStringList seen;
-        ReadNextMessageBox(&seen);
+        ovtest::NextDialog<QMessageBox> box(ReadButtons(&seen));
         ov::MsgBox(QStringLiteral("数据库升级成功！"), c.style);
         seen.sort();
         QStringList expected = c.texts;
@@ -124,17 +118,11 @@ TEST(QtTranslation, FileDialogReadsChinese)
 {
     QTemporaryDir dir;
     QStringList labels;
-    QTimer::singleShot(0, [&labels] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
-                for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
-                                   QFileDialog::Accept, QFileDialog::Reject})
-                    labels.append(dialog->labelText(label));
-                dialog->reject();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no file dialog opened";
+    ovtest::NextDialog<QFileDialog> dialog([&labels](QFileDialog* d) {
+        for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
+                           QFileDialog::Accept, QFileDialog::Reject})
+            labels.append(d->labelText(label));
+        d->reject();
     });
     mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0, dir.path(),
                               QStringLiteral("打开"));
@@ -157,16 +145,10 @@ TEST(QtMessageBox, IsWideEnoughForItsCaption)
     ov::setApplicationTitle(QStringLiteral("Orvane客户资源管理系统 -- 升级数据库 -- 备份数据库"));
     int width = 0;
     int needed = 0;
-    QTimer::singleShot(0, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                width = box->width();
-                needed = box->fontMetrics().horizontalAdvance(box->windowTitle());
-                box->accept();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no message box opened";
+    ovtest::NextDialog<QMessageBox> box([&](QMessageBox* b) {
+        width = b->width();
+        needed = b->fontMetrics().horizontalAdvance(b->windowTitle());
+        b->accept();
     });
     ov::MsgBox(QStringLiteral("好"));
     // Room for the caption and for the frame's icon and buttons beside it.
