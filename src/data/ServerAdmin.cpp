@@ -27,6 +27,11 @@ void ServerAdmin::setProgramFolder(const QString& folder)
     embedded::setProgramFolder(folder);
 }
 
+QString ServerAdmin::programFolder()
+{
+    return embedded::programFolder();
+}
+
 QString ServerAdmin::localFolder(const QString& server)
 {
     return embedded::isEmbeddedServer(server) ? embedded::serverFolder(server) : QString();

@@ -82,6 +82,9 @@ public:
     // The program folder, in which a server given as a relative folder lies;
     // set once at start-up (and by tests). Until then the current folder.
     static void setProgramFolder(const QString& folder);
+    // The folder setProgramFolder gave last, with "/" separators; empty
+    // until then.
+    static QString programFolder();
     // The folder of a server that is a folder of this machine (the embedded
     // engine's "sqlite:FOLDER"), or an empty string for a server on the
     // network.

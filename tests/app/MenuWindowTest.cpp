@@ -3,13 +3,14 @@
 #include "backup/frmDBBackup.h"
 #include "backup/frmDBRestore.h"
 #include "common/UiPort.h"
-#include "common/mdlOVSqlUpdateDB.h"
 #include "common/mdlResAndColor.h"
 #include "config/clsIniFile.h"
 #include "config/mdlOVSqlServer.h"
 #include "convert/frmDBConvert.h"
 #include "create/frmDBCreate.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "support/Windows.h"
 #include "update/frmDBUpdate.h"
 
 #include <QApplication>
@@ -34,34 +35,13 @@ namespace {
 class MenuWindow : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
-    }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     void TearDown() override
     {
-        QList<QPointer<QWidget>> windows;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBNav*>(w) || qobject_cast<frmDBBackup*>(w) ||
-                qobject_cast<frmDBRestore*>(w) || qobject_cast<frmDBUpdate*>(w) ||
-                qobject_cast<frmDBCreate*>(w) || qobject_cast<frmDBConvert*>(w))
-                windows.append(w);
-        }
-        for (const QPointer<QWidget>& w : windows)
-            delete w.data();
-        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
+        ovtest::DeleteTopLevels<frmDBNav, frmDBBackup, frmDBRestore, frmDBUpdate, frmDBCreate,
+                                frmDBConvert>();
     }
-    static QList<frmDBNav*> Menus()
-    {
-        QList<frmDBNav*> out;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* menu = qobject_cast<frmDBNav*>(w))
-                out.append(menu);
-        }
-        return out;
-    }
+    static QList<frmDBNav*> Menus() { return ovtest::TopLevels<frmDBNav>(); }
     QString ConfigPath() const { return m_dir.filePath(QStringLiteral("OrvaneSqlConfig.ini")); }
     static frmDBNav* OpenMenu()
     {
@@ -85,15 +65,6 @@ protected:
             EXPECT_TRUE(Menus().isEmpty());
         }
     }
-    // The open window of class W, or null.
-    template <typename W> static W* OpenWindow()
-    {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* window = qobject_cast<W*>(w))
-                return window;
-        }
-        return nullptr;
-    }
     // The connection boxes a task window opened with; the password box is
     // always empty.
     static void ExpectBoxes(QWidget* window, const QString& server, const QString& database,
@@ -106,8 +77,7 @@ protected:
         EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("txtPasswd"))->text(), QString());
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ovtest::ScopedProgramFolder m_dir;
     ovtest::ScriptedUi m_ui;
 };
 
@@ -197,8 +167,8 @@ TEST_F(MenuWindow, BackupAndRestoreOpenTheirWindows)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
         ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
-        QWidget* window = c.backup ? static_cast<QWidget*>(OpenWindow<frmDBBackup>())
-                                   : static_cast<QWidget*>(OpenWindow<frmDBRestore>());
+        QWidget* window = c.backup ? static_cast<QWidget*>(ovtest::TopLevel<frmDBBackup>())
+                                   : static_cast<QWidget*>(ovtest::TopLevel<frmDBRestore>());
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
         ExpectBoxes(window, QStringLiteral("DBHOST"), QStringLiteral("CrmProd"), QStringLiteral("crmuser"));
@@ -234,8 +204,8 @@ TEST_F(MenuWindow, UpdateAndCreateOpenTheirWindows)
         ASSERT_TRUE(ini.WriteString(QStringLiteral("MAIN"), key, QStringLiteral("1")));
         ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
         EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), key, QString(), 255), QStringLiteral("0"));
-        QWidget* window = c.update ? static_cast<QWidget*>(OpenWindow<frmDBUpdate>())
-                                   : static_cast<QWidget*>(OpenWindow<frmDBCreate>());
+        QWidget* window = c.update ? static_cast<QWidget*>(ovtest::TopLevel<frmDBUpdate>())
+                                   : static_cast<QWidget*>(ovtest::TopLevel<frmDBCreate>());
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
         ExpectBoxes(window, QStringLiteral("DBHOST"), c.update ? QStringLiteral("CrmProd") : QString(),
@@ -272,7 +242,7 @@ TEST_F(MenuWindow, ConvertOpensItsWindow)
         ASSERT_NO_FATAL_FAILURE(Launch(c.button, c.sw));
         EXPECT_EQ(ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("CreateDBResult"), QString(), 255),
                   QLatin1String(c.createResult));
-        frmDBConvert* window = OpenWindow<frmDBConvert>();
+        frmDBConvert* window = ovtest::TopLevel<frmDBConvert>();
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(ov::applicationTitle(), QString::fromUtf8(c.title));
         ExpectBoxes(window, QStringLiteral("DBHOST"), QString(), QStringLiteral("crmuser"));
@@ -314,8 +284,8 @@ protected:
         auto* w = qobject_cast<QWidget*>(watched);
         if (event->type() == QEvent::Show && w && w->isWindow() && !qobject_cast<frmDBNav*>(w)) {
             int visible = 0;
-            for (QWidget* top : QApplication::topLevelWidgets())
-                visible += qobject_cast<frmDBNav*>(top) && top->isVisible() ? 1 : 0;
+            for (const frmDBNav* menu : ovtest::TopLevels<frmDBNav>())
+                visible += menu->isVisible() ? 1 : 0;
             menusAtShow.append(
                 QStringLiteral("%1:%2").arg(QLatin1String(w->metaObject()->className())).arg(visible));
         }
@@ -337,7 +307,7 @@ TEST_F(MenuWindow, MenuClosesBeforeTheTaskWindowShows)
         EXPECT_TRUE(watch.menusAtShow.constFirst().endsWith(QLatin1String(":0")))
             << watch.menusAtShow.join(' ').toStdString();
         QList<QPointer<QWidget>> shown;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
+        for (QWidget* w : ovtest::TopLevels<QWidget>()) {
             if (w->isVisible() && !qobject_cast<frmDBNav*>(w))
                 shown.append(w);
         }

@@ -3,19 +3,17 @@
 #include "backup/frmDBBackup.h"
 #include "backup/frmDBRestore.h"
 #include "backup/frmSqlServerDirectory.h"
-#include "common/Clock.h"
-#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServer.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "data/ServerAdmin.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "support/Windows.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QPointer>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -41,29 +39,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
-        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("data")));
+        m_server = m_dir.makeServer();
         ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("bak")));
-        m_server = QStringLiteral("sqlite:") + path(QStringLiteral("data"));
         m_admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
-        ov::Clock::setFixed(QDateTime(QDate(2026, 12, 4), QTime(15, 33, 0)));
+        m_dir.fixClock(QDateTime(QDate(2026, 12, 4), QTime(15, 33, 0)));
     }
-    void TearDown() override
-    {
-        // Deleting a window deletes the top-level widgets it owns (a combo
-        // box's popup), so each is looked at only while it still lives.
-        QList<QPointer<QWidget>> windows;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBBackup*>(w) || qobject_cast<frmDBRestore*>(w) ||
-                qobject_cast<frmSqlServerDirectory*>(w))
-                windows.append(w);
-        }
-        for (const QPointer<QWidget>& w : windows)
-            delete w.data();
-        ov::Clock::reset();
-        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
-    }
+    void TearDown() override { DeleteTopLevels<frmDBBackup, frmDBRestore, frmSqlServerDirectory>(); }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString ConfigPath() const { return path(QStringLiteral("OrvaneSqlConfig.ini")); }
@@ -95,8 +76,7 @@ protected:
         return rows;
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ScopedProgramFolder m_dir;
     QString m_server;
     std::unique_ptr<ov::ServerAdmin> m_admin;
     ScriptedUi m_ui;

@@ -7,13 +7,13 @@
 #include "backup/mdlOVSqlBackup.h"
 #include "common/UiPort.h"
 #include "data/ConnectionString.h"
+#include "support/ModalDialog.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -91,9 +91,7 @@ TEST_F(BackupWindow, ProposedNameKeepsTheFolderOfTheLastBackup)
         }
         QString proposed;
         if (c.modal) {
-            QTimer::singleShot(0, [&proposed] {
-                QWidget* w = QApplication::activeModalWidget();
-                ASSERT_NE(w, nullptr);
+            ovtest::NextDialog<frmDBBackup> backup([&proposed](frmDBBackup* w) {
                 proposed = Edit(w, "txtPathFileName")->text();
                 QTest::mouseClick(Button(w, "cmdCancel"), Qt::LeftButton);
             });
@@ -194,20 +192,18 @@ TEST_F(BackupWindow, ShowMeWithWaitTellsWhetherABackupWasMade)
 {
     MakeDatabase(QStringLiteral("crm"));
     const QString target = path(QStringLiteral("bak/wait.dat"));
-    QTimer::singleShot(0, [target] {
-        QWidget* w = QApplication::activeModalWidget();
-        ASSERT_NE(w, nullptr);
-        Edit(w, "txtPathFileName")->setText(target);
-        QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
-    });
-    EXPECT_TRUE(frmDBBackup::ShowMeWithWait(m_server, QStringLiteral("crm"), true, QString(), QString()));
+    {
+        ovtest::NextDialog<frmDBBackup> backup([target](frmDBBackup* w) {
+            Edit(w, "txtPathFileName")->setText(target);
+            QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+        });
+        EXPECT_TRUE(frmDBBackup::ShowMeWithWait(m_server, QStringLiteral("crm"), true, QString(), QString()));
+    }
     EXPECT_TRUE(IsBackupOf(target, QStringLiteral("crm")));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
     // A failed backup and then the close box: no backup made.
-    QTimer::singleShot(0, [this] {
-        QWidget* w = QApplication::activeModalWidget();
-        ASSERT_NE(w, nullptr);
+    ovtest::NextDialog<frmDBBackup> backup([this](frmDBBackup* w) {
         Edit(w, "txtPathFileName")->setText(path(QStringLiteral("missing/x.dat")));
         QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
         EXPECT_TRUE(w->isVisible());
@@ -224,17 +220,16 @@ TEST_F(BackupWindow, BrowsePicksANewFileOnTheServer)
     frmDBBackup* w = frmDBBackup::ShowMe(m_server, QStringLiteral("crm"), true, QString(), QString());
     Edit(w, "txtPathFileName")->setText(path(QStringLiteral("bak/new.dat")));
     QStringList listed;
-    QTimer::singleShot(0, [&listed] {
-        auto* browser = qobject_cast<frmSqlServerDirectory*>(QApplication::activeModalWidget());
-        ASSERT_NE(browser, nullptr);
-        EXPECT_EQ(browser->windowTitle(), QStringLiteral("Select Backup Destination"));
-        QTreeWidget* list = browser->findChild<QTreeWidget*>(QStringLiteral("lvwFolder"));
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            listed << list->topLevelItem(i)->text(0);
-        EXPECT_EQ(Edit(browser, "txtFile")->text(), QStringLiteral("new.dat"));
-        Edit(browser, "txtFile")->setText(QStringLiteral("picked.dat"));
-        QTest::mouseClick(Button(browser, "cmdOK"), Qt::LeftButton);
-    });
+    ovtest::NextDialog<frmSqlServerDirectory> browsing(
+        [&listed](frmSqlServerDirectory* browser) {
+            QTreeWidget* list = browser->findChild<QTreeWidget*>(QStringLiteral("lvwFolder"));
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                listed << list->topLevelItem(i)->text(0);
+            EXPECT_EQ(Edit(browser, "txtFile")->text(), QStringLiteral("new.dat"));
+            Edit(browser, "txtFile")->setText(QStringLiteral("picked.dat"));
+            QTest::mouseClick(Button(browser, "cmdOK"), Qt::LeftButton);
+        },
+        QStringLiteral("Select Backup Destination"));
     QTest::mouseClick(Button(w, "cmdBrowse"), Qt::LeftButton);
     EXPECT_EQ(listed, QStringList({"..", "old.dat"}));
     EXPECT_EQ(Edit(w, "txtPathFileName")->text(), path(QStringLiteral("bak/picked.dat")));
@@ -332,9 +327,7 @@ TEST_F(BackupWindow, EmbeddedBackupsGoToTheServersFolder)
         SCOPED_TRACE(typed);
         QFile::remove(ConfigPath());
         QString proposed;
-        QTimer::singleShot(0, [&proposed, typed] {
-            QWidget* w = QApplication::activeModalWidget();
-            ASSERT_NE(w, nullptr);
+        ovtest::NextDialog<frmDBBackup> backup([&proposed, typed](frmDBBackup* w) {
             proposed = Edit(w, "txtPathFileName")->text();
             if (*typed)
                 Edit(w, "txtPathFileName")->setText(QString::fromUtf8(typed));

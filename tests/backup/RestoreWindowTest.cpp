@@ -7,6 +7,7 @@
 #include "backup/mdlOVSqlBackup.h"
 #include "backup/mdlOVSqlRestore.h"
 #include "backup/mdlOVSqlRestoreGrid.h"
+#include "support/ModalDialog.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -17,7 +18,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -194,23 +196,23 @@ TEST_F(RestoreWindow, BrowsePicksABackupFileOnTheServerAndReadsIt)
         ovtest::Activate(w);
         Edit(w, "txtPathFileName")->setText(m_backup);
         const QString dateBefore = DateLabel(w);
-        bool browsed = false;
+        std::unique_ptr<ovtest::DialogWatch> browsing;
         if (c.reachable) {
-            QTimer::singleShot(0, [&] {
-                auto* browser = qobject_cast<frmSqlServerDirectory*>(QApplication::activeModalWidget());
-                ASSERT_NE(browser, nullptr);
-                browsed = true;
-                EXPECT_EQ(Edit(browser, "txtFile")->text(), QStringLiteral("crm.dat"));
-                if (c.pick) {
-                    Edit(browser, "txtFile")->setText(QLatin1String(c.pick));
-                    QTest::mouseClick(Button(browser, "cmdOK"), Qt::LeftButton);
-                } else {
-                    QTest::mouseClick(Button(browser, "cmdCancel"), Qt::LeftButton);
-                }
-            });
+            browsing = std::make_unique<ovtest::NextDialog<frmSqlServerDirectory>>(
+                [&](frmSqlServerDirectory* browser) {
+                    EXPECT_EQ(Edit(browser, "txtFile")->text(), QStringLiteral("crm.dat"));
+                    if (c.pick) {
+                        Edit(browser, "txtFile")->setText(QLatin1String(c.pick));
+                        QTest::mouseClick(Button(browser, "cmdOK"), Qt::LeftButton);
+                    } else {
+                        QTest::mouseClick(Button(browser, "cmdCancel"), Qt::LeftButton);
+                    }
+                });
+        } else {
+            browsing = std::make_unique<ovtest::NoDialog>();
         }
         QTest::mouseClick(Button(w, "cmdBrowse"), Qt::LeftButton);
-        EXPECT_EQ(browsed, c.reachable);
+        browsing.reset();
         EXPECT_EQ(Edit(w, "txtPathFileName")->text(), c.expectedPath);
         EXPECT_EQ(Grid(w)->rowCount(), c.gridRows);
         if (c.reachable) {

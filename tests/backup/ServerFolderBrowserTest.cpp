@@ -5,6 +5,7 @@
 #include "BackupTestSupport.h"
 #include "backup/ServerFolder.h"
 #include "backup/frmSqlServerDirectory.h"
+#include "support/ModalDialog.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <QMap>
 #include <QPointer>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -250,20 +250,19 @@ TEST_F(ServerFolderBrowser, FileNameChecks)
 TEST_F(ServerFolderBrowser, ShowMeReturnsTheAcceptedPathOrNothing)
 {
     for (const bool accept : {true, false}) {
-        QTimer::singleShot(0, [accept] {
-            auto* w = qobject_cast<frmSqlServerDirectory*>(QApplication::activeModalWidget());
-            ASSERT_NE(w, nullptr);
-            EXPECT_EQ(w->windowTitle(), QStringLiteral("Select Restore Source"));
-            // The form styling passes the browser over: it keeps the
-            // platform's font and colours.
-            EXPECT_FALSE(w->testAttribute(Qt::WA_SetFont));
-            EXPECT_FALSE(w->testAttribute(Qt::WA_SetPalette));
-            if (!accept) {
-                w->close(); // the close box
-                return;
-            }
-            DoubleClick(w, QStringLiteral("crm-2.dat")); // a file: accepted as by OK
-        });
+        ovtest::NextDialog<frmSqlServerDirectory> browser(
+            [accept](frmSqlServerDirectory* w) {
+                // The form styling passes the browser over: it keeps the
+                // platform's font and colours.
+                EXPECT_FALSE(w->testAttribute(Qt::WA_SetFont));
+                EXPECT_FALSE(w->testAttribute(Qt::WA_SetPalette));
+                if (!accept) {
+                    w->close(); // the close box
+                    return;
+                }
+                DoubleClick(w, QStringLiteral("crm-2.dat")); // a file: accepted as by OK
+            },
+            QStringLiteral("Select Restore Source"));
         const QString chosen = frmSqlServerDirectory::ShowMe(
             m_cn, m_table, QString(), QStringLiteral("D:\\bak\\"), QStringLiteral("crm.dat"), false);
         EXPECT_EQ(chosen, accept ? QStringLiteral("D:\\bak\\crm-2.dat") : QString());

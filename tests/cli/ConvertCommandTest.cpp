@@ -11,16 +11,15 @@
 #include "data/Recordset.h"
 #include "data/ServerAdmin.h"
 #include "jet/demo/DemoDatabase.h"
+#include "support/CliProgram.h"
 #include "support/FileWatch.h"
+#include "support/ScopedProgramFolder.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSet>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -33,50 +32,26 @@ const QString kDatabase = QStringLiteral("conv");
 class ConvertCommandTest : public ::testing::Test
 {
 protected:
-    struct Result
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
+    using Result = ovtest::CliResult;
 
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        ASSERT_TRUE(
-            QFile::copy(QStringLiteral(OV_PROGRAM_DIR "/ovsqlcli"), path(QStringLiteral("ovsqlcli"))));
-        const QDir dist(QStringLiteral(OV_SOURCE_DIR "/dist"));
-        QDirIterator it(dist.path(), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString from = it.next();
-            const QString to = path(dist.relativeFilePath(from));
-            QDir().mkpath(QFileInfo(to).path());
-            ASSERT_TRUE(QFile::copy(from, to));
-        }
-        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
+        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
+        ASSERT_TRUE(m_dir.copyDist());
+        m_dir.makeServer();
         QString error;
         ASSERT_TRUE(jetdemo::WriteDemoDatabase(path(QStringLiteral("Demo.cdb")), &error))
             << error.toStdString();
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
     }
-    void TearDown() override { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
     // ovsqlcli convert on the server "sqlite:data" into the database "conv".
     Result convert(const QStringList& options, const QByteArray& input = QByteArray()) const
     {
-        QProcess p;
-        p.setWorkingDirectory(m_dir.path());
-        p.start(path(QStringLiteral("ovsqlcli")),
-                QStringList({"convert", "--server", "sqlite:data"}) + options);
-        EXPECT_TRUE(p.waitForStarted());
-        p.write(input);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+        return ovtest::RunCli(m_dir.path(), QStringList({"convert", "--server", "sqlite:data"}) + options,
+                              input);
     }
 
     QStringList query(const QString& sql) const
@@ -138,8 +113,7 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ovtest::ScopedProgramFolder m_dir;
 };
 
 // The demo file converts without any error message (it has every field of

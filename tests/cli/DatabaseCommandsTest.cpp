@@ -1,8 +1,8 @@
 #include "common/Cp936.h"
-#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "support/CliProgram.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateScript.h"
 
@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -27,15 +26,10 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
-        for (const char* script : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
-            ASSERT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/") + QLatin1String(script),
-                                    path(QLatin1String(script))));
-        }
-        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
+        ASSERT_TRUE(
+            m_dir.copyDist({QStringLiteral("OVScriptEmpty.txt"), QStringLiteral("OVScriptUpdate.txt")}));
+        m_dir.makeServer();
     }
-    void TearDown() override { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString server() const { return QStringLiteral("sqlite:") + path(QStringLiteral("data")); }
@@ -89,8 +83,7 @@ protected:
         f.write(bytes);
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ovtest::ScopedProgramFolder m_dir;
 };
 
 TEST_F(DatabaseCommandsTest, DatabasesListsTheServersDatabases)

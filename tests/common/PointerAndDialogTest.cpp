@@ -1,7 +1,9 @@
 #include "common/QtUi.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommonGui.h"
-#include "common/mdlOVSqlUpdateDB.h"
+#include "support/ModalDialog.h"
+#include "support/ScopedProgramFolder.h"
+#include "support/Windows.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -9,7 +11,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -43,49 +44,18 @@ TEST(FileDialog, FilterBecomesQtFilter)
               QStringLiteral("文本 (*.txt *.log)"));
 }
 
-namespace {
-// Answers the file dialog that opens next: picks name (or cancels when empty).
-void AnswerNextDialog(const QString& name, QString* seenFolder)
-{
-    QTimer::singleShot(0, [name, seenFolder] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
-                *seenFolder = dialog->directory().absolutePath();
-                if (name.isEmpty()) {
-                    dialog->reject();
-                } else {
-                    dialog->selectFile(name);
-                    QMetaObject::invokeMethod(dialog, "accept");
-                }
-                return;
-            }
-        }
-        ADD_FAILURE() << "no file dialog opened";
-    });
-}
-
-bool AnyFileDialogLeft()
-{
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QFileDialog*>(w))
-            return true;
-    }
-    return false;
-}
-} // namespace
-
 TEST(FileDialog, CancelGivesEmptyTextAndLeavesNoDialog)
 {
-    QTemporaryDir dir;
-    mdlOVSqlUpdateDB::gstrUserPath = dir.path() + QLatin1Char('/');
+    ovtest::ScopedProgramFolder folder;
+    const QString user = folder.makeUserFolder();
     QString seen;
-    AnswerNextDialog(QString(), &seen);
+    ovtest::NextDialog<QFileDialog> dialog(ovtest::ChooseFile(QString(), &seen), QStringLiteral("打开"));
     EXPECT_EQ(mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0,
                                         QString(), QStringLiteral("打开")),
               QString());
     // Without a starting folder the dialog opens in the user folder.
-    EXPECT_EQ(seen, QDir(dir.path()).absolutePath());
-    EXPECT_FALSE(AnyFileDialogLeft());
+    EXPECT_EQ(seen, QDir(user).absolutePath());
+    EXPECT_TRUE(ovtest::TopLevels<QFileDialog>().isEmpty());
 }
 
 TEST(FileDialog, OpenReturnsTheChosenExistingFile)
@@ -96,30 +66,24 @@ TEST(FileDialog, OpenReturnsTheChosenExistingFile)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     QString seen;
-    AnswerNextDialog(file, &seen);
+    ovtest::NextDialog<QFileDialog> dialog(ovtest::ChooseFile(file, &seen), QStringLiteral("打开"));
     // The preset path's folder is where the dialog starts.
     EXPECT_EQ(mdlCommon::ShowFileDialog(false, file, QStringLiteral("单机版数据库|*.cdb"), 0, 0,
                                         QStringLiteral("/"), QStringLiteral("打开")),
               file);
     EXPECT_EQ(seen, QDir(dir.path()).absolutePath());
-    EXPECT_FALSE(AnyFileDialogLeft());
+    EXPECT_TRUE(ovtest::TopLevels<QFileDialog>().isEmpty());
 }
 
 namespace {
-// The texts of the push buttons of the message box that opens next; closes it.
-void ReadNextMessageBox(QStringList* buttons)
+// Reads the texts of the push buttons of a message box and closes it.
+std::function<void(QMessageBox*)> ReadButtons(QStringList* buttons)
 {
-    QTimer::singleShot(0, [buttons] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                for (QAbstractButton* b : box->buttons())
-                    buttons->append(b->text());
-                box->reject();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no message box opened";
-    });
+    return [buttons](QMessageBox* box) {
+        for (QAbstractButton* b : box->buttons())
+            buttons->append(b->text());
+        box->reject();
+    };
 }
 } // namespace
 
@@ -140,7 +104,7 @@ TEST(QtTranslation, StandardButtonsReadChinese)
     };
     for (const auto& c : cases) {
         QStringList seen;
-        ReadNextMessageBox(&seen);
+        ovtest::NextDialog<QMessageBox> box(ReadButtons(&seen));
         ov::MsgBox(QStringLiteral("数据库升级成功！"), c.style);
         seen.sort();
         QStringList expected = c.texts;
@@ -154,17 +118,11 @@ TEST(QtTranslation, FileDialogReadsChinese)
 {
     QTemporaryDir dir;
     QStringList labels;
-    QTimer::singleShot(0, [&labels] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
-                for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
-                                   QFileDialog::Accept, QFileDialog::Reject})
-                    labels.append(dialog->labelText(label));
-                dialog->reject();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no file dialog opened";
+    ovtest::NextDialog<QFileDialog> dialog([&labels](QFileDialog* d) {
+        for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
+                           QFileDialog::Accept, QFileDialog::Reject})
+            labels.append(d->labelText(label));
+        d->reject();
     });
     mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0, dir.path(),
                               QStringLiteral("打开"));
@@ -187,16 +145,10 @@ TEST(QtMessageBox, IsWideEnoughForItsCaption)
     ov::setApplicationTitle(QStringLiteral("Orvane客户资源管理系统 -- 升级数据库 -- 备份数据库"));
     int width = 0;
     int needed = 0;
-    QTimer::singleShot(0, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                width = box->width();
-                needed = box->fontMetrics().horizontalAdvance(box->windowTitle());
-                box->accept();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no message box opened";
+    ovtest::NextDialog<QMessageBox> box([&](QMessageBox* b) {
+        width = b->width();
+        needed = b->fontMetrics().horizontalAdvance(b->windowTitle());
+        b->accept();
     });
     ov::MsgBox(QStringLiteral("好"));
     // Room for the caption and for the frame's icon and buttons beside it.

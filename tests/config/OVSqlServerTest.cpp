@@ -2,11 +2,10 @@
 #include "config/mdlOVSqlServer.h"
 
 #include "common/Cp936.h"
-#include "common/mdlOVSqlUpdateDB.h"
+#include "support/ScopedProgramFolder.h"
 
 #include <QDir>
 #include <QSysInfo>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -21,29 +20,17 @@ namespace {
 class OVSqlServerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = QDir::toNativeSeparators(m_dir.path()) + QDir::separator();
-    }
-    void TearDown() override { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
     QString configPath() const { return m_dir.filePath(QStringLiteral("OrvaneSqlConfig.ini")); }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ovtest::ScopedProgramFolder m_dir;
 };
 
 QString computerName()
 {
     const QString name = QSysInfo::machineHostName();
     return name.isEmpty() ? QStringLiteral("127.0.0.1") : name;
-}
-
-TEST_F(OVSqlServerTest, ConfigFileLiesInTheProgramFolder)
-{
-    EXPECT_EQ(QDir::cleanPath(mdlOVSqlServer::ConfigFilePath()), QDir::cleanPath(configPath()));
 }
 
 TEST_F(OVSqlServerTest, NoFileGivesTheDefaults)
@@ -111,6 +98,7 @@ TEST_F(OVSqlServerTest, ReadsStoredSettings)
     }
 }
 
+// The settings go into OrvaneSqlConfig.ini of the program folder.
 TEST_F(OVSqlServerTest, WritesTheFiveSettingsWithThePasswordScrambled)
 {
     ASSERT_TRUE(mdlOVSqlServer::WriteMainSettings(QStringLiteral("srv"), QStringLiteral("db"), false,

@@ -1,20 +1,19 @@
 #pragma once
 
 #include "common/Cp936.h"
-#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlEncode.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "data/ServerAdmin.h"
 #include "jet/writer/Writer.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -42,38 +41,23 @@ struct CdbTable
     QList<QList<QVariant>> rows;
 };
 
-// A temporary program folder (gstrAppPath, so the update log and the
-// conversion files are its own), an embedded server in it, and the scripted
-// user-interface port.
+// A temporary program folder (so the update log and the conversion files are
+// its own) with a user folder holding "Data", an embedded server in it, and
+// the scripted user-interface port.
 class ConvertTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        m_savedUserPath = mdlOVSqlUpdateDB::gstrUserPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
-        mdlOVSqlUpdateDB::gstrUserPath = m_dir.path() + QStringLiteral("/user/");
-        ASSERT_TRUE(QDir().mkpath(m_dir.path() + QStringLiteral("/server")));
-        ASSERT_TRUE(QDir().mkpath(m_dir.path() + QStringLiteral("/user/Data")));
-        m_server = QStringLiteral("sqlite:") + m_dir.path() + QStringLiteral("/server");
-    }
-    void TearDown() override
-    {
-        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
-        mdlOVSqlUpdateDB::gstrUserPath = m_savedUserPath;
+        m_server = m_dir.makeServer(QStringLiteral("server"));
+        ASSERT_TRUE(QDir().mkpath(m_dir.makeUserFolder() + QStringLiteral("/Data")));
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
     // Copies a shipped file of dist/ into the program folder.
-    void copyDist(const QString& name)
-    {
-        QFile::remove(path(name));
-        ASSERT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/") + name, path(name)))
-            << name.toStdString();
-    }
+    void copyDist(const QString& name) { m_dir.copyDist({name}); }
 
     void writeText(const QString& name, const QByteArray& bytes)
     {
@@ -211,10 +195,8 @@ protected:
         return f.open(QIODevice::ReadOnly) ? ov::cp936::decode(f.readAll()) : QString();
     }
 
-    QTemporaryDir m_dir;
+    ScopedProgramFolder m_dir;
     QString m_server;
-    QString m_savedAppPath;
-    QString m_savedUserPath;
     ScriptedUi m_ui;
 };
 

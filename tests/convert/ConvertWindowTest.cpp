@@ -8,19 +8,20 @@
 #include "convert/mdlDBConvert.h"
 #include "create/DataImport.h"
 #include "jet/demo/DemoDatabase.h"
+#include "support/ModalDialog.h"
+#include "support/Windows.h"
 #include "update/UpdateScript.h"
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSet>
 #include <QTest>
-#include <QTimer>
+
+using ovtest::Child;
 
 namespace {
 
@@ -34,14 +35,7 @@ const QString kNoIni =
 class ConvertWindow : public ovtest::ConvertTest
 {
 protected:
-    void TearDown() override
-    {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBConvert*>(w))
-                delete w;
-        }
-        ovtest::ConvertTest::TearDown();
-    }
+    void TearDown() override { ovtest::DeleteTopLevels<frmDBConvert>(); }
 
     frmDBConvert* open(bool trusted = true)
     {
@@ -49,82 +43,23 @@ protected:
         QApplication::setActiveWindow(w);
         return w;
     }
-    template <typename T> static T* child(QWidget* w, const char* name)
-    {
-        T* c = w->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(c, nullptr) << name;
-        return c;
-    }
     void writeIni(const QString& version)
     {
         writeText(QStringLiteral("ConvertDataTables.ini"),
                   "[MAIN]\r\nVERSION=" + version.toLatin1() + "\r\n");
     }
-
-    // Answers the file dialog that opens next with path (cancels when empty);
-    // counts the dialogs that opened.
-    void answerNextDialog(const QString& path)
-    {
-        QTimer::singleShot(0, [this, path] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
-                    ++m_dialogs;
-                    m_dialogFolder = dialog->directory().absolutePath();
-                    if (path.isEmpty()) {
-                        dialog->reject();
-                    } else {
-                        dialog->selectFile(path);
-                        QMetaObject::invokeMethod(dialog, "accept");
-                    }
-                    return;
-                }
-            }
-        });
-    }
-
-    int m_dialogs = 0;
-    QString m_dialogFolder;
 };
 
 } // namespace
-
-TEST_F(ConvertWindow, OpensWithItsTextsAndTheConnectionPanel)
-{
-    frmDBConvert* w = open(true);
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane客户资源管理系统 － 数据转换"));
-    EXPECT_EQ(child<QLabel>(w, "lblTipHeader")->text(), QStringLiteral("数据转换"));
-    EXPECT_EQ(child<QLabel>(w, "lblTipHeader")->font().pointSize(), 16);
-    EXPECT_EQ(
-        child<QLabel>(w, "lblTip")->text(),
-        QStringLiteral(
-            "如果尚未安装 MS SQL Server，请先在服务器上安装\r\n1、选择 SQL Server 服务器，和登录方式\r\n"
-            "2、输入想创建的网络版数据库名称\r\n3、点击<转换数据库>，开始将单机版数据库转换为网络版数据库"));
-    EXPECT_EQ(child<QGroupBox>(w, "fraDBAccess")->title(),
-              QStringLiteral("1－点击“...”按钮，选择待转换的单机版数据库文件："));
-    EXPECT_EQ(child<QGroupBox>(w, "fraServer")->title(),
-              QStringLiteral("2－选择将创建的网络版数据库服务器："));
-    EXPECT_EQ(child<QPushButton>(w, "cmdCreateBlank")->text(), QStringLiteral("开始转换数据库"));
-    EXPECT_EQ(child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
-    EXPECT_EQ(child<QPushButton>(w, "cmdBrowseDBAccess")->text(), QStringLiteral("..."));
-    EXPECT_TRUE(child<QLineEdit>(w, "txtDBAccess")->isReadOnly());
-    EXPECT_EQ(child<QLabel>(w, "lblDB")->text(), QStringLiteral("将创建的数据库(&D)"));
-    EXPECT_TRUE(child<QRadioButton>(w, "optTrust")->isChecked());
-    for (const char* name : {"txtUser", "txtPasswd", "lblUserName", "lblPasswd"})
-        EXPECT_FALSE(child<QWidget>(w, name)->isEnabled()) << name;
-    EXPECT_TRUE(child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
-    EXPECT_EQ(child<QLineEdit>(w, "txtServer")->text(), m_server);
-    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, "txtDB"));
-}
 
 // Without ConvertDataTables.ini the file choice ends with the warning: no
 // dialog opens.
 TEST_F(ConvertWindow, BrowseWithoutTheIniFileWarnsAndOpensNoDialog)
 {
     frmDBConvert* w = open();
-    answerNextDialog(QString());
-    QTest::mouseClick(child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
-    QApplication::processEvents();
-    EXPECT_EQ(m_dialogs, 0);
+    ovtest::NoDialog noDialog;
+    QTest::mouseClick(Child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
+    QTest::qWait(50);
     EXPECT_EQ(m_ui.texts(), QStringList({kNoIni}));
     EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Exclamation);
 }
@@ -148,6 +83,7 @@ TEST_F(ConvertWindow, TheChosenFileIsCheckedForProductAndVersion)
         {"1.0", "-", false, kNotProduct},  {"1.0", "cancel", false, kNotProduct},
     };
     int n = 0;
+    QString dialogFolder;
     for (const auto& c : cases) {
         m_ui.clear();
         writeIni(QLatin1String(c.required));
@@ -157,10 +93,10 @@ TEST_F(ConvertWindow, TheChosenFileIsCheckedForProductAndVersion)
         else if (QLatin1String(c.fileVersion) != QLatin1String("cancel"))
             file = writeVersionedCdb(QStringLiteral("单机%1.cdb").arg(++n), QLatin1String(c.fileVersion));
         frmDBConvert* w = open();
-        auto* box = child<QLineEdit>(w, "txtDBAccess");
+        auto* box = Child<QLineEdit>(w, "txtDBAccess");
         box->setText(QStringLiteral("earlier.cdb"));
-        answerNextDialog(file);
-        QTest::mouseClick(child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
+        ovtest::NextDialog<QFileDialog> dialog(ovtest::ChooseFile(file, &dialogFolder));
+        QTest::mouseClick(Child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
         const std::string label = std::string(c.required) + " / " + c.fileVersion;
         EXPECT_EQ(box->text(), c.accepted ? file : QStringLiteral("earlier.cdb")) << label;
         const QString expected = c.message == kNotProduct ? kNotProduct + file : c.message;
@@ -172,7 +108,7 @@ TEST_F(ConvertWindow, TheChosenFileIsCheckedForProductAndVersion)
         }
         delete w;
     }
-    EXPECT_EQ(m_dialogFolder, QDir(path(QStringLiteral("user/Data"))).absolutePath());
+    EXPECT_EQ(dialogFolder, QDir(path(QStringLiteral("user/Data"))).absolutePath());
 }
 
 // Starting without a file tells so and then runs the file choice (here it
@@ -181,18 +117,18 @@ TEST_F(ConvertWindow, TheChosenFileIsCheckedForProductAndVersion)
 TEST_F(ConvertWindow, StartingNeedsAFileAndADatabaseName)
 {
     frmDBConvert* w = open();
-    QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
     EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("请选择先要转换的单机版数据库!"), kNoIni}));
     EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Information);
 
     m_ui.clear();
-    child<QLineEdit>(w, "txtDBAccess")->setText(QStringLiteral("a.cdb"));
-    child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("   "));
-    child<QPushButton>(w, "cmdCreateBlank")->setFocus();
-    QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    Child<QLineEdit>(w, "txtDBAccess")->setText(QStringLiteral("a.cdb"));
+    Child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("   "));
+    Child<QPushButton>(w, "cmdCreateBlank")->setFocus();
+    QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
     EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("请指定将创建的数据库数据库名称！")}));
     EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Information);
-    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, "txtDB"));
+    QTRY_COMPARE(QApplication::focusWidget(), Child<QWidget>(w, "txtDB"));
     EXPECT_TRUE(w->isVisible());
 }
 
@@ -215,9 +151,9 @@ TEST_F(ConvertWindow, IsDisabledWhileConvertingAndClosesOnlyAfterACreation)
             closedDuring = closed || !w->isVisible();
             return created && makeServerDatabase(QStringLiteral("new"), QString()) != nullptr;
         });
-        child<QLineEdit>(w, "txtDBAccess")->setText(file);
-        child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("new"));
-        QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+        Child<QLineEdit>(w, "txtDBAccess")->setText(file);
+        Child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("new"));
+        QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
         EXPECT_FALSE(enabledDuring);
         EXPECT_FALSE(closedDuring);
         if (created) {
@@ -226,8 +162,8 @@ TEST_F(ConvertWindow, IsDisabledWhileConvertingAndClosesOnlyAfterACreation)
             ASSERT_FALSE(w.isNull());
             EXPECT_TRUE(w->isEnabled());
             EXPECT_TRUE(w->isVisible());
-            EXPECT_EQ(child<QLineEdit>(w, "txtDBAccess")->text(), file);
-            EXPECT_EQ(child<QLineEdit>(w, "txtDB")->text(), QStringLiteral("new"));
+            EXPECT_EQ(Child<QLineEdit>(w, "txtDBAccess")->text(), file);
+            EXPECT_EQ(Child<QLineEdit>(w, "txtDB")->text(), QStringLiteral("new"));
             delete w;
         }
     }
@@ -311,14 +247,14 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
     const QString question = QStringLiteral("数据库 [OrvaneConvertDemo] 已经存在,是否要将它覆盖？");
 
     QPointer<frmDBConvert> w = open(true);
-    answerNextDialog(demo);
-    QTest::mouseClick(child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
-    ASSERT_EQ(child<QLineEdit>(w, "txtDBAccess")->text(), demo);
+    ovtest::NextDialog<QFileDialog> dialog(ovtest::ChooseFile(demo));
+    QTest::mouseClick(Child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
+    ASSERT_EQ(Child<QLineEdit>(w, "txtDBAccess")->text(), demo);
     ASSERT_TRUE(m_ui.texts().isEmpty()) << m_ui.texts().join(QLatin1Char('\n'));
-    child<QLineEdit>(w, "txtDB")->setText(database);
+    Child<QLineEdit>(w, "txtDB")->setText(database);
 
     m_ui.answer(ov::MsgAnswer::No);
-    QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
     ASSERT_FALSE(w.isNull());
     EXPECT_TRUE(w->isEnabled());
     EXPECT_EQ(m_ui.texts(), QStringList({question}));
@@ -331,7 +267,7 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
 
     m_ui.clear();
     m_ui.answer(ov::MsgAnswer::Yes);
-    QTest::mouseClick(child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
     QTRY_VERIFY(w.isNull());
     EXPECT_EQ(m_ui.texts(), QStringList({question, QStringLiteral("创建数据库成功！"),
                                          QStringLiteral("单机版数据库升级为网络版数据库完成！")}));
@@ -400,10 +336,10 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
 TEST_F(ConvertWindow, RendersForAScreenshot)
 {
     frmDBConvert* w = open(false);
-    child<QLineEdit>(w, "txtDBAccess")
+    Child<QLineEdit>(w, "txtDBAccess")
         ->setText(QStringLiteral("/home/user/Documents/Orvane/Data/客户资料.cdb"));
-    child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("OrvaneCrm"));
-    const QFontMetrics metrics(child<QLabel>(w, "lblTip")->font());
+    Child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("OrvaneCrm"));
+    const QFontMetrics metrics(Child<QLabel>(w, "lblTip")->font());
     for (const QChar c : QStringLiteral("转换数据库服务器"))
         EXPECT_TRUE(metrics.inFontUcs4(c.unicode())) << "no glyph for U+" << std::hex << c.unicode();
     const QImage image = w->grab().toImage();

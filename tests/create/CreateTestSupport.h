@@ -1,22 +1,19 @@
 #pragma once
 
-#include "common/Clock.h"
 #include "common/Cp936.h"
-#include "common/mdlOVSqlUpdateDB.h"
 #include "config/clsIniFile.h"
 #include "config/mdlOVSqlServer.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -62,47 +59,21 @@ public:
     }
 };
 
-// A temporary program folder holding a copy of the shipped scripts and data
-// sets, an embedded server in its folder "data", a fixed clock and the
-// scripted user interface.
+// A temporary program folder holding a copy of the shipped files, an
+// embedded server in its folder "data", a fixed clock and the scripted user
+// interface.
 class CreateFixture : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = QDir::toNativeSeparators(m_dir.path()) + QDir::separator();
-        copyDist();
-        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
-        m_server = QStringLiteral("sqlite:") + path(QStringLiteral("data"));
-        ov::Clock::setFixed(QDateTime(QDate(2026, 12, 10), QTime(9, 30, 0)));
-    }
-    void TearDown() override
-    {
-        ov::Clock::reset();
-        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
+        ASSERT_TRUE(m_dir.copyDist());
+        m_server = m_dir.makeServer();
+        m_dir.fixClock(QDateTime(QDate(2026, 12, 10), QTime(9, 30, 0)));
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
-
-    // The scripts and both data sets, as the build lays them out.
-    void copyDist()
-    {
-        const QString dist = QStringLiteral(OV_SOURCE_DIR "/dist");
-        for (const char* name : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
-            ASSERT_TRUE(
-                QFile::copy(dist + QLatin1Char('/') + QLatin1String(name), path(QLatin1String(name))));
-        }
-        QDirIterator it(dist + QStringLiteral("/DBDataFiles"), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString from = it.next();
-            const QString to = path(QStringLiteral("DBDataFiles/") +
-                                    QDir(dist + QStringLiteral("/DBDataFiles")).relativeFilePath(from));
-            QDir().mkpath(QFileInfo(to).path());
-            ASSERT_TRUE(QFile::copy(from, to)) << to.toStdString();
-        }
-    }
 
     void writeFile(const QString& name, const QByteArray& bytes)
     {
@@ -193,8 +164,7 @@ protected:
         return f.open(QIODevice::ReadOnly) ? ov::cp936::decode(f.readAll()) : QString();
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ScopedProgramFolder m_dir;
     QString m_server;
     PumpWatchingUi m_ui;
     RecordingStatus m_status;

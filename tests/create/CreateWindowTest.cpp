@@ -5,6 +5,7 @@
 #include "create/frmDBCreate.h"
 #include "support/FileWatch.h"
 #include "support/SilentServer.h"
+#include "support/Windows.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -12,37 +13,25 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
+
+using ovtest::Child;
 
 namespace {
 
 class CreateWindow : public ovtest::CreateFixture
 {
 protected:
-    void TearDown() override
-    {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBCreate*>(w))
-                delete w;
-        }
-        ovtest::CreateFixture::TearDown();
-    }
+    void TearDown() override { ovtest::DeleteTopLevels<frmDBCreate>(); }
     frmDBCreate* open(bool trusted, const QString& database = QString())
     {
         frmDBCreate* w = frmDBCreate::ShowMe(m_server, database, trusted, QStringLiteral("sa"));
         QApplication::setActiveWindow(w);
         return w;
     }
-    template <typename T> static T* child(QWidget* w, const char* name)
-    {
-        T* c = w->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(c, nullptr) << name;
-        return c;
-    }
     static void click(QWidget* w, const char* button)
     {
-        QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(w, button), Qt::LeftButton);
     }
 
     // What the window showed each time the creation let events run.
@@ -59,9 +48,9 @@ protected:
         m_ui.onPump = [this, window] {
             if (!window)
                 return;
-            const auto* bar = child<QProgressBar>(window, "prgProgress");
+            const auto* bar = Child<QProgressBar>(window, "prgProgress");
             m_snapshots.append(
-                {child<QLabel>(window, "lblTip")->text(), bar->value(), bar->maximum(), window->isEnabled()});
+                {Child<QLabel>(window, "lblTip")->text(), bar->value(), bar->maximum(), window->isEnabled()});
         };
     }
     QStringList tips() const
@@ -77,49 +66,16 @@ protected:
     QList<Snapshot> m_snapshots;
 };
 
-TEST_F(CreateWindow, OpensWithItsTextsAndTheConnectionPanel)
-{
-    for (const bool trusted : {true, false}) {
-        SCOPED_TRACE(trusted);
-        QPointer<frmDBCreate> w = open(trusted);
-        EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane客户资源管理系统 － 创建数据库"));
-        auto* header = child<QLabel>(w, "lblTipHeader");
-        EXPECT_EQ(header->text(), QStringLiteral("创建数据库"));
-        EXPECT_EQ(header->font().pointSize(), 16);
-        EXPECT_EQ(header->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-        EXPECT_EQ(header->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
-        EXPECT_EQ(child<QWidget>(w, "picTip")->palette().color(QPalette::Window), QColor(255, 255, 255));
-        EXPECT_EQ(
-            child<QLabel>(w, "lblTip")->text(),
-            QStringLiteral("如果尚未安装 MS SQL Server，请先在服务器上安装\r\n1、选择服务器，和登录方式\r\n"
-                           "2、输入想创建的数据库名称\r\n3、点击<创建演示数据库> 或者 <创建空白数据库>"));
-        EXPECT_EQ(child<QPushButton>(w, "cmdCreateDemo")->text(), QStringLiteral("创建演示数据库"));
-        EXPECT_EQ(child<QPushButton>(w, "cmdCreateBlank")->text(), QStringLiteral("创建空白数据库"));
-        EXPECT_EQ(child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
-        EXPECT_EQ(child<QLabel>(w, "lblDB")->text(), QStringLiteral("将创建的数据库(&D)"));
-        EXPECT_EQ(child<QRadioButton>(w, "optTrust")->isChecked(), trusted);
-        // Labels follow their boxes in this window.
-        for (const char* name : {"txtUser", "txtPasswd", "lblUserName", "lblPasswd"})
-            EXPECT_EQ(child<QWidget>(w, name)->isEnabled(), !trusted) << name;
-        EXPECT_EQ(child<QLineEdit>(w, "txtUser")->text(), QStringLiteral("sa"));
-        EXPECT_TRUE(child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
-        QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, trusted ? "txtDB" : "txtPasswd"));
-        click(w, "cmdCancel");
-        QTRY_VERIFY(w.isNull());
-    }
-    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
-}
-
 TEST_F(CreateWindow, ANameOfSpacesIsAskedFor)
 {
     frmDBCreate* w = open(true, QStringLiteral("   "));
     for (const char* button : {"cmdCreateBlank", "cmdCreateDemo"}) {
         m_ui.clear();
-        child<QLineEdit>(w, "txtServer")->setFocus();
+        Child<QLineEdit>(w, "txtServer")->setFocus();
         click(w, button);
         EXPECT_EQ(m_ui.texts(), QStringList({"请指定将创建的数据库数据库名称！"}));
         EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Information);
-        EXPECT_EQ(QApplication::focusWidget(), child<QWidget>(w, "txtDB"));
+        EXPECT_EQ(QApplication::focusWidget(), Child<QWidget>(w, "txtDB"));
         EXPECT_TRUE(w->isEnabled());
         EXPECT_TRUE(w->isVisible());
     }
@@ -144,7 +100,7 @@ TEST_F(CreateWindow, CreatesWritesTheSettingsAndCloses)
         m_snapshots.clear();
         QFile::remove(mdlOVSqlServer::ConfigFilePath());
         QPointer<frmDBCreate> w = open(false, QStringLiteral(" ") + QLatin1String(c.database));
-        child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral(" pw "));
+        Child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral(" pw "));
         watch(w);
         bool closeRefused = false;
         m_ui.onPump = [this, w, &closeRefused, pump = m_ui.onPump] {

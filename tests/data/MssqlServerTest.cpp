@@ -20,6 +20,7 @@
 #include "data/StatementTranscript.h"
 #include "data/odbc/MssqlStatements.h"
 #include "support/CliProgram.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateScript.h"
 #include "update/VersionTable.h"
@@ -199,10 +200,8 @@ TEST_F(MssqlServer, CreateLoadBackUpRestoreAndDrop)
 // its dry-run transcript, in a program folder with the shipped files.
 TEST_F(MssqlServer, CreateWithBothDataSetsThenUpdate)
 {
-    QTemporaryDir program;
-    ASSERT_TRUE(ovtest::CopyDist(program.path()));
-    const QString savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-    mdlOVSqlUpdateDB::gstrAppPath = QDir::toNativeSeparators(program.path()) + QDir::separator();
+    ovtest::ScopedProgramFolder program;
+    ASSERT_TRUE(program.copyDist());
     ovtest::ScriptedUi ui;
     for (const int mode : {mdlOVSqlUpdateDB::CreateBlank, mdlOVSqlUpdateDB::CreateDemo}) {
         SCOPED_TRACE(mode);
@@ -235,7 +234,6 @@ TEST_F(MssqlServer, CreateWithBothDataSetsThenUpdate)
     ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, m_database, m_trusted, m_user, m_password, script,
                                                   status, progress));
     EXPECT_NE(scalar(m_database, QStringLiteral("SELECT OBJECT_ID('tExtra')")), QString());
-    mdlOVSqlUpdateDB::gstrAppPath = savedAppPath;
 }
 
 // The transfer sends its rows as parameter arrays; a row the server refuses

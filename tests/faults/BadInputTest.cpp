@@ -5,6 +5,7 @@
 #include "FaultSupport.h"
 #include "common/Cp936.h"
 #include "common/clsError.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/ConfigFiles.h"
 #include "config/mdlOVSqlServerAccess.h"
 #include "convert/mdlDBConvert.h"

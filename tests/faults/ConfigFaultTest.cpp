@@ -142,13 +142,12 @@ TEST_F(ConfigFaults, UnwritableFileOrFolderRefusesTheWrite)
          false},
         {"read-only folder without the file",
          [&](const QString& folder) { QFile::setPermissions(folder, QFile::Permissions(0x5555)); }, true},
-        {"missing folder",
-         [&](const QString& folder) { mdlOVSqlUpdateDB::gstrAppPath = folder + QStringLiteral("missing/"); },
+        {"missing folder", [&](const QString& folder) { m_dir.pointAt(folder + QStringLiteral("missing/")); },
          false},
         {"folder that is a file",
          [&](const QString& folder) {
              writeBytes(folder + QStringLiteral("file"), before);
-             mdlOVSqlUpdateDB::gstrAppPath = folder + QStringLiteral("file/");
+             m_dir.pointAt(folder + QStringLiteral("file/"));
          },
          false},
         {"file that is a folder",
@@ -163,7 +162,7 @@ TEST_F(ConfigFaults, UnwritableFileOrFolderRefusesTheWrite)
         const QString folder = path(QStringLiteral("case%1/").arg(++n));
         ASSERT_TRUE(QDir().mkpath(folder));
         QFile::setPermissions(folder, QFile::Permissions(0x7755));
-        mdlOVSqlUpdateDB::gstrAppPath = folder;
+        m_dir.pointAt(folder);
         c.arrange(folder);
         const QByteArray bytesBefore = readBytes(config());
         const QString valuesBefore = read();

@@ -1,17 +1,15 @@
 #pragma once
 
-#include "common/Clock.h"
-#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "support/RowTexts.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -113,16 +111,11 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755));
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
-        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("data")));
-        m_server = QStringLiteral("sqlite:") + path(QStringLiteral("data"));
-        ov::Clock::setFixed(QDateTime(QDate(2024, 3, 7), QTime(9, 5, 1)));
+        m_server = m_dir.makeServer();
+        m_dir.fixClock(QDateTime(QDate(2024, 3, 7), QTime(9, 5, 1)));
     }
     void TearDown() override
     {
-        ov::Clock::reset();
-        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
         // Whatever a test made read-only goes back, so the folder can be removed.
         QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7700));
     }
@@ -151,8 +144,7 @@ protected:
         return RowTexts(rs);
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ScopedProgramFolder m_dir;
     QString m_server;
 };
 

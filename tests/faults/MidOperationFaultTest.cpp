@@ -4,6 +4,7 @@
 // happen is reported or recorded as done.
 
 #include "FaultSupport.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/ConfigFiles.h"
 #include "config/mdlEncode.h"
 #include "config/mdlOVSqlServerAccess.h"

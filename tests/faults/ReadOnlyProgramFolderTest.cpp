@@ -18,13 +18,7 @@ protected:
     void SetUp() override
     {
         FaultFixture::SetUp();
-        m_savedUserPath = mdlOVSqlUpdateDB::gstrUserPath;
-        mdlOVSqlUpdateDB::gstrUserPath = path(QStringLiteral("user")) + QLatin1Char('/');
-    }
-    void TearDown() override
-    {
-        mdlOVSqlUpdateDB::gstrUserPath = m_savedUserPath;
-        FaultFixture::TearDown();
+        m_dir.makeUserFolder();
     }
 
     void writeFile(const QString& name, const QByteArray& bytes)
@@ -34,8 +28,6 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
     }
-
-    QString m_savedUserPath;
 };
 
 TEST_F(ReadOnlyProgramFolder, LoadFilesGoToTheUserFolder)
@@ -48,7 +40,6 @@ TEST_F(ReadOnlyProgramFolder, LoadFilesGoToTheUserFolder)
     writeFile(QStringLiteral("DBDataFiles/Blank/tables.txt"), "a\r\nb\r\n");
     writeFile(QStringLiteral("DBDataFiles/Blank/a.dat"), "1\r\n2\r\n");
     writeFile(QStringLiteral("DBDataFiles/Blank/b.dat"), "3\r\nnot a number\r\n");
-    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("user"))));
     // The data set stays root's: the child may read it, not write there.
     giveToUnprivileged(path(QStringLiteral("user")));
     giveToUnprivileged(path(QStringLiteral("data")));

@@ -13,6 +13,7 @@
 #include "create/DataImport.h"
 #include "data/jet/JetBackend.h"
 #include "jet/demo/DemoDatabase.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateScript.h"
 #include "update/VersionTable.h"
@@ -66,27 +67,13 @@ QList<QPair<QString, QStringList>> schemaTables()
 class NewestSchema
 {
 public:
-    NewestSchema()
-    {
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
-    }
-    ~NewestSchema() { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
-    NewestSchema(const NewestSchema&) = delete;
-    NewestSchema& operator=(const NewestSchema&) = delete;
-
     // The connection to the new database; empty (and a failure recorded)
     // when it could not be made.
     std::unique_ptr<ov::Connection> create()
     {
         EXPECT_TRUE(m_dir.isValid());
-        for (const char* name : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
-            EXPECT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/") + QLatin1String(name),
-                                    m_dir.filePath(QLatin1String(name))))
-                << name;
-        }
-        EXPECT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("server")));
-        const QString server = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("server"));
+        m_dir.copyDist({QStringLiteral("OVScriptEmpty.txt"), QStringLiteral("OVScriptUpdate.txt")});
+        const QString server = m_dir.makeServer(QStringLiteral("server"));
         ovtest::ScriptedUi ui;
         ovtest::RecordingStatus status;
         ovtest::RecordingProgress progress;
@@ -100,8 +87,7 @@ public:
     }
 
 private:
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ovtest::ScopedProgramFolder m_dir;
 };
 
 // The version blocks of the shipped update script, in order.

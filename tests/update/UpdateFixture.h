@@ -1,18 +1,16 @@
 #pragma once
 
-#include "common/Clock.h"
 #include "common/Cp936.h"
-#include "common/mdlOVSqlUpdateDB.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "support/RowTexts.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateLog.h"
 
 #include <QDir>
 #include <QFile>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -27,17 +25,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = QDir::toNativeSeparators(m_dir.path()) + QDir::separator();
-        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
-        m_server = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("data"));
+        m_server = m_dir.makeServer();
         makeDatabase(QStringLiteral("crm"));
-        ov::Clock::setFixed(QDateTime(QDate(2024, 3, 7), QTime(9, 5, 1)));
-    }
-    void TearDown() override
-    {
-        ov::Clock::reset();
-        mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath;
+        m_dir.fixClock(QDateTime(QDate(2024, 3, 7), QTime(9, 5, 1)));
     }
 
     // An empty database file of the embedded server.
@@ -115,8 +105,7 @@ protected:
         return f.readAll();
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ScopedProgramFolder m_dir;
     QString m_server;
     ScriptedUi m_ui;
     RecordingStatus m_status;

@@ -3,8 +3,11 @@
 // run, and what is written afterwards.
 
 #include "backup/frmDBBackup.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "create/CreateTestSupport.h"
 #include "support/FileWatch.h"
+#include "support/ModalDialog.h"
+#include "support/Windows.h"
 #include "update/frmDBUpdate.h"
 
 #include <QApplication>
@@ -13,11 +16,11 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
+
+using ovtest::Child;
 
 namespace {
 
@@ -32,82 +35,30 @@ protected:
         ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("bak")));
         makeBareDatabase(QStringLiteral("crm"));
     }
-    void TearDown() override
-    {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<frmDBUpdate*>(w))
-                delete w;
-        }
-        ovtest::CreateFixture::TearDown();
-    }
+    void TearDown() override { ovtest::DeleteTopLevels<frmDBUpdate>(); }
     frmDBUpdate* open(bool trusted)
     {
         frmDBUpdate* w = frmDBUpdate::ShowMe(m_server, QStringLiteral("crm"), trusted, QStringLiteral("sa"));
         QApplication::setActiveWindow(w);
         return w;
     }
-    template <typename T> static T* child(QWidget* w, const char* name)
+    // The answer to the backup window that OK opens: a backup into bak/NAME,
+    // or the close box when name is empty. The database the window offered
+    // goes to database when it is given.
+    std::function<void(frmDBBackup*)> backupInto(const QString& name, QString* database = nullptr)
     {
-        T* c = w->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(c, nullptr) << name;
-        return c;
-    }
-    // Handles the backup window that the next OK opens: backs up into
-    // bak/NAME, or closes it without a backup when name is empty.
-    void handleBackupWindow(const QString& name)
-    {
-        QTimer::singleShot(0, [this, name] {
-            auto* backup = qobject_cast<frmDBBackup*>(QApplication::activeModalWidget());
-            ASSERT_NE(backup, nullptr);
-            ++m_backupWindows;
-            m_backupDatabase = child<QLineEdit>(backup, "txtDB")->text();
+        return [this, name, database](frmDBBackup* backup) {
+            if (database)
+                *database = Child<QLineEdit>(backup, "txtDB")->text();
             if (name.isEmpty()) {
                 backup->close();
                 return;
             }
-            child<QLineEdit>(backup, "txtPathFileName")->setText(path(QStringLiteral("bak/") + name));
-            QTest::mouseClick(child<QPushButton>(backup, "cmdBackup"), Qt::LeftButton);
-        });
+            Child<QLineEdit>(backup, "txtPathFileName")->setText(path(QStringLiteral("bak/") + name));
+            QTest::mouseClick(Child<QPushButton>(backup, "cmdBackup"), Qt::LeftButton);
+        };
     }
-
-    int m_backupWindows = 0;
-    QString m_backupDatabase;
 };
-
-TEST_F(UpdateWindow, OpensWithItsTextsAndTheConnectionPanel)
-{
-    for (const bool trusted : {true, false}) {
-        SCOPED_TRACE(trusted);
-        QPointer<frmDBUpdate> w = open(trusted);
-        EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvane-数据库升级程序"));
-        auto* header = child<QLabel>(w, "lblTipHeader");
-        EXPECT_EQ(header->text(), QStringLiteral("升级数据库"));
-        EXPECT_EQ(header->font().pointSize(), 24);
-        EXPECT_EQ(header->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
-        EXPECT_EQ(child<QWidget>(w, "picTip")->palette().color(QPalette::Window), QColor(255, 255, 255));
-        EXPECT_EQ(child<QLabel>(w, "lblTip")->text(),
-                  QStringLiteral("1、选择待升级数据库（默认当前数据库）\r\n2、备份数据库\r\n3、开始升级"));
-        EXPECT_EQ(child<QPushButton>(w, "cmdOK")->text(), QStringLiteral("备份 -> 升级(&O)"));
-        EXPECT_EQ(child<QPushButton>(w, "cmdCancel")->text(), QStringLiteral("取消(&C)"));
-        EXPECT_EQ(child<QLabel>(w, "lblDB")->text(), QStringLiteral("数据库(&D)"));
-        EXPECT_EQ(child<QLineEdit>(w, "txtDB")->text(), QStringLiteral("crm"));
-        EXPECT_EQ(child<QRadioButton>(w, "optTrust")->isChecked(), trusted);
-        EXPECT_EQ(child<QWidget>(w, "txtUser")->isEnabled(), !trusted);
-        EXPECT_EQ(child<QWidget>(w, "txtPasswd")->isEnabled(), !trusted);
-        // The login labels stay enabled in this window.
-        EXPECT_TRUE(child<QWidget>(w, "lblUserName")->isEnabled());
-        EXPECT_TRUE(child<QWidget>(w, "lblPasswd")->isEnabled());
-        EXPECT_TRUE(child<QLineEdit>(w, "txtPasswd")->text().isEmpty());
-        QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(w, trusted ? "txtDB" : "txtPasswd"));
-        // Clicking the other option applies the login mode.
-        QRadioButton* other = child<QRadioButton>(w, trusted ? "optSql" : "optTrust");
-        QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(6, other->height() / 2));
-        EXPECT_EQ(child<QWidget>(w, "txtPasswd")->isEnabled(), trusted);
-        QTest::mouseClick(child<QPushButton>(w, "cmdCancel"), Qt::LeftButton);
-        QTRY_VERIFY(w.isNull());
-    }
-    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
-}
 
 // A completed backup and a confirmed run: the database reaches the newest
 // version, the five values and UpdateDBResult "1" are written, the window
@@ -116,42 +67,36 @@ TEST_F(UpdateWindow, OpensWithItsTextsAndTheConnectionPanel)
 TEST_F(UpdateWindow, BackupConfirmAndRunWritesTheSettings)
 {
     QPointer<frmDBUpdate> w = open(false);
-    child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral(" pw "));
-    child<QLineEdit>(w, "txtDB")->setText(QStringLiteral(" crm "));
-    handleBackupWindow(QStringLiteral("crm.dat"));
+    Child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral(" pw "));
+    Child<QLineEdit>(w, "txtDB")->setText(QStringLiteral(" crm "));
+    QString backedUp;
+    ovtest::NextDialog<frmDBBackup> backup(backupInto(QStringLiteral("crm.dat"), &backedUp));
     m_ui.answer(ov::MsgAnswer::Ok);
     QStringList tips;
     bool stayed = true;
-    int extraBackups = 0;
     m_ui.onPump = [&] {
-        tips.append(child<QLabel>(w, "lblTip")->text());
+        tips.append(Child<QLabel>(w, "lblTip")->text());
         if (tips.size() != 2)
             return;
-        // Would a second run start, its backup window is closed at once.
-        QTimer::singleShot(0, [&extraBackups] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                ++extraBackups;
-                modal->close();
-            }
-        });
-        QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+        // Would a second run start, its backup window fails the test.
+        ovtest::NoDialog noSecondRun;
+        QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
         QTest::keyClick(w, Qt::Key_Escape);
         w->close();
         stayed = !w.isNull() && w->isVisible();
     };
     ovtest::FileWatch config(QFileInfo(mdlOVSqlServer::ConfigFilePath()).path(),
                              QStringLiteral("OrvaneSqlConfig.ini"));
-    QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
     m_ui.onPump = nullptr;
 
-    EXPECT_EQ(m_backupWindows, 1);
-    EXPECT_EQ(m_backupDatabase, QStringLiteral("crm"));
+    EXPECT_TRUE(backup.came());
+    EXPECT_EQ(backedUp, QStringLiteral("crm"));
     EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("bak/crm.dat"))));
     EXPECT_EQ(m_ui.texts(), QStringList({"备份数据库成功！", kConfirm, "数据库升级成功！"}));
     EXPECT_EQ(m_ui.messages()[1].style, ov::MsgStyle::InformationOkCancel);
     EXPECT_EQ(m_ui.messages()[2].style, ov::MsgStyle::Information);
     EXPECT_TRUE(stayed);
-    EXPECT_EQ(extraBackups, 0);
     QTRY_VERIFY(w.isNull());
 
     EXPECT_EQ(version(QStringLiteral("crm")), shippedVersions().last());
@@ -183,10 +128,10 @@ TEST_F(UpdateWindow, NoBackupOrNoConfirmationRunsNothing)
         SCOPED_TRACE(c.backupFile);
         m_ui.clear();
         QPointer<frmDBUpdate> w = open(true);
-        handleBackupWindow(QLatin1String(c.backupFile));
+        ovtest::NextDialog<frmDBBackup> backup(backupInto(QLatin1String(c.backupFile)));
         if (c.asked)
             m_ui.answer(ov::MsgAnswer::Cancel);
-        QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
         EXPECT_EQ(m_ui.texts(), c.asked ? QStringList({"备份数据库成功！", kConfirm}) : QStringList());
         ASSERT_FALSE(w.isNull());
         EXPECT_TRUE(w->isVisible());
@@ -194,7 +139,6 @@ TEST_F(UpdateWindow, NoBackupOrNoConfirmationRunsNothing)
         EXPECT_EQ(logText(), QString());
         delete w;
     }
-    EXPECT_EQ(m_backupWindows, 2);
     // The backup itself records its file; the MAIN section stays untouched.
     EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("(none)"));
     EXPECT_EQ(mainValue(QStringLiteral("DBName")), QStringLiteral("(none)"));
@@ -209,9 +153,9 @@ TEST_F(UpdateWindow, AScriptWithFailingStatementsStillSucceeds)
                 "'Version'",
                 "GO", "--</V:9.1>"});
     QPointer<frmDBUpdate> w = open(true);
-    handleBackupWindow(QStringLiteral("crm.dat"));
+    ovtest::NextDialog<frmDBBackup> backup(backupInto(QStringLiteral("crm.dat")));
     m_ui.answer(ov::MsgAnswer::Ok);
-    QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(m_ui.texts(), QStringList({"备份数据库成功！", kConfirm, "数据库升级成功！"}));
     QTRY_VERIFY(w.isNull());
     EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("9.1"));
@@ -254,9 +198,9 @@ TEST_F(UpdateWindow, AFailedRunWritesNothing)
         m_ui.clear();
         c.fault();
         QPointer<frmDBUpdate> w = open(true);
-        handleBackupWindow(QStringLiteral("crm.dat"));
+        ovtest::NextDialog<frmDBBackup> backup(backupInto(QStringLiteral("crm.dat")));
         m_ui.answer(ov::MsgAnswer::Ok);
-        QTest::mouseClick(child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
         ASSERT_EQ(m_ui.messages().size(), 3);
         EXPECT_TRUE(m_ui.texts()[2].startsWith(c.message)) << m_ui.texts()[2].toStdString();
         ASSERT_FALSE(w.isNull());

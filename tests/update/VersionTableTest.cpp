@@ -142,7 +142,7 @@ TEST_F(VersionTableTest, RecordVersionAppliedKeepsOneRowWithTheLatestTime)
     makeVersionTable(QStringLiteral("1.0"));
     auto cn = connect();
     RecordVersionApplied(QStringLiteral("1.1"), cn.get());
-    ov::Clock::setFixed(QDateTime(QDate(2025, 12, 31), QTime(23, 59, 58)));
+    m_dir.fixClock(QDateTime(QDate(2025, 12, 31), QTime(23, 59, 58)));
     RecordVersionApplied(QStringLiteral("1.1"), cn.get());
     RecordVersionApplied(QStringLiteral("2.0 'beta'"), cn.get());
     EXPECT_EQ(rows(QStringLiteral("SELECT [Module], VaribleName, VaribleValue, UserID FROM tblVarible "

@@ -16,7 +16,7 @@ const QLatin1String kSuffix(".sqlite");
 
 // The folder that relative server folders are taken from; empty means the
 // current folder.
-QString& programFolder()
+QString& folderOfProgram()
 {
     static QString folder;
     return folder;
@@ -25,7 +25,12 @@ QString& programFolder()
 
 void setProgramFolder(const QString& folder)
 {
-    programFolder() = QDir::fromNativeSeparators(folder);
+    folderOfProgram() = QDir::fromNativeSeparators(folder);
+}
+
+QString programFolder()
+{
+    return folderOfProgram();
 }
 
 QString errorSource()
@@ -43,7 +48,7 @@ QString serverFolder(const QString& server)
     const QString folder = server.trimmed().mid(kPrefix.size()).trimmed();
     if (QDir::isAbsolutePath(folder))
         return QDir::cleanPath(folder);
-    const QString base = programFolder().isEmpty() ? QDir::currentPath() : programFolder();
+    const QString base = folderOfProgram().isEmpty() ? QDir::currentPath() : folderOfProgram();
     return QDir::cleanPath(QDir(base).absoluteFilePath(folder));
 }
 

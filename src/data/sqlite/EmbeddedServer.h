@@ -18,6 +18,7 @@ bool isEmbeddedServer(const QString& server);
 // The program folder, which a relative server folder lies in; set once at
 // start-up (and by tests). Until it is set, the current folder is used.
 void setProgramFolder(const QString& folder);
+QString programFolder();
 // The folder of an embedded server name: absolute as given, or relative to the
 // program folder (setProgramFolder); cleaned, without a trailing separator.
 QString serverFolder(const QString& server);

@@ -1,0 +1,129 @@
+#include "support/ModalDialog.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QDialog>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace ovtest {
+
+namespace {
+// Set on a dialog once a watch has answered it, so that no later watch
+// answers the same one while it is still on the screen.
+const char* const kAnswered = "ovtestAnswered";
+
+std::string describe(const QWidget* w)
+{
+    return std::string(w->metaObject()->className()) + " \"" + w->windowTitle().toStdString() + '"';
+}
+} // namespace
+
+DialogWatch::DialogWatch(const QMetaObject* kind, const QString& title, std::function<void(QWidget*)> answer,
+                         const char* file, int line)
+    : m_kind(kind), m_title(title), m_answer(std::move(answer)), m_file(file), m_line(line)
+{
+    m_timer.setInterval(10);
+    QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+    m_timer.start();
+    m_waited.start();
+}
+
+DialogWatch::~DialogWatch()
+{
+    m_timer.stop();
+    if (m_kind && !m_came && !m_failed)
+        ADD_FAILURE_AT(m_file, m_line) << "no " << what().toStdString() << " came";
+}
+
+QString DialogWatch::what() const
+{
+    QString text = QString::fromLatin1(m_kind->className()) + QStringLiteral(" dialog");
+    if (!m_title.isEmpty())
+        text += QStringLiteral(" \"") + m_title + QLatin1Char('"');
+    return text;
+}
+
+QWidget* DialogWatch::findDialog() const
+{
+    QList<QWidget*> candidates{QApplication::activeModalWidget()};
+    candidates += QApplication::topLevelWidgets();
+    for (QWidget* w : candidates) {
+        if (!w || !w->isVisible() || !w->isModal() || w->property(kAnswered).toBool())
+            continue;
+        if (m_kind && !w->inherits(m_kind->className()))
+            continue;
+        if (!m_title.isEmpty() && w->windowTitle() != m_title)
+            continue;
+        return w;
+    }
+    return nullptr;
+}
+
+void DialogWatch::poll()
+{
+    if (QWidget* dialog = findDialog()) {
+        dialog->setProperty(kAnswered, true);
+        if (!m_kind) {
+            ADD_FAILURE_AT(m_file, m_line) << "a dialog came: " << describe(dialog);
+            CloseDialog(dialog);
+            return;
+        }
+        m_timer.stop();
+        m_came = true;
+        if (m_answer)
+            m_answer(dialog);
+        return;
+    }
+    if (m_kind && m_waited.hasExpired(m_deadlineMs)) {
+        m_timer.stop();
+        m_failed = true;
+        std::string holding;
+        if (QWidget* other = QApplication::activeModalWidget()) {
+            holding = ", while " + describe(other) + " held the test (closed)";
+            CloseDialog(other);
+        }
+        ADD_FAILURE_AT(m_file, m_line)
+            << "no " << what().toStdString() << " came within " << m_deadlineMs << " ms" << holding;
+    }
+}
+
+std::function<void(QWidget*)> Press(const char* name)
+{
+    return [button = QByteArray(name)](QWidget* dialog) {
+        auto* b = dialog->findChild<QPushButton*>(QLatin1String(button));
+        if (!b) {
+            ADD_FAILURE() << describe(dialog) << " has no button " << button.constData();
+            CloseDialog(dialog);
+            return;
+        }
+        QTest::mouseClick(b, Qt::LeftButton);
+    };
+}
+
+std::function<void(QFileDialog*)> ChooseFile(const QString& path, QString* folderSeen)
+{
+    return [path, folderSeen](QFileDialog* dialog) {
+        if (folderSeen)
+            *folderSeen = dialog->directory().absolutePath();
+        if (path.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->selectFile(path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    };
+}
+
+void CloseDialog(QWidget* dialog)
+{
+    if (auto* d = qobject_cast<QDialog*>(dialog))
+        d->reject();
+    else
+        dialog->close();
+}
+
+} // namespace ovtest
