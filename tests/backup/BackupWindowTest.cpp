@@ -79,8 +79,8 @@ TEST_F(BackupWindow, ProposedNameKeepsTheFolderOfTheLastBackup)
         {"DBHOST", nullptr, true, "crm-202612041533.dat"},
         {"DBHOST", "/var/opt/mssql/backup/old.dat", false, "/var/opt/mssql/backup/crm-202612041533.dat"},
         // The embedded server keeps its backups in its own folder by default.
-        {"sqlite:data", nullptr, false, "@/crm-202612041533.dat"},
-        {"sqlite:data", nullptr, true, "@/crm-202612041533.dat"},
+        {"sqlite:@", nullptr, false, "@/crm-202612041533.dat"},
+        {"sqlite:@", nullptr, true, "@/crm-202612041533.dat"},
         {"sqlite:data", "/srv/bak/old.dat", true, "/srv/bak/crm-202612041533.dat"},
     };
     for (const auto& c : cases) {
@@ -89,6 +89,8 @@ TEST_F(BackupWindow, ProposedNameKeepsTheFolderOfTheLastBackup)
         if (c.stored) {
             ASSERT_TRUE(mdlOVSqlServer::WriteDefaultPathFile(QString::fromUtf8(c.stored)));
         }
+        const QString server =
+            QString::fromUtf8(c.server).replace(QLatin1Char('@'), path(QStringLiteral("data")));
         QString proposed;
         if (c.modal) {
             ovtest::NextDialog<frmDBBackup> backup([&proposed](frmDBBackup* w) {
@@ -96,11 +98,10 @@ TEST_F(BackupWindow, ProposedNameKeepsTheFolderOfTheLastBackup)
                 QTest::mouseClick(Button(w, "cmdCancel"), Qt::LeftButton);
             });
             // Cancelled: no backup made.
-            EXPECT_FALSE(frmDBBackup::ShowMeWithWait(QString::fromUtf8(c.server), QStringLiteral("crm"), true,
-                                                     QString(), QString()));
+            EXPECT_FALSE(
+                frmDBBackup::ShowMeWithWait(server, QStringLiteral("crm"), true, QString(), QString()));
         } else {
-            frmDBBackup* w = frmDBBackup::ShowMe(QString::fromUtf8(c.server), QStringLiteral("crm"), true,
-                                                 QString(), QString());
+            frmDBBackup* w = frmDBBackup::ShowMe(server, QStringLiteral("crm"), true, QString(), QString());
             proposed = Edit(w, "txtPathFileName")->text();
             delete w;
         }
@@ -333,8 +334,7 @@ TEST_F(BackupWindow, EmbeddedBackupsGoToTheServersFolder)
                 Edit(w, "txtPathFileName")->setText(QString::fromUtf8(typed));
             QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
         });
-        EXPECT_TRUE(frmDBBackup::ShowMeWithWait(QStringLiteral("sqlite:data"), QStringLiteral("crm"), true,
-                                                QString(), QString()));
+        EXPECT_TRUE(frmDBBackup::ShowMeWithWait(m_server, QStringLiteral("crm"), true, QString(), QString()));
         EXPECT_EQ(proposed, folder + QStringLiteral("/crm-202612041533.dat"));
         const QString written = *typed ? folder + QStringLiteral("/named.dat") : proposed;
         EXPECT_TRUE(IsBackupOf(written, QStringLiteral("crm")));

@@ -408,15 +408,20 @@ TEST_F(EmbeddedAdmin, ServerSideOperationsNeedAConnectionToTheSameKindOfServer)
     EXPECT_EQ(m_admin->lastError().number, DataErr::InvalidConnection);
 }
 
-TEST_F(EmbeddedAdmin, ProbeMakesTheServerFolder)
+// A server folder that does not exist is a server that cannot be reached:
+// the probe says so, as every other call does, and makes no folder.
+TEST_F(EmbeddedAdmin, ProbeFindsNoServerWithoutItsFolder)
 {
     auto admin = ServerAdmin::create(QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("new/server")),
                                      false, QStringLiteral("sa"), QStringLiteral("pw"));
     QStringList names;
     EXPECT_FALSE(admin->listDatabases(names));
     EXPECT_EQ(admin->lastError().number, 17);
-    ASSERT_TRUE(admin->probe());
-    EXPECT_TRUE(QFileInfo(m_dir.filePath(QStringLiteral("new/server"))).isDir());
+    EXPECT_FALSE(admin->probe());
+    EXPECT_EQ(admin->lastError().number, 17);
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("new"))));
+    ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("new/server"))));
+    EXPECT_TRUE(admin->probe());
     EXPECT_TRUE(admin->listDatabases(names));
     EXPECT_TRUE(names.isEmpty());
 }

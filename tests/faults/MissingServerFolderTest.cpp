@@ -24,8 +24,8 @@ protected:
 
 TEST_F(MissingServerFolder, EveryTaskFindsNoServerAndMakesNoFolder)
 {
-    const QString server = QStringLiteral("sqlite:nosuch");
     const QString folder = path(QStringLiteral("nosuch"));
+    const QString server = QStringLiteral("sqlite:") + folder;
     const QString reason =
         QStringLiteral("The folder '%1' of the embedded server does not exist.").arg(folder);
     const QString script = path(QStringLiteral("OVScriptUpdate.txt"));
