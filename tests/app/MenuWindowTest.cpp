@@ -330,7 +330,7 @@ TEST_F(MenuWindow, EnterPressesTheFocusedButton)
         restore->setFocus();
         QTest::keyClick(restore, key);
         EXPECT_TRUE(QTest::qWaitFor([&] { return menu.isNull(); }));
-        frmDBRestore* window = OpenWindow<frmDBRestore>();
+        frmDBRestore* window = ovtest::TopLevel<frmDBRestore>();
         ASSERT_NE(window, nullptr);
         delete window;
     }

@@ -219,10 +219,10 @@ TEST_F(CreateWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
     ovtest::ShortLoginTimeouts shortened;
     QPointer<frmDBCreate> w = frmDBCreate::ShowMe(server.name(), QStringLiteral("crm"), false, "sa");
     QApplication::setActiveWindow(w);
-    child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral("pw"));
+    Child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral("pw"));
     QStringList tipsWhileWaiting;
     ovtest::WaitWatch watch(w, server, [&] {
-        tipsWhileWaiting.append(child<QLabel>(w, "lblTip")->text());
+        tipsWhileWaiting.append(Child<QLabel>(w, "lblTip")->text());
         click(w, "cmdCreateDemo");
     });
     click(w, "cmdCreateBlank");

@@ -250,7 +250,7 @@ TEST_F(ConfigFaults, SharedFileKeepsItsOwnerGroupAndMode)
         SCOPED_TRACE(c.name);
         const QString folder = path(QStringLiteral("shared%1/").arg(++n));
         ASSERT_TRUE(QDir().mkpath(folder));
-        mdlOVSqlUpdateDB::gstrAppPath = folder;
+        m_dir.pointAt(folder);
         writeBytes(config(), "[MAIN]\r\nDBServer=sqlite:old\r\nUpdateDBResult=1\r\n");
         ASSERT_EQ(chown(QFile::encodeName(config()).constData(), c.owner, c.group), 0);
         ASSERT_TRUE(QFile::setPermissions(config(), c.mode));
