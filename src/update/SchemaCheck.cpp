@@ -190,9 +190,11 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
     reference.tables.clear();
     reference.blocks.clear();
     const UpdateLogPause mute;
+    // The reference lives in the embedded engine's in-memory Tempdb; its
+    // server folder only has to exist, and the root folder always does.
     ov::Connection cn;
     if (!cn.Open(QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=Tempdb;"
-                                "Data Source=sqlite:reference"))) {
+                                "Data Source=sqlite:/"))) {
         error = cn.lastError().description;
         return false;
     }
