@@ -313,8 +313,9 @@ TEST_F(InstalledCliTest, BashCompletionOffersCommandsOptionsAndFiles)
     }
     ASSERT_TRUE(QDir(files.path()).mkdir(QStringLiteral("sub")));
 
-    const QStringList backupOptions = {"--database", "--help",    "--password-stdin", "--replace", "--server",
-                                       "--to",       "--trusted", "--user",           "--yes"};
+    const QStringList backupOptions = {"--database", "--driver", "--help",    "--password-stdin",
+                                       "--replace",  "--server", "--sql-out", "--to",
+                                       "--trusted",  "--user",   "--yes"};
     const struct
     {
         QStringList words;
@@ -326,9 +327,9 @@ TEST_F(InstalledCliTest, BashCompletionOffersCommandsOptionsAndFiles)
         {{"ovsqlcli", "help", "up"}, {"update"}},
         {{"ovsqlcli", "backup", "--"}, backupOptions},
         {{"ovsqlcli", "backup", "--server", "x", "--r"}, {"--replace"}},
-        {{"ovsqlcli", "update", "--d"}, {"--database", "--dry-run"}},
+        {{"ovsqlcli", "update", "--d"}, {"--database", "--driver", "--dry-run"}},
         {{"ovsqlcli", "restore", "--m"}, {"--move"}},
-        {{"ovsqlcli", "settings", "-"}, {"--help", "--yes", "-h"}},
+        {{"ovsqlcli", "settings", "-"}, {"--driver", "--help", "--yes", "-h"}},
         // The value of an option that names a file is a file name; other
         // values are not offered.
         {{"ovsqlcli", "backup", "--to", "b"}, {"back up.dat"}},
