@@ -364,13 +364,15 @@ QString sqlServerOdbcString(const SqlServerTarget& target, const QString& driver
     // attribute exists only from driver 18.7 on).
     switch (kind) {
     case DriverKind::FreeTds:
-        // Protocol: "auto" lets FreeTDS (1.1 and later) find the highest
-        // version the server speaks, which the FreeTDS User Guide ("Choosing
-        // a TDS protocol version") recommends for Microsoft SQL Server: 7.2
-        // from SQL Server 2005, 7.3 from 2008, 7.4 from 2012 on to 2022. A
-        // fixed 7.4 leaves 2005 and 2008 R2 to the server's handling of a
-        // newer client's login.
-        pairs.append({QStringLiteral("TDS_Version"), QStringLiteral("auto")});
+        // Protocol 7.4, named: FreeTDS logs in with it and then takes the
+        // version the server reports in its login acknowledgement, 7.2 from
+        // SQL Server 2005 and 7.3 from 2008, so every Microsoft server from
+        // 2005 to 2022 gets its own. "auto" would do the same for a server
+        // that answers, but after a failed first attempt it tries a second,
+        // Sybase login that has no time-out (FreeTDS 1.3 and later): a server
+        // that accepts the connection and never answers would hold the task
+        // for ever.
+        pairs.append({QStringLiteral("TDS_Version"), QStringLiteral("7.4")});
         // Strings travel as UTF-8 between the driver and the program.
         pairs.append({QStringLiteral("ClientCharset"), QStringLiteral("UTF-8")});
         // Encryption: FreeTDS's default ("request") encrypts when the server

@@ -115,7 +115,7 @@ TEST(ConnectionString, SqlServerStringsTranslateKeyByKeyForEachDriver)
         {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;PASSWORD=pw;Initial Catalog=OrvaneCrm;"
          "Data Source=srv",
          "", "", freeTds,
-         "Driver=FreeTDS;Server=srv;Database=OrvaneCrm;UID=sa;PWD=pw;TDS_Version=auto;ClientCharset=UTF-8;"},
+         "Driver=FreeTDS;Server=srv;Database=OrvaneCrm;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;"},
         {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;PASSWORD=pw;Initial Catalog=OrvaneCrm;"
          "Data Source=srv",
          "", "", ms18,
@@ -123,7 +123,7 @@ TEST(ConnectionString, SqlServerStringsTranslateKeyByKeyForEachDriver)
         {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=crm;"
          "Data Source=(local)\\SQLEXPRESS",
          "", "", freeTds,
-         "Driver=FreeTDS;Server=127.0.0.1\\SQLEXPRESS;Database=crm;Trusted_Connection=yes;TDS_Version=auto;"
+         "Driver=FreeTDS;Server=127.0.0.1\\SQLEXPRESS;Database=crm;Trusted_Connection=yes;TDS_Version=7.4;"
          "ClientCharset=UTF-8;"},
         {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=crm;"
          "Data Source=(local)\\SQLEXPRESS",
@@ -135,7 +135,7 @@ TEST(ConnectionString, SqlServerStringsTranslateKeyByKeyForEachDriver)
         {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Initial Catalog=\"crm\";Data "
          "Source=db1,1433",
          "", "p;w", freeTds,
-         "Driver=FreeTDS;Server=db1;Port=1433;Database=crm;UID=sa;PWD={p;w};TDS_Version=auto;"
+         "Driver=FreeTDS;Server=db1;Port=1433;Database=crm;UID=sa;PWD={p;w};TDS_Version=7.4;"
          "ClientCharset=UTF-8;"},
         {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Initial Catalog=\"crm\";Data "
          "Source=tcp:db1, 1433",
@@ -145,10 +145,10 @@ TEST(ConnectionString, SqlServerStringsTranslateKeyByKeyForEachDriver)
          "Data Source=srv",
          "", "", freeTds,
          "Driver=FreeTDS;Server=srv;Database=OrvaneCrm;UID=sa;PWD={a;Initial "
-         "Catalog=master};TDS_Version=auto;"
+         "Catalog=master};TDS_Version=7.4;"
          "ClientCharset=UTF-8;"},
         {"Provider=SQLOLEDB.1;User ID=old;PASSWORD=old;Initial Catalog=;Data Source=srv", "new", "", freeTds,
-         "Driver=FreeTDS;Server=srv;UID=new;PWD=old;TDS_Version=auto;ClientCharset=UTF-8;"},
+         "Driver=FreeTDS;Server=srv;UID=new;PWD=old;TDS_Version=7.4;ClientCharset=UTF-8;"},
         // Encryption only when the string asks for it; the certificate is
         // trusted unchecked only when it says so.
         {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv;"
@@ -170,11 +170,11 @@ TEST(ConnectionString, SqlServerStringsTranslateKeyByKeyForEachDriver)
          "Use Encryption for Data=True;Trust Server Certificate=True;Application Name=Orvane",
          "", "", freeTds,
          "Driver=FreeTDS;Server=srv;Port=2433;Database=crm;Trusted_Connection=yes;APP=Orvane;"
-         "TDS_Version=auto;ClientCharset=UTF-8;Encryption=require;"},
+         "TDS_Version=7.4;ClientCharset=UTF-8;Encryption=require;"},
         {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv;"
          "Use Encryption for Data=False;Trust Server Certificate=False",
          "", "", freeTds,
-         "Driver=FreeTDS;Server=srv;Database=crm;Trusted_Connection=yes;TDS_Version=auto;"
+         "Driver=FreeTDS;Server=srv;Database=crm;Trusted_Connection=yes;TDS_Version=7.4;"
          "ClientCharset=UTF-8;"},
         // Any other driver gets the keys every driver knows.
         {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=crm;Data Source=srv,1433;"

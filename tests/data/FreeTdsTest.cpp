@@ -6,8 +6,15 @@
 #include "DataTestSupport.h"
 
 #include "data/DataError.h"
+#include "data/odbc/MssqlBulkCopy.h"
+#include "support/SilentServer.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -177,6 +184,26 @@ private:
     Login m_login;
 };
 
+// Runs work on a thread of its own and waits for it at most a minute, far
+// beyond any login time-out the tests set. A login that waits for ever is
+// reported and ends the test program at once: the driver's thread cannot be
+// stopped, and waiting on for it would only hang the run.
+void expectToFinish(const char* what, std::function<void()> work)
+{
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread([done, work = std::move(work)] {
+        work();
+        *done = true;
+    }).detach();
+    for (int waited = 0; waited < 600 && !*done; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!*done) {
+        std::fprintf(stderr, "%s: still waiting after a minute; the login time-out was not kept\n", what);
+        std::fflush(stderr);
+        ::_exit(1);
+    }
+}
+
 QString sqlLogin(const QString& server, const QString& database, const QString& user, const QString& password)
 {
     using connstr::oleDbValue;
@@ -304,6 +331,42 @@ TEST(FreeTds, ServerThatNeverAnswersEndsAtTheLoginTimeOut)
     EXPECT_FALSE(cn.isOpen());
     EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("[FreeTDS][SQL Server]Timeout expired")))
         << str(cn.lastError().description);
+}
+
+// A server that accepts the connection and never says a word, not even to the
+// pre-login packet: each way of logging in gives up at its time-out. (FreeTDS's
+// automatic protocol choice falls back to a second login that waits without
+// one, so the protocol version is always named.)
+TEST(FreeTds, ServerThatNeverSaysAWordEndsEveryLoginAtItsTimeOut)
+{
+    ovtest::SilentServer server;
+    ASSERT_GT(server.port(), 0);
+    ovtest::ShortLoginTimeouts shortened;
+
+    Connection cn;
+    expectToFinish("Connection::Open", [&] {
+        EXPECT_FALSE(cn.Open(
+            sqlLogin(server.name(), QStringLiteral("crm"), QStringLiteral("sa"), QStringLiteral("pw"))));
+    });
+    EXPECT_FALSE(cn.isOpen());
+    EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("Timeout expired")))
+        << str(cn.lastError().description);
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString data = dir.filePath(QStringLiteral("t.dat"));
+    ovtest::writeFile(data, "1\r\n");
+    qint64 rows = -1;
+    QStringList messages;
+    DataError error;
+    expectToFinish("bulkCopyIn", [&] {
+        EXPECT_FALSE(mssql::bulkCopyIn({server.name(), false, QStringLiteral("sa"), QStringLiteral("pw")},
+                                       QStringLiteral("crm"), QStringLiteral("t"), data,
+                                       dir.filePath(QStringLiteral("t.err")), rows, messages, error));
+    });
+    EXPECT_TRUE(error.isSet());
+    EXPECT_EQ(rows, 0);
+    EXPECT_GE(server.connections(), 2);
 }
 
 } // namespace

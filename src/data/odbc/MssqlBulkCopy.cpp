@@ -1,6 +1,7 @@
 #include "data/odbc/MssqlBulkCopy.h"
 
 #include "common/Cp936.h"
+#include "data/Connection.h"
 #include "data/ConnectionString.h"
 #include "data/DataBackend.h"
 #include "data/Identifiers.h"
@@ -188,11 +189,13 @@ bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QStri
     DBSETLAPP(loginRec, "OVSqlUpdateDB");
     DBSETLCHARSET(loginRec, charset.constData());
     BCP_SETL(loginRec, TRUE);
-    // No protocol version is set: FreeTDS (1.1 and later) then finds the
-    // highest one the server speaks, from SQL Server 2005's 7.2 to 7.4
-    // ("auto", the default the FreeTDS User Guide recommends for Microsoft
-    // SQL Server), as the ODBC connections do with TDS_Version=auto.
-    dbsetlogintime(15);
+    // Protocol 7.4, named as on the ODBC connections: the server's login
+    // acknowledgement lowers it for SQL Server 2005 and 2008, and without a
+    // version FreeTDS falls back to a login that waits for ever on a server
+    // that never answers.
+    DBSETLVERSION(loginRec, DBVERSION_74);
+    const int cap = loginTimeoutCap();
+    dbsetlogintime(cap > 0 && cap < 15 ? cap : 15);
     DBPROCESS* dbproc = dbopen(loginRec, dblibServerName(login.server).toUtf8().constData());
     dbloginfree(loginRec);
     if (!dbproc) {
