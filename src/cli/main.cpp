@@ -49,7 +49,12 @@ int main(int argc, char** argv)
     ov::setUi(&terminal);
 
     if (const Command* c = findCommand(name)) {
-        const int rc = c->run(args);
+        int rc = c->run(args);
+        // A noted failure (settings that could not be written) means the
+        // run did not do all its work, however the command itself ended.
+        if (rc == 0 && terminal.noteCount() > 0)
+            rc = fail(QStringLiteral("ovsqlcli: the work is done, but what is said above could not be "
+                                     "recorded"));
         ov::setUi(nullptr);
         return rc;
     }

@@ -67,6 +67,7 @@ void terminalWrite(std::FILE* stream, const QString& text)
 
 void TerminalUi::note(const QString& text)
 {
+    ++m_notes;
     err(text + QLatin1Char('\n'));
 }
 

@@ -23,9 +23,12 @@ public:
     void pumpEvents() override {}
     void setBusyPointer(bool) override {}
     void note(const QString& text) override;
+    // How many failures were noted: work that was done but not recorded.
+    int noteCount() const { return m_notes; }
 
 private:
     bool m_assumeYes;
+    int m_notes = 0;
 };
 
 // A status label that prints each new caption as a line on stderr.

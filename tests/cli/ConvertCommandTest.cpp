@@ -220,6 +220,31 @@ TEST_F(ConvertCommandTest, ATransferWithErrorsEndsNonZero)
     EXPECT_EQ(mdlOVSqlServer::ReadMainSettings().database, kDatabase);
 }
 
+// Settings that cannot be written (a read-only settings file) leave the main
+// program naming the old database: the conversion itself is done, but the
+// command says why the settings were not written and does not end 0.
+TEST_F(ConvertCommandTest, SettingsThatCannotBeWrittenEndNonZero)
+{
+    const QString config = mdlOVSqlServer::ConfigFilePath();
+    QFile f(config);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[MAIN]\r\nDBServer=sqlite:data\r\nDBName=old\r\n");
+    f.close();
+    ASSERT_TRUE(QFile::setPermissions(config, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const QByteArray before = configBytes();
+
+    const Result r = convert({"--file", "Demo.cdb", "--database", kDatabase, "--trusted"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QDir::toNativeSeparators(config) + QStringLiteral(" cannot be written")))
+        << r.err.toStdString();
+    EXPECT_TRUE(messages(r.err).contains(QStringLiteral("单机版数据库升级为网络版数据库完成！")))
+        << r.err.toStdString();
+    EXPECT_EQ(configBytes(), before);
+    EXPECT_EQ(query(QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
+                                   "VaribleName = 'Version'")),
+              QStringList({ovtest::ShippedVersions().last()}));
+}
+
 // An existing database is kept unless --replace is given and the overwrite
 // question answered yes; kept, the command fails with the question's text and
 // the settings stay as they were.
