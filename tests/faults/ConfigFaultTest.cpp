@@ -79,7 +79,7 @@ TEST_F(ConfigFaults, KilledWriterLeavesOldOrNewFile)
         // after an odd number new, and the next write may be under way.
         int finished[2];
         ASSERT_EQ(pipe(finished), 0);
-        const pid_t pid = fork();
+        const pid_t pid = ovtest::forkTiedToTest();
         if (pid == 0) {
             close(finished[0]);
             fcntl(finished[1], F_SETFL, O_NONBLOCK);

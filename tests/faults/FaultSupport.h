@@ -2,6 +2,7 @@
 
 #include "data/Connection.h"
 #include "data/Recordset.h"
+#include "support/ChildProcess.h"
 #include "support/RowTexts.h"
 #include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
@@ -18,6 +19,7 @@
 #include <grp.h>
 #include <memory>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,7 +52,7 @@ inline QString runInChild(const std::function<QString()>& fn, bool unprivileged 
     int fds[2];
     if (pipe(fds) != 0)
         return QStringLiteral("<pipe failed>");
-    const pid_t pid = fork();
+    const pid_t pid = ovtest::forkTiedToTest();
     if (pid == 0) {
         close(fds[0]);
         if (unprivileged && geteuid() == 0) {
@@ -58,6 +60,8 @@ inline QString runInChild(const std::function<QString()>& fn, bool unprivileged 
             if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
                 setuid(nobody->pw_uid) != 0)
                 _exit(90);
+            // A change of user clears the tie to the test process.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
         }
         const QByteArray out = fn().toUtf8();
         if (write(fds[1], out.constData(), size_t(out.size())) != out.size())

@@ -12,6 +12,7 @@
 
 #include "create/CreateTestSupport.h"
 #include "jet/demo/DemoDatabase.h"
+#include "support/ChildProcess.h"
 #include "support/CliProgram.h"
 #include "update/UpdateScript.h"
 
@@ -133,7 +134,7 @@ Outcome runAndKill(const QString& folder, const QStringList& args, const QString
 
     QElapsedTimer timer;
     timer.start();
-    const pid_t pid = fork();
+    const pid_t pid = ovtest::forkTiedToTest();
     if (pid == 0) {
         const int null = open("/dev/null", O_RDWR);
         const int err = open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
