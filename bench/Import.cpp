@@ -6,7 +6,7 @@
 // same files into a copy of the same empty database. Each side runs three
 // times into a fresh copy; the best time of each counts.
 
-#include "app/mdlOVSqlUpdateDB.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "common/Cp936.h"
 #include "common/UiPort.h"
 #include "create/DataImport.h"

@@ -3,7 +3,7 @@
 // Shared pieces of the fuzz targets: a quiet user-interface port, a scratch
 // folder that serves as the program folder, and writing an input to a file.
 
-#include "app/mdlOVSqlUpdateDB.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
 
 #include <QByteArray>
