@@ -68,11 +68,13 @@ public:
         QString database;
     };
 
-    explicit LoginListener(bool closeAfterLogin) : m_closeAfterLogin(closeAfterLogin)
+    explicit LoginListener(bool closeAfterLogin) : m_closeAfterLogin(closeAfterLogin) { start(); }
+    // Accepts the login as a server whose protocol is tdsVersion (0x72090002
+    // for SQL Server 2005, 0x730B0003 for 2008, 0x74000004 for 2012 on), and
+    // then answers every batch with an empty result until the client leaves.
+    explicit LoginListener(quint32 tdsVersion) : m_closeAfterLogin(true), m_ackVersion(tdsVersion)
     {
-        m_socket = listenOnLoopback(m_port);
-        if (m_socket >= 0)
-            m_thread = std::thread([this] { serve(); });
+        start();
     }
     ~LoginListener()
     {
@@ -93,7 +95,22 @@ public:
         return m_login;
     }
 
+    // The batches received after the login, once the client has left.
+    QStringList batches()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_batches;
+    }
+
 private:
+    void start()
+    {
+        m_socket = listenOnLoopback(m_port);
+        if (m_socket >= 0)
+            m_thread = std::thread([this] { serve(); });
+    }
+
     // One protocol message: the payloads of its packets up to the last one.
     static bool readMessage(int fd, unsigned char& type, QByteArray& payload)
     {
@@ -138,6 +155,33 @@ private:
         return QString::fromUtf16(reinterpret_cast<const char16_t*>(login.constData() + offset), chars);
     }
 
+    static void sendPacket(int fd, unsigned char type, const QByteArray& payload)
+    {
+        QByteArray packet;
+        const int length = int(payload.size()) + 8;
+        packet.append(char(type)).append(char(0x01)).append(char(length >> 8)).append(char(length & 0xFF));
+        packet.append(4, '\0');
+        packet += payload;
+        ::send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL);
+    }
+    // DONE, with the eight-byte row count of protocol 7.2 and later.
+    static QByteArray doneToken() { return QByteArray("\xFD", 1) + QByteArray(12, '\0'); }
+    // LOGINACK naming the server's protocol version, then DONE.
+    QByteArray loginAck() const
+    {
+        const QString name = QStringLiteral("Microsoft SQL Server");
+        QByteArray body;
+        body.append(char(1));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            body.append(char((m_ackVersion >> shift) & 0xFF));
+        body.append(char(name.size()));
+        body.append(reinterpret_cast<const char*>(name.utf16()), name.size() * 2);
+        body.append("\x09\x00\x13\x88", 4);
+        QByteArray token("\xAD", 1);
+        token.append(char(body.size() & 0xFF)).append(char(body.size() >> 8));
+        return token + body + doneToken();
+    }
+
     void serve()
     {
         pollfd pfd = {m_socket, POLLIN, 0};
@@ -149,11 +193,20 @@ private:
         unsigned char type = 0;
         QByteArray payload;
         if (readMessage(fd, type, payload) && type == 0x12) {
-            // Pre-login answer: version 14.0, encryption not supported.
-            static const unsigned char answer[] = {0x04, 0x01, 0x00, 26,   0x00, 0x00, 0x01, 0x00, 0x00,
-                                                   0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01,
-                                                   0xFF, 0x0E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02};
-            ::send(fd, answer, sizeof answer, MSG_NOSIGNAL);
+            if (m_ackVersion != 0) {
+                // Pre-login answer of SQL Server 2005 and later: version,
+                // encryption not supported, and the MARS option.
+                static const unsigned char answer[] = {0x00, 0x00, 0x10, 0x00, 0x06, 0x01, 0x00, 0x16,
+                                                       0x00, 0x01, 0x04, 0x00, 0x17, 0x00, 0x01, 0xFF,
+                                                       0x09, 0x00, 0x13, 0x88, 0x00, 0x00, 0x02, 0x00};
+                sendPacket(fd, 0x04, QByteArray(reinterpret_cast<const char*>(answer), sizeof answer));
+            } else {
+                // Pre-login answer: version 14.0, encryption not supported.
+                static const unsigned char answer[] = {0x04, 0x01, 0x00, 26,   0x00, 0x00, 0x01, 0x00, 0x00,
+                                                       0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01,
+                                                       0xFF, 0x0E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02};
+                ::send(fd, answer, sizeof answer, MSG_NOSIGNAL);
+            }
             if (readMessage(fd, type, payload) && type == 0x10 && payload.size() >= 94) {
                 m_login.received = true;
                 m_login.user = field(payload, 40);
@@ -168,6 +221,25 @@ private:
                 m_login.password =
                     QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), password.size());
             }
+            if (m_login.received && m_ackVersion != 0) {
+                sendPacket(fd, 0x04, loginAck());
+                while (readMessage(fd, type, payload)) {
+                    // A batch of protocol 7.2 and later begins with its
+                    // headers, led by their total length.
+                    int text = 0;
+                    if (payload.size() >= 4) {
+                        const int headers = int(quint8(payload[0])) | (int(quint8(payload[1])) << 8) |
+                                            (int(quint8(payload[2])) << 16) | (int(quint8(payload[3])) << 24);
+                        if (headers >= 4 && headers <= payload.size())
+                            text = headers;
+                    }
+                    m_batches.append(type == 0x01 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(
+                                                                           payload.constData() + text),
+                                                                       (payload.size() - text) / 2)
+                                                  : QStringLiteral("<message %1>").arg(type));
+                    sendPacket(fd, 0x04, doneToken());
+                }
+            }
             if (!m_closeAfterLogin) {
                 // Say nothing until the client gives up.
                 char c;
@@ -180,6 +252,8 @@ private:
     int m_socket = -1;
     int m_port = -1;
     bool m_closeAfterLogin;
+    quint32 m_ackVersion = 0;
+    QStringList m_batches;
     std::thread m_thread;
     Login m_login;
 };
@@ -367,6 +441,35 @@ TEST(FreeTds, ServerThatNeverSaysAWordEndsEveryLoginAtItsTimeOut)
     EXPECT_TRUE(error.isSet());
     EXPECT_EQ(rows, 0);
     EXPECT_GE(server.connections(), 2);
+}
+
+// The protocol is named as 7.4, and a server that answers the login with an
+// older one is taken at its word: SQL Server 2005 and 2008 connect and run
+// batches, as 2012 and later do.
+TEST(FreeTds, ServersOfEveryProtocolFrom2005OnAcceptTheLogin)
+{
+    const struct
+    {
+        const char* server;
+        quint32 version;
+    } servers[] = {
+        {"SQL Server 2005", 0x72090002}, {"SQL Server 2008", 0x730B0003}, {"SQL Server 2012", 0x74000004}};
+    for (const auto& v : servers) {
+        SCOPED_TRACE(v.server);
+        LoginListener server(v.version);
+        ASSERT_GT(server.port(), 0);
+        {
+            Connection cn;
+            ASSERT_TRUE(cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(server.port()),
+                                         QStringLiteral("crm"), QStringLiteral("sa"), QStringLiteral("pw"))))
+                << str(cn.lastError().description);
+            EXPECT_TRUE(cn.Execute(QStringLiteral("UPDATE t SET a = N'中文'")))
+                << str(cn.lastError().description);
+        }
+        EXPECT_TRUE(server.login().received);
+        EXPECT_TRUE(server.batches().contains(QStringLiteral("UPDATE t SET a = N'中文'")))
+            << server.batches().join(QLatin1Char('\n')).toStdString();
+    }
 }
 
 } // namespace
