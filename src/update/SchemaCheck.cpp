@@ -177,6 +177,19 @@ QString findingLine(const SchemaFinding& f)
     return QString();
 }
 
+bool beyondScripts(const SchemaCheckResult& r)
+{
+    return !r.scriptsEndAt.isEmpty() && CompareVersions(r.version, r.scriptsEndAt) > 0;
+}
+
+// The note of a report on a version later than the scripts reach.
+QString beyondNote(const SchemaCheckResult& r)
+{
+    return QStringLiteral("The version %1 is later than the last version block of the update script (%2): "
+                          "only what the blocks up to %2 bring is checked.")
+        .arg(r.version, r.scriptsEndAt);
+}
+
 QString nullability(bool nullable)
 {
     return nullable ? QStringLiteral("NULL") : QStringLiteral("NOT NULL");
@@ -231,7 +244,10 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
         return false;
     }
     QString snapshotError;
+    reference.scriptsEndAt = QStringLiteral("0");
     hooks.passOver = [&](const QString& block) {
+        if (CompareVersions(block, reference.scriptsEndAt) > 0)
+            reference.scriptsEndAt = block;
         return CompareVersions(block, version) > 0 || IsVersionApplied(block, &cn);
     };
     hooks.blockEnding = [&](const QString& block) {
@@ -258,6 +274,7 @@ int SchemaCheckResult::exitCode() const
         return 0;
     case Status::Gaps:
         return 1;
+    case Status::BeyondScripts:
     case Status::NoVersion:
     case Status::Failed:
         break;
@@ -375,9 +392,9 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
     const std::optional<QString> version = ReadDatabaseVersion(&cn);
     if (!version) {
         result.status = SchemaCheckResult::Status::NoVersion;
-        result.error =
-            QStringLiteral("The database has no version (no \"DB\"/\"Version\" row in tblVarible), "
-                           "so there is nothing to compare it with.");
+        result.error = QStringLiteral(
+            "The database has no version: tblVarible has no \"DB\"/\"Version\" row, its value is empty or "
+            "NONE, or the table cannot be read; so there is nothing to compare it with.");
         return result;
     }
     QList<ov::CatalogColumn> catalog;
@@ -396,6 +413,11 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
     }
     result = CompareSchema(reference, catalog);
     result.version = *version;
+    result.scriptsEndAt = reference.scriptsEndAt;
+    // What the scripts know of a later version is all there; the rest of it
+    // they cannot describe, so it is not called complete.
+    if (result.status == SchemaCheckResult::Status::Complete && beyondScripts(result))
+        result.status = SchemaCheckResult::Status::BeyondScripts;
     return result;
 }
 
@@ -406,6 +428,8 @@ QString SchemaReportText(const SchemaCheckResult& r)
         return QStringLiteral("The check cannot run: ") + r.error + QLatin1Char('\n');
     QString out = QStringLiteral("Database version %1: compared with %2 and the version blocks up to %1.\n")
                       .arg(r.version, kEmptyScriptName);
+    if (beyondScripts(r))
+        out += beyondNote(r) + QLatin1Char('\n');
     const auto section = [&out](const QString& title, const QList<SchemaFinding>& findings, bool gaps) {
         QStringList lines;
         for (const SchemaFinding& f : findings) {
@@ -444,6 +468,10 @@ QString SchemaReportText(const SchemaCheckResult& r)
     if (r.status == Status::Complete)
         out += QStringLiteral("Result: the database holds every table and column of version %1.\n")
                    .arg(r.version);
+    else if (r.status == Status::BeyondScripts)
+        out += QStringLiteral("Result: nothing of the blocks up to %1 is missing; what version %2 adds "
+                              "cannot be checked with these scripts.\n")
+                   .arg(r.scriptsEndAt, r.version);
     else
         out += QStringLiteral("Result: %1 gap(s) in version %2.\n").arg(r.gaps.size()).arg(r.version);
     return out;
@@ -453,7 +481,8 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
 {
     using Status = SchemaCheckResult::Status;
     QJsonObject o;
-    static const char* const statusNames[] = {"complete", "gaps", "no version", "failed"};
+    static const char* const statusNames[] = {"complete", "gaps", "beyond the scripts", "no version",
+                                              "failed"};
     o.insert(QStringLiteral("status"), QLatin1String(statusNames[int(r.status)]));
     o.insert(QStringLiteral("exitCode"), r.exitCode());
     if (r.status == Status::NoVersion || r.status == Status::Failed) {
@@ -463,6 +492,7 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
         return QJsonDocument(o).toJson(QJsonDocument::Indented);
     }
     o.insert(QStringLiteral("version"), r.version);
+    o.insert(QStringLiteral("scriptsEndAt"), r.scriptsEndAt);
     const auto findings = [](const QList<SchemaFinding>& list) {
         QJsonArray a;
         for (const SchemaFinding& f : list) {
@@ -541,12 +571,17 @@ void LogSchemaCheck(const SchemaCheckResult& r)
     case SchemaCheckResult::Status::Complete:
         text += QStringLiteral("version %1 complete.").arg(r.version);
         break;
+    case SchemaCheckResult::Status::BeyondScripts:
+        text += beyondNote(r) + QStringLiteral(" Nothing of them is missing.");
+        break;
     case SchemaCheckResult::Status::NoVersion:
     case SchemaCheckResult::Status::Failed:
         text += QStringLiteral("not run: ") + r.error;
         break;
     case SchemaCheckResult::Status::Gaps:
         text += QStringLiteral("version %1 has %2 gap(s):").arg(r.version).arg(r.gaps.size());
+        if (beyondScripts(r))
+            text += QLatin1Char(' ') + beyondNote(r);
         for (const SchemaFinding& f : r.gaps)
             text += QStringLiteral("\r\n!!! ") + findingLine(f);
         break;

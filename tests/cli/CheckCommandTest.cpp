@@ -197,6 +197,45 @@ TEST_F(CheckCommandTest, UpdateFailsOnAGapAndRerunMendsIt)
     EXPECT_EQ(run({"update", "--database", "crm", "--no-backup"}).exitCode, 0);
 }
 
+// A database at a version later than the scripts reach: check cannot vouch
+// for it (exit 2, its report on standard output); an update has nothing to
+// do and succeeds, saying in the log how far the check went, unless a block
+// the scripts know is missing.
+TEST_F(CheckCommandTest, ADatabaseBeyondTheScriptsIsCheckedAsFarAsTheyReach)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("gap"));
+    ASSERT_TRUE(
+        QFile::copy(path(QStringLiteral("data/gap.sqlite")), path(QStringLiteral("data/full.sqlite"))));
+    exec(QStringLiteral("full"), QStringLiteral("ALTER TABLE tblActivity ADD [DueDate] DATETIME NULL"));
+    exec(QStringLiteral("full"), QStringLiteral("ALTER TABLE tblActivity ADD [Priority] INT NULL"));
+    for (const char* db : {"gap", "full"})
+        exec(QLatin1String(db),
+             QStringLiteral("UPDATE tblVarible SET VaribleValue = '9.0' WHERE [Module] = 'DB'"));
+
+    ovtest::CliResult r = run({"check", "--database", "full"});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("The version 9.0 is later than the last version block of the "
+                                              "update script (1.6)")))
+        << r.out.toStdString();
+    r = run({"check", "--database", "full", "--json"});
+    EXPECT_EQ(r.exitCode, 2);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(o.value(QStringLiteral("status")).toString(), QStringLiteral("beyond the scripts"));
+    EXPECT_EQ(o.value(QStringLiteral("scriptsEndAt")).toString(), QStringLiteral("1.6"));
+    EXPECT_EQ(o.value(QStringLiteral("exitCode")).toInt(), 2);
+
+    r = run({"update", "--database", "full", "--no-backup"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(log().contains(QStringLiteral("##### Schema check: The version 9.0 is later than the last "
+                                              "version block of the update script (1.6)")))
+        << log().toStdString();
+
+    r = run({"update", "--database", "gap", "--no-backup"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")))
+        << r.err.toStdString();
+}
+
 // A block part of which exists is not run again.
 TEST_F(CheckCommandTest, RerunRefusesABlockPartOfWhichExists)
 {

@@ -232,6 +232,66 @@ TEST_F(SchemaCheckTest, TheReferenceStopsAtTheDatabasesVersion)
                            "missing table tblOpportunity @1.2", "missing table tblContactPhone @1.3"}));
 }
 
+// The version the database claims, as the runner reads it, decides what it
+// is checked against. One the scripts do not reach (later than their last
+// block, or no number, which the runner orders after every block) is never
+// called complete: what the scripts know of it is checked, and a gap there
+// is still a gap.
+TEST_F(SchemaCheckTest, AVersionTheScriptsDoNotReachIsNeverCalledComplete)
+{
+    using Status = SchemaCheckResult::Status;
+    makeDatabaseBy(QStringLiteral("full"), shippedUpdate());
+    makeDatabaseBy(QStringLiteral("gap"),
+                   withoutBlock(shippedUpdate(), QStringLiteral("--<VT:"), QStringLiteral("1.4")));
+    const struct
+    {
+        const char* database;
+        const char* value; // SQL for the "DB"/"Version" value
+        Status status;
+        int exitCode;
+        int gaps;
+        bool beyond; // the report says the scripts end before the version
+    } cases[] = {
+        {"full", "'9.0'", Status::BeyondScripts, 2, 0, true},
+        {"full", "'10.0'", Status::BeyondScripts, 2, 0, true},
+        {"full", "'abc'", Status::BeyondScripts, 2, 0, true},
+        {"full", "'1.6'' OR 1=1'", Status::BeyondScripts, 2, 0, true},
+        {"gap", "'9.0'", Status::Gaps, 1, 2, true},
+        {"gap", "'1.6'", Status::Gaps, 1, 2, false},
+        {"full", "'1.6'", Status::Complete, 0, 0, false},
+        {"full", "' 1.6 '", Status::Complete, 0, 0, false},
+        {"full", "'1.35'", Status::Complete, 0, 0, false},
+        {"full", "'0.5'", Status::Complete, 0, 0, false},
+        {"full", "'0'", Status::Complete, 0, 0, false},
+        {"full", "NULL", Status::NoVersion, 2, 0, false},
+        {"full", "''", Status::NoVersion, 2, 0, false},
+        {"full", "'   '", Status::NoVersion, 2, 0, false},
+        {"full", "'NONE'", Status::NoVersion, 2, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.database) + " at " + c.value);
+        const QString db = QLatin1String(c.database);
+        exec(db, QStringLiteral("UPDATE tblVarible SET VaribleValue = %1 WHERE [Module] = 'DB'")
+                     .arg(QLatin1String(c.value)));
+        const SchemaCheckResult r = check(db);
+        EXPECT_EQ(r.status, c.status) << r.error.toStdString();
+        EXPECT_EQ(r.exitCode(), c.exitCode);
+        EXPECT_EQ(r.gaps.size(), c.gaps);
+        const QString report = mdlOVSqlUpdateDB::SchemaReportText(r);
+        EXPECT_EQ(
+            report.contains(QStringLiteral("later than the last version block of the update script (1.6)")),
+            c.beyond)
+            << report.toStdString();
+        EXPECT_EQ(report.contains(QStringLiteral("holds every table and column")),
+                  c.status == Status::Complete)
+            << report.toStdString();
+        // A row whose value is empty is not a missing row.
+        if (c.status == Status::NoVersion) {
+            EXPECT_TRUE(r.error.contains(QStringLiteral("empty or NONE"))) << r.error.toStdString();
+        }
+    }
+}
+
 // No version, or a script that cannot be read: the check cannot run.
 TEST_F(SchemaCheckTest, ACheckThatCannotRunSaysWhy)
 {
