@@ -177,6 +177,40 @@ QString findingLine(const SchemaFinding& f)
     return QString();
 }
 
+// A name as the plain report, the log and the message show it: a control
+// character (a customer's table may hold a line break) shows as U+FFFD, so
+// that every finding stays one line and no name can make lines of its own.
+QString shown(QString name)
+{
+    for (QChar& c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QChar::ReplacementCharacter;
+    }
+    return name;
+}
+
+// The result with every name and version shown so; JSON keeps them exact.
+SchemaCheckResult shown(SchemaCheckResult r)
+{
+    r.version = shown(r.version);
+    r.scriptsEndAt = shown(r.scriptsEndAt);
+    for (QList<SchemaFinding>* list : {&r.gaps, &r.information}) {
+        for (SchemaFinding& f : *list) {
+            f.table = shown(f.table);
+            f.column = shown(f.column);
+            f.block = shown(f.block);
+            f.expected = shown(f.expected);
+            f.found = shown(f.found);
+        }
+    }
+    for (IncompleteBlock& b : r.incompleteBlocks) {
+        b.block = shown(b.block);
+        for (QString& name : b.exists)
+            name = shown(name);
+    }
+    return r;
+}
+
 bool beyondScripts(const SchemaCheckResult& r)
 {
     return !r.scriptsEndAt.isEmpty() && CompareVersions(r.version, r.scriptsEndAt) > 0;
@@ -421,8 +455,9 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
     return result;
 }
 
-QString SchemaReportText(const SchemaCheckResult& r)
+QString SchemaReportText(const SchemaCheckResult& result)
 {
+    const SchemaCheckResult r = shown(result);
     using Status = SchemaCheckResult::Status;
     if (r.status == Status::NoVersion || r.status == Status::Failed)
         return QStringLiteral("The check cannot run: ") + r.error + QLatin1Char('\n');
@@ -529,8 +564,9 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
-QString SchemaGapMessage(const SchemaCheckResult& r)
+QString SchemaGapMessage(const SchemaCheckResult& result)
 {
+    const SchemaCheckResult r = shown(result);
     constexpr int kMostLines = 15;
     QStringList lines;
     for (const SchemaFinding& f : r.gaps) {
@@ -564,8 +600,9 @@ QString SchemaGapMessage(const SchemaCheckResult& r)
         {r.version, lines.join(QStringLiteral("\r\n")), UpdateLogPath()});
 }
 
-void LogSchemaCheck(const SchemaCheckResult& r)
+void LogSchemaCheck(const SchemaCheckResult& result)
 {
+    const SchemaCheckResult r = shown(result);
     QString text = QStringLiteral("##### Schema check: ");
     switch (r.status) {
     case SchemaCheckResult::Status::Complete:

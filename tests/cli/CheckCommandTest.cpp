@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -234,6 +235,64 @@ TEST_F(CheckCommandTest, ADatabaseBeyondTheScriptsIsCheckedAsFarAsTheyReach)
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")))
         << r.err.toStdString();
+}
+
+// Any database name, and any name of a customer's table or column, leaves
+// the JSON report valid with the names exact, and the plain report one line
+// per finding. A name no database can have is refused with exit 2.
+TEST_F(CheckCommandTest, HostileNamesLeaveBothReportsWhole)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("crm"));
+    const QString table = QStringLiteral("t]\"a\n中;");
+    const QString column = QStringLiteral("c'\r[x] DROP");
+    exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE \"t]\"\"a\n中;\" ([Id] INT)"));
+    exec(QStringLiteral("crm"), QStringLiteral("ALTER TABLE tblCompany ADD \"c'\r[x] DROP\" NVARCHAR(5)"));
+    exec(QStringLiteral("crm"),
+         QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.6\nResult: fine' WHERE [Module] = 'DB'"));
+    const QString names[] = {QStringLiteral("a'b"),         QStringLiteral("x]y"),
+                             QStringLiteral("q\"uote"),     QStringLiteral("a;b--"),
+                             QStringLiteral("中文库"),      QStringLiteral("[br]"),
+                             QString(128, QLatin1Char('L'))};
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(QFile::copy(path(QStringLiteral("data/crm.sqlite")),
+                                path(QStringLiteral("data/") + name + QStringLiteral(".sqlite"))));
+        ovtest::CliResult r = run({"check", "--database", name, "--json"});
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+        QStringList extras;
+        for (const QJsonValue v : o.value(QStringLiteral("information")).toArray())
+            extras.append(v.toObject().value(QStringLiteral("table")).toString() + QLatin1Char('|') +
+                          v.toObject().value(QStringLiteral("column")).toString());
+        EXPECT_TRUE(extras.contains(table + QLatin1Char('|'))) << extras.join(QLatin1Char(',')).toStdString();
+        EXPECT_TRUE(extras.contains(QStringLiteral("tblCompany|") + column))
+            << extras.join(QLatin1Char(',')).toStdString();
+        EXPECT_EQ(o.value(QStringLiteral("version")).toString(), QStringLiteral("1.6\nResult: fine"));
+
+        r = run({"check", "--database", name});
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        const QStringList lines = r.out.split(QLatin1Char('\n'));
+        EXPECT_TRUE(lines.contains(QStringLiteral("  table t]\"a\uFFFD中;"))) << r.out.toStdString();
+        EXPECT_TRUE(lines.contains(QStringLiteral("  column tblCompany.c'\uFFFD[x] DROP (nvarchar(5))")))
+            << r.out.toStdString();
+        EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^Result:"))).size(), 1)
+            << r.out.toStdString();
+        EXPECT_TRUE(r.out.endsWith(QStringLiteral("Result: 2 gap(s) in version 1.6\uFFFDResult: fine.\n")))
+            << r.out.toStdString();
+    }
+    for (const char* name : {"a\nb", "a\rb", "a/b", "a:b"}) {
+        SCOPED_TRACE(name);
+        const ovtest::CliResult r = run({"check", "--database", name, "--json"});
+        EXPECT_EQ(r.exitCode, 2);
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+        EXPECT_EQ(o.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
+        EXPECT_TRUE(o.value(QStringLiteral("error")).toString().contains(QStringLiteral("cannot be used")))
+            << r.out.toStdString();
+    }
 }
 
 // A block part of which exists is not run again.
