@@ -154,6 +154,15 @@ TEST_F(CheckCommandTest, CheckReportsGapsWithTheirBlocks)
         EXPECT_TRUE(r.err.contains(QLatin1String(c.says))) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     }
+    // A SQL Server that refuses the connection, through FreeTDS.
+    r = ovtest::RunCli(m_dir.path(),
+                       {"check", "--server", "127.0.0.1,1", "--database", "cr]m'", "--user", "sa",
+                        "--password-stdin", "--json"},
+                       "secret\n");
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("status")).toString(),
+              QStringLiteral("failed"))
+        << r.out.toStdString();
 }
 
 // An update of a database that lacks objects of its version fails and names

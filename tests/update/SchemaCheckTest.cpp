@@ -178,6 +178,20 @@ TEST_F(SchemaCheckTest, FindsWhatTheVersionLacksWithItsBlock)
          {},
          {},
          1},
+        // Names compare without case, as on SQL Server; a customer's table
+        // may be named like a keyword.
+        {"names in another letter case, tables named like keywords",
+         full,
+         [this](const QString& db) {
+             exec(db, QStringLiteral("ALTER TABLE tblCompany RENAME COLUMN [Province] TO [PROVINCE]"));
+             exec(db, QStringLiteral("ALTER TABLE tblUser RENAME TO [tblUser_]"));
+             exec(db, QStringLiteral("ALTER TABLE [tblUser_] RENAME TO [TBLUSER]"));
+             exec(db, QStringLiteral("CREATE TABLE [select] ([from] INT, [Order] NVARCHAR(5))"));
+         },
+         {},
+         {},
+         {"extra table select"},
+         0},
         {"a customer's own table, column and wider column",
          replaced(full, QStringLiteral("[Email] NVARCHAR(100)"), QStringLiteral("[Email] NVARCHAR(200)")),
          [this](const QString& db) {
