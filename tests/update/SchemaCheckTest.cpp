@@ -246,6 +246,76 @@ TEST_F(SchemaCheckTest, TheReferenceStopsAtTheDatabasesVersion)
                            "missing table tblOpportunity @1.2", "missing table tblContactPhone @1.3"}));
 }
 
+// SQL Server's catalog answers with the type's family in DATA_TYPE and its
+// sizes in the numbers (INFORMATION_SCHEMA.COLUMNS), where the scripts write
+// "NVARCHAR(50)": each row here is such an answer, read as the SQL Server
+// engine's query is read, against the column the script makes.
+TEST_F(SchemaCheckTest, SqlServersCatalogAnswerComparesByFamilyAndSize)
+{
+    const struct
+    {
+        const char* script; // the column as the script makes it
+        const char*
+            answer; // DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, IS_NULLABLE
+        const char* finding;
+    } cases[] = {
+        {"NVARCHAR(50) NULL", "'nvarchar', 50, NULL, NULL, 'YES'", ""},
+        {"NVARCHAR(50) NULL", "'nvarchar', 40, NULL, NULL, 'YES'",
+         "type differs t.c nvarchar(50)->nvarchar(40)"},
+        {"NVARCHAR(50) NULL", "'nvarchar', -1, NULL, NULL, 'YES'",
+         "wider type t.c nvarchar(50)->nvarchar(max)"},
+        {"NVARCHAR(50) NULL", "'varchar', 50, NULL, NULL, 'YES'",
+         "type differs t.c nvarchar(50)->varchar(50)"},
+        {"NVARCHAR NULL", "'nvarchar', 1, NULL, NULL, 'YES'", ""},
+        {"CHAR(2) NULL", "'char', 2, NULL, NULL, 'YES'", ""},
+        {"NTEXT NULL", "'ntext', 1073741823, NULL, NULL, 'YES'", ""},
+        {"DECIMAL(18, 2) NULL", "'decimal', NULL, 18, 2, 'YES'", ""},
+        {"DECIMAL(18, 2) NULL", "'decimal', NULL, 10, 2, 'YES'",
+         "type differs t.c decimal(18,2)->decimal(10,2)"},
+        {"DECIMAL(18, 2) NULL", "'decimal', NULL, 20, 4, 'YES'",
+         "wider type t.c decimal(18,2)->decimal(20,4)"},
+        {"INT NOT NULL", "'int', NULL, 10, 0, 'NO'", ""},
+        {"INT NULL", "'int', NULL, 10, 0, 'NO'", "nullability differs t.c NULL->NOT NULL"},
+        {"INT IDENTITY(1,1) NOT NULL", "'int', NULL, 10, 0, 'NO'", ""},
+        {"FLOAT NULL", "'float', NULL, 53, NULL, 'YES'", ""},
+        {"DATETIME NULL", "'datetime', NULL, NULL, NULL, 'YES'", ""},
+        {"DATETIME NULL", "'datetime2', NULL, NULL, NULL, 'YES'", "type differs t.c datetime->datetime2"},
+        {"BIT NULL", "'bit', NULL, NULL, NULL, 'YES'", ""},
+    };
+    makeBareDatabase(QStringLiteral("crm"));
+    auto cn = connect(QStringLiteral("crm"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.script) + " / " + c.answer);
+        writeFile(
+            QStringLiteral("empty.txt"),
+            QByteArray("CREATE TABLE tblVarible ([Module] NVARCHAR(50), [VaribleName] NVARCHAR(50), "
+                       "[VaribleValue] NVARCHAR(255), [UserID] NVARCHAR(50))\r\nGO\r\nCREATE TABLE t ([c] ") +
+                c.script + ")\r\nGO\r\n");
+        writeFile(QStringLiteral("update.txt"), QByteArray());
+        mdlOVSqlUpdateDB::SchemaReference reference;
+        QString error;
+        ASSERT_TRUE(mdlOVSqlUpdateDB::BuildSchemaReference(path(QStringLiteral("empty.txt")),
+                                                           path(QStringLiteral("update.txt")),
+                                                           QStringLiteral("0"), reference, error))
+            << error.toStdString();
+        QList<ov::CatalogColumn> catalog;
+        ov::DataError dataError;
+        ASSERT_TRUE(
+            ov::ReadCatalog(*cn,
+                            QStringLiteral("SELECT 'tblVarible', 'Module', 'nvarchar', 50, NULL, NULL, 'YES' "
+                                           "UNION ALL SELECT 'tblVarible', 'VaribleName', 'nvarchar', 50, "
+                                           "NULL, NULL, 'YES' UNION ALL SELECT 'tblVarible', "
+                                           "'VaribleValue', 'nvarchar', 255, NULL, NULL, 'YES' UNION ALL "
+                                           "SELECT 'tblVarible', 'UserID', 'nvarchar', 50, NULL, NULL, "
+                                           "'YES' UNION ALL SELECT 't', 'c', ") +
+                                QLatin1String(c.answer),
+                            catalog, dataError))
+            << dataError.description.toStdString();
+        const SchemaCheckResult r = mdlOVSqlUpdateDB::CompareSchema(reference, catalog);
+        EXPECT_EQ(describe(r.gaps + r.information).join(QLatin1Char(',')), QLatin1String(c.finding));
+    }
+}
+
 // The version the database claims, as the runner reads it, decides what it
 // is checked against. One the scripts do not reach (later than their last
 // block, or no number, which the runner orders after every block) is never
