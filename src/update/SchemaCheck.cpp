@@ -208,6 +208,10 @@ SchemaCheckResult shown(SchemaCheckResult r)
         for (QString& name : b.exists)
             name = shown(name);
     }
+    for (UnrunStatement& u : r.notRun) {
+        u.block = shown(u.block);
+        u.error = shown(u.error);
+    }
     return r;
 }
 
@@ -216,12 +220,35 @@ bool beyondScripts(const SchemaCheckResult& r)
     return !r.scriptsEndAt.isEmpty() && CompareVersions(r.version, r.scriptsEndAt) > 0;
 }
 
-// The note of a report on a version later than the scripts reach.
-QString beyondNote(const SchemaCheckResult& r)
+// The first line of a batch that is not blank, as a person knows it by.
+QString firstLine(const QString& batch)
 {
-    return QStringLiteral("The version %1 is later than the last version block of the update script (%2): "
-                          "only what the blocks up to %2 bring is checked.")
-        .arg(r.version, r.scriptsEndAt);
+    const QStringList lines = batch.split(QStringLiteral("\r\n"));
+    for (const QString& line : lines) {
+        if (!line.trimmed().isEmpty())
+            return line.trimmed();
+    }
+    return QString();
+}
+
+// Why the reference is not the whole of the version: one note each for a
+// version later than the scripts reach and for every statement the
+// reference could not run. r is shown already, except for the batches.
+QStringList partialNotes(const SchemaCheckResult& r)
+{
+    QStringList notes;
+    if (beyondScripts(r))
+        notes.append(
+            QStringLiteral("The version %1 is later than the last version block of the update script "
+                           "(%2): only what the blocks up to %2 bring is checked.")
+                .arg(r.version, r.scriptsEndAt));
+    for (const UnrunStatement& u : r.notRun)
+        notes.append(
+            QStringLiteral("Not checked: %1: %2 ... cannot run in the in-memory reference (%3), so "
+                           "what it makes is not checked.")
+                .arg(u.block.isEmpty() ? kEmptyScriptName : QStringLiteral("version block ") + u.block,
+                     shown(firstLine(u.batch)), u.error));
+    return notes;
 }
 
 QString nullability(bool nullable)
@@ -234,8 +261,7 @@ QString nullability(bool nullable)
 bool BuildSchemaReference(const QString& emptyScript, const QString& updateScript, const QString& version,
                           SchemaReference& reference, QString& error)
 {
-    reference.tables.clear();
-    reference.blocks.clear();
+    reference = SchemaReference();
     const UpdateLogPause mute;
     // The reference lives in the embedded engine's in-memory Tempdb; its
     // server folder only has to exist, and the root folder always does.
@@ -257,6 +283,11 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
     // The schema script runs whole, as the create procedure runs it.
     ScriptRunHooks hooks;
     hooks.passOver = [](const QString&) { return false; };
+    // A batch that fails here leaves out what it makes: the check says so
+    // instead of taking the reference for the whole schema.
+    hooks.batchFailed = [&reference](const QString& block, const QString& batch, const ov::DataError& e) {
+        reference.notRun.append({block, batch, e.description});
+    };
     if (!RunScriptOnConnection(cn, file, hooks, status, progress, &failedVersion, &failure)) {
         error =
             QStringLiteral("%1, version block %2: %3").arg(emptyScript, failedVersion, failure.description);
@@ -308,7 +339,7 @@ int SchemaCheckResult::exitCode() const
         return 0;
     case Status::Gaps:
         return 1;
-    case Status::BeyondScripts:
+    case Status::Partial:
     case Status::NoVersion:
     case Status::Failed:
         break;
@@ -448,10 +479,13 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
     result = CompareSchema(reference, catalog);
     result.version = *version;
     result.scriptsEndAt = reference.scriptsEndAt;
-    // What the scripts know of a later version is all there; the rest of it
-    // they cannot describe, so it is not called complete.
-    if (result.status == SchemaCheckResult::Status::Complete && beyondScripts(result))
-        result.status = SchemaCheckResult::Status::BeyondScripts;
+    result.notRun = reference.notRun;
+    // What the reference holds is all there; but it is not the whole of a
+    // version later than the scripts, nor of scripts some of whose
+    // statements it could not run, so that is not called complete.
+    if (result.status == SchemaCheckResult::Status::Complete &&
+        (beyondScripts(result) || !result.notRun.isEmpty()))
+        result.status = SchemaCheckResult::Status::Partial;
     return result;
 }
 
@@ -463,8 +497,8 @@ QString SchemaReportText(const SchemaCheckResult& result)
         return QStringLiteral("The check cannot run: ") + r.error + QLatin1Char('\n');
     QString out = QStringLiteral("Database version %1: compared with %2 and the version blocks up to %1.\n")
                       .arg(r.version, kEmptyScriptName);
-    if (beyondScripts(r))
-        out += beyondNote(r) + QLatin1Char('\n');
+    for (const QString& note : partialNotes(r))
+        out += note + QLatin1Char('\n');
     const auto section = [&out](const QString& title, const QList<SchemaFinding>& findings, bool gaps) {
         QStringList lines;
         for (const SchemaFinding& f : findings) {
@@ -503,10 +537,10 @@ QString SchemaReportText(const SchemaCheckResult& result)
     if (r.status == Status::Complete)
         out += QStringLiteral("Result: the database holds every table and column of version %1.\n")
                    .arg(r.version);
-    else if (r.status == Status::BeyondScripts)
-        out += QStringLiteral("Result: nothing of the blocks up to %1 is missing; what version %2 adds "
-                              "cannot be checked with these scripts.\n")
-                   .arg(r.scriptsEndAt, r.version);
+    else if (r.status == Status::Partial)
+        out += QStringLiteral("Result: nothing that could be checked is missing, but not all of version %1 "
+                              "could be checked (see above).\n")
+                   .arg(r.version);
     else
         out += QStringLiteral("Result: %1 gap(s) in version %2.\n").arg(r.gaps.size()).arg(r.version);
     return out;
@@ -516,8 +550,7 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
 {
     using Status = SchemaCheckResult::Status;
     QJsonObject o;
-    static const char* const statusNames[] = {"complete", "gaps", "beyond the scripts", "no version",
-                                              "failed"};
+    static const char* const statusNames[] = {"complete", "gaps", "partial", "no version", "failed"};
     o.insert(QStringLiteral("status"), QLatin1String(statusNames[int(r.status)]));
     o.insert(QStringLiteral("exitCode"), r.exitCode());
     if (r.status == Status::NoVersion || r.status == Status::Failed) {
@@ -528,6 +561,15 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
     }
     o.insert(QStringLiteral("version"), r.version);
     o.insert(QStringLiteral("scriptsEndAt"), r.scriptsEndAt);
+    QJsonArray notRun;
+    for (const UnrunStatement& u : r.notRun) {
+        QJsonObject e;
+        e.insert(QStringLiteral("block"), u.block);
+        e.insert(QStringLiteral("statement"), u.batch);
+        e.insert(QStringLiteral("error"), u.error);
+        notRun.append(e);
+    }
+    o.insert(QStringLiteral("notRun"), notRun);
     const auto findings = [](const QList<SchemaFinding>& list) {
         QJsonArray a;
         for (const SchemaFinding& f : list) {
@@ -608,8 +650,9 @@ void LogSchemaCheck(const SchemaCheckResult& result)
     case SchemaCheckResult::Status::Complete:
         text += QStringLiteral("version %1 complete.").arg(r.version);
         break;
-    case SchemaCheckResult::Status::BeyondScripts:
-        text += beyondNote(r) + QStringLiteral(" Nothing of them is missing.");
+    case SchemaCheckResult::Status::Partial:
+        text += partialNotes(r).join(QLatin1Char(' ')) +
+                QStringLiteral(" Nothing that could be checked is missing.");
         break;
     case SchemaCheckResult::Status::NoVersion:
     case SchemaCheckResult::Status::Failed:
@@ -617,8 +660,8 @@ void LogSchemaCheck(const SchemaCheckResult& result)
         break;
     case SchemaCheckResult::Status::Gaps:
         text += QStringLiteral("version %1 has %2 gap(s):").arg(r.version).arg(r.gaps.size());
-        if (beyondScripts(r))
-            text += QLatin1Char(' ') + beyondNote(r);
+        for (const QString& note : partialNotes(r))
+            text += QLatin1Char(' ') + note;
         for (const SchemaFinding& f : r.gaps)
             text += QStringLiteral("\r\n!!! ") + findingLine(f);
         break;

@@ -28,6 +28,15 @@ struct ReferenceTable
     QList<ov::CatalogColumn> columns;
     QStringList columnBlocks; // one per column
 };
+// A batch of the scripts that failed in the in-memory database (SQL
+// Server's own syntax, such as NVARCHAR(MAX) or GETDATE()): what it makes
+// is not in the reference.
+struct UnrunStatement
+{
+    QString block; // empty: the schema script, or outside a version block
+    QString batch; // as sent
+    QString error;
+};
 struct SchemaReference
 {
     QList<ReferenceTable> tables; // in the order they were made
@@ -36,6 +45,7 @@ struct SchemaReference
     // version of a new database, when it has none): a database whose
     // version is later holds what these scripts cannot describe.
     QString scriptsEndAt;
+    QList<UnrunStatement> notRun; // in the order of the scripts
 };
 
 // Builds the reference for a database at version. False, with error set,
@@ -83,16 +93,18 @@ struct SchemaCheckResult
     {
         Complete, // everything the version says is there
         Gaps,     // something is missing or of another type
-        // The version is later than the update script's last block (or no
-        // number, which the runner orders after every block): what the
-        // blocks bring is there, what the version adds the scripts cannot say.
-        BeyondScripts,
+        // Nothing the reference holds is missing, but the reference is not
+        // the whole of the version: the version is later than the update
+        // script's last block (or no number, which the runner orders after
+        // every block), or statements of the scripts could not run in memory.
+        Partial,
         NoVersion, // the database says no version: there is nothing to compare with
         Failed,    // the check could not run; error says why
     };
     Status status = Status::Failed;
     QString version;
-    QString scriptsEndAt; // see SchemaReference
+    QString scriptsEndAt;         // see SchemaReference
+    QList<UnrunStatement> notRun; // see SchemaReference
     QString error;
     QList<SchemaFinding> gaps;
     QList<SchemaFinding> information;

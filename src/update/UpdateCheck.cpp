@@ -25,7 +25,7 @@ bool checkAfterRun(ov::Connection& cn, const QString& scriptPath)
     case SchemaCheckResult::Status::Complete:
     // A version the scripts do not reach, or none: every block was passed
     // over, and nothing they know of is missing.
-    case SchemaCheckResult::Status::BeyondScripts:
+    case SchemaCheckResult::Status::Partial:
     case SchemaCheckResult::Status::NoVersion:
         return true;
     case SchemaCheckResult::Status::Gaps:
