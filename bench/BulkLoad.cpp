@@ -11,6 +11,7 @@
 #include "Sqlite3Shell.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -59,6 +60,8 @@ bool makeData(const QString& path, qint64 rows)
 // Our load into a fresh database; returns seconds, or -1.
 double ours(const QString& folder, const QString& data, qint64 rows)
 {
+    // An embedded server is a folder that exists.
+    QDir().mkpath(folder);
     auto admin = ov::ServerAdmin::create(QStringLiteral("sqlite:") + folder, true, QString(), QString());
     if (!admin->probe() || !admin->createDatabase(QStringLiteral("bench")))
         return -1;

@@ -6,9 +6,9 @@
 // same files into a copy of the same empty database. Each side runs three
 // times into a fresh copy; the best time of each counts.
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/Cp936.h"
 #include "common/UiPort.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "create/DataImport.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
@@ -130,6 +130,8 @@ qint64 countRows(const QString& db, const QStringList& tables)
 // The empty product database: the shipped schema script run by our runner.
 bool makeTemplate(const QString& folder, const QString& script)
 {
+    // An embedded server is a folder that exists.
+    QDir().mkpath(folder);
     auto admin = ov::ServerAdmin::create(QStringLiteral("sqlite:") + folder, true, QString(), QString());
     ov::PlainStatusLabel status;
     ov::PlainProgressBar progress;

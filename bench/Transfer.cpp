@@ -4,8 +4,8 @@
 // tables piped into the sqlite3 shell's .import into the same empty tables.
 // Each side runs three times into a fresh database; the best time counts.
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
+#include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlEncode.h"
 #include "config/mdlOVSqlServerAccess.h"
 #include "config/mdlOVSqlServerConnect.h"

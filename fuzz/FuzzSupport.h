@@ -3,8 +3,8 @@
 // Shared pieces of the fuzz targets: a quiet user-interface port, a scratch
 // folder that serves as the program folder, and writing an input to a file.
 
-#include "app/mdlOVSqlUpdateDB.h"
 #include "common/UiPort.h"
+#include "common/mdlOVSqlUpdateDB.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -34,6 +34,7 @@ public:
     }
     void pumpEvents() override {}
     void setBusyPointer(bool) override {}
+    void note(const QString& text) override { texts.append(text); }
 
     QStringList texts;
 };

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Configures (once) and builds one of the project's two builds:
 #   scripts/build.sh [test]   build/: Debug with AddressSanitizer and
-#                             UndefinedBehaviorSanitizer and every test, the
-#                             build that ./test.sh and CI run
+#                             UndefinedBehaviorSanitizer, every test and the
+#                             benchmark programs, the build that ./test.sh
+#                             and CI run
 #   scripts/build.sh release  build-release/: optimised, without the tests,
 #                             the build that ./run.sh starts
 # Prints the build folder on stdout when it is done; the compiler's output
@@ -13,7 +14,9 @@ kind=${1:-test}
 case $kind in
   test)
     dir=build
-    options=(-DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=ON)
+    # The benchmarks are built too (not run), so that a change that breaks
+    # them fails here and not at the next measurement.
+    options=(-DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=ON -DOV_BUILD_BENCH=ON)
     ;;
   release)
     dir=build-release

@@ -25,6 +25,7 @@ step "The connection settings of the program folder" settings
 step "Create the demo database (replacing the one of an earlier run)" create --database OrvaneCrm --demo --replace --yes
 step "Which version blocks an update would run over it" update --dry-run
 step "Update the demo database" update --no-backup
+step "Check that the database holds what its version says" check --database OrvaneCrm
 
 # Backup and restore need the demo database; they run once it exists.
 if "${cli[@]}" databases 2>/dev/null | grep -qix OrvaneCrm; then

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "data/odbc/MssqlStatements.h"
-#include "data/sqlite/EmbeddedServer.h"
-
 #include "cli/CliCommand.h"
+#include "data/ServerAdmin.h"
+#include "data/SqlServerStatements.h"
 #include "data/StatementTranscript.h"
 
 #include <QFileInfo>
@@ -20,7 +19,7 @@ namespace ovcli {
 // embedded engine creates, backs up and restores files, with no statement.
 inline QString sqlOutProblem(const QString& file, const QString& server = QString())
 {
-    if (!server.isNull() && ov::embedded::isEmbeddedServer(server))
+    if (!server.isNull() && !ov::ServerAdmin::takesLogin(server))
         return QStringLiteral("--sql-out lists the statements sent to SQL Server; the embedded server "
                               "%1 makes and copies files for this task and sends none")
             .arg(server);
@@ -37,13 +36,13 @@ inline QString sqlOutProblem(const QString& file, const QString& server = QStrin
 // for its whole run; the embedded engine locks a file instead.
 inline QStringList taskLockComment(const QString& server, const QString& database)
 {
-    if (ov::embedded::isEmbeddedServer(server))
+    if (!ov::ServerAdmin::takesLogin(server))
         return {QStringLiteral("The run holds the task lock file of the database for its whole run.")};
     return {
         QStringLiteral("The run holds this lock for its whole run, on a connection of its own to master:"),
-        QStringLiteral("  ") + ov::mssql::taskLockStatement(database),
+        QStringLiteral("  ") + ov::sqlserver::taskLockStatement(database),
         QStringLiteral("and gives it back at its end with:"),
-        QStringLiteral("  ") + ov::mssql::taskUnlockStatement(database)};
+        QStringLiteral("  ") + ov::sqlserver::taskUnlockStatement(database)};
 }
 
 // Writes the transcript to FILE and prints its name; the exit code.

@@ -29,7 +29,7 @@ int writeStatements(const ConnectionSettings& s, const QString& pathFile, const 
     transcript.addComment(QStringLiteral("The statement that \"ovsqlcli backup\" sends to server %1, on a "
                                          "connection to database %2.")
                               .arg(s.server, s.database));
-    transcript.addBatch(ov::mssql::backupStatement(ov::mssql::quotedDatabaseName(s.database), pathFile));
+    transcript.addBatch(ov::sqlserver::backupStatement(s.database, pathFile));
     return ovcli::writeTranscript(transcript, sqlOut);
 }
 

@@ -41,14 +41,14 @@ int writeStatements(const ConnectionSettings& s, int mode, bool replace, const Q
     for (const QString& line : ovcli::taskLockComment(s.server, name))
         transcript.addComment(line);
     transcript.addComment(
-        QStringLiteral("It lists the databases (%1);").arg(ov::mssql::listDatabasesStatement()));
+        QStringLiteral("It lists the databases (%1);").arg(ov::sqlserver::listDatabasesStatement()));
     if (replace)
         transcript.addComment(QStringLiteral("when one of that name exists and replacing it is confirmed, it "
                                              "first sends\n  %1")
-                                  .arg(ov::mssql::dropDatabaseStatement(name)));
+                                  .arg(ov::sqlserver::dropDatabaseStatement(name)));
     else
         transcript.addComment(QStringLiteral("when one of that name exists, it stops (no --replace)."));
-    for (const QString& statement : ov::mssql::createDatabaseStatements(name))
+    for (const QString& statement : ov::sqlserver::createDatabaseStatements(name))
         transcript.addBatch(statement);
     const QString data = mode == mdlOVSqlUpdateDB::CreateBare
                              ? QStringLiteral("records version \"0\" in tblVarible")

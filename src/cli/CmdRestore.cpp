@@ -30,10 +30,10 @@ int writeStatements(const ConnectionSettings& s, const QString& path, const QStr
                        "server %2, on a connection to Tempdb.\n"
                        "The database files and their targets were read from the server with\n"
                        "  %3")
-            .arg(s.database, s.server, ov::mssql::fileListStatement(path)));
+            .arg(s.database, s.server, ov::sqlserver::fileListStatement(path)));
     for (const QString& line : ovcli::taskLockComment(s.server, s.database))
         transcript.addComment(line);
-    for (const QString& statement : ov::mssql::restoreStatements(s.database, path, moves, replace))
+    for (const QString& statement : ov::sqlserver::restoreStatements(s.database, path, moves, replace))
         transcript.addBatch(statement);
     return ovcli::writeTranscript(transcript, sqlOut);
 }

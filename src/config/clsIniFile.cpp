@@ -407,9 +407,14 @@ bool replaceFile(const QString& path, const QByteArray& content, const FileOwner
 
 // Writes content over the file itself, which keeps its owner, group and
 // mode: for a file that may be written where its folder may not, or that
-// belongs to another user. The whole content goes out before the file is cut
-// to its length, and is synced; a failure leaves the old content where the
-// new one was not yet written.
+// belongs to another user. The new content goes out in one write from the
+// start of the file; new content shorter than the old is first padded with
+// blanks to the old length, so that no old byte stays behind it if the
+// writer dies before the file is cut to its length (blanks after the last
+// line are an empty line to every reader). A kill cannot split a write of
+// one page, which holds any settings file of ordinary size: a writer killed
+// at any step leaves the old file or the new one. A failure leaves the old
+// content where the new one was not yet written.
 bool rewriteInPlace(const QString& path, const QByteArray& content, QString& error)
 {
     QFile file(path);
@@ -417,17 +422,32 @@ bool rewriteInPlace(const QString& path, const QByteArray& content, QString& err
         error = file.errorString();
         return false;
     };
-    if (!file.open(QIODevice::ReadWrite))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return failed();
-    if (file.write(content) != content.size() || !file.flush())
-        return failed();
-    if (!file.resize(content.size()))
-        return failed();
+    QByteArray out = content;
+    if (file.size() > out.size())
+        out.append(QByteArray(file.size() - out.size(), ' '));
 #ifdef Q_OS_UNIX
-    if (::fsync(file.handle()) != 0) {
+    const auto systemFailed = [&] {
         error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
+    };
+    for (qsizetype done = 0; done < out.size();) {
+        const ssize_t n = ::pwrite(file.handle(), out.constData() + done, size_t(out.size() - done), done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return systemFailed();
+        done += n;
     }
+    if (::fsync(file.handle()) != 0)
+        return systemFailed();
+    // The values are written; the blanks after them are only trimmed.
+    if (out.size() != content.size() && file.resize(content.size()))
+        ::fsync(file.handle());
+#else
+    if (file.write(out) != out.size() || !file.flush() || !file.resize(content.size()))
+        return failed();
 #endif
     return true;
 }

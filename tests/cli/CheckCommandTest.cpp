@@ -6,6 +6,7 @@
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "support/CliProgram.h"
+#include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
 #include "update/UpdateScript.h"
 
@@ -15,7 +16,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,15 +28,10 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
-        for (const char* script : {"OVScriptEmpty.txt", "OVScriptUpdate.txt"}) {
-            ASSERT_TRUE(QFile::copy(QStringLiteral(OV_SOURCE_DIR "/dist/") + QLatin1String(script),
-                                    path(QLatin1String(script))));
-        }
-        ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
-        m_savedAppPath = mdlOVSqlUpdateDB::gstrAppPath;
-        mdlOVSqlUpdateDB::gstrAppPath = m_dir.path() + QLatin1Char('/');
+        ASSERT_TRUE(
+            m_dir.copyDist({QStringLiteral("OVScriptEmpty.txt"), QStringLiteral("OVScriptUpdate.txt")}));
+        m_dir.makeServer();
     }
-    void TearDown() override { mdlOVSqlUpdateDB::gstrAppPath = m_savedAppPath; }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString server() const { return QStringLiteral("sqlite:") + path(QStringLiteral("data")); }
@@ -102,8 +97,7 @@ protected:
         return f.open(QIODevice::ReadOnly) ? ov::cp936::decode(f.readAll()) : QString();
     }
 
-    QTemporaryDir m_dir;
-    QString m_savedAppPath;
+    ovtest::ScopedProgramFolder m_dir;
 };
 
 // check answers 0, 1 or 2, in plain text and in JSON.

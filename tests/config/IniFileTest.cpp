@@ -216,7 +216,10 @@ TEST_F(IniFileTest, UnwritableLocationFails)
     EXPECT_TRUE(QDir(dirAsFile).isEmpty());
 }
 
-TEST_F(IniFileTest, ReadOnlyFolderFails)
+// In a folder that cannot be written, an existing writable file is written
+// in place (a file shared with the main program may sit there); a new file
+// cannot be made.
+TEST_F(IniFileTest, ReadOnlyFolderTakesOnlyAnExistingWritableFile)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may write into a read-only folder";
@@ -227,9 +230,13 @@ TEST_F(IniFileTest, ReadOnlyFolderFails)
     ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
     clsIniFile ini;
     ini.setFileName(file);
-    EXPECT_FALSE(ini.WriteString(QStringLiteral("M"), QStringLiteral("k"), QStringLiteral("2")));
+    EXPECT_TRUE(ini.WriteString(QStringLiteral("M"), QStringLiteral("k"), QStringLiteral("2")));
+    clsIniFile fresh;
+    fresh.setFileName(folder + QStringLiteral("/new.ini"));
+    EXPECT_FALSE(fresh.WriteString(QStringLiteral("M"), QStringLiteral("k"), QStringLiteral("2")));
     ::chmod(QFile::encodeName(folder).constData(), 0755);
-    EXPECT_EQ(readBytes(file), QByteArray("[M]\r\nk=1\r\n"));
+    EXPECT_EQ(readBytes(file), QByteArray("[M]\r\nk=2\r\n"));
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/new.ini")));
 }
 
 TEST_F(IniFileTest, RefusesWhatWouldNotStayOnItsOwnLine)

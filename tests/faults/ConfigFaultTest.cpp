@@ -274,6 +274,73 @@ TEST_F(ConfigFaults, SharedFileKeepsItsOwnerGroupAndMode)
     }
 }
 
+// A file written in place (a writable file in a read-only folder) holds the
+// old values or the new ones when the writer dies at any step of the write:
+// at each system call that writes, cuts or syncs a file. New values shorter
+// and longer than the old ones.
+TEST_F(ConfigFaults, InPlaceWriteKilledAtAnyStepLeavesOldOrNewValues)
+{
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "the system-call filter is written for x86-64";
+#endif
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand the file to another user";
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_TRUE(nobody);
+    const struct
+    {
+        const char* step;
+        long call;
+    } steps[] = {
+        {"write", SYS_write}, {"pwrite64", SYS_pwrite64}, {"ftruncate", SYS_ftruncate}, {"fsync", SYS_fsync}};
+    const struct
+    {
+        const char* name;
+        const Settings& from;
+        const Settings& to;
+    } writes[] = {{"longer values", kOld, kNew}, {"shorter values", kNew, kOld}};
+    int n = 0;
+    for (const auto& w : writes) {
+        for (const auto& step : steps) {
+            SCOPED_TRACE(std::string(w.name) + ", killed at " + step.step);
+            const QString folder = path(QStringLiteral("inplace%1/").arg(++n));
+            ASSERT_TRUE(QDir().mkpath(folder));
+            m_dir.pointAt(folder);
+            writeBytes(config(), "; kept comment\r\n[MAIN]\r\nUpdateDBResult=0\r\n");
+            ASSERT_TRUE(write(w.to));
+            const QByteArray toBytes = readBytes(config());
+            ASSERT_TRUE(write(w.from));
+            const QByteArray fromBytes = readBytes(config());
+            ASSERT_EQ(chown(QFile::encodeName(config()).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+            ASSERT_TRUE(QFile::setPermissions(folder, QFile::Permissions(0x5555)));
+
+            const QString outcome = runInChild(
+                [&] {
+                    if (!killAtSystemCall(step.call))
+                        return QStringLiteral("<no filter>");
+                    return QString::number(write(w.to));
+                },
+                true);
+            // A write that never makes the call completes ("1").
+            EXPECT_TRUE(outcome == QStringLiteral("<killed by signal %1>").arg(SIGSYS) ||
+                        outcome == QStringLiteral("1"))
+                << outcome.toStdString();
+            // The old bytes, or the new ones with at most blanks after them.
+            const QByteArray bytes = readBytes(config());
+            EXPECT_TRUE(bytes == fromBytes ||
+                        (bytes.startsWith(toBytes) && bytes.mid(toBytes.size()).trimmed().isEmpty()))
+                << bytes.toStdString();
+            const QString values = read();
+            EXPECT_TRUE(values == text(w.from) || values == text(w.to)) << values.toStdString();
+            // Whatever the dead writer left, the next write makes the file whole.
+            ASSERT_TRUE(QFile::setPermissions(folder, QFile::Permissions(0x7700)));
+            ASSERT_TRUE(write(w.to));
+            EXPECT_EQ(read(), text(w.to));
+            EXPECT_TRUE(readBytes(config()).startsWith("; kept comment\r\n"));
+        }
+    }
+}
+
 // A write that fails is not silent: the port is told which file could not
 // be written and why (the windows log it, the command line prints it).
 TEST_F(ConfigFaults, FailedWriteIsNoted)

@@ -15,12 +15,17 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstddef>
 #include <functional>
 #include <grp.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <memory>
 #include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,6 +86,24 @@ inline QString runInChild(const std::function<QString()>& fn, bool unprivileged 
     if (WEXITSTATUS(status) != 0)
         return QStringLiteral("<exit %1>").arg(WEXITSTATUS(status));
     return QString::fromUtf8(out);
+}
+
+// From now on the calling process is killed when it enters the system call
+// nr, before the call does anything: a crash at that exact step. For a child.
+inline bool killAtSystemCall(long nr)
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(nr), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 // Files the calling process writes from now on may not grow beyond bytes; a

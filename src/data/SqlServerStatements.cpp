@@ -1,0 +1,48 @@
+#include "data/SqlServerStatements.h"
+
+#include "data/odbc/MssqlStatements.h"
+
+namespace ov::sqlserver {
+
+QString listDatabasesStatement()
+{
+    return mssql::listDatabasesStatement();
+}
+
+QStringList createDatabaseStatements(const QString& database)
+{
+    return mssql::createDatabaseStatements(database);
+}
+
+QString dropDatabaseStatement(const QString& database)
+{
+    return mssql::dropDatabaseStatement(database);
+}
+
+QString backupStatement(const QString& database, const QString& pathFile)
+{
+    return mssql::backupStatement(database, pathFile);
+}
+
+QString fileListStatement(const QString& pathFile)
+{
+    return mssql::fileListStatement(pathFile);
+}
+
+QStringList restoreStatements(const QString& database, const QString& pathFile,
+                              const QList<QPair<QString, QString>>& moves, bool replace)
+{
+    return mssql::restoreStatements(database, pathFile, moves, replace);
+}
+
+QString taskLockStatement(const QString& database)
+{
+    return mssql::taskLockStatement(database);
+}
+
+QString taskUnlockStatement(const QString& database)
+{
+    return mssql::taskUnlockStatement(database);
+}
+
+} // namespace ov::sqlserver
