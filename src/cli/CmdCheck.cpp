@@ -14,7 +14,8 @@
 // which incomplete blocks can safely run again (ovsqlcli update --rerun), and,
 // as information, what the database has beyond the scripts. Changes nothing.
 // Exit code 0 when nothing is missing, 1 when something is, 2 when the check
-// cannot run (no connection, no version).
+// cannot run (no connection, no version) or the version is later than the
+// update script's last block, whose additions it cannot know.
 namespace {
 
 const char kSynopsis[] = "check [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
@@ -47,9 +48,10 @@ int run(ovcli::Args& args)
     } else {
         result.error = mdlCommon::GetErrorText(true);
     }
+    using Status = mdlOVSqlUpdateDB::SchemaCheckResult::Status;
     if (json)
         ovcli::printOut(QString::fromUtf8(mdlOVSqlUpdateDB::SchemaReportJson(result)));
-    else if (result.exitCode() == 2)
+    else if (result.status == Status::NoVersion || result.status == Status::Failed)
         ovcli::printErr(mdlOVSqlUpdateDB::SchemaReportText(result));
     else
         ovcli::printOut(mdlOVSqlUpdateDB::SchemaReportText(result));
@@ -65,7 +67,8 @@ ovcli::Registrar
          "and which incomplete blocks can safely run again (ovsqlcli update --rerun VERSION). Tables and "
          "columns beyond the scripts are listed as information. Changes nothing.\n\n"
          "Exit code 0 when nothing is missing, 1 when something is, 2 when the check cannot run (no "
-         "connection, no version).",
+         "connection, no version) or the database's version is later than the last version block of the "
+         "update script, so that what that version adds cannot be checked.",
          ovcli::LoginOptions::help(true) +
              QList<ovcli::OptionHelp>{
                  {"--script F", "the update script the reference is built from; default: OVScriptUpdate.txt "

@@ -143,8 +143,10 @@ int run(ovcli::Args& args)
 ovcli::Registrar reg(
     {"update", kSynopsis, &run,
      "Brings a database up to the current schema with the update script, as the update window does: the "
-     "same runner, messages and log. It backs the database up first and stops when that fails.\n\n"
-     "The exit code is 0 only when the script was read to its end.",
+     "same runner, messages and log. It backs the database up first and stops when that fails. Every run "
+     "ends with the schema check of ovsqlcli check; a table or column of the database's version that is "
+     "missing fails the run.\n\n"
+     "The exit code is 0 only when the script was read to its end and the check found nothing missing.",
      ovcli::LoginOptions::help(true) +
          QList<ovcli::OptionHelp>{
              {"--script F", "the update script; default: OVScriptUpdate.txt in the program folder"},

@@ -107,6 +107,12 @@ bool ReadCatalog(Connection& cn, QList<CatalogColumn>& columns, DataError& error
                      QStringLiteral("This database has no catalog that can be read."));
         return false;
     }
+    return ReadCatalog(cn, query, columns, error);
+}
+
+bool ReadCatalog(Connection& cn, const QString& query, QList<CatalogColumn>& columns, DataError& error)
+{
+    columns.clear();
     Recordset rs;
     if (!rs.Open(query, cn)) {
         error = rs.lastError();

@@ -42,5 +42,8 @@ QString TypeText(const CatalogColumn& column);
 // order, through the engine's catalog query. False, with error set, when the
 // engine has none or the query fails.
 bool ReadCatalog(Connection& cn, QList<CatalogColumn>& columns, DataError& error);
+// The same from the answer of query, which gives the columns of a catalog
+// query.
+bool ReadCatalog(Connection& cn, const QString& query, QList<CatalogColumn>& columns, DataError& error);
 
 } // namespace ov

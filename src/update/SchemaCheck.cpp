@@ -177,6 +177,80 @@ QString findingLine(const SchemaFinding& f)
     return QString();
 }
 
+// A name as the plain report, the log and the message show it: a control
+// character (a customer's table may hold a line break) shows as U+FFFD, so
+// that every finding stays one line and no name can make lines of its own.
+QString shown(QString name)
+{
+    for (QChar& c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QChar::ReplacementCharacter;
+    }
+    return name;
+}
+
+// The result with every name and version shown so; JSON keeps them exact.
+SchemaCheckResult shown(SchemaCheckResult r)
+{
+    r.version = shown(r.version);
+    r.scriptsEndAt = shown(r.scriptsEndAt);
+    for (QList<SchemaFinding>* list : {&r.gaps, &r.information}) {
+        for (SchemaFinding& f : *list) {
+            f.table = shown(f.table);
+            f.column = shown(f.column);
+            f.block = shown(f.block);
+            f.expected = shown(f.expected);
+            f.found = shown(f.found);
+        }
+    }
+    for (IncompleteBlock& b : r.incompleteBlocks) {
+        b.block = shown(b.block);
+        for (QString& name : b.exists)
+            name = shown(name);
+    }
+    for (UnrunStatement& u : r.notRun) {
+        u.block = shown(u.block);
+        u.error = shown(u.error);
+    }
+    return r;
+}
+
+bool beyondScripts(const SchemaCheckResult& r)
+{
+    return !r.scriptsEndAt.isEmpty() && CompareVersions(r.version, r.scriptsEndAt) > 0;
+}
+
+// The first line of a batch that is not blank, as a person knows it by.
+QString firstLine(const QString& batch)
+{
+    const QStringList lines = batch.split(QStringLiteral("\r\n"));
+    for (const QString& line : lines) {
+        if (!line.trimmed().isEmpty())
+            return line.trimmed();
+    }
+    return QString();
+}
+
+// Why the reference is not the whole of the version: one note each for a
+// version later than the scripts reach and for every statement the
+// reference could not run. r is shown already, except for the batches.
+QStringList partialNotes(const SchemaCheckResult& r)
+{
+    QStringList notes;
+    if (beyondScripts(r))
+        notes.append(
+            QStringLiteral("The version %1 is later than the last version block of the update script "
+                           "(%2): only what the blocks up to %2 bring is checked.")
+                .arg(r.version, r.scriptsEndAt));
+    for (const UnrunStatement& u : r.notRun)
+        notes.append(
+            QStringLiteral("Not checked: %1: %2 ... cannot run in the in-memory reference (%3), so "
+                           "what it makes is not checked.")
+                .arg(u.block.isEmpty() ? kEmptyScriptName : QStringLiteral("version block ") + u.block,
+                     shown(firstLine(u.batch)), u.error));
+    return notes;
+}
+
 QString nullability(bool nullable)
 {
     return nullable ? QStringLiteral("NULL") : QStringLiteral("NOT NULL");
@@ -187,8 +261,7 @@ QString nullability(bool nullable)
 bool BuildSchemaReference(const QString& emptyScript, const QString& updateScript, const QString& version,
                           SchemaReference& reference, QString& error)
 {
-    reference.tables.clear();
-    reference.blocks.clear();
+    reference = SchemaReference();
     const UpdateLogPause mute;
     // The reference lives in the embedded engine's in-memory Tempdb; its
     // server folder only has to exist, and the root folder always does.
@@ -210,6 +283,11 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
     // The schema script runs whole, as the create procedure runs it.
     ScriptRunHooks hooks;
     hooks.passOver = [](const QString&) { return false; };
+    // A batch that fails here leaves out what it makes: the check says so
+    // instead of taking the reference for the whole schema.
+    hooks.batchFailed = [&reference](const QString& block, const QString& batch, const ov::DataError& e) {
+        reference.notRun.append({block, batch, e.description});
+    };
     if (!RunScriptOnConnection(cn, file, hooks, status, progress, &failedVersion, &failure)) {
         error =
             QStringLiteral("%1, version block %2: %3").arg(emptyScript, failedVersion, failure.description);
@@ -231,7 +309,10 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
         return false;
     }
     QString snapshotError;
+    reference.scriptsEndAt = QStringLiteral("0");
     hooks.passOver = [&](const QString& block) {
+        if (CompareVersions(block, reference.scriptsEndAt) > 0)
+            reference.scriptsEndAt = block;
         return CompareVersions(block, version) > 0 || IsVersionApplied(block, &cn);
     };
     hooks.blockEnding = [&](const QString& block) {
@@ -258,6 +339,7 @@ int SchemaCheckResult::exitCode() const
         return 0;
     case Status::Gaps:
         return 1;
+    case Status::Partial:
     case Status::NoVersion:
     case Status::Failed:
         break;
@@ -375,9 +457,9 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
     const std::optional<QString> version = ReadDatabaseVersion(&cn);
     if (!version) {
         result.status = SchemaCheckResult::Status::NoVersion;
-        result.error =
-            QStringLiteral("The database has no version (no \"DB\"/\"Version\" row in tblVarible), "
-                           "so there is nothing to compare it with.");
+        result.error = QStringLiteral(
+            "The database has no version: tblVarible has no \"DB\"/\"Version\" row, its value is empty or "
+            "NONE, or the table cannot be read; so there is nothing to compare it with.");
         return result;
     }
     QList<ov::CatalogColumn> catalog;
@@ -396,16 +478,27 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
     }
     result = CompareSchema(reference, catalog);
     result.version = *version;
+    result.scriptsEndAt = reference.scriptsEndAt;
+    result.notRun = reference.notRun;
+    // What the reference holds is all there; but it is not the whole of a
+    // version later than the scripts, nor of scripts some of whose
+    // statements it could not run, so that is not called complete.
+    if (result.status == SchemaCheckResult::Status::Complete &&
+        (beyondScripts(result) || !result.notRun.isEmpty()))
+        result.status = SchemaCheckResult::Status::Partial;
     return result;
 }
 
-QString SchemaReportText(const SchemaCheckResult& r)
+QString SchemaReportText(const SchemaCheckResult& result)
 {
+    const SchemaCheckResult r = shown(result);
     using Status = SchemaCheckResult::Status;
     if (r.status == Status::NoVersion || r.status == Status::Failed)
         return QStringLiteral("The check cannot run: ") + r.error + QLatin1Char('\n');
     QString out = QStringLiteral("Database version %1: compared with %2 and the version blocks up to %1.\n")
                       .arg(r.version, kEmptyScriptName);
+    for (const QString& note : partialNotes(r))
+        out += note + QLatin1Char('\n');
     const auto section = [&out](const QString& title, const QList<SchemaFinding>& findings, bool gaps) {
         QStringList lines;
         for (const SchemaFinding& f : findings) {
@@ -444,6 +537,10 @@ QString SchemaReportText(const SchemaCheckResult& r)
     if (r.status == Status::Complete)
         out += QStringLiteral("Result: the database holds every table and column of version %1.\n")
                    .arg(r.version);
+    else if (r.status == Status::Partial)
+        out += QStringLiteral("Result: nothing that could be checked is missing, but not all of version %1 "
+                              "could be checked (see above).\n")
+                   .arg(r.version);
     else
         out += QStringLiteral("Result: %1 gap(s) in version %2.\n").arg(r.gaps.size()).arg(r.version);
     return out;
@@ -453,7 +550,7 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
 {
     using Status = SchemaCheckResult::Status;
     QJsonObject o;
-    static const char* const statusNames[] = {"complete", "gaps", "no version", "failed"};
+    static const char* const statusNames[] = {"complete", "gaps", "partial", "no version", "failed"};
     o.insert(QStringLiteral("status"), QLatin1String(statusNames[int(r.status)]));
     o.insert(QStringLiteral("exitCode"), r.exitCode());
     if (r.status == Status::NoVersion || r.status == Status::Failed) {
@@ -463,6 +560,16 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
         return QJsonDocument(o).toJson(QJsonDocument::Indented);
     }
     o.insert(QStringLiteral("version"), r.version);
+    o.insert(QStringLiteral("scriptsEndAt"), r.scriptsEndAt);
+    QJsonArray notRun;
+    for (const UnrunStatement& u : r.notRun) {
+        QJsonObject e;
+        e.insert(QStringLiteral("block"), u.block);
+        e.insert(QStringLiteral("statement"), u.batch);
+        e.insert(QStringLiteral("error"), u.error);
+        notRun.append(e);
+    }
+    o.insert(QStringLiteral("notRun"), notRun);
     const auto findings = [](const QList<SchemaFinding>& list) {
         QJsonArray a;
         for (const SchemaFinding& f : list) {
@@ -499,8 +606,9 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
-QString SchemaGapMessage(const SchemaCheckResult& r)
+QString SchemaGapMessage(const SchemaCheckResult& result)
 {
+    const SchemaCheckResult r = shown(result);
     constexpr int kMostLines = 15;
     QStringList lines;
     for (const SchemaFinding& f : r.gaps) {
@@ -534,12 +642,17 @@ QString SchemaGapMessage(const SchemaCheckResult& r)
         {r.version, lines.join(QStringLiteral("\r\n")), UpdateLogPath()});
 }
 
-void LogSchemaCheck(const SchemaCheckResult& r)
+void LogSchemaCheck(const SchemaCheckResult& result)
 {
+    const SchemaCheckResult r = shown(result);
     QString text = QStringLiteral("##### Schema check: ");
     switch (r.status) {
     case SchemaCheckResult::Status::Complete:
         text += QStringLiteral("version %1 complete.").arg(r.version);
+        break;
+    case SchemaCheckResult::Status::Partial:
+        text += partialNotes(r).join(QLatin1Char(' ')) +
+                QStringLiteral(" Nothing that could be checked is missing.");
         break;
     case SchemaCheckResult::Status::NoVersion:
     case SchemaCheckResult::Status::Failed:
@@ -547,6 +660,8 @@ void LogSchemaCheck(const SchemaCheckResult& r)
         break;
     case SchemaCheckResult::Status::Gaps:
         text += QStringLiteral("version %1 has %2 gap(s):").arg(r.version).arg(r.gaps.size());
+        for (const QString& note : partialNotes(r))
+            text += QLatin1Char(' ') + note;
         for (const SchemaFinding& f : r.gaps)
             text += QStringLiteral("\r\n!!! ") + findingLine(f);
         break;

@@ -28,10 +28,24 @@ struct ReferenceTable
     QList<ov::CatalogColumn> columns;
     QStringList columnBlocks; // one per column
 };
+// A batch of the scripts that failed in the in-memory database (SQL
+// Server's own syntax, such as NVARCHAR(MAX) or GETDATE()): what it makes
+// is not in the reference.
+struct UnrunStatement
+{
+    QString block; // empty: the schema script, or outside a version block
+    QString batch; // as sent
+    QString error;
+};
 struct SchemaReference
 {
     QList<ReferenceTable> tables; // in the order they were made
     QStringList blocks;           // the blocks run, in order ("" the schema script first)
+    // The latest version block of the update script, run or not ("0", the
+    // version of a new database, when it has none): a database whose
+    // version is later holds what these scripts cannot describe.
+    QString scriptsEndAt;
+    QList<UnrunStatement> notRun; // in the order of the scripts
 };
 
 // Builds the reference for a database at version. False, with error set,
@@ -77,19 +91,27 @@ struct SchemaCheckResult
 {
     enum class Status
     {
-        Complete,  // everything the version says is there
-        Gaps,      // something is missing or of another type
+        Complete, // everything the version says is there
+        Gaps,     // something is missing or of another type
+        // Nothing the reference holds is missing, but the reference is not
+        // the whole of the version: the version is later than the update
+        // script's last block (or no number, which the runner orders after
+        // every block), or statements of the scripts could not run in memory.
+        Partial,
         NoVersion, // the database says no version: there is nothing to compare with
         Failed,    // the check could not run; error says why
     };
     Status status = Status::Failed;
     QString version;
+    QString scriptsEndAt;         // see SchemaReference
+    QList<UnrunStatement> notRun; // see SchemaReference
     QString error;
     QList<SchemaFinding> gaps;
     QList<SchemaFinding> information;
     QList<IncompleteBlock> incompleteBlocks; // in the order of the scripts
 
-    // 0 complete, 1 gaps, 2 the check cannot run (no version included).
+    // 0 complete, 1 gaps, 2 the check cannot run or cannot vouch for the
+    // version (no version, a version beyond the scripts).
     int exitCode() const;
 };
 

@@ -356,6 +356,8 @@ private:
         m_pending.clear();
         if (!m_batch.isEmpty() && !m_cn.Execute(m_batch)) {
             const ov::DataError error = m_cn.lastError();
+            if (m_hooks && m_hooks->batchFailed)
+                m_hooks->batchFailed(m_version, m_batch, error);
             if (m_showErrors)
                 logentry::batchFailed(error.description, m_batch);
             if (m_versionInTransaction) {

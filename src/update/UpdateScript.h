@@ -131,6 +131,9 @@ struct ScriptRunHooks
     // transaction, not recorded, no later block run; the error is the
     // connection's last.
     std::function<bool(const QString& version)> blockEnding;
+    // Told of every batch that fails, with the version block it is in
+    // (empty outside one), before the run goes on as the script's rules say.
+    std::function<void(const QString& version, const QString& batch, const ov::DataError& error)> batchFailed;
 };
 
 // More work for a run of RunUpdateScript, on the run's connection and under

@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -147,6 +148,15 @@ TEST_F(CheckCommandTest, CheckReportsGapsWithTheirBlocks)
         EXPECT_TRUE(r.err.contains(QLatin1String(c.says))) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     }
+    // A SQL Server that refuses the connection, through FreeTDS.
+    r = ovtest::RunCli(m_dir.path(),
+                       {"check", "--server", "127.0.0.1,1", "--database", "cr]m'", "--user", "sa",
+                        "--password-stdin", "--json"},
+                       "secret\n");
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("status")).toString(),
+              QStringLiteral("failed"))
+        << r.out.toStdString();
 }
 
 // An update of a database that lacks objects of its version fails and names
@@ -189,6 +199,103 @@ TEST_F(CheckCommandTest, UpdateFailsOnAGapAndRerunMendsIt)
         QStringList({"1.1", "1.2", "1.3", "1.4", "1.5", "1.6"}));
     EXPECT_EQ(run({"check", "--database", "crm"}).exitCode, 0);
     EXPECT_EQ(run({"update", "--database", "crm", "--no-backup"}).exitCode, 0);
+}
+
+// A database at a version later than the scripts reach: check cannot vouch
+// for it (exit 2, its report on standard output); an update has nothing to
+// do and succeeds, saying in the log how far the check went, unless a block
+// the scripts know is missing.
+TEST_F(CheckCommandTest, ADatabaseBeyondTheScriptsIsCheckedAsFarAsTheyReach)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("gap"));
+    ASSERT_TRUE(
+        QFile::copy(path(QStringLiteral("data/gap.sqlite")), path(QStringLiteral("data/full.sqlite"))));
+    exec(QStringLiteral("full"), QStringLiteral("ALTER TABLE tblActivity ADD [DueDate] DATETIME NULL"));
+    exec(QStringLiteral("full"), QStringLiteral("ALTER TABLE tblActivity ADD [Priority] INT NULL"));
+    for (const char* db : {"gap", "full"})
+        exec(QLatin1String(db),
+             QStringLiteral("UPDATE tblVarible SET VaribleValue = '9.0' WHERE [Module] = 'DB'"));
+
+    ovtest::CliResult r = run({"check", "--database", "full"});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("The version 9.0 is later than the last version block of the "
+                                              "update script (1.6)")))
+        << r.out.toStdString();
+    r = run({"check", "--database", "full", "--json"});
+    EXPECT_EQ(r.exitCode, 2);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(o.value(QStringLiteral("status")).toString(), QStringLiteral("partial"));
+    EXPECT_EQ(o.value(QStringLiteral("scriptsEndAt")).toString(), QStringLiteral("1.6"));
+    EXPECT_EQ(o.value(QStringLiteral("exitCode")).toInt(), 2);
+
+    r = run({"update", "--database", "full", "--no-backup"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(log().contains(QStringLiteral("##### Schema check: The version 9.0 is later than the last "
+                                              "version block of the update script (1.6)")))
+        << log().toStdString();
+
+    r = run({"update", "--database", "gap", "--no-backup"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")))
+        << r.err.toStdString();
+}
+
+// Any database name, and any name of a customer's table or column, leaves
+// the JSON report valid with the names exact, and the plain report one line
+// per finding. A name no database can have is refused with exit 2.
+TEST_F(CheckCommandTest, HostileNamesLeaveBothReportsWhole)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("crm"));
+    const QString table = QStringLiteral("t]\"a\n中;");
+    const QString column = QStringLiteral("c'\r[x] DROP");
+    exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE \"t]\"\"a\n中;\" ([Id] INT)"));
+    exec(QStringLiteral("crm"), QStringLiteral("ALTER TABLE tblCompany ADD \"c'\r[x] DROP\" NVARCHAR(5)"));
+    exec(QStringLiteral("crm"),
+         QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.6\nResult: fine' WHERE [Module] = 'DB'"));
+    const QString names[] = {QStringLiteral("a'b"),         QStringLiteral("x]y"),
+                             QStringLiteral("q\"uote"),     QStringLiteral("a;b--"),
+                             QStringLiteral("中文库"),      QStringLiteral("[br]"),
+                             QString(128, QLatin1Char('L'))};
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(QFile::copy(path(QStringLiteral("data/crm.sqlite")),
+                                path(QStringLiteral("data/") + name + QStringLiteral(".sqlite"))));
+        ovtest::CliResult r = run({"check", "--database", name, "--json"});
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+        QStringList extras;
+        for (const QJsonValue v : o.value(QStringLiteral("information")).toArray())
+            extras.append(v.toObject().value(QStringLiteral("table")).toString() + QLatin1Char('|') +
+                          v.toObject().value(QStringLiteral("column")).toString());
+        EXPECT_TRUE(extras.contains(table + QLatin1Char('|'))) << extras.join(QLatin1Char(',')).toStdString();
+        EXPECT_TRUE(extras.contains(QStringLiteral("tblCompany|") + column))
+            << extras.join(QLatin1Char(',')).toStdString();
+        EXPECT_EQ(o.value(QStringLiteral("version")).toString(), QStringLiteral("1.6\nResult: fine"));
+
+        r = run({"check", "--database", name});
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        const QStringList lines = r.out.split(QLatin1Char('\n'));
+        EXPECT_TRUE(lines.contains(QStringLiteral("  table t]\"a\uFFFD中;"))) << r.out.toStdString();
+        EXPECT_TRUE(lines.contains(QStringLiteral("  column tblCompany.c'\uFFFD[x] DROP (nvarchar(5))")))
+            << r.out.toStdString();
+        EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^Result:"))).size(), 1)
+            << r.out.toStdString();
+        EXPECT_TRUE(r.out.endsWith(QStringLiteral("Result: 2 gap(s) in version 1.6\uFFFDResult: fine.\n")))
+            << r.out.toStdString();
+    }
+    for (const char* name : {"a\nb", "a\rb", "a/b", "a:b"}) {
+        SCOPED_TRACE(name);
+        const ovtest::CliResult r = run({"check", "--database", name, "--json"});
+        EXPECT_EQ(r.exitCode, 2);
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+        EXPECT_EQ(o.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
+        EXPECT_TRUE(o.value(QStringLiteral("error")).toString().contains(QStringLiteral("cannot be used")))
+            << r.out.toStdString();
+    }
 }
 
 // A block part of which exists is not run again.

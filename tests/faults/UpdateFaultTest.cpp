@@ -4,6 +4,7 @@
 
 #include "FaultSupport.h"
 #include "config/ConfigFiles.h"
+#include "update/UpdateCheck.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
 
@@ -281,4 +282,101 @@ TEST_F(UpdateFaults, StatementsAfterAFailedCommitAreKept)
     const QByteArray log = readBytes(mdlOVSqlUpdateDB::UpdateLogPath());
     EXPECT_TRUE(log.contains("XXXXXX ROOLBACK Ver:<1.1>   XXXXXX")) << log.toStdString();
     EXPECT_FALSE(log.contains("COMMIT  vvvvv")) << log.toStdString();
+}
+
+// The schema check at the end of an update and of a rerun still decides the
+// run when its log entries cannot be written (a read-only program folder, a
+// full disk): an update of a database that lacks a block of its version
+// fails naming it, the rerun of that block mends it, and the next update
+// succeeds.
+TEST_F(UpdateFaults, TheSchemaCheckDecidesWhenTheLogCannotBeWritten)
+{
+    ASSERT_TRUE(m_dir.copyDist({QStringLiteral("OVScriptEmpty.txt"), QStringLiteral("OVScriptUpdate.txt")}));
+    const QString shipped = path(QStringLiteral("OVScriptUpdate.txt"));
+    QFile in(shipped);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    QByteArray without = in.readAll();
+    const int from = int(without.indexOf("--<VT:1.4>"));
+    const int to = int(without.indexOf("--</V:1.4>\r\n"));
+    ASSERT_TRUE(from > 0 && to > from);
+    without.remove(from, to + 12 - from);
+    const QString partial = path(QStringLiteral("partial.txt"));
+    QFile out(partial);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(without);
+    out.close();
+    const QString database = path(QStringLiteral("data/shop.sqlite"));
+    const QString log = mdlOVSqlUpdateDB::UpdateLogPath();
+    const QByteArray earlierLog(2000000, 'x');
+    const auto updateWith = [&](const QString& script) {
+        RecordingStatus status;
+        RecordingProgress progress;
+        return mdlOVSqlUpdateDB::RunUpdateAndCheck(m_server, QStringLiteral("shop"), true, QString(),
+                                                   QString(), script, status, progress);
+    };
+
+    struct Case
+    {
+        const char* name;
+        std::function<void()> fault;
+        bool unprivileged;
+    };
+    const Case cases[] = {
+        {"full disk", [&] { limitFileSize(rlim_t(earlierLog.size()) - 1000); }, false},
+        {"read-only program folder", [] {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(database);
+        QFile f(database);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.close();
+        {
+            ScriptedUi ui;
+            RecordingStatus status;
+            RecordingProgress progress;
+            ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(
+                m_server, QStringLiteral("shop"), true, QString(), QString(),
+                path(QStringLiteral("OVScriptEmpty.txt")), status, progress));
+            ASSERT_TRUE(
+                connect(QStringLiteral("shop"))
+                    ->Execute(QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '0', '')")));
+            ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, QStringLiteral("shop"), true, QString(),
+                                                          QString(), partial, status, progress));
+        }
+        QFile l(log);
+        ASSERT_TRUE(l.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        l.write(earlierLog);
+        l.close();
+        giveToUnprivileged(path(QStringLiteral("data")));
+        giveToUnprivileged(database);
+        if (c.unprivileged)
+            QFile::setPermissions(m_dir.path(), QFile::Permissions(0x5555));
+        const QString outcome = runInChild(
+            [&] {
+                c.fault();
+                ScriptedUi ui;
+                QStringList steps;
+                steps << QString::number(updateWith(shipped));
+                RecordingStatus status;
+                RecordingProgress progress;
+                steps << QString::number(mdlOVSqlUpdateDB::RerunVersionBlock(
+                    m_server, QStringLiteral("shop"), true, QString(), QString(), shipped,
+                    QStringLiteral("1.4"), status, progress));
+                steps << QString::number(updateWith(shipped));
+                return steps.join(QLatin1Char(' ')) + QLatin1Char('\n') + ui.texts().join(QLatin1Char('/'));
+            },
+            c.unprivileged);
+        QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755));
+        EXPECT_TRUE(outcome.startsWith(QStringLiteral("0 1 1\n"))) << outcome.toStdString();
+        EXPECT_TRUE(outcome.contains(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")))
+            << outcome.toStdString();
+        EXPECT_EQ(rows(QStringLiteral("shop"),
+                       QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('tblActivity') WHERE name IN "
+                                      "('DueDate', 'Priority')")),
+                  QStringList{QStringLiteral("2")});
+        QFile written(log);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_EQ(written.readAll(), earlierLog) << "the log could not be written to";
+    }
 }

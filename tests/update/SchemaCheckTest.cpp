@@ -7,6 +7,10 @@
 #include "data/Catalog.h"
 #include "update/UpdateCheck.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <functional>
 
 namespace {
@@ -178,6 +182,20 @@ TEST_F(SchemaCheckTest, FindsWhatTheVersionLacksWithItsBlock)
          {},
          {},
          1},
+        // Names compare without case, as on SQL Server; a customer's table
+        // may be named like a keyword.
+        {"names in another letter case, tables named like keywords",
+         full,
+         [this](const QString& db) {
+             exec(db, QStringLiteral("ALTER TABLE tblCompany RENAME COLUMN [Province] TO [PROVINCE]"));
+             exec(db, QStringLiteral("ALTER TABLE tblUser RENAME TO [tblUser_]"));
+             exec(db, QStringLiteral("ALTER TABLE [tblUser_] RENAME TO [TBLUSER]"));
+             exec(db, QStringLiteral("CREATE TABLE [select] ([from] INT, [Order] NVARCHAR(5))"));
+         },
+         {},
+         {},
+         {"extra table select"},
+         0},
         {"a customer's own table, column and wider column",
          replaced(full, QStringLiteral("[Email] NVARCHAR(100)"), QStringLiteral("[Email] NVARCHAR(200)")),
          [this](const QString& db) {
@@ -230,6 +248,199 @@ TEST_F(SchemaCheckTest, TheReferenceStopsAtTheDatabasesVersion)
               QStringList({"missing column tblCompany.Province @1.1",
                            "missing column tblCompany.CustomerLevel @1.1",
                            "missing table tblOpportunity @1.2", "missing table tblContactPhone @1.3"}));
+}
+
+// SQL Server's catalog answers with the type's family in DATA_TYPE and its
+// sizes in the numbers (INFORMATION_SCHEMA.COLUMNS), where the scripts write
+// "NVARCHAR(50)": each row here is such an answer, read as the SQL Server
+// engine's query is read, against the column the script makes.
+TEST_F(SchemaCheckTest, SqlServersCatalogAnswerComparesByFamilyAndSize)
+{
+    const struct
+    {
+        const char* script; // the column as the script makes it
+        const char*
+            answer; // DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, IS_NULLABLE
+        const char* finding;
+    } cases[] = {
+        {"NVARCHAR(50) NULL", "'nvarchar', 50, NULL, NULL, 'YES'", ""},
+        {"NVARCHAR(50) NULL", "'nvarchar', 40, NULL, NULL, 'YES'",
+         "type differs t.c nvarchar(50)->nvarchar(40)"},
+        {"NVARCHAR(50) NULL", "'nvarchar', -1, NULL, NULL, 'YES'",
+         "wider type t.c nvarchar(50)->nvarchar(max)"},
+        {"NVARCHAR(50) NULL", "'varchar', 50, NULL, NULL, 'YES'",
+         "type differs t.c nvarchar(50)->varchar(50)"},
+        {"NVARCHAR NULL", "'nvarchar', 1, NULL, NULL, 'YES'", ""},
+        {"CHAR(2) NULL", "'char', 2, NULL, NULL, 'YES'", ""},
+        {"NTEXT NULL", "'ntext', 1073741823, NULL, NULL, 'YES'", ""},
+        {"DECIMAL(18, 2) NULL", "'decimal', NULL, 18, 2, 'YES'", ""},
+        {"DECIMAL(18, 2) NULL", "'decimal', NULL, 10, 2, 'YES'",
+         "type differs t.c decimal(18,2)->decimal(10,2)"},
+        {"DECIMAL(18, 2) NULL", "'decimal', NULL, 20, 4, 'YES'",
+         "wider type t.c decimal(18,2)->decimal(20,4)"},
+        {"INT NOT NULL", "'int', NULL, 10, 0, 'NO'", ""},
+        {"INT NULL", "'int', NULL, 10, 0, 'NO'", "nullability differs t.c NULL->NOT NULL"},
+        {"INT IDENTITY(1,1) NOT NULL", "'int', NULL, 10, 0, 'NO'", ""},
+        {"FLOAT NULL", "'float', NULL, 53, NULL, 'YES'", ""},
+        {"DATETIME NULL", "'datetime', NULL, NULL, NULL, 'YES'", ""},
+        {"DATETIME NULL", "'datetime2', NULL, NULL, NULL, 'YES'", "type differs t.c datetime->datetime2"},
+        {"BIT NULL", "'bit', NULL, NULL, NULL, 'YES'", ""},
+    };
+    makeBareDatabase(QStringLiteral("crm"));
+    auto cn = connect(QStringLiteral("crm"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.script) + " / " + c.answer);
+        writeFile(
+            QStringLiteral("empty.txt"),
+            QByteArray("CREATE TABLE tblVarible ([Module] NVARCHAR(50), [VaribleName] NVARCHAR(50), "
+                       "[VaribleValue] NVARCHAR(255), [UserID] NVARCHAR(50))\r\nGO\r\nCREATE TABLE t ([c] ") +
+                c.script + ")\r\nGO\r\n");
+        writeFile(QStringLiteral("update.txt"), QByteArray());
+        mdlOVSqlUpdateDB::SchemaReference reference;
+        QString error;
+        ASSERT_TRUE(mdlOVSqlUpdateDB::BuildSchemaReference(path(QStringLiteral("empty.txt")),
+                                                           path(QStringLiteral("update.txt")),
+                                                           QStringLiteral("0"), reference, error))
+            << error.toStdString();
+        QList<ov::CatalogColumn> catalog;
+        ov::DataError dataError;
+        ASSERT_TRUE(
+            ov::ReadCatalog(*cn,
+                            QStringLiteral("SELECT 'tblVarible', 'Module', 'nvarchar', 50, NULL, NULL, 'YES' "
+                                           "UNION ALL SELECT 'tblVarible', 'VaribleName', 'nvarchar', 50, "
+                                           "NULL, NULL, 'YES' UNION ALL SELECT 'tblVarible', "
+                                           "'VaribleValue', 'nvarchar', 255, NULL, NULL, 'YES' UNION ALL "
+                                           "SELECT 'tblVarible', 'UserID', 'nvarchar', 50, NULL, NULL, "
+                                           "'YES' UNION ALL SELECT 't', 'c', ") +
+                                QLatin1String(c.answer),
+                            catalog, dataError))
+            << dataError.description.toStdString();
+        const SchemaCheckResult r = mdlOVSqlUpdateDB::CompareSchema(reference, catalog);
+        EXPECT_EQ(describe(r.gaps + r.information).join(QLatin1Char(',')), QLatin1String(c.finding));
+    }
+}
+
+// A statement of the scripts that the in-memory reference cannot run (SQL
+// Server's own syntax) leaves out what it makes, so the check cannot tell
+// whether the database has that: it never calls the database complete, and
+// names the statement and its block. A gap it can see is still a gap.
+TEST_F(SchemaCheckTest, StatementsTheReferenceCannotRunAreNamedNotPassedOver)
+{
+    const QString shipped = shippedUpdate();
+    const QString block17 = QStringLiteral(
+        "--<V:1.7>\r\nCREATE TABLE tblNote (\r\n    [NoteID] INT NOT NULL,\r\n    [Body] NVARCHAR(MAX) "
+        "NULL\r\n)\r\n"
+        "GO\r\nUPDATE tblVarible SET [VaribleValue] = '1.7' WHERE [Module] = 'DB'\r\nGO\r\n--</V:1.7>\r\n");
+    const struct
+    {
+        const char* what;
+        QString made;  // the script that made the database
+        QString check; // the script it is checked against
+        SchemaCheckResult::Status status;
+        QStringList gaps;
+    } cases[] = {
+        {"nothing else missing",
+         shipped + block17,
+         shipped + block17,
+         SchemaCheckResult::Status::Partial,
+         {}},
+        {"a gap besides",
+         withoutBlock(shipped, QStringLiteral("--<VT:"), QStringLiteral("1.4")) + block17,
+         shipped + block17,
+         SchemaCheckResult::Status::Gaps,
+         {"missing column tblActivity.DueDate @1.4", "missing column tblActivity.Priority @1.4"}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString db = QStringLiteral("db%1").arg(++n);
+        makeDatabaseBy(db, c.made);
+        ASSERT_EQ(version(db), QStringLiteral("1.7"));
+        writeFile(QStringLiteral("OVScriptUpdate.txt"), ov::cp936::encode(c.check));
+        const SchemaCheckResult r = check(db);
+        EXPECT_EQ(r.status, c.status) << r.error.toStdString();
+        EXPECT_NE(r.exitCode(), 0);
+        EXPECT_EQ(describe(r.gaps), c.gaps);
+        const QString report = mdlOVSqlUpdateDB::SchemaReportText(r);
+        EXPECT_TRUE(report.contains(QStringLiteral("version block 1.7: CREATE TABLE tblNote (")))
+            << report.toStdString();
+        EXPECT_FALSE(report.contains(QStringLiteral("holds every table and column"))) << report.toStdString();
+        const QJsonObject json = QJsonDocument::fromJson(mdlOVSqlUpdateDB::SchemaReportJson(r)).object();
+        const QJsonArray notRun = json.value(QStringLiteral("notRun")).toArray();
+        ASSERT_EQ(notRun.size(), 1);
+        EXPECT_EQ(notRun[0].toObject().value(QStringLiteral("block")).toString(), QStringLiteral("1.7"));
+        EXPECT_TRUE(notRun[0]
+                        .toObject()
+                        .value(QStringLiteral("statement"))
+                        .toString()
+                        .startsWith(QStringLiteral("CREATE TABLE tblNote (\r\n")));
+    }
+    // Every statement of the shipped scripts runs in memory.
+    writeFile(QStringLiteral("OVScriptUpdate.txt"), ov::cp936::encode(shipped));
+    makeDatabaseBy(QStringLiteral("shipped"), shipped);
+    const SchemaCheckResult r = check(QStringLiteral("shipped"));
+    EXPECT_EQ(r.status, SchemaCheckResult::Status::Complete);
+    EXPECT_TRUE(r.notRun.isEmpty());
+}
+
+// The version the database claims, as the runner reads it, decides what it
+// is checked against. One the scripts do not reach (later than their last
+// block, or no number, which the runner orders after every block) is never
+// called complete: what the scripts know of it is checked, and a gap there
+// is still a gap.
+TEST_F(SchemaCheckTest, AVersionTheScriptsDoNotReachIsNeverCalledComplete)
+{
+    using Status = SchemaCheckResult::Status;
+    makeDatabaseBy(QStringLiteral("full"), shippedUpdate());
+    makeDatabaseBy(QStringLiteral("gap"),
+                   withoutBlock(shippedUpdate(), QStringLiteral("--<VT:"), QStringLiteral("1.4")));
+    const struct
+    {
+        const char* database;
+        const char* value; // SQL for the "DB"/"Version" value
+        Status status;
+        int exitCode;
+        int gaps;
+        bool beyond; // the report says the scripts end before the version
+    } cases[] = {
+        {"full", "'9.0'", Status::Partial, 2, 0, true},
+        {"full", "'10.0'", Status::Partial, 2, 0, true},
+        {"full", "'abc'", Status::Partial, 2, 0, true},
+        {"full", "'1.6'' OR 1=1'", Status::Partial, 2, 0, true},
+        {"gap", "'9.0'", Status::Gaps, 1, 2, true},
+        {"gap", "'1.6'", Status::Gaps, 1, 2, false},
+        {"full", "'1.6'", Status::Complete, 0, 0, false},
+        {"full", "' 1.6 '", Status::Complete, 0, 0, false},
+        {"full", "'1.35'", Status::Complete, 0, 0, false},
+        {"full", "'0.5'", Status::Complete, 0, 0, false},
+        {"full", "'0'", Status::Complete, 0, 0, false},
+        {"full", "NULL", Status::NoVersion, 2, 0, false},
+        {"full", "''", Status::NoVersion, 2, 0, false},
+        {"full", "'   '", Status::NoVersion, 2, 0, false},
+        {"full", "'NONE'", Status::NoVersion, 2, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.database) + " at " + c.value);
+        const QString db = QLatin1String(c.database);
+        exec(db, QStringLiteral("UPDATE tblVarible SET VaribleValue = %1 WHERE [Module] = 'DB'")
+                     .arg(QLatin1String(c.value)));
+        const SchemaCheckResult r = check(db);
+        EXPECT_EQ(r.status, c.status) << r.error.toStdString();
+        EXPECT_EQ(r.exitCode(), c.exitCode);
+        EXPECT_EQ(r.gaps.size(), c.gaps);
+        const QString report = mdlOVSqlUpdateDB::SchemaReportText(r);
+        EXPECT_EQ(
+            report.contains(QStringLiteral("later than the last version block of the update script (1.6)")),
+            c.beyond)
+            << report.toStdString();
+        EXPECT_EQ(report.contains(QStringLiteral("holds every table and column")),
+                  c.status == Status::Complete)
+            << report.toStdString();
+        // A row whose value is empty is not a missing row.
+        if (c.status == Status::NoVersion) {
+            EXPECT_TRUE(r.error.contains(QStringLiteral("empty or NONE"))) << r.error.toStdString();
+        }
+    }
 }
 
 // No version, or a script that cannot be read: the check cannot run.
