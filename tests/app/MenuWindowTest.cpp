@@ -59,7 +59,7 @@ protected:
             ASSERT_NE(b, nullptr) << button;
             EXPECT_TRUE(b->isEnabled());
             QTest::mouseClick(b, Qt::LeftButton);
-            QTRY_VERIFY(menu.isNull());
+            EXPECT_TRUE(ovtest::WaitUntil([&] { return menu.isNull(); }));
         } else {
             mdlOVSqlUpdateDB::StartUp({QLatin1String(sw)});
             EXPECT_TRUE(Menus().isEmpty());
@@ -141,7 +141,7 @@ TEST_F(MenuWindow, EscapeAndCloseEndTheMenuWithoutTouchingTheConfiguration)
             QTest::keyClick(menu, Qt::Key_Escape);
         else
             QTest::mouseClick(menu->findChild<QPushButton*>(QStringLiteral("cmdClose")), Qt::LeftButton);
-        QTRY_VERIFY(menu.isNull()); // closed and deleted
+        EXPECT_TRUE(ovtest::WaitUntil([&] { return menu.isNull(); })); // closed and deleted
         EXPECT_FALSE(QFile::exists(ConfigPath()));
     }
 }

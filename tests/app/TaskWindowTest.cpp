@@ -165,13 +165,15 @@ TEST_P(TaskWindow, OpensWithItsTextsAndTheConnectionPanel)
             EXPECT_EQ(Child<QWidget>(w, name)->isEnabled(), !trusted) << name;
         for (const char* name : {"lblUserName", "lblPasswd"})
             EXPECT_EQ(Child<QWidget>(w, name)->isEnabled(), !trusted || !c.labelsFollowBoxes) << name;
-        QTRY_COMPARE(QApplication::focusWidget(), Child<QWidget>(w, trusted ? "txtDB" : "txtPasswd"));
+        EXPECT_TRUE(ovtest::WaitUntil([&] {
+            return QApplication::focusWidget() == Child<QWidget>(w, trusted ? "txtDB" : "txtPasswd");
+        })) << ovtest::FocusName();
 
         QRadioButton* other = Child<QRadioButton>(w, trusted ? "optSql" : "optTrust");
         QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(6, other->height() / 2));
         EXPECT_EQ(Child<QWidget>(w, "txtPasswd")->isEnabled(), trusted);
         QTest::mouseClick(Child<QPushButton>(w, "cmdCancel"), Qt::LeftButton);
-        QTRY_VERIFY(w.isNull());
+        EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
     }
     EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
 }

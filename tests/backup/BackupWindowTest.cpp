@@ -8,6 +8,7 @@
 #include "common/UiPort.h"
 #include "data/ConnectionString.h"
 #include "support/ModalDialog.h"
+#include "support/Windows.h"
 
 #include <QFile>
 #include <QLabel>
@@ -54,13 +55,15 @@ TEST_F(BackupWindow, PanelRulesAndCaption)
         // The login labels stay enabled in this window.
         EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblUserName"))->isEnabled());
         EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblPasswd"))->isEnabled());
-        QTRY_COMPARE(QApplication::focusWidget(),
-                     trusted ? Edit(w, "txtPathFileName") : Edit(w, "txtPasswd"));
+        EXPECT_TRUE(ovtest::WaitUntil([&] {
+            return QApplication::focusWidget() ==
+                   (trusted ? Edit(w, "txtPathFileName") : Edit(w, "txtPasswd"));
+        })) << ovtest::FocusName();
         ovtest::ClickOption(
             w->findChild<QRadioButton*>(trusted ? QStringLiteral("optSql") : QStringLiteral("optTrust")));
         EXPECT_EQ(Edit(w, "txtPasswd")->isEnabled(), trusted);
         w->close();
-        QTRY_VERIFY(w.isNull());
+        EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
     }
 }
 
@@ -122,7 +125,7 @@ TEST_F(BackupWindow, BackupWritesTheFileStoresThePathAndCloses)
     EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Plain);
     EXPECT_TRUE(IsBackupOf(target, QStringLiteral("crm")));
     EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), target);
-    QTRY_VERIFY(w.isNull());
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
     EXPECT_FALSE(m_ui.busy());
 }
 

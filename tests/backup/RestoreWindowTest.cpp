@@ -8,6 +8,7 @@
 #include "backup/mdlOVSqlRestore.h"
 #include "backup/mdlOVSqlRestoreGrid.h"
 #include "support/ModalDialog.h"
+#include "support/Windows.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -104,8 +105,10 @@ TEST_F(RestoreWindow, OpensWithThePanelTheGridAndTheLastPath)
         EXPECT_EQ(Edit(w, "txtPasswd")->text(), QString());
         EXPECT_EQ(Edit(w, "txtUser")->isEnabled(), !trusted);
         EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblPasswd"))->isEnabled());
-        QTRY_COMPARE(QApplication::focusWidget(),
-                     trusted ? Edit(w, "txtPathFileName") : Edit(w, "txtPasswd"));
+        EXPECT_TRUE(ovtest::WaitUntil([&] {
+            return QApplication::focusWidget() ==
+                   (trusted ? Edit(w, "txtPathFileName") : Edit(w, "txtPasswd"));
+        })) << ovtest::FocusName();
         auto* tabs = w->findChild<QTabWidget*>(QStringLiteral("tbMain"));
         EXPECT_EQ(tabs->currentIndex(), 0);
         EXPECT_EQ(tabs->tabText(0), QStringLiteral("常规"));
@@ -290,7 +293,7 @@ TEST_F(RestoreWindow, ExistingDatabaseNeedsTheForceBox)
     EXPECT_EQ(m_ui.messages()[1].style, ov::MsgStyle::Information);
     EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"1:one", "2:two"}));
     EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), m_backup);
-    QTRY_VERIFY(w.isNull());
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
 
     // The next opening proposes that path.
     frmDBRestore* again = Open();

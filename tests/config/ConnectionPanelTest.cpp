@@ -1,4 +1,5 @@
 #include "config/ConnectionPanel.h"
+#include "support/Windows.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -153,7 +154,8 @@ TEST(ConnectionPanel, FocusOnActivationFollowsTheLoginMode)
             QWidget* expected = !trusted               ? host.panel->txtPasswd()
                                 : kind == Kind::Backup ? static_cast<QWidget*>(host.mainInput)
                                                        : host.panel->txtDB();
-            QTRY_COMPARE(QApplication::focusWidget(), expected);
+            EXPECT_TRUE(ovtest::WaitUntil([&] { return QApplication::focusWidget() == expected; }))
+                << ovtest::FocusName();
         }
     }
 }

@@ -128,7 +128,8 @@ TEST_F(ConvertWindow, StartingNeedsAFileAndADatabaseName)
     QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
     EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("请指定将创建的数据库数据库名称！")}));
     EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Information);
-    QTRY_COMPARE(QApplication::focusWidget(), Child<QWidget>(w, "txtDB"));
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return QApplication::focusWidget() == Child<QWidget>(w, "txtDB"); }))
+        << ovtest::FocusName();
     EXPECT_TRUE(w->isVisible());
 }
 
@@ -157,7 +158,7 @@ TEST_F(ConvertWindow, IsDisabledWhileConvertingAndClosesOnlyAfterACreation)
         EXPECT_FALSE(enabledDuring);
         EXPECT_FALSE(closedDuring);
         if (created) {
-            QTRY_VERIFY(w.isNull());
+            EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
         } else {
             ASSERT_FALSE(w.isNull());
             EXPECT_TRUE(w->isEnabled());
@@ -268,7 +269,7 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
     m_ui.clear();
     m_ui.answer(ov::MsgAnswer::Yes);
     QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
-    QTRY_VERIFY(w.isNull());
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
     EXPECT_EQ(m_ui.texts(), QStringList({question, QStringLiteral("创建数据库成功！"),
                                          QStringLiteral("单机版数据库升级为网络版数据库完成！")}));
 

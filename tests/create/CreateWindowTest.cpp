@@ -117,7 +117,7 @@ TEST_F(CreateWindow, CreatesWritesTheSettingsAndCloses)
 
         EXPECT_EQ(m_ui.texts(), QStringList({"创建数据库成功！"}));
         EXPECT_TRUE(closeRefused);
-        QTRY_VERIFY(w.isNull());
+        EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
         const QString db = QLatin1String(c.database);
         EXPECT_EQ(version(db), shippedVersions().last());
         EXPECT_EQ(rows(db, QStringLiteral("SELECT COUNT(*) FROM tblUser")),
@@ -181,7 +181,7 @@ TEST_F(CreateWindow, OverwriteDeclinedKeepsTheWindowAcceptedReplaces)
     m_ui.answer(ov::MsgAnswer::Yes);
     click(w, "cmdCreateDemo");
     EXPECT_EQ(m_ui.texts(), QStringList({"数据库 [crm] 已经存在,是否要将它覆盖？", "创建数据库成功！"}));
-    QTRY_VERIFY(w.isNull());
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
     EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM kept")),
               QStringList({"(fails)"}));
     EXPECT_GE(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM tblContact")).value(0).toInt(),

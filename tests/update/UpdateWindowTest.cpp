@@ -97,7 +97,7 @@ TEST_F(UpdateWindow, BackupConfirmAndRunWritesTheSettings)
     EXPECT_EQ(m_ui.messages()[1].style, ov::MsgStyle::InformationOkCancel);
     EXPECT_EQ(m_ui.messages()[2].style, ov::MsgStyle::Information);
     EXPECT_TRUE(stayed);
-    QTRY_VERIFY(w.isNull());
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
 
     EXPECT_EQ(version(QStringLiteral("crm")), shippedVersions().last());
     EXPECT_EQ(appliedVersions(QStringLiteral("crm")), shippedVersions());
@@ -157,7 +157,7 @@ TEST_F(UpdateWindow, AScriptWithFailingStatementsStillSucceeds)
     m_ui.answer(ov::MsgAnswer::Ok);
     QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(m_ui.texts(), QStringList({"备份数据库成功！", kConfirm, "数据库升级成功！"}));
-    QTRY_VERIFY(w.isNull());
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
     EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("9.1"));
     EXPECT_TRUE(logText().contains(QStringLiteral("no_such_table")));
     EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("1"));
