@@ -36,6 +36,10 @@ frmDBConvert::frmDBConvert(QWidget* parent) : TaskDialog(parent), m_ui(new Ui::f
                                          "1、选择 SQL Server 服务器，和登录方式\r\n"
                                          "2、输入想创建的网络版数据库名称\r\n"
                                          "3、点击<转换数据库>，开始将单机版数据库转换为网络版数据库"));
+    // The progress of a conversion replaces the tips with one line; the
+    // panel keeps the height of the tips so that nothing below it moves.
+    m_ui->picTip->layout()->activate();
+    m_ui->picTip->setFixedHeight(m_ui->picTip->sizeHint().height());
     m_ui->txtDBAccess->setReadOnly(true);
     QPalette grey = m_ui->txtDBAccess->palette();
     grey.setColor(QPalette::Base, QColor(227, 223, 214));

@@ -1,5 +1,6 @@
 #include "ConvertTestSupport.h"
 
+#include "common/QtUi.h"
 #include "config/ConnectionPanel.h"
 #include "config/clsIniFile.h"
 #include "config/mdlOVSqlServer.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -62,6 +64,41 @@ TEST_F(ConvertWindow, BrowseWithoutTheIniFileWarnsAndOpensNoDialog)
     QTest::qWait(50);
     EXPECT_EQ(m_ui.texts(), QStringList({kNoIni}));
     EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Exclamation);
+}
+
+// The tip panel keeps its height when a one-line progress text replaces the
+// four lines of tips: nothing below it moves while a conversion runs.
+TEST_F(ConvertWindow, TipPanelKeepsItsHeightWhenTheProgressTextReplacesTheTips)
+{
+    frmDBConvert* w = open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    auto* tip = Child<QLabel>(w, "lblTip");
+    const char* below[] = {"picTip", "fraDBAccess", "panel", "prgProgress", "cmdCreateBlank", "cmdCancel"};
+    const auto geometries = [&] {
+        QApplication::processEvents();
+        w->layout()->activate();
+        QStringList out;
+        for (const char* name : below) {
+            const QWidget* c = Child<QWidget>(w, name);
+            const QRect r(c->mapTo(w, QPoint(0, 0)), c->size());
+            out << QStringLiteral("%1 %2,%3 %4x%5")
+                       .arg(QLatin1String(name))
+                       .arg(r.x())
+                       .arg(r.y())
+                       .arg(r.width())
+                       .arg(r.height());
+        }
+        return out;
+    };
+    const QStringList before = geometries();
+    // The tips themselves are shown whole.
+    EXPECT_GE(tip->height(), tip->heightForWidth(tip->width()));
+    ov::QtStatusLabel status(tip);
+    for (const QString& caption :
+         {QStringLiteral("正在连接服务器 sqlite:data..."), QStringLiteral("完成数据导入"), QString()}) {
+        status.setCaption(caption);
+        EXPECT_EQ(geometries(), before) << caption.toStdString();
+    }
 }
 
 // The chosen file is checked: a product database whose version is not below
