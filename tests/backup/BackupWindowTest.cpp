@@ -8,13 +8,17 @@
 #include "common/UiPort.h"
 #include "data/ConnectionString.h"
 #include "support/ModalDialog.h"
+#include "support/SilentServer.h"
 #include "support/Windows.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 
 namespace {
@@ -40,6 +44,34 @@ protected:
                files[0].logicalName == database;
     }
 };
+
+// A server that accepts the connection and never answers: the backup knocks
+// once, the window goes on painting under the busy pointer while it waits,
+// clicks meanwhile start nothing, and the failure is told once; the window
+// stays open for another try.
+TEST_F(BackupWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
+{
+    ovtest::SilentServer server;
+    ASSERT_GT(server.port(), 0);
+    ovtest::ShortLoginTimeouts shortened;
+    QPointer<frmDBBackup> w = frmDBBackup::ShowMe(server.name(), QStringLiteral("crm"), false,
+                                                  QStringLiteral("sa"), QStringLiteral("pw"));
+    ovtest::Activate(w);
+    ovtest::WaitWatch watch(w, server, [&] { QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton); });
+    QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+
+    EXPECT_EQ(server.connections(), 1);
+    ASSERT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join('\n').toStdString();
+    EXPECT_TRUE(m_ui.texts()[0].startsWith(QStringLiteral("备份数据库失败！\r\n")))
+        << m_ui.texts()[0].toStdString();
+    EXPECT_GT(watch.paintsWhileWaiting(), 0);
+    EXPECT_TRUE(watch.busyThroughout());
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
+    delete w;
+}
 
 TEST_F(BackupWindow, PanelRulesAndCaption)
 {
