@@ -10,11 +10,13 @@
 #include "create/DataImport.h"
 #include "jet/demo/DemoDatabase.h"
 #include "support/ModalDialog.h"
+#include "support/SilentServer.h"
 #include "support/Windows.h"
 #include "update/UpdateScript.h"
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -99,6 +101,40 @@ TEST_F(ConvertWindow, TipPanelKeepsItsHeightWhenTheProgressTextReplacesTheTips)
         status.setCaption(caption);
         EXPECT_EQ(geometries(), before) << caption.toStdString();
     }
+}
+
+// A server that accepts the connection and never answers: the conversion
+// knocks once, the window goes on painting under the busy pointer with the
+// waiting caption in its tip panel, clicks meanwhile start nothing, and the
+// failure is told once; the window is usable again afterwards.
+TEST_F(ConvertWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
+{
+    ovtest::SilentServer server;
+    ASSERT_GT(server.port(), 0);
+    ovtest::ShortLoginTimeouts shortened;
+    copyDist(QStringLiteral("ConvertDataTables.txt"));
+    QPointer<frmDBConvert> w = frmDBConvert::ShowMe(server.name(), QString(), false, QStringLiteral("sa"));
+    QApplication::setActiveWindow(w);
+    Child<QLineEdit>(w, "txtDBAccess")->setText(path(QStringLiteral("a.cdb")));
+    Child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("crm"));
+    Child<QLineEdit>(w, "txtPasswd")->setText(QStringLiteral("pw"));
+    QStringList tipsWhileWaiting;
+    ovtest::WaitWatch watch(w, server, [&] {
+        tipsWhileWaiting.append(Child<QLabel>(w, "lblTip")->text());
+        QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+    });
+    QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
+
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join('\n').toStdString();
+    EXPECT_GT(watch.paintsWhileWaiting(), 0);
+    EXPECT_TRUE(watch.busyThroughout());
+    ASSERT_FALSE(tipsWhileWaiting.isEmpty());
+    EXPECT_EQ(tipsWhileWaiting.constFirst(), QStringLiteral("正在连接服务器 %1...").arg(server.name()));
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
 }
 
 // The chosen file is checked: a product database whose version is not below
