@@ -8,6 +8,7 @@
 #include "backup/mdlOVSqlRestore.h"
 #include "backup/mdlOVSqlRestoreGrid.h"
 #include "support/ModalDialog.h"
+#include "support/SilentServer.h"
 #include "support/Windows.h"
 
 #include <QCheckBox>
@@ -168,6 +169,40 @@ TEST_F(RestoreWindow, LoginFailureShowsInPlaceOfTheDate)
     EXPECT_FALSE(DateLabel(w).isEmpty());
     EXPECT_NE(DateLabel(w), QStringLiteral("原备份日期："));
     EXPECT_EQ(Grid(w)->rowCount(), 0);
+}
+
+// A server that accepts the connection and never answers: the restore
+// button knocks once for the listing and the restore together, the window
+// goes on painting under the busy pointer, clicks meanwhile start nothing,
+// and the window is usable again afterwards, the database untouched.
+TEST_F(RestoreWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
+{
+    ovtest::SilentServer server;
+    ASSERT_GT(server.port(), 0);
+    ovtest::ShortLoginTimeouts shortened;
+    QPointer<frmDBRestore> w =
+        frmDBRestore::ShowMe(server.name(), QStringLiteral("crm"), false, QStringLiteral("sa"));
+    ovtest::Activate(w);
+    Edit(w, "txtPasswd")->setText(QStringLiteral("pw"));
+    Edit(w, "txtPathFileName")->setText(QStringLiteral("C:\\bak\\crm.dat"));
+    m_ui.answer(ov::MsgAnswer::Yes);
+    ovtest::WaitWatch watch(w, server, [&] { QTest::mouseClick(Button(w, "cmdRestore"), Qt::LeftButton); });
+    QTest::mouseClick(Button(w, "cmdRestore"), Qt::LeftButton);
+
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_GT(watch.paintsWhileWaiting(), 0);
+    EXPECT_TRUE(watch.busyThroughout());
+    // The question, then the failure once.
+    EXPECT_EQ(
+        m_ui.texts(),
+        QStringList({QStringLiteral("确定要使用 C:\\bak\\crm.dat 来还原数据库 crm 吗？"),
+                     QStringLiteral(
+                         "恢复数据库失败，可能是访问服务器失败(比如密码不正确)，或者是备份文件不合法！")}));
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(Button(w, "cmdRestore")->isEnabled());
+    EXPECT_TRUE(Button(w, "cmdCancel")->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    delete w;
 }
 
 // The browse button: a file picked on the server goes into the path box and
