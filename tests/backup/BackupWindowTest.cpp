@@ -45,32 +45,43 @@ protected:
     }
 };
 
-// A server that accepts the connection and never answers: the backup knocks
-// once, the window goes on painting under the busy pointer while it waits,
-// clicks meanwhile start nothing, and the failure is told once; the window
-// stays open for another try.
+// A server that accepts the connection and never answers, met by the backup
+// and by the browse button (the folder browser): each knocks once, the
+// window goes on painting under the busy pointer while it waits, clicks
+// meanwhile start nothing, and the failure is told once; no browser opens and
+// the window stays open for another try.
 TEST_F(BackupWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
 {
-    ovtest::SilentServer server;
-    ASSERT_GT(server.port(), 0);
-    ovtest::ShortLoginTimeouts shortened;
-    QPointer<frmDBBackup> w = frmDBBackup::ShowMe(server.name(), QStringLiteral("crm"), false,
-                                                  QStringLiteral("sa"), QStringLiteral("pw"));
-    ovtest::Activate(w);
-    ovtest::WaitWatch watch(w, server, [&] { QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton); });
-    QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+    const struct
+    {
+        const char* button;
+        const char* messageStart;
+    } cases[] = {{"cmdBackup", "备份数据库失败！\r\n"}, {"cmdBrowse", "[FreeTDS]"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        m_ui.clear();
+        ovtest::SilentServer server;
+        ASSERT_GT(server.port(), 0);
+        ovtest::ShortLoginTimeouts shortened;
+        QPointer<frmDBBackup> w = frmDBBackup::ShowMe(server.name(), QStringLiteral("crm"), false,
+                                                      QStringLiteral("sa"), QStringLiteral("pw"));
+        ovtest::Activate(w);
+        ovtest::WaitWatch watch(w, server, [&] { QTest::mouseClick(Button(w, c.button), Qt::LeftButton); });
+        ovtest::NoDialog noBrowser;
+        QTest::mouseClick(Button(w, c.button), Qt::LeftButton);
 
-    EXPECT_EQ(server.connections(), 1);
-    ASSERT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join('\n').toStdString();
-    EXPECT_TRUE(m_ui.texts()[0].startsWith(QStringLiteral("备份数据库失败！\r\n")))
-        << m_ui.texts()[0].toStdString();
-    EXPECT_GT(watch.paintsWhileWaiting(), 0);
-    EXPECT_TRUE(watch.busyThroughout());
-    ASSERT_FALSE(w.isNull());
-    EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
-    delete w;
+        EXPECT_EQ(server.connections(), 1);
+        ASSERT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join('\n').toStdString();
+        EXPECT_TRUE(m_ui.texts()[0].startsWith(QString::fromUtf8(c.messageStart)))
+            << m_ui.texts()[0].toStdString();
+        EXPECT_GT(watch.paintsWhileWaiting(), 0);
+        EXPECT_TRUE(watch.busyThroughout());
+        ASSERT_FALSE(w.isNull());
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
+        delete w;
+    }
 }
 
 TEST_F(BackupWindow, PanelRulesAndCaption)
