@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace ovtest;
 
@@ -436,5 +437,109 @@ TEST_F(ConfigFaults, LastLineEndingInBareCarriageReturn)
         EXPECT_TRUE(readBytes(config()).startsWith(bytes));
         ASSERT_TRUE(mdlOVSqlServer::WriteUpdateDBResult(true));
         EXPECT_EQ(mdlOVSqlServer::ReadMainSettings().user, user);
+    }
+}
+
+namespace {
+
+// Writes its own key count times (1, 2, …) while another process writes
+// keys of its own: before each write the key must still hold the value
+// this process wrote last, and after it the new one. Gives back how many
+// times it found its key lost, as text.
+QString countWhileAnotherWrites(bool mainSection, int count)
+{
+    int lost = 0;
+    for (int i = 1; i <= count; ++i) {
+        const QString before = QString::number(i - 1);
+        const QString value = QString::number(i);
+        if (mainSection) {
+            const QString was = mdlOVSqlServer::ReadMainSettings().server;
+            if (i > 1 && was != QStringLiteral("sqlite:") + before)
+                ++lost;
+            if (!mdlOVSqlServer::WriteMainSettings(QStringLiteral("sqlite:") + value, QStringLiteral("Crm"),
+                                                   true, QStringLiteral("sa"), QString()))
+                return QStringLiteral("<write %1 failed>").arg(i);
+            if (mdlOVSqlServer::ReadMainSettings().server != QStringLiteral("sqlite:") + value)
+                ++lost;
+        } else {
+            const QString was = mdlOVSqlServer::ReadDefaultPathFile();
+            if (i > 1 && was != QStringLiteral("/srv/") + before)
+                ++lost;
+            if (!mdlOVSqlServer::WriteDefaultPathFile(QStringLiteral("/srv/") + value))
+                return QStringLiteral("<write %1 failed>").arg(i);
+            if (mdlOVSqlServer::ReadDefaultPathFile() != QStringLiteral("/srv/") + value)
+                ++lost;
+        }
+    }
+    return QString::number(lost);
+}
+
+} // namespace
+
+// Two processes that write different keys of the file at the same time
+// never lose each other's values: each write reads, changes and writes the
+// file while no other writer does, whether the file is replaced by a rename
+// or written in place; and no reader ever sees a torn file.
+TEST_F(ConfigFaults, TwoWritersAtOnceKeepEachOthersKeys)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand the file to another user";
+    const struct
+    {
+        const char* name;
+        QFile::Permissions folderMode;
+        bool exists;
+    } cases[] = {{"replaced by a rename", QFile::Permissions(0x7777), true},
+                 {"written in place", QFile::Permissions(0x5555), true},
+                 {"created by the first of them", QFile::Permissions(0x7777), false}};
+    const int count = 150;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = path(QStringLiteral("twowriters%1/").arg(++n));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        m_dir.pointAt(folder);
+        // A comment block makes each write long enough to be interleaved.
+        const QByteArray comment = c.exists ? "; " + QByteArray(600, 'c') + "\r\n" : QByteArray();
+        if (c.exists) {
+            writeBytes(config(), comment + "[MAIN]\r\nUpdateDBResult=0\r\n");
+            giveToUnprivileged(config());
+        }
+        ASSERT_TRUE(QFile::setPermissions(folder, c.folderMode));
+
+        std::vector<pid_t> pids;
+        std::vector<int> pipes;
+        for (const bool mainSection : {true, false}) {
+            int fds[2];
+            ASSERT_EQ(pipe(fds), 0);
+            const pid_t pid = ovtest::forkTiedToTest();
+            if (pid == 0) {
+                close(fds[0]);
+                const QByteArray out =
+                    runInChild([&] { return countWhileAnotherWrites(mainSection, count); }, true).toUtf8();
+                (void)!::write(fds[1], out.constData(), size_t(out.size()));
+                _exit(0);
+            }
+            close(fds[1]);
+            pids.push_back(pid);
+            pipes.push_back(fds[0]);
+        }
+        for (size_t i = 0; i < pids.size(); ++i) {
+            QByteArray out;
+            char buffer[256];
+            for (ssize_t got; (got = ::read(pipes[i], buffer, sizeof buffer)) > 0;)
+                out.append(buffer, int(got));
+            close(pipes[i]);
+            int status = 0;
+            waitpid(pids[i], &status, 0);
+            EXPECT_EQ(out, QByteArray("0")) << (i == 0 ? "[MAIN]" : "[BACKUPRESTORE]") << " lost its value";
+        }
+        EXPECT_EQ(mdlOVSqlServer::ReadMainSettings().server, QStringLiteral("sqlite:%1").arg(count));
+        EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), QStringLiteral("/srv/%1").arg(count));
+        EXPECT_TRUE(readBytes(config()).startsWith(comment));
+        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("OrvaneSqlConfig.ini")})
+            << "no file is left behind";
+        QFile::setPermissions(folder, QFile::Permissions(0x7700));
     }
 }
