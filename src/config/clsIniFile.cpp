@@ -410,16 +410,30 @@ bool replaceFile(const QString& path, const QByteArray& content, const FileOwner
     return true;
 }
 
+// Bytes that fill a file after its last line without changing what it
+// says: a line feed, which ends a last line left without one (or with only
+// a CR), then blanks, which make an empty line to every reader.
+QByteArray filler(qsizetype size)
+{
+    if (size <= 0)
+        return QByteArray();
+    return QByteArray(1, '\n') + QByteArray(size - 1, ' ');
+}
+
 // Writes content over the file itself, which keeps its owner, group and
 // mode: for a file that may be written where its folder may not, or that
-// belongs to another user. The new content goes out in one write from the
-// start of the file; new content shorter than the old is first padded with
-// blanks to the old length, so that no old byte stays behind it if the
-// writer dies before the file is cut to its length (blanks after the last
-// line are an empty line to every reader). A kill cannot split a write of
-// one page, which holds any settings file of ordinary size: a writer killed
-// at any step leaves the old file or the new one. A failure leaves the old
-// content where the new one was not yet written.
+// belongs to another user.
+//
+// New content longer than the old first grows the file with filler: a full
+// disk or a size limit fails there, and the file is cut back to its old
+// length, never half overwritten. New content shorter than the old is
+// padded with filler to the old length, so that no old byte stays behind it
+// if the writer dies before the file is cut to its length. Then only the
+// bytes that differ are written, in one write: a kill cannot split a write
+// that lies within one page, which holds the changed lines of any settings
+// file of ordinary size (a change that spans pages, in a file longer than a
+// page, could be cut at a page boundary by a kill). A writer killed at any
+// step leaves the old values or the new ones.
 bool rewriteInPlace(const QString& path, const QByteArray& content, QString& error)
 {
     QFile file(path);
@@ -429,28 +443,52 @@ bool rewriteInPlace(const QString& path, const QByteArray& content, QString& err
     };
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return failed();
-    QByteArray out = content;
-    if (file.size() > out.size())
-        out.append(QByteArray(file.size() - out.size(), ' '));
+    // What the file holds now, byte for byte (it is locked against other writers).
+    QByteArray was = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return failed();
 #ifdef Q_OS_UNIX
     const auto systemFailed = [&] {
         error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     };
-    for (qsizetype done = 0; done < out.size();) {
-        const ssize_t n = ::pwrite(file.handle(), out.constData() + done, size_t(out.size() - done), done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    const auto writeAt = [&](const QByteArray& bytes, qsizetype at) {
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t n =
+                ::pwrite(file.handle(), bytes.constData() + done, size_t(bytes.size() - done), at + done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += n;
+        }
+        return true;
+    };
+    if (content.size() > was.size()) {
+        const QByteArray grow = filler(content.size() - was.size());
+        if (!writeAt(grow, was.size())) {
+            const int why = errno;
+            if (::ftruncate(file.handle(), was.size()) == 0)
+                ::fsync(file.handle());
+            errno = why;
             return systemFailed();
-        done += n;
+        }
+        was += grow;
     }
-    if (::fsync(file.handle()) != 0)
+    const QByteArray out = content + filler(was.size() - content.size());
+    qsizetype first = 0;
+    while (first < out.size() && out.at(first) == was.at(first))
+        ++first;
+    qsizetype end = out.size();
+    while (end > first && out.at(end - 1) == was.at(end - 1))
+        --end;
+    if (!writeAt(out.mid(first, end - first), first) || ::fsync(file.handle()) != 0)
         return systemFailed();
-    // The values are written; the blanks after them are only trimmed.
+    // The values are written; the filler after them is only trimmed.
     if (out.size() != content.size() && file.resize(content.size()))
         ::fsync(file.handle());
 #else
+    const QByteArray out = content + filler(was.size() - content.size());
     if (file.write(out) != out.size() || !file.flush() || !file.resize(content.size()))
         return failed();
 #endif
