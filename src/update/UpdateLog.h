@@ -10,8 +10,9 @@ namespace mdlOVSqlUpdateDB {
 QString UpdateLogPath();
 
 // Appends text and a CR LF as one entry, opening and closing the file for it
-// (the file is made when missing). A failure to write loses the entry and is
-// otherwise ignored: logging never stops the work it records.
+// (the file is made when missing). A failure to write loses the entry but
+// never stops the work it records; it is noted through the user-interface
+// port, once until an entry is written again.
 void WriteUpdateLog(const QString& text);
 
 // While one lives, WriteUpdateLog writes nothing: a run that changes no

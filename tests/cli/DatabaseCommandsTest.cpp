@@ -326,6 +326,38 @@ TEST_F(DatabaseCommandsTest, OutputThatCannotBeWrittenDoesNotStopTheRun)
     }
 }
 
+// A run whose update log cannot be written (here a folder stands where the
+// log would be) does its work, says which file could not be written and
+// ends non-zero: its trail is lost. Every command that writes the log.
+TEST_F(DatabaseCommandsTest, ALogThatCannotBeWrittenEndsNonZero)
+{
+    const QString log = path(QStringLiteral("UpdateDBSqlLog.Txt"));
+    const struct
+    {
+        const char* what;
+        QStringList args;
+        const char* database;
+        const char* versionBefore;
+    } cases[] = {
+        {"update", {"update", "--database", "upd", "--no-backup"}, "upd", "0"},
+        {"create", {"create", "--database", "made", "--bare"}, "made", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.versionBefore)
+            makeBareDatabase(QString::fromUtf8(c.database));
+        ASSERT_TRUE(QDir().mkpath(log));
+        const Result r = run(c.args + QStringList{QStringLiteral("--server"), server()});
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QDir::toNativeSeparators(log) + QStringLiteral(" cannot be written")))
+            << r.err.toStdString();
+        EXPECT_EQ(r.err.count(QStringLiteral(" cannot be written")), 1) << "said once\n"
+                                                                        << r.err.toStdString();
+        EXPECT_EQ(version(QString::fromUtf8(c.database)), QStringLiteral("1.6"));
+        ASSERT_TRUE(QDir(log).removeRecursively());
+    }
+}
+
 TEST_F(DatabaseCommandsTest, DryRunListsWhatARunWouldDo)
 {
     makeBareDatabase(QStringLiteral("crm"));
