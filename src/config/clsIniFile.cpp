@@ -285,9 +285,21 @@ void insertLine(Profile& p, int at, const QString& text)
     p.lines.insert(at, RawLine{p.encode(text), p.newline, parseLine(text)});
 }
 
-// Sets key (a trimmed name) in section (a trimmed name).
-void setValue(Profile& p, const QString& section, const QString& key, const QString& value)
+// How value is written so that it reads back as itself: a reader takes a
+// matching pair of quotes off a value, so a value that has one (a database
+// named "q") goes into one more pair.
+QString storedValue(const QString& value)
 {
+    const QString t = trimBlanks(value);
+    if (unquote(t) != t)
+        return QLatin1Char('"') + value + QLatin1Char('"');
+    return value;
+}
+
+// Sets key (a trimmed name) in section (a trimmed name).
+void setValue(Profile& p, const QString& section, const QString& key, const QString& given)
+{
+    const QString value = storedValue(given);
     const QString keyLine = key + QLatin1Char('=') + value;
     const int header = findSection(p, section);
     if (header < 0) {

@@ -14,7 +14,9 @@
 // starting with ";" or "#" are comments. A missing file, section or key reads
 // as the default; a key with an empty value reads as empty.
 //
-// Writing replaces a value in place, adds a missing key after the last
+// Writing puts a value that begins and ends with the same quote into one
+// more pair of double quotes, so that it reads back as itself. It replaces a
+// value in place, adds a missing key after the last
 // non-blank line of its section and a missing section at the end of the file.
 // Every other byte of the file stays as it was, line ends included. Where the
 // folder may be written, the new content replaces the file in one rename, so

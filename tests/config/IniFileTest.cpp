@@ -275,6 +275,44 @@ TEST_F(IniFileTest, RefusesWhatWouldNotStayOnItsOwnLine)
     EXPECT_FALSE(QFile::exists(fresh.FileName()));
 }
 
+// Every value a write takes reads back exactly as it was given (a name of
+// a server, database or user may hold any of these), in a new file and over
+// an existing value; values in a matching pair of quotes too, which a
+// reader would otherwise take off.
+TEST_F(IniFileTest, ValuesReadBackExactlyAsWritten)
+{
+    const QString values[] = {
+        QStringLiteral("\"q\""),
+        QStringLiteral("'q'"),
+        QStringLiteral("\"a\" and \"b\""),
+        QStringLiteral("''"),
+        QStringLiteral("\"\""),
+        QStringLiteral("\"q"),
+        QStringLiteral("q'"),
+        QStringLiteral("\"q'"),
+        QStringLiteral("a;b"),
+        QStringLiteral(";a"),
+        QStringLiteral("#a"),
+        QStringLiteral("a]b"),
+        QStringLiteral("[a]"),
+        QStringLiteral("a=b"),
+        QStringLiteral("a\tb"),
+        QStringLiteral("中文库"),
+        QStringLiteral("\u3000x\u3000"),
+        QStringLiteral("\"中文\""),
+    };
+    for (const bool existing : {false, true}) {
+        for (const QString& value : values) {
+            SCOPED_TRACE((existing ? "over a value: " : "new file: ") + value.toStdString());
+            QFile::remove(path());
+            if (existing)
+                writeBytes(path(), "[M]\r\nk=old\r\n");
+            ASSERT_TRUE(m_ini.WriteString(QStringLiteral("M"), QStringLiteral("k"), value));
+            EXPECT_EQ(m_ini.ReadString(QStringLiteral("M"), QStringLiteral("k"), QString(), 256), value);
+        }
+    }
+}
+
 TEST_F(IniFileTest, SeveralKeysChangeTogetherOrNotAtAll)
 {
     writeBytes(path(), "[M]\r\nb=old\r\n; end of M\r\n\r\n[N]\r\n");
