@@ -1,5 +1,8 @@
 #include "cli/CliLogin.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "config/mdlOVSqlServer.h"
 #include "data/ServerAdmin.h"
 
@@ -40,7 +43,8 @@ bool LoginOptions::take(Args& args, bool withDatabase)
     m_settings = mdlOVSqlServer::ReadMainSettings();
     // The stored password is for the product's main program, not for us.
     m_settings.password.clear();
-    if (const auto server = args.option(QStringLiteral("--server")))
+    const auto server = args.option(QStringLiteral("--server"));
+    if (server)
         m_settings.server = server->trimmed();
     if (withDatabase) {
         if (const auto database = args.option(QStringLiteral("--database")))
@@ -62,6 +66,21 @@ bool LoginOptions::take(Args& args, bool withDatabase)
     if (m_passwordStdin && m_settings.trusted) {
         m_error = QStringLiteral("--password-stdin goes with a SQL Server login (--user NAME)");
         return false;
+    }
+    // A name with a line break or another control character names no
+    // server or login, and could not be kept in the settings after the
+    // work: refused before anything is done.
+    const auto control = [](const QString& name) {
+        return std::any_of(name.cbegin(), name.cend(),
+                           [](QChar c) { return c.category() == QChar::Other_Control; });
+    };
+    for (const auto& [option, value] :
+         {std::pair{QStringLiteral("--server"), server}, std::pair{QStringLiteral("--user"), user}}) {
+        if (value && control(*value)) {
+            m_error =
+                QStringLiteral("%1 \"%2\" cannot be used: it holds a control character").arg(option, *value);
+            return false;
+        }
     }
     return true;
 }

@@ -344,6 +344,22 @@ TEST_F(ConvertCommandTest, ChecksStopBeforeAnythingIsMade)
          nullptr,
          2,
          QStringLiteral("usage: ovsqlcli convert")},
+        // Names the settings could not hold are refused before the work.
+        {{"--file", "Demo.cdb", "--database", kDatabase, "--user", "crm\nDBName=evil", "--password-stdin"},
+         nullptr,
+         nullptr,
+         2,
+         QStringLiteral("--user \"crm\nDBName=evil\" cannot be used: it holds a control character")},
+        {{"--file", "Demo.cdb", "--database", kDatabase, "--user", "crm\rx", "--password-stdin"},
+         nullptr,
+         nullptr,
+         2,
+         QStringLiteral("--user \"crm\rx\" cannot be used: it holds a control character")},
+        {{"--file", "Demo.cdb", "--database", kDatabase, "--user", QStringLiteral("crm") + QChar(0x1F)},
+         nullptr,
+         nullptr,
+         2,
+         QStringLiteral("cannot be used: it holds a control character")},
     };
     const QString ini = path(QStringLiteral("ConvertDataTables.ini"));
     for (const auto& c : cases) {
