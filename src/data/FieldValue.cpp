@@ -84,17 +84,74 @@ int integerDigits(const QString& text)
     return int(whole.size() - zeros);
 }
 
-bool checkInteger(const ColumnInfo& column, const QVariant& value, double low, double high, DataError& error)
+// Whether value, a whole number given exactly (an integer type, or a text
+// of digits), lies from low to high; false in exact when it is given
+// otherwise. Exact, so that the ends of a 64-bit range, which a double
+// cannot tell from their neighbours, are taken and refused as they are.
+bool exactIntegerInRange(const QVariant& value, qint64 low, qint64 high, bool& exact)
 {
+    exact = true;
+    switch (value.typeId()) {
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::UChar: {
+        const quint64 n = value.toULongLong();
+        return n <= quint64(high) && (low <= 0 || n >= quint64(low));
+    }
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::SChar:
+    case QMetaType::Char: {
+        const qint64 n = value.toLongLong();
+        return n >= low && n <= high;
+    }
+    case QMetaType::QString: {
+        const QString text = value.toString().trimmed();
+        qsizetype i = text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+')) ? 1 : 0;
+        if (i == text.size())
+            break;
+        for (qsizetype j = i; j < text.size(); ++j) {
+            if (text.at(j) < QLatin1Char('0') || text.at(j) > QLatin1Char('9')) {
+                exact = false;
+                return false;
+            }
+        }
+        bool ok = false;
+        const qint64 n = QLocale::c().toLongLong(text, &ok);
+        // Digits that no 64-bit integer holds lie outside every range.
+        return ok && n >= low && n <= high;
+    }
+    default:
+        break;
+    }
+    exact = false;
+    return false;
+}
+
+bool checkInteger(const ColumnInfo& column, const QVariant& value, qint64 low, qint64 high, DataError& error)
+{
+    const auto outOfRange = [&] {
+        return failed(error, column,
+                      QStringLiteral("takes whole numbers from %1 to %2; the value is out of range.")
+                          .arg(QString::number(low), QString::number(high)));
+    };
+    bool exact = false;
+    const bool inRange = exactIntegerInRange(value, low, high, exact);
+    if (exact)
+        return inRange || outOfRange();
     double x = 0.0;
     if (!numberOf(value, x, nullptr))
         return failed(error, column, QStringLiteral("takes whole numbers; the value is not a number."));
-    // A fraction is rounded by the engine; the rounded value must fit.
+    // A fraction is rounded by the engine; the rounded value must fit. high
+    // + 1 is a power of two, which a double holds exactly (high itself may
+    // round up to it).
     const double rounded = std::nearbyint(x);
-    if (rounded < low || rounded > high)
-        return failed(error, column,
-                      QStringLiteral("takes whole numbers from %1 to %2; the value is out of range.")
-                          .arg(QString::number(low, 'f', 0), QString::number(high, 'f', 0)));
+    if (rounded < double(low) || rounded >= double(high) + 1.0)
+        return outOfRange();
     return true;
 }
 
@@ -138,15 +195,17 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
             return failed(error, column, QStringLiteral("takes yes or no; the value is neither."));
         return true;
     case adTinyInt:
-        return checkInteger(column, value, -128.0, 127.0, error);
+        return checkInteger(column, value, -128, 127, error);
     case adUnsignedTinyInt:
-        return checkInteger(column, value, 0.0, 255.0, error);
+        return checkInteger(column, value, 0, 255, error);
     case adSmallInt:
-        return checkInteger(column, value, -32768.0, 32767.0, error);
+        return checkInteger(column, value, -32768, 32767, error);
     case adInteger:
-        return checkInteger(column, value, -2147483648.0, 2147483647.0, error);
+        return checkInteger(column, value, std::numeric_limits<qint32>::min(),
+                            std::numeric_limits<qint32>::max(), error);
     case adBigInt:
-        return checkInteger(column, value, -9223372036854775808.0, 9223372036854774784.0, error);
+        return checkInteger(column, value, std::numeric_limits<qint64>::min(),
+                            std::numeric_limits<qint64>::max(), error);
     case adSingle:
     case adDouble: {
         double x = 0.0;
@@ -185,20 +244,59 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
     case adDBDate:
     case adDBTime:
     case adDBTimeStamp: {
-        if (isDateValue(value)) {
-            const bool valid = value.typeId() == QMetaType::QDateTime ? value.toDateTime().isValid()
-                               : value.typeId() == QMetaType::QDate   ? value.toDate().isValid()
-                                                                      : value.toTime().isValid();
-            if (valid)
-                return true;
+        // The date and time of the value as written, without a time zone
+        // (finding one costs more than the whole check).
+        QDate day;
+        QTime time(0, 0);
+        bool valid = false;
+        if (value.typeId() == QMetaType::QDateTime) {
+            const QDateTime at = value.toDateTime();
+            valid = at.isValid();
+            if (valid) {
+                day = at.date();
+                time = at.time();
+            }
+        } else if (value.typeId() == QMetaType::QDate) {
+            day = value.toDate();
+            valid = day.isValid();
+        } else if (value.typeId() == QMetaType::QTime) {
+            day = QDate(1900, 1, 1);
+            time = value.toTime();
+            valid = time.isValid();
         } else if (value.typeId() == QMetaType::QString) {
             const QString text = value.toString().trimmed();
-            if (QDateTime::fromString(text, Qt::ISODateWithMs).isValid() ||
-                QDate::fromString(text, Qt::ISODate).isValid() ||
-                QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid())
-                return true;
+            QDateTime at = QDateTime::fromString(text, Qt::ISODateWithMs);
+            if (!at.isValid())
+                at = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            if (at.isValid()) {
+                valid = true;
+                day = at.date();
+                time = at.time();
+            } else {
+                day = QDate::fromString(text, Qt::ISODate);
+                valid = day.isValid();
+            }
         }
-        return failed(error, column, QStringLiteral("takes dates; the value is not a date."));
+        if (!valid)
+            return failed(error, column, QStringLiteral("takes dates; the value is not a date."));
+        // DATETIME and SMALLDATETIME, as SQL Server describes them (and the
+        // embedded engine after it), hold a range of dates only.
+        if (column.type != adDBTimeStamp)
+            return true;
+        const auto outside = [&](QDate firstDay, QDate lastDay, QTime lastTime) {
+            return day < firstDay || day > lastDay || (day == lastDay && time > lastTime);
+        };
+        if (column.size == 23 && column.decimals == 3 &&
+            outside(QDate(1753, 1, 1), QDate(9999, 12, 31), QTime(23, 59, 59, 997)))
+            return failed(
+                error, column,
+                QStringLiteral("takes dates from 1753-01-01 to 9999-12-31; the value is out of range."));
+        if (column.size == 16 && column.decimals == 0 &&
+            outside(QDate(1900, 1, 1), QDate(2079, 6, 6), QTime(23, 59, 29, 998)))
+            return failed(
+                error, column,
+                QStringLiteral("takes dates from 1900-01-01 to 2079-06-06; the value is out of range."));
+        return true;
     }
     default:
         return true;

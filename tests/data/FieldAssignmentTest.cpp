@@ -8,6 +8,8 @@
 
 #include <QDateTime>
 
+#include <limits>
+
 namespace {
 
 enum class Engine
@@ -38,7 +40,8 @@ protected:
         ASSERT_TRUE(m_cn.Execute(QStringLiteral(
             "CREATE TABLE T ([Id] INT NOT NULL, [Name] NVARCHAR(4), [Code] VARCHAR(4), [Memo] NTEXT, "
             "[Small] SMALLINT, [Tiny] TINYINT, [Count] INT, [Big] BIGINT, [Amount] DECIMAL(5,2), "
-            "[Rate] FLOAT, [Ratio] REAL, [Money] MONEY, [Flag] BIT, [At] DATETIME)")))
+            "[Rate] FLOAT, [Ratio] REAL, [Money] MONEY, [Flag] BIT, [At] DATETIME, [Short] SMALLDATETIME, "
+            "[Wide] DATETIME2)")))
             << m_cn.lastError().description.toStdString();
     }
 
@@ -136,6 +139,65 @@ TEST_P(FieldAssignment, ValuesAreCheckedAgainstTheColumn)
     for (int i = 0; i < back.FieldCount(); ++i)
         values.append(back.Fields(i).Value().toString());
     EXPECT_EQ(values.join(QLatin1Char('|')), QStringLiteral("7|1234|中文|-32768|255|1"));
+}
+
+// Every integer type takes the values at both ends of its range and
+// refuses the next ones outside, given as numbers and as text; a text takes
+// exactly its defined size; a date outside the range a DATETIME column
+// holds (from 1 January 1753) or a SMALLDATETIME one (1900 to 6 June 2079)
+// is refused, and DATETIME2 takes every date.
+TEST_P(FieldAssignment, RangesAreCheckedAtTheirExactEdges)
+{
+    const Case cases[] = {
+        {"Tiny", 0, true},
+        {"Tiny", 255, true},
+        {"Tiny", 256, false},
+        {"Tiny", QStringLiteral("256"), false},
+        {"Tiny", -1, false},
+        {"Small", 32767, true},
+        {"Small", QStringLiteral("-32768"), true},
+        {"Small", -32769, false},
+        {"Small", QStringLiteral("32768"), false},
+        {"Count", -2147483647 - 1, true},
+        {"Count", QStringLiteral("2147483647"), true},
+        {"Count", qint64(-2147483649LL), false},
+        {"Count", QStringLiteral("-2147483649"), false},
+        {"Count", qint64(2147483648LL), false},
+        {"Big", std::numeric_limits<qint64>::max(), true},
+        {"Big", std::numeric_limits<qint64>::min(), true},
+        {"Big", QStringLiteral("-9223372036854775808"), true},
+        {"Big", QStringLiteral("9223372036854775807"), true},
+        {"Big", QStringLiteral("9223372036854775808"), false},
+        {"Big", QStringLiteral("-9223372036854775809"), false},
+        {"Big", quint64(9223372036854775808ULL), false},
+        {"Big", 9223372036854775808.0, false},
+        {"Big", -9223372036854775808.0, true},
+        {"Name", QStringLiteral("abcd"), true},
+        {"Name", QStringLiteral("abcde"), false},
+        {"Code", QStringLiteral("中文a"), false},
+        {"Code", QStringLiteral("中a"), true},
+        {"At", QDateTime(QDate(1753, 1, 1), QTime(0, 0)), true},
+        {"At", QDateTime(QDate(1752, 12, 31), QTime(23, 59, 59)), false, EmbeddedOnly},
+        {"At", QDateTime(QDate(1, 1, 1), QTime(0, 0)), false, EmbeddedOnly},
+        {"At", QStringLiteral("1752-12-31 00:00:00"), false, EmbeddedOnly},
+        {"At", QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59)), true},
+        {"Short", QDateTime(QDate(1900, 1, 1), QTime(0, 0)), true, EmbeddedOnly},
+        {"Short", QDate(1899, 12, 31), false, EmbeddedOnly},
+        {"Short", QStringLiteral("2079-06-06 23:59:00"), true, EmbeddedOnly},
+        {"Short", QStringLiteral("2079-06-07"), false, EmbeddedOnly},
+        {"Wide", QDateTime(QDate(1, 1, 1), QTime(0, 0)), true, EmbeddedOnly},
+    };
+    ov::Recordset rs;
+    ASSERT_TRUE(
+        rs.Open(QStringLiteral("T"), m_cn, ov::adOpenForwardOnly, ov::adLockOptimistic, ov::adCmdTable))
+        << rs.lastError().description.toStdString();
+    ASSERT_TRUE(rs.AddNew());
+    for (const Case& c : cases) {
+        if (c.holds == EmbeddedOnly && GetParam() != Engine::Embedded)
+            continue;
+        EXPECT_EQ(rs.Fields(QLatin1String(c.field)).setValue(c.value), c.accepted)
+            << c.field << " = " << c.value.toString().toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, FieldAssignment, ::testing::Values(Engine::Embedded, Engine::Odbc),

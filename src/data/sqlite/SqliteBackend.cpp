@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <sqlite3.h>
+#include <utility>
 
 namespace ov {
 
@@ -254,8 +255,21 @@ void sizeFromDeclaration(const char* declaredType, qint64& size, int& decimals)
     const QString decl = QString::fromUtf8(declaredType);
     const qsizetype open = decl.indexOf(QLatin1Char('('));
     const qsizetype close = decl.indexOf(QLatin1Char(')'), open + 1);
-    if (open < 0 || close < 0)
+    if (open < 0 || close < 0) {
+        // The date types without a size are described as SQL Server
+        // describes them, so that their range can be told apart.
+        static const QHash<QString, std::pair<qint64, int>> dateSizes = {
+            {QStringLiteral("DATETIME"), {23, 3}},
+            {QStringLiteral("SMALLDATETIME"), {16, 0}},
+            {QStringLiteral("DATETIME2"), {27, 7}},
+        };
+        const auto it = dateSizes.constFind(decl.trimmed().toUpper());
+        if (it != dateSizes.constEnd()) {
+            size = it->first;
+            decimals = it->second;
+        }
         return;
+    }
     const QStringList parts = decl.mid(open + 1, close - open - 1).split(QLatin1Char(','));
     bool ok = false;
     const qint64 n = parts.value(0).trimmed().toLongLong(&ok);
