@@ -16,6 +16,7 @@
 #include "ui_frmDBRestore.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QScreen>
@@ -106,6 +107,7 @@ frmDBRestore::frmDBRestore(QWidget* parent) : QWidget(parent), m_ui(new Ui::frmD
         if (item->toolTip() != item->text())
             item->setToolTip(item->text());
     });
+    m_ui->txtPathFileName->installEventFilter(this);
     m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &frmDBRestore::FocusChanged);
 }
 
@@ -126,12 +128,27 @@ int frmDBRestore::ColumnOfKey(const QString& key) const
     return -1;
 }
 
+bool frmDBRestore::eventFilter(QObject* watched, QEvent* event)
+{
+    // The focus leaves the box before the application reports the change.
+    if (watched == m_ui->txtPathFileName && event->type() == QEvent::FocusOut)
+        m_pathLeftBy = static_cast<QFocusEvent*>(event)->reason();
+    return QWidget::eventFilter(watched, event);
+}
+
 void frmDBRestore::FocusChanged(QWidget* old, QWidget* now)
 {
     // Leaving the path box for another control of this window reads the file
-    // it names, as a validation would; the cancel button only closes.
-    if (old == m_ui->txtPathFileName && now && now->window() == this && now != m_ui->cmdCancel)
-        ReadBackupFileInfo();
+    // it names, as a validation would; the cancel button only closes. A
+    // click on the restore or the browse button reads the file itself, in
+    // the same task as the server work of the button: reading it here too
+    // would wait on a silent server twice for one click, and the click's
+    // release would come while the input is held.
+    if (old != m_ui->txtPathFileName || !now || now->window() != this || now == m_ui->cmdCancel)
+        return;
+    if (m_pathLeftBy == Qt::MouseFocusReason && (now == m_ui->cmdRestore || now == m_ui->cmdBrowse))
+        return;
+    ReadBackupFileInfo();
 }
 
 void frmDBRestore::ReadBackupFileInfo()
@@ -174,6 +191,9 @@ void frmDBRestore::ReadBackupFileInfo()
 
 void frmDBRestore::cmdBrowse_Click()
 {
+    // Browsing and reading the chosen file are one task, as for the restore
+    // button.
+    ov::OneWaitPerServer oneWait;
     QString path = m_ui->txtPathFileName->text();
     if (!frmSqlServerDirectory::BrowseFrom(m_ui->panel->ReadAllTrimmed(), path, false, this))
         return;

@@ -30,6 +30,9 @@ public:
     // description in the date label.
     void ReadBackupFileInfo();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void cmdRestore_Click();
     void cmdBrowse_Click();
@@ -38,5 +41,7 @@ private:
 
     QScopedPointer<Ui::frmDBRestore> m_ui;
     QString m_strLastListedFile;
+    // Why the path box last lost the focus.
+    Qt::FocusReason m_pathLeftBy = Qt::OtherFocusReason;
     QMetaObject::Connection m_focusWatch;
 };

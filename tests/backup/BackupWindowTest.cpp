@@ -70,15 +70,10 @@ TEST_F(BackupWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
         ovtest::NoDialog noBrowser;
         QTest::mouseClick(Button(w, c.button), Qt::LeftButton);
 
-        EXPECT_EQ(server.connections(), 1);
+        ovtest::ExpectWaitedOnceWhilePainting(server, watch, w);
         ASSERT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join('\n').toStdString();
         EXPECT_TRUE(m_ui.texts()[0].startsWith(QString::fromUtf8(c.messageStart)))
             << m_ui.texts()[0].toStdString();
-        EXPECT_GT(watch.paintsWhileWaiting(), 0);
-        EXPECT_TRUE(watch.busyThroughout());
-        ASSERT_FALSE(w.isNull());
-        EXPECT_TRUE(w->isVisible());
-        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
         delete w;
     }

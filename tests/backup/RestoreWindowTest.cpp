@@ -158,6 +158,23 @@ TEST_F(RestoreWindow, EnterAndLeavingThePathBoxReadTheFile)
     EXPECT_TRUE(m_ui.messages().isEmpty());
 }
 
+// Leaving the box for the restore or the browse button by the keyboard is
+// leaving it like any other: the file is read at once, and no button runs.
+TEST_F(RestoreWindow, TabbingToAButtonReadsTheFile)
+{
+    for (const char* button : {"cmdRestore", "cmdBrowse"}) {
+        SCOPED_TRACE(button);
+        QPointer<frmDBRestore> w = Open();
+        Edit(w, "txtPathFileName")->setFocus();
+        ASSERT_TRUE(ovtest::WaitUntil([&] { return Edit(w, "txtPathFileName")->hasFocus(); }));
+        Edit(w, "txtPathFileName")->setText(m_backup);
+        Button(w, button)->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(GridRows(w), QStringList({QStringLiteral("crm|") + DatabaseFile(QStringLiteral("crm"))}));
+        EXPECT_TRUE(m_ui.messages().isEmpty());
+        delete w;
+    }
+}
+
 TEST_F(RestoreWindow, LoginFailureShowsInPlaceOfTheDate)
 {
     // A SQL Server that is not there: the provider's own error text.
@@ -189,9 +206,7 @@ TEST_F(RestoreWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
     ovtest::WaitWatch watch(w, server, [&] { QTest::mouseClick(Button(w, "cmdRestore"), Qt::LeftButton); });
     QTest::mouseClick(Button(w, "cmdRestore"), Qt::LeftButton);
 
-    EXPECT_EQ(server.connections(), 1);
-    EXPECT_GT(watch.paintsWhileWaiting(), 0);
-    EXPECT_TRUE(watch.busyThroughout());
+    ovtest::ExpectWaitedOnceWhilePainting(server, watch, w);
     // The question, then the failure once.
     EXPECT_EQ(
         m_ui.texts(),
@@ -201,8 +216,55 @@ TEST_F(RestoreWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
     ASSERT_FALSE(w.isNull());
     EXPECT_TRUE(Button(w, "cmdRestore")->isEnabled());
     EXPECT_TRUE(Button(w, "cmdCancel")->isEnabled());
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     delete w;
+}
+
+// The user types the path and clicks the restore or the browse button: the
+// box is left for the button, and both need the server. Leaving the box and
+// the click are one task, so a silent server is knocked on once, with the
+// same painting, busy pointer and refused input as any wait.
+TEST_F(RestoreWindow, LeavingThePathBoxForAButtonWaitsOnASilentServerOnce)
+{
+    const struct
+    {
+        const char* button;
+        bool asks; // whether a question comes before the failure
+        QStringList messageStarts;
+    } cases[] = {
+        {"cmdRestore",
+         true,
+         {QStringLiteral("确定要使用 C:\\bak\\crm.dat 来还原数据库 crm 吗？"),
+          QStringLiteral("恢复数据库失败，可能是访问服务器失败(比如密码不正确)，或者是备份文件不合法！")}},
+        {"cmdBrowse", false, {QStringLiteral("[FreeTDS]")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        m_ui.clear();
+        ovtest::SilentServer server;
+        ASSERT_GT(server.port(), 0);
+        ovtest::ShortLoginTimeouts shortened;
+        QPointer<frmDBRestore> w =
+            frmDBRestore::ShowMe(server.name(), QStringLiteral("crm"), false, QStringLiteral("sa"));
+        ovtest::Activate(w);
+        Edit(w, "txtPasswd")->setText(QStringLiteral("pw"));
+        Edit(w, "txtPathFileName")->setFocus();
+        ASSERT_TRUE(ovtest::WaitUntil([&] { return Edit(w, "txtPathFileName")->hasFocus(); }));
+        Edit(w, "txtPathFileName")->setText(QString());
+        QTest::keyClicks(Edit(w, "txtPathFileName"), QStringLiteral("C:\\bak\\crm.dat"));
+        if (c.asks)
+            m_ui.answer(ov::MsgAnswer::Yes);
+        ovtest::WaitWatch watch(w, server, [&] { QTest::mouseClick(Button(w, c.button), Qt::LeftButton); });
+        ovtest::NoDialog noBrowser;
+        QTest::mouseClick(Button(w, c.button), Qt::LeftButton);
+
+        ovtest::ExpectWaitedOnceWhilePainting(server, watch, w);
+        const QStringList texts = m_ui.texts();
+        ASSERT_EQ(texts.size(), c.messageStarts.size()) << texts.join('\n').toStdString();
+        for (int i = 0; i < texts.size(); ++i)
+            EXPECT_TRUE(texts[i].startsWith(c.messageStarts[i])) << texts[i].toStdString();
+        EXPECT_EQ(Button(w, "cmdRestore")->isEnabled(), true);
+        delete w;
+    }
 }
 
 // The browse button: a file picked on the server goes into the path box and

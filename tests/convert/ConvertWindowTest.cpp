@@ -125,15 +125,10 @@ TEST_F(ConvertWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
     });
     QTest::mouseClick(Child<QPushButton>(w, "cmdCreateBlank"), Qt::LeftButton);
 
-    EXPECT_EQ(server.connections(), 1);
+    ovtest::ExpectWaitedOnceWhilePainting(server, watch, w);
     EXPECT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join('\n').toStdString();
-    EXPECT_GT(watch.paintsWhileWaiting(), 0);
-    EXPECT_TRUE(watch.busyThroughout());
     ASSERT_FALSE(tipsWhileWaiting.isEmpty());
     EXPECT_EQ(tipsWhileWaiting.constFirst(), QStringLiteral("正在连接服务器 %1...").arg(server.name()));
-    ASSERT_FALSE(w.isNull());
-    EXPECT_TRUE(w->isEnabled());
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
 }
 

@@ -227,17 +227,12 @@ TEST_F(CreateWindow, ASilentServerIsWaitedOnOnceWhileTheWindowPaints)
     });
     click(w, "cmdCreateBlank");
 
-    EXPECT_EQ(server.connections(), 1);
+    ovtest::ExpectWaitedOnceWhilePainting(server, watch, w);
     ASSERT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join('\n').toStdString();
     EXPECT_TRUE(m_ui.texts()[0].startsWith(QStringLiteral("创建数据库失败!\r\n")))
         << m_ui.texts()[0].toStdString();
-    EXPECT_GT(watch.paintsWhileWaiting(), 0);
-    EXPECT_TRUE(watch.busyThroughout());
     ASSERT_FALSE(tipsWhileWaiting.isEmpty());
     EXPECT_EQ(tipsWhileWaiting.constFirst(), QStringLiteral("正在连接服务器 %1...").arg(server.name()));
-    ASSERT_FALSE(w.isNull());
-    EXPECT_TRUE(w->isEnabled());
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
 }
 

@@ -3,14 +3,19 @@
 #include "data/Connection.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCursor>
 #include <QEvent>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <functional>
+
+#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -95,10 +100,11 @@ public:
 };
 
 // Watches a window while one of its tasks meets a silent server: every 20 ms
-// it asks the window to repaint and runs poke (a click that must start
-// nothing, say), and it counts the paint events that the window processed
-// while the server held a connection. A window whose thread is blocked in
-// the connection attempt processes none.
+// it asks the window to repaint, runs poke (a click that must start nothing,
+// say) and, while the busy pointer is up, asks the window to close as the
+// window system does when the user closes it from its frame; it counts the
+// paint events that the window processed while the server held a connection.
+// A window whose thread is blocked in the connection attempt processes none.
 class WaitWatch : public QObject
 {
 public:
@@ -118,6 +124,10 @@ public:
 
     int paintsWhileWaiting() const { return m_paints; }
     int ticksWhileWaiting() const { return m_ticks; }
+    // How often the window was asked to close while it waited, and how often
+    // it was still there after the request.
+    int closeRequests() const { return m_closeRequests; }
+    int closesRefused() const { return m_closesRefused; }
     // Whether the busy pointer was up at every tick during the wait.
     bool busyThroughout() const { return m_ticks > 0 && m_busyTicks == m_ticks; }
 
@@ -137,11 +147,20 @@ private:
             return;
         ++m_ticks;
         const QCursor* pointer = QApplication::overrideCursor();
-        if (pointer && pointer->shape() == Qt::WaitCursor)
+        const bool busy = pointer && pointer->shape() == Qt::WaitCursor;
+        if (busy)
             ++m_busyTicks;
         m_window->update();
         if (m_poke)
             m_poke();
+        if (busy && m_window && m_window->windowHandle()) {
+            ++m_closeRequests;
+            QCloseEvent close;
+            QSpontaneKeyEvent::setSpontaneous(&close);
+            QCoreApplication::sendEvent(m_window->windowHandle(), &close);
+            if (m_window && m_window->isVisible())
+                ++m_closesRefused;
+        }
     }
 
     QPointer<QWidget> m_window;
@@ -151,6 +170,26 @@ private:
     int m_paints = 0;
     int m_ticks = 0;
     int m_busyTicks = 0;
+    int m_closeRequests = 0;
+    int m_closesRefused = 0;
 };
+
+// What every window owes its user after one task met a silent server while
+// watch looked on: the server was knocked on once, the window painted under
+// the busy pointer while it waited, it refused to be closed meanwhile, and
+// afterwards it is still there, enabled, with the normal pointer back.
+inline void ExpectWaitedOnceWhilePainting(const SilentServer& server, const WaitWatch& watch,
+                                          const QWidget* window)
+{
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_GT(watch.paintsWhileWaiting(), 0);
+    EXPECT_TRUE(watch.busyThroughout());
+    EXPECT_GT(watch.closeRequests(), 0);
+    EXPECT_EQ(watch.closesRefused(), watch.closeRequests());
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
 
 } // namespace ovtest
