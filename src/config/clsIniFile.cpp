@@ -513,12 +513,11 @@ bool rewriteInPlace(const QString& path, const QByteArray& content, QString& err
 // each write back the file as they read it and one loses the other's
 // values, and a reader could meet a file written in place half way.
 //
-// An existing file is locked itself, with a lock of its open file
-// description: any user who may read it may take it, it stays with the
-// file whether that is written in place or replaced, and locks others take
-// with flock() do not stop it. A writer that finds the file replaced while
-// it waited locks the new one. A file not yet there is created under a lock
-// of its folder; whoever finds it there afterwards locks the file.
+// The lock is taken on the file's folder, which every user who may read
+// the folder can lock: it holds whether the file is written in place,
+// replaced or made, the file is never opened for writing only to be locked
+// (which watchers of the file would take for a write), and locks others
+// take on the file itself do not stop it.
 class ProfileLock
 {
 public:
@@ -531,83 +530,42 @@ public:
     ProfileLock() = default;
     ProfileLock(const ProfileLock&) = delete;
     ProfileLock& operator=(const ProfileLock&) = delete;
-    ~ProfileLock() { release(); }
-
-    // Takes the lock for path. False only when another process held it for
-    // the whole wait; a file that cannot be opened (missing folder, no
-    // permission, a folder in its place) is not locked and is left to the
-    // read or write to refuse.
-    bool acquire(const QString& path, Mode mode)
-    {
-#if defined(Q_OS_UNIX) && defined(F_OFD_SETLK)
-        const QByteArray file = QFile::encodeName(path);
-        const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        auto pause = std::chrono::milliseconds(1);
-        const auto wait = [&] {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(pause);
-            pause = std::min(pause * 2, std::chrono::milliseconds(50));
-            return true;
-        };
-        for (;;) {
-            release();
-            m_fd = ::open(file.constData(), (mode == Write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
-            if (m_fd < 0 && errno == ENOENT) {
-                if (mode == Read)
-                    return true; // a missing file reads as the defaults
-                m_fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                if (m_fd < 0)
-                    return true;
-                if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-                    if (errno != EWOULDBLOCK)
-                        return true;
-                    if (!wait())
-                        return false;
-                    continue;
-                }
-                struct stat st;
-                if (::stat(file.constData(), &st) != 0 && errno == ENOENT)
-                    return true; // still missing: this writer creates it
-                continue;        // created meanwhile: lock the file itself
-            }
-            if (m_fd < 0)
-                return true;
-            struct flock range = {};
-            range.l_type = mode == Write ? F_WRLCK : F_RDLCK;
-            range.l_whence = SEEK_SET; // the whole file, however long it grows
-            if (::fcntl(m_fd, F_OFD_SETLK, &range) != 0) {
-                if (errno != EAGAIN && errno != EACCES)
-                    return true;
-                if (!wait())
-                    return false;
-                continue;
-            }
-            struct stat held;
-            struct stat now;
-            if (::fstat(m_fd, &held) != 0 || ::stat(file.constData(), &now) != 0 ||
-                held.st_dev != now.st_dev || held.st_ino != now.st_ino)
-                continue; // replaced (or removed) while this process waited
-            return true;
-        }
-#else
-        Q_UNUSED(path);
-        Q_UNUSED(mode);
-        return true;
-#endif
-    }
-
-private:
-    void release()
+    ~ProfileLock()
     {
 #ifdef Q_OS_UNIX
         if (m_fd >= 0)
             ::close(m_fd);
 #endif
-        m_fd = -1;
     }
 
+    // Takes the lock for path. False only when another process held it for
+    // the whole wait; a folder that cannot be opened (missing, or not
+    // readable) is not locked and is left to the read or write to refuse.
+    bool acquire(const QString& path, Mode mode)
+    {
+#ifdef Q_OS_UNIX
+        m_fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_fd < 0)
+            return true;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        auto pause = std::chrono::milliseconds(1);
+        while (::flock(m_fd, (mode == Write ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(50));
+        }
+#else
+        Q_UNUSED(path);
+        Q_UNUSED(mode);
+#endif
+        return true;
+    }
+
+private:
     int m_fd = -1;
 };
 

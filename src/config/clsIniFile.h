@@ -27,10 +27,10 @@
 // place, keeping its owner, group and mode. A file the writer creates is
 // readable and writable by its owner only and has CR LF line ends.
 //
-// A write holds the file locked from its reading to its writing, so that
-// writers in other processes (other users too) never lose each other's
-// values; a read waits for a write under way. Locks other programs take with
-// flock() are not waited for.
+// A write holds the file's folder locked (flock) from its reading to its
+// writing, so that writers in other processes (other users too) never lose
+// each other's values; a read waits for a write under way. Locks other
+// programs take on the file itself are not waited for.
 //
 // Nothing is cached: each call reads the file afresh.
 class clsIniFile
