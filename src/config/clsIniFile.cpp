@@ -574,18 +574,27 @@ private:
 QString clsIniFile::ReadString(const QString& strSection, const QString& strKey, const QString& strValDefault,
                                int lngSize) const
 {
-    QString value = strValDefault;
+    return ReadStrings(strSection, {qMakePair(strKey, strValDefault)}, lngSize).constFirst();
+}
+
+QStringList clsIniFile::ReadStrings(const QString& strSection,
+                                    const QList<QPair<QString, QString>>& keysAndDefaults, int lngSize) const
+{
     Profile p;
     // A reader that waited long enough reads the file as it is.
     ProfileLock lock;
     lock.acquire(m_fileName, ProfileLock::Read);
-    if (load(m_fileName, p)) {
-        const int header = findSection(p, trimBlanks(strSection));
+    const bool loaded = load(m_fileName, p);
+    const int header = loaded ? findSection(p, trimBlanks(strSection)) : -1;
+    QStringList values;
+    for (const auto& [key, fallback] : keysAndDefaults) {
+        QString value = fallback;
         LineInfo info;
-        if (header >= 0 && findKey(p, header, trimBlanks(strKey), &info) >= 0)
+        if (header >= 0 && findKey(p, header, trimBlanks(key), &info) >= 0)
             value = unquote(info.value);
+        values.append(throughBuffer(value, lngSize));
     }
-    return throughBuffer(value, lngSize);
+    return values;
 }
 
 bool clsIniFile::WriteString(const QString& strSection, const QString& strKey, const QString& strVal)

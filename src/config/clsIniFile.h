@@ -3,6 +3,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 // Reader and writer of a sectioned profile file ("[section]" lines followed by
 // "key=value" lines) in code page 936, or in UTF-8 when the file begins with a
@@ -45,6 +46,13 @@ public:
     // text before the first NUL, then trimmed of blanks at both ends.
     QString ReadString(const QString& strSection, const QString& strKey, const QString& strValDefault,
                        int lngSize) const;
+
+    // The values of several keys of one section, read as ReadString reads
+    // each, all from one reading of the file: never some from before a
+    // write and some from after it. keysAndDefaults pairs each key with its
+    // default; the values come back in the same order.
+    QStringList ReadStrings(const QString& strSection, const QList<QPair<QString, QString>>& keysAndDefaults,
+                            int lngSize) const;
 
     // Sets strKey in strSection to strVal. False, with the file unchanged, when
     // the file or its folder cannot be written, when an existing file cannot be

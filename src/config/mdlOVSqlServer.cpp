@@ -67,14 +67,21 @@ void ReadMainSettings(QString& server, QString& database, bool& trusted, QString
     QString computer = QSysInfo::machineHostName();
     if (computer.isEmpty())
         computer = QStringLiteral("127.0.0.1");
-    server = ini.ReadString(kMain, QStringLiteral("DBServer"), computer, kMainSize);
-    database =
-        ini.ReadString(kMain, QStringLiteral("DBName"), mdlOEMResource::GetOEMDatabaseName(), kMainSize);
-    trusted = ini.ReadString(kMain, QStringLiteral("DBIsTrustMode"), QStringLiteral("1"), kMainSize) ==
-              QLatin1String("1");
-    user = ini.ReadString(kMain, QStringLiteral("DBUser"), QStringLiteral("sa"), kMainSize);
-    password = mdlEncode::UnscrambleText(
-        ini.ReadString(kMain, QStringLiteral("DBPasswd"), QString(), kMainSize), mdlEncode::kConfigKey, true);
+    // One reading of the file for all five: a write between two of them
+    // would give a mix of the old and the new connection.
+    const QStringList values =
+        ini.ReadStrings(kMain,
+                        {qMakePair(QStringLiteral("DBServer"), computer),
+                         qMakePair(QStringLiteral("DBName"), mdlOEMResource::GetOEMDatabaseName()),
+                         qMakePair(QStringLiteral("DBIsTrustMode"), QStringLiteral("1")),
+                         qMakePair(QStringLiteral("DBUser"), QStringLiteral("sa")),
+                         qMakePair(QStringLiteral("DBPasswd"), QString())},
+                        kMainSize);
+    server = values.at(0);
+    database = values.at(1);
+    trusted = values.at(2) == QLatin1String("1");
+    user = values.at(3);
+    password = mdlEncode::UnscrambleText(values.at(4), mdlEncode::kConfigKey, true);
 }
 
 ConnectionSettings ReadMainSettings()

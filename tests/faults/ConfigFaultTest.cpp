@@ -584,3 +584,29 @@ TEST_F(ConfigFaults, FullDiskDuringInPlaceWriteKeepsTheOldValues)
         QFile::setPermissions(folder, QFile::Permissions(0x7700));
     }
 }
+
+// A reader of the five connection values while another process writes them
+// again and again gets all five of one write, never some of each.
+TEST_F(ConfigFaults, ReaderGetsTheValuesOfOneWrite)
+{
+    writeBytes(config(), "; kept comment\r\n[MAIN]\r\nUpdateDBResult=0\r\n");
+    ASSERT_TRUE(write(kOld));
+    const pid_t pid = ovtest::forkTiedToTest();
+    if (pid == 0) {
+        for (bool next = true;; next = !next)
+            write(next ? kNew : kOld);
+    }
+    ASSERT_GT(pid, 0);
+    int mixed = 0;
+    QString example;
+    for (int i = 0; i < 4000; ++i) {
+        const QString values = read();
+        if (values != text(kOld) && values != text(kNew)) {
+            ++mixed;
+            example = values;
+        }
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(mixed, 0) << example.toStdString();
+}
