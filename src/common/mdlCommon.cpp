@@ -84,6 +84,20 @@ QString TrimBlanks(const QString& text)
     return text.mid(begin, end - begin);
 }
 
+bool IsControlCharacter(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+}
+
+QString ShowControlCharacters(QString text)
+{
+    for (QChar& c : text) {
+        if (IsControlCharacter(c))
+            c = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 QString ValueToText(const QVariant& value, const QString& format, const QString& nullText)
 {
     QString text;

@@ -90,6 +90,11 @@ int ArrayUpperBound(const QVariant& value);
 // text without the blanks at its ends: spaces only, as the product's files
 // pad their values; a tab or a line break is part of the text.
 QString TrimBlanks(const QString& text);
+// True for a C0 control character or DEL: one that ends or breaks a line.
+bool IsControlCharacter(QChar c);
+// text with each such character shown as U+FFFD, so that a name stays one
+// line in a report, a log or a message.
+QString ShowControlCharacters(QString text);
 
 // Makes the renames inside folder durable (the folder's entries flushed to
 // the disk), after a file was renamed into place there. Failures are passed

@@ -180,13 +180,9 @@ QString findingLine(const SchemaFinding& f)
 // A name as the plain report, the log and the message show it: a control
 // character (a customer's table may hold a line break) shows as U+FFFD, so
 // that every finding stays one line and no name can make lines of its own.
-QString shown(QString name)
+QString shown(const QString& name)
 {
-    for (QChar& c : name) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QChar::ReplacementCharacter;
-    }
-    return name;
+    return mdlCommon::ShowControlCharacters(name);
 }
 
 // The result with every name and version shown so; JSON keeps them exact.

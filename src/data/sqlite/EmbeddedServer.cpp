@@ -1,5 +1,6 @@
 #include "data/sqlite/EmbeddedServer.h"
 
+#include "common/mdlCommon.h"
 #include "data/DataBackend.h"
 #include "data/Identifiers.h"
 
@@ -68,18 +69,13 @@ bool checkName(const QString& name, const QString& what, DataError& error)
         reason = QStringLiteral("it holds \":\"");
     else if (name.contains(QLatin1String("..")))
         reason = QStringLiteral("it holds \"..\"");
-    else if (std::any_of(name.begin(), name.end(),
-                         [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; }))
+    else if (std::any_of(name.begin(), name.end(), mdlCommon::IsControlCharacter))
         reason = QStringLiteral("it holds a control character");
     if (reason.isEmpty())
         return true;
-    QString shown = name;
-    for (QChar& c : shown) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QChar(0xfffd);
-    }
     setDataError(error, DataErr::InvalidArgument,
-                 QStringLiteral("The %1 name '%2' cannot be used: %3.").arg(what, shown, reason),
+                 QStringLiteral("The %1 name '%2' cannot be used: %3.")
+                     .arg(what, mdlCommon::ShowControlCharacters(name), reason),
                  errorSource());
     return false;
 }
