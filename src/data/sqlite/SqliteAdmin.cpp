@@ -5,6 +5,7 @@
 #include "common/mdlCommon.h"
 #include "data/Connection.h"
 #include "data/DataBackend.h"
+#include "data/sqlite/BackupDigest.h"
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/FileLock.h"
 #include "data/sqlite/SqliteBackend.h"
@@ -46,6 +47,12 @@ constexpr int kExclusiveWaitMs = 2000;
 constexpr int kReadLimitSeconds = 10;
 
 const char* const kSetTable = "_ov_backup_set";
+// The table inside a backup file that holds the checksum of its content
+// (see BackupDigest.h): one row, on the one page the checksum leaves out.
+const char* const kSumTable = "_ov_backup_sum";
+// What the checksum row holds until the checksum is known: as long as the
+// checksum, so that storing it rewrites that row in its place.
+const char* const kSumPlaceholder = "0000000000000000000000000000000000000000000000000000000000000000";
 
 // A raw SQLite handle that closes itself.
 class Handle
@@ -218,6 +225,75 @@ int toRollbackJournal(sqlite3* db)
     if (rc == SQLITE_OK && mode != "delete")
         rc = SQLITE_ERROR;
     return rc;
+}
+
+// Stores the checksum of the content of the backup db is writing into
+// file (see BackupDigest.h): a row of its own table, written first as a
+// placeholder of the same length, then overwritten in place once the file
+// is known, so that the checksum's page is the only one that changes.
+int storeChecksum(sqlite3* db, const QString& file, QString& error)
+{
+    const QByteArray create = QByteArray("DROP TABLE IF EXISTS ") + kSumTable + ";CREATE TABLE " + kSumTable +
+                              " (ContentSha256 TEXT);INSERT INTO " + kSumTable + " VALUES ('" +
+                              kSumPlaceholder + "')";
+    int rc = sqlite3_exec(db, create.constData(), nullptr, nullptr, nullptr);
+    QByteArray root;
+    if (rc == SQLITE_OK)
+        rc = singleValue(db,
+                         QByteArray("SELECT rootpage FROM sqlite_master WHERE type = 'table' AND name = '") +
+                             kSumTable + "'",
+                         &root);
+    if (rc != SQLITE_OK)
+        return rc;
+    const QByteArray digest = embedded::backupDigest(file, root.toLongLong(), error);
+    if (digest.isEmpty())
+        return SQLITE_IOERR;
+    return sqlite3_exec(
+        db, (QByteArray("UPDATE ") + kSumTable + " SET ContentSha256 = '" + digest + "'").constData(),
+        nullptr, nullptr, nullptr);
+}
+
+// Why the content of the backup at pathFile does not match the checksum it
+// carries, in the user's words; empty when it matches or when the backup
+// carries none (one made before backups carried it), which only its
+// structure check then vouches for.
+QString contentMismatch(const QString& pathFile)
+{
+    const QString damaged =
+        QStringLiteral("备份文件中记下的校验和已损坏，无法确认备份的内容完好，不能用它还原。");
+    QByteArray root;
+    QByteArray stored;
+    QByteArray count;
+    {
+        Handle db;
+        int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db.get(), "PRAGMA trusted_schema=OFF", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            rc = singleValue(
+                db.get(),
+                QByteArray("SELECT rootpage FROM sqlite_master WHERE type = 'table' AND name = '") +
+                    kSumTable + "'",
+                &root);
+        if (rc != SQLITE_OK)
+            return damaged;
+        if (root.isEmpty())
+            return QString();
+        rc = singleValue(
+            db.get(), QByteArray("SELECT count(*) FROM (SELECT 1 FROM ") + kSumTable + " LIMIT 2)", &count);
+        if (rc == SQLITE_OK)
+            rc = singleValue(db.get(), QByteArray("SELECT ContentSha256 FROM ") + kSumTable, &stored);
+        if (rc != SQLITE_OK || count != "1" || stored.size() != 64 || root.toLongLong() < 2)
+            return damaged;
+    }
+    QString error;
+    const QByteArray digest = embedded::backupDigest(pathFile, root.toLongLong(), error);
+    if (digest.isEmpty())
+        return QStringLiteral("备份文件无法读取（%1），不能用它还原。").arg(error);
+    if (digest != stored)
+        return QStringLiteral(
+            "备份文件的内容与备份时记下的校验和不符：文件在备份之后被改动过或已损坏，不能用它还原。");
+    return QString();
 }
 
 } // namespace
@@ -479,8 +555,13 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         rc = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest.get());
     }
     sqlite3_finalize(insert);
+    // Last, the checksum of all of it.
+    QString digestError;
+    if (rc == SQLITE_OK)
+        rc = storeChecksum(dest.get(), part, digestError);
     if (rc != SQLITE_OK) {
-        fail(dest.get() ? dest.code() : rc, QStringLiteral("%1 (%2)").arg(dest.message(), pathFile),
+        fail(dest.get() && digestError.isEmpty() ? dest.code() : rc,
+             QStringLiteral("%1 (%2)").arg(digestError.isEmpty() ? dest.message() : digestError, pathFile),
              QStringLiteral("SQLite"));
         dest.close();
         discardPartFile(part);
@@ -602,12 +683,24 @@ bool SqliteAdmin::readBackupHeader(Connection& cn, const QString& pathFile, Back
 {
     m_error.clear();
     header = BackupHeader();
-    return requireEngine(cn, engine()) && readBackupSet(pathFile, nullptr, &header, readLimit(cn));
+    if (!requireEngine(cn, engine()) || !readBackupSet(pathFile, nullptr, &header, readLimit(cn)))
+        return false;
+    // A backup whose content was changed after it was made shows as soon as
+    // it is read, with the check its restore makes.
+    const QString mismatch = contentMismatch(pathFile);
+    if (mismatch.isEmpty())
+        return true;
+    header = BackupHeader();
+    return fail(3189, QStringLiteral("%1（%2）").arg(mismatch, pathFile), embedded::errorSource());
 }
 
 QString SqliteAdmin::backupDamage(const QString& pathFile)
 {
-    // Runs on a thread of its own, beside the copy, on a connection of its own.
+    // Runs on a thread of its own, beside the copy, on connections of its
+    // own: first the content against its checksum, then the structure.
+    const QString mismatch = contentMismatch(pathFile);
+    if (!mismatch.isEmpty())
+        return mismatch;
     Handle db;
     int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
     // Reading the pages through a memory map makes the check about a third
@@ -747,8 +840,11 @@ bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, cons
     if (rc == SQLITE_OK)
         rc = toRollbackJournal(dest.get());
     if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest.get(), (QByteArray("DROP TABLE IF EXISTS ") + kSetTable).constData(), nullptr,
-                          nullptr, nullptr);
+        rc = sqlite3_exec(
+            dest.get(),
+            (QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";DROP TABLE IF EXISTS " + kSumTable)
+                .constData(),
+            nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         const Handle& failed = src.code() != SQLITE_OK ? src : dest;
         fail(failed.code(), QStringLiteral("%1 (%2)").arg(failed.message(), file), QStringLiteral("SQLite"));

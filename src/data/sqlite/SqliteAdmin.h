@@ -51,8 +51,9 @@ private:
                        int limitSeconds);
     // The time limit of reading a backup's description on cn, in seconds.
     static int readLimit(Connection& cn);
-    // What SQLite's integrity check finds wrong with a backup file; empty
-    // when it passes.
+    // What is wrong with a backup file: its content does not match the
+    // checksum it carries, or SQLite's integrity check finds a fault; empty
+    // when both pass.
     static QString backupDamage(const QString& pathFile);
     bool failDamaged(const QString& pathFile, const QString& damage);
     // Restores the backup at pathFile as the database file file, over the
