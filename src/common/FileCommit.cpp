@@ -146,7 +146,10 @@ void removeDeadPartFiles(const QString& folder)
     const int lock = lockFolder(folder, LOCK_EX);
     if (lock < 0)
         return;
-    static const QRegularExpression partName(QStringLiteral("^\\..+\\.[A-Za-z0-9]{6}\\.part$"));
+    // newPartFile's names, whatever characters the target's name holds.
+    static const QRegularExpression partName(
+        QRegularExpression::anchoredPattern(QStringLiteral("\\..+\\.[A-Za-z0-9]{6}\\.part")),
+        QRegularExpression::DotMatchesEverythingOption);
     const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : names) {
         if (!partName.match(name).hasMatch())

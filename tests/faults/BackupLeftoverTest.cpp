@@ -263,3 +263,80 @@ TEST_F(BackupLeftovers, BackupInWalModeRestoresInRollbackMode)
         ov::ServerAdmin::create(m_server, true, QString(), QString())->dropDatabase(QStringLiteral("fresh"));
     }
 }
+
+// A killed backup to a name holding a line break, quotes, brackets and a
+// space leaves a part file of that name too; the next backup into the
+// folder removes it.
+TEST_F(BackupLeftovers, PartFilesOfHostileNamesGoToo)
+{
+    const QString bak = path(QStringLiteral("bak"));
+    const QString hostile = path(QStringLiteral("bak/a\nb 'c' [d] \"e\".dat"));
+    ASSERT_EQ(backupInChild(QStringLiteral("crm"), hostile, SYS_fsync), kKilled);
+    ASSERT_EQ(partFilesIn(bak).size(), 1);
+    EXPECT_EQ(backupInChild(QStringLiteral("crm"), path(QStringLiteral("bak/next.dat"))), kBackupDone);
+    EXPECT_EQ(filesLeftIn(bak), QStringList({QStringLiteral("next.dat")}));
+}
+
+// A restore that meets a full disk says so and leaves the database byte for
+// byte as it was, and no part file.
+TEST_F(BackupLeftovers, RestoreOnAFullDiskLeavesTheDatabase)
+{
+    auto cn = connect(QStringLiteral("crm"));
+    ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE big (b BLOB)")));
+    ASSERT_TRUE(cn->Execute(QStringLiteral("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+                                           "WHERE x < 300) INSERT INTO big SELECT randomblob(1000) FROM c")));
+    cn.reset();
+    const QString backup = path(QStringLiteral("bak/crm.dat"));
+    ASSERT_EQ(backupInChild(QStringLiteral("crm"), backup), kBackupDone);
+    const QString crm = path(QStringLiteral("data/crm.sqlite"));
+    const QByteArray before = readBytes(crm);
+    const QString result = runInChild([&] {
+        limitFileSize(100000);
+        ScriptedUi ui;
+        return mdlOVSqlRestore::RestoreDatabase(m_server, QStringLiteral("crm"), QString(), QString(), backup,
+                                                {QStringLiteral("crm")}, {crm}, true, true);
+    });
+    EXPECT_FALSE(result.isEmpty());
+    EXPECT_FALSE(result.startsWith(QLatin1Char('<'))) << result.toStdString();
+    EXPECT_TRUE(readBytes(crm) == before) << "the database file changed";
+    EXPECT_EQ(filesLeftIn(path(QStringLiteral("data"))), QStringList({QStringLiteral("crm.sqlite")}));
+}
+
+// A database file that is no database any more (overwritten with other
+// bytes, with a stale journal beside it) is restored over: the restore is
+// what mends it, and no journal of the old file reaches the new one.
+TEST_F(BackupLeftovers, RestoreMendsADatabaseThatIsNoDatabase)
+{
+    const QString backup = path(QStringLiteral("bak/crm.dat"));
+    ASSERT_EQ(backupInChild(QStringLiteral("crm"), backup), kBackupDone);
+    const QString crm = path(QStringLiteral("data/crm.sqlite"));
+    writeBytes(crm, QByteArray(8192, '\x42'));
+    writeBytes(crm + QStringLiteral("-journal"), QByteArray(4096, '\x17'));
+    EXPECT_EQ(restoreInChild(QStringLiteral("crm"), backup, QStringLiteral("crm"), crm, true),
+              QStringLiteral("restored"));
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT id, name FROM t")),
+              QStringList({QStringLiteral("1|one")}));
+    EXPECT_EQ(filesLeftIn(path(QStringLiteral("data"))), QStringList({QStringLiteral("crm.sqlite")}));
+}
+
+// A restore over a database that a program other than this one holds in a
+// transaction is refused, and the database and its folder stay as they were.
+TEST_F(BackupLeftovers, RestoreOverADatabaseAnotherProgramWritesIsRefused)
+{
+    const QString backup = path(QStringLiteral("bak/crm.dat"));
+    ASSERT_EQ(backupInChild(QStringLiteral("crm"), backup), kBackupDone);
+    const QString crm = path(QStringLiteral("data/crm.sqlite"));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(crm).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(other, "BEGIN IMMEDIATE; INSERT INTO t VALUES (2, 'two')", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    const QString result = restoreInChild(QStringLiteral("crm"), backup, QStringLiteral("crm"), crm, true);
+    EXPECT_NE(result, QStringLiteral("restored"));
+    EXPECT_FALSE(result.startsWith(QLatin1Char('<'))) << result.toStdString();
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT id, name FROM t ORDER BY id")),
+              QStringList({QStringLiteral("1|one"), QStringLiteral("2|two")}));
+    EXPECT_EQ(partFilesIn(path(QStringLiteral("data"))), QStringList());
+}
