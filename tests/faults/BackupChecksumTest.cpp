@@ -10,6 +10,7 @@
 #include "backup/mdlOVSqlRestore.h"
 #include "config/ConfigFiles.h"
 #include "data/ServerAdmin.h"
+#include "support/CliProgram.h"
 
 #include <QFileInfo>
 
@@ -207,4 +208,31 @@ TEST_F(BackupChecksum, BackupWithoutChecksumRestoresAfterTheStructureCheck)
     const QByteArray crmBytes = readBytes(crmFile());
     EXPECT_FALSE(restoreOver(old).isEmpty());
     EXPECT_TRUE(readBytes(crmFile()) == crmBytes) << "the database file changed";
+}
+
+// ovsqlcli backup-info and restore refuse a changed backup with the reason,
+// exit non-zero, and leave the database as it was.
+TEST_F(BackupChecksum, CommandLineRefusesAChangedBackup)
+{
+    ASSERT_TRUE(InstallCli(m_dir.path()));
+    const QString file = path(QStringLiteral("bak/damaged.dat"));
+    ASSERT_TRUE(QFile::copy(good(), file));
+    ASSERT_TRUE(patchOnce(file, "13800138000", "13800138001"));
+    const QByteArray crmBytes = readBytes(crmFile());
+    const CliResult info =
+        RunCli(m_dir.path(), {QStringLiteral("backup-info"), QStringLiteral("--server"),
+                              QStringLiteral("sqlite:data"), QStringLiteral("--file"), file});
+    EXPECT_EQ(info.exitCode, 1);
+    EXPECT_TRUE(info.err.contains(QStringLiteral("校验和"))) << info.err.toStdString();
+    const CliResult restore = RunCli(
+        m_dir.path(), {QStringLiteral("restore"), QStringLiteral("--server"), QStringLiteral("sqlite:data"),
+                       QStringLiteral("--database"), QStringLiteral("crm"), QStringLiteral("--from"), file,
+                       QStringLiteral("--replace"), QStringLiteral("--yes")});
+    EXPECT_EQ(restore.exitCode, 1);
+    EXPECT_TRUE((restore.out + restore.err).contains(QStringLiteral("校验和"))) << restore.err.toStdString();
+    EXPECT_TRUE(readBytes(crmFile()) == crmBytes) << "the database file changed";
+    const CliResult sound =
+        RunCli(m_dir.path(), {QStringLiteral("backup-info"), QStringLiteral("--server"),
+                              QStringLiteral("sqlite:data"), QStringLiteral("--file"), good()});
+    EXPECT_EQ(sound.exitCode, 0) << sound.err.toStdString();
 }
