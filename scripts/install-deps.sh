@@ -15,6 +15,8 @@ packages=(
   # data access: unixODBC, the FreeTDS ODBC driver and db-lib, SQLite and its ODBC driver
   unixodbc unixodbc-dev odbcinst tdsodbc freetds-dev freetds-bin
   sqlite3 libsqlite3-dev libsqliteodbc
+  # SHA-256 of the embedded engine's backups (libcrypto)
+  libssl-dev
   # Jet (.cdb) files
   mdbtools mdbtools-dev libglib2.0-dev
   # tests and benchmarks
