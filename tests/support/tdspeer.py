@@ -33,7 +33,7 @@ Tokens of a reply:
   {"columns": [{"name": "a", "type": "int", "null": true}, ...], "rows": [[1], [null]]}
       types: tinyint smallint int bigint bit real float datetime smalldatetime
       decimal(p,s) numeric(p,s) money char(n) varchar(n|max) nchar(n) nvarchar(n|max)
-      binary(n) varbinary(n|max) uniqueidentifier; "null": false sends the fixed
+      binary(n) varbinary(n|max) text ntext image uniqueidentifier; "null": false sends the fixed
       types; "chunk": n splits MAX values into PLP chunks of n bytes, "total":
       false sends them with an unknown length. Values: numbers, decimals and
       datetimes as text ("12.50", "2024-01-31 23:59:59.997"), binary as "0x0A0B".
@@ -136,6 +136,12 @@ class Column:
         elif self.base == "uniqueidentifier":
             self.code, self.size = 0x24, 16
             self.info = bytes([0x24, 16])
+        elif self.base in ("text", "ntext", "image"):
+            self.code = {"text": 0x23, "ntext": 0x63, "image": 0x22}[self.base]
+            self.info = bytes([self.code]) + struct.pack("<i", 0x7FFFFFFF)
+            if self.base != "image":
+                self.info += collation
+            self.info += b"\x01" + us_text("t")  # the table the column comes from
         elif self.base in self.VARLEN:
             self.code = self.VARLEN[self.base]
             self.plp = size == "max"
@@ -149,6 +155,12 @@ class Column:
 
     def encode(self, v):
         b = self.base
+        if b in ("text", "ntext", "image"):
+            if v is None:
+                return b"\x00"
+            data = bytes.fromhex(v[2:]) if b == "image" else \
+                v.encode("utf-16-le") if b == "ntext" else v.encode(codec(self.collation))
+            return b"\x10" + b"\x00" * 16 + b"\x00" * 8 + struct.pack("<i", len(data)) + data
         if b in self.VARLEN:
             data = None if v is None else (
                 bytes.fromhex(v[2:]) if "binary" in b else

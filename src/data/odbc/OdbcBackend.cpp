@@ -193,10 +193,19 @@ bool readColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT sqlType, QVarian
                 value = QVariant();
                 return true;
             }
-            const SQLLEN chars = ind == SQL_NO_TOTAL ? capacity : ind / SQLLEN(sizeof(SQLWCHAR));
-            const bool more = chars > capacity;
-            text += fromWide(buf, more ? capacity : chars);
-            if (!more)
+            // A text longer than the buffer fills it and is cut (01004); the
+            // driver then gives its whole length, or SQL_NO_TOTAL where it
+            // cannot tell (a server code page converted to UTF-16), and the
+            // next call goes on where this one stopped.
+            const bool cut = r == SQL_SUCCESS_WITH_INFO &&
+                             (ind == SQL_NO_TOTAL || ind / SQLLEN(sizeof(SQLWCHAR)) > capacity ||
+                              hasDiagState(SQL_HANDLE_STMT, stmt, QLatin1String("01004")));
+            SQLLEN chars = cut ? capacity : ind / SQLLEN(sizeof(SQLWCHAR));
+            if (!cut && ind == SQL_NO_TOTAL)
+                for (chars = 0; chars < capacity && buf[chars] != 0;)
+                    ++chars; // the last piece, its length untold: up to the terminator
+            text += fromWide(buf, qMin(chars, capacity));
+            if (!cut)
                 break;
         }
         value = QVariant(text);

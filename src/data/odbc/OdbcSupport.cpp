@@ -18,6 +18,20 @@ bool isSequenceError(SQLSMALLINT type, SQLHANDLE handle)
 
 } // namespace
 
+bool hasDiagState(SQLSMALLINT handleType, SQLHANDLE handle, QLatin1String state)
+{
+    for (SQLSMALLINT i = 1; i < 50; ++i) {
+        SQLWCHAR found[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT len = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRecW(handleType, handle, i, found, &native, nullptr, 0, &len)))
+            return false;
+        if (fromWide(found, 5) == state)
+            return true;
+    }
+    return false;
+}
+
 SQLWCHAR* wide(const QString& text)
 {
     return reinterpret_cast<SQLWCHAR*>(

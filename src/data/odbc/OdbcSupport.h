@@ -21,6 +21,9 @@ QString fromWide(const SQLWCHAR* text, qsizetype length);
 // in error (when it holds none yet); returns false when there was one.
 bool drainResults(SQLHSTMT stmt, DataError& error);
 
+// Whether one of the diagnostic records of handle has the SQLSTATE state.
+bool hasDiagState(SQLSMALLINT handleType, SQLHANDLE handle, QLatin1String state);
+
 // True for the SQL types whose column size counts characters or bytes, so a
 // parameter's size is that of its value.
 bool isCharType(SQLSMALLINT sqlType);
