@@ -239,6 +239,9 @@ TEST(TdsPeer, ConnectionDroppedMidBatchFailsTheBatch)
     const char* replies[] = {
         R"j([{"close": true}])j",
         R"j([{"info": {"number": 0, "class": 0, "message": "halfway"}}, {"close": true}])j",
+        R"j([{"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"done": {"count": 1}},
+             {"close": true}])j",
+        R"j([{"error": {"number": 547, "message": "conflict"}}, {"done": {}}, {"close": true}])j",
     };
     for (const char* reply : replies) {
         SCOPED_TRACE(reply);

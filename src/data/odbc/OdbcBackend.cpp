@@ -375,7 +375,7 @@ bool OdbcBackend::execute(const QString& batch, DataError& error)
         ok = false;
     }
     // Every statement of the batch has a result; a later one may fail.
-    if (!drainResults(stmt, error))
+    if (!drainResults(m_dbc, stmt, error))
         ok = false;
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     return ok;

@@ -43,7 +43,7 @@ QString fromWide(const SQLWCHAR* text, qsizetype length)
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
 }
 
-bool drainResults(SQLHSTMT stmt, DataError& error)
+bool drainResults(SQLHDBC dbc, SQLHSTMT stmt, DataError& error)
 {
     bool ok = true;
     // A batch has a result per statement; the bound only protects against a
@@ -58,6 +58,11 @@ bool drainResults(SQLHSTMT stmt, DataError& error)
             if (ok && !error.isSet())
                 odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
             ok = false;
+            // A lost connection fails every further call: no result is left.
+            SQLUINTEGER dead = SQL_CD_FALSE;
+            if (SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+                dead == SQL_CD_TRUE)
+                break;
         }
     }
     return ok;
