@@ -260,7 +260,7 @@ class OdbcCursor : public SpoolingCursor
 {
 public:
     OdbcCursor(OdbcBackend* owner, SQLHSTMT stmt, QVector<ColumnInfo> columns)
-        : SpoolingCursor(owner), m_stmt(stmt), m_columns(std::move(columns))
+        : SpoolingCursor(owner), m_dbc(owner->dbc()), m_stmt(stmt), m_columns(std::move(columns))
     {}
     ~OdbcCursor() override { detach(); }
 
@@ -274,8 +274,11 @@ protected:
     {
         const SQLRETURN r = SQLFetch(m_stmt);
         if (r == SQL_NO_DATA) {
+            // The statements after this one in the batch ran too: a
+            // failure among them fails the reading.
+            const bool ok = drainResults(m_dbc, m_stmt, error);
             freeStatement();
-            return Fetch::End;
+            return ok ? Fetch::End : Fetch::Failed;
         }
         if (!SQL_SUCCEEDED(r)) {
             odbcDiagnostics(SQL_HANDLE_STMT, m_stmt, error);
@@ -298,11 +301,13 @@ private:
     {
         if (!m_stmt)
             return;
-        // Later results of the batch are dropped with the statement.
+        // Later results of the batch, when the rows were not all read, are
+        // dropped with the statement.
         SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
         m_stmt = nullptr;
     }
 
+    SQLHDBC m_dbc;
     SQLHSTMT m_stmt;
     QVector<ColumnInfo> m_columns;
 };
