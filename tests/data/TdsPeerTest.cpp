@@ -13,6 +13,9 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
+
+#include <csignal>
 
 using namespace ov;
 using ovtest::str;
@@ -434,4 +437,85 @@ TEST(TdsPeer, TransactionsAndParameterisedInsertsAreRecorded)
     EXPECT_EQ(rows, array(R"j([[1, "中'文", "2024-02-29 12:30:15.2500000"],
                                 [2, null, "2024-02-29 12:30:15.2500000"]])j"))
         << QJsonDocument(sent).toJson().toStdString();
+}
+
+// A slow answer arrives whole; one slower than the query time-out is cut
+// short by the driver's attention, and the connection serves on.
+TEST(TdsPeer, SlowAnswersArriveOrMeetTheQueryTimeOut)
+{
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+        {"match": "SELECT slow", "reply": [{"sleep": 0.3},
+            {"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"sleep": 0.3},
+            {"columns": [{"name": "a", "type": "int"}], "rows": [[2]]}, {"done": {"count": 1}}]},
+        {"match": "SELECT slower", "reply": [
+            {"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"sleep": 60}, {"done": {"count": 1}}]}
+        ])j")}});
+    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+    Connection cn;
+    ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm")))) << str(cn.lastError().description);
+    cn.setCommandTimeout(1);
+    {
+        Recordset rs;
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT slow"), cn)) << str(rs.lastError().description);
+        ASSERT_FALSE(rs.Eof());
+        EXPECT_EQ(rs.Fields(0).Value(), QVariant(1));
+        EXPECT_TRUE(rs.MoveNext()) << str(rs.lastError().description);
+        EXPECT_TRUE(rs.Eof());
+    }
+    EXPECT_FALSE(cn.Execute(QStringLiteral("SELECT slower")));
+    EXPECT_EQ(cn.lastError().source, QStringLiteral("ODBC HYT00")) << str(cn.lastError().description);
+    EXPECT_TRUE(peer.waitFor(QStringLiteral("attention")));
+    EXPECT_TRUE(cn.Execute(QStringLiteral("UPDATE t SET a = 1"))) << str(cn.lastError().description);
+    EXPECT_EQ(peer.statements(), (QStringList{QStringLiteral("SELECT slow"), QStringLiteral("SELECT slower"),
+                                              QStringLiteral("UPDATE t SET a = 1")}));
+}
+
+// The peer ends by itself: when the process that started it ends, after its
+// idle limit, and when its stop file appears.
+TEST(TdsPeer, PeerEndsByItself)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ovtest::writeFile(dir.filePath(QStringLiteral("s.json")), "{}");
+    const QString peerScript = QStringLiteral(OV_SOURCE_DIR "/tests/support/tdspeer.py");
+    const QStringList common{peerScript, QStringLiteral("--script"), dir.filePath(QStringLiteral("s.json")),
+                             QStringLiteral("--record"), dir.filePath(QStringLiteral("r.jsonl"))};
+    {
+        QProcess idle;
+        idle.start(QStringLiteral("/usr/bin/python3"),
+                   common + QStringList{QStringLiteral("--idle"), QStringLiteral("1")});
+        EXPECT_TRUE(idle.waitForFinished(30000));
+        EXPECT_EQ(idle.exitCode(), 0);
+    }
+    {
+        QProcess stopped;
+        const QString stopFile = dir.filePath(QStringLiteral("stop"));
+        stopped.start(QStringLiteral("/usr/bin/python3"),
+                      common + QStringList{QStringLiteral("--stop-file"), stopFile});
+        ASSERT_TRUE(stopped.waitForStarted());
+        EXPECT_FALSE(stopped.waitForFinished(500));
+        ovtest::writeFile(stopFile, "");
+        EXPECT_TRUE(stopped.waitForFinished(30000));
+    }
+    {
+        // A shell starts the peer in the background and ends at once; the
+        // peer, left without the process that started it, follows.
+        QProcess shell;
+        const QStringList args =
+            QStringList{QStringLiteral("-c"),
+                        QStringLiteral("/usr/bin/python3 \"$@\" --parent $$ >/dev/null 2>&1 & echo $!"),
+                        QStringLiteral("sh")} +
+            common;
+        shell.start(QStringLiteral("/bin/sh"), args);
+        ASSERT_TRUE(shell.waitForFinished(30000));
+        const qint64 pid = shell.readAllStandardOutput().trimmed().toLongLong();
+        ASSERT_GT(pid, 0);
+        bool gone = false;
+        for (int i = 0; i < 300 && !gone; ++i) {
+            gone = ::kill(pid_t(pid), 0) != 0;
+            if (!gone)
+                QThread::msleep(100);
+        }
+        EXPECT_TRUE(gone);
+    }
 }

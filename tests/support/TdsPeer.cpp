@@ -2,6 +2,7 @@
 
 #include "data/ConnectionString.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -46,10 +47,11 @@ void TdsPeer::start(const QByteArray& script)
     const QString portFile = m_dir.filePath(QStringLiteral("port"));
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("stderr.txt")));
-    m_process.start(python(), {QStringLiteral(OV_SOURCE_DIR "/tests/support/tdspeer.py"),
-                               QStringLiteral("--script"), file.fileName(), QStringLiteral("--record"),
-                               m_dir.filePath(QStringLiteral("record.jsonl")), QStringLiteral("--port-file"),
-                               portFile});
+    m_process.start(python(),
+                    {QStringLiteral(OV_SOURCE_DIR "/tests/support/tdspeer.py"), QStringLiteral("--script"),
+                     file.fileName(), QStringLiteral("--record"),
+                     m_dir.filePath(QStringLiteral("record.jsonl")), QStringLiteral("--port-file"), portFile,
+                     QStringLiteral("--parent"), QString::number(QCoreApplication::applicationPid())});
     if (!m_process.waitForStarted())
         return;
     // The port file appears, whole, once the peer listens.

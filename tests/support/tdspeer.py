@@ -2,13 +2,14 @@
 """A scripted SQL Server for tests: speaks TDS 7.x on 127.0.0.1 without encryption.
 
     tdspeer.py --script SCRIPT.json --record RECORD.jsonl [--port-file FILE]
-               [--port N] [--idle SECONDS] [--stop-file FILE]
+               [--port N] [--idle SECONDS] [--stop-file FILE] [--parent PID]
 
 It prints "PORT n" when it listens (and writes n to the port file), accepts any
 number of connections, answers the pre-login and the login, and then answers
 each request from the script's rules. Every request is written to the record,
-one JSON object per line, as it arrives. It ends when its parent process ends,
-after SECONDS without any traffic (default 300), or when the stop file exists.
+one JSON object per line, as it arrives. It ends when its parent process (or
+PID) ends, after SECONDS without any traffic (default 300), or when the stop
+file exists.
 
 The script (every key optional):
 {
@@ -243,10 +244,10 @@ class Reader:
         return struct.unpack(form, self.take(struct.calcsize(form)))[0]
 
     def bvarchar(self):
-        return self.take(self.u8() * 2).decode("utf-16-le")
+        return self.take(self.u8() * 2).decode("utf-16-le", "replace")
 
     def usvarchar(self):
-        return self.take(self.unpack("<H") * 2).decode("utf-16-le")
+        return self.take(self.unpack("<H") * 2).decode("utf-16-le", "replace")
 
     def more(self):
         return self.pos < len(self.data)
@@ -600,9 +601,9 @@ class Connection:
             return p[offset:offset + chars * 2]
         password = bytes((((b ^ 0xA5) << 4) | ((b ^ 0xA5) >> 4)) & 0xFF for b in field(44))
         tds, size = struct.unpack("<II", p[4:12])
-        return dict(user=field(40).decode("utf-16-le"), password=password.decode("utf-16-le"),
-                    host=field(36).decode("utf-16-le"), app=field(48).decode("utf-16-le"),
-                    database=field(68).decode("utf-16-le"), language=field(64).decode("utf-16-le"),
+        return dict(user=field(40).decode("utf-16-le", "replace"), password=password.decode("utf-16-le", "replace"),
+                    host=field(36).decode("utf-16-le", "replace"), app=field(48).decode("utf-16-le", "replace"),
+                    database=field(68).decode("utf-16-le", "replace"), language=field(64).decode("utf-16-le", "replace"),
                     tds="%08X" % tds, packet_size=size)
 
     def answer_login(self, login):
@@ -654,7 +655,7 @@ class Connection:
             if 4 <= total <= len(payload):
                 body.pos = total
         if mtype == 1:
-            text = body.data[body.pos:].decode("utf-16-le")
+            text = body.data[body.pos:].decode("utf-16-le", "replace")
             peer.record(self.n, "batch", text=text)
             if re.match(r"\s*insert\s+bulk\s", text, re.I):
                 self.pending_bulk = text
@@ -696,7 +697,7 @@ class Connection:
 
     def parse_rpc(self, r):
         n = r.unpack("<H")
-        proc = PROC_IDS.get(r.unpack("<H"), "proc?") if n == 0xFFFF else r.take(n * 2).decode("utf-16-le")
+        proc = PROC_IDS.get(r.unpack("<H"), "proc?") if n == 0xFFFF else r.take(n * 2).decode("utf-16-le", "replace")
         r.unpack("<H")  # option flags
         params = []
         while r.more() and r.data[r.pos] not in (0x80, 0xFF):
@@ -813,6 +814,7 @@ def main():
     ap.add_argument("--port-file")
     ap.add_argument("--idle", type=float, default=300)
     ap.add_argument("--stop-file")
+    ap.add_argument("--parent", type=int, help="the process that started it (default: its parent now)")
     args = ap.parse_args()
     with open(args.script, encoding="utf-8") as f:
         script = json.load(f)
@@ -827,7 +829,9 @@ def main():
             f.write("%d\n" % port)
         os.replace(args.port_file + ".tmp", args.port_file)
     print("PORT %d" % port, flush=True)
-    parent = os.getppid()
+    # The starter may have ended before this line: then the parent is
+    # another process already, and the peer ends at once.
+    parent = args.parent or os.getppid()
     while True:
         if os.getppid() != parent or time.monotonic() - peer.last_activity > args.idle or \
                 (args.stop_file and os.path.exists(args.stop_file)):
