@@ -8,6 +8,8 @@
 #include "data/DataError.h"
 #include "support/TdsPeer.h"
 
+#include <gtest/gtest-spi.h>
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -103,6 +105,7 @@ QList<TypeCase> typeCases()
         {"nvarchar(40)", QStringLiteral("中文 'quoted' \"d\" ]x["),
          QStringLiteral("中文 'quoted' \"d\" ]x[")},
         {"nvarchar(10)", QStringLiteral(""), QStringLiteral("")},
+        {"nvarchar(20)", QStringLiteral("\t\r\n\x01\\%&^\""), QStringLiteral("\t\r\n\x01\\%&^\"")},
         {"varchar(20)", QStringLiteral("客户 abc"), QStringLiteral("客户 abc")},
         {"nvarchar(max)", QStringLiteral("短"), QStringLiteral("短")},
         {"varchar(max)", QStringLiteral("plain"), QStringLiteral("plain")},
@@ -518,4 +521,21 @@ TEST(TdsPeer, PeerEndsByItself)
         }
         EXPECT_TRUE(gone);
     }
+}
+
+// A script the peer cannot follow fails the test that gave it, with the
+// reason, instead of leaving a dropped connection to be guessed at.
+TEST(TdsPeer, ScriptMistakesFailTheTest)
+{
+    EXPECT_NONFATAL_FAILURE(
+        {
+            TdsPeer peer(R"j({"rules": [{"match": "SELECT 1", "reply": [
+                {"columns": [{"name": "a", "type": "nosuchtype"}], "rows": [[1]]}]}]})j");
+            ASSERT_TRUE(peer.isRunning());
+            Connection cn;
+            ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm"))));
+            EXPECT_FALSE(cn.Execute(QStringLiteral("SELECT 1")));
+            peer.waitFor(QStringLiteral("peer_error"));
+        },
+        "the TDS peer failed: ValueError: unknown type nosuchtype");
 }

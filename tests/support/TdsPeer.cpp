@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QThread>
 
+#include <gtest/gtest.h>
+
 namespace ovtest {
 
 namespace {
@@ -34,6 +36,10 @@ TdsPeer::TdsPeer(const QJsonObject& script)
 TdsPeer::~TdsPeer()
 {
     stop();
+    // A script the peer could not follow, or a request it could not read,
+    // would make the test's outcome say nothing.
+    for (const QJsonObject& e : events(QStringLiteral("peer_error")))
+        ADD_FAILURE() << "the TDS peer failed: " << e.value(QLatin1String("error")).toString().toStdString();
 }
 
 void TdsPeer::start(const QByteArray& script)

@@ -52,9 +52,11 @@ parameters (a new handle for sp_prepare and sp_prepexec) and DONEPROC; its DONE
 tokens are sent as DONEINPROC.
 
 Record lines: {"conn": n, "kind": "connect"|"login"|"batch"|"rpc"|"bulk"|"attention"|
-"tm"|"disconnect"|"unknown", ...}: login has user, password, database, app, host,
+"tm"|"disconnect"|"unknown"|"peer_error", ...}: login has user, password, database, app, host,
 tds, packet_size; batch has text; rpc has proc, statement and params (name, type,
-output, value); bulk has statement, columns and rows; tm has request, name and begin_new.
+output, value); bulk has statement, columns and rows; tm has request, name and begin_new;
+peer_error says why the peer dropped a connection it could not serve (a
+mistake in the script, a request it cannot decode).
 """
 import argparse
 import datetime
@@ -574,9 +576,10 @@ class Connection:
                 if message is None:
                     raise Dropped()
                 self.handle(*message)
-        except (Dropped, ValueError) as e:
-            if isinstance(e, ValueError):
-                peer.record(self.n, "unreadable", error=str(e))
+        except Dropped:
+            pass
+        except Exception as e:  # a script it cannot follow, a request it cannot read
+            peer.record(self.n, "peer_error", error="%s: %s" % (type(e).__name__, e))
         finally:
             try:
                 self.sock.close()
