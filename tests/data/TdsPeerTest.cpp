@@ -6,6 +6,7 @@
 #include "DataTestSupport.h"
 
 #include "data/DataError.h"
+#include "data/odbc/MssqlBulkCopy.h"
 #include "support/TdsPeer.h"
 
 #include <gtest/gtest-spi.h>
@@ -538,4 +539,33 @@ TEST(TdsPeer, ScriptMistakesFailTheTest)
             peer.waitFor(QStringLiteral("peer_error"));
         },
         "the TDS peer failed: ValueError: unknown type nosuchtype");
+}
+
+// The tool's own bulk copy (DB-Library's bcp_init … bcp_exec) against the
+// peer: the rows the peer decodes are the data file's.
+TEST(TdsPeer, TheToolsBulkCopyIsDecodedToTheFilesRows)
+{
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+        {"regex": "SELECT COUNT\\(\\*\\) FROM sys\\.columns .*", "reply": [
+            {"columns": [{"name": "", "type": "int"}], "rows": [[3]]}, {"done": {"count": 1}}]},
+        {"regex": "SET FMTONLY ON select \\* from \\[t\\] SET FMTONLY OFF", "reply": [
+            {"columns": [{"name": "id", "type": "int", "null": false}, {"name": "name", "type": "nvarchar(20)"},
+                         {"name": "at", "type": "datetime"}], "rows": []}, {"done": {}}]}])j")}});
+    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+    const QString data = peer.folder() + QStringLiteral("/t.dat");
+    ovtest::writeFile(data, "\xEF\xBB\xBF"
+                            "1\t中文\t2024-01-31 23:59:59.997\r\n2\t\t\r\n");
+    qint64 rows = -1;
+    QStringList messages;
+    DataError error;
+    EXPECT_TRUE(mssql::bulkCopyIn({peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw")},
+                                  QStringLiteral("crm"), QStringLiteral("t"), data,
+                                  peer.folder() + QStringLiteral("/t.err"), rows, messages, error))
+        << str(error.description) << str(messages.join(QLatin1Char('\n')));
+    EXPECT_EQ(rows, 2);
+    const QList<QJsonObject> bulk = peer.events(QStringLiteral("bulk"));
+    ASSERT_EQ(bulk.size(), 1) << str(peer.statements().join(QLatin1Char('\n')));
+    EXPECT_EQ(bulk[0][QStringLiteral("rows")].toArray(),
+              array(R"j([[1, "中文", "2024-01-31 23:59:59.997"], [2, null, null]])j"))
+        << QJsonDocument(bulk[0][QStringLiteral("rows")].toArray()).toJson().toStdString();
 }
