@@ -27,7 +27,8 @@ The script (every key optional):
 A rule's text is the batch's text; an RPC's statement (sp_executesql, sp_prepare,
 sp_prepexec, sp_execute of a prepared one) or else its procedure name; the
 INSERT BULK text for a bulk load; TM_BEGIN_XACT, TM_COMMIT_XACT, TM_ROLLBACK_XACT
-or TM_SAVE_XACT for a transaction request. A regex must match the whole text
+or TM_SAVE_XACT for a transaction request. "match" compares without the
+whitespace around either text; a regex must match the whole text
 (re.DOTALL). Rules are tried in order; one with "times" is used that often.
 
 Tokens of a reply:
@@ -40,6 +41,7 @@ Tokens of a reply:
       datetimes as text ("12.50", "2024-01-31 23:59:59.997"), binary as "0x0A0B".
   {"done": {"count": n, "more": b, "error": b, "attn": b, "cmd": n}} also "doneinproc",
       "doneproc". MORE is set unless the DONE ends the reply; ERROR after an error.
+      A reply that does not end in a DONE gets one.
   {"error": {"number": n, "class": 16, "state": 1, "message": "...", "line": 1,
              "proc": "", "server": ""}}, {"info": {...}}
   {"returnstatus": n}, {"envchange": {"database": "name"}}
@@ -788,6 +790,8 @@ class Connection:
                 raise Dropped()
             else:
                 raise ValueError("unknown reply token " + key)
+        if not in_rpc and (not tokens or next(iter(tokens[-1])) not in ("done", "doneproc")):
+            out += done_token(0xFD, 0x02 if error else 0, 0, 0)  # a reply always ends in a DONE
         if in_rpc:
             if not status_given:
                 out += b"\x79" + struct.pack("<i", 0)
