@@ -197,9 +197,10 @@ bool readColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT sqlType, QVarian
             // driver then gives its whole length, or SQL_NO_TOTAL where it
             // cannot tell (a server code page converted to UTF-16), and the
             // next call goes on where this one stopped.
-            const bool cut = r == SQL_SUCCESS_WITH_INFO &&
-                             (ind == SQL_NO_TOTAL || ind / SQLLEN(sizeof(SQLWCHAR)) > capacity ||
-                              hasDiagState(SQL_HANDLE_STMT, stmt, QLatin1String("01004")));
+            const bool cut =
+                r == SQL_SUCCESS_WITH_INFO &&
+                (ind == SQL_NO_TOTAL ? hasDiagState(SQL_HANDLE_STMT, stmt, QLatin1String("01004"))
+                                     : ind / SQLLEN(sizeof(SQLWCHAR)) > capacity);
             SQLLEN chars = cut ? capacity : ind / SQLLEN(sizeof(SQLWCHAR));
             if (!cut && ind == SQL_NO_TOTAL)
                 for (chars = 0; chars < capacity && buf[chars] != 0;)
