@@ -357,15 +357,21 @@ TEST(TdsPeer, FreebcpBulkLoadIsDecodedToTheFilesRows)
         << QJsonDocument(bulk[0][QStringLiteral("rows")].toArray()).toJson().toStdString();
 }
 
-// python3-tds reads a result and sends a parameterised statement as
-// sp_executesql, whose parameters the peer decodes.
+// python3-tds reads a result, sends a parameterised statement as
+// sp_executesql, whose parameters the peer decodes, and calls a procedure
+// whose rows and return status it reads.
 TEST(TdsPeer, PythonTdsReadsResultsAndItsParametersAreDecoded)
 {
-    TdsPeer peer(oneRule(QStringLiteral("select a, b, c from t"), R"j([
-        {"columns": [{"name": "a", "type": "bigint"}, {"name": "b", "type": "nvarchar(max)"},
-                     {"name": "c", "type": "decimal(10,2)"}, {"name": "d", "type": "datetime"}],
-         "rows": [[1, "中文", "12.50", "2024-01-31 23:59:59.997"], [null, null, null, null]]},
-        {"done": {"count": 2}}])j"));
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+        {"match": "select a, b, c from t", "reply": [
+            {"columns": [{"name": "a", "type": "bigint"}, {"name": "b", "type": "nvarchar(max)"},
+                         {"name": "c", "type": "decimal(10,2)"}, {"name": "d", "type": "datetime"}],
+             "rows": [[1, "中文", "12.50", "2024-01-31 23:59:59.997"], [null, null, null, null]]},
+            {"done": {"count": 2}}]},
+        {"kind": "rpc", "match": "sp_count", "reply": [
+            {"info": {"number": 0, "class": 0, "message": "counting"}},
+            {"columns": [{"name": "n", "type": "smallint"}], "rows": [[7]]}, {"done": {"count": 1}},
+            {"returnstatus": -3}]}])j")}});
     ASSERT_TRUE(peer.isRunning()) << str(peer.error());
     const QString program = QStringLiteral(R"j(
 import sys, pytds
@@ -375,15 +381,19 @@ with pytds.connect(server="127.0.0.1", port=int(sys.argv[1]), database="crm", us
     cur.execute("select a, b, c from t")
     print(repr(cur.fetchall()))
     cur.execute("insert into t values (%s, %s)", (5, "x中"))
+    cur.callproc("sp_count", (1,))
+    print(repr(cur.fetchall()), cur.get_proc_return_status())
 )j");
     const ClientRun r = runClient(peer, QStringLiteral("/usr/bin/python3"),
                                   {QStringLiteral("-c"), program, QString::number(peer.port())});
     ASSERT_EQ(r.exitCode, 0) << str(r.err);
     EXPECT_EQ(r.out.trimmed(),
               QStringLiteral("[(1, '中文', Decimal('12.5'), datetime.datetime(2024, 1, 31, 23, 59, "
-                             "59, 997000)), (None, None, None, None)]"));
+                             "59, 997000)), (None, None, None, None)]\n[(7,)] -3"));
     const QList<QJsonObject> rpc = peer.events(QStringLiteral("rpc"));
-    ASSERT_EQ(rpc.size(), 1);
+    ASSERT_EQ(rpc.size(), 2);
+    EXPECT_EQ(rpc[1][QStringLiteral("proc")].toString(), QStringLiteral("sp_count"));
+    EXPECT_EQ(rpc[1][QStringLiteral("params")].toArray()[0].toObject()[QStringLiteral("value")].toInt(), 1);
     EXPECT_EQ(rpc[0][QStringLiteral("proc")].toString(), QStringLiteral("sp_executesql"));
     EXPECT_EQ(rpc[0][QStringLiteral("statement")].toString(),
               QStringLiteral("insert into t values (@P1, @P2)"));
