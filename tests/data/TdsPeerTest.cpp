@@ -279,14 +279,31 @@ TEST(TdsPeer, ConnectionDroppedMidBatchFailsTheBatch)
 // then sends an attention that the peer answers.
 TEST(TdsPeer, SilenceEndsAtTheLoginAndQueryTimeOuts)
 {
-    {
-        TdsPeer peer(R"j({"login": "silent"})j");
+    // Silent after the login packet, and mute from the first byte on.
+    for (const char* login : {"silent", "mute"}) {
+        SCOPED_TRACE(login);
+        TdsPeer peer(QJsonObject{{QStringLiteral("login"), QLatin1String(login)}});
         ASSERT_TRUE(peer.isRunning()) << str(peer.error());
         Connection cn;
         EXPECT_FALSE(cn.Open(peer.login(QStringLiteral("crm")) + QStringLiteral(";Connect Timeout=1")));
         EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("Timeout expired")))
             << str(cn.lastError().description);
-        EXPECT_EQ(peer.events(QStringLiteral("login")).size(), 1);
+        EXPECT_EQ(peer.events(QStringLiteral("login")).size(),
+                  QLatin1String(login) == QLatin1String("silent"));
+    }
+    {
+        // A server that does not even answer the attention: the driver gives
+        // the connection up.
+        TdsPeer peer(R"j({"attention": "ignore", "rules": [{"match": "WAITFOR DELAY '01:00:00'",
+                                                           "reply": [{"silent": true}]}]})j");
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        Connection cn;
+        ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm")))) << str(cn.lastError().description);
+        cn.setCommandTimeout(1);
+        EXPECT_FALSE(cn.Execute(QStringLiteral("WAITFOR DELAY '01:00:00'")));
+        EXPECT_TRUE(peer.waitFor(QStringLiteral("attention")));
+        EXPECT_FALSE(cn.Execute(QStringLiteral("SELECT 1")));
+        EXPECT_TRUE(cn.lastError().source.startsWith(QLatin1String("ODBC 08"))) << str(cn.lastError().source);
     }
     {
         TdsPeer peer(oneRule(QStringLiteral("WAITFOR DELAY '01:00:00'"), R"j([{"silent": true}])j"));
