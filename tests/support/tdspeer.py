@@ -69,7 +69,6 @@ import re
 import select
 import socket
 import struct
-import sys
 import threading
 import time
 import uuid
@@ -484,7 +483,7 @@ class Connection:
         self.buffered = b""
 
     # -- packets --
-    def read_message(self, block=True):
+    def read_message(self):
         """One message: (type, payload). None when the client has gone."""
         payload, mtype = b"", None
         while True:
