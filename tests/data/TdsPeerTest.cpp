@@ -6,13 +6,19 @@
 #include "DataTestSupport.h"
 
 #include "data/DataError.h"
+#include "data/odbc/MssqlBulkCopy.h"
 #include "support/TdsPeer.h"
+
+#include <gtest/gtest-spi.h>
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
+
+#include <csignal>
 
 using namespace ov;
 using ovtest::str;
@@ -100,6 +106,7 @@ QList<TypeCase> typeCases()
         {"nvarchar(40)", QStringLiteral("中文 'quoted' \"d\" ]x["),
          QStringLiteral("中文 'quoted' \"d\" ]x[")},
         {"nvarchar(10)", QStringLiteral(""), QStringLiteral("")},
+        {"nvarchar(20)", QStringLiteral("\t\r\n\x01\\%&^\""), QStringLiteral("\t\r\n\x01\\%&^\"")},
         {"varchar(20)", QStringLiteral("客户 abc"), QStringLiteral("客户 abc")},
         {"nvarchar(max)", QStringLiteral("短"), QStringLiteral("短")},
         {"varchar(max)", QStringLiteral("plain"), QStringLiteral("plain")},
@@ -219,16 +226,26 @@ TEST(TdsPeer, RefusedLoginsGiveTheServersErrors)
 // An error after a first set of rows reaches the caller of a batch.
 TEST(TdsPeer, ErrorAfterAFirstResultFailsTheBatch)
 {
-    TdsPeer peer(oneRule(QStringLiteral("SELECT 1; RAISERROR('late', 16, 1)"), R"j([
-        {"columns": [{"name": "a", "type": "int"}], "rows": [[1], [2]]}, {"done": {"count": 2}},
-        {"error": {"number": 50000, "class": 16, "state": 1, "message": "late"}}, {"done": {}}])j"));
-    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
-    Connection cn;
-    ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm")))) << str(cn.lastError().description);
-    EXPECT_FALSE(cn.Execute(QStringLiteral("SELECT 1; RAISERROR('late', 16, 1)")));
-    EXPECT_EQ(cn.lastError().number, 50000) << str(cn.lastError().description);
-    EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("late")))
-        << str(cn.lastError().description);
+    // The second script leaves out the closing DONE, which the peer then adds.
+    const char* replies[] = {
+        R"j([{"columns": [{"name": "a", "type": "int"}], "rows": [[1], [2]]}, {"done": {"count": 2}},
+             {"error": {"number": 50000, "class": 16, "state": 1, "message": "late"}}, {"done": {}}])j",
+        R"j([{"columns": [{"name": "a", "type": "int"}], "rows": [[1], [2]]}, {"done": {"count": 2}},
+             {"error": {"number": 50000, "class": 16, "state": 1, "message": "late"}}])j",
+    };
+    for (const char* reply : replies) {
+        SCOPED_TRACE(reply);
+        TdsPeer peer(oneRule(QStringLiteral("SELECT 1; RAISERROR('late', 16, 1)"), reply));
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        Connection cn;
+        ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm")))) << str(cn.lastError().description);
+        EXPECT_FALSE(cn.Execute(QStringLiteral("SELECT 1; RAISERROR('late', 16, 1)")));
+        EXPECT_EQ(cn.lastError().number, 50000) << str(cn.lastError().description);
+        EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("late")))
+            << str(cn.lastError().description);
+        // The connection is ready for the next batch.
+        EXPECT_TRUE(cn.Execute(QStringLiteral("UPDATE t SET a = 1"))) << str(cn.lastError().description);
+    }
 }
 
 // A connection dropped in the middle of a batch fails the batch, never
@@ -239,6 +256,9 @@ TEST(TdsPeer, ConnectionDroppedMidBatchFailsTheBatch)
     const char* replies[] = {
         R"j([{"close": true}])j",
         R"j([{"info": {"number": 0, "class": 0, "message": "halfway"}}, {"close": true}])j",
+        R"j([{"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"done": {"count": 1}},
+             {"close": true}])j",
+        R"j([{"error": {"number": 547, "message": "conflict"}}, {"done": {}}, {"close": true}])j",
     };
     for (const char* reply : replies) {
         SCOPED_TRACE(reply);
@@ -259,14 +279,31 @@ TEST(TdsPeer, ConnectionDroppedMidBatchFailsTheBatch)
 // then sends an attention that the peer answers.
 TEST(TdsPeer, SilenceEndsAtTheLoginAndQueryTimeOuts)
 {
-    {
-        TdsPeer peer(R"j({"login": "silent"})j");
+    // Silent after the login packet, and mute from the first byte on.
+    for (const char* login : {"silent", "mute"}) {
+        SCOPED_TRACE(login);
+        TdsPeer peer(QJsonObject{{QStringLiteral("login"), QLatin1String(login)}});
         ASSERT_TRUE(peer.isRunning()) << str(peer.error());
         Connection cn;
         EXPECT_FALSE(cn.Open(peer.login(QStringLiteral("crm")) + QStringLiteral(";Connect Timeout=1")));
         EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("Timeout expired")))
             << str(cn.lastError().description);
-        EXPECT_EQ(peer.events(QStringLiteral("login")).size(), 1);
+        EXPECT_EQ(peer.events(QStringLiteral("login")).size(),
+                  QLatin1String(login) == QLatin1String("silent"));
+    }
+    {
+        // A server that does not even answer the attention: the driver gives
+        // the connection up.
+        TdsPeer peer(R"j({"attention": "ignore", "rules": [{"match": "WAITFOR DELAY '01:00:00'",
+                                                           "reply": [{"silent": true}]}]})j");
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        Connection cn;
+        ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm")))) << str(cn.lastError().description);
+        cn.setCommandTimeout(1);
+        EXPECT_FALSE(cn.Execute(QStringLiteral("WAITFOR DELAY '01:00:00'")));
+        EXPECT_TRUE(peer.waitFor(QStringLiteral("attention")));
+        EXPECT_FALSE(cn.Execute(QStringLiteral("SELECT 1")));
+        EXPECT_TRUE(cn.lastError().source.startsWith(QLatin1String("ODBC 08"))) << str(cn.lastError().source);
     }
     {
         TdsPeer peer(oneRule(QStringLiteral("WAITFOR DELAY '01:00:00'"), R"j([{"silent": true}])j"));
@@ -337,15 +374,21 @@ TEST(TdsPeer, FreebcpBulkLoadIsDecodedToTheFilesRows)
         << QJsonDocument(bulk[0][QStringLiteral("rows")].toArray()).toJson().toStdString();
 }
 
-// python3-tds reads a result and sends a parameterised statement as
-// sp_executesql, whose parameters the peer decodes.
+// python3-tds reads a result, sends a parameterised statement as
+// sp_executesql, whose parameters the peer decodes, and calls a procedure
+// whose rows and return status it reads.
 TEST(TdsPeer, PythonTdsReadsResultsAndItsParametersAreDecoded)
 {
-    TdsPeer peer(oneRule(QStringLiteral("select a, b, c from t"), R"j([
-        {"columns": [{"name": "a", "type": "bigint"}, {"name": "b", "type": "nvarchar(max)"},
-                     {"name": "c", "type": "decimal(10,2)"}, {"name": "d", "type": "datetime"}],
-         "rows": [[1, "中文", "12.50", "2024-01-31 23:59:59.997"], [null, null, null, null]]},
-        {"done": {"count": 2}}])j"));
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+        {"match": "select a, b, c from t", "reply": [
+            {"columns": [{"name": "a", "type": "bigint"}, {"name": "b", "type": "nvarchar(max)"},
+                         {"name": "c", "type": "decimal(10,2)"}, {"name": "d", "type": "datetime"}],
+             "rows": [[1, "中文", "12.50", "2024-01-31 23:59:59.997"], [null, null, null, null]]},
+            {"done": {"count": 2}}]},
+        {"kind": "rpc", "match": "sp_count", "reply": [
+            {"info": {"number": 0, "class": 0, "message": "counting"}},
+            {"columns": [{"name": "n", "type": "smallint"}], "rows": [[7]]}, {"done": {"count": 1}},
+            {"returnstatus": -3}]}])j")}});
     ASSERT_TRUE(peer.isRunning()) << str(peer.error());
     const QString program = QStringLiteral(R"j(
 import sys, pytds
@@ -355,15 +398,19 @@ with pytds.connect(server="127.0.0.1", port=int(sys.argv[1]), database="crm", us
     cur.execute("select a, b, c from t")
     print(repr(cur.fetchall()))
     cur.execute("insert into t values (%s, %s)", (5, "x中"))
+    cur.callproc("sp_count", (1,))
+    print(repr(cur.fetchall()), cur.get_proc_return_status())
 )j");
     const ClientRun r = runClient(peer, QStringLiteral("/usr/bin/python3"),
                                   {QStringLiteral("-c"), program, QString::number(peer.port())});
     ASSERT_EQ(r.exitCode, 0) << str(r.err);
     EXPECT_EQ(r.out.trimmed(),
               QStringLiteral("[(1, '中文', Decimal('12.5'), datetime.datetime(2024, 1, 31, 23, 59, "
-                             "59, 997000)), (None, None, None, None)]"));
+                             "59, 997000)), (None, None, None, None)]\n[(7,)] -3"));
     const QList<QJsonObject> rpc = peer.events(QStringLiteral("rpc"));
-    ASSERT_EQ(rpc.size(), 1);
+    ASSERT_EQ(rpc.size(), 2);
+    EXPECT_EQ(rpc[1][QStringLiteral("proc")].toString(), QStringLiteral("sp_count"));
+    EXPECT_EQ(rpc[1][QStringLiteral("params")].toArray()[0].toObject()[QStringLiteral("value")].toInt(), 1);
     EXPECT_EQ(rpc[0][QStringLiteral("proc")].toString(), QStringLiteral("sp_executesql"));
     EXPECT_EQ(rpc[0][QStringLiteral("statement")].toString(),
               QStringLiteral("insert into t values (@P1, @P2)"));
@@ -431,4 +478,131 @@ TEST(TdsPeer, TransactionsAndParameterisedInsertsAreRecorded)
     EXPECT_EQ(rows, array(R"j([[1, "中'文", "2024-02-29 12:30:15.2500000"],
                                 [2, null, "2024-02-29 12:30:15.2500000"]])j"))
         << QJsonDocument(sent).toJson().toStdString();
+}
+
+// A slow answer arrives whole; one slower than the query time-out is cut
+// short by the driver's attention, and the connection serves on.
+TEST(TdsPeer, SlowAnswersArriveOrMeetTheQueryTimeOut)
+{
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+        {"match": "SELECT slow", "reply": [{"sleep": 0.3},
+            {"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"sleep": 0.3},
+            {"columns": [{"name": "a", "type": "int"}], "rows": [[2]]}, {"done": {"count": 1}}]},
+        {"match": "SELECT slower", "reply": [
+            {"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"sleep": 60}, {"done": {"count": 1}}]}
+        ])j")}});
+    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+    Connection cn;
+    ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm")))) << str(cn.lastError().description);
+    cn.setCommandTimeout(1);
+    {
+        Recordset rs;
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT slow"), cn)) << str(rs.lastError().description);
+        ASSERT_FALSE(rs.Eof());
+        EXPECT_EQ(rs.Fields(0).Value(), QVariant(1));
+        EXPECT_TRUE(rs.MoveNext()) << str(rs.lastError().description);
+        EXPECT_TRUE(rs.Eof());
+    }
+    EXPECT_FALSE(cn.Execute(QStringLiteral("SELECT slower")));
+    EXPECT_EQ(cn.lastError().source, QStringLiteral("ODBC HYT00")) << str(cn.lastError().description);
+    EXPECT_TRUE(peer.waitFor(QStringLiteral("attention")));
+    EXPECT_TRUE(cn.Execute(QStringLiteral("UPDATE t SET a = 1"))) << str(cn.lastError().description);
+    EXPECT_EQ(peer.statements(), (QStringList{QStringLiteral("SELECT slow"), QStringLiteral("SELECT slower"),
+                                              QStringLiteral("UPDATE t SET a = 1")}));
+}
+
+// The peer ends by itself: when the process that started it ends, after its
+// idle limit, and when its stop file appears.
+TEST(TdsPeer, PeerEndsByItself)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ovtest::writeFile(dir.filePath(QStringLiteral("s.json")), "{}");
+    const QString peerScript = QStringLiteral(OV_SOURCE_DIR "/tests/support/tdspeer.py");
+    const QStringList common{peerScript, QStringLiteral("--script"), dir.filePath(QStringLiteral("s.json")),
+                             QStringLiteral("--record"), dir.filePath(QStringLiteral("r.jsonl"))};
+    {
+        QProcess idle;
+        idle.start(QStringLiteral("/usr/bin/python3"),
+                   common + QStringList{QStringLiteral("--idle"), QStringLiteral("1")});
+        EXPECT_TRUE(idle.waitForFinished(30000));
+        EXPECT_EQ(idle.exitCode(), 0);
+    }
+    {
+        QProcess stopped;
+        const QString stopFile = dir.filePath(QStringLiteral("stop"));
+        stopped.start(QStringLiteral("/usr/bin/python3"),
+                      common + QStringList{QStringLiteral("--stop-file"), stopFile});
+        ASSERT_TRUE(stopped.waitForStarted());
+        EXPECT_FALSE(stopped.waitForFinished(500));
+        ovtest::writeFile(stopFile, "");
+        EXPECT_TRUE(stopped.waitForFinished(30000));
+    }
+    {
+        // A shell starts the peer in the background and ends at once; the
+        // peer, left without the process that started it, follows.
+        QProcess shell;
+        const QStringList args =
+            QStringList{QStringLiteral("-c"),
+                        QStringLiteral("/usr/bin/python3 \"$@\" --parent $$ >/dev/null 2>&1 & echo $!"),
+                        QStringLiteral("sh")} +
+            common;
+        shell.start(QStringLiteral("/bin/sh"), args);
+        ASSERT_TRUE(shell.waitForFinished(30000));
+        const qint64 pid = shell.readAllStandardOutput().trimmed().toLongLong();
+        ASSERT_GT(pid, 0);
+        bool gone = false;
+        for (int i = 0; i < 300 && !gone; ++i) {
+            gone = ::kill(pid_t(pid), 0) != 0;
+            if (!gone)
+                QThread::msleep(100);
+        }
+        EXPECT_TRUE(gone);
+    }
+}
+
+// A script the peer cannot follow fails the test that gave it, with the
+// reason, instead of leaving a dropped connection to be guessed at.
+TEST(TdsPeer, ScriptMistakesFailTheTest)
+{
+    EXPECT_NONFATAL_FAILURE(
+        {
+            TdsPeer peer(R"j({"rules": [{"match": "SELECT 1", "reply": [
+                {"columns": [{"name": "a", "type": "nosuchtype"}], "rows": [[1]]}]}]})j");
+            ASSERT_TRUE(peer.isRunning());
+            Connection cn;
+            ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm"))));
+            EXPECT_FALSE(cn.Execute(QStringLiteral("SELECT 1")));
+            peer.waitFor(QStringLiteral("peer_error"));
+        },
+        "the TDS peer failed: ValueError: unknown type nosuchtype");
+}
+
+// The tool's own bulk copy (DB-Library's bcp_init … bcp_exec) against the
+// peer: the rows the peer decodes are the data file's.
+TEST(TdsPeer, TheToolsBulkCopyIsDecodedToTheFilesRows)
+{
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+        {"regex": "SELECT COUNT\\(\\*\\) FROM sys\\.columns .*", "reply": [
+            {"columns": [{"name": "", "type": "int"}], "rows": [[3]]}, {"done": {"count": 1}}]},
+        {"regex": "SET FMTONLY ON select \\* from \\[t\\] SET FMTONLY OFF", "reply": [
+            {"columns": [{"name": "id", "type": "int", "null": false}, {"name": "name", "type": "nvarchar(20)"},
+                         {"name": "at", "type": "datetime"}], "rows": []}, {"done": {}}]}])j")}});
+    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+    const QString data = peer.folder() + QStringLiteral("/t.dat");
+    ovtest::writeFile(data, "\xEF\xBB\xBF"
+                            "1\t中文\t2024-01-31 23:59:59.997\r\n2\t\t\r\n");
+    qint64 rows = -1;
+    QStringList messages;
+    DataError error;
+    EXPECT_TRUE(mssql::bulkCopyIn({peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw")},
+                                  QStringLiteral("crm"), QStringLiteral("t"), data,
+                                  peer.folder() + QStringLiteral("/t.err"), rows, messages, error))
+        << str(error.description) << str(messages.join(QLatin1Char('\n')));
+    EXPECT_EQ(rows, 2);
+    const QList<QJsonObject> bulk = peer.events(QStringLiteral("bulk"));
+    ASSERT_EQ(bulk.size(), 1) << str(peer.statements().join(QLatin1Char('\n')));
+    EXPECT_EQ(bulk[0][QStringLiteral("rows")].toArray(),
+              array(R"j([[1, "中文", "2024-01-31 23:59:59.997"], [2, null, null]])j"))
+        << QJsonDocument(bulk[0][QStringLiteral("rows")].toArray()).toJson().toStdString();
 }

@@ -2,10 +2,13 @@
 
 #include "data/ConnectionString.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QThread>
+
+#include <gtest/gtest.h>
 
 namespace ovtest {
 
@@ -33,6 +36,10 @@ TdsPeer::TdsPeer(const QJsonObject& script)
 TdsPeer::~TdsPeer()
 {
     stop();
+    // A script the peer could not follow, or a request it could not read,
+    // would make the test's outcome say nothing.
+    for (const QJsonObject& e : events(QStringLiteral("peer_error")))
+        ADD_FAILURE() << "the TDS peer failed: " << e.value(QLatin1String("error")).toString().toStdString();
 }
 
 void TdsPeer::start(const QByteArray& script)
@@ -46,10 +53,11 @@ void TdsPeer::start(const QByteArray& script)
     const QString portFile = m_dir.filePath(QStringLiteral("port"));
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("stderr.txt")));
-    m_process.start(python(), {QStringLiteral(OV_SOURCE_DIR "/tests/support/tdspeer.py"),
-                               QStringLiteral("--script"), file.fileName(), QStringLiteral("--record"),
-                               m_dir.filePath(QStringLiteral("record.jsonl")), QStringLiteral("--port-file"),
-                               portFile});
+    m_process.start(python(),
+                    {QStringLiteral(OV_SOURCE_DIR "/tests/support/tdspeer.py"), QStringLiteral("--script"),
+                     file.fileName(), QStringLiteral("--record"),
+                     m_dir.filePath(QStringLiteral("record.jsonl")), QStringLiteral("--port-file"), portFile,
+                     QStringLiteral("--parent"), QString::number(QCoreApplication::applicationPid())});
     if (!m_process.waitForStarted())
         return;
     // The port file appears, whole, once the peer listens.

@@ -21,7 +21,8 @@ namespace ovtest {
 //   ASSERT_TRUE(cn.Open(peer.login("crm")));
 //   ... peer.statements(), peer.events("rpc") ...
 //
-// The peer ends with this object, with the test process, or after five idle minutes.
+// The peer ends with this object, with the test process, or after five idle
+// minutes. A script the peer could not follow fails the test.
 class TdsPeer
 {
 public:

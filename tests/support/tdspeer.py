@@ -2,13 +2,14 @@
 """A scripted SQL Server for tests: speaks TDS 7.x on 127.0.0.1 without encryption.
 
     tdspeer.py --script SCRIPT.json --record RECORD.jsonl [--port-file FILE]
-               [--port N] [--idle SECONDS] [--stop-file FILE]
+               [--port N] [--idle SECONDS] [--stop-file FILE] [--parent PID]
 
 It prints "PORT n" when it listens (and writes n to the port file), accepts any
 number of connections, answers the pre-login and the login, and then answers
 each request from the script's rules. Every request is written to the record,
-one JSON object per line, as it arrives. It ends when its parent process ends,
-after SECONDS without any traffic (default 300), or when the stop file exists.
+one JSON object per line, as it arrives. It ends when its parent process (or
+PID) ends, after SECONDS without any traffic (default 300), or when the stop
+file exists.
 
 The script (every key optional):
 {
@@ -26,19 +27,21 @@ The script (every key optional):
 A rule's text is the batch's text; an RPC's statement (sp_executesql, sp_prepare,
 sp_prepexec, sp_execute of a prepared one) or else its procedure name; the
 INSERT BULK text for a bulk load; TM_BEGIN_XACT, TM_COMMIT_XACT, TM_ROLLBACK_XACT
-or TM_SAVE_XACT for a transaction request. A regex must match the whole text
+or TM_SAVE_XACT for a transaction request. "match" compares without the
+whitespace around either text; a regex must match the whole text
 (re.DOTALL). Rules are tried in order; one with "times" is used that often.
 
 Tokens of a reply:
   {"columns": [{"name": "a", "type": "int", "null": true}, ...], "rows": [[1], [null]]}
       types: tinyint smallint int bigint bit real float datetime smalldatetime
       decimal(p,s) numeric(p,s) money char(n) varchar(n|max) nchar(n) nvarchar(n|max)
-      binary(n) varbinary(n|max) uniqueidentifier; "null": false sends the fixed
+      binary(n) varbinary(n|max) text ntext image uniqueidentifier; "null": false sends the fixed
       types; "chunk": n splits MAX values into PLP chunks of n bytes, "total":
       false sends them with an unknown length. Values: numbers, decimals and
       datetimes as text ("12.50", "2024-01-31 23:59:59.997"), binary as "0x0A0B".
   {"done": {"count": n, "more": b, "error": b, "attn": b, "cmd": n}} also "doneinproc",
       "doneproc". MORE is set unless the DONE ends the reply; ERROR after an error.
+      A reply that does not end in a DONE gets one.
   {"error": {"number": n, "class": 16, "state": 1, "message": "...", "line": 1,
              "proc": "", "server": ""}}, {"info": {...}}
   {"returnstatus": n}, {"envchange": {"database": "name"}}
@@ -51,9 +54,11 @@ parameters (a new handle for sp_prepare and sp_prepexec) and DONEPROC; its DONE
 tokens are sent as DONEINPROC.
 
 Record lines: {"conn": n, "kind": "connect"|"login"|"batch"|"rpc"|"bulk"|"attention"|
-"tm"|"disconnect"|"unknown", ...}: login has user, password, database, app, host,
+"tm"|"disconnect"|"unknown"|"peer_error", ...}: login has user, password, database, app, host,
 tds, packet_size; batch has text; rpc has proc, statement and params (name, type,
-output, value); bulk has statement, columns and rows; tm has request, name and begin_new.
+output, value); bulk has statement, columns and rows; tm has request, name and begin_new;
+peer_error says why the peer dropped a connection it could not serve (a
+mistake in the script, a request it cannot decode).
 """
 import argparse
 import datetime
@@ -64,7 +69,6 @@ import re
 import select
 import socket
 import struct
-import sys
 import threading
 import time
 import uuid
@@ -136,6 +140,12 @@ class Column:
         elif self.base == "uniqueidentifier":
             self.code, self.size = 0x24, 16
             self.info = bytes([0x24, 16])
+        elif self.base in ("text", "ntext", "image"):
+            self.code = {"text": 0x23, "ntext": 0x63, "image": 0x22}[self.base]
+            self.info = bytes([self.code]) + struct.pack("<i", 0x7FFFFFFF)
+            if self.base != "image":
+                self.info += collation
+            self.info += b"\x01" + us_text("t")  # the table the column comes from
         elif self.base in self.VARLEN:
             self.code = self.VARLEN[self.base]
             self.plp = size == "max"
@@ -149,6 +159,12 @@ class Column:
 
     def encode(self, v):
         b = self.base
+        if b in ("text", "ntext", "image"):
+            if v is None:
+                return b"\x00"
+            data = bytes.fromhex(v[2:]) if b == "image" else \
+                v.encode("utf-16-le") if b == "ntext" else v.encode(codec(self.collation))
+            return b"\x10" + b"\x00" * 16 + b"\x00" * 8 + struct.pack("<i", len(data)) + data
         if b in self.VARLEN:
             data = None if v is None else (
                 bytes.fromhex(v[2:]) if "binary" in b else
@@ -231,10 +247,10 @@ class Reader:
         return struct.unpack(form, self.take(struct.calcsize(form)))[0]
 
     def bvarchar(self):
-        return self.take(self.u8() * 2).decode("utf-16-le")
+        return self.take(self.u8() * 2).decode("utf-16-le", "replace")
 
     def usvarchar(self):
-        return self.take(self.unpack("<H") * 2).decode("utf-16-le")
+        return self.take(self.unpack("<H") * 2).decode("utf-16-le", "replace")
 
     def more(self):
         return self.pos < len(self.data)
@@ -467,7 +483,7 @@ class Connection:
         self.buffered = b""
 
     # -- packets --
-    def read_message(self, block=True):
+    def read_message(self):
         """One message: (type, payload). None when the client has gone."""
         payload, mtype = b"", None
         while True:
@@ -561,9 +577,10 @@ class Connection:
                 if message is None:
                     raise Dropped()
                 self.handle(*message)
-        except (Dropped, ValueError) as e:
-            if isinstance(e, ValueError):
-                peer.record(self.n, "unreadable", error=str(e))
+        except Dropped:
+            pass
+        except Exception as e:  # a script it cannot follow, a request it cannot read
+            peer.record(self.n, "peer_error", error="%s: %s" % (type(e).__name__, e))
         finally:
             try:
                 self.sock.close()
@@ -588,9 +605,9 @@ class Connection:
             return p[offset:offset + chars * 2]
         password = bytes((((b ^ 0xA5) << 4) | ((b ^ 0xA5) >> 4)) & 0xFF for b in field(44))
         tds, size = struct.unpack("<II", p[4:12])
-        return dict(user=field(40).decode("utf-16-le"), password=password.decode("utf-16-le"),
-                    host=field(36).decode("utf-16-le"), app=field(48).decode("utf-16-le"),
-                    database=field(68).decode("utf-16-le"), language=field(64).decode("utf-16-le"),
+        return dict(user=field(40).decode("utf-16-le", "replace"), password=password.decode("utf-16-le", "replace"),
+                    host=field(36).decode("utf-16-le", "replace"), app=field(48).decode("utf-16-le", "replace"),
+                    database=field(68).decode("utf-16-le", "replace"), language=field(64).decode("utf-16-le", "replace"),
                     tds="%08X" % tds, packet_size=size)
 
     def answer_login(self, login):
@@ -642,7 +659,7 @@ class Connection:
             if 4 <= total <= len(payload):
                 body.pos = total
         if mtype == 1:
-            text = body.data[body.pos:].decode("utf-16-le")
+            text = body.data[body.pos:].decode("utf-16-le", "replace")
             peer.record(self.n, "batch", text=text)
             if re.match(r"\s*insert\s+bulk\s", text, re.I):
                 self.pending_bulk = text
@@ -684,7 +701,7 @@ class Connection:
 
     def parse_rpc(self, r):
         n = r.unpack("<H")
-        proc = PROC_IDS.get(r.unpack("<H"), "proc?") if n == 0xFFFF else r.take(n * 2).decode("utf-16-le")
+        proc = PROC_IDS.get(r.unpack("<H"), "proc?") if n == 0xFFFF else r.take(n * 2).decode("utf-16-le", "replace")
         r.unpack("<H")  # option flags
         params = []
         while r.more() and r.data[r.pos] not in (0x80, 0xFF):
@@ -772,6 +789,8 @@ class Connection:
                 raise Dropped()
             else:
                 raise ValueError("unknown reply token " + key)
+        if not in_rpc and (not tokens or next(iter(tokens[-1])) not in ("done", "doneproc")):
+            out += done_token(0xFD, 0x02 if error else 0, 0, 0)  # a reply always ends in a DONE
         if in_rpc:
             if not status_given:
                 out += b"\x79" + struct.pack("<i", 0)
@@ -801,6 +820,7 @@ def main():
     ap.add_argument("--port-file")
     ap.add_argument("--idle", type=float, default=300)
     ap.add_argument("--stop-file")
+    ap.add_argument("--parent", type=int, help="the process that started it (default: its parent now)")
     args = ap.parse_args()
     with open(args.script, encoding="utf-8") as f:
         script = json.load(f)
@@ -815,7 +835,9 @@ def main():
             f.write("%d\n" % port)
         os.replace(args.port_file + ".tmp", args.port_file)
     print("PORT %d" % port, flush=True)
-    parent = os.getppid()
+    # The starter may have ended before this line: then the parent is
+    # another process already, and the peer ends at once.
+    parent = args.parent or os.getppid()
     while True:
         if os.getppid() != parent or time.monotonic() - peer.last_activity > args.idle or \
                 (args.stop_file and os.path.exists(args.stop_file)):
