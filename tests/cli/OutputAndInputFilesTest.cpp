@@ -115,4 +115,40 @@ TEST_F(OutputAndInputFilesTest, ClosedOutputFailsAndWritesIntoNoOtherFile)
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
 }
 
+// Every option that names a file the command reads, given a FIFO with no
+// writer, an endless device or a folder: refused at once (exit code 2, the
+// path named), before anything waits on it, reads it or is changed.
+TEST_F(OutputAndInputFilesTest, InputsThatAreNoFilesAreRefusedAtOnce)
+{
+    const QString fifo = path("fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkpath(path("folder")));
+    const QStringList inputs{fifo, QStringLiteral("/dev/zero"), path("folder")};
+    const QStringList commands[] = {
+        QStringList{"sql", "--file", "%1"} + kCrm,
+        {"cdb-info", "%1"},
+        {"convert", "--file", "%1", "--server", "sqlite:data", "--database", "conv", "--trusted"},
+        QStringList{"check", "--script", "%1"} + kCrm,
+        QStringList{"update", "--script", "%1", "--dry-run"} + kCrm,
+        QStringList{"update", "--script", "%1", "--no-backup"} + kCrm,
+        {"backup-info", "--server", "sqlite:data", "--file", "%1"},
+        QStringList{"restore", "--from", "%1", "--yes"} + kCrm,
+    };
+    for (const QString& input : inputs) {
+        for (QStringList args : commands) {
+            args.replaceInStrings(QStringLiteral("%1"), input);
+            SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
+            // A run that waits on the FIFO or reads the device for ever is
+            // stopped by the limit and fails the test.
+            const Result r = ovtest::RunCli(m_dir.path(), args, QByteArray(), 10000);
+            EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains(input)) << r.err.toStdString();
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(path("data/conv.sqlite")));
+    // The database the refused update and restore name is as it was.
+    const Result r = run(QStringList{"check"} + kCrm);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+}
+
 } // namespace
