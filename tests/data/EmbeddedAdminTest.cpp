@@ -305,6 +305,36 @@ TEST_F(EmbeddedAdmin, BulkLoadMeasuresTextsAsTheirColumnsCount)
     }
 }
 
+// A rejected row that cannot be written to the error file (a full disk)
+// would be lost without a trace: the load fails and keeps nothing of the
+// file, as any other failed load. With nothing to reject, the full device
+// is never written and the load succeeds.
+TEST_F(EmbeddedAdmin, BulkLoadFailsWhenItsRejectedRowsCannotBeWritten)
+{
+    makeContacts();
+    writeFile(m_dir.filePath(QStringLiteral("tblContact.dat")),
+              "1\tone\t1\tx\r\nbad\ttwo\t2\ty\r\n3\tthree\t3\tz\r\n");
+    BulkLoadResult counts;
+    EXPECT_FALSE(m_admin->bulkLoad(
+        QStringLiteral("Crm"), QStringLiteral("tblContact"), m_dir.filePath(QStringLiteral("tblContact.dat")),
+        m_dir.filePath(QStringLiteral("tblContact.log")), QStringLiteral("/dev/full"), &counts));
+    EXPECT_TRUE(m_admin->lastError().description.contains(QLatin1String("/dev/full")))
+        << str(m_admin->lastError().description);
+    EXPECT_EQ(counts.rowsCopied, 0);
+    Connection cn;
+    ASSERT_TRUE(open(cn, QStringLiteral("Crm")));
+    EXPECT_EQ(column(cn, QStringLiteral("SELECT count(*) FROM tblContact")), QStringList({"0"}));
+    const QString log = cp936::decode(readFile(m_dir.filePath(QStringLiteral("tblContact.log"))));
+    EXPECT_TRUE(log.contains(QLatin1String("Failed:"))) << str(log);
+
+    writeFile(m_dir.filePath(QStringLiteral("tblContact.dat")), "1\tone\t1\tx\r\n");
+    EXPECT_TRUE(m_admin->bulkLoad(
+        QStringLiteral("Crm"), QStringLiteral("tblContact"), m_dir.filePath(QStringLiteral("tblContact.dat")),
+        m_dir.filePath(QStringLiteral("tblContact.log")), QStringLiteral("/dev/full"), &counts))
+        << str(m_admin->lastError().description);
+    EXPECT_EQ(column(cn, QStringLiteral("SELECT count(*) FROM tblContact")), QStringList({"1"}));
+}
+
 TEST_F(EmbeddedAdmin, BulkLoadIntoAMissingTableFailsAndSaysSoInTheLog)
 {
     makeContacts();

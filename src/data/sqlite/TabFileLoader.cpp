@@ -324,6 +324,15 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
         break;
     }
     sqlite3_finalize(insert);
+    // A rejected row that did not reach the error file (a full disk) would
+    // be lost without a trace: the load fails as a whole instead.
+    if (!fatal && (!rejects.flush() || rejects.error() != QFileDevice::NoError)) {
+        setDataError(
+            e, 4861,
+            QStringLiteral("Cannot write the error file \"%1\": %2").arg(errorFile, rejects.errorString()),
+            QStringLiteral("SQLite"));
+        fatal = true;
+    }
     rejects.close();
 
     if (fatal) {
