@@ -474,48 +474,68 @@ bool readDigits(const char* p, int n, int& value)
     return true;
 }
 
-// The usual way of writing a date in a data file, "yyyy-MM-dd", optionally
-// followed by " HH:mm:ss" (or "T" for the blank) and up to three digits of a
-// second after a point. False when [p, e) is written otherwise; then valid is
-// false too. Otherwise valid tells whether such a day and time exist.
-bool readUsualDate(const char* p, const char* e, QDate& day, QTime& time, bool& withTime, bool& valid)
+// A date and time as written in a data file, in fields.
+struct DateFields
 {
-    valid = false;
-    const qsizetype n = e - p;
     int year = 0;
     int month = 0;
-    int dayOfMonth = 0;
-    if (n < 10 || !readDigits(p, 4, year) || p[4] != '-' || !readDigits(p + 5, 2, month) || p[7] != '-' ||
-        !readDigits(p + 8, 2, dayOfMonth))
-        return false;
+    int day = 0;
     int hour = 0;
     int minute = 0;
     int second = 0;
     int ms = 0;
-    withTime = n > 10;
-    if (withTime) {
-        if (n < 19 || (p[10] != ' ' && p[10] != 'T') || !readDigits(p + 11, 2, hour) || p[13] != ':' ||
-            !readDigits(p + 14, 2, minute) || p[16] != ':' || !readDigits(p + 17, 2, second))
+    bool withTime = false;
+
+    // Ordered as the moments they stand for.
+    qint64 key() const
+    {
+        return ((((qint64(year) * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100000 +
+               second * 1000 + ms;
+    }
+};
+
+qint64 dateKey(int year, int month, int day, int hour, int minute, int second, int ms)
+{
+    DateFields f;
+    f.year = year;
+    f.month = month;
+    f.day = day;
+    f.hour = hour;
+    f.minute = minute;
+    f.second = second;
+    f.ms = ms;
+    return f.key();
+}
+
+// The usual way of writing a date in a data file, "yyyy-MM-dd", optionally
+// followed by " HH:mm:ss" (or "T" for the blank) and up to three digits of a
+// second after a point. False when [p, e) is written otherwise.
+bool readUsualDate(const char* p, const char* e, DateFields& f)
+{
+    const qsizetype n = e - p;
+    if (n < 10 || !readDigits(p, 4, f.year) || p[4] != '-' || !readDigits(p + 5, 2, f.month) || p[7] != '-' ||
+        !readDigits(p + 8, 2, f.day))
+        return false;
+    f.withTime = n > 10;
+    if (f.withTime) {
+        if (n < 19 || (p[10] != ' ' && p[10] != 'T') || !readDigits(p + 11, 2, f.hour) || p[13] != ':' ||
+            !readDigits(p + 14, 2, f.minute) || p[16] != ':' || !readDigits(p + 17, 2, f.second))
             return false;
         if (n > 19) {
             const int fraction = int(n - 20);
-            if (p[19] != '.' || fraction < 1 || fraction > 3 || !readDigits(p + 20, fraction, ms))
+            if (p[19] != '.' || fraction < 1 || fraction > 3 || !readDigits(p + 20, fraction, f.ms))
                 return false;
             for (int i = fraction; i < 3; ++i)
-                ms *= 10;
+                f.ms *= 10;
         }
-    }
-    valid = QDate::isValid(year, month, dayOfMonth) && QTime::isValid(hour, minute, second, ms);
-    if (valid) {
-        day = QDate(year, month, dayOfMonth);
-        time = QTime(hour, minute, second, ms);
     }
     return true;
 }
 
 } // namespace
 
-FieldTextCheck::FieldTextCheck(const ColumnInfo& column, bool utf8) : m_column(column), m_utf8(utf8)
+FieldTextCheck::FieldTextCheck(const ColumnInfo& column, bool utf8, bool mayHoldNul)
+    : m_column(column), m_utf8(utf8), m_mayHoldNul(mayHoldNul)
 {
     if (integerRange(column.type, m_low, m_high)) {
         m_kind = Kind::Integer;
@@ -537,6 +557,16 @@ FieldTextCheck::FieldTextCheck(const ColumnInfo& column, bool utf8) : m_column(c
     case adDBTime:
     case adDBTimeStamp:
         m_kind = Kind::Date;
+        // The range dateInRange takes, as keys of DateFields.
+        m_earliest = 0;
+        m_latest = std::numeric_limits<qint64>::max();
+        if (column.type == adDBTimeStamp && column.size == 23 && column.decimals == 3) {
+            m_earliest = dateKey(1753, 1, 1, 0, 0, 0, 0);
+            m_latest = dateKey(9999, 12, 31, 23, 59, 59, 997);
+        } else if (column.type == adDBTimeStamp && column.size == 16 && column.decimals == 0) {
+            m_earliest = dateKey(1900, 1, 1, 0, 0, 0, 0);
+            m_latest = dateKey(2079, 6, 6, 23, 59, 29, 998);
+        }
         break;
     default:
         m_kind = Kind::Text;
@@ -578,7 +608,7 @@ bool FieldTextCheck::check(const char* p, qsizetype n, DataError& error) const
 
 bool FieldTextCheck::checkText(const char* p, qsizetype n, DataError& error) const
 {
-    if (std::memchr(p, 0, size_t(n)))
+    if (m_mayHoldNul && std::memchr(p, 0, size_t(n)))
         return failed(error, m_column,
                       QStringLiteral("takes text without NUL characters; the value holds one."));
     const bool codePage = m_column.type == adChar || m_column.type == adVarChar;
@@ -641,18 +671,19 @@ bool FieldTextCheck::checkNumber(const char* p, const char* e, DataError& error)
 
 bool FieldTextCheck::checkDate(const char* p, const char* e, DataError& error) const
 {
-    QDate day;
-    QTime time;
-    bool withTime = false;
-    bool valid = false;
+    DateFields f;
     // The usual form is judged here; a day or time that does not exist in it
     // (30 February, 25 o'clock, 24:00) is refused, as SQL Server refuses it.
-    if (!readUsualDate(p, e, day, time, withTime, valid) || m_column.type == adDBTime ||
-        m_column.type == adDate || (m_column.type == adDBDate && withTime))
+    if (!readUsualDate(p, e, f) || m_column.type == adDBTime || m_column.type == adDate ||
+        (m_column.type == adDBDate && f.withTime))
         return checkAsText(p, e - p, error);
-    if (!valid)
+    if (!QDate::isValid(f.year, f.month, f.day) || !QTime::isValid(f.hour, f.minute, f.second, f.ms))
         return notADate(error, m_column);
-    return dateInRange(error, m_column, day, time);
+    const qint64 key = f.key();
+    if (key >= m_earliest && key <= m_latest)
+        return true;
+    return dateInRange(error, m_column, QDate(f.year, f.month, f.day),
+                       QTime(f.hour, f.minute, f.second, f.ms));
 }
 
 bool FieldTextCheck::checkAsText(const char* p, qsizetype n, DataError& error) const

@@ -41,8 +41,9 @@ public:
         Date,
     };
 
-    // utf8: the fields are UTF-8; code page 936 otherwise.
-    FieldTextCheck(const ColumnInfo& column, bool utf8);
+    // utf8: the fields are UTF-8; code page 936 otherwise. mayHoldNul: false
+    // when the file is known to hold no NUL byte, which spares the search.
+    FieldTextCheck(const ColumnInfo& column, bool utf8, bool mayHoldNul = true);
 
     Kind kind() const { return m_kind; }
     const ColumnInfo& column() const { return m_column; }
@@ -62,8 +63,11 @@ private:
     ColumnInfo m_column;
     Kind m_kind = Kind::Text;
     bool m_utf8 = false;
+    bool m_mayHoldNul = true;
     qint64 m_low = 0; // the range of an integer column
     qint64 m_high = 0;
+    qint64 m_earliest = 0; // the range of a date column, as keys of its fields
+    qint64 m_latest = 0;
 };
 
 } // namespace ov

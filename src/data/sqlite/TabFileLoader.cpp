@@ -197,11 +197,13 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     const bool utf8 = size >= 3 && cp936::hasUtf8Bom(QByteArray::fromRawData(data, 3));
     if (utf8)
         p += 3;
-    // What each column takes, decided once for the whole file.
+    // What each column takes, decided once for the whole file; a file
+    // without a NUL byte needs no search for one in each text.
+    const bool mayHoldNul = p && std::memchr(p, 0, size_t(end - p)) != nullptr;
     std::vector<FieldTextCheck> checks;
     checks.reserve(size_t(columns));
     for (const ColumnInfo& info : std::as_const(infos))
-        checks.emplace_back(info, utf8);
+        checks.emplace_back(info, utf8, mayHoldNul);
 
     BulkPragmas pragmas(db);
     int rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
