@@ -4,7 +4,9 @@
 
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <termios.h>
@@ -90,9 +92,27 @@ const QList<Command>& commands()
     return registry();
 }
 
+namespace {
+// errno of the first write to stdout that failed; 0 while all were written.
+int g_outputError = 0;
+} // namespace
+
 void printOut(const QString& text)
 {
-    ov::terminalWrite(stdout, text);
+    if (!ov::terminalWrite(stdout, text) && g_outputError == 0)
+        g_outputError = errno ? errno : EIO;
+}
+
+int finishOutput(int rc)
+{
+    if (g_outputError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+        g_outputError = errno ? errno : EIO;
+    if (g_outputError == 0)
+        return rc;
+    fail(QStringLiteral("ovsqlcli: the output could not be written (%1); what the command printed is "
+                        "incomplete")
+             .arg(QString::fromLocal8Bit(std::strerror(g_outputError))));
+    return rc == 0 ? 1 : rc;
 }
 
 void printErr(const QString& text)

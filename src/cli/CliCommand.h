@@ -63,6 +63,11 @@ const QList<Command>& commands();
 // Output: results to stdout, messages and progress to stderr.
 void printOut(const QString& text);
 void printErr(const QString& text);
+// The exit code of a command that ended with rc, once what it printed on
+// stdout is flushed: when any of it could not be written (a full disk, a
+// reader that went away), the result did not reach its reader, and the run
+// fails with a message on stderr (1, or rc when that already says failure).
+int finishOutput(int rc);
 // Prints message to stderr and returns the failure exit code.
 int fail(const QString& message);
 // For a usage error: prints the error and the command's synopsis; returns 2.

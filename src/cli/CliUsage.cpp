@@ -165,9 +165,7 @@ QList<Command> sortedCommands()
 int printAnswer(const QString& text)
 {
     printOut(text);
-    if (std::ferror(stdout) || std::fflush(stdout) != 0)
-        return fail(QStringLiteral("ovsqlcli: the output could not be written"));
-    return 0;
+    return finishOutput(0);
 }
 
 } // namespace
@@ -353,7 +351,7 @@ std::optional<int> answerAboutItself(const QStringList& args)
 {
     if (args.isEmpty()) {
         printOut(generalHelp());
-        return 2;
+        return finishOutput(2);
     }
     const QString& first = args.first();
     if (first == QLatin1String("help") || first == QLatin1String("--help") || first == QLatin1String("-h")) {

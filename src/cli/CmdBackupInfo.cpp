@@ -1,6 +1,8 @@
 #include "backup/mdlOVSqlRestore.h"
 #include "cli/CliCommand.h"
+#include "cli/CliInputFile.h"
 #include "cli/CliLogin.h"
+#include "data/ServerAdmin.h"
 
 // ovsqlcli backup-info: what a backup file on the server holds, as the restore
 // window reads it: the backup date ("原备份日期：…"), then one line per
@@ -23,6 +25,12 @@ int run(ovcli::Args& args)
     if (!file || file->trimmed().isEmpty())
         return ovcli::usageError(kSynopsis,
                                  QStringLiteral("--file PATH names the backup file, a path on the server"));
+    // The embedded server's files are this machine's.
+    if (!ov::ServerAdmin::takesLogin(login.settings().server)) {
+        const QString problem = ovcli::inputFileProblem(QStringLiteral("--file"), file->trimmed());
+        if (!problem.isEmpty())
+            return ovcli::usageError(kSynopsis, problem);
+    }
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 

@@ -1,4 +1,5 @@
 #include "cli/CliCommand.h"
+#include "cli/CliInputFile.h"
 #include "common/clsError.h"
 #include "config/mdlOVSqlServerAccess.h"
 #include "data/Recordset.h"
@@ -15,6 +16,8 @@ int run(ovcli::Args& args)
     const std::optional<QString> file = args.positional();
     if (!file || !args.finish())
         return ovcli::usage(args, kSynopsis);
+    if (const QString problem = ovcli::inputFileProblem(QStringLiteral("FILE"), *file); !problem.isEmpty())
+        return ovcli::usageError(kSynopsis, problem);
 
     std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBAccess(*file);
     if (!cn)

@@ -1,4 +1,5 @@
 #include "cli/CliCommand.h"
+#include "cli/CliInputFile.h"
 #include "cli/CliLogin.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
@@ -31,6 +32,11 @@ int run(ovcli::Args& args)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
         return ovcli::usageError(kSynopsis, args.error());
+    if (scriptOption) {
+        const QString problem = ovcli::inputFileProblem(QStringLiteral("--script"), *scriptOption);
+        if (!problem.isEmpty())
+            return ovcli::usageError(kSynopsis, problem);
+    }
     if (!login.readPassword()) {
         ovcli::printErr(QStringLiteral("ovsqlcli: ") + login.error() + QLatin1Char('\n'));
         return 2;

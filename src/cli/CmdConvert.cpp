@@ -1,4 +1,5 @@
 #include "cli/CliCommand.h"
+#include "cli/CliInputFile.h"
 #include "cli/CliKeepExisting.h"
 #include "cli/CliLogin.h"
 #include "common/TerminalUi.h"
@@ -43,6 +44,8 @@ int run(ovcli::Args& args)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
         return ovcli::usageError(kSynopsis, args.error());
+    if (const QString problem = ovcli::inputFileProblem(QStringLiteral("--file"), file); !problem.isEmpty())
+        return ovcli::usageError(kSynopsis, problem);
 
     if (file.trimmed().isEmpty()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请选择先要转换的单机版数据库!")),

@@ -1,9 +1,11 @@
 #include "backup/mdlOVSqlRestore.h"
 #include "cli/CliCommand.h"
+#include "cli/CliInputFile.h"
 #include "cli/CliLogin.h"
 #include "cli/CliSqlOut.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "data/ServerAdmin.h"
 
 // ovsqlcli restore: restores a database from a backup file on its server, as
 // the restore window does: it asks first (--yes answers), reads the file's
@@ -53,6 +55,12 @@ int run(ovcli::Args& args)
     if (!from)
         return ovcli::usageError(kSynopsis,
                                  QStringLiteral("--from PATH names the backup file, a path on the server"));
+    // The embedded server's files are this machine's.
+    if (!ov::ServerAdmin::takesLogin(login.settings().server)) {
+        const QString problem = ovcli::inputFileProblem(QStringLiteral("--from"), from->trimmed());
+        if (!problem.isEmpty())
+            return ovcli::usageError(kSynopsis, problem);
+    }
     QList<QPair<QString, QString>> moves;
     for (const QString& m : moveOptions) {
         const int eq = m.indexOf(QLatin1Char('='));

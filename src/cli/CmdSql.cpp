@@ -1,4 +1,5 @@
 #include "cli/CliCommand.h"
+#include "cli/CliInputFile.h"
 #include "cli/CliLogin.h"
 #include "common/Cp936.h"
 #include "common/UiPort.h"
@@ -45,6 +46,8 @@ int run(ovcli::Args& args)
             QStringLiteral("ovsqlcli: %1\nusage: ovsqlcli %2\n").arg(why, QLatin1String(kSynopsis)));
         return 2;
     }
+    if (const QString problem = ovcli::inputFileProblem(QStringLiteral("--file"), *file); !problem.isEmpty())
+        return ovcli::usageError(kSynopsis, problem);
     QFile in(*file);
     if (!in.open(QIODevice::ReadOnly))
         return ovcli::fail(QStringLiteral("ovsqlcli: %1: %2").arg(*file, in.errorString()));

@@ -1,6 +1,7 @@
 #include "backup/mdlOVSqlBackup.h"
 #include "cli/CliBackupPath.h"
 #include "cli/CliCommand.h"
+#include "cli/CliInputFile.h"
 #include "cli/CliLogin.h"
 #include "cli/CliSqlOut.h"
 #include "common/Clock.h"
@@ -93,6 +94,11 @@ int run(ovcli::Args& args)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
         return ovcli::usageError(kSynopsis, args.error());
+    if (scriptOption) {
+        const QString problem = ovcli::inputFileProblem(QStringLiteral("--script"), *scriptOption);
+        if (!problem.isEmpty())
+            return ovcli::usageError(kSynopsis, problem);
+    }
     if (int(backupTo.has_value()) + int(noBackup) + int(dry) != 1)
         return ovcli::usageError(kSynopsis,
                                  QStringLiteral("say how the database is backed up before the update: "

@@ -8,7 +8,13 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <csignal>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace ovcli;
 
@@ -16,10 +22,23 @@ int main(int argc, char** argv)
 {
 #ifndef _WIN32
     // Output that cannot be written (a reader that went away, a file at the
-    // size limit) fails the write, which the output functions pass over; it
-    // must not end a run half-way through an update.
+    // size limit) fails the write, which the output functions note and the
+    // exit code reports at the end; it must not end a run half-way through
+    // an update.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+    // A standard stream that was closed is opened on /dev/null for reading,
+    // so that no file the run opens (a database) takes its number and gets
+    // the messages, and a result printed there fails as unwritten.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int opened = open("/dev/null", O_RDONLY);
+            if (opened >= 0 && opened != fd) {
+                dup2(opened, fd);
+                close(opened);
+            }
+        }
+    }
 #endif
     QCoreApplication app(argc, argv);
     QStringList raw = app.arguments().mid(1);
@@ -56,7 +75,7 @@ int main(int argc, char** argv)
             rc = fail(QStringLiteral("ovsqlcli: the work is done, but what is said above could not be "
                                      "recorded"));
         ov::setUi(nullptr);
-        return rc;
+        return finishOutput(rc);
     }
     ov::setUi(nullptr);
     return fail(QStringLiteral("ovsqlcli: unknown command \"%1\" (see ovsqlcli help)").arg(name));

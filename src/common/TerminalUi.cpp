@@ -1,5 +1,6 @@
 #include "common/TerminalUi.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -13,10 +14,12 @@ namespace {
 // there is none.
 QString g_progressLine;
 
-void put(std::FILE* stream, const QString& text)
+bool put(std::FILE* stream, const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
+    const QByteArray bytes = text.toLocal8Bit();
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
+    return std::fflush(stream) == 0 && written;
 }
 
 // Draws line over the open progress line; blanks cover what was longer.
@@ -49,20 +52,21 @@ void err(const QString& text)
 
 } // namespace
 
-void terminalWrite(std::FILE* stream, const QString& text)
+bool terminalWrite(std::FILE* stream, const QString& text)
 {
-    if (g_progressLine.isEmpty()) {
-        put(stream, text);
-        return;
-    }
+    if (g_progressLine.isEmpty())
+        return put(stream, text);
     const QString line = g_progressLine;
     endProgressLine(true);
-    put(stream, text);
+    const bool written = put(stream, text);
+    const int why = errno;
     // A prompt waits on its own line; the progress is drawn anew after it.
     if (text.endsWith(QLatin1Char('\n'))) {
         put(stderr, line);
         g_progressLine = line;
     }
+    errno = why;
+    return written;
 }
 
 void TerminalUi::note(const QString& text)

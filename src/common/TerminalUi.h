@@ -9,8 +9,9 @@ namespace ov {
 // Writes text to stream (stdout or stderr) and flushes it. While a progress
 // line is open on the terminal, it is blanked out first and drawn again
 // below text, so that both read whole; a text that does not end its line (a
-// prompt) ends the progress line instead.
-void terminalWrite(std::FILE* stream, const QString& text);
+// prompt) ends the progress line instead. False when text did not reach the
+// stream whole (a full disk, a closed reader); errno tells why.
+bool terminalWrite(std::FILE* stream, const QString& text);
 
 // The user-interface port of ovsqlcli. Messages go to stderr with the
 // application title; a question is answered yes when assumeYes is set, asked

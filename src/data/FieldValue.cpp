@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace ov {
@@ -17,6 +18,118 @@ bool failed(DataError& error, const ColumnInfo& column, const QString& rule)
 {
     setDataError(error, DataErr::FieldValue, QStringLiteral("Field '%1' %2").arg(column.name, rule));
     return false;
+}
+
+// The rules that both checks report, each in one wording.
+
+bool notNullable(DataError& error, const ColumnInfo& column)
+{
+    return failed(error, column, QStringLiteral("cannot be NULL."));
+}
+
+bool notAWholeNumber(DataError& error, const ColumnInfo& column)
+{
+    return failed(error, column, QStringLiteral("takes whole numbers; the value is not a number."));
+}
+
+bool notANumber(DataError& error, const ColumnInfo& column)
+{
+    return failed(error, column, QStringLiteral("takes numbers; the value is not a number."));
+}
+
+bool notABit(DataError& error, const ColumnInfo& column)
+{
+    return failed(error, column, QStringLiteral("takes yes or no; the value is neither."));
+}
+
+bool notADate(DataError& error, const ColumnInfo& column)
+{
+    return failed(error, column, QStringLiteral("takes dates; the value is not a date."));
+}
+
+bool integerOutOfRange(DataError& error, const ColumnInfo& column, qint64 low, qint64 high)
+{
+    return failed(error, column,
+                  QStringLiteral("takes whole numbers from %1 to %2; the value is out of range.")
+                      .arg(QString::number(low), QString::number(high)));
+}
+
+bool textTooLong(DataError& error, const ColumnInfo& column, bool codePage)
+{
+    return failed(error, column,
+                  QStringLiteral("holds at most %1 %2; the value is longer.")
+                      .arg(column.size)
+                      .arg(codePage ? QStringLiteral("bytes") : QStringLiteral("characters")));
+}
+
+bool tooManyIntegerDigits(DataError& error, const ColumnInfo& column, int allowed)
+{
+    return failed(error, column,
+                  QStringLiteral("takes numbers of at most %1 digits before the decimal point; the value "
+                                 "is out of range.")
+                      .arg(allowed));
+}
+
+// The whole numbers an integer column holds; false for a column of another
+// type.
+bool integerRange(int type, qint64& low, qint64& high)
+{
+    switch (type) {
+    case adTinyInt:
+        low = -128;
+        high = 127;
+        return true;
+    case adUnsignedTinyInt:
+        low = 0;
+        high = 255;
+        return true;
+    case adSmallInt:
+        low = -32768;
+        high = 32767;
+        return true;
+    case adInteger:
+        low = std::numeric_limits<qint32>::min();
+        high = std::numeric_limits<qint32>::max();
+        return true;
+    case adBigInt:
+        low = std::numeric_limits<qint64>::min();
+        high = std::numeric_limits<qint64>::max();
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Digits allowed before the decimal point of an exact number column; -1 when
+// its precision is not known.
+int decimalIntegerDigits(const ColumnInfo& column)
+{
+    if ((column.type != adNumeric && column.type != adDecimal) || column.size <= 0)
+        return -1;
+    return int(column.size) - column.decimals;
+}
+
+// Whether a valid date and time lies in the range of its column: DATETIME and
+// SMALLDATETIME, as SQL Server describes them (and the embedded engine after
+// it), hold a range of dates only.
+bool dateInRange(DataError& error, const ColumnInfo& column, QDate day, QTime time)
+{
+    if (column.type != adDBTimeStamp)
+        return true;
+    const auto outside = [&](QDate firstDay, QDate lastDay, QTime lastTime) {
+        return day < firstDay || day > lastDay || (day == lastDay && time > lastTime);
+    };
+    if (column.size == 23 && column.decimals == 3 &&
+        outside(QDate(1753, 1, 1), QDate(9999, 12, 31), QTime(23, 59, 59, 997)))
+        return failed(
+            error, column,
+            QStringLiteral("takes dates from 1753-01-01 to 9999-12-31; the value is out of range."));
+    if (column.size == 16 && column.decimals == 0 &&
+        outside(QDate(1900, 1, 1), QDate(2079, 6, 6), QTime(23, 59, 29, 998)))
+        return failed(
+            error, column,
+            QStringLiteral("takes dates from 1900-01-01 to 2079-06-06; the value is out of range."));
+    return true;
 }
 
 bool isDateValue(const QVariant& v)
@@ -134,18 +247,14 @@ bool exactIntegerInRange(const QVariant& value, qint64 low, qint64 high, bool& e
 
 bool checkInteger(const ColumnInfo& column, const QVariant& value, qint64 low, qint64 high, DataError& error)
 {
-    const auto outOfRange = [&] {
-        return failed(error, column,
-                      QStringLiteral("takes whole numbers from %1 to %2; the value is out of range.")
-                          .arg(QString::number(low), QString::number(high)));
-    };
+    const auto outOfRange = [&] { return integerOutOfRange(error, column, low, high); };
     bool exact = false;
     const bool inRange = exactIntegerInRange(value, low, high, exact);
     if (exact)
         return inRange || outOfRange();
     double x = 0.0;
     if (!numberOf(value, x, nullptr))
-        return failed(error, column, QStringLiteral("takes whole numbers; the value is not a number."));
+        return notAWholeNumber(error, column);
     // A fraction is rounded by the engine; the rounded value must fit. high
     // + 1 is a power of two, which a double holds exactly (high itself may
     // round up to it).
@@ -159,11 +268,8 @@ bool checkInteger(const ColumnInfo& column, const QVariant& value, qint64 low, q
 
 bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError& error)
 {
-    if (!value.isValid() || value.isNull()) {
-        if (!column.nullable)
-            return failed(error, column, QStringLiteral("cannot be NULL."));
-        return true;
-    }
+    if (!value.isValid() || value.isNull())
+        return column.nullable || notNullable(error, column);
     switch (column.type) {
     case adChar:
     case adVarChar:
@@ -176,12 +282,7 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
         const QString text = value.toString();
         const bool codePage = column.type == adChar || column.type == adVarChar;
         const qint64 length = codePage ? cp936::encode(text).size() : text.size();
-        if (length > column.size)
-            return failed(error, column,
-                          QStringLiteral("holds at most %1 %2; the value is longer.")
-                              .arg(column.size)
-                              .arg(codePage ? QStringLiteral("bytes") : QStringLiteral("characters")));
-        return true;
+        return length <= column.size || textTooLong(error, column, codePage);
     }
     case adBinary:
     case adVarBinary:
@@ -192,25 +293,23 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
         return true;
     case adBoolean:
         if (isDateValue(value) || value.typeId() == QMetaType::QByteArray)
-            return failed(error, column, QStringLiteral("takes yes or no; the value is neither."));
+            return notABit(error, column);
         return true;
     case adTinyInt:
-        return checkInteger(column, value, -128, 127, error);
     case adUnsignedTinyInt:
-        return checkInteger(column, value, 0, 255, error);
     case adSmallInt:
-        return checkInteger(column, value, -32768, 32767, error);
     case adInteger:
-        return checkInteger(column, value, std::numeric_limits<qint32>::min(),
-                            std::numeric_limits<qint32>::max(), error);
-    case adBigInt:
-        return checkInteger(column, value, std::numeric_limits<qint64>::min(),
-                            std::numeric_limits<qint64>::max(), error);
+    case adBigInt: {
+        qint64 low = 0;
+        qint64 high = 0;
+        integerRange(column.type, low, high);
+        return checkInteger(column, value, low, high, error);
+    }
     case adSingle:
     case adDouble: {
         double x = 0.0;
         if (!numberOf(value, x, nullptr))
-            return failed(error, column, QStringLiteral("takes numbers; the value is not a number."));
+            return notANumber(error, column);
         if (column.type == adSingle && std::fabs(x) > double(FLT_MAX))
             return failed(error, column,
                           QStringLiteral("takes single-precision numbers; the value is out of range."));
@@ -222,23 +321,17 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
         double x = 0.0;
         QString text;
         if (!numberOf(value, x, &text))
-            return failed(error, column, QStringLiteral("takes numbers; the value is not a number."));
+            return notANumber(error, column);
         if (column.type == adCurrency && std::fabs(x) > 922337203685477.5807)
             return failed(error, column,
                           QStringLiteral("takes currency amounts; the value is out of range."));
-        if (column.type == adCurrency || column.size <= 0)
+        const int allowed = decimalIntegerDigits(column);
+        if (allowed < 0)
             return true;
-        const int allowed = int(column.size) - column.decimals;
         const int digits = text.isEmpty() || integerDigits(text) < 0
                                ? (std::fabs(x) < 1.0 ? 0 : int(std::floor(std::log10(std::fabs(x)))) + 1)
                                : integerDigits(text);
-        if (digits > allowed)
-            return failed(
-                error, column,
-                QStringLiteral("takes numbers of at most %1 digits before the decimal point; the value "
-                               "is out of range.")
-                    .arg(allowed));
-        return true;
+        return digits <= allowed || tooManyIntegerDigits(error, column, allowed);
     }
     case adDate:
     case adDBDate:
@@ -278,29 +371,325 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
             }
         }
         if (!valid)
-            return failed(error, column, QStringLiteral("takes dates; the value is not a date."));
-        // DATETIME and SMALLDATETIME, as SQL Server describes them (and the
-        // embedded engine after it), hold a range of dates only.
-        if (column.type != adDBTimeStamp)
-            return true;
-        const auto outside = [&](QDate firstDay, QDate lastDay, QTime lastTime) {
-            return day < firstDay || day > lastDay || (day == lastDay && time > lastTime);
-        };
-        if (column.size == 23 && column.decimals == 3 &&
-            outside(QDate(1753, 1, 1), QDate(9999, 12, 31), QTime(23, 59, 59, 997)))
-            return failed(
-                error, column,
-                QStringLiteral("takes dates from 1753-01-01 to 9999-12-31; the value is out of range."));
-        if (column.size == 16 && column.decimals == 0 &&
-            outside(QDate(1900, 1, 1), QDate(2079, 6, 6), QTime(23, 59, 29, 998)))
-            return failed(
-                error, column,
-                QStringLiteral("takes dates from 1900-01-01 to 2079-06-06; the value is out of range."));
-        return true;
+            return notADate(error, column);
+        return dateInRange(error, column, day, time);
     }
     default:
         return true;
     }
+}
+
+// ---- fields of a data file -------------------------------------------------
+
+namespace {
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The field without the blanks around it.
+void trimBlanks(const char*& p, const char*& e)
+{
+    while (p < e && *p == ' ')
+        ++p;
+    while (e > p && e[-1] == ' ')
+        --e;
+}
+
+// Reads the digits of a whole number with an optional sign. False when
+// [p, e) holds anything else; otherwise the digits without leading zeros are
+// counted in digits and, while they fit, their value is in magnitude.
+bool readWholeNumber(const char* p, const char* e, bool& negative, int& digits, quint64& magnitude)
+{
+    negative = p < e && *p == '-';
+    if (p < e && (*p == '+' || *p == '-'))
+        ++p;
+    if (p == e)
+        return false;
+    while (p < e && *p == '0')
+        ++p;
+    digits = 0;
+    magnitude = 0;
+    for (; p < e; ++p) {
+        if (!isDigit(*p))
+            return false;
+        if (++digits <= 19)
+            magnitude = magnitude * 10 + quint64(*p - '0');
+    }
+    // Zeros only: zero, of no digits.
+    return true;
+}
+
+// Reads a decimal number: sign, digits, a point with digits, an exponent.
+// False when [p, e) holds anything else; otherwise the digits before the
+// point without leading zeros are counted in digits, and exponent tells
+// whether the number has one.
+bool readNumber(const char* p, const char* e, int& digits, bool& exponent)
+{
+    if (p < e && (*p == '+' || *p == '-'))
+        ++p;
+    int mantissa = 0;
+    while (p < e && *p == '0') {
+        ++p;
+        ++mantissa;
+    }
+    digits = 0;
+    while (p < e && isDigit(*p)) {
+        ++p;
+        ++digits;
+    }
+    mantissa += digits;
+    if (p < e && *p == '.') {
+        ++p;
+        while (p < e && isDigit(*p)) {
+            ++p;
+            ++mantissa;
+        }
+    }
+    if (mantissa == 0)
+        return false;
+    exponent = p < e && (*p == 'e' || *p == 'E');
+    if (exponent) {
+        ++p;
+        if (p < e && (*p == '+' || *p == '-'))
+            ++p;
+        if (p == e || !isDigit(*p))
+            return false;
+        while (p < e && isDigit(*p))
+            ++p;
+    }
+    return p == e;
+}
+
+// n digits at p as a number; false when one is no digit.
+bool readDigits(const char* p, int n, int& value)
+{
+    value = 0;
+    for (int i = 0; i < n; ++i) {
+        if (!isDigit(p[i]))
+            return false;
+        value = value * 10 + (p[i] - '0');
+    }
+    return true;
+}
+
+// A date and time as written in a data file, in fields.
+struct DateFields
+{
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int ms = 0;
+    bool withTime = false;
+
+    // Ordered as the moments they stand for.
+    qint64 key() const
+    {
+        return ((((qint64(year) * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100000 +
+               second * 1000 + ms;
+    }
+};
+
+qint64 dateKey(int year, int month, int day, int hour, int minute, int second, int ms)
+{
+    DateFields f;
+    f.year = year;
+    f.month = month;
+    f.day = day;
+    f.hour = hour;
+    f.minute = minute;
+    f.second = second;
+    f.ms = ms;
+    return f.key();
+}
+
+// The usual way of writing a date in a data file, "yyyy-MM-dd", optionally
+// followed by " HH:mm:ss" (or "T" for the blank) and up to three digits of a
+// second after a point. False when [p, e) is written otherwise.
+bool readUsualDate(const char* p, const char* e, DateFields& f)
+{
+    const qsizetype n = e - p;
+    if (n < 10 || !readDigits(p, 4, f.year) || p[4] != '-' || !readDigits(p + 5, 2, f.month) || p[7] != '-' ||
+        !readDigits(p + 8, 2, f.day))
+        return false;
+    f.withTime = n > 10;
+    if (f.withTime) {
+        if (n < 19 || (p[10] != ' ' && p[10] != 'T') || !readDigits(p + 11, 2, f.hour) || p[13] != ':' ||
+            !readDigits(p + 14, 2, f.minute) || p[16] != ':' || !readDigits(p + 17, 2, f.second))
+            return false;
+        if (n > 19) {
+            const int fraction = int(n - 20);
+            if (p[19] != '.' || fraction < 1 || fraction > 3 || !readDigits(p + 20, fraction, f.ms))
+                return false;
+            for (int i = fraction; i < 3; ++i)
+                f.ms *= 10;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+FieldTextCheck::FieldTextCheck(const ColumnInfo& column, bool utf8, bool mayHoldNul)
+    : m_column(column), m_utf8(utf8), m_mayHoldNul(mayHoldNul)
+{
+    if (integerRange(column.type, m_low, m_high)) {
+        m_kind = Kind::Integer;
+        return;
+    }
+    switch (column.type) {
+    case adBoolean:
+        m_kind = Kind::Bit;
+        break;
+    case adNumeric:
+    case adDecimal:
+    case adCurrency:
+    case adDouble:
+    case adSingle:
+        m_kind = Kind::Number;
+        break;
+    case adDate:
+    case adDBDate:
+    case adDBTime:
+    case adDBTimeStamp:
+        m_kind = Kind::Date;
+        // The range dateInRange takes, as keys of DateFields.
+        m_earliest = 0;
+        m_latest = std::numeric_limits<qint64>::max();
+        if (column.type == adDBTimeStamp && column.size == 23 && column.decimals == 3) {
+            m_earliest = dateKey(1753, 1, 1, 0, 0, 0, 0);
+            m_latest = dateKey(9999, 12, 31, 23, 59, 59, 997);
+        } else if (column.type == adDBTimeStamp && column.size == 16 && column.decimals == 0) {
+            m_earliest = dateKey(1900, 1, 1, 0, 0, 0, 0);
+            m_latest = dateKey(2079, 6, 6, 23, 59, 29, 998);
+        }
+        break;
+    default:
+        m_kind = Kind::Text;
+        break;
+    }
+}
+
+bool FieldTextCheck::check(const char* p, qsizetype n, DataError& error) const
+{
+    if (n == 0)
+        return m_column.nullable || notNullable(error, m_column);
+    const char* e = p + n;
+    switch (m_kind) {
+    case Kind::Text:
+        return checkText(p, n, error);
+    case Kind::Integer:
+        trimBlanks(p, e);
+        return checkInteger(p, e, error);
+    case Kind::Bit: {
+        trimBlanks(p, e);
+        bool negative = false;
+        int digits = 0;
+        quint64 magnitude = 0;
+        if (readWholeNumber(p, e, negative, digits, magnitude))
+            return true;
+        const qsizetype length = e - p;
+        return (length == 4 && qstrnicmp(p, "true", 4) == 0) ||
+               (length == 5 && qstrnicmp(p, "false", 5) == 0) || notABit(error, m_column);
+    }
+    case Kind::Number:
+        trimBlanks(p, e);
+        return checkNumber(p, e, error);
+    case Kind::Date:
+        trimBlanks(p, e);
+        return checkDate(p, e, error);
+    }
+    return true;
+}
+
+bool FieldTextCheck::checkText(const char* p, qsizetype n, DataError& error) const
+{
+    if (m_mayHoldNul && std::memchr(p, 0, size_t(n)))
+        return failed(error, m_column,
+                      QStringLiteral("takes text without NUL characters; the value holds one."));
+    const bool codePage = m_column.type == adChar || m_column.type == adVarChar;
+    const bool characters = m_column.type == adWChar || m_column.type == adVarWChar;
+    // A text is never longer than its bytes, in characters or in code page
+    // 936 bytes.
+    if ((!codePage && !characters) || m_column.size <= 0 || n <= m_column.size)
+        return true;
+    if (codePage) {
+        if (m_utf8)
+            return checkAsText(p, n, error);
+        return textTooLong(error, m_column, true);
+    }
+    // Characters as SQL Server counts them: UTF-16 code units.
+    qint64 units = 0;
+    if (m_utf8) {
+        for (qsizetype i = 0; i < n; ++i) {
+            const auto b = static_cast<unsigned char>(p[i]);
+            if ((b & 0xC0) != 0x80)
+                units += b >= 0xF0 ? 2 : 1;
+        }
+    } else {
+        // A byte from 0x81 on leads a character of two bytes.
+        for (qsizetype i = 0; i < n; ++units)
+            i += static_cast<unsigned char>(p[i]) >= 0x81 && i + 1 < n ? 2 : 1;
+    }
+    return units <= m_column.size || textTooLong(error, m_column, false);
+}
+
+bool FieldTextCheck::checkInteger(const char* p, const char* e, DataError& error) const
+{
+    bool negative = false;
+    int digits = 0;
+    quint64 magnitude = 0;
+    if (!readWholeNumber(p, e, negative, digits, magnitude))
+        return notAWholeNumber(error, m_column);
+    // Magnitudes compared without overflow: that of the lowest value is one
+    // more than that of -(low + 1).
+    const quint64 lowest = m_low < 0 ? quint64(-(m_low + 1)) + 1 : 0;
+    const bool inRange = digits <= 19 && (negative ? magnitude <= lowest : magnitude <= quint64(m_high));
+    return inRange || integerOutOfRange(error, m_column, m_low, m_high);
+}
+
+bool FieldTextCheck::checkNumber(const char* p, const char* e, DataError& error) const
+{
+    int digits = 0;
+    bool exponent = false;
+    if (!readNumber(p, e, digits, exponent))
+        return notANumber(error, m_column);
+    const int allowed = decimalIntegerDigits(m_column);
+    if (!exponent && allowed >= 0)
+        return digits <= allowed || tooManyIntegerDigits(error, m_column, allowed);
+    // Digits that no column of the type could refuse: below the largest
+    // currency amount, single and double precision number.
+    const int safe = m_column.type == adCurrency ? 14 : (m_column.type == adSingle ? 38 : 308);
+    if (!exponent && digits <= safe)
+        return true;
+    return checkAsText(p, e - p, error);
+}
+
+bool FieldTextCheck::checkDate(const char* p, const char* e, DataError& error) const
+{
+    DateFields f;
+    // The usual form is judged here; a day or time that does not exist in it
+    // (30 February, 25 o'clock, 24:00) is refused, as SQL Server refuses it.
+    if (!readUsualDate(p, e, f) || m_column.type == adDBTime || m_column.type == adDate ||
+        (m_column.type == adDBDate && f.withTime))
+        return checkAsText(p, e - p, error);
+    if (!QDate::isValid(f.year, f.month, f.day) || !QTime::isValid(f.hour, f.minute, f.second, f.ms))
+        return notADate(error, m_column);
+    const qint64 key = f.key();
+    if (key >= m_earliest && key <= m_latest)
+        return true;
+    return dateInRange(error, m_column, QDate(f.year, f.month, f.day),
+                       QTime(f.hour, f.minute, f.second, f.ms));
+}
+
+bool FieldTextCheck::checkAsText(const char* p, qsizetype n, DataError& error) const
+{
+    const QString text = m_utf8 ? QString::fromUtf8(p, n) : cp936::decode(QByteArray::fromRawData(p, int(n)));
+    return checkFieldValue(m_column, QVariant(text), error);
 }
 
 } // namespace ov

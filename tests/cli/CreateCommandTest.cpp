@@ -80,6 +80,25 @@ TEST_F(CreateCommandTest, ModesMakeTheDatabaseAtTheNewestVersion)
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("OrvaneSqlConfig.ini"))));
 }
 
+// A data set row whose value SQL Server would refuse (a key beyond INT) is
+// refused here too: the creation fails naming the table's .err file, which
+// holds the row, and the other rows are loaded.
+TEST_F(CreateCommandTest, ARowTheTableCannotHoldFailsTheCreation)
+{
+    const QByteArray row = "99999999999999999999999\tbad\t\t\t\t\t\t\t2026-01-05 09:00:00\r\n";
+    QFile users(path(QStringLiteral("DBDataFiles/Blank/tblUser.dat")));
+    ASSERT_TRUE(users.open(QIODevice::Append));
+    users.write(row);
+    users.close();
+    const Result r = create({"--blank"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("tblUser：见"))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("创建数据库成功！"))) << r.err.toStdString();
+    QFile err(path(QStringLiteral("DBDataFiles/Blank/tblUser.err")));
+    ASSERT_TRUE(err.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(err.readAll().contains("@#\r\n" + row));
+}
+
 // An existing database is kept unless --replace is given and the question is
 // answered yes; kept, the command fails with the question's text.
 TEST_F(CreateCommandTest, ExistingDatabaseIsReplacedOnlyWhenAsked)

@@ -207,6 +207,39 @@ TEST_F(DataImport, RejectedRowsLandInTheErrorFile)
     EXPECT_EQ(m_status.history().last(), QStringLiteral("导入数据错误"));
 }
 
+// Values SQL Server's bulk copy refuses are refused here too, each row on
+// its own: a key too large for INT, a date that does not exist, a NUL inside
+// a text. The rows after them load, and the import fails naming the table.
+TEST_F(DataImport, ValuesTheColumnCannotHoldAreRejectedRows)
+{
+    exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE c (id INT NOT NULL PRIMARY KEY, at DATETIME, "
+                                               "note NVARCHAR(20))"));
+    writeFile(QStringLiteral("set/tables.txt"), "c\r\n");
+    const QByteArray bad[] = {
+        "99999999999999999999999\t2026-01-01 00:00:00\tbig key\r\n",
+        "2147483648\t2026-01-01 00:00:00\tone past\r\n",
+        "2\t2026-02-30 25:61:00\tno such time\r\n",
+        QByteArrayLiteral("3\t2026-01-01 00:00:00\tcut\0short\r\n"),
+    };
+    writeFile(QStringLiteral("set/c.dat"), "1\t2026-01-01 00:00:00\tfirst\r\n" + bad[0] + bad[1] + bad[2] +
+                                               bad[3] + "4\t2026-12-31 23:59:59\tlast\r\n");
+    EXPECT_FALSE(import(setFolder()));
+
+    const QString folder = setFolder() + QDir::separator();
+    ASSERT_EQ(m_ui.messages().size(), 1);
+    EXPECT_EQ(m_ui.messages()[0].text, QStringLiteral("以下数据表的数据没有完整导入数据库 crm：\r\n"
+                                                      "c：见 %1c.err 和 %1c.log")
+                                           .arg(folder));
+    EXPECT_EQ(rows(QStringLiteral("crm"),
+                   QStringLiteral("SELECT id, typeof(id), at || '', note FROM c ORDER BY id")),
+              QStringList({"1|integer|2026-01-01 00:00:00|first", "4|integer|2026-12-31 23:59:59|last"}));
+    const QByteArray err = readFile(QStringLiteral("set/c.err"));
+    for (const QByteArray& row : bad)
+        EXPECT_TRUE(err.contains("@#\r\n" + row)) << row.constData();
+    EXPECT_TRUE(
+        readFile(QStringLiteral("set/c.log")).contains("6 rows read, 2 rows copied, 4 rows rejected."));
+}
+
 // Before the first table: no list, no server, no database. Nothing loads.
 TEST_F(DataImport, FailuresBeforeTheFirstTableStopTheImport)
 {

@@ -29,20 +29,46 @@ bool CopyDist(const QString& folder)
     return true;
 }
 
-CliResult RunCli(const QString& folder, const QStringList& args, const QByteArray& input, int timeoutMs)
+namespace {
+
+CliResult run(const QString& folder, const QStringList& args, const QString& outputFile,
+              const QByteArray& input, int timeoutMs)
 {
     QProcess p;
     p.setWorkingDirectory(folder);
+    if (!outputFile.isEmpty())
+        p.setStandardOutputFile(outputFile);
     p.start(QDir(folder).filePath(QStringLiteral("ovsqlcli")), args);
     EXPECT_TRUE(p.waitForStarted());
     p.write(input);
     p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(timeoutMs));
+    const bool finished = p.waitForFinished(timeoutMs);
+    EXPECT_TRUE(finished) << "ovsqlcli " << args.join(QLatin1Char(' ')).toStdString()
+                          << " did not end within " << timeoutMs << " ms";
     CliResult r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    if (!finished) {
+        // A run that did not end has no exit code; it is stopped here.
+        p.kill();
+        p.waitForFinished();
+    } else {
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+} // namespace
+
+CliResult RunCli(const QString& folder, const QStringList& args, const QByteArray& input, int timeoutMs)
+{
+    return run(folder, args, QString(), input, timeoutMs);
+}
+
+CliResult RunCliWithOutput(const QString& folder, const QStringList& args, const QString& outputFile,
+                           const QByteArray& input, int timeoutMs)
+{
+    return run(folder, args, outputFile, input, timeoutMs);
 }
 
 } // namespace ovtest

@@ -9,7 +9,7 @@ namespace ovtest {
 // What a run of ovsqlcli gave back.
 struct CliResult
 {
-    int exitCode = -1; // -1 when the process crashed or did not finish
+    int exitCode = -1; // -1 when the process crashed or did not end in time
     QString out;
     QString err;
 };
@@ -23,5 +23,9 @@ bool CopyDist(const QString& folder);
 // which is then closed, so the program never sees a terminal.
 CliResult RunCli(const QString& folder, const QStringList& args, const QByteArray& input = QByteArray(),
                  int timeoutMs = 120000);
+// As RunCli, with the standard output of the program going into outputFile
+// (such as /dev/full) instead of being read; out stays empty.
+CliResult RunCliWithOutput(const QString& folder, const QStringList& args, const QString& outputFile,
+                           const QByteArray& input = QByteArray(), int timeoutMs = 120000);
 
 } // namespace ovtest

@@ -4,6 +4,7 @@
 #include "common/Cp936.h"
 #include "data/AdoTypes.h"
 #include "data/DataBackend.h"
+#include "data/FieldValue.h"
 #include "data/Identifiers.h"
 #include "data/sqlite/SqliteBackend.h"
 
@@ -18,67 +19,15 @@ namespace ov::embedded {
 
 namespace {
 
-enum class Kind
-{
-    Text,
-    Integer,
-    Bit,
-    Number,
-};
-
-Kind kindOf(int fieldType)
-{
-    switch (fieldType) {
-    case adInteger:
-    case adSmallInt:
-    case adTinyInt:
-    case adUnsignedTinyInt:
-    case adBigInt:
-        return Kind::Integer;
-    case adBoolean:
-        return Kind::Bit;
-    case adNumeric:
-    case adDecimal:
-    case adCurrency:
-    case adDouble:
-    case adSingle:
-        return Kind::Number;
-    default:
-        return Kind::Text;
-    }
-}
-
-void trim(const char*& p, const char*& e)
-{
-    while (p < e && *p == ' ')
-        ++p;
-    while (e > p && e[-1] == ' ')
-        --e;
-}
-
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
 
-bool isInteger(const char* p, const char* e)
-{
-    trim(p, e);
-    if (p < e && (*p == '+' || *p == '-'))
-        ++p;
-    if (p == e)
-        return false;
-    for (; p < e; ++p) {
-        if (!isDigit(*p))
-            return false;
-    }
-    return true;
-}
-
-// The value of a field that isInteger accepted, when it has no blanks, no
-// leading zeros or plus sign and fits 64 bits: exactly the text the engine's
-// integer affinity would turn into the same number. Anything else stays text
-// and is left to the engine.
+// The value of an integer field that passed its check, when it has no
+// blanks, no leading zeros or plus sign and fits 64 bits: exactly the text
+// the engine's integer affinity would turn into the same number. Anything
+// else stays text and is left to the engine.
 bool toInt64(const char* p, const char* e, qint64& value)
 {
     const bool negative = p < e && *p == '-';
@@ -94,46 +43,6 @@ bool toInt64(const char* p, const char* e, qint64& value)
     }
     value = negative ? -v : v;
     return true;
-}
-
-bool isNumber(const char* p, const char* e)
-{
-    trim(p, e);
-    if (p < e && (*p == '+' || *p == '-'))
-        ++p;
-    int digits = 0;
-    while (p < e && isDigit(*p)) {
-        ++p;
-        ++digits;
-    }
-    if (p < e && *p == '.') {
-        ++p;
-        while (p < e && isDigit(*p)) {
-            ++p;
-            ++digits;
-        }
-    }
-    if (digits == 0)
-        return false;
-    if (p < e && (*p == 'e' || *p == 'E')) {
-        ++p;
-        if (p < e && (*p == '+' || *p == '-'))
-            ++p;
-        if (p == e || !isDigit(*p))
-            return false;
-        while (p < e && isDigit(*p))
-            ++p;
-    }
-    return p == e;
-}
-
-bool isBit(const char* p, const char* e)
-{
-    if (isInteger(p, e))
-        return true;
-    trim(p, e);
-    const QByteArray word = QByteArray(p, int(e - p)).toLower();
-    return word == "true" || word == "false";
 }
 
 bool isAscii(const char* p, qsizetype n)
@@ -225,17 +134,22 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
         return false;
     };
 
-    // The table's columns, in order.
+    // The table's columns, in order, as the field checks take them.
     QStringList names;
-    std::vector<Kind> kinds;
+    QVector<ColumnInfo> infos;
     {
         const QByteArray sql = ("PRAGMA table_info(" + doubleQuoted(table) + ")").toUtf8();
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) == SQLITE_OK) {
             while (sqlite3_step(stmt) == SQLITE_ROW) {
-                names << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+                ColumnInfo info;
+                info.name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
                 const char* decl = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
-                kinds.push_back(kindOf(sqlitevalue::typeFromDeclaration(decl ? decl : "")));
+                info.type = sqlitevalue::typeFromDeclaration(decl ? decl : "");
+                sqlitevalue::sizeFromDeclaration(decl ? decl : "", info.size, info.decimals);
+                info.nullable = sqlite3_column_int(stmt, 3) == 0;
+                names << info.name;
+                infos.append(info);
             }
         }
         sqlite3_finalize(stmt);
@@ -283,6 +197,13 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     const bool utf8 = size >= 3 && cp936::hasUtf8Bom(QByteArray::fromRawData(data, 3));
     if (utf8)
         p += 3;
+    // What each column takes, decided once for the whole file; a file
+    // without a NUL byte needs no search for one in each text.
+    const bool mayHoldNul = p && std::memchr(p, 0, size_t(end - p)) != nullptr;
+    std::vector<FieldTextCheck> checks;
+    checks.reserve(size_t(columns));
+    for (const ColumnInfo& info : std::as_const(infos))
+        checks.emplace_back(info, utf8, mayHoldNul);
 
     BulkPragmas pragmas(db);
     int rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
@@ -314,6 +235,7 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     std::vector<const char*> starts(static_cast<size_t>(columns) + 1);
     std::vector<qsizetype> lengths(static_cast<size_t>(columns) + 1);
     std::vector<QByteArray> converted(static_cast<size_t>(columns));
+    DataError fieldError;
     qint64 row = 0;
     bool fatal = false;
     while (p && p < end) {
@@ -353,22 +275,21 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
             continue;
         }
 
-        QString badColumn;
-        for (int c = 0; c < columns && badColumn.isEmpty(); ++c) {
+        bool refused = false;
+        for (int c = 0; c < columns; ++c) {
             const char* s = starts[size_t(c)];
             const qsizetype n = lengths[size_t(c)];
+            const FieldTextCheck& check = checks[size_t(c)];
+            if (!check.check(s, n, fieldError)) {
+                refused = true;
+                break;
+            }
             if (n == 0) {
                 sqlite3_bind_null(insert, c + 1);
                 continue;
             }
-            const Kind kind = kinds[size_t(c)];
-            if ((kind == Kind::Integer && !isInteger(s, s + n)) ||
-                (kind == Kind::Number && !isNumber(s, s + n)) || (kind == Kind::Bit && !isBit(s, s + n))) {
-                badColumn = names[c];
-                break;
-            }
             qint64 number = 0;
-            if (kind == Kind::Integer && toInt64(s, s + n, number)) {
+            if (check.kind() == FieldTextCheck::Kind::Integer && toInt64(s, s + n, number)) {
                 // The value the column's affinity would make of the text,
                 // without the engine parsing it again.
                 sqlite3_bind_int64(insert, c + 1, number);
@@ -380,10 +301,9 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
                 sqlite3_bind_text(insert, c + 1, u.constData(), int(u.size()), SQLITE_STATIC);
             }
         }
-        if (!badColumn.isEmpty()) {
+        if (refused) {
             sqlite3_reset(insert);
-            reject(row, line, length,
-                   QStringLiteral("Value does not fit the column type (column %1)").arg(badColumn));
+            reject(row, line, length, fieldError.description);
             continue;
         }
         rc = sqlite3_step(insert);
@@ -406,6 +326,15 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
         break;
     }
     sqlite3_finalize(insert);
+    // A rejected row that did not reach the error file (a full disk) would
+    // be lost without a trace: the load fails as a whole instead.
+    if (!fatal && (!rejects.flush() || rejects.error() != QFileDevice::NoError)) {
+        setDataError(
+            e, 4861,
+            QStringLiteral("Cannot write the error file \"%1\": %2").arg(errorFile, rejects.errorString()),
+            QStringLiteral("SQLite"));
+        fatal = true;
+    }
     rejects.close();
 
     if (fatal) {

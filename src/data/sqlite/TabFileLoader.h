@@ -15,11 +15,11 @@ namespace ov::embedded {
 //
 // Fields are code page 936 text, or UTF-8 after a byte-order mark; an empty
 // field is NULL. A row is rejected, not loaded, when its field count differs
-// from the table's column count, when a field of an integer or numeric column
-// is no number, or when the insert fails (a NOT NULL, unique or check
-// constraint); it goes to errorFile with the reason, and the counts go to
-// logFile. Returns false only when the load could not run at all (no such
-// table, unreadable file, a failed commit); the error tells why.
+// from the table's column count, when a field is no value its column holds
+// exactly (FieldTextCheck: no number, out of range, no date, too long, a NUL
+// inside), or when the insert fails (a unique or check constraint); it goes to
+// errorFile with the reason, and the counts go to logFile. Returns false only when the load could not run at
+// all (no such table, unreadable file, a failed commit); the error tells why.
 bool loadTabFile(sqlite3* db, const QString& database, const QString& table, const QString& dataFile,
                  const QString& logFile, const QString& errorFile, BulkLoadResult& result, DataError& error);
 
