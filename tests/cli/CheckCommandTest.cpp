@@ -255,6 +255,8 @@ TEST_F(CheckCommandTest, HostileNamesLeaveBothReportsWhole)
     const QString column = QStringLiteral("c'\r[x] DROP");
     exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE \"t]\"\"a\n中;\" ([Id] INT)"));
     exec(QStringLiteral("crm"), QStringLiteral("ALTER TABLE tblCompany ADD \"c'\r[x] DROP\" NVARCHAR(5)"));
+    // Placeholders in a name stay as they are: no other value, no line break.
+    exec(QStringLiteral("crm"), QStringLiteral("ALTER TABLE tblCompany ADD [{2}{CRLF}%1] INT"));
     exec(QStringLiteral("crm"),
          QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.6\nResult: fine' WHERE [Module] = 'DB'"));
     const QString names[] = {QStringLiteral("a'b"),         QStringLiteral("x]y"),
@@ -284,6 +286,8 @@ TEST_F(CheckCommandTest, HostileNamesLeaveBothReportsWhole)
         const QStringList lines = r.out.split(QLatin1Char('\n'));
         EXPECT_TRUE(lines.contains(QStringLiteral("  表 t]\"a\uFFFD中;"))) << r.out.toStdString();
         EXPECT_TRUE(lines.contains(QStringLiteral("  列 tblCompany.c'\uFFFD[x] DROP（nvarchar(5)）")))
+            << r.out.toStdString();
+        EXPECT_TRUE(lines.contains(QStringLiteral("  列 tblCompany.{2}{CRLF}%1（int）")))
             << r.out.toStdString();
         EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^结果："))).size(), 1)
             << r.out.toStdString();
