@@ -95,7 +95,8 @@ bool runScript(const QString& folder, const QString& script)
     ov::PlainProgressBar progress;
     return mdlOVSqlUpdateDB::RunUpdateAndCheck(QStringLiteral("sqlite:") + folder + QStringLiteral("/data"),
                                                QStringLiteral("bench"), true, QString(), QString(), script,
-                                               status, progress);
+                                               status, progress)
+        .completed();
 }
 
 long peakKilobytes()

@@ -43,6 +43,16 @@ target_for() {
   esac
 }
 
+# Work that no tool does has a ceiling in seconds instead of a ratio: the
+# schema check's reference runs after every update, so it stays well under
+# a second for the shipped scripts.
+ceiling_for() {
+  case $1 in
+    "schema reference"*) echo 1.00 ;;
+    *) echo "" ;;
+  esac
+}
+
 status=0
 rows=()
 for target in "${targets[@]}"; do
@@ -57,7 +67,17 @@ for target in "${targets[@]}"; do
       work=${line%%: *}
       ours=${line#*: ours }
       ours=${ours%, no peer}
-      rows+=("$work"$'\t'"$ours"$'\t'"(none)"$'\t'"-"$'\t'"-"$'\t'"time only")
+      ceiling=$(ceiling_for "$work")
+      if [[ -z $ceiling ]]; then
+        rows+=("$work"$'\t'"$ours"$'\t'"(none)"$'\t'"-"$'\t'"-"$'\t'"time only")
+        continue
+      fi
+      verdict=ok
+      if awk -v t="${ours% s}" -v c="$ceiling" 'BEGIN { exit !(t > c) }'; then
+        verdict=ABOVE
+        status=1
+      fi
+      rows+=("$work"$'\t'"$ours"$'\t'"(none)"$'\t'"-"$'\t'"<= $ceiling s"$'\t'"$verdict")
       continue
     fi
     [[ $line == *", ratio "* ]] || continue

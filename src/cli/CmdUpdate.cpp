@@ -27,8 +27,11 @@
 // file) as a script for a query window.
 // --rerun VERSION runs that one version block again, when the schema check
 // finds it incomplete with none of its objects there yet (ovsqlcli check).
-// Every run ends with the schema check; a gap fails it.
-// Exit code 0 only when the script was read to its end and the check passed.
+// Every completed run ends with the schema check, which never changes the
+// run's success: exit code 0 when the run completed and the check found
+// nothing missing (or could not be made, which it says on stderr), 3 when
+// it completed and the check found tables or columns of the version missing,
+// 1 when the run failed, 2 when it could not start.
 namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
@@ -135,24 +138,30 @@ int run(ovcli::Args& args)
 
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
-    const bool updated =
+    const mdlOVSqlUpdateDB::UpdateOutcome outcome =
         rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
                                                     script, *rerun, status, progress)
               : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
                                                     script, status, progress);
-    if (!updated)
-        return 1;
-    ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
-    return 0;
+    if (outcome.completed()) {
+        ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
+        mdlOVSqlUpdateDB::TellCheckFindings(outcome);
+        ovcli::printErr(mdlOVSqlUpdateDB::SchemaCheckNotice(outcome.check));
+    }
+    return outcome.exitCode();
 }
 
 ovcli::Registrar reg(
     {"update", kSynopsis, &run,
      "Brings a database up to the current schema with the update script, as the update window does: the "
-     "same runner, messages and log. It backs the database up first and stops when that fails. Every run "
-     "ends with the schema check of ovsqlcli check; a table or column of the database's version that is "
-     "missing fails the run.\n\n"
-     "The exit code is 0 only when the script was read to its end and the check found nothing missing.",
+     "same runner, messages and log. It backs the database up first and stops when that fails. A run that "
+     "read the script to its end with every transactional block committed has succeeded; the schema check "
+     "of ovsqlcli check follows it, names what the database's version lacks, and never turns the success "
+     "into a failure. What the check cannot check (a statement the in-memory reference cannot run) or a "
+     "check that cannot be made is said on standard error and changes nothing.\n\n"
+     "Exit codes: 0 the update completed and the check found nothing missing; 3 the update completed but "
+     "the check found tables or columns of the database's version missing (listed, and all of them in "
+     "the update log); 1 the update failed; 2 it could not start (usage, connection, a refused --rerun).",
      ovcli::LoginOptions::help(true) +
          QList<ovcli::OptionHelp>{
              {"--script F", "the update script; default: OVScriptUpdate.txt in the program folder"},

@@ -33,9 +33,12 @@ bool ReadRequiredVersion(QString& requiredVersion);
 // Opens the chosen file and reads its version ("DB"/"Version" of its
 // tblVarible). A file that cannot be opened or has no version is no product
 // database: warning naming the path, false. A version below requiredVersion
-// (dotted versions compared segment by segment, numbers as numbers, so 9.0 <
-// 10.0): the message that the single-user database must be updated first,
-// false. True when the file can be converted.
+// (compared as the update script's blocks are, CompareVersions: the part
+// before the first "." as a whole number, so 9.0 < 10.0, and the rest from
+// the "." as text by character code, so 1.10 < 1.9 and 1.10 < 1.2; number
+// versions so the order is plain, with as many digits after the "." within
+// a release, 1.09 before 1.10): the message that the single-user database
+// must be updated first, false. True when the file can be converted.
 bool CheckConvertFile(const QString& path, const QString& requiredVersion);
 
 // The step that makes the new, bare database (the schema at version "0",

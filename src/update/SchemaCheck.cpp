@@ -12,6 +12,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
+
+#include <functional>
 
 namespace mdlOVSqlUpdateDB {
 
@@ -122,7 +125,7 @@ TypeFit fit(const ov::CatalogColumn& r, const ov::CatalogColumn& d)
 
 QString origin(const QString& block)
 {
-    return block.isEmpty() ? kEmptyScriptName : QStringLiteral("version block ") + block;
+    return block.isEmpty() ? kEmptyScriptName : QStringLiteral("版本块 ") + block;
 }
 
 QString objectName(const SchemaFinding& f)
@@ -151,28 +154,47 @@ const char* kindName(SchemaFinding::Kind kind)
     return "";
 }
 
+// The text with {1}, {2} … replaced by the values in one pass: a name that
+// holds "{2}" or "{CRLF}" stays as it is and brings no other value and no
+// line of its own.
+QString fill(const QString& text, const QStringList& values)
+{
+    QString out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('{') && i + 2 < text.size() && text.at(i + 2) == QLatin1Char('}')) {
+            const int n = text.at(i + 1).digitValue();
+            if (n >= 1 && n <= values.size()) {
+                out += values.at(n - 1);
+                i += 2;
+                continue;
+            }
+        }
+        out += text.at(i);
+    }
+    return out;
+}
+
 // One line of the plain report for a finding.
 QString findingLine(const SchemaFinding& f)
 {
     switch (f.kind) {
     case SchemaFinding::Kind::MissingTable:
-        return QStringLiteral("table %1, brought by %2").arg(f.table, origin(f.block));
+        return fill(QStringLiteral("表 {1}（{2}）"), {f.table, origin(f.block)});
     case SchemaFinding::Kind::MissingColumn:
-        return QStringLiteral("column %1 (%2), brought by %3")
-            .arg(objectName(f), f.expected, origin(f.block));
+        return fill(QStringLiteral("列 {1}（{2}，{3}）"), {objectName(f), f.expected, origin(f.block)});
     case SchemaFinding::Kind::TypeDiffers:
-        return QStringLiteral("column %1 is %2, the scripts make it %3 (%4)")
-            .arg(objectName(f), f.found, f.expected, origin(f.block));
+        return fill(QStringLiteral("列 {1} 的类型为 {2}，脚本建立的是 {3}（{4}）"),
+                    {objectName(f), f.found, f.expected, origin(f.block)});
     case SchemaFinding::Kind::WiderType:
-        return QStringLiteral("column %1 is %2, wider than the scripts' %3")
-            .arg(objectName(f), f.found, f.expected);
+        return fill(QStringLiteral("列 {1} 的类型为 {2}，比脚本的 {3} 宽"),
+                    {objectName(f), f.found, f.expected});
     case SchemaFinding::Kind::NullabilityDiffers:
-        return QStringLiteral("column %1 is %2, the scripts make it %3")
-            .arg(objectName(f), f.found, f.expected);
+        return fill(QStringLiteral("列 {1} 为 {2}，脚本建立的是 {3}"), {objectName(f), f.found, f.expected});
     case SchemaFinding::Kind::ExtraTable:
-        return QStringLiteral("table %1").arg(f.table);
+        return fill(QStringLiteral("表 {1}"), {f.table});
     case SchemaFinding::Kind::ExtraColumn:
-        return QStringLiteral("column %1 (%2)").arg(objectName(f), f.found);
+        return fill(QStringLiteral("列 {1}（{2}）"), {objectName(f), f.found});
     }
     return QString();
 }
@@ -190,7 +212,8 @@ SchemaCheckResult shown(SchemaCheckResult r)
 {
     r.version = shown(r.version);
     r.scriptsEndAt = shown(r.scriptsEndAt);
-    for (QList<SchemaFinding>* list : {&r.gaps, &r.information}) {
+    r.error = shown(r.error);
+    for (QList<SchemaFinding>* list : {&r.gaps, &r.information, &r.notChecked}) {
         for (SchemaFinding& f : *list) {
             f.table = shown(f.table);
             f.column = shown(f.column);
@@ -234,22 +257,101 @@ QStringList partialNotes(const SchemaCheckResult& r)
 {
     QStringList notes;
     if (beyondScripts(r))
-        notes.append(
-            QStringLiteral("The version %1 is later than the last version block of the update script "
-                           "(%2): only what the blocks up to %2 bring is checked.")
-                .arg(r.version, r.scriptsEndAt));
+        notes.append(fill(QStringLiteral("版本 {1} 高于升级脚本的最后一个版本块（{2}）：只检查到版本块 {2} "
+                                         "为止带来的对象。"),
+                          {r.version, r.scriptsEndAt}));
     for (const UnrunStatement& u : r.notRun)
-        notes.append(
-            QStringLiteral("Not checked: %1: %2 ... cannot run in the in-memory reference (%3), so "
-                           "what it makes is not checked.")
-                .arg(u.block.isEmpty() ? kEmptyScriptName : QStringLiteral("version block ") + u.block,
-                     shown(firstLine(u.batch)), u.error));
+        notes.append(fill(QStringLiteral("未检查：{1}：{2} …… 这条语句在内存中的参照库里无法执行（{3}），"
+                                         "它建立、改动或涉及的对象未检查。"),
+                          {origin(u.block), shown(firstLine(u.batch)), u.error}));
     return notes;
 }
 
 QString nullability(bool nullable)
 {
     return nullable ? QStringLiteral("NULL") : QStringLiteral("NOT NULL");
+}
+
+bool nameCharacter(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#') ||
+           c == QLatin1Char('$');
+}
+
+// Every name a statement holds, case-folded: words, [bracketed] and "quoted"
+// names whole, and the parts of a dotted name in a text literal
+// ('tblCompany.Province', as sp_rename takes it). Keywords come along; they
+// only make the answer more careful.
+QSet<QString> namesIn(const QString& batch)
+{
+    QSet<QString> names;
+    const int n = int(batch.size());
+    for (int i = 0; i < n;) {
+        const QChar c = batch.at(i);
+        if (c == QLatin1Char('[') || c == QLatin1Char('"')) {
+            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : QLatin1Char('"');
+            QString name;
+            int j = i + 1;
+            for (; j < n; ++j) {
+                if (batch.at(j) == close) {
+                    if (j + 1 < n && batch.at(j + 1) == close) {
+                        name += close;
+                        ++j;
+                        continue;
+                    }
+                    break;
+                }
+                name += batch.at(j);
+            }
+            names.insert(key(name));
+            i = j + 1;
+        } else if (nameCharacter(c)) {
+            int j = i;
+            while (j < n && nameCharacter(batch.at(j)))
+                ++j;
+            names.insert(key(batch.mid(i, j - i)));
+            i = j;
+        } else {
+            ++i;
+        }
+    }
+    return names;
+}
+
+// The names of each statement the reference could not run that may change
+// the schema (it creates, alters, drops, renames, runs a procedure or
+// selects into a table): what it names it may have made, renamed or dropped.
+// Statements that only change rows change no table or column.
+QList<QSet<QString>> schemaNames(const QList<UnrunStatement>& notRun)
+{
+    static const QStringList changing = {QStringLiteral("create"),  QStringLiteral("alter"),
+                                         QStringLiteral("drop"),    QStringLiteral("exec"),
+                                         QStringLiteral("execute"), QStringLiteral("sp_rename")};
+    QList<QSet<QString>> all;
+    for (const UnrunStatement& u : notRun) {
+        const QSet<QString> names = namesIn(u.batch);
+        bool changes = names.contains(QStringLiteral("select")) && names.contains(QStringLiteral("into"));
+        for (const QString& word : changing)
+            changes = changes || names.contains(word);
+        if (changes)
+            all.append(names);
+    }
+    return all;
+}
+
+// Opens a script of the reference; false, with error saying why, when it is
+// missing or cannot be read.
+bool openScript(ScriptFile& file, const QString& path, QString& error)
+{
+    if (!QFileInfo(path).isFile()) {
+        error = fill(QStringLiteral("文件 {1} 不存在！"), {path});
+        return false;
+    }
+    if (!file.open(path)) {
+        error = fill(QStringLiteral("文件 {1} 无法读取：{2}"), {path, file.errorString()});
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -264,31 +366,26 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
     ov::Connection cn;
     if (!cn.Open(QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=Tempdb;"
                                 "Data Source=sqlite:/"))) {
-        error = cn.lastError().description;
+        error = fill(QStringLiteral("内存中的参照库无法打开：{1}"), {cn.lastError().description});
         return false;
     }
     QuietStatus status;
     QuietProgress progress;
-    QString failedVersion;
-    ov::DataError failure;
     ScriptFile file;
-    if (!file.open(emptyScript)) {
-        error = QStringLiteral("%1: %2").arg(emptyScript, file.errorString());
+    if (!openScript(file, emptyScript, error))
         return false;
-    }
-    // The schema script runs whole, as the create procedure runs it.
+    // Every batch stands on its own: one the in-memory engine refuses (SQL
+    // Server's own syntax, a table of the customer's) leaves out what it
+    // makes and is named as not checked, and the rest still runs, whether or
+    // not its block is transactional.
     ScriptRunHooks hooks;
+    hooks.standAloneBatches = true;
+    // The schema script runs whole, as the create procedure runs it.
     hooks.passOver = [](const QString&) { return false; };
-    // A batch that fails here leaves out what it makes: the check says so
-    // instead of taking the reference for the whole schema.
     hooks.batchFailed = [&reference](const QString& block, const QString& batch, const ov::DataError& e) {
         reference.notRun.append({block, batch, e.description});
     };
-    if (!RunScriptOnConnection(cn, file, hooks, status, progress, &failedVersion, &failure)) {
-        error =
-            QStringLiteral("%1, version block %2: %3").arg(emptyScript, failedVersion, failure.description);
-        return false;
-    }
+    RunScriptOnConnection(cn, file, hooks, status, progress);
     file.close();
     if (!takeSnapshot(cn, QString(), reference, error))
         return false;
@@ -296,14 +393,13 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
     // version blocks meet the in-memory one as they met the user's.
     if (!cn.Execute(QStringLiteral("INSERT INTO tblVarible (VaribleValue, UserID, VaribleName, Module)"
                                    "    values('0', '', 'Version', 'DB')"))) {
-        error = QStringLiteral("%1: %2").arg(emptyScript, cn.lastError().description);
+        error = fill(QStringLiteral("{1} 没有建立版本表 tblVarible：{2}"),
+                     {emptyScript, cn.lastError().description});
         return false;
     }
 
-    if (!file.open(updateScript)) {
-        error = QStringLiteral("%1: %2").arg(updateScript, file.errorString());
+    if (!openScript(file, updateScript, error))
         return false;
-    }
     QString snapshotError;
     reference.scriptsEndAt = QStringLiteral("0");
     hooks.passOver = [&](const QString& block) {
@@ -314,15 +410,10 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
     hooks.blockEnding = [&](const QString& block) {
         return snapshotError.isEmpty() && takeSnapshot(cn, block, reference, snapshotError);
     };
-    const bool complete = RunScriptOnConnection(cn, file, hooks, status, progress, &failedVersion, &failure);
+    RunScriptOnConnection(cn, file, hooks, status, progress);
     file.close();
     if (!snapshotError.isEmpty()) {
-        error = snapshotError;
-        return false;
-    }
-    if (!complete) {
-        error =
-            QStringLiteral("%1, version block %2: %3").arg(updateScript, failedVersion, failure.description);
+        error = fill(QStringLiteral("参照库的表和列无法读取：{1}"), {snapshotError});
         return false;
     }
     return true;
@@ -354,6 +445,27 @@ SchemaCheckResult CompareSchema(const SchemaReference& reference, const QList<ov
         db[key(c.table)].insert(key(c.column), &c);
     }
 
+    // A table, or a column of it, that a statement the reference could not
+    // run names: that statement may have made, renamed or dropped it, so
+    // nothing is claimed about it. A table named alone stands for all of it
+    // when it is missing or extra.
+    const QList<QSet<QString>> touched = schemaNames(reference.notRun);
+    const auto unsure = [&touched](const QString& table, const QString& column) {
+        for (const QSet<QString>& names : touched) {
+            if (names.contains(key(table)) && (column.isEmpty() || names.contains(key(column))))
+                return true;
+        }
+        return false;
+    };
+    const auto judge = [&](const SchemaFinding& f, QList<SchemaFinding>& list, bool wholeTable) {
+        if (unsure(f.table, wholeTable ? QString() : f.column)) {
+            result.notChecked.append(f);
+            return false;
+        }
+        list.append(f);
+        return true;
+    };
+
     // Per block: what of it is missing, what exists.
     QHash<QString, IncompleteBlock> blocks;
     const auto count = [&](const QString& block, bool exists, const QString& name) {
@@ -370,47 +482,55 @@ SchemaCheckResult CompareSchema(const SchemaReference& reference, const QList<ov
     for (const ReferenceTable& t : reference.tables) {
         referenceTables.insert(key(t.name), true);
         const auto table = db.constFind(key(t.name));
-        const bool tableExists = table != db.constEnd();
-        count(t.block, tableExists, t.name);
-        if (!tableExists)
-            result.gaps.append(
-                {SchemaFinding::Kind::MissingTable, t.name, QString(), t.block, QString(), QString()});
+        if (table == db.constEnd()) {
+            if (!judge({SchemaFinding::Kind::MissingTable, t.name, QString(), t.block, QString(), QString()},
+                       result.gaps, true))
+                continue;
+            count(t.block, false, t.name);
+            // The columns a table is made with go with it; those later blocks
+            // add are missing with their blocks.
+            for (int i = 0; i < t.columns.size(); ++i) {
+                const QString& block = t.columnBlocks[i];
+                if (block == t.block)
+                    continue;
+                const ov::CatalogColumn& r = t.columns[i];
+                count(block, false, t.name + QLatin1Char('.') + r.column);
+                result.gaps.append({SchemaFinding::Kind::MissingColumn, t.name, r.column, block,
+                                    ov::TypeText(r), QString()});
+            }
+            continue;
+        }
+        count(t.block, true, t.name);
         for (int i = 0; i < t.columns.size(); ++i) {
             const ov::CatalogColumn& r = t.columns[i];
             const QString& block = t.columnBlocks[i];
             const QString expected = ov::TypeText(r);
-            // The columns a table is made with go with it.
-            if (!tableExists) {
-                if (block != t.block) {
-                    count(block, false, t.name + QLatin1Char('.') + r.column);
-                    result.gaps.append(
-                        {SchemaFinding::Kind::MissingColumn, t.name, r.column, block, expected, QString()});
-                }
-                continue;
-            }
             const ov::CatalogColumn* d = table->value(key(r.column));
-            if (block != t.block)
-                count(block, d != nullptr, t.name + QLatin1Char('.') + r.column);
             if (!d) {
-                result.gaps.append(
-                    {SchemaFinding::Kind::MissingColumn, t.name, r.column, block, expected, QString()});
+                if (judge({SchemaFinding::Kind::MissingColumn, t.name, r.column, block, expected, QString()},
+                          result.gaps, false) &&
+                    block != t.block)
+                    count(block, false, t.name + QLatin1Char('.') + r.column);
                 continue;
             }
+            if (block != t.block)
+                count(block, true, t.name + QLatin1Char('.') + r.column);
             switch (fit(r, *d)) {
             case TypeFit::Same:
                 break;
             case TypeFit::Wider:
-                result.information.append(
-                    {SchemaFinding::Kind::WiderType, t.name, r.column, block, expected, ov::TypeText(*d)});
+                judge({SchemaFinding::Kind::WiderType, t.name, r.column, block, expected, ov::TypeText(*d)},
+                      result.information, false);
                 break;
             case TypeFit::Differs:
-                result.gaps.append(
-                    {SchemaFinding::Kind::TypeDiffers, t.name, r.column, block, expected, ov::TypeText(*d)});
+                judge({SchemaFinding::Kind::TypeDiffers, t.name, r.column, block, expected, ov::TypeText(*d)},
+                      result.gaps, false);
                 break;
             }
             if (r.nullable != d->nullable)
-                result.information.append({SchemaFinding::Kind::NullabilityDiffers, t.name, r.column, block,
-                                           nullability(r.nullable), nullability(d->nullable)});
+                judge({SchemaFinding::Kind::NullabilityDiffers, t.name, r.column, block,
+                       nullability(r.nullable), nullability(d->nullable)},
+                      result.information, false);
         }
     }
     for (const ReferenceTable& t : reference.tables) {
@@ -419,19 +539,22 @@ SchemaCheckResult CompareSchema(const SchemaReference& reference, const QList<ov
             columns.insert(key(r.column), true);
         for (const ov::CatalogColumn& d : catalog) {
             if (key(d.table) == key(t.name) && !columns.contains(key(d.column)))
-                result.information.append({SchemaFinding::Kind::ExtraColumn, d.table, d.column, QString(),
-                                           QString(), ov::TypeText(d)});
+                judge({SchemaFinding::Kind::ExtraColumn, d.table, d.column, QString(), QString(),
+                       ov::TypeText(d)},
+                      result.information, false);
         }
     }
     for (const QString& name : std::as_const(dbTables)) {
         if (!referenceTables.contains(key(name)))
-            result.information.append(
-                {SchemaFinding::Kind::ExtraTable, name, QString(), QString(), QString(), QString()});
+            judge({SchemaFinding::Kind::ExtraTable, name, QString(), QString(), QString(), QString()},
+                  result.information, true);
     }
     // Grouped by kind; extra columns stay in the database's column order.
-    std::stable_sort(
-        result.information.begin(), result.information.end(),
-        [](const SchemaFinding& a, const SchemaFinding& b) { return int(a.kind) < int(b.kind); });
+    const auto byKind = [](const SchemaFinding& a, const SchemaFinding& b) {
+        return int(a.kind) < int(b.kind);
+    };
+    std::stable_sort(result.information.begin(), result.information.end(), byKind);
+    std::stable_sort(result.notChecked.begin(), result.notChecked.end(), byKind);
 
     // Gaps in the order of the blocks that bring them.
     std::stable_sort(result.gaps.begin(), result.gaps.end(),
@@ -453,23 +576,22 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
     const std::optional<QString> version = ReadDatabaseVersion(&cn);
     if (!version) {
         result.status = SchemaCheckResult::Status::NoVersion;
-        result.error = QStringLiteral(
-            "The database has no version: tblVarible has no \"DB\"/\"Version\" row, its value is empty or "
-            "NONE, or the table cannot be read; so there is nothing to compare it with.");
+        result.error = QStringLiteral("数据库没有版本：tblVarible 中没有“DB”/“Version”行，或其值为空或 NONE，"
+                                      "或该表无法读取，因此没有可以比较的依据。");
         return result;
     }
     QList<ov::CatalogColumn> catalog;
     ov::DataError dataError;
     if (!ov::ReadCatalog(cn, catalog, dataError)) {
         result.version = *version;
-        result.error = QStringLiteral("The database's catalog cannot be read: ") + dataError.description;
+        result.error = fill(QStringLiteral("数据库的表和列无法读取：{1}"), {dataError.description});
         return result;
     }
     SchemaReference reference;
     QString error;
     if (!BuildSchemaReference(emptyScript, updateScript, *version, reference, error)) {
         result.version = *version;
-        result.error = QStringLiteral("The reference schema cannot be built: ") + error;
+        result.error = fill(QStringLiteral("无法建立用来比较的参照结构：{1}"), {error});
         return result;
     }
     result = CompareSchema(reference, catalog);
@@ -490,55 +612,55 @@ QString SchemaReportText(const SchemaCheckResult& result)
     const SchemaCheckResult r = shown(result);
     using Status = SchemaCheckResult::Status;
     if (r.status == Status::NoVersion || r.status == Status::Failed)
-        return QStringLiteral("The check cannot run: ") + r.error + QLatin1Char('\n');
-    QString out = QStringLiteral("Database version %1: compared with %2 and the version blocks up to %1.\n")
-                      .arg(r.version, kEmptyScriptName);
+        return fill(QStringLiteral("无法进行检查：{1}\n"), {r.error});
+    QString out = fill(QStringLiteral("数据库版本 {1}：与 {2} 及版本 {1} 以前（含）的各版本块比较。\n"),
+                       {r.version, kEmptyScriptName});
     for (const QString& note : partialNotes(r))
         out += note + QLatin1Char('\n');
-    const auto section = [&out](const QString& title, const QList<SchemaFinding>& findings, bool gaps) {
-        QStringList lines;
+    const auto section = [&out](const QString& title, const QList<SchemaFinding>& findings,
+                                const std::function<bool(const SchemaFinding&)>& take) {
+        QString lines;
         for (const SchemaFinding& f : findings) {
-            const bool missing =
-                f.kind == SchemaFinding::Kind::MissingTable || f.kind == SchemaFinding::Kind::MissingColumn;
-            if (gaps && (title.startsWith(QLatin1String("Missing")) != missing))
-                continue;
-            lines.append(QStringLiteral("  ") + findingLine(f) + QLatin1Char('\n'));
+            if (take(f))
+                lines += QStringLiteral("  ") + findingLine(f) + QLatin1Char('\n');
         }
         if (!lines.isEmpty())
-            out += title + QLatin1Char('\n') + lines.join(QString());
+            out += title + QLatin1Char('\n') + lines;
     };
-    section(QStringLiteral("Missing:"), r.gaps, true);
-    section(QStringLiteral("Of another type:"), r.gaps, true);
+    const auto missing = [](const SchemaFinding& f) {
+        return f.kind == SchemaFinding::Kind::MissingTable || f.kind == SchemaFinding::Kind::MissingColumn;
+    };
+    const auto all = [](const SchemaFinding&) { return true; };
+    section(QStringLiteral("缺少："), r.gaps, missing);
+    section(QStringLiteral("类型不同："), r.gaps, [&](const SchemaFinding& f) { return !missing(f); });
     if (!r.incompleteBlocks.isEmpty()) {
-        out += QStringLiteral("Incomplete:\n");
+        out += QStringLiteral("不完整的版本块：\n");
         for (const IncompleteBlock& b : r.incompleteBlocks) {
+            const QString n = QString::number(b.missing);
             if (b.block.isEmpty())
-                out += QStringLiteral("  %1: %2 object(s) missing; the schema script cannot be run again\n")
-                           .arg(kEmptyScriptName)
-                           .arg(b.missing);
+                out += fill(QStringLiteral("  {1}：缺少 {2} 个对象；结构脚本不能重新执行\n"),
+                            {kEmptyScriptName, n});
             else if (b.rerunSafe())
-                out += QStringLiteral("  version block %1: %2 object(s) missing, none of its objects exists "
-                                      "yet; safe to run again (ovsqlcli update --rerun %1)\n")
-                           .arg(b.block)
-                           .arg(b.missing);
+                out +=
+                    fill(QStringLiteral("  版本块 {1}：缺少 {2} 个对象，其对象都还不存在，可以安全地重新执行"
+                                        "（ovsqlcli update --rerun {1}）\n"),
+                         {b.block, n});
             else
-                out += QStringLiteral("  version block %1: %2 object(s) missing, but %3 exist(s) already; "
-                                      "not safe to run again\n")
-                           .arg(b.block)
-                           .arg(b.missing)
-                           .arg(b.exists.join(QStringLiteral(", ")));
+                out +=
+                    fill(QStringLiteral("  版本块 {1}：缺少 {2} 个对象，但 {3} 已经存在，重新执行并不安全\n"),
+                         {b.block, n, b.exists.join(QStringLiteral(", "))});
         }
     }
-    section(QStringLiteral("Information (not the scripts' doing):"), r.information, false);
+    section(QStringLiteral("未检查（上面所列无法执行的语句涉及这些对象）："), r.notChecked, all);
+    section(QStringLiteral("其他（并非脚本所建）："), r.information, all);
     if (r.status == Status::Complete)
-        out += QStringLiteral("Result: the database holds every table and column of version %1.\n")
-                   .arg(r.version);
+        out += fill(QStringLiteral("结果：数据库具有版本 {1} 的全部表和列。\n"), {r.version});
     else if (r.status == Status::Partial)
-        out += QStringLiteral("Result: nothing that could be checked is missing, but not all of version %1 "
-                              "could be checked (see above).\n")
-                   .arg(r.version);
+        out += fill(QStringLiteral("结果：能检查的对象都不缺少，但版本 {1} 未能全部检查（见上）。\n"),
+                    {r.version});
     else
-        out += QStringLiteral("Result: %1 gap(s) in version %2.\n").arg(r.gaps.size()).arg(r.version);
+        out += fill(QStringLiteral("结果：版本 {1} 有 {2} 处缺失或不符。\n"),
+                    {r.version, QString::number(r.gaps.size())});
     return out;
 }
 
@@ -599,6 +721,7 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
     }
     o.insert(QStringLiteral("incompleteBlocks"), blocks);
     o.insert(QStringLiteral("information"), findings(r.information));
+    o.insert(QStringLiteral("notChecked"), findings(r.notChecked));
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
@@ -609,59 +732,81 @@ QString SchemaGapMessage(const SchemaCheckResult& result)
     QStringList lines;
     for (const SchemaFinding& f : r.gaps) {
         if (lines.size() == kMostLines) {
-            lines.append(mdlCommon::FormatTemplate(QStringLiteral("……另有 {1} 项"),
-                                                   {QString::number(r.gaps.size() - kMostLines)}));
+            lines.append(
+                fill(QStringLiteral("……另有 {1} 项"), {QString::number(r.gaps.size() - kMostLines)}));
             break;
         }
-        const QString where = f.block.isEmpty()
-                                  ? kEmptyScriptName
-                                  : mdlCommon::FormatTemplate(QStringLiteral("版本 {1}"), {f.block});
+        const QString where =
+            f.block.isEmpty() ? kEmptyScriptName : fill(QStringLiteral("版本 {1}"), {f.block});
         switch (f.kind) {
         case SchemaFinding::Kind::MissingTable:
-            lines.append(mdlCommon::FormatTemplate(QStringLiteral("缺少表 {1}（{2}）"), {f.table, where}));
+            lines.append(fill(QStringLiteral("缺少表 {1}（{2}）"), {f.table, where}));
             break;
         case SchemaFinding::Kind::MissingColumn:
-            lines.append(
-                mdlCommon::FormatTemplate(QStringLiteral("缺少列 {1}（{2}）"), {objectName(f), where}));
+            lines.append(fill(QStringLiteral("缺少列 {1}（{2}）"), {objectName(f), where}));
             break;
         default:
-            lines.append(mdlCommon::FormatTemplate(QStringLiteral("列 {1} 的类型为 {2}，应为 {3}（{4}）"),
-                                                   {objectName(f), f.found, f.expected, where}));
+            lines.append(fill(QStringLiteral("列 {1} 的类型为 {2}，应为 {3}（{4}）"),
+                              {objectName(f), f.found, f.expected, where}));
             break;
         }
     }
-    return mdlCommon::FormatTemplate(
+    const QString unchecked =
+        r.notRun.isEmpty()
+            ? QString()
+            : fill(QStringLiteral("另有 {1} 条语句无法在内存中的参照库里执行，它们涉及的对象未检查。\r\n"),
+                   {QString::number(r.notRun.size())});
+    return fill(
         QStringLiteral(
-            "升级后的数据库结构检查未通过：数据库版本为 {1}，但缺少该版本应有的对象：{CRLF}{CRLF}{2}"
-            "{CRLF}{CRLF}详细记录见日志文件 {3}"
-            "{CRLF}可用 ovsqlcli check 查看各版本块能否安全地重新执行（ovsqlcli update --rerun 版本）。"),
-        {r.version, lines.join(QStringLiteral("\r\n")), UpdateLogPath()});
+            "升级后的数据库结构检查未通过：数据库版本为 {1}，但缺少该版本应有的对象：\r\n\r\n{2}"
+            "\r\n\r\n{3}详细记录见日志文件 {4}"
+            "\r\n可用 ovsqlcli check 查看各版本块能否安全地重新执行（ovsqlcli update --rerun 版本）。"),
+        {r.version, lines.join(QStringLiteral("\r\n")), unchecked, UpdateLogPath()});
+}
+
+QString SchemaCheckNotice(const SchemaCheckResult& result)
+{
+    const SchemaCheckResult r = shown(result);
+    switch (r.status) {
+    case SchemaCheckResult::Status::Complete:
+    case SchemaCheckResult::Status::Gaps:
+        break;
+    case SchemaCheckResult::Status::Partial:
+        return QStringLiteral("升级后的数据库结构检查未能检查全部对象，能检查的对象都不缺少：\n") +
+               partialNotes(r).join(QLatin1Char('\n')) + QLatin1Char('\n');
+    case SchemaCheckResult::Status::NoVersion:
+    case SchemaCheckResult::Status::Failed:
+        return fill(QStringLiteral("升级后的数据库结构检查未能进行：{1}\n"), {r.error});
+    }
+    return QString();
 }
 
 void LogSchemaCheck(const SchemaCheckResult& result)
 {
     const SchemaCheckResult r = shown(result);
-    QString text = QStringLiteral("##### Schema check: ");
+    QString text = QStringLiteral("##### 数据库结构检查：");
     switch (r.status) {
     case SchemaCheckResult::Status::Complete:
-        text += QStringLiteral("version %1 complete.").arg(r.version);
+        text += fill(QStringLiteral("版本 {1} 完整。"), {r.version});
         break;
     case SchemaCheckResult::Status::Partial:
-        text += partialNotes(r).join(QLatin1Char(' ')) +
-                QStringLiteral(" Nothing that could be checked is missing.");
+        text += partialNotes(r).join(QLatin1Char(' ')) + QStringLiteral(" 能检查的对象都不缺少。");
         break;
     case SchemaCheckResult::Status::NoVersion:
     case SchemaCheckResult::Status::Failed:
-        text += QStringLiteral("not run: ") + r.error;
+        text += fill(QStringLiteral("未能进行：{1}"), {r.error});
         break;
     case SchemaCheckResult::Status::Gaps:
-        text += QStringLiteral("version %1 has %2 gap(s):").arg(r.version).arg(r.gaps.size());
+        text += fill(QStringLiteral("版本 {1} 有 {2} 处缺失或不符："),
+                     {r.version, QString::number(r.gaps.size())});
         for (const QString& note : partialNotes(r))
             text += QLatin1Char(' ') + note;
         for (const SchemaFinding& f : r.gaps)
             text += QStringLiteral("\r\n!!! ") + findingLine(f);
         break;
     }
+    for (const SchemaFinding& f : r.notChecked)
+        text += QStringLiteral("\r\n??? 未检查：") + findingLine(f);
     WriteUpdateLog(text + QStringLiteral("\r\n"));
 }
 

@@ -29,8 +29,10 @@ struct ReferenceTable
     QStringList columnBlocks; // one per column
 };
 // A batch of the scripts that failed in the in-memory database (SQL
-// Server's own syntax, such as NVARCHAR(MAX) or GETDATE()): what it makes
-// is not in the reference.
+// Server's own syntax, such as sp_rename, IF … BEGIN … END, ADD CONSTRAINT,
+// NVARCHAR(MAX) or GETDATE(); a table of the customer's that the reference
+// does not have): what it makes is not in the reference, and what it names
+// is not judged (SchemaCheckResult::notChecked).
 struct UnrunStatement
 {
     QString block; // empty: the schema script, or outside a version block
@@ -48,9 +50,12 @@ struct SchemaReference
     QList<UnrunStatement> notRun; // in the order of the scripts
 };
 
-// Builds the reference for a database at version. False, with error set,
-// when a script cannot be read or a block that must run fails in memory.
-// Writes nothing to the update log.
+// Builds the reference for a database at version. Every batch runs on its
+// own, whatever its block's marker, so a batch that fails in memory leaves
+// out only itself (SchemaReference::notRun). False, with error set (in
+// Chinese), when a script is missing or cannot be read, the schema script
+// makes no version table, or the in-memory database fails. Writes nothing
+// to the update log.
 bool BuildSchemaReference(const QString& emptyScript, const QString& updateScript, const QString& version,
                           SchemaReference& reference, QString& error);
 
@@ -108,6 +113,9 @@ struct SchemaCheckResult
     QString error;
     QList<SchemaFinding> gaps;
     QList<SchemaFinding> information;
+    // Findings on what a statement the reference could not run names (it
+    // may have made, renamed or dropped it): neither gaps nor information.
+    QList<SchemaFinding> notChecked;
     QList<IncompleteBlock> incompleteBlocks; // in the order of the scripts
 
     // 0 complete, 1 gaps, 2 the check cannot run or cannot vouch for the
@@ -128,8 +136,12 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
 QString SchemaReportText(const SchemaCheckResult& result);
 QByteArray SchemaReportJson(const SchemaCheckResult& result);
 // The message of an update whose check found gaps: the missing objects with
-// their blocks, at most a screenful.
+// their blocks, at most a screenful, and the log that lists them all.
 QString SchemaGapMessage(const SchemaCheckResult& result);
+// For the command line after a completed update: what the check could not
+// check (Partial) or why it was not made (NoVersion, Failed), lines ending in
+// a line feed; empty when it was made in full.
+QString SchemaCheckNotice(const SchemaCheckResult& result);
 // The result as update-log entries.
 void LogSchemaCheck(const SchemaCheckResult& result);
 

@@ -17,48 +17,71 @@ QString emptyScript()
     return gstrAppPath + QStringLiteral("OVScriptEmpty.txt");
 }
 
-bool checkAfterRun(ov::Connection& cn, const QString& scriptPath)
+// The check at the end of a completed run, logged; whatever it finds, the
+// run stays completed.
+bool checkAfterRun(ov::Connection& cn, const QString& scriptPath, UpdateOutcome& outcome)
 {
-    const SchemaCheckResult result = CheckSchema(cn, emptyScript(), scriptPath);
-    LogSchemaCheck(result);
-    switch (result.status) {
-    case SchemaCheckResult::Status::Complete:
-    // A version the scripts do not reach, or none: every block was passed
-    // over, and nothing they know of is missing.
-    case SchemaCheckResult::Status::Partial:
-    case SchemaCheckResult::Status::NoVersion:
-        return true;
-    case SchemaCheckResult::Status::Gaps:
-        ov::MsgBox(SchemaGapMessage(result), ov::MsgStyle::Exclamation);
-        return false;
-    case SchemaCheckResult::Status::Failed:
-        break;
-    }
-    ov::MsgBox(
-        mdlCommon::FormatTemplate(QStringLiteral("升级后的数据库结构检查无法进行：{1}"), {result.error}),
-        ov::MsgStyle::Exclamation);
-    return false;
+    outcome.run = UpdateOutcome::Run::Completed;
+    outcome.check = CheckSchema(cn, emptyScript(), scriptPath);
+    LogSchemaCheck(outcome.check);
+    return true;
+}
+
+// The run's answer with what its steps saw: prepare marks the start (the
+// connection and the hold on the database were had and nothing was
+// refused), finish the completion.
+UpdateOutcome ended(bool ran, bool started, UpdateOutcome outcome)
+{
+    if (!ran || !outcome.completed())
+        outcome.run = started ? UpdateOutcome::Run::Failed : UpdateOutcome::Run::NotStarted;
+    return outcome;
 }
 
 } // namespace
 
-bool RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
-                       const QString& user, const QString& password, const QString& scriptPath,
-                       ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
+int UpdateOutcome::exitCode() const
 {
-    UpdateRunSteps steps;
-    steps.finish = [&scriptPath](ov::Connection& cn) { return checkAfterRun(cn, scriptPath); };
-    return RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
-                           prgProgress, steps);
+    switch (run) {
+    case Run::NotStarted:
+        return 2;
+    case Run::Failed:
+        return 1;
+    case Run::Completed:
+        break;
+    }
+    return gapsFound() ? 3 : 0;
 }
 
-bool RerunVersionBlock(const QString& server, const QString& database, bool integratedLogin,
-                       const QString& user, const QString& password, const QString& scriptPath,
-                       const QString& version, ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
+UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
+                                const QString& user, const QString& password, const QString& scriptPath,
+                                ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
 {
+    UpdateOutcome outcome;
+    bool started = false;
+    UpdateRunSteps steps;
+    steps.prepare = [&started](ov::Connection&) { return started = true; };
+    steps.finish = [&](ov::Connection& cn) { return checkAfterRun(cn, scriptPath, outcome); };
+    const bool ran = RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
+                                     prgProgress, steps);
+    return ended(ran, started, outcome);
+}
+
+void TellCheckFindings(const UpdateOutcome& outcome)
+{
+    if (outcome.gapsFound())
+        ov::MsgBox(SchemaGapMessage(outcome.check), ov::MsgStyle::Exclamation);
+}
+
+UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, bool integratedLogin,
+                                const QString& user, const QString& password, const QString& scriptPath,
+                                const QString& version, ov::StatusLabel& lblStatus,
+                                ov::ProgressBar& prgProgress)
+{
+    UpdateOutcome outcome;
+    bool started = false;
     QString current;
     ov::Connection* runConnection = nullptr;
-    bool ran = false;
+    bool blockRan = false;
     UpdateRunSteps steps;
     steps.prepare = [&](ov::Connection& cn) {
         runConnection = &cn;
@@ -75,7 +98,7 @@ bool RerunVersionBlock(const QString& server, const QString& database, bool inte
             if (block.block != version)
                 continue;
             if (block.rerunSafe())
-                return true;
+                return started = true;
             ov::MsgBox(
                 mdlCommon::FormatTemplate(
                     QStringLiteral("版本 {1} 的部分对象已经存在（{2}），重新执行该版本并不安全，未执行。"),
@@ -95,17 +118,18 @@ bool RerunVersionBlock(const QString& server, const QString& database, bool inte
     steps.hooks.allInTransaction = true;
     // Exactly the one block, once.
     steps.hooks.passOver = [&](const QString& block) {
-        if (ran || block != version)
+        if (blockRan || block != version)
             return true;
-        ran = true;
+        blockRan = true;
         return false;
     };
     // Inside the block's transaction, if it has one: the version goes back
     // to what it was before the block's own statements set it.
     steps.hooks.blockEnding = [&](const QString&) { return WriteDatabaseVersion(current, runConnection); };
-    steps.finish = [&scriptPath](ov::Connection& cn) { return checkAfterRun(cn, scriptPath); };
-    return RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
-                           prgProgress, steps);
+    steps.finish = [&](ov::Connection& cn) { return checkAfterRun(cn, scriptPath, outcome); };
+    const bool ran = RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
+                                     prgProgress, steps);
+    return ended(ran, started, outcome);
 }
 
 } // namespace mdlOVSqlUpdateDB

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/SchemaCheck.h"
+
 #include <QString>
 
 namespace ov {
@@ -11,25 +13,52 @@ class StatusLabel;
 // version block that a database claims but lacks.
 namespace mdlOVSqlUpdateDB {
 
+// How an update ended. The run decides the result, as the window and the
+// main program know it; the check after a completed run only adds what it
+// found, and a check that cannot be made changes nothing.
+struct UpdateOutcome
+{
+    enum class Run
+    {
+        NotStarted, // refused before anything was sent (file, connection, lock, a refused rerun)
+        Failed,     // started, but did not do all its work; the user was told why
+        Completed,  // the script was read to its end and every transactional block committed
+    };
+    Run run = Run::NotStarted;
+    SchemaCheckResult check; // the check after a completed run
+
+    bool completed() const { return run == Run::Completed; }
+    // The check found tables or columns of the version missing (or of
+    // another type) after a completed run.
+    bool gapsFound() const { return completed() && check.status == SchemaCheckResult::Status::Gaps; }
+    // ovsqlcli update's exit code: 0 completed, nothing found missing; 3
+    // completed, the check found something missing; 1 failed; 2 not started.
+    int exitCode() const;
+};
+
 // RunUpdateScript, then, on the run's connection and under its hold on the
 // database, the schema check against OVScriptEmpty.txt of the program folder
-// and the script that ran. The result is logged; a gap fails the run with a
-// message naming the missing objects and their blocks, and so does a check
-// that cannot run. A database without a version has nothing to be checked
-// against (every version block was passed over): that is logged only.
-bool RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
-                       const QString& user, const QString& password, const QString& scriptPath,
-                       ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
+// and the script that ran. The check's result is logged and nothing is shown:
+// the caller says the update succeeded first, then TellCheckFindings.
+UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
+                                const QString& user, const QString& password, const QString& scriptPath,
+                                ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
+
+// After the success of a completed run: one further message (exclamation)
+// naming what the check found missing, with the blocks that bring it and the
+// log; nothing when it found nothing or could not be made.
+void TellCheckFindings(const UpdateOutcome& outcome);
 
 // Runs the version block named version of the script once more, and nothing
 // else of it, then checks as RunUpdateAndCheck does. Refused, before
-// anything is sent, unless the check finds that block incomplete with none
-// of its objects there yet. The block runs in a transaction whatever its
-// marker, and is recorded as the runner records it;
+// anything is sent (not started), unless the check finds that block
+// incomplete with none of its objects there yet. The block runs in a
+// transaction whatever its marker, and is recorded as the runner records it;
 // the database's version stays what it was (a block that sets it to its own
 // version would otherwise take the database back).
-bool RerunVersionBlock(const QString& server, const QString& database, bool integratedLogin,
-                       const QString& user, const QString& password, const QString& scriptPath,
-                       const QString& version, ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
+UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, bool integratedLogin,
+                                const QString& user, const QString& password, const QString& scriptPath,
+                                const QString& version, ov::StatusLabel& lblStatus,
+                                ov::ProgressBar& prgProgress);
 
 } // namespace mdlOVSqlUpdateDB

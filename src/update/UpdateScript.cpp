@@ -189,8 +189,9 @@ private:
         switch (ClassifyScriptLine(line)) {
         case ScriptLineKind::VersionStart:
         case ScriptLineKind::TransactionalVersionStart: {
-            const bool transaction = ClassifyScriptLine(line) == ScriptLineKind::TransactionalVersionStart ||
-                                     (m_hooks && m_hooks->allInTransaction);
+            const bool transaction =
+                !standAlone() && (ClassifyScriptLine(line) == ScriptLineKind::TransactionalVersionStart ||
+                                  (m_hooks && m_hooks->allInTransaction));
             m_version = GetMarkerName(line);
             if (passOver(m_version)) {
                 SkipToVersionEnd(m_file);
@@ -219,8 +220,8 @@ private:
             // the transfer runs in that transaction, so the version block
             // stays all or nothing.
             m_transferInVersion = m_versionBegun;
-            m_transferBegun = !m_transferInVersion && m_cn.BeginTrans();
-            m_transferInTransaction = true;
+            m_transferBegun = !m_transferInVersion && !standAlone() && m_cn.BeginTrans();
+            m_transferInTransaction = !standAlone();
             m_pending.clear();
             m_batch.clear();
             break;
@@ -295,6 +296,8 @@ private:
         m_versionInTransaction = false;
         m_versionBegun = false;
     }
+
+    bool standAlone() const { return m_hooks && m_hooks->standAloneBatches; }
 
     bool passOver(const QString& version)
     {

@@ -125,6 +125,10 @@ struct ScriptRunHooks
     // Every version block that runs runs in a transaction, "--<V:" blocks
     // too: all of it or nothing, whatever stops it.
     bool allInTransaction = false;
+    // No transaction at all: every batch stands on its own, and a failing one
+    // (told to batchFailed) rolls nothing back and skips nothing, so the run
+    // does all of the script it can (the schema check's reference).
+    bool standAloneBatches = false;
     // Called at the end marker of a version block that ran, before the block
     // is recorded and its transaction committed. False fails the block as a
     // failing batch of a "--<VT:" block does: rolled back when it has a

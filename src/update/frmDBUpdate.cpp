@@ -91,11 +91,15 @@ bool frmDBUpdate::UpdateDatabase()
         return false;
     ov::QtStatusLabel status(m_ui->lblTip);
     ov::QtProgressBar progress(m_ui->prgProgress);
-    if (!mdlOVSqlUpdateDB::RunUpdateAndCheck(
-            v.server, v.database, v.trusted, v.user, v.password,
-            mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"), status, progress))
+    const mdlOVSqlUpdateDB::UpdateOutcome outcome = mdlOVSqlUpdateDB::RunUpdateAndCheck(
+        v.server, v.database, v.trusted, v.user, v.password,
+        mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"), status, progress);
+    if (!outcome.completed())
         return false;
+    // A completed run is the update's success, which the main program reads;
+    // what the check after it found follows, and changes nothing of that.
     ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
     mdlOVSqlServer::WriteMainSettingsAndSuccess(v, mdlOVSqlServer::ResultKey::UpdateDB);
+    mdlOVSqlUpdateDB::TellCheckFindings(outcome);
     return true;
 }

@@ -106,12 +106,11 @@ TEST_F(CheckCommandTest, CheckReportsGapsWithTheirBlocks)
     makeDatabaseWithoutBlock14(QStringLiteral("crm"));
     ovtest::CliResult r = run({"check", "--database", "crm"});
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
-    EXPECT_TRUE(
-        r.out.contains(QStringLiteral("column tblActivity.DueDate (datetime), brought by version block 1.4")))
+    EXPECT_TRUE(r.out.contains(QStringLiteral("  列 tblActivity.DueDate（datetime，版本块 1.4）\n")))
         << r.out.toStdString();
     EXPECT_TRUE(
-        r.out.contains(QStringLiteral("version block 1.4: 2 object(s) missing, none of its objects exists "
-                                      "yet; safe to run again (ovsqlcli update --rerun 1.4)")))
+        r.out.contains(QStringLiteral("  版本块 1.4：缺少 2 个对象，其对象都还不存在，可以安全地重新执行"
+                                      "（ovsqlcli update --rerun 1.4）\n")))
         << r.out.toStdString();
 
     r = run({"check", "--database", "crm", "--json"});
@@ -138,14 +137,14 @@ TEST_F(CheckCommandTest, CheckReportsGapsWithTheirBlocks)
         const char* says;
     } cases[] = {
         {"no such database", {"check", "--database", "none"}, 2, ""},
-        {"no version", {"check", "--database", "crm"}, 2, "no version"},
+        {"no version", {"check", "--database", "crm"}, 2, "数据库没有版本"},
     };
     exec(QStringLiteral("crm"), QStringLiteral("DELETE FROM tblVarible WHERE [Module] = 'DB'"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         r = run(c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(QLatin1String(c.says))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     }
     // A SQL Server that refuses the connection, through FreeTDS.
@@ -159,27 +158,34 @@ TEST_F(CheckCommandTest, CheckReportsGapsWithTheirBlocks)
         << r.out.toStdString();
 }
 
-// An update of a database that lacks objects of its version fails and names
-// them; update --rerun runs the block that brings them, the version stays,
-// and the next check and update pass.
-TEST_F(CheckCommandTest, UpdateFailsOnAGapAndRerunMendsIt)
+// An update of a database that lacks objects of its version completes: it
+// says so, then names what is missing, and exits 3; the log lists every
+// missing object. update --rerun runs the block that brings them, the
+// version stays, and the next check and update pass.
+TEST_F(CheckCommandTest, AGapAfterACompletedUpdateExitsThreeAndRerunMendsIt)
 {
     makeDatabaseWithoutBlock14(QStringLiteral("crm"));
     ovtest::CliResult r = run({"update", "--database", "crm", "--no-backup"});
-    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")))
-        << r.err.toStdString();
-    EXPECT_FALSE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+    const int success = int(r.err.indexOf(QStringLiteral("数据库升级成功！")));
+    const int gap = int(r.err.indexOf(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")));
+    EXPECT_TRUE(success >= 0 && gap > success) << r.err.toStdString();
     EXPECT_TRUE(
-        log().contains(QStringLiteral("!!! column tblActivity.Priority (int), brought by version block 1.4")))
-        << log().toStdString();
+        r.err.contains(QStringLiteral("详细记录见日志文件 ") + path(QStringLiteral("UpdateDBSqlLog.Txt"))))
+        << r.err.toStdString();
+    for (const char* missing : {"!!! 列 tblActivity.DueDate（datetime，版本块 1.4）",
+                                "!!! 列 tblActivity.Priority（int，版本块 1.4）"})
+        EXPECT_TRUE(log().contains(QString::fromUtf8(missing))) << missing << log().toStdString();
+    EXPECT_EQ(rows(QStringLiteral("crm"),
+                   QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),
+              QStringList({"1.6"}));
 
-    // Refused before anything is sent: a block with nothing missing, a block
-    // the database does not have.
+    // Refused before anything is sent (the run could not start): a block
+    // with nothing missing, a block the database does not have.
     for (const char* version : {"1.3", "1.7"}) {
         SCOPED_TRACE(version);
         r = run({"update", "--database", "crm", "--no-backup", "--rerun", version});
-        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QStringLiteral("无需重新执行"))) << r.err.toStdString();
     }
     EXPECT_EQ(
@@ -203,8 +209,8 @@ TEST_F(CheckCommandTest, UpdateFailsOnAGapAndRerunMendsIt)
 
 // A database at a version later than the scripts reach: check cannot vouch
 // for it (exit 2, its report on standard output); an update has nothing to
-// do and succeeds, saying in the log how far the check went, unless a block
-// the scripts know is missing.
+// do and succeeds, saying in the log how far the check went, and exits 3
+// when a block the scripts know is missing.
 TEST_F(CheckCommandTest, ADatabaseBeyondTheScriptsIsCheckedAsFarAsTheyReach)
 {
     makeDatabaseWithoutBlock14(QStringLiteral("gap"));
@@ -218,8 +224,7 @@ TEST_F(CheckCommandTest, ADatabaseBeyondTheScriptsIsCheckedAsFarAsTheyReach)
 
     ovtest::CliResult r = run({"check", "--database", "full"});
     EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("The version 9.0 is later than the last version block of the "
-                                              "update script (1.6)")))
+    EXPECT_TRUE(r.out.contains(QStringLiteral("版本 9.0 高于升级脚本的最后一个版本块（1.6）")))
         << r.out.toStdString();
     r = run({"check", "--database", "full", "--json"});
     EXPECT_EQ(r.exitCode, 2);
@@ -230,12 +235,12 @@ TEST_F(CheckCommandTest, ADatabaseBeyondTheScriptsIsCheckedAsFarAsTheyReach)
 
     r = run({"update", "--database", "full", "--no-backup"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(log().contains(QStringLiteral("##### Schema check: The version 9.0 is later than the last "
-                                              "version block of the update script (1.6)")))
+    EXPECT_TRUE(
+        log().contains(QStringLiteral("##### 数据库结构检查：版本 9.0 高于升级脚本的最后一个版本块（1.6）")))
         << log().toStdString();
 
     r = run({"update", "--database", "gap", "--no-backup"});
-    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")))
         << r.err.toStdString();
 }
@@ -250,6 +255,8 @@ TEST_F(CheckCommandTest, HostileNamesLeaveBothReportsWhole)
     const QString column = QStringLiteral("c'\r[x] DROP");
     exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE \"t]\"\"a\n中;\" ([Id] INT)"));
     exec(QStringLiteral("crm"), QStringLiteral("ALTER TABLE tblCompany ADD \"c'\r[x] DROP\" NVARCHAR(5)"));
+    // Placeholders in a name stay as they are: no other value, no line break.
+    exec(QStringLiteral("crm"), QStringLiteral("ALTER TABLE tblCompany ADD [{2}{CRLF}%1] INT"));
     exec(QStringLiteral("crm"),
          QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.6\nResult: fine' WHERE [Module] = 'DB'"));
     const QString names[] = {QStringLiteral("a'b"),         QStringLiteral("x]y"),
@@ -277,12 +284,14 @@ TEST_F(CheckCommandTest, HostileNamesLeaveBothReportsWhole)
         r = run({"check", "--database", name});
         EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
         const QStringList lines = r.out.split(QLatin1Char('\n'));
-        EXPECT_TRUE(lines.contains(QStringLiteral("  table t]\"a\uFFFD中;"))) << r.out.toStdString();
-        EXPECT_TRUE(lines.contains(QStringLiteral("  column tblCompany.c'\uFFFD[x] DROP (nvarchar(5))")))
+        EXPECT_TRUE(lines.contains(QStringLiteral("  表 t]\"a\uFFFD中;"))) << r.out.toStdString();
+        EXPECT_TRUE(lines.contains(QStringLiteral("  列 tblCompany.c'\uFFFD[x] DROP（nvarchar(5)）")))
             << r.out.toStdString();
-        EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^Result:"))).size(), 1)
+        EXPECT_TRUE(lines.contains(QStringLiteral("  列 tblCompany.{2}{CRLF}%1（int）")))
             << r.out.toStdString();
-        EXPECT_TRUE(r.out.endsWith(QStringLiteral("Result: 2 gap(s) in version 1.6\uFFFDResult: fine.\n")))
+        EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^结果："))).size(), 1)
+            << r.out.toStdString();
+        EXPECT_TRUE(r.out.endsWith(QStringLiteral("结果：版本 1.6\uFFFDResult: fine 有 2 处缺失或不符。\n")))
             << r.out.toStdString();
     }
     for (const char* name : {"a\nb", "a\rb", "a/b", "a:b"}) {
@@ -304,7 +313,7 @@ TEST_F(CheckCommandTest, RerunRefusesABlockPartOfWhichExists)
     makeDatabaseWithoutBlock14(QStringLiteral("crm"));
     exec(QStringLiteral("crm"), QStringLiteral("ALTER TABLE tblActivity ADD [DueDate] DATETIME NULL"));
     const ovtest::CliResult r = run({"update", "--database", "crm", "--no-backup", "--rerun", "1.4"});
-    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("版本 1.4 的部分对象已经存在（tblActivity.DueDate）")))
         << r.err.toStdString();
     EXPECT_EQ(rows(QStringLiteral("crm"),
@@ -339,6 +348,57 @@ TEST_F(CheckCommandTest, ARerunThatFailsLeavesTheDatabaseAsItWas)
         rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('tblActivity') "
                                                    "WHERE name IN ('DueDate', 'Priority')")),
         QStringList({"0"}));
+}
+
+// An update whose check cannot be made in whole or at all still completes
+// and exits 0: a new block indexes a table of the customer's own, which the
+// in-memory reference cannot index, so that statement is named as not
+// checked and nothing is called missing; without OVScriptEmpty.txt the check
+// is not made, and says so. check itself keeps its exit code 2 for both.
+TEST_F(CheckCommandTest, AnUpdateTheCheckCannotWhollyMakeStillSucceeds)
+{
+    QFile in(path(QStringLiteral("OVScriptUpdate.txt")));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray shipped = in.readAll();
+    in.close();
+    QFile out(path(QStringLiteral("OVScriptUpdate.txt")));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(shipped + "--<VT:1.7>\r\nCREATE INDEX IX_cust_Name ON cust ([Name])\r\nGO\r\n"
+                        "UPDATE tblVarible SET [VaribleValue] = '1.7' WHERE [Module] = 'DB' AND "
+                        "[VaribleName] = 'Version'\r\nGO\r\n--</V:1.7>\r\n");
+    out.close();
+    QFile f(path(QStringLiteral("data/crm.sqlite")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    ASSERT_TRUE(runScript(QStringLiteral("crm"), path(QStringLiteral("OVScriptEmpty.txt"))));
+    exec(QStringLiteral("crm"), QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '0', '')"));
+    exec(QStringLiteral("crm"), QStringLiteral("CREATE TABLE cust ([Id] INT, [Name] NVARCHAR(50))"));
+
+    ovtest::CliResult r = run({"update", "--database", "crm", "--no-backup"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("版本块 1.7：CREATE INDEX IX_cust_Name ON cust ([Name])")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("结构检查未通过"))) << r.err.toStdString();
+    EXPECT_EQ(rows(QStringLiteral("crm"),
+                   QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),
+              QStringList({"1.7"}));
+    EXPECT_EQ(rows(QStringLiteral("crm"),
+                   QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'IX_cust_Name'")),
+              QStringList({"IX_cust_Name"}));
+    r = run({"check", "--database", "crm"});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("版本块 1.7：CREATE INDEX IX_cust_Name ON cust ([Name])")))
+        << r.out.toStdString();
+
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("OVScriptEmpty.txt"))));
+    r = run({"update", "--database", "crm", "--no-backup"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("升级后的数据库结构检查未能进行"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("OVScriptEmpty.txt"))) << r.err.toStdString();
+    r = run({"check", "--database", "crm"});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
 }
 
 } // namespace

@@ -299,9 +299,10 @@ TEST_F(DatabaseCommandsTest, UpdateBacksUpFirstOrIsToldNotTo)
          "0",
          false},
         {"--dry-run changes nothing", {"--dry-run"}, 0, "", "0", false},
+        // Nothing could start: exit code 2.
         {"a missing script",
          {"--no-backup", "--script", "nosuch.txt"},
-         1,
+         2,
          "文件 nosuch.txt 不存在！",
          "0",
          false},

@@ -546,10 +546,11 @@ TEST_F(KilledCommandTest, AKilledRerunLeavesTheOldStateOrTheNewAndTheCheckTellsW
             found(QStringLiteral("check ended %1").arg(checked));
         old += isOld ? 1 : 0;
         // Every few kills, a rerun without one: it mends the old state and
-        // refuses, changing nothing, the new.
+        // refuses, changing nothing, the new (exit code 2: it could not
+        // start).
         if (kills % 5 == 0) {
             const Outcome next = run(rerunArgs, -1, -1);
-            if (next.exitCode != (isOld ? 0 : 1) || schema() != newSchema)
+            if (next.exitCode != (isOld ? 0 : 2) || schema() != newSchema)
                 found(QStringLiteral("the rerun after it ended %1 with schema %2: %3")
                           .arg(next.exitCode)
                           .arg(schema() == newSchema ? "new" : "not new")

@@ -284,11 +284,11 @@ TEST_F(UpdateFaults, StatementsAfterAFailedCommitAreKept)
     EXPECT_FALSE(log.contains("COMMIT  vvvvv")) << log.toStdString();
 }
 
-// The schema check at the end of an update and of a rerun still decides the
-// run when its log entries cannot be written (a read-only program folder, a
-// full disk): an update of a database that lacks a block of its version
-// fails naming it, the rerun of that block mends it, and the next update
-// succeeds.
+// The schema check at the end of an update and of a rerun still tells its
+// findings when its log entries cannot be written (a read-only program
+// folder, a full disk): an update of a database that lacks a block of its
+// version completes and names it (exit code 3), the rerun of that block
+// mends it, and the next update finds nothing missing.
 TEST_F(UpdateFaults, TheSchemaCheckDecidesWhenTheLogCannotBeWritten)
 {
     ASSERT_TRUE(m_dir.copyDist({QStringLiteral("OVScriptEmpty.txt"), QStringLiteral("OVScriptUpdate.txt")}));
@@ -311,8 +311,10 @@ TEST_F(UpdateFaults, TheSchemaCheckDecidesWhenTheLogCannotBeWritten)
     const auto updateWith = [&](const QString& script) {
         RecordingStatus status;
         RecordingProgress progress;
-        return mdlOVSqlUpdateDB::RunUpdateAndCheck(m_server, QStringLiteral("shop"), true, QString(),
-                                                   QString(), script, status, progress);
+        const mdlOVSqlUpdateDB::UpdateOutcome outcome = mdlOVSqlUpdateDB::RunUpdateAndCheck(
+            m_server, QStringLiteral("shop"), true, QString(), QString(), script, status, progress);
+        mdlOVSqlUpdateDB::TellCheckFindings(outcome);
+        return outcome.exitCode();
     };
 
     struct Case
@@ -361,14 +363,15 @@ TEST_F(UpdateFaults, TheSchemaCheckDecidesWhenTheLogCannotBeWritten)
                 RecordingStatus status;
                 RecordingProgress progress;
                 steps << QString::number(mdlOVSqlUpdateDB::RerunVersionBlock(
-                    m_server, QStringLiteral("shop"), true, QString(), QString(), shipped,
-                    QStringLiteral("1.4"), status, progress));
+                                             m_server, QStringLiteral("shop"), true, QString(), QString(),
+                                             shipped, QStringLiteral("1.4"), status, progress)
+                                             .exitCode());
                 steps << QString::number(updateWith(shipped));
                 return steps.join(QLatin1Char(' ')) + QLatin1Char('\n') + ui.texts().join(QLatin1Char('/'));
             },
             c.unprivileged);
         QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755));
-        EXPECT_TRUE(outcome.startsWith(QStringLiteral("0 1 1\n"))) << outcome.toStdString();
+        EXPECT_TRUE(outcome.startsWith(QStringLiteral("3 0 0\n"))) << outcome.toStdString();
         EXPECT_TRUE(outcome.contains(QStringLiteral("缺少列 tblActivity.DueDate（版本 1.4）")))
             << outcome.toStdString();
         EXPECT_EQ(rows(QStringLiteral("shop"),

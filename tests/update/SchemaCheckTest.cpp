@@ -78,6 +78,11 @@ protected:
     void makeDatabaseBy(const QString& name, const QString& updateScript)
     {
         makeBareDatabase(name);
+        makeDatabaseOn(name, updateScript);
+    }
+    // Runs the update script text given on the database as it is now.
+    void makeDatabaseOn(const QString& name, const QString& updateScript)
+    {
         writeFile(QStringLiteral("made-by.txt"), ov::cp936::encode(updateScript));
         ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, name, true, QString(), QString(),
                                                       path(QStringLiteral("made-by.txt")), m_status,
@@ -362,9 +367,9 @@ TEST_F(SchemaCheckTest, StatementsTheReferenceCannotRunAreNamedNotPassedOver)
         EXPECT_NE(r.exitCode(), 0);
         EXPECT_EQ(describe(r.gaps), c.gaps);
         const QString report = mdlOVSqlUpdateDB::SchemaReportText(r);
-        EXPECT_TRUE(report.contains(QStringLiteral("version block 1.7: CREATE TABLE tblNote (")))
+        EXPECT_TRUE(report.contains(QStringLiteral("版本块 1.7：CREATE TABLE tblNote (")))
             << report.toStdString();
-        EXPECT_FALSE(report.contains(QStringLiteral("holds every table and column"))) << report.toStdString();
+        EXPECT_FALSE(report.contains(QStringLiteral("的全部表和列"))) << report.toStdString();
         const QJsonObject json = QJsonDocument::fromJson(mdlOVSqlUpdateDB::SchemaReportJson(r)).object();
         const QJsonArray notRun = json.value(QStringLiteral("notRun")).toArray();
         ASSERT_EQ(notRun.size(), 1);
@@ -381,6 +386,95 @@ TEST_F(SchemaCheckTest, StatementsTheReferenceCannotRunAreNamedNotPassedOver)
     const SchemaCheckResult r = check(QStringLiteral("shipped"));
     EXPECT_EQ(r.status, SchemaCheckResult::Status::Complete);
     EXPECT_TRUE(r.notRun.isEmpty());
+}
+
+// Statements that only SQL Server accepts, and one that touches a table of
+// the customer's, in a transactional block: the in-memory reference cannot
+// run them, so each is named as not checkable, and what it makes, renames or
+// touches is neither called missing nor taken for the customer's own; the
+// rest of the block is still compared, and a gap there is still a gap.
+TEST_F(SchemaCheckTest, StatementsOnlySqlServerAcceptsAreNotCheckable)
+{
+    const QString shipped = shippedUpdate();
+    // A column the block adds, and a statement that fills it from the
+    // customer's table: the reference cannot run that one, but it changes
+    // rows only, so the column is still checked.
+    const QString place =
+        QStringLiteral("ALTER TABLE tblActivity ADD [Place] NVARCHAR(100) NULL\r\nGO\r\n"
+                       "UPDATE tblActivity SET [Place] = (SELECT [Name] FROM cust WHERE [Id] = 1)\r\nGO\r\n");
+    const QString tsql =
+        QStringLiteral(
+            "--<VT:1.7>\r\n"
+            "ALTER TABLE tblCompany ADD [Country] NVARCHAR(50) NULL\r\nGO\r\n"
+            "EXEC sp_rename 'tblCompany.Province', 'Region', 'COLUMN'\r\nGO\r\n"
+            "IF NOT EXISTS (SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'tblTag')\r\n"
+            "BEGIN\r\n    CREATE TABLE tblTag ([TagID] INT NOT NULL, [Name] NVARCHAR(50) "
+            "NULL)\r\nEND\r\nGO\r\n"
+            "ALTER TABLE tblUser ADD CONSTRAINT CK_tblUser_Email CHECK ([Email] <> '')\r\nGO\r\n"
+            "ALTER TABLE tblOpportunity ADD [Weighted] AS ([Amount] * [Probability] / 100) "
+            "PERSISTED\r\nGO\r\n"
+            "CREATE INDEX IX_cust_Name ON cust ([Name])\r\nGO\r\n%1"
+            "UPDATE tblVarible SET [VaribleValue] = '1.7' WHERE [Module] = 'DB' AND [VaribleName] = "
+            "'Version'\r\n"
+            "GO\r\n--</V:1.7>\r\n")
+            .arg(place);
+    // What SQL Server's run of that block leaves, made on the embedded engine.
+    const QString asRun =
+        QStringLiteral("--<VT:1.7>\r\n"
+                       "ALTER TABLE tblCompany ADD [Country] NVARCHAR(50) NULL\r\nGO\r\n"
+                       "ALTER TABLE tblCompany RENAME COLUMN [Province] TO [Region]\r\nGO\r\n"
+                       "CREATE TABLE tblTag ([TagID] INT NOT NULL, [Name] NVARCHAR(50) NULL)\r\nGO\r\n"
+                       "ALTER TABLE tblOpportunity ADD [Weighted] DECIMAL(18, 2) NULL\r\nGO\r\n"
+                       "CREATE INDEX IX_cust_Name ON cust ([Name])\r\nGO\r\n%1"
+                       "UPDATE tblVarible SET [VaribleValue] = '1.7' WHERE [Module] = 'DB' AND [VaribleName] "
+                       "= 'Version'\r\n"
+                       "GO\r\n--</V:1.7>\r\n")
+            .arg(place);
+    const QStringList notChecked = {"missing column tblCompany.Province @1.1", "extra table cust",
+                                    "extra table tblTag", "extra column tblCompany.Region ->nvarchar(50)",
+                                    "extra column tblOpportunity.Weighted ->decimal(18,2)"};
+    const struct
+    {
+        const char* what;
+        QString made;
+        SchemaCheckResult::Status status;
+        QStringList gaps;
+    } cases[] = {
+        {"as SQL Server left it", asRun, SchemaCheckResult::Status::Partial, {}},
+        {"a column the block adds dropped by hand",
+         replaced(asRun, place, QString()),
+         SchemaCheckResult::Status::Gaps,
+         {"missing column tblActivity.Place @1.7"}},
+    };
+    writeFile(QStringLiteral("OVScriptUpdate.txt"), ov::cp936::encode(shipped + tsql));
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString db = QStringLiteral("db%1").arg(++n);
+        makeBareDatabase(db);
+        exec(db, QStringLiteral("CREATE TABLE cust ([Id] INT, [Name] NVARCHAR(50))"));
+        makeDatabaseOn(db, shipped + c.made);
+        ASSERT_EQ(version(db), QStringLiteral("1.7"));
+        const SchemaCheckResult r = check(db);
+        EXPECT_EQ(r.status, c.status) << r.error.toStdString();
+        EXPECT_EQ(describe(r.gaps), c.gaps);
+        EXPECT_EQ(describe(r.information), QStringList());
+        QStringList held = describe(r.notChecked);
+        held.sort();
+        QStringList expected = notChecked;
+        expected.sort();
+        EXPECT_EQ(held, expected);
+        QStringList unrun;
+        for (const auto& u : r.notRun)
+            unrun.append(u.block + QLatin1Char(' ') + u.batch.section(QLatin1Char(' '), 0, 1));
+        EXPECT_EQ(unrun, QStringList({"1.7 EXEC sp_rename", "1.7 IF NOT", "1.7 ALTER TABLE",
+                                      "1.7 ALTER TABLE", "1.7 CREATE INDEX", "1.7 UPDATE tblActivity"}));
+        const QString report = mdlOVSqlUpdateDB::SchemaReportText(r);
+        for (const char* named :
+             {"版本块 1.7：EXEC sp_rename 'tblCompany.Province', 'Region', 'COLUMN'",
+              "版本块 1.7：CREATE INDEX IX_cust_Name ON cust ([Name])", "no such table: main.cust"})
+            EXPECT_TRUE(report.contains(QString::fromUtf8(named))) << named << "\n" << report.toStdString();
+    }
 }
 
 // The version the database claims, as the runner reads it, decides what it
@@ -429,16 +523,13 @@ TEST_F(SchemaCheckTest, AVersionTheScriptsDoNotReachIsNeverCalledComplete)
         EXPECT_EQ(r.exitCode(), c.exitCode);
         EXPECT_EQ(r.gaps.size(), c.gaps);
         const QString report = mdlOVSqlUpdateDB::SchemaReportText(r);
-        EXPECT_EQ(
-            report.contains(QStringLiteral("later than the last version block of the update script (1.6)")),
-            c.beyond)
+        EXPECT_EQ(report.contains(QStringLiteral("高于升级脚本的最后一个版本块（1.6）")), c.beyond)
             << report.toStdString();
-        EXPECT_EQ(report.contains(QStringLiteral("holds every table and column")),
-                  c.status == Status::Complete)
+        EXPECT_EQ(report.contains(QStringLiteral("的全部表和列")), c.status == Status::Complete)
             << report.toStdString();
         // A row whose value is empty is not a missing row.
         if (c.status == Status::NoVersion) {
-            EXPECT_TRUE(r.error.contains(QStringLiteral("empty or NONE"))) << r.error.toStdString();
+            EXPECT_TRUE(r.error.contains(QStringLiteral("为空或 NONE"))) << r.error.toStdString();
         }
     }
 }
