@@ -99,9 +99,14 @@ void SkipToTransferEnd(ScriptFile& file);
 // change that. Once a transactional version block has rolled back, every
 // later version block is passed over (logged as not run) and the result is
 // false, after telling the user which version failed and where the log is; a
-// later run starts again at that block. False too, after telling the user
-// why, when the file is missing, the connection cannot be opened or the file
-// cannot be read.
+// later run starts again at that block. A failure of the machine (a full
+// disk or log, an I/O error, a damaged file, a lost connection) stops the run
+// where it strikes, in any batch, commit or version record: what is in a
+// transaction is rolled back, the version block is not recorded, nothing
+// after it runs, the log states the error and the result is false, after
+// telling the user which version, why and where the log is. False too, after
+// telling the user why, when the file is missing, the connection cannot be
+// opened or the file cannot be read.
 bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
                      const QString& user, const QString& password, const QString& scriptPath,
                      ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);

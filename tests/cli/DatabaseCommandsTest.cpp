@@ -288,6 +288,60 @@ TEST_F(DatabaseCommandsTest, UpdateFailsWhenAVersionBlockRollsBackAndARerunFinis
     EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.6"));
 }
 
+// The disk fills up inside the shipped script's phone transfer (a transfer
+// block inside the --<V: block 1.3): the update fails (exit 1) naming the
+// version, the cause and the log, 1.3 is not recorded and no later block
+// runs, no phone row is kept; run again with room, it copies every phone.
+TEST_F(DatabaseCommandsTest, AFullDiskInAVersionsTransferFailsTheUpdateAndARerunFinishesIt)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"),
+         QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                        "INSERT INTO tblContact ([ContactID], [ContactName], [Phone], [Mobile]) "
+                        "SELECT i, 'contact ' || i, printf('010-%08d', i), printf('139%08d', i) FROM n"));
+    const qint64 size = QFileInfo(path(QStringLiteral("data/crm.sqlite"))).size();
+    // Room for the new tables and indexes of 1.1 to 1.3, not for 6,000 phones.
+    const qint64 limitKiB = (size + 48 * 1024) / 1024;
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    p.start(QStringLiteral("bash"),
+            {QStringLiteral("-c"), QStringLiteral("ulimit -f %1 && exec \"$0\" \"$@\"").arg(limitKiB),
+             path(QStringLiteral("ovsqlcli")), QStringLiteral("update"), QStringLiteral("--server"), server(),
+             QStringLiteral("--database"), QStringLiteral("crm"), QStringLiteral("--no-backup")});
+    ASSERT_TRUE(p.waitForStarted());
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("版本 1.3 的升级因故障中止"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("disk I/O error"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(path(QStringLiteral("UpdateDBSqlLog.Txt")))) << err.toStdString();
+    EXPECT_FALSE(err.contains(QStringLiteral("数据库升级成功！"))) << err.toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.2"));
+    const auto scalar = [&](const QString& sql) {
+        ov::Connection cn;
+        if (!cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=crm").arg(server())))
+            return QStringLiteral("(no database)");
+        ov::Recordset rs;
+        if (!rs.Open(sql, cn) || rs.Eof())
+            return QStringLiteral("(no rows)");
+        return rs.Fields(0).Value().toString();
+    };
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM tblContactPhone")), QStringLiteral("0"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM tblVarible WHERE [Module] = 'UpdateDB' AND "
+                                    "[VaribleName] >= '1.3'")),
+              QStringLiteral("0"));
+
+    const Result r =
+        run({QStringLiteral("update"), QStringLiteral("--server"), server(), QStringLiteral("--database"),
+             QStringLiteral("crm"), QStringLiteral("--no-backup")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.6"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM tblContactPhone")), QStringLiteral("6000"));
+}
+
 // Output that cannot be written does not stop a run half-way: a reader that
 // goes away early (ovsqlcli update | head -1) and an output file at the
 // file-size limit both leave the update to finish.
