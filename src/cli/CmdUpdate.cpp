@@ -27,7 +27,8 @@
 // --rerun VERSION runs that one version block again, when the schema check
 // finds it incomplete with none of its objects there yet (ovsqlcli check).
 // Every run ends with the schema check; a gap fails it.
-// Exit code 0 only when the script was read to its end and the check passed.
+// Exit code 0 only when the script was read to its end and the check passed;
+// 2 when the script is refused before anything starts (see ScriptFile).
 namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
@@ -113,12 +114,22 @@ int run(ovcli::Args& args)
         if (!problem.isEmpty())
             return ovcli::usageError(kSynopsis, problem);
     }
+    const QString script =
+        scriptOption ? *scriptOption : mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
+    // A script that cannot be read as it stands (bytes that are not its
+    // encoding, a block inside one that has not ended) cannot start: no
+    // password asked, no backup, no connection.
+    if (QFileInfo(script).isFile()) {
+        mdlOVSqlUpdateDB::ScriptFile file;
+        if (!file.open(script)) {
+            ovcli::printErr(file.errorString() + QLatin1Char('\n'));
+            return 2;
+        }
+    }
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
     const ConnectionSettings& s = login.settings();
-    const QString script =
-        scriptOption ? *scriptOption : mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
     if (dry && sqlOut)
         return transcribe(s, script, *sqlOut);
     if (dry)

@@ -623,6 +623,16 @@ bool ScriptFile::open(const QString& path)
     m_utf8 = ov::cp936::hasUtf8Bom(head);
     if (m_utf8)
         m_file.skip(3);
+    // The runner must not guess: every line is looked at before the first
+    // is handed out, and the file is then read again from its start.
+    if (!check(path)) {
+        m_file.close();
+        return false;
+    }
+    m_buffer.clear();
+    m_pos = 0;
+    if (!m_file.seek(m_utf8 ? 3 : 0))
+        return false;
     return true;
 }
 
@@ -634,6 +644,23 @@ bool ScriptFile::fill()
 }
 
 QString ScriptFile::readLine()
+{
+    return decodeLine(readLineBytes());
+}
+
+QString ScriptFile::decodeLine(const QByteArray& bytes) const
+{
+    if (m_utf8)
+        return QString::fromUtf8(bytes);
+    // Most lines of a script are plain ASCII, which needs no conversion.
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return ov::cp936::decode(bytes);
+    }
+    return QString::fromLatin1(bytes);
+}
+
+QByteArray ScriptFile::readLineBytes()
 {
     QByteArray bytes;
     for (;;) {
@@ -656,14 +683,73 @@ QString ScriptFile::readLine()
             ++m_pos;
         break;
     }
-    if (m_utf8)
-        return QString::fromUtf8(bytes);
-    // Most lines of a script are plain ASCII, which needs no conversion.
-    for (const char c : std::as_const(bytes)) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return ov::cp936::decode(bytes);
+    return bytes;
+}
+
+bool ScriptFile::check(const QString& path)
+{
+    // Where a block that has not ended yet began.
+    struct OpenBlock
+    {
+        int line = 0;
+        QString name;
+    };
+    OpenBlock version;
+    OpenBlock transfer;
+    const auto refuse = [&](int line, const QString& kind, const QString& name, const OpenBlock& open,
+                            const QString& openKind, const char* end) {
+        m_error =
+            QStringLiteral("脚本文件 %1 第 %2 行开始了%3 %4，而第 %5 行开始的%6 %7 还没有结束（缺少 %8 行）。"
+                           "块不能套在没有结束的块中，无法确定脚本的本意，脚本未执行。")
+                .arg(path, QString::number(line), kind, name, QString::number(open.line), openKind, open.name,
+                     QLatin1String(end));
+        return false;
+    };
+    const QString versionKind = QStringLiteral("版本块");
+    const QString transferKind = QStringLiteral("传输块");
+    int number = 0;
+    while (!atEnd()) {
+        const QByteArray bytes = readLineBytes();
+        ++number;
+        if (!ov::cp936::isValid(bytes, m_utf8)) {
+            m_error =
+                (m_utf8
+                     ? QStringLiteral("脚本文件 %1 以 UTF-8 的 BOM 开头，但第 %2 行有不是 UTF-8 编码的字节，")
+                     : QStringLiteral("脚本文件 %1 第 %2 行有不是 GBK（代码页 936）编码的字节，")) +
+                QStringLiteral("无法确定该行的内容，脚本未执行。请将文件另存为 ANSI（GBK）编码，"
+                               "或带 BOM 的 UTF-8 编码。");
+            m_error = m_error.arg(path, QString::number(number));
+            return false;
+        }
+        const QString line = decodeLine(bytes);
+        switch (ClassifyScriptLine(line)) {
+        case ScriptLineKind::VersionStart:
+        case ScriptLineKind::TransactionalVersionStart:
+            if (version.line)
+                return refuse(number, versionKind, GetMarkerName(line), version, versionKind, "--</V:");
+            if (transfer.line)
+                return refuse(number, versionKind, GetMarkerName(line), transfer, transferKind, "--</T:");
+            version = {number, GetMarkerName(line)};
+            break;
+        case ScriptLineKind::TransferStart:
+            if (transfer.line)
+                return refuse(number, transferKind, GetMarkerName(line), transfer, transferKind, "--</T:");
+            transfer = {number, GetMarkerName(line)};
+            break;
+        case ScriptLineKind::VersionEnd:
+            // The runner ends a transfer block still open with its version
+            // block.
+            version = OpenBlock();
+            transfer = OpenBlock();
+            break;
+        case ScriptLineKind::TransferEnd:
+            transfer = OpenBlock();
+            break;
+        default:
+            break;
+        }
     }
-    return QString::fromLatin1(bytes);
+    return true;
 }
 
 void SkipToVersionEnd(ScriptFile& file)
@@ -693,6 +779,14 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
                    ov::MsgStyle::Information);
         return false;
     }
+    // A script that cannot be read as it stands is refused before the
+    // database is touched.
+    ScriptFile file;
+    if (!file.open(scriptPath)) {
+        ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
+        lblStatus.setCaption(QStringLiteral("错误"));
+        return false;
+    }
     ov::OneWaitPerServer oneWait;
     std::unique_ptr<ov::Connection> cn =
         mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
@@ -713,12 +807,6 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
         return false;
     logentry::header(server, database, scriptPath);
 
-    ScriptFile file;
-    if (!file.open(scriptPath)) {
-        ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
-        lblStatus.setCaption(QStringLiteral("错误"));
-        return false;
-    }
     prgProgress.setValue(0);
     prgProgress.setMaximum(clampInt(file.size()));
 

@@ -432,7 +432,8 @@ TEST_F(DatabaseCommandsTest, DryRunListsWhatARunWouldDo)
 }
 
 // A dry run of a script it cannot read fails, and says why: a missing file
-// is missing, a file saved as UTF-16 ("Unicode") holds NUL bytes.
+// is missing (exit 1), a file saved as UTF-16 ("Unicode") holds NUL bytes
+// and is refused before anything starts (exit 2).
 TEST_F(DatabaseCommandsTest, DryRunOfAScriptItCannotReadSaysWhy)
 {
     makeBareDatabase(QStringLiteral("crm"));
@@ -445,18 +446,55 @@ TEST_F(DatabaseCommandsTest, DryRunOfAScriptItCannotReadSaysWhy)
     {
         QString script;
         QString says;
+        int exitCode;
     } cases[] = {
-        {path(QStringLiteral("none.txt")), QStringLiteral("不存在")},
-        {unicode, QStringLiteral("NUL")},
+        {path(QStringLiteral("none.txt")), QStringLiteral("不存在"), 1},
+        {unicode, QStringLiteral("NUL"), 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script.toStdString());
         const Result r =
             run({QStringLiteral("update"), QStringLiteral("--server"), server(), QStringLiteral("--database"),
                  QStringLiteral("crm"), QStringLiteral("--script"), c.script, QStringLiteral("--dry-run")});
-        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.exitCode, c.exitCode);
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+}
+
+// A script with bytes that are not code page 936, or with a block inside one
+// that has not ended, cannot be run without guessing: update, its dry run and
+// its statement listing refuse it before anything starts (exit 2), naming the
+// line, and the database is as it was, not backed up either.
+TEST_F(DatabaseCommandsTest, AScriptItWouldHaveToGuessAtIsRefusedBeforeAnythingStarts)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    writeFile(QStringLiteral("bytes.txt"),
+              "--<V:1.1>\r\nALTER TABLE tblCompany ADD [Province] NVARCHAR(50) NULL\r\n"
+              "GO\r\n-- \xFF\r\n--</V:1.1>\r\n");
+    writeFile(QStringLiteral("nested.txt"),
+              "--<VT:1.1>\r\nALTER TABLE tblCompany ADD [Province] NVARCHAR(50) NULL\r\n"
+              "GO\r\n--<VT:1.2>\r\nGO\r\n--</V:1.2>\r\n");
+    const QStringList modes[] = {
+        {QStringLiteral("--no-backup")},
+        {QStringLiteral("--backup-to"), path(QStringLiteral("data/crm.bak"))},
+        {QStringLiteral("--dry-run")},
+        {QStringLiteral("--dry-run"), QStringLiteral("--sql-out"), path(QStringLiteral("out.sql"))},
+    };
+    for (const auto& [script, line] : {std::pair{"bytes.txt", 4}, std::pair{"nested.txt", 4}}) {
+        for (const QStringList& mode : modes) {
+            SCOPED_TRACE(QStringLiteral("%1 %2").arg(QLatin1String(script), mode.join(' ')).toStdString());
+            const Result r = run(QStringList{QStringLiteral("update"), QStringLiteral("--server"), server(),
+                                             QStringLiteral("--database"), QStringLiteral("crm"),
+                                             QStringLiteral("--script"), path(QLatin1String(script))} +
+                                 mode);
+            EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains(QStringLiteral("第 %1 行").arg(line))) << r.err.toStdString();
+            EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+            EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("0"));
+            EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("data/crm.bak"))));
+            EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("out.sql"))));
+        }
     }
 }
 
