@@ -700,7 +700,7 @@ bool ScriptFile::check(const QString& path)
                             const QString& openKind, const char* end) {
         m_error =
             QStringLiteral("脚本文件 %1 第 %2 行开始了%3 %4，而第 %5 行开始的%6 %7 还没有结束（缺少 %8 行）。"
-                           "块不能套在没有结束的块中，无法确定脚本的本意，脚本未执行。")
+                           "块不能套在没有结束的块中，无法确定脚本的本意，未执行任何语句。")
                 .arg(path, QString::number(line), kind, name, QString::number(open.line), openKind, open.name,
                      QLatin1String(end));
         return false;
@@ -713,10 +713,9 @@ bool ScriptFile::check(const QString& path)
         ++number;
         if (!ov::cp936::isValid(bytes, m_utf8)) {
             m_error =
-                (m_utf8
-                     ? QStringLiteral("脚本文件 %1 以 UTF-8 的 BOM 开头，但第 %2 行有不是 UTF-8 编码的字节，")
-                     : QStringLiteral("脚本文件 %1 第 %2 行有不是 GBK（代码页 936）编码的字节，")) +
-                QStringLiteral("无法确定该行的内容，脚本未执行。请将文件另存为 ANSI（GBK）编码，"
+                (m_utf8 ? QStringLiteral("文件 %1 以 UTF-8 的 BOM 开头，但第 %2 行有不是 UTF-8 编码的字节，")
+                        : QStringLiteral("文件 %1 第 %2 行有不是 GBK（代码页 936）编码的字节，")) +
+                QStringLiteral("无法确定该行的内容，未读取此文件。请将文件另存为 ANSI（GBK）编码，"
                                "或带 BOM 的 UTF-8 编码。");
             m_error = m_error.arg(path, QString::number(number));
             return false;

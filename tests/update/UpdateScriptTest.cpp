@@ -466,7 +466,7 @@ TEST_F(UpdateScriptTest, AScriptItWouldHaveToGuessAtIsRefusedNamingTheLine)
          "--<V:1.1>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n--<REM>x\r\n  --<vt:1.2>\r\nGO\r\n--</V:1.2>\r\n",
          5},
         {"a --<V: block inside an unclosed --<VT: block",
-         "--<VT:1.1>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n--<V:1.2>\r\nGO\r\n--</V:1.2>\r\n", 4},
+         "--<VT:1.1>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n--<V:1.2 %1{2}{CRLF}>\r\nGO\r\n--</V:1.2>\r\n", 4},
         {"a version block inside an unclosed transfer block",
          "--<T:a>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n--<V:1.2>\r\nGO\r\n--</V:1.2>\r\n", 4},
         {"a transfer block inside an unclosed transfer block",
@@ -490,6 +490,10 @@ TEST_F(UpdateScriptTest, AScriptItWouldHaveToGuessAtIsRefusedNamingTheLine)
         const QString said = m_ui.messages()[0].text;
         EXPECT_TRUE(said.contains(QStringLiteral("第 %1 行").arg(c.line))) << said.toStdString();
         EXPECT_TRUE(said.contains(path)) << said.toStdString();
+        // Names go into the message as they are written.
+        if (c.bytes.contains("%1{2}")) {
+            EXPECT_TRUE(said.contains(QStringLiteral("1.2 %1{2}{CRLF}"))) << said.toStdString();
+        }
         EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t")), QStringList{QStringLiteral("2")});
         EXPECT_EQ(rows(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'made'")),
                   QStringList{QStringLiteral("0")});
