@@ -31,7 +31,8 @@
 // run's success: exit code 0 when the run completed and the check found
 // nothing missing (or could not be made, which it says on stderr), 3 when
 // it completed and the check found tables or columns of the version missing,
-// 1 when the run failed, 2 when it could not start.
+// 1 when the run failed, 2 when it could not start (a script refused before
+// anything starts, see ScriptFile, among others).
 namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
@@ -122,12 +123,22 @@ int run(ovcli::Args& args)
         if (!problem.isEmpty())
             return ovcli::usageError(kSynopsis, problem);
     }
+    const QString script =
+        scriptOption ? *scriptOption : mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
+    // A script that cannot be read as it stands (bytes that are not its
+    // encoding, a block inside one that has not ended) cannot start: no
+    // password asked, no backup, no connection.
+    if (QFileInfo(script).isFile()) {
+        mdlOVSqlUpdateDB::ScriptFile file;
+        if (!file.open(script)) {
+            ovcli::printErr(file.errorString() + QLatin1Char('\n'));
+            return 2;
+        }
+    }
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
     const ConnectionSettings& s = login.settings();
-    const QString script =
-        scriptOption ? *scriptOption : mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
     if (dry && sqlOut)
         return transcribe(s, script, *sqlOut);
     if (dry)

@@ -1,5 +1,7 @@
 #include "common/Cp936.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -69,6 +71,25 @@ public:
         out.resize(dst - out.data());
     }
 
+    // True when the whole of in converts, with no invalid or incomplete
+    // sequence.
+    bool converts(const char* in, qsizetype inSize)
+    {
+        if (!valid())
+            return false;
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in);
+        size_t srcLeft = static_cast<size_t>(inSize);
+        char buffer[4096];
+        while (srcLeft > 0) {
+            char* dst = buffer;
+            size_t dstLeft = sizeof buffer;
+            if (iconv(m_cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) && errno != E2BIG)
+                return false;
+        }
+        return true;
+    }
+
 private:
     iconv_t m_cd;
 };
@@ -110,6 +131,23 @@ QString decode(const QByteArray& bytes)
     QByteArray utf8;
     decodeToUtf8(bytes.constData(), bytes.size(), utf8);
     return QString::fromUtf8(utf8);
+}
+
+bool isValid(const QByteArray& bytes, bool utf8)
+{
+    // Most lines of a script or a list are plain ASCII, valid in both.
+    const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii)
+        return true;
+    if (utf8) {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = decoder.decode(bytes);
+        Q_UNUSED(text)
+        return !decoder.hasError();
+    }
+    thread_local Converter conv("UTF-8", "CP936");
+    return conv.converts(bytes.constData(), bytes.size());
 }
 
 bool hasUtf8Bom(const QByteArray& bytes)

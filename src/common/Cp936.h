@@ -18,6 +18,11 @@ void decodeToUtf8(const char* data, qsizetype size, QByteArray& out);
 // A text file's content: UTF-8 when it begins with a UTF-8 byte-order mark
 // (which is dropped), code page 936 otherwise.
 QString decodeFile(const QByteArray& bytes);
+// True when bytes are whole, valid text: code page 936, or UTF-8 when utf8 is
+// set. A byte that begins no character, a lead byte without its trail bytes
+// or a character cut short at the end makes them not valid; decode would turn
+// such bytes into U+FFFD.
+bool isValid(const QByteArray& bytes, bool utf8 = false);
 // True when bytes begin with a UTF-8 byte-order mark.
 bool hasUtf8Bom(const QByteArray& bytes);
 

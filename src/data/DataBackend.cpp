@@ -169,6 +169,7 @@ void setDataError(DataError& error, qint32 number, const QString& description, c
     error.number = number;
     error.description = description;
     error.source = source;
+    error.machineFailure = false;
 }
 
 namespace {

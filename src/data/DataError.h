@@ -14,6 +14,12 @@ struct DataError
     qint32 number = 0;
     QString description;
     QString source;
+    // The failure is the machine's, not the statement's: the disk or the
+    // transaction log is full, the storage failed or is damaged, memory ran
+    // out, the connection to the server is lost. Work that meets one cannot
+    // go on as after an ordinary failing statement. Set by the engines where
+    // they make the error (isSqliteMachineFailure, isOdbcMachineFailure).
+    bool machineFailure = false;
 
     bool isSet() const { return number != 0 || !description.isEmpty(); }
     void clear() { *this = DataError(); }
@@ -36,5 +42,14 @@ constexpr qint32 ProviderNotFound = 3706;       // no backend for that provider
 constexpr qint32 LockTimeout = 1222;            // another task holds the database (SQL Server's number)
 constexpr qint32 FieldValue = -2147217887;      // 0x80040E21: a field cannot take the value assigned
 } // namespace DataErr
+
+// Whether a SQLite result code, primary or extended, is a failure of the
+// machine: SQLITE_FULL, SQLITE_IOERR, SQLITE_CORRUPT, SQLITE_NOMEM.
+bool isSqliteMachineFailure(int resultCode);
+// Whether an ODBC diagnostic record is a failure of the machine: a state of
+// class 08 (the connection is lost or cannot be made), or one of SQL Server's
+// native errors for a full filegroup (1101, 1105), a full transaction log
+// (9002) and an I/O error (3202).
+bool isOdbcMachineFailure(qint32 nativeError, const QString& sqlState);
 
 } // namespace ov

@@ -112,6 +112,24 @@ void runStopped(const QString& failed, const QString& description)
                    kCrLf);
 }
 
+// The machine failed (a full disk, an I/O error, a lost connection) while a
+// version block was running; it was stopped there and not recorded.
+void versionStopped(const QString& version)
+{
+    WriteUpdateLog(QStringLiteral("XXXXXX STOPPED Ver:<") + version +
+                   QStringLiteral(">, not recorded: a failure of the machine XXXXXX"));
+    WriteUpdateLog(hyphens(96) + QStringLiteral("}}}") + kCrLf);
+}
+
+void runStoppedByMachine(const QString& version, const QString& description)
+{
+    WriteUpdateLog(
+        QStringLiteral("!!! The run was stopped") +
+        (version.isEmpty() ? QString() : QStringLiteral(" in Ver:<") + version + QLatin1Char('>')) +
+        QStringLiteral(" by a failure of the machine: ") + description + kCrLf +
+        QStringLiteral("!!! Nothing after it was run; run the update again once it is mended.") + kCrLf);
+}
+
 void transferStarted(const QString& name)
 {
     WriteUpdateLog(QStringLiteral("[[[") + hyphens(49));
@@ -150,6 +168,24 @@ void batchFailed(const QString& description, const QString& batch)
 
 } // namespace logentry
 
+// What the user is told when a failure of the machine stopped a run in the
+// version block (empty: outside any version block). The values go in once
+// each, so nothing in them is taken for a placeholder.
+QString machineFailureMessage(const QString& version, const QString& description)
+{
+    const QString why = QStringLiteral("这是数据库所在机器或连接的故障（磁盘或日志已满、读写错误、数据损坏、"
+                                       "内存不足、连接中断），不是脚本的错误。");
+    if (version.isEmpty())
+        return QStringLiteral(
+                   "数据库升级因故障中止：%1\r\n\r\n%2能撤销的修改已撤销，其后的语句和版本均未执行。"
+                   "\r\n\r\n详细记录见日志文件 %3\r\n排除故障（例如腾出磁盘空间）后请重新运行。")
+            .arg(description, why, UpdateLogPath());
+    return QStringLiteral("版本 %1 的升级因故障中止：%2\r\n\r\n%3能撤销的修改已撤销，版本 %1 "
+                          "没有记录为已升级，其后的版本均未执行。\r\n\r\n详细记录见日志文件 %4\r\n"
+                          "排除故障（例如腾出磁盘空间）后请重新运行，将从版本 %1 继续。")
+        .arg(version, description, why, UpdateLogPath());
+}
+
 // The state of one run; everything starts afresh with each run.
 //
 // Once a transactional version block has been rolled back, no later version
@@ -174,12 +210,14 @@ public:
             m_charactersRead += line.size();
             m_progress.setValue(clampInt(m_charactersRead));
             handle(line);
-        } while (!m_file.atEnd());
+        } while (!m_file.atEnd() && !m_stopped);
         finish();
         return !m_failed;
     }
 
-    // The version block that was rolled back, and why.
+    // The version block that was rolled back, or that a failure of the
+    // machine stopped (empty when it struck outside a version block), and
+    // why.
     const QString& failedVersion() const { return m_failedVersion; }
     const ov::DataError& failure() const { return m_failure; }
 
@@ -207,6 +245,10 @@ private:
                 // of the run; the block then runs without a transaction.
                 m_versionBegun = transaction && m_cn.BeginTrans();
                 m_versionInTransaction = transaction;
+                if (transaction && !m_versionBegun && m_cn.lastError().machineFailure) {
+                    machineFailed(m_cn.lastError(), QStringLiteral("BEGIN TRANSACTION") + kCrLf);
+                    break;
+                }
             }
             // Statements collected before the marker and not yet sent are dropped.
             m_pending.clear();
@@ -224,6 +266,8 @@ private:
             m_transferInTransaction = !standAlone();
             m_pending.clear();
             m_batch.clear();
+            if (!m_transferInVersion && !m_transferBegun && m_cn.lastError().machineFailure)
+                machineFailed(m_cn.lastError(), QStringLiteral("BEGIN TRANSACTION") + kCrLf);
             break;
         case ScriptLineKind::VersionEnd:
             // A transfer block whose end marker is missing ends with its
@@ -233,13 +277,25 @@ private:
             // the rest of the file up to a transfer end.
             if (m_transferInTransaction)
                 transferEnd();
+            if (m_stopped)
+                break;
             if (!m_version.isEmpty() && m_hooks && m_hooks->blockEnding && !m_hooks->blockEnding(m_version)) {
                 blockRefused();
                 break;
             }
-            if (!m_version.isEmpty())
-                RecordVersionApplied(m_version, &m_cn);
+            if (!m_version.isEmpty()) {
+                const ov::DataError recording = RecordVersionApplied(m_version, &m_cn);
+                if (recording.machineFailure) {
+                    machineFailed(recording, QStringLiteral("(the record of Ver:<") + m_version +
+                                                 QStringLiteral("> in tblVarible)") + kCrLf);
+                    break;
+                }
+            }
             if (m_versionInTransaction && !commit(m_versionBegun)) {
+                if (m_commitError.machineFailure) {
+                    machineFailed(m_commitError, QStringLiteral("COMMIT TRANSACTION") + kCrLf, true);
+                    break;
+                }
                 // The record went with the rest of the block.
                 logentry::versionRolledBack(m_version);
                 versionFailed(m_commitError);
@@ -288,6 +344,11 @@ private:
     void blockRefused()
     {
         const ov::DataError error = m_cn.lastError();
+        if (error.machineFailure) {
+            machineFailed(error,
+                          QStringLiteral("(the end of Ver:<") + m_version + QStringLiteral(">)") + kCrLf);
+            return;
+        }
         if (m_versionBegun)
             m_cn.RollbackTrans();
         logentry::versionRolledBack(m_version);
@@ -312,7 +373,10 @@ private:
             logentry::transferEndedInVersion(m_transfer, m_version);
         else if (commit(m_transferBegun))
             logentry::transferCommitted(m_transfer);
-        else
+        else if (m_commitError.machineFailure) {
+            machineFailed(m_commitError, QStringLiteral("COMMIT TRANSACTION") + kCrLf, true);
+            return;
+        } else
             logentry::transferRolledBack(m_transfer);
         clearTransfer();
     }
@@ -353,6 +417,43 @@ private:
         m_failure = error;
     }
 
+    // A failure of the machine (a full disk or log, an I/O error, a damaged
+    // file, a lost connection) is no error of the script: the script's rules
+    // for failing batches (a transfer rolls back only itself, a block without
+    // a transaction goes on and is recorded) would record a version whose
+    // work is lost, and nothing could bring it back. The run stops here
+    // instead: what is in a transaction is rolled back, the version block it
+    // struck in is not recorded, nothing after it runs, and the log says why
+    // whatever the show-errors flag says. what is the statement that met it;
+    // rolledBack says that the open transaction has gone already (a failed
+    // commit rolls back what is left).
+    void machineFailed(const ov::DataError& error, const QString& what, bool rolledBack = false)
+    {
+        logentry::batchFailed(error.description, what);
+        if (m_transferInTransaction) {
+            if (m_transferBegun && !rolledBack)
+                m_cn.RollbackTrans();
+            logentry::transferRolledBack(m_transfer);
+        }
+        if (!m_version.isEmpty()) {
+            if (m_versionBegun) {
+                if (!rolledBack)
+                    m_cn.RollbackTrans();
+                logentry::versionRolledBack(m_version);
+            } else {
+                logentry::versionStopped(m_version);
+            }
+        }
+        clearTransfer();
+        m_versionInTransaction = false;
+        m_versionBegun = false;
+        // It is the failure the run reports, even after a rolled-back block.
+        m_failed = true;
+        m_failedVersion = m_version;
+        m_failure = error;
+        m_stopped = true;
+    }
+
     void sendBatch()
     {
         m_batch += m_pending;
@@ -361,9 +462,11 @@ private:
             const ov::DataError error = m_cn.lastError();
             if (m_hooks && m_hooks->batchFailed)
                 m_hooks->batchFailed(m_version, m_batch, error);
-            if (m_showErrors)
+            if (m_showErrors && !error.machineFailure)
                 logentry::batchFailed(error.description, m_batch);
-            if (m_versionInTransaction) {
+            if (error.machineFailure) {
+                machineFailed(error, m_batch);
+            } else if (m_versionInTransaction) {
                 // The whole block goes; it stays unrecorded, so the next run
                 // tries it again. A transfer block open in it went with it.
                 m_cn.RollbackTrans();
@@ -390,6 +493,10 @@ private:
     // closing connection, and said so in the log.
     void finish()
     {
+        if (m_stopped) {
+            logentry::runStoppedByMachine(m_failedVersion, m_failure.description);
+            return;
+        }
         if (m_versionInTransaction && m_versionBegun) {
             m_cn.RollbackTrans();
             logentry::versionRolledBack(m_version);
@@ -422,7 +529,8 @@ private:
     QString m_batch;
     int m_lineCount = 0;
     qint64 m_charactersRead = 0;
-    bool m_failed = false; // a transactional version block was rolled back
+    bool m_failed = false;  // a transactional version block was rolled back
+    bool m_stopped = false; // a failure of the machine ended the run
     QString m_failedVersion;
     ov::DataError m_failure;
     ov::DataError m_commitError;
@@ -518,6 +626,16 @@ bool ScriptFile::open(const QString& path)
     m_utf8 = ov::cp936::hasUtf8Bom(head);
     if (m_utf8)
         m_file.skip(3);
+    // The runner must not guess: every line is looked at before the first
+    // is handed out, and the file is then read again from its start.
+    if (!check(path)) {
+        m_file.close();
+        return false;
+    }
+    m_buffer.clear();
+    m_pos = 0;
+    if (!m_file.seek(m_utf8 ? 3 : 0))
+        return false;
     return true;
 }
 
@@ -529,6 +647,23 @@ bool ScriptFile::fill()
 }
 
 QString ScriptFile::readLine()
+{
+    return decodeLine(readLineBytes());
+}
+
+QString ScriptFile::decodeLine(const QByteArray& bytes) const
+{
+    if (m_utf8)
+        return QString::fromUtf8(bytes);
+    // Most lines of a script are plain ASCII, which needs no conversion.
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return ov::cp936::decode(bytes);
+    }
+    return QString::fromLatin1(bytes);
+}
+
+QByteArray ScriptFile::readLineBytes()
 {
     QByteArray bytes;
     for (;;) {
@@ -551,14 +686,72 @@ QString ScriptFile::readLine()
             ++m_pos;
         break;
     }
-    if (m_utf8)
-        return QString::fromUtf8(bytes);
-    // Most lines of a script are plain ASCII, which needs no conversion.
-    for (const char c : std::as_const(bytes)) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return ov::cp936::decode(bytes);
+    return bytes;
+}
+
+bool ScriptFile::check(const QString& path)
+{
+    // Where a block that has not ended yet began.
+    struct OpenBlock
+    {
+        int line = 0;
+        QString name;
+    };
+    OpenBlock version;
+    OpenBlock transfer;
+    const auto refuse = [&](int line, const QString& kind, const QString& name, const OpenBlock& open,
+                            const QString& openKind, const char* end) {
+        m_error =
+            QStringLiteral("脚本文件 %1 第 %2 行开始了%3 %4，而第 %5 行开始的%6 %7 还没有结束（缺少 %8 行）。"
+                           "块不能套在没有结束的块中，无法确定脚本的本意，未执行任何语句。")
+                .arg(path, QString::number(line), kind, name, QString::number(open.line), openKind, open.name,
+                     QLatin1String(end));
+        return false;
+    };
+    const QString versionKind = QStringLiteral("版本块");
+    const QString transferKind = QStringLiteral("传输块");
+    int number = 0;
+    while (!atEnd()) {
+        const QByteArray bytes = readLineBytes();
+        ++number;
+        if (!ov::cp936::isValid(bytes, m_utf8)) {
+            m_error =
+                (m_utf8 ? QStringLiteral("文件 %1 以 UTF-8 的 BOM 开头，但第 %2 行有不是 UTF-8 编码的字节，")
+                        : QStringLiteral("文件 %1 第 %2 行有不是 GBK（代码页 936）编码的字节，")) +
+                QStringLiteral("无法确定该行的内容，未读取此文件。请将文件另存为 ANSI（GBK）编码，"
+                               "或带 BOM 的 UTF-8 编码。");
+            m_error = m_error.arg(path, QString::number(number));
+            return false;
+        }
+        const QString line = decodeLine(bytes);
+        switch (ClassifyScriptLine(line)) {
+        case ScriptLineKind::VersionStart:
+        case ScriptLineKind::TransactionalVersionStart:
+            if (version.line)
+                return refuse(number, versionKind, GetMarkerName(line), version, versionKind, "--</V:");
+            if (transfer.line)
+                return refuse(number, versionKind, GetMarkerName(line), transfer, transferKind, "--</T:");
+            version = {number, GetMarkerName(line)};
+            break;
+        case ScriptLineKind::TransferStart:
+            if (transfer.line)
+                return refuse(number, transferKind, GetMarkerName(line), transfer, transferKind, "--</T:");
+            transfer = {number, GetMarkerName(line)};
+            break;
+        case ScriptLineKind::VersionEnd:
+            // The runner ends a transfer block still open with its version
+            // block.
+            version = OpenBlock();
+            transfer = OpenBlock();
+            break;
+        case ScriptLineKind::TransferEnd:
+            transfer = OpenBlock();
+            break;
+        default:
+            break;
+        }
     }
-    return QString::fromLatin1(bytes);
+    return true;
 }
 
 void SkipToVersionEnd(ScriptFile& file)
@@ -588,6 +781,14 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
                    ov::MsgStyle::Information);
         return false;
     }
+    // A script that cannot be read as it stands is refused before the
+    // database is touched.
+    ScriptFile file;
+    if (!file.open(scriptPath)) {
+        ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
+        lblStatus.setCaption(QStringLiteral("错误"));
+        return false;
+    }
     ov::OneWaitPerServer oneWait;
     std::unique_ptr<ov::Connection> cn =
         mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
@@ -608,12 +809,6 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
         return false;
     logentry::header(server, database, scriptPath);
 
-    ScriptFile file;
-    if (!file.open(scriptPath)) {
-        ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
-        lblStatus.setCaption(QStringLiteral("错误"));
-        return false;
-    }
     prgProgress.setValue(0);
     prgProgress.setMaximum(clampInt(file.size()));
 
@@ -624,6 +819,11 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
     file.close();
     const bool finished = complete && (!steps.finish || steps.finish(*cn));
     cn->Close();
+    if (!complete && run.failure().machineFailure) {
+        ov::MsgBox(machineFailureMessage(run.failedVersion(), run.failure().description),
+                   ov::MsgStyle::Exclamation);
+        return false;
+    }
     if (!complete) {
         ov::MsgBox(mdlCommon::FormatTemplate(
                        QStringLiteral("版本 {1} 的升级未能完成，该版本的修改已全部撤销，其后的版本均未执行。"

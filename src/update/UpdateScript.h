@@ -54,13 +54,17 @@ QString GetMarkerName(const QString& line);
 // A script file read forward one line at a time, never whole: code page 936,
 // or UTF-8 when it begins with a byte-order mark. A line ends at CR LF, at LF
 // or at a lone CR (so a file saved with CR CR LF reads as lines with empty
-// lines between them); the line end is not part of the line. A file holding a
-// NUL byte (one saved as UTF-16, "Unicode") is no such text: open refuses it.
+// lines between them); the line end is not part of the line. open refuses,
+// naming the line, what the reader would have to guess at: a NUL byte (a file
+// saved as UTF-16, "Unicode"), bytes that are not text of the file's encoding,
+// and a block started inside another that has not ended (a version block
+// inside a version or transfer block, a transfer block inside a transfer
+// block).
 class ScriptFile
 {
 public:
-    // False when the file cannot be opened or holds a NUL byte; errorString
-    // then says why.
+    // False when the file cannot be opened or is refused; errorString then
+    // says why.
     bool open(const QString& path);
     QString errorString() const { return m_error.isEmpty() ? m_file.errorString() : m_error; }
     // Length of the file in bytes.
@@ -73,6 +77,11 @@ public:
 private:
     // Reads the next piece of the file into the buffer; false at its end.
     bool fill();
+    QByteArray readLineBytes();
+    QString decodeLine(const QByteArray& bytes) const;
+    // Reads every line up to the end, refusing (false, with m_error) the
+    // first that the reader would have to guess at.
+    bool check(const QString& path);
 
     QFile m_file;
     QString m_error;
@@ -99,9 +108,14 @@ void SkipToTransferEnd(ScriptFile& file);
 // change that. Once a transactional version block has rolled back, every
 // later version block is passed over (logged as not run) and the result is
 // false, after telling the user which version failed and where the log is; a
-// later run starts again at that block. False too, after telling the user
-// why, when the file is missing, the connection cannot be opened or the file
-// cannot be read.
+// later run starts again at that block. A failure of the machine (a full
+// disk or log, an I/O error, a damaged file, a lost connection) stops the run
+// where it strikes, in any batch, commit or version record: what is in a
+// transaction is rolled back, the version block is not recorded, nothing
+// after it runs, the log states the error and the result is false, after
+// telling the user which version, why and where the log is. False too, after
+// telling the user why, when the file is missing, the connection cannot be
+// opened or the file cannot be read.
 bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
                      const QString& user, const QString& password, const QString& scriptPath,
                      ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);

@@ -141,17 +141,27 @@ bool WriteDatabaseVersion(const QString& version, ov::Connection* cn)
                              QStringLiteral("' WHERE [Module] = 'DB' AND [VaribleName] = 'Version'"));
 }
 
-void RecordVersionApplied(const QString& version, ov::Connection* cn)
+ov::DataError RecordVersionApplied(const QString& version, ov::Connection* cn)
 {
     if (!cn)
-        return;
+        return ov::DataError();
     const QString now = ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss"));
-    cn->Execute(QStringLiteral("DELETE FROM tblVarible WHERE [Module] = 'UpdateDB' AND [VaribleName] = '") +
-                quoted(version) + QLatin1Char('\''));
-    cn->Execute(
-        QStringLiteral("INSERT INTO tblVarible ([Module] , [VaribleName] , [VaribleValue] , [UserID]) "
-                       "VALUES ('UpdateDB' , '") +
-        quoted(version) + QStringLiteral("', '") + now + QStringLiteral("' , '1')"));
+    ov::DataError first;
+    if (!cn->Execute(
+            QStringLiteral("DELETE FROM tblVarible WHERE [Module] = 'UpdateDB' AND [VaribleName] = '") +
+            quoted(version) + QLatin1Char('\''))) {
+        first = cn->lastError();
+        // Nothing more is sent once the machine has failed.
+        if (first.machineFailure)
+            return first;
+    }
+    if (!cn->Execute(
+            QStringLiteral("INSERT INTO tblVarible ([Module] , [VaribleName] , [VaribleValue] , [UserID]) "
+                           "VALUES ('UpdateDB' , '") +
+            quoted(version) + QStringLiteral("', '") + now + QStringLiteral("' , '1')")) &&
+        (!first.isSet() || cn->lastError().machineFailure))
+        first = cn->lastError();
+    return first;
 }
 
 } // namespace mdlOVSqlUpdateDB

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/DataError.h"
+
 #include <QString>
 
 #include <optional>
@@ -45,7 +47,11 @@ std::optional<QString> ReadDatabaseVersion(ov::Connection* cn);
 bool WriteDatabaseVersion(const QString& version, ov::Connection* cn);
 
 // Records the block as applied: replaces its "UpdateDB" row with one carrying
-// the current time as "mm/dd/yyyy HH:NN:SS". Failures are ignored.
-void RecordVersionApplied(const QString& version, ov::Connection* cn);
+// the current time as "mm/dd/yyyy HH:NN:SS". A statement that fails is passed
+// over, except a failure of the machine, after which nothing more is sent.
+// Gives the error of the first statement that failed, or the failure of the
+// machine when there was one (unset when both ran), for a caller that must
+// not go on after a failure of the machine.
+ov::DataError RecordVersionApplied(const QString& version, ov::Connection* cn);
 
 } // namespace mdlOVSqlUpdateDB

@@ -349,6 +349,60 @@ TEST_F(DatabaseCommandsTest, UpdateFailsWhenAVersionBlockRollsBackAndARerunFinis
     EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.6"));
 }
 
+// The disk fills up inside the shipped script's phone transfer (a transfer
+// block inside the --<V: block 1.3): the update fails (exit 1) naming the
+// version, the cause and the log, 1.3 is not recorded and no later block
+// runs, no phone row is kept; run again with room, it copies every phone.
+TEST_F(DatabaseCommandsTest, AFullDiskInAVersionsTransferFailsTheUpdateAndARerunFinishesIt)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    exec(QStringLiteral("crm"),
+         QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                        "INSERT INTO tblContact ([ContactID], [ContactName], [Phone], [Mobile]) "
+                        "SELECT i, 'contact ' || i, printf('010-%08d', i), printf('139%08d', i) FROM n"));
+    const qint64 size = QFileInfo(path(QStringLiteral("data/crm.sqlite"))).size();
+    // Room for the new tables and indexes of 1.1 to 1.3, not for 6,000 phones.
+    const qint64 limitKiB = (size + 48 * 1024) / 1024;
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    p.start(QStringLiteral("bash"),
+            {QStringLiteral("-c"), QStringLiteral("ulimit -f %1 && exec \"$0\" \"$@\"").arg(limitKiB),
+             path(QStringLiteral("ovsqlcli")), QStringLiteral("update"), QStringLiteral("--server"), server(),
+             QStringLiteral("--database"), QStringLiteral("crm"), QStringLiteral("--no-backup")});
+    ASSERT_TRUE(p.waitForStarted());
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("版本 1.3 的升级因故障中止"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("disk I/O error"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(path(QStringLiteral("UpdateDBSqlLog.Txt")))) << err.toStdString();
+    EXPECT_FALSE(err.contains(QStringLiteral("数据库升级成功！"))) << err.toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.2"));
+    const auto scalar = [&](const QString& sql) {
+        ov::Connection cn;
+        if (!cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=crm").arg(server())))
+            return QStringLiteral("(no database)");
+        ov::Recordset rs;
+        if (!rs.Open(sql, cn) || rs.Eof())
+            return QStringLiteral("(no rows)");
+        return rs.Fields(0).Value().toString();
+    };
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM tblContactPhone")), QStringLiteral("0"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM tblVarible WHERE [Module] = 'UpdateDB' AND "
+                                    "[VaribleName] >= '1.3'")),
+              QStringLiteral("0"));
+
+    const Result r =
+        run({QStringLiteral("update"), QStringLiteral("--server"), server(), QStringLiteral("--database"),
+             QStringLiteral("crm"), QStringLiteral("--no-backup")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.6"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM tblContactPhone")), QStringLiteral("6000"));
+}
+
 // Output that cannot be written does not stop a run half-way: a reader that
 // goes away early (ovsqlcli update | head -1) and an output file at the
 // file-size limit both leave the update to finish.
@@ -439,7 +493,8 @@ TEST_F(DatabaseCommandsTest, DryRunListsWhatARunWouldDo)
 }
 
 // A dry run of a script it cannot read fails, and says why: a missing file
-// is missing, a file saved as UTF-16 ("Unicode") holds NUL bytes.
+// is missing (exit 1), a file saved as UTF-16 ("Unicode") holds NUL bytes
+// and is refused before anything starts (exit 2).
 TEST_F(DatabaseCommandsTest, DryRunOfAScriptItCannotReadSaysWhy)
 {
     makeBareDatabase(QStringLiteral("crm"));
@@ -452,18 +507,55 @@ TEST_F(DatabaseCommandsTest, DryRunOfAScriptItCannotReadSaysWhy)
     {
         QString script;
         QString says;
+        int exitCode;
     } cases[] = {
-        {path(QStringLiteral("none.txt")), QStringLiteral("不存在")},
-        {unicode, QStringLiteral("NUL")},
+        {path(QStringLiteral("none.txt")), QStringLiteral("不存在"), 1},
+        {unicode, QStringLiteral("NUL"), 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script.toStdString());
         const Result r =
             run({QStringLiteral("update"), QStringLiteral("--server"), server(), QStringLiteral("--database"),
                  QStringLiteral("crm"), QStringLiteral("--script"), c.script, QStringLiteral("--dry-run")});
-        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.exitCode, c.exitCode);
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+}
+
+// A script with bytes that are not code page 936, or with a block inside one
+// that has not ended, cannot be run without guessing: update, its dry run and
+// its statement listing refuse it before anything starts (exit 2), naming the
+// line, and the database is as it was, not backed up either.
+TEST_F(DatabaseCommandsTest, AScriptItWouldHaveToGuessAtIsRefusedBeforeAnythingStarts)
+{
+    makeBareDatabase(QStringLiteral("crm"));
+    writeFile(QStringLiteral("bytes.txt"),
+              "--<V:1.1>\r\nALTER TABLE tblCompany ADD [Province] NVARCHAR(50) NULL\r\n"
+              "GO\r\n-- \xFF\r\n--</V:1.1>\r\n");
+    writeFile(QStringLiteral("nested.txt"),
+              "--<VT:1.1>\r\nALTER TABLE tblCompany ADD [Province] NVARCHAR(50) NULL\r\n"
+              "GO\r\n--<VT:1.2>\r\nGO\r\n--</V:1.2>\r\n");
+    const QStringList modes[] = {
+        {QStringLiteral("--no-backup")},
+        {QStringLiteral("--backup-to"), path(QStringLiteral("data/crm.bak"))},
+        {QStringLiteral("--dry-run")},
+        {QStringLiteral("--dry-run"), QStringLiteral("--sql-out"), path(QStringLiteral("out.sql"))},
+    };
+    for (const auto& [script, line] : {std::pair{"bytes.txt", 4}, std::pair{"nested.txt", 4}}) {
+        for (const QStringList& mode : modes) {
+            SCOPED_TRACE(QStringLiteral("%1 %2").arg(QLatin1String(script), mode.join(' ')).toStdString());
+            const Result r = run(QStringList{QStringLiteral("update"), QStringLiteral("--server"), server(),
+                                             QStringLiteral("--database"), QStringLiteral("crm"),
+                                             QStringLiteral("--script"), path(QLatin1String(script))} +
+                                 mode);
+            EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+            EXPECT_TRUE(r.err.contains(QStringLiteral("第 %1 行").arg(line))) << r.err.toStdString();
+            EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+            EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("0"));
+            EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("data/crm.bak"))));
+            EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("out.sql"))));
+        }
     }
 }
 

@@ -130,6 +130,8 @@ TEST(FreeTds, ClosedPortGivesTheProvidersErrorWithNumberAndText)
         "[FreeTDS][SQL Server]Unable to connect: Adaptive Server is unavailable or does not exist")))
         << str(e.description);
     EXPECT_TRUE(e.source.startsWith(QLatin1String("ODBC 08"))) << str(e.source);
+    // A server that cannot be reached is a failure of the machine, not of a statement.
+    EXPECT_TRUE(e.machineFailure);
     EXPECT_FALSE(e.description.contains(QLatin1String("secret")));
 }
 

@@ -246,10 +246,10 @@ TEST_F(UpdateFaults, FailedCommitIsLoggedAsARollback)
 }
 
 // A commit that fails because the disk is full leaves SQLite's transaction
-// open. The runner rolls it back at once: the statements after the block run
-// on their own and are kept, instead of running inside a transaction that
-// nobody commits and that is lost when the connection closes.
-TEST_F(UpdateFaults, StatementsAfterAFailedCommitAreKept)
+// open. The runner rolls it back at once and stops there, as after any
+// failure of the machine: nothing after the block runs, inside a transaction
+// that nobody commits or outside one, and a run with room does all of it.
+TEST_F(UpdateFaults, AFullDiskAtACommitRollsBackAndStopsTheRun)
 {
     // The version block's commit, with the transfer block's rows in it, needs
     // room the disk does not have.
@@ -276,12 +276,19 @@ TEST_F(UpdateFaults, StatementsAfterAFailedCommitAreKept)
         false);
     EXPECT_EQ(outcome, QStringLiteral("0"));
     EXPECT_EQ(applied(), QStringList());
-    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master WHERE name IN "
-                                                         "('big', 'after_block') ORDER BY name")),
-              QStringList{QStringLiteral("after_block")});
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name IN "
+                                                         "('big', 'after_block')")),
+              QStringList{QStringLiteral("0")});
     const QByteArray log = readBytes(mdlOVSqlUpdateDB::UpdateLogPath());
     EXPECT_TRUE(log.contains("XXXXXX ROOLBACK Ver:<1.1>   XXXXXX")) << log.toStdString();
     EXPECT_FALSE(log.contains("COMMIT  vvvvv")) << log.toStdString();
+
+    ScriptedUi ui;
+    EXPECT_TRUE(run(script));
+    EXPECT_EQ(applied(), QStringList{QStringLiteral("1.1")});
+    EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master WHERE name IN "
+                                                         "('big', 'after_block') ORDER BY name")),
+              (QStringList{QStringLiteral("after_block"), QStringLiteral("big")}));
 }
 
 // The schema check at the end of an update and of a rerun still tells its
@@ -381,5 +388,142 @@ TEST_F(UpdateFaults, TheSchemaCheckDecidesWhenTheLogCannotBeWritten)
         QFile written(log);
         ASSERT_TRUE(written.open(QIODevice::ReadOnly));
         EXPECT_EQ(written.readAll(), earlierLog) << "the log could not be written to";
+    }
+}
+
+// A failure of the machine (a full disk, an I/O error) stops the run where it
+// happens, in any batch of any block, at a commit and in the statement that
+// records a version: what can be rolled back is, the block's version is not
+// recorded, no later block runs, the run fails saying which version, why and
+// where the log is, and the log holds the error although the script hides
+// errors. Run again with room, the block completes with all its rows. (A
+// failing transfer rolls back only itself when the script is at fault; not
+// when the disk is: its version would be recorded without its rows.)
+TEST_F(UpdateFaults, AFailureOfTheMachineStopsTheRunWhereverItHappens)
+{
+    const int kContacts = 2000;
+    const QStringList blocks = {
+        QStringLiteral("--<V:1.1>"),
+        QStringLiteral("DELETE FROM tblNote;"), // line 2
+        QStringLiteral("INSERT INTO tblNote SELECT id, phone FROM tblContact"),
+        QStringLiteral("GO"),
+        QStringLiteral("--<T:Phones>"),
+        QStringLiteral("INSERT INTO tblContactPhone SELECT id, phone FROM tblContact WHERE id % 2 = 0"), // 6
+        QStringLiteral("GO"),
+        QStringLiteral("INSERT INTO tblContactPhone SELECT id, phone FROM tblContact WHERE id % 2 = 1"),
+        QStringLiteral("GO"),
+        QStringLiteral("--</T:Phones>"), // 10
+        QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.1' WHERE [Module] = 'DB'"),
+        QStringLiteral("GO"),
+        QStringLiteral("--</V:1.1>"), // 13
+        QStringLiteral("--<VT:1.2>"),
+        QStringLiteral("CREATE TABLE t2 ([a] INT)"), // 15
+        QStringLiteral("GO"),
+        QStringLiteral("INSERT INTO t2 SELECT id FROM tblContactPhone"),
+        QStringLiteral("GO"),
+        QStringLiteral("UPDATE tblVarible SET VaribleValue = '1.2' WHERE [Module] = 'DB'"),
+        QStringLiteral("GO"),
+        QStringLiteral("--</V:1.2>"), // 21
+        QStringLiteral("--<V:1.3>"),
+        QStringLiteral("CREATE TABLE t3 ([a] INT)"),
+        QStringLiteral("GO"),
+        QStringLiteral("--</V:1.3>"),
+    };
+    const QString database = path(QStringLiteral("data/crm.sqlite"));
+    // Every write of the database and its journal fails as on a full disk;
+    // the log is still written.
+    const auto fullDisk = [] { failSystemCall(__NR_pwrite64, ENOSPC); };
+    const auto sizeLimit = [&database] { limitFileSize(rlim_t(QFileInfo(database).size() + 8192)); };
+    const QStringList all = {QStringLiteral("1.1"), QStringLiteral("1.2"), QStringLiteral("1.3")};
+    const struct
+    {
+        const char* name;
+        int faultLine; // the fault comes before this line is read
+        std::function<void()> fault;
+        const char* version;   // the block it stops in
+        const char* cause;     // in the message and the log
+        const char* where;     // the statement that met it, logged after the cause
+        QStringList recorded;  // after the stopped run
+        const char* dbVersion; // after the stopped run
+        int phones;            // rows of tblContactPhone after the stopped run
+        QStringList rerun;     // recorded after the run with room: the block completes
+    } cases[] = {
+        // clang-format off
+        {"a batch of a transfer block in a --<V: block", 6, fullDisk, "1.1",
+         "database or disk is full", "INSERT INTO tblContactPhone", {}, "1.0", 0, all},
+        // The batches of the transfer are done; its commit writes them.
+        {"the commit of a transfer block in a --<V: block", 10, fullDisk, "1.1",
+         "database or disk is full", "COMMIT TRANSACTION", {}, "1.0", 0, all},
+        {"a batch of a --<V: block", 2, fullDisk, "1.1",
+         "database or disk is full", "DELETE FROM tblNote", {}, "1.0", 0, all},
+        {"a file-size limit in a batch of a --<V: block", 2, sizeLimit, "1.1",
+         "disk I/O error", "DELETE FROM tblNote", {}, "1.0", 0, all},
+        // The block's statements ran before; only its record is missing, and
+        // the database's own version passes it over on the next run.
+        {"the record of a --<V: block", 13, fullDisk, "1.1",
+         "database or disk is full", "(the record of Ver:<1.1> in tblVarible)", {}, "1.1", kContacts,
+         {QStringLiteral("1.2"), QStringLiteral("1.3")}},
+        {"a batch of a --<VT: block", 15, fullDisk, "1.2",
+         "database or disk is full", "CREATE TABLE t2", {QStringLiteral("1.1")}, "1.1", kContacts, all},
+        {"the commit of a --<VT: block", 21, fullDisk, "1.2",
+         "database or disk is full", "COMMIT TRANSACTION", {QStringLiteral("1.1")}, "1.1", kContacts, all},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(mdlOVSqlUpdateDB::UpdateLogPath());
+        const QString script = writeScript(blocks);
+        ASSERT_TRUE(
+            connect(QStringLiteral("crm"))
+                ->Execute(
+                    QStringLiteral(
+                        "DROP TABLE IF EXISTS tblContact; DROP TABLE IF EXISTS tblContactPhone; "
+                        "DROP TABLE IF EXISTS tblNote; DROP TABLE IF EXISTS t2; DROP TABLE IF EXISTS t3; "
+                        "CREATE TABLE tblContact ([id] INT, [phone] NVARCHAR(250)); "
+                        "CREATE TABLE tblContactPhone ([id] INT, [phone] NVARCHAR(250)); "
+                        "CREATE TABLE tblNote ([id] INT, [phone] NVARCHAR(250)); "
+                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                        "INSERT INTO tblContact SELECT i, printf('%0200d', i) FROM n; "
+                        "DELETE FROM tblVarible WHERE [Module] = 'UpdateDB'; "
+                        "UPDATE tblVarible SET VaribleValue = '1.0' WHERE [Module] = 'DB'; VACUUM")
+                        .arg(kContacts)));
+        const QString outcome = runInChild([&] {
+            FaultAtLine ui(c.faultLine, c.fault);
+            const bool ran = run(script);
+            QStringList said;
+            for (const auto& m : ui.messages())
+                said << QStringLiteral("[%1] %2").arg(int(m.style)).arg(m.text);
+            return QStringLiteral("%1\n%2").arg(ran).arg(said.join(QLatin1Char('\n')));
+        });
+        EXPECT_TRUE(outcome.startsWith(QStringLiteral("0\n"))) << outcome.toStdString();
+        EXPECT_EQ(outcome.count(QStringLiteral("\n[")), 1) << "one message\n" << outcome.toStdString();
+        EXPECT_TRUE(
+            outcome.contains(QStringLiteral("版本 %1 的升级因故障中止").arg(QLatin1String(c.version))))
+            << outcome.toStdString();
+        EXPECT_TRUE(outcome.contains(QLatin1String(c.cause))) << outcome.toStdString();
+        EXPECT_TRUE(outcome.contains(mdlOVSqlUpdateDB::UpdateLogPath())) << outcome.toStdString();
+        EXPECT_FALSE(outcome.contains(QStringLiteral("成功"))) << outcome.toStdString();
+        const QByteArray log = readBytes(mdlOVSqlUpdateDB::UpdateLogPath());
+        EXPECT_TRUE(log.contains(QByteArray("\r\n") + c.cause + "\r\n" + c.where)) << log.toStdString();
+        EXPECT_EQ(applied(), c.recorded);
+        EXPECT_EQ(rows(QStringLiteral("crm"),
+                       QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),
+                  QStringList{QLatin1String(c.dbVersion)});
+        EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM tblContactPhone")),
+                  QStringList{QString::number(c.phones)})
+            << "the rows of a stopped transfer are all kept or all gone";
+        EXPECT_EQ(rows(QStringLiteral("crm"),
+                       QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 't3'")),
+                  QStringList{QStringLiteral("0")})
+            << "no later block runs";
+
+        ScriptedUi ui;
+        EXPECT_TRUE(run(script)) << ui.texts().join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(applied(), c.rerun);
+        EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*), COUNT(DISTINCT id) FROM "
+                                                             "tblContactPhone")),
+                  QStringList{QStringLiteral("%1|%1").arg(kContacts)});
+        EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM t2")),
+                  QStringList{QString::number(kContacts)});
     }
 }

@@ -434,6 +434,82 @@ TEST_F(UpdateScriptTest, AScriptWithNulBytesIsRefusedBeforeAnythingRuns)
     }
 }
 
+// A script the runner would have to guess at is refused before anything is
+// sent, with the line that is wrong: bytes that are not text of the script's
+// encoding (code page 936, or UTF-8 after its byte-order mark), which would
+// become replacement characters in a statement, and a block started inside
+// another that has not ended, which the runner would take as having ended.
+// The dry run's plan and transcript refuse it as well.
+TEST_F(UpdateScriptTest, AScriptItWouldHaveToGuessAtIsRefusedNamingTheLine)
+{
+    const QByteArray head =
+        "CREATE TABLE made (x INT)\r\nGO\r\n--<V:1.1>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n";
+    const struct
+    {
+        const char* what;
+        QByteArray bytes;
+        int line;
+    } cases[] = {
+        {"a byte that begins no character of code page 936",
+         head + "UPDATE t SET id = 2 -- \xFF\r\nGO\r\n--</V:1.1>\r\n", 6},
+        {"a lead byte of code page 936 followed by no trail byte",
+         head + "INSERT INTO t VALUES (3) -- \xB0\x20\xA1\r\nGO\r\n--</V:1.1>\r\n", 6},
+        {"a lead byte at the end of a line", head + "-- \xD6\xD0\xB9\r\nGO\r\n--</V:1.1>\r\n", 6},
+        {"a character cut short at the end of the file", head + "--</V:1.1>\r\n-- \xB0", 7},
+        {"bytes that are not UTF-8 after the UTF-8 byte-order mark",
+         "\xEF\xBB\xBF" + head + "--<REM>\xE5\x8D\x87\xE7\xBA\r\nGO\r\n--</V:1.1>\r\n", 6},
+        {"a --<VT: block inside an unclosed --<VT: block",
+         "--<VT:1.1>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n--<VT:1.2>\r\nINSERT INTO t VALUES (2)\r\nGO\r\n"
+         "--</V:1.2>\r\n--</V:1.1>\r\n",
+         4},
+        {"a --<VT: block inside an unclosed --<V: block",
+         "--<V:1.1>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n--<REM>x\r\n  --<vt:1.2>\r\nGO\r\n--</V:1.2>\r\n",
+         5},
+        {"a --<V: block inside an unclosed --<VT: block",
+         "--<VT:1.1>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n--<V:1.2 %1{2}{CRLF}>\r\nGO\r\n--</V:1.2>\r\n", 4},
+        {"a version block inside an unclosed transfer block",
+         "--<T:a>\r\nINSERT INTO t VALUES (1)\r\nGO\r\n--<V:1.2>\r\nGO\r\n--</V:1.2>\r\n", 4},
+        {"a transfer block inside an unclosed transfer block",
+         "--<V:1.1>\r\n--<T:a>\r\nINSERT INTO t VALUES "
+         "(1)\r\nGO\r\n--<T:b>\r\nGO\r\n--</T:b>\r\n--</V:1.1>\r\n",
+         5},
+    };
+    makeVersionTable(QStringLiteral("1.0"));
+    exec(QStringLiteral("CREATE TABLE t (id INT); INSERT INTO t VALUES (2)"));
+    const QString path = m_dir.filePath(QStringLiteral("guess.txt"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(c.bytes);
+        f.close();
+        m_ui.clear();
+        QFile::remove(UpdateLogPath());
+        EXPECT_FALSE(run(path));
+        ASSERT_EQ(m_ui.messages().size(), 1);
+        const QString said = m_ui.messages()[0].text;
+        EXPECT_TRUE(said.contains(QStringLiteral("第 %1 行").arg(c.line))) << said.toStdString();
+        EXPECT_TRUE(said.contains(path)) << said.toStdString();
+        // Names go into the message as they are written.
+        if (c.bytes.contains("%1{2}")) {
+            EXPECT_TRUE(said.contains(QStringLiteral("1.2 %1{2}{CRLF}"))) << said.toStdString();
+        }
+        EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t")), QStringList{QStringLiteral("2")});
+        EXPECT_EQ(rows(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'made'")),
+                  QStringList{QStringLiteral("0")});
+        EXPECT_EQ(rows(QStringLiteral("SELECT COUNT(*) FROM tblVarible WHERE [Module] = 'UpdateDB'")),
+                  QStringList{QStringLiteral("0")});
+        // What a dry run would send and do is refused alike.
+        auto cn = connect();
+        QList<VersionBlockPlan> plan;
+        EXPECT_FALSE(PlanUpdateScript(path, cn.get(), plan));
+        ScriptFile file;
+        EXPECT_FALSE(file.open(path));
+        EXPECT_TRUE(file.errorString().contains(QStringLiteral("第 %1 行").arg(c.line)))
+            << file.errorString().toStdString();
+    }
+}
+
 // The reader hands back the same lines whatever the size of the pieces it
 // reads the file in: a CR LF split over two pieces is one line end.
 TEST_F(UpdateScriptTest, ALineEndAcrossTheReadersPiecesIsOneLineEnd)

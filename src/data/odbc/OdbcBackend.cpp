@@ -222,6 +222,9 @@ void odbcDiagnostics(short handleType, void* handle, DataError& error)
     QStringList messages;
     qint32 number = 0;
     QString firstState;
+    // Any record may say the machine failed: a batch that met a full log
+    // after an ordinary error of an earlier statement reports both.
+    bool machine = false;
     for (SQLSMALLINT i = 1; i < 50; ++i) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
@@ -240,8 +243,10 @@ void odbcDiagnostics(short handleType, void* handle, DataError& error)
         } else {
             text = fromWide(message, length);
         }
+        const QString recordState = fromWide(state, 5);
         if (firstState.isEmpty())
-            firstState = fromWide(state, 5);
+            firstState = recordState;
+        machine = machine || isOdbcMachineFailure(native, recordState);
         if (number == 0 && native != 0)
             number = native;
         text = text.trimmed();
@@ -253,6 +258,7 @@ void odbcDiagnostics(short handleType, void* handle, DataError& error)
                             ? QStringLiteral("The ODBC driver reported an error without a message.")
                             : messages.join('\n');
     error.source = firstState.isEmpty() ? QStringLiteral("ODBC") : QStringLiteral("ODBC ") + firstState;
+    error.machineFailure = machine;
 }
 
 // ---- cursor -----------------------------------------------------------------

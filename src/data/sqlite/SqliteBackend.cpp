@@ -550,6 +550,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::openFile(const QString& path, bool
                      QStringLiteral("%1 (%2)").arg(
                          QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)), path),
                      QStringLiteral("SQLite"));
+        error.machineFailure = isSqliteMachineFailure(error.number);
         sqlite3_close_v2(db);
         return nullptr;
     }
@@ -607,6 +608,7 @@ void SqliteBackend::sqliteError(int code, DataError& error) const
     const int extended = sqlite3_extended_errcode(m_db);
     setDataError(error, extended != SQLITE_OK ? extended : code, QString::fromUtf8(sqlite3_errmsg(m_db)),
                  QStringLiteral("SQLite"));
+    error.machineFailure = isSqliteMachineFailure(error.number);
 }
 
 QString SqliteBackend::catalogQuery() const
