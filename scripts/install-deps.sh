@@ -15,12 +15,15 @@ packages=(
   # data access: unixODBC, the FreeTDS ODBC driver and db-lib, SQLite and its ODBC driver
   unixodbc unixodbc-dev odbcinst tdsodbc freetds-dev freetds-bin
   sqlite3 libsqlite3-dev libsqliteodbc
+  # SHA-256 of the embedded engine's backups (libcrypto)
+  libssl-dev
   # Jet (.cdb) files
   mdbtools mdbtools-dev libglib2.0-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  # the check of the CI workflow file (YAML)
-  python3 python3-yaml
+  # the check of the CI workflow file (YAML); the scripted SQL Server of the
+  # tests (tests/support/tdspeer.py) and python3-tds, a client that checks it
+  python3 python3-yaml python3-tds
   # sanitizers and fuzzing with clang
   clang libclang-rt-14-dev
 )

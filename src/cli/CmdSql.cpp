@@ -13,7 +13,8 @@
 // byte-order mark, as every text file of the program) on a database and prints
 // the rows of its first statement that returns rows as a plain table: the column names, then one line per
 // row, fields separated by tabs. NULL prints as NULL; a tab, line break or backslash inside a value prints as
-// \t, \n, \r or \\, so every row stays one line.
+// \t, \n, \r or \\, so every row stays one line. The rest of the batch is read
+// to its end, so that an error after the rows still fails the run.
 namespace {
 
 const char kSynopsis[] =
@@ -90,7 +91,8 @@ ovcli::Registrar reg(
     {"sql", kSynopsis, &run,
      "Runs the batch of a file on a database and prints the rows of its first statement that returns rows: "
      "the column names, then one line per row, fields separated by tabs. NULL prints as NULL; a tab, line "
-     "break or backslash inside a value prints as \\t, \\n, \\r or \\\\, so every row stays one line.",
+     "break or backslash inside a value prints as \\t, \\n, \\r or \\\\, so every row stays one line. Every "
+     "statement of the batch is read to its end: an error in any of them ends the run with that error.",
      QList<ovcli::OptionHelp>{{"--file F", "the batch, in code page 936 or UTF-8 after a byte-order mark"}} +
          ovcli::LoginOptions::help(true)});
 

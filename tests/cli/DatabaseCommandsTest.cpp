@@ -4,11 +4,15 @@
 #include "support/CliProgram.h"
 #include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "support/TdsPeer.h"
 #include "update/UpdateScript.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -202,6 +206,62 @@ TEST_F(DatabaseCommandsTest, SqlPrintsTheRowsAsATabSeparatedTable)
     r = run(QStringList{QStringLiteral("sql")} + login);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("--file is required"))) << r.err.toStdString();
+}
+
+// sql on SQL Server reads every result of the batch: an error after the
+// rows of a first statement, or in a later result, ends the run with the
+// error; messages and later row sets do not.
+TEST_F(DatabaseCommandsTest, SqlReadsEveryResultOfTheBatch)
+{
+    const struct
+    {
+        const char* what;
+        const char* reply;
+        int exitCode;
+        const char* stdoutText;
+        const char* stderrPart;
+    } cases[] = {
+        {"an error after the rows",
+         R"j([{"columns": [{"name": "a", "type": "int"}], "rows": [[1], [2]]}, {"done": {"count": 2}},
+              {"error": {"number": 50000, "class": 16, "message": "late failure"}}, {"done": {}}])j",
+         1, "a\n1\n2\n", "late failure"},
+        {"an error after a second set of rows",
+         R"j([{"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"done": {"count": 1}},
+              {"columns": [{"name": "b", "type": "int"}], "rows": [[2]]}, {"done": {"count": 1}},
+              {"info": {"number": 0, "class": 0, "message": "printed"}},
+              {"error": {"number": 547, "class": 16, "message": "constraint conflict"}}, {"done": {}}])j",
+         1, "a\n1\n", "constraint conflict"},
+        {"an error before the rows",
+         R"j([{"error": {"number": 208, "class": 16, "message": "Invalid object name 'x'."}}, {"done": {}},
+              {"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"done": {"count": 1}}])j",
+         1, nullptr, "Invalid object name 'x'."},
+        {"messages and a second set of rows",
+         R"j([{"info": {"number": 0, "class": 0, "message": "printed"}},
+              {"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"done": {"count": 1}},
+              {"columns": [{"name": "b", "type": "int"}], "rows": [[2]]}, {"done": {"count": 1}},
+              {"info": {"number": 0, "class": 0, "message": "printed again"}}, {"done": {}}])j",
+         0, "a\n1\n", ""},
+    };
+    writeFile(QStringLiteral("q.sql"), "SELECT a FROM t; SELECT b FROM u");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QJsonObject rule{{QStringLiteral("match"), QStringLiteral("SELECT a FROM t; SELECT b FROM u")},
+                               {QStringLiteral("reply"), QJsonDocument::fromJson(c.reply).array()}};
+        ovtest::TdsPeer peer(QJsonObject{{QStringLiteral("rules"), QJsonArray{rule}}});
+        ASSERT_TRUE(peer.isRunning()) << peer.error().toStdString();
+        const Result r = run({QStringLiteral("sql"), QStringLiteral("--file"), QStringLiteral("q.sql"),
+                              QStringLiteral("--server"), peer.server(), QStringLiteral("--database"),
+                              QStringLiteral("crm"), QStringLiteral("--user"), QStringLiteral("sa"),
+                              QStringLiteral("--password-stdin")},
+                             "pw\n");
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        if (c.stdoutText) {
+            EXPECT_EQ(r.out, QString::fromUtf8(c.stdoutText));
+        }
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.stderrPart))) << r.err.toStdString();
+        EXPECT_TRUE(peer.statements().contains(QStringLiteral("SELECT a FROM t; SELECT b FROM u")))
+            << peer.statements().join(QLatin1Char('\n')).toStdString();
+    }
 }
 
 TEST_F(DatabaseCommandsTest, UpdateBacksUpFirstOrIsToldNotTo)

@@ -1,13 +1,18 @@
 // SQL Server's connection path through unixODBC and the FreeTDS driver. No SQL
-// Server is needed: a closed port gives the driver's own refusal, and a
-// listener that speaks just enough of the protocol to receive the login packet
-// shows what the driver made of the translated connection string.
+// Server is needed: a closed port gives the driver's own refusal, and the
+// scripted TDS peer of the test kit records the login packet, which shows what
+// the driver made of the translated connection string, and answers as the
+// server versions do.
 
 #include "DataTestSupport.h"
 
 #include "data/DataError.h"
 #include "data/odbc/MssqlBulkCopy.h"
 #include "support/SilentServer.h"
+#include "support/TdsPeer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -16,7 +21,6 @@
 #include <functional>
 #include <memory>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -54,209 +58,34 @@ int closedPort()
     return port;
 }
 
-// Accepts one connection, answers the pre-login packet (no encryption) and
-// reads the login packet. With answerLogin false it then stays silent, as a
-// server that accepted the connection and hangs.
-class LoginListener
+// The login a peer received, once the client has given up or logged in.
+struct Login
 {
-public:
-    struct Login
-    {
-        bool received = false;
-        QString user;
-        QString password;
-        QString database;
-    };
-
-    explicit LoginListener(bool closeAfterLogin) : m_closeAfterLogin(closeAfterLogin) { start(); }
-    // Accepts the login as a server whose protocol is tdsVersion (0x72090002
-    // for SQL Server 2005, 0x730B0003 for 2008, 0x74000004 for 2012 on), and
-    // then answers every batch with an empty result until the client leaves.
-    explicit LoginListener(quint32 tdsVersion) : m_closeAfterLogin(true), m_ackVersion(tdsVersion)
-    {
-        start();
-    }
-    ~LoginListener()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_socket >= 0)
-            ::close(m_socket);
-    }
-    LoginListener(const LoginListener&) = delete;
-    LoginListener& operator=(const LoginListener&) = delete;
-
-    int port() const { return m_port; }
-    // Waits for the exchange to end.
-    Login login()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        return m_login;
-    }
-
-    // The batches received after the login, once the client has left.
-    QStringList batches()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        return m_batches;
-    }
-
-private:
-    void start()
-    {
-        m_socket = listenOnLoopback(m_port);
-        if (m_socket >= 0)
-            m_thread = std::thread([this] { serve(); });
-    }
-
-    // One protocol message: the payloads of its packets up to the last one.
-    static bool readMessage(int fd, unsigned char& type, QByteArray& payload)
-    {
-        payload.clear();
-        for (;;) {
-            unsigned char header[8];
-            if (!readAll(fd, header, 8))
-                return false;
-            type = header[0];
-            const int length = (header[2] << 8) | header[3];
-            QByteArray part(length - 8, '\0');
-            if (length < 8 || !readAll(fd, part.data(), part.size()))
-                return false;
-            payload += part;
-            if (header[1] & 0x01)
-                return true;
-        }
-    }
-    static bool readAll(int fd, void* buffer, qsizetype size)
-    {
-        auto* p = static_cast<char*>(buffer);
-        while (size > 0) {
-            pollfd pfd = {fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 10000) <= 0)
-                return false;
-            const ssize_t n = ::recv(fd, p, size_t(size), 0);
-            if (n <= 0)
-                return false;
-            p += n;
-            size -= n;
-        }
-        return true;
-    }
-    static QString field(const QByteArray& login, int at)
-    {
-        const auto u16 = [&](int i) {
-            return int(static_cast<unsigned char>(login[i])) |
-                   (int(static_cast<unsigned char>(login[i + 1])) << 8);
-        };
-        const int offset = u16(at);
-        const int chars = u16(at + 2);
-        return QString::fromUtf16(reinterpret_cast<const char16_t*>(login.constData() + offset), chars);
-    }
-
-    static void sendPacket(int fd, unsigned char type, const QByteArray& payload)
-    {
-        QByteArray packet;
-        const int length = int(payload.size()) + 8;
-        packet.append(char(type)).append(char(0x01)).append(char(length >> 8)).append(char(length & 0xFF));
-        packet.append(4, '\0');
-        packet += payload;
-        ::send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL);
-    }
-    // DONE, with the eight-byte row count of protocol 7.2 and later.
-    static QByteArray doneToken() { return QByteArray("\xFD", 1) + QByteArray(12, '\0'); }
-    // LOGINACK naming the server's protocol version, then DONE.
-    QByteArray loginAck() const
-    {
-        const QString name = QStringLiteral("Microsoft SQL Server");
-        QByteArray body;
-        body.append(char(1));
-        for (int shift = 24; shift >= 0; shift -= 8)
-            body.append(char((m_ackVersion >> shift) & 0xFF));
-        body.append(char(name.size()));
-        body.append(reinterpret_cast<const char*>(name.utf16()), name.size() * 2);
-        body.append("\x09\x00\x13\x88", 4);
-        QByteArray token("\xAD", 1);
-        token.append(char(body.size() & 0xFF)).append(char(body.size() >> 8));
-        return token + body + doneToken();
-    }
-
-    void serve()
-    {
-        pollfd pfd = {m_socket, POLLIN, 0};
-        if (::poll(&pfd, 1, 10000) <= 0)
-            return;
-        const int fd = ::accept(m_socket, nullptr, nullptr);
-        if (fd < 0)
-            return;
-        unsigned char type = 0;
-        QByteArray payload;
-        if (readMessage(fd, type, payload) && type == 0x12) {
-            if (m_ackVersion != 0) {
-                // Pre-login answer of SQL Server 2005 and later: version,
-                // encryption not supported, and the MARS option.
-                static const unsigned char answer[] = {0x00, 0x00, 0x10, 0x00, 0x06, 0x01, 0x00, 0x16,
-                                                       0x00, 0x01, 0x04, 0x00, 0x17, 0x00, 0x01, 0xFF,
-                                                       0x09, 0x00, 0x13, 0x88, 0x00, 0x00, 0x02, 0x00};
-                sendPacket(fd, 0x04, QByteArray(reinterpret_cast<const char*>(answer), sizeof answer));
-            } else {
-                // Pre-login answer: version 14.0, encryption not supported.
-                static const unsigned char answer[] = {0x04, 0x01, 0x00, 26,   0x00, 0x00, 0x01, 0x00, 0x00,
-                                                       0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01,
-                                                       0xFF, 0x0E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02};
-                ::send(fd, answer, sizeof answer, MSG_NOSIGNAL);
-            }
-            if (readMessage(fd, type, payload) && type == 0x10 && payload.size() >= 94) {
-                m_login.received = true;
-                m_login.user = field(payload, 40);
-                m_login.database = field(payload, 68);
-                // The password travels with each byte's halves swapped and XOR 0xA5.
-                QString password = field(payload, 44);
-                QByteArray bytes(reinterpret_cast<const char*>(password.utf16()), password.size() * 2);
-                for (char& c : bytes) {
-                    const unsigned char b = static_cast<unsigned char>(c) ^ 0xA5;
-                    c = static_cast<char>(((b << 4) | (b >> 4)) & 0xFF);
-                }
-                m_login.password =
-                    QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), password.size());
-            }
-            if (m_login.received && m_ackVersion != 0) {
-                sendPacket(fd, 0x04, loginAck());
-                while (readMessage(fd, type, payload)) {
-                    // A batch of protocol 7.2 and later begins with its
-                    // headers, led by their total length.
-                    int text = 0;
-                    if (payload.size() >= 4) {
-                        const int headers = int(quint8(payload[0])) | (int(quint8(payload[1])) << 8) |
-                                            (int(quint8(payload[2])) << 16) | (int(quint8(payload[3])) << 24);
-                        if (headers >= 4 && headers <= payload.size())
-                            text = headers;
-                    }
-                    m_batches.append(type == 0x01 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(
-                                                                           payload.constData() + text),
-                                                                       (payload.size() - text) / 2)
-                                                  : QStringLiteral("<message %1>").arg(type));
-                    sendPacket(fd, 0x04, doneToken());
-                }
-            }
-            if (!m_closeAfterLogin) {
-                // Say nothing until the client gives up.
-                char c;
-                readAll(fd, &c, 1);
-            }
-        }
-        ::close(fd);
-    }
-
-    int m_socket = -1;
-    int m_port = -1;
-    bool m_closeAfterLogin;
-    quint32 m_ackVersion = 0;
-    QStringList m_batches;
-    std::thread m_thread;
-    Login m_login;
+    bool received = false;
+    QString user;
+    QString password;
+    QString database;
 };
+
+Login loginOf(const ovtest::TdsPeer& peer)
+{
+    Login login;
+    const QList<QJsonObject> logins = peer.events(QStringLiteral("login"));
+    if (logins.size() != 1)
+        return login;
+    login.received = true;
+    login.user = logins[0][QStringLiteral("user")].toString();
+    login.password = logins[0][QStringLiteral("password")].toString();
+    login.database = logins[0][QStringLiteral("database")].toString();
+    return login;
+}
+
+// A peer that reads the login and then drops the connection, or with
+// answer "silent" never says another word.
+QByteArray loginOnly(const char* answer = "close")
+{
+    return QByteArray(R"j({"login": ")j") + answer + "\"}";
+}
 
 // Runs work on a thread of its own and waits for it at most a minute, far
 // beyond any login time-out the tests set. A login that waits for ever is
@@ -333,13 +162,13 @@ TEST(FreeTds, ValuesWithSeparatorsReachTheServerWhole)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.password);
-        LoginListener server(true);
-        ASSERT_GT(server.port(), 0);
+        ovtest::TdsPeer server(loginOnly());
+        ASSERT_TRUE(server.isRunning()) << str(server.error());
         Connection cn;
         EXPECT_FALSE(
             cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(server.port()), QString::fromUtf8(c.database),
                              QString::fromUtf8(c.user), QString::fromUtf8(c.password))));
-        const LoginListener::Login login = server.login();
+        const Login login = loginOf(server);
         ASSERT_TRUE(login.received) << str(cn.lastError().description);
         EXPECT_EQ(login.database, QString::fromUtf8(c.database));
         EXPECT_EQ(login.user, QString::fromUtf8(c.user));
@@ -352,13 +181,13 @@ TEST(FreeTds, ClosingBracesNeverChangeOtherValues)
     // A "}" inside a value is written "}}". FreeTDS before 1.4 reads that
     // literally, so such a password fails as a wrong one there; the database
     // and the login stay as typed either way.
-    LoginListener server(true);
-    ASSERT_GT(server.port(), 0);
+    ovtest::TdsPeer server(loginOnly());
+    ASSERT_TRUE(server.isRunning()) << str(server.error());
     Connection cn;
     EXPECT_FALSE(
         cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(server.port()), QStringLiteral("OrvaneCrm"),
                          QStringLiteral("sa"), QStringLiteral("x}Database=master}"))));
-    const LoginListener::Login login = server.login();
+    const Login login = loginOf(server);
     ASSERT_TRUE(login.received) << str(cn.lastError().description);
     EXPECT_EQ(login.database, QStringLiteral("OrvaneCrm"));
     EXPECT_EQ(login.user, QStringLiteral("sa"));
@@ -382,26 +211,26 @@ TEST(FreeTds, ServerNameFormsReachTheRightPort)
 {
     for (const char* form : {"127.0.0.1,%1", "(local),%1", "tcp:localhost,%1", " . ,%1"}) {
         SCOPED_TRACE(form);
-        LoginListener server(true);
-        ASSERT_GT(server.port(), 0);
+        ovtest::TdsPeer server(loginOnly());
+        ASSERT_TRUE(server.isRunning()) << str(server.error());
         Connection cn;
         EXPECT_FALSE(cn.Open(sqlLogin(QString::fromLatin1(form).arg(server.port()), QStringLiteral("crm"),
                                       QStringLiteral("sa"), QStringLiteral("pw"))));
-        EXPECT_TRUE(server.login().received) << str(cn.lastError().description);
+        EXPECT_TRUE(loginOf(server).received) << str(cn.lastError().description);
     }
 }
 
 TEST(FreeTds, ServerThatNeverAnswersEndsAtTheLoginTimeOut)
 {
-    LoginListener server(false);
-    ASSERT_GT(server.port(), 0);
+    ovtest::TdsPeer server(loginOnly("silent"));
+    ASSERT_TRUE(server.isRunning()) << str(server.error());
     Connection cn;
     // The login time-out of the string (here one second instead of the
     // default fifteen) reaches the driver.
     EXPECT_FALSE(cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(server.port()), QStringLiteral("crm"),
                                   QStringLiteral("sa"), QStringLiteral("pw")) +
                          QStringLiteral(";Connect Timeout=1")));
-    EXPECT_TRUE(server.login().received);
+    EXPECT_TRUE(loginOf(server).received);
     EXPECT_FALSE(cn.isOpen());
     EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("[FreeTDS][SQL Server]Timeout expired")))
         << str(cn.lastError().description);
@@ -448,28 +277,76 @@ TEST(FreeTds, ServerThatNeverSaysAWordEndsEveryLoginAtItsTimeOut)
 // batches, as 2012 and later do.
 TEST(FreeTds, ServersOfEveryProtocolFrom2005OnAcceptTheLogin)
 {
-    const struct
-    {
-        const char* server;
-        quint32 version;
-    } servers[] = {
-        {"SQL Server 2005", 0x72090002}, {"SQL Server 2008", 0x730B0003}, {"SQL Server 2012", 0x74000004}};
-    for (const auto& v : servers) {
-        SCOPED_TRACE(v.server);
-        LoginListener server(v.version);
-        ASSERT_GT(server.port(), 0);
+    for (const char* version : {"2005", "2008", "2012"}) {
+        SCOPED_TRACE(version);
+        ovtest::TdsPeer server(QByteArray(R"j({"version": ")j") + version + "\"}");
+        ASSERT_TRUE(server.isRunning()) << str(server.error());
         {
             Connection cn;
-            ASSERT_TRUE(cn.Open(sqlLogin(QStringLiteral("127.0.0.1,%1").arg(server.port()),
-                                         QStringLiteral("crm"), QStringLiteral("sa"), QStringLiteral("pw"))))
+            ASSERT_TRUE(cn.Open(
+                sqlLogin(server.server(), QStringLiteral("crm"), QStringLiteral("sa"), QStringLiteral("pw"))))
                 << str(cn.lastError().description);
             EXPECT_TRUE(cn.Execute(QStringLiteral("UPDATE t SET a = N'中文'")))
                 << str(cn.lastError().description);
         }
-        EXPECT_TRUE(server.login().received);
-        EXPECT_TRUE(server.batches().contains(QStringLiteral("UPDATE t SET a = N'中文'")))
-            << server.batches().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(loginOf(server).received);
+        EXPECT_TRUE(server.statements().contains(QStringLiteral("UPDATE t SET a = N'中文'")))
+            << server.statements().join(QLatin1Char('\n')).toStdString();
     }
 }
 
 } // namespace
+
+namespace {
+
+// A text of length characters, mixed Chinese and ASCII, whose every piece
+// differs, so that a lost or repeated piece shows.
+QString longText(int length)
+{
+    QString text;
+    for (int i = 0; text.size() < length; ++i)
+        text += QStringLiteral("行%1,").arg(i);
+    return text.left(length);
+}
+
+} // namespace
+
+// Long texts come back whole through SQLGetData, also where the driver cannot
+// say how much is left (SQL_NO_TOTAL) and only reports that it cut the text.
+TEST(FreeTds, LongTextsComeBackWhole)
+{
+    const struct
+    {
+        const char* type;
+        int length;
+        const char* options;
+    } cases[] = {
+        {"nvarchar(4000)", 4000, ""},
+        {"nvarchar(max)", 4095, ""},
+        {"nvarchar(max)", 4096, ""},
+        {"nvarchar(max)", 20000, R"j(, "chunk": 999)j"},
+        {"nvarchar(max)", 9000, R"j(, "total": false)j"},
+        {"varchar(max)", 5000, ""},
+        {"varchar(8000)", 4100, ""},
+        {"ntext", 5000, ""},
+        {"text", 9000, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + std::to_string(c.length) + c.options);
+        const QString text = longText(c.length);
+        const QByteArray value = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+        ovtest::TdsPeer peer(QByteArray(R"j({"rules": [{"match": "SELECT body FROM m", "reply": [
+            {"columns": [{"name": "body", "type": ")j") +
+                             c.type + "\"" + c.options + R"j(}], "rows": [)j" + value + R"j(]},
+            {"done": {"count": 1}}]}]})j");
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        Connection cn;
+        ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("crm")))) << str(cn.lastError().description);
+        Recordset rs;
+        ASSERT_TRUE(rs.Open(QStringLiteral("SELECT body FROM m"), cn)) << str(rs.lastError().description);
+        ASSERT_FALSE(rs.Eof());
+        const QString read = rs.Fields(0).Value().toString();
+        EXPECT_EQ(read.size(), text.size());
+        EXPECT_TRUE(read == text);
+    }
+}

@@ -22,6 +22,37 @@ namespace {
 // falls inside the copy more often than not.
 constexpr int kRows = 6000;
 
+// The part files (".NAME.XXXXXX.part") of a folder.
+QStringList partFilesIn(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+// The tables of the backup's own description ("_ov_…") that a database file
+// holds, joined by ","; "<…>" when the file cannot be read.
+QString bookkeepingTables(const QString& file)
+{
+    sqlite3* db = nullptr;
+    QString result;
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+        SQLITE_OK) {
+        result = QStringLiteral("<cannot open>");
+    } else {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db,
+                               "SELECT group_concat(name) FROM sqlite_master WHERE name LIKE '\\_ov\\_%' "
+                               "ESCAPE '\\'",
+                               -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        else
+            result = QStringLiteral("<%1>").arg(QString::fromUtf8(sqlite3_errmsg(db)));
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close_v2(db);
+    return result;
+}
+
 // The number of rows of t in a database or backup file, after the file
 // passed PRAGMA integrity_check; a text saying what is wrong otherwise. The
 // file is opened for writing, as the engine opens it, so a transaction a
@@ -129,7 +160,8 @@ protected:
 // Kills during backups: one onto a new name, one replacing an older backup
 // (--replace). The new name is there whole or not at all, the replaced
 // backup is the old one or the new one, and a third backup file is never
-// touched.
+// touched. The next backup into the folder removes the part files the killed
+// ones left.
 TEST_F(BackupKills, KilledBackupLeavesTheOldOrTheNewFile)
 {
     makeDatabase(QStringLiteral("crm"), kRows);
@@ -143,6 +175,7 @@ TEST_F(BackupKills, KilledBackupLeavesTheOldOrTheNewFile)
     const QByteArray keepBytes = readBytes(keep);
     const QString oldRows = QString::number(kRows / 2);
     const QString newRows = QString::number(kRows + 1);
+    qint64 ignored = 0;
 
     int kills = 0;
     int sawOld = 0;
@@ -170,6 +203,12 @@ TEST_F(BackupKills, KilledBackupLeavesTheOldOrTheNewFile)
         }
         ASSERT_EQ(readBytes(keep), keepBytes) << "round " << round;
         EXPECT_EQ(soundRows(path(QStringLiteral("data/crm.sqlite"))), newRows);
+        ASSERT_EQ(
+            runWhole(args(QStringLiteral("backup"),
+                          {"--database", "crm", "--to", path(QStringLiteral("bak/next.dat")), "--replace"}),
+                     ignored),
+            0);
+        EXPECT_EQ(partFilesIn(path(QStringLiteral("bak"))), QStringList()) << "round " << round;
     }
     EXPECT_GT(kills, 0);
     RecordProperty("kills", kills);
@@ -180,7 +219,9 @@ TEST_F(BackupKills, KilledBackupLeavesTheOldOrTheNewFile)
 // Kills during restores, over an existing database (--replace) and to a new
 // name: the database is the old or the new one, whole, and a restore to a new
 // name that was cut off leaves no database, so running it again needs no
-// --replace. The backup restored from is never touched.
+// --replace. The backup restored from is never touched, and its own
+// description never reaches the database. The next restore into the server
+// folder removes the part files the killed ones left.
 TEST_F(BackupKills, KilledRestoreLeavesTheOldOrTheNewDatabase)
 {
     makeDatabase(QStringLiteral("crm"), kRows);
@@ -211,17 +252,23 @@ TEST_F(BackupKills, KilledRestoreLeavesTheOldOrTheNewDatabase)
         const QString rows = soundRows(crm);
         (rows == newRows ? restoredNew : restoredOld)++;
         EXPECT_TRUE(rows == oldRows || rows == newRows) << "round " << round << ": " << rows.toStdString();
+        EXPECT_EQ(bookkeepingTables(crm), QString()) << "round " << round;
 
         kills += runAndKill(asNew, span);
         const QString freshRows = soundRows(fresh);
         EXPECT_TRUE(freshRows == QLatin1String("<missing>") || freshRows == newRows)
             << "round " << round << ": " << freshRows.toStdString();
         (freshRows == newRows ? freshWhole : freshMissing)++;
-        if (freshRows == QLatin1String("<missing>")) {
-            qint64 ignored = 0;
-            EXPECT_EQ(runWhole(asNew, ignored), 0) << "round " << round;
-            EXPECT_EQ(soundRows(fresh), newRows);
+        if (freshRows != QLatin1String("<missing>")) {
+            EXPECT_EQ(bookkeepingTables(fresh), QString()) << "round " << round;
         }
+        // A killed restore to a new name left no database: it runs again
+        // without --replace, and leaves no part file behind.
+        QFile::remove(fresh);
+        qint64 ignored = 0;
+        EXPECT_EQ(runWhole(asNew, ignored), 0) << "round " << round;
+        EXPECT_EQ(soundRows(fresh), newRows);
+        EXPECT_EQ(partFilesIn(path(QStringLiteral("data"))), QStringList()) << "round " << round;
         QFile::remove(fresh);
         ASSERT_EQ(readBytes(backup), backupBytes) << "round " << round;
     }

@@ -51,7 +51,7 @@ public:
                 odbcDiagnostics(SQL_HANDLE_STMT, m_stmt, error);
                 ok = false;
             }
-            if (!drainResults(m_stmt, error))
+            if (!drainResults(m_backend->dbc(), m_stmt, error))
                 ok = false;
         }
         SQLFreeStmt(m_stmt, SQL_CLOSE);
@@ -347,7 +347,7 @@ private:
             r = SQLExecute(m_stmt);
             if (r == SQL_ERROR || r == SQL_SUCCESS_WITH_INFO)
                 rowDiagnostics(rowErrors, general);
-            if (!drainResults(m_stmt, general) && !general.isSet())
+            if (!drainResults(m_backend->dbc(), m_stmt, general) && !general.isSet())
                 general.description = QStringLiteral("The insert failed.");
         }
         SQLFreeStmt(m_stmt, SQL_CLOSE);

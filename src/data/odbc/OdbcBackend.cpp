@@ -193,10 +193,20 @@ bool readColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT sqlType, QVarian
                 value = QVariant();
                 return true;
             }
-            const SQLLEN chars = ind == SQL_NO_TOTAL ? capacity : ind / SQLLEN(sizeof(SQLWCHAR));
-            const bool more = chars > capacity;
-            text += fromWide(buf, more ? capacity : chars);
-            if (!more)
+            // A text longer than the buffer fills it and is cut (01004); the
+            // driver then gives its whole length, or SQL_NO_TOTAL where it
+            // cannot tell (a server code page converted to UTF-16), and the
+            // next call goes on where this one stopped.
+            const bool cut =
+                r == SQL_SUCCESS_WITH_INFO &&
+                (ind == SQL_NO_TOTAL ? hasDiagState(SQL_HANDLE_STMT, stmt, QLatin1String("01004"))
+                                     : ind / SQLLEN(sizeof(SQLWCHAR)) > capacity);
+            SQLLEN chars = cut ? capacity : ind / SQLLEN(sizeof(SQLWCHAR));
+            if (!cut && ind == SQL_NO_TOTAL)
+                for (chars = 0; chars < capacity && buf[chars] != 0;)
+                    ++chars; // the last piece, its length untold: up to the terminator
+            text += fromWide(buf, qMin(chars, capacity));
+            if (!cut)
                 break;
         }
         value = QVariant(text);
@@ -251,7 +261,7 @@ class OdbcCursor : public SpoolingCursor
 {
 public:
     OdbcCursor(OdbcBackend* owner, SQLHSTMT stmt, QVector<ColumnInfo> columns)
-        : SpoolingCursor(owner), m_stmt(stmt), m_columns(std::move(columns))
+        : SpoolingCursor(owner), m_dbc(owner->dbc()), m_stmt(stmt), m_columns(std::move(columns))
     {}
     ~OdbcCursor() override { detach(); }
 
@@ -265,8 +275,11 @@ protected:
     {
         const SQLRETURN r = SQLFetch(m_stmt);
         if (r == SQL_NO_DATA) {
+            // The statements after this one in the batch ran too: a
+            // failure among them fails the reading.
+            const bool ok = drainResults(m_dbc, m_stmt, error);
             freeStatement();
-            return Fetch::End;
+            return ok ? Fetch::End : Fetch::Failed;
         }
         if (!SQL_SUCCEEDED(r)) {
             odbcDiagnostics(SQL_HANDLE_STMT, m_stmt, error);
@@ -289,11 +302,13 @@ private:
     {
         if (!m_stmt)
             return;
-        // Later results of the batch are dropped with the statement.
+        // Later results of the batch, when the rows were not all read, are
+        // dropped with the statement.
         SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
         m_stmt = nullptr;
     }
 
+    SQLHDBC m_dbc;
     SQLHSTMT m_stmt;
     QVector<ColumnInfo> m_columns;
 };
@@ -366,7 +381,7 @@ bool OdbcBackend::execute(const QString& batch, DataError& error)
         ok = false;
     }
     // Every statement of the batch has a result; a later one may fail.
-    if (!drainResults(stmt, error))
+    if (!drainResults(m_dbc, stmt, error))
         ok = false;
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     return ok;

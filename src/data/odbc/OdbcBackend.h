@@ -43,6 +43,7 @@ public:
 
     // Internal: the statements of this connection.
     void* allocStatement(DataError& error);
+    void* dbc() const { return m_dbc; }
 
     // Internal: a point the work of this connection can go back to, for a run
     // of rows whose outcome the driver may not tell row by row: a savepoint

@@ -18,6 +18,20 @@ bool isSequenceError(SQLSMALLINT type, SQLHANDLE handle)
 
 } // namespace
 
+bool hasDiagState(SQLSMALLINT handleType, SQLHANDLE handle, QLatin1String state)
+{
+    for (SQLSMALLINT i = 1; i < 50; ++i) {
+        SQLWCHAR found[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT len = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRecW(handleType, handle, i, found, &native, nullptr, 0, &len)))
+            return false;
+        if (fromWide(found, 5) == state)
+            return true;
+    }
+    return false;
+}
+
 SQLWCHAR* wide(const QString& text)
 {
     return reinterpret_cast<SQLWCHAR*>(
@@ -29,7 +43,7 @@ QString fromWide(const SQLWCHAR* text, qsizetype length)
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
 }
 
-bool drainResults(SQLHSTMT stmt, DataError& error)
+bool drainResults(SQLHDBC dbc, SQLHSTMT stmt, DataError& error)
 {
     bool ok = true;
     // A batch has a result per statement; the bound only protects against a
@@ -44,6 +58,11 @@ bool drainResults(SQLHSTMT stmt, DataError& error)
             if (ok && !error.isSet())
                 odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
             ok = false;
+            // A lost connection fails every further call: no result is left.
+            SQLUINTEGER dead = SQL_CD_FALSE;
+            if (SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+                dead == SQL_CD_TRUE)
+                break;
         }
     }
     return ok;

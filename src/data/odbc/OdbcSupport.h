@@ -17,9 +17,13 @@ static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use
 SQLWCHAR* wide(const QString& text);
 QString fromWide(const SQLWCHAR* text, qsizetype length);
 
-// Drains the remaining results of a statement. The first error found is kept
-// in error (when it holds none yet); returns false when there was one.
-bool drainResults(SQLHSTMT stmt, DataError& error);
+// Drains the remaining results of a statement of the connection dbc. The
+// first error found is kept in error (when it holds none yet); returns false
+// when there was one.
+bool drainResults(SQLHDBC dbc, SQLHSTMT stmt, DataError& error);
+
+// Whether one of the diagnostic records of handle has the SQLSTATE state.
+bool hasDiagState(SQLSMALLINT handleType, SQLHANDLE handle, QLatin1String state);
 
 // True for the SQL types whose column size counts characters or bytes, so a
 // parameter's size is that of its value.

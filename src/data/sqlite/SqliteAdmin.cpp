@@ -5,6 +5,7 @@
 #include "common/mdlCommon.h"
 #include "data/Connection.h"
 #include "data/DataBackend.h"
+#include "data/sqlite/BackupDigest.h"
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/FileLock.h"
 #include "data/sqlite/SqliteBackend.h"
@@ -46,6 +47,12 @@ constexpr int kExclusiveWaitMs = 2000;
 constexpr int kReadLimitSeconds = 10;
 
 const char* const kSetTable = "_ov_backup_set";
+// The table inside a backup file that holds the checksum of its content
+// (see BackupDigest.h): one row, on the one page the checksum leaves out.
+const char* const kSumTable = "_ov_backup_sum";
+// What the checksum row holds until the checksum is known: as long as the
+// checksum, so that storing it rewrites that row in its place.
+const char* const kSumPlaceholder = "0000000000000000000000000000000000000000000000000000000000000000";
 
 // A raw SQLite handle that closes itself.
 class Handle
@@ -189,6 +196,104 @@ bool describedByTable(const QString& pathFile)
                        sqlite3_step(stmt) == SQLITE_ROW;
     sqlite3_finalize(stmt);
     return table;
+}
+
+// Runs one statement that gives one value, or none; SQLite's result code.
+int singleValue(sqlite3* db, const QByteArray& sql, QByteArray* value)
+{
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW && value)
+            *value = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(db);
+    }
+    sqlite3_finalize(stmt);
+    return rc;
+}
+
+// Makes the database of db one in the engine's rollback-journal mode. A copy
+// of a database in WAL mode says WAL in its header; the mode is read (and
+// the WAL opened) when the file is next read, so it is read first.
+int toRollbackJournal(sqlite3* db)
+{
+    QByteArray mode;
+    int rc = singleValue(db, "SELECT count(*) FROM sqlite_master", nullptr);
+    if (rc == SQLITE_OK)
+        rc = singleValue(db, "PRAGMA journal_mode=DELETE", &mode);
+    if (rc == SQLITE_OK && mode != "delete")
+        rc = SQLITE_ERROR;
+    return rc;
+}
+
+// Stores the checksum of the content of the backup db is writing into
+// file (see BackupDigest.h): a row of its own table, written first as a
+// placeholder of the same length, then overwritten in place once the file
+// is known, so that the checksum's page is the only one that changes.
+int storeChecksum(sqlite3* db, const QString& file, QString& error)
+{
+    const QByteArray create = QByteArray("DROP TABLE IF EXISTS ") + kSumTable + ";CREATE TABLE " + kSumTable +
+                              " (ContentSha256 TEXT);INSERT INTO " + kSumTable + " VALUES ('" +
+                              kSumPlaceholder + "')";
+    int rc = sqlite3_exec(db, create.constData(), nullptr, nullptr, nullptr);
+    QByteArray root;
+    if (rc == SQLITE_OK)
+        rc = singleValue(db,
+                         QByteArray("SELECT rootpage FROM sqlite_master WHERE type = 'table' AND name = '") +
+                             kSumTable + "'",
+                         &root);
+    if (rc != SQLITE_OK)
+        return rc;
+    const QByteArray digest = embedded::backupDigest(file, root.toLongLong(), error);
+    if (digest.isEmpty())
+        return SQLITE_IOERR;
+    return sqlite3_exec(
+        db, (QByteArray("UPDATE ") + kSumTable + " SET ContentSha256 = '" + digest + "'").constData(),
+        nullptr, nullptr, nullptr);
+}
+
+// Why the content of the backup at pathFile does not match the checksum it
+// carries, in the user's words; empty when it matches or when the backup
+// carries none (one made before backups carried it), which only its
+// structure check then vouches for.
+QString contentMismatch(const QString& pathFile)
+{
+    const QString damaged =
+        QStringLiteral("备份文件中记下的校验和已损坏，无法确认备份的内容完好，不能用它还原。");
+    QByteArray root;
+    QByteArray stored;
+    QByteArray count;
+    {
+        Handle db;
+        int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db.get(), "PRAGMA trusted_schema=OFF", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            rc = singleValue(
+                db.get(),
+                QByteArray("SELECT rootpage FROM sqlite_master WHERE type = 'table' AND name = '") +
+                    kSumTable + "'",
+                &root);
+        if (rc != SQLITE_OK)
+            return damaged;
+        if (root.isEmpty())
+            return QString();
+        rc = singleValue(
+            db.get(), QByteArray("SELECT count(*) FROM (SELECT 1 FROM ") + kSumTable + " LIMIT 2)", &count);
+        if (rc == SQLITE_OK)
+            rc = singleValue(db.get(), QByteArray("SELECT ContentSha256 FROM ") + kSumTable, &stored);
+        if (rc != SQLITE_OK || count != "1" || stored.size() != 64 || root.toLongLong() < 2)
+            return damaged;
+    }
+    QString error;
+    const QByteArray digest = embedded::backupDigest(pathFile, root.toLongLong(), error);
+    if (digest.isEmpty())
+        return QStringLiteral("备份文件无法读取（%1），不能用它还原。").arg(error);
+    if (digest != stored)
+        return QStringLiteral(
+            "备份文件的内容与备份时记下的校验和不符：文件在备份之后被改动过或已损坏，不能用它还原。");
+    return QString();
 }
 
 } // namespace
@@ -391,7 +496,9 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
 
     // The backup is written beside the target and takes its name only when it
     // is complete and on the disk: a failed or killed backup leaves the
-    // target as it was, and no half-written file under its name.
+    // target as it was, and no half-written file under its name. What killed
+    // backups left beside it goes first.
+    removeDeadPartFiles(target.absolutePath());
     const QString part = newPartFile(target);
     if (part.isEmpty())
         return fail(
@@ -405,7 +512,7 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
     int rc = src.open(source, SQLITE_OPEN_READONLY);
     if (rc != SQLITE_OK) {
         fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source), QStringLiteral("SQLite"));
-        removeDatabaseFiles(part);
+        discardPartFile(part);
         return false;
     }
     rc = dest.open(part, SQLITE_OPEN_READWRITE);
@@ -417,6 +524,12 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
     if (rc == SQLITE_OK)
         rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
     src.close();
+    // A database in WAL mode gives a copy that says so: the backup is made a
+    // plain file, which is read without a WAL beside it.
+    if (rc == SQLITE_OK)
+        rc = toRollbackJournal(dest.get());
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     if (rc == SQLITE_OK) {
         const QByteArray sql = QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";CREATE TABLE " +
@@ -442,16 +555,21 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         rc = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest.get());
     }
     sqlite3_finalize(insert);
+    // Last, the checksum of all of it.
+    QString digestError;
+    if (rc == SQLITE_OK)
+        rc = storeChecksum(dest.get(), part, digestError);
     if (rc != SQLITE_OK) {
-        fail(dest.get() ? dest.code() : rc, QStringLiteral("%1 (%2)").arg(dest.message(), pathFile),
+        fail(dest.get() && digestError.isEmpty() ? dest.code() : rc,
+             QStringLiteral("%1 (%2)").arg(digestError.isEmpty() ? dest.message() : digestError, pathFile),
              QStringLiteral("SQLite"));
         dest.close();
-        removeDatabaseFiles(part);
+        discardPartFile(part);
         return false;
     }
     dest.close();
     if (!syncFile(part)) {
-        removeDatabaseFiles(part);
+        discardPartFile(part);
         return fail(3201,
                     QStringLiteral("Cannot open backup device '%1'. The backup could not be flushed to the "
                                    "disk.")
@@ -459,7 +577,7 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
                     embedded::errorSource());
     }
     if (!renameOver(part, target.absoluteFilePath(), replace)) {
-        removeDatabaseFiles(part);
+        discardPartFile(part);
         return fail(3201,
                     replace || !(QFileInfo::exists(target.absoluteFilePath()) ||
                                  QFileInfo(target.absoluteFilePath()).isSymLink())
@@ -589,12 +707,24 @@ bool SqliteAdmin::readBackupHeader(Connection& cn, const QString& pathFile, Back
 {
     m_error.clear();
     header = BackupHeader();
-    return requireEngine(cn, engine()) && readBackupSet(pathFile, nullptr, &header, readLimit(cn));
+    if (!requireEngine(cn, engine()) || !readBackupSet(pathFile, nullptr, &header, readLimit(cn)))
+        return false;
+    // A backup whose content was changed after it was made shows as soon as
+    // it is read, with the check its restore makes.
+    const QString mismatch = contentMismatch(pathFile);
+    if (mismatch.isEmpty())
+        return true;
+    header = BackupHeader();
+    return fail(3189, QStringLiteral("%1（%2）").arg(mismatch, pathFile), embedded::errorSource());
 }
 
 QString SqliteAdmin::backupDamage(const QString& pathFile)
 {
-    // Runs on a thread of its own, beside the copy, on a connection of its own.
+    // Runs on a thread of its own, beside the copy, on connections of its
+    // own: first the content against its checksum, then the structure.
+    const QString mismatch = contentMismatch(pathFile);
+    if (!mismatch.isEmpty())
+        return mismatch;
     Handle db;
     int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
     // Reading the pages through a memory map makes the check about a third
@@ -703,49 +833,20 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
     // it. The check runs beside the copy, which commits (or is renamed into
     // place) only once the check has passed; otherwise it is rolled back (or
     // removed).
+    removeDeadPartFiles(QFileInfo(expected).absolutePath());
     std::future<QString> damage = std::async(std::launch::async, &SqliteAdmin::backupDamage, pathFile);
-    return existing.isEmpty() ? restoreAsNew(name, pathFile, expected, damage)
-                              : restoreOver(pathFile, existing, damage);
+    return restoreFile(name, pathFile, expected, !existing.isEmpty(), damage);
 }
 
-bool SqliteAdmin::restoreOver(const QString& pathFile, const QString& file, std::future<QString>& damage)
+bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, const QString& file, bool over,
+                              std::future<QString>& damage)
 {
-    // Copied into the database in one transaction of its own: until it
-    // commits, the database is the old one, also after a crash.
-    Handle src;
-    Handle dest;
-    int rc = src.open(pathFile, SQLITE_OPEN_READONLY);
-    if (rc != SQLITE_OK)
-        return fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), pathFile),
-                    QStringLiteral("SQLite"));
-    rc = dest.open(file, SQLITE_OPEN_READWRITE);
-    QString found;
-    if (rc == SQLITE_OK)
-        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs, [&] {
-            found = damage.get();
-            return found.isEmpty();
-        });
-    if (rc == SQLITE_ABORT && !found.isEmpty())
-        return failDamaged(pathFile, found);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest.get(), (QByteArray("DROP TABLE IF EXISTS ") + kSetTable).constData(), nullptr,
-                          nullptr, nullptr);
-    if (rc == SQLITE_OK)
-        return true;
-    const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-    if (busy)
-        return fail(3101,
-                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
-                    embedded::errorSource());
-    return fail(dest.code(), QStringLiteral("%1 (%2)").arg(dest.message(), file), QStringLiteral("SQLite"));
-}
-
-bool SqliteAdmin::restoreAsNew(const QString& name, const QString& pathFile, const QString& file,
-                               std::future<QString>& damage)
-{
-    // The new database is written beside its place and takes its name only
-    // when it is complete and on the disk: until then there is no database of
-    // that name, also after a crash, and the restore can simply run again.
+    // The database is written beside its place and takes its name only when
+    // it is complete, checked and on the disk: until then the database is the
+    // old one, or there is none, also after a crash, and the restore can
+    // simply run again. The backup's own description leaves the copy before
+    // it takes the name, and the copy is in the engine's rollback-journal
+    // mode whatever mode the backed-up database was in.
     const QString part = newPartFile(QFileInfo(file));
     if (part.isEmpty())
         return fail(3156, QStringLiteral("The file '%1' of database '%2' cannot be made.").arg(file, name),
@@ -761,35 +862,81 @@ bool SqliteAdmin::restoreAsNew(const QString& name, const QString& pathFile, con
     if (rc == SQLITE_OK)
         rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
     if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest.get(), (QByteArray("DROP TABLE IF EXISTS ") + kSetTable).constData(), nullptr,
-                          nullptr, nullptr);
+        rc = toRollbackJournal(dest.get());
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(
+            dest.get(),
+            (QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";DROP TABLE IF EXISTS " + kSumTable)
+                .constData(),
+            nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         const Handle& failed = src.code() != SQLITE_OK ? src : dest;
         fail(failed.code(), QStringLiteral("%1 (%2)").arg(failed.message(), file), QStringLiteral("SQLite"));
         dest.close();
-        removeDatabaseFiles(part);
+        discardPartFile(part);
         return false;
     }
     dest.close();
+    src.close();
     const QString found = damage.get();
     if (!found.isEmpty()) {
-        removeDatabaseFiles(part);
+        discardPartFile(part);
         return failDamaged(pathFile, found);
     }
+    if (over)
+        QFile::setPermissions(part, QFile::permissions(file));
     if (!syncFile(part)) {
-        removeDatabaseFiles(part);
+        discardPartFile(part);
         return fail(3156,
                     QStringLiteral("The file '%1' of database '%2' could not be flushed to the disk.")
                         .arg(file, name),
                     embedded::errorSource());
     }
-    // Never over a database of that name that appeared meanwhile.
-    if (!renameOver(part, file, false)) {
-        removeDatabaseFiles(part);
-        return fail(
-            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-            embedded::errorSource());
+    if (!over) {
+        // Never over a database of that name that appeared meanwhile.
+        if (!renameOver(part, file, false)) {
+            discardPartFile(part);
+            return fail(
+                1801,
+                QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
+                embedded::errorSource());
+        }
+        mdlCommon::SyncFolder(QFileInfo(file).absolutePath());
+        return true;
     }
+    // The old database lets go of its name: a transaction a killed writer
+    // left in its journal is rolled back and a WAL is written back and
+    // removed, so that no journal of the old file meets the new one; and a
+    // program other than this one that has it open keeps it. A file that is
+    // no sound database has nothing to keep: its journals go with it.
+    Handle old;
+    rc = old.open(file, SQLITE_OPEN_READWRITE);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_busy_timeout(old.get(), kExclusiveWaitMs);
+    if (rc == SQLITE_OK)
+        rc = toRollbackJournal(old.get());
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(old.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    const int primary = rc & 0xff;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+        discardPartFile(part);
+        return fail(3101,
+                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
+                    embedded::errorSource());
+    }
+    if (rc != SQLITE_OK) {
+        old.close();
+        for (const char* suffix : {"-journal", "-wal", "-shm"})
+            QFile::remove(file + QLatin1String(suffix));
+    }
+    if (!renameOver(part, file, true)) {
+        discardPartFile(part);
+        return fail(3156,
+                    QStringLiteral("The file '%1' of database '%2' cannot be replaced.").arg(file, name),
+                    embedded::errorSource());
+    }
+    // The transaction ends on the old file, which has no name any more.
+    old.close();
     mdlCommon::SyncFolder(QFileInfo(file).absolutePath());
     return true;
 }
@@ -806,6 +953,9 @@ std::unique_ptr<DatabaseLock> SqliteAdmin::takeLock(const QString& database)
     const QString name = unquotedName(database.trimmed());
     if (!checkDatabase(name))
         return nullptr;
+    // Every task on a database of the folder removes what killed backups
+    // and restores left there.
+    removeDeadPartFiles(m_folder);
     auto lock = std::make_unique<EmbeddedDatabaseLock>();
     switch (lock->file.take(embedded::taskLockFile(m_folder, name), embedded::FileLock::Mode::Exclusive)) {
     case embedded::FileLock::Result::Taken:

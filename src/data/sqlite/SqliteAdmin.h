@@ -53,15 +53,16 @@ private:
                        int limitSeconds);
     // The time limit of reading a backup's description on cn, in seconds.
     static int readLimit(Connection& cn);
-    // What SQLite's integrity check finds wrong with a backup file; empty
-    // when it passes.
+    // What is wrong with a backup file: its content does not match the
+    // checksum it carries, or SQLite's integrity check finds a fault; empty
+    // when both pass.
     static QString backupDamage(const QString& pathFile);
     bool failDamaged(const QString& pathFile, const QString& damage);
-    // The copy commits only when damage, the check running beside it, finds
-    // nothing.
-    bool restoreOver(const QString& pathFile, const QString& file, std::future<QString>& damage);
-    bool restoreAsNew(const QString& name, const QString& pathFile, const QString& file,
-                      std::future<QString>& damage);
+    // Restores the backup at pathFile as the database file file, over the
+    // database there when over is set; the copy takes the file's name only
+    // when damage, the check running beside it, finds nothing.
+    bool restoreFile(const QString& name, const QString& pathFile, const QString& file, bool over,
+                     std::future<QString>& damage);
     // A database file (or its journal) of the server folder.
     bool isServerFile(const QFileInfo& file) const;
     // A backup file of this engine holds one backup set, number 1.
