@@ -49,39 +49,39 @@ const QByteArray kTwoSets = R"j([{"columns": [{"name": "BackupName", "type": "nv
 
 TEST(MssqlBackupWire, RestoreTakesTheNewestFullBackupOfTheDatabase)
 {
-    const QJsonArray fileList = {rule(
-        QStringLiteral("match"), QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + kPathLiteral +
-                                     QStringLiteral(" WITH FILE = 3"),
-        R"j([{"columns": [{"name": "LogicalName", "type": "nvarchar(128)"},
+    const QJsonArray fileList = {rule(QStringLiteral("match"),
+                                      QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + kPathLiteral +
+                                          QStringLiteral(" WITH FILE = 3"),
+                                      R"j([{"columns": [{"name": "LogicalName", "type": "nvarchar(128)"},
               {"name": "PhysicalName", "type": "nvarchar(260)"}, {"name": "Type", "type": "char(1)"}],
             "rows": [["crm_Data", "C:\\old\\crm.mdf", "D"], ["crm_Log", "C:\\old\\crm_log.ldf", "L"]]}])j")};
     ovtest::TdsPeer peer(server(kTwoSets, fileList));
-ASSERT_TRUE(peer.isRunning()) << peer.error().toStdString();
-ovtest::ScriptedUi ui;
+    ASSERT_TRUE(peer.isRunning()) << peer.error().toStdString();
+    ovtest::ScriptedUi ui;
 
-const mdlOVSqlRestore::BackupFileContents contents = mdlOVSqlRestore::ReadBackupFileContents(
-    peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw"), kPath, QStringLiteral("crm"));
-ASSERT_TRUE(contents.filesRead) << contents.error.description.toStdString();
-EXPECT_EQ(contents.sets.size(), 4);
-EXPECT_EQ(contents.header.position, 3);
-ASSERT_EQ(contents.files.size(), 2);
-EXPECT_TRUE(mdlOVSqlRestore::BackupDateText(contents).contains(QStringLiteral("还原其中第 3 个")));
+    const mdlOVSqlRestore::BackupFileContents contents = mdlOVSqlRestore::ReadBackupFileContents(
+        peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw"), kPath, QStringLiteral("crm"));
+    ASSERT_TRUE(contents.filesRead) << contents.error.description.toStdString();
+    EXPECT_EQ(contents.sets.size(), 4);
+    EXPECT_EQ(contents.header.position, 3);
+    ASSERT_EQ(contents.files.size(), 2);
+    EXPECT_TRUE(mdlOVSqlRestore::BackupDateText(contents).contains(QStringLiteral("还原其中第 3 个")));
 
-EXPECT_EQ(mdlOVSqlRestore::RestoreDatabase(peer.server(), QStringLiteral("crm"), QStringLiteral("sa"),
-                                           QStringLiteral("pw"), kPath, {"crm_Data", "crm_Log"},
-                                           {"E:\\new\\crm.mdf", "E:\\new\\crm_log.ldf"}, false, false,
-                                           contents.header.position),
-          QString());
-const QString moves =
-    QStringLiteral(",move N'crm_Data' to N'E:\\new\\crm.mdf',move N'crm_Log' to N'E:\\new\\crm_log.ldf'");
-const QStringList sent = peer.statements();
-const qsizetype verify = sent.indexOf(QStringLiteral("RESTORE VERIFYONLY FROM DISK = ") + kPathLiteral +
-                                      QStringLiteral(" WITH FILE = 3") + moves);
-const qsizetype restore =
-    sent.indexOf(QStringLiteral("RESTORE DATABASE \"crm\" FROM DISK = ") + kPathLiteral +
-                 QStringLiteral(" WITH RECOVERY") + moves + QStringLiteral(",FILE = 3"));
-EXPECT_GE(verify, 0) << sent.join(QLatin1Char('\n')).toStdString();
-EXPECT_GT(restore, verify) << sent.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(mdlOVSqlRestore::RestoreDatabase(peer.server(), QStringLiteral("crm"), QStringLiteral("sa"),
+                                               QStringLiteral("pw"), kPath, {"crm_Data", "crm_Log"},
+                                               {"E:\\new\\crm.mdf", "E:\\new\\crm_log.ldf"}, false, false,
+                                               contents.header.position),
+              QString());
+    const QString moves =
+        QStringLiteral(",move N'crm_Data' to N'E:\\new\\crm.mdf',move N'crm_Log' to N'E:\\new\\crm_log.ldf'");
+    const QStringList sent = peer.statements();
+    const qsizetype verify = sent.indexOf(QStringLiteral("RESTORE VERIFYONLY FROM DISK = ") + kPathLiteral +
+                                          QStringLiteral(" WITH FILE = 3") + moves);
+    const qsizetype restore =
+        sent.indexOf(QStringLiteral("RESTORE DATABASE \"crm\" FROM DISK = ") + kPathLiteral +
+                     QStringLiteral(" WITH RECOVERY") + moves + QStringLiteral(",FILE = 3"));
+    EXPECT_GE(verify, 0) << sent.join(QLatin1Char('\n')).toStdString();
+    EXPECT_GT(restore, verify) << sent.join(QLatin1Char('\n')).toStdString();
 }
 
 // What the header read answers decides whether the backup is sent at all.
