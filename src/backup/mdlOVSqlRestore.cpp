@@ -64,6 +64,10 @@ QString RestoreDatabase(const QString& server, const QString& database, const QS
     // The statement quotes the name (unless the user typed it in double
     // quotes) and doubles every quote inside the values it encloses.
     const auto admin = ov::ServerAdmin::create(server, trusted, login, password);
+    // A backup of the embedded engine holds one set; its own checks tell
+    // what is wrong with a damaged one.
+    if (backupSet == 0 && !ov::ServerAdmin::takesLogin(server))
+        backupSet = 1;
     if (backupSet == 0) {
         QList<ov::BackupHeader> sets;
         if (!admin->readBackupSets(cn, backupFile, sets))
