@@ -68,7 +68,8 @@ int main(int argc, char** argv)
 
         t.restart();
         // The shell's .backup overwrites its file; ours is asked to.
-        if (!mdlOVSqlBackup::DoBackup(server, QStringLiteral("crm"), true, QString(), QString(), ours, true))
+        if (!mdlOVSqlBackup::DoBackup(server, QStringLiteral("crm"), true, QString(), QString(), ours,
+                                      mdlOVSqlBackup::IfExists::Replace))
             qFatal("backup failed");
         oursBackup = std::min(oursBackup, seconds(t));
 

@@ -15,6 +15,8 @@
 #include "data/ServerAdmin.h"
 #include "ui_frmDBBackup.h"
 
+#include <QFileInfo>
+
 frmDBBackup* frmDBBackup::ShowMe(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
                                  const QString& strUser, const QString& strPasswd)
 {
@@ -65,9 +67,24 @@ void frmDBBackup::Fill(const QString& strServer, const QString& strDatabase, boo
     // The opening from the update window proposes no folder for a SQL
     // Server; an embedded server always has its own.
     const bool withFolder = rootWithoutFolder || !ov::ServerAdmin::localFolder(strServer).isEmpty();
-    m_ui->txtPathFileName->setText(mdlOVSqlBackup::DefaultBackupPathFile(
+    m_stampedName = mdlOVSqlBackup::DefaultBackupPathFile(
         stored, strDatabase, ov::Clock::now(),
-        withFolder ? ServerFolder::DefaultFolder(strServer.trimmed(), style) : QString(), style));
+        withFolder ? ServerFolder::DefaultFolder(strServer.trimmed(), style) : QString(), style);
+    m_proposal = m_stampedName;
+    // A second backup in the same minute would meet the first one's file.
+    // The embedded engine's files are this machine's, so the proposal is a
+    // free name at once; a SQL Server is asked when the backup is made.
+    if (!ov::ServerAdmin::localFolder(strServer).isEmpty()) {
+        const QString free =
+            mdlOVSqlBackup::FreeBackupPathFile(m_proposal, [](const QString& path, bool& exists) {
+                const QFileInfo file(path);
+                exists = file.exists() || file.isSymLink();
+                return true;
+            });
+        if (!free.isEmpty())
+            m_proposal = free;
+    }
+    m_ui->txtPathFileName->setText(m_proposal);
     setWindowTitle(mdlCommon::FormatTemplate(QStringLiteral("{1} － 备份数据库"),
                                              {mdlOEMResource::GetOEMProductName()}));
 }
@@ -76,14 +93,22 @@ void frmDBBackup::cmdBackup_Click()
 {
     clsMouseCtrl busy;
     const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
-    const QString typed = mdlCommon::TrimBlanks(m_ui->txtPathFileName->text());
+    // A name the user typed is never changed; the window's own proposal
+    // gives way to a free name when its file has appeared meanwhile.
+    const bool proposed = m_ui->txtPathFileName->text() == m_proposal;
+    const QString typed = mdlCommon::TrimBlanks(proposed ? m_stampedName : m_ui->txtPathFileName->text());
     const ServerFolder::Style style = ServerFolder::GuessStyle(s.server, typed);
     const QString pathFile =
         mdlOVSqlBackup::BackupTarget(typed, ServerFolder::DefaultFolder(s.server, style), style);
-    if (!DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile))
+    QString written;
+    if (!mdlOVSqlBackup::DoBackup(
+            s.server, s.database, s.trusted, s.user, s.password, pathFile,
+            proposed ? mdlOVSqlBackup::IfExists::TakeFreeName : mdlOVSqlBackup::IfExists::Refuse, &written))
         return;
     m_blnBackupDone = true;
-    mdlOVSqlServer::WriteDefaultPathFile(pathFile);
+    if (written != pathFile)
+        m_ui->txtPathFileName->setText(written);
+    mdlOVSqlServer::WriteDefaultPathFile(written);
     accept();
 }
 

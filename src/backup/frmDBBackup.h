@@ -17,8 +17,9 @@ class frmDBBackup : public QDialog
 public:
     // Fills the window (the password from strPasswd, never from the
     // configuration), proposes a time-stamped file name in the folder of the
-    // last backup (or "C:\", "/" on a POSIX server), and shows it without
-    // waiting. The window deletes itself when closed.
+    // last backup (or "C:\", "/" on a POSIX server), with "-2", "-3"… added
+    // when a backup of that name exists (two in one minute), and shows it
+    // without waiting. The window deletes itself when closed.
     static frmDBBackup* ShowMe(const QString& strServer, const QString& strDatabase, bool blnIsTrustMode,
                                const QString& strUser, const QString& strPasswd);
     // The same, shown modal; the proposal keeps an empty folder. True when
@@ -42,4 +43,9 @@ private:
 
     QScopedPointer<Ui::frmDBBackup> m_ui;
     bool m_blnBackupDone = false;
+    // The name the window proposed, and the time-stamped name it was made
+    // from. While the path box holds the proposal, a backup whose file exists
+    // by then goes to the next free name made from the time-stamped one.
+    QString m_proposal;
+    QString m_stampedName;
 };

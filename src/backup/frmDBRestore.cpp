@@ -160,7 +160,7 @@ void frmDBRestore::ReadBackupFileInfo()
     // The date label says meanwhile that the server is being reached.
     const ov::QtStatusLabel waiting(m_ui->lblBackupDate);
     const mdlOVSqlRestore::BackupFileContents contents =
-        mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path);
+        mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path, s.database);
     if (!contents.filesRead) {
         m_ui->lblBackupDate->setText(contents.error.description);
         return;
@@ -180,13 +180,11 @@ void frmDBRestore::ReadBackupFileInfo()
         target->setToolTip(file.physicalName);
         grid->setItem(row, physical, target);
     }
-    if (!contents.headerRead) {
-        m_ui->lblBackupDate->setText(contents.error.description);
-        return;
-    }
     if (contents.header.backupFinishDate.isValid())
-        m_ui->lblBackupDate->setText(mdlOVSqlRestore::BackupDateText(contents.header));
+        m_ui->lblBackupDate->setText(mdlOVSqlRestore::BackupDateText(contents));
     m_strLastListedFile = m_ui->txtPathFileName->text();
+    m_lastListedDatabase = s.database;
+    m_listedBackupSet = contents.header.position;
 }
 
 void frmDBRestore::cmdBrowse_Click()
@@ -218,9 +216,16 @@ void frmDBRestore::cmdRestore_Click()
                                              {path, s.database}),
                    ov::MsgStyle::QuestionYesNo) != ov::MsgAnswer::Yes)
         return;
-    // A typed path is always listed before it is restored.
-    if (m_ui->txtPathFileName->text() != m_strLastListedFile)
+    // A typed path is always listed before it is restored, and listed again
+    // for another database, for which another set of the file may be chosen.
+    if (m_ui->txtPathFileName->text() != m_strLastListedFile || s.database != m_lastListedDatabase)
         ReadBackupFileInfo();
+    // The set whose date was shown; after a failed listing the server is
+    // asked again for the set to restore.
+    const int backupSet =
+        m_ui->txtPathFileName->text() == m_strLastListedFile && s.database == m_lastListedDatabase
+            ? m_listedBackupSet
+            : 0;
 
     QPushButton* const buttons[] = {m_ui->cmdRestore, m_ui->cmdCancel};
     m_ui->cmdBrowse->setEnabled(false);
@@ -247,9 +252,9 @@ void frmDBRestore::cmdRestore_Click()
                    ov::MsgStyle::Exclamation);
     } else {
         const ov::QtStatusLabel waiting(m_ui->lblMsg);
-        const QString result =
-            mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path, logicalNames,
-                                             targetNames, m_ui->chkReplace->isChecked(), s.trusted);
+        const QString result = mdlOVSqlRestore::RestoreDatabase(
+            s.server, s.database, s.user, s.password, path, logicalNames, targetNames,
+            m_ui->chkReplace->isChecked(), s.trusted, backupSet);
         if (result.isEmpty()) {
             ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("恢复数据库成功！")),
                        ov::MsgStyle::Information);

@@ -25,9 +25,10 @@ public:
     explicit frmDBRestore(QWidget* parent = nullptr);
     ~frmDBRestore() override;
 
-    // Reads the file list and the header of the backup file named in the
-    // path box into the grid and the date label; a failure shows its
-    // description in the date label.
+    // Reads the backup sets of the file named in the path box, chooses the
+    // one a restore into the database of the panel uses (the newest full
+    // backup), and reads its file list into the grid and its date into the
+    // date label; a failure shows its description in the date label.
     void ReadBackupFileInfo();
 
 protected:
@@ -41,6 +42,10 @@ private:
 
     QScopedPointer<Ui::frmDBRestore> m_ui;
     QString m_strLastListedFile;
+    // The database the last listing chose its backup set for, and that set:
+    // the restore uses the set whose date the window showed.
+    QString m_lastListedDatabase;
+    int m_listedBackupSet = 0;
     // Why the path box last lost the focus.
     Qt::FocusReason m_pathLeftBy = Qt::OtherFocusReason;
     QMetaObject::Connection m_focusWatch;

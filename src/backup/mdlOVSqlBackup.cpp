@@ -55,8 +55,31 @@ QString BackupConnectionString(const QString& server, const QString& database, b
            oleDbValue(server);
 }
 
+QString FreeBackupPathFile(const QString& pathFile,
+                           const std::function<bool(const QString& path, bool& exists)>& taken)
+{
+    // The extension is the last "." of the file name, after the last
+    // separator of either style.
+    const qsizetype nameStart =
+        qMax(pathFile.lastIndexOf(QLatin1Char('/')), pathFile.lastIndexOf(QLatin1Char('\\'))) + 1;
+    qsizetype dot = pathFile.lastIndexOf(QLatin1Char('.'));
+    if (dot < nameStart)
+        dot = pathFile.size();
+    for (int n = 1; n <= 999; ++n) {
+        const QString candidate =
+            n == 1 ? pathFile
+                   : pathFile.left(dot) + QLatin1Char('-') + QString::number(n) + pathFile.mid(dot);
+        bool exists = true;
+        if (!taken(candidate, exists))
+            return QString();
+        if (!exists)
+            return candidate;
+    }
+    return QString();
+}
+
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
-              const QString& password, const QString& pathFile, bool replace)
+              const QString& password, const QString& pathFile, IfExists ifExists, QString* writtenTo)
 {
     clsMouseCtrl busy;
     ov::OneWaitPerServer oneWait;
@@ -69,7 +92,21 @@ bool DoBackup(const QString& server, const QString& database, bool trusted, cons
     if (cn.Open(BackupConnectionString(server, database, trusted, user), QString(),
                 trusted ? QString() : password)) {
         const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
-        if (admin->backupDatabase(cn, database, pathFile, replace)) {
+        QString target = pathFile;
+        if (ifExists == IfExists::TakeFreeName) {
+            // Asked on the connection of the backup, as the backup itself
+            // will find the file; the backup checks its name once more.
+            target = FreeBackupPathFile(pathFile, [&](const QString& path, bool& exists) {
+                return admin->backupFileExists(cn, path, exists);
+            });
+            // When the server cannot tell, or every name is taken, the
+            // backup's own check refuses the proposal and says why.
+            if (target.isEmpty())
+                target = pathFile;
+        }
+        if (admin->backupDatabase(cn, database, target, ifExists == IfExists::Replace)) {
+            if (writtenTo)
+                *writtenTo = target;
             ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
             return true;
         }

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 // The backup of a product database into a file on its server, shared by the
 // backup window and ovsqlcli.
 namespace mdlOVSqlBackup {
@@ -29,14 +31,32 @@ bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style);
 QString BackupConnectionString(const QString& server, const QString& database, bool trusted,
                                const QString& user);
 
+// What a backup does when its file exists already.
+enum class IfExists
+{
+    Refuse,       // fail, touching nothing (the file of a name the user chose)
+    Replace,      // replace it (asked for with ovsqlcli backup --replace)
+    TakeFreeName, // back up into FreeBackupPathFile's name instead (a name the tool proposed)
+};
+
+// pathFile when it is free, otherwise the first free name made from it by
+// "-2", "-3", … before its extension: crm-202612041533.dat, then
+// crm-202612041533-2.dat. taken(path, exists) answers whether path exists and
+// returns false when it cannot tell; then, or when no name up to "-999" is
+// free, the result is empty.
+QString FreeBackupPathFile(const QString& pathFile,
+                           const std::function<bool(const QString& path, bool& exists)>& taken);
+
 // Writes a full backup of database into pathFile on the server, on a
 // connection to that database without a time limit, and tells the user how
 // it went: "备份数据库成功！", or "备份数据库失败！" with the error's number and
 // description. True when the server wrote the backup. An existing file is
-// replaced only with replace (the embedded engine; SQL Server adds to a
-// backup file and never replaces one). The one backup operation of the
+// handled as ifExists says; on SQL Server a file that the server cannot tell
+// to be absent counts as existing, as a backup without INIT would add to it.
+// The path written goes to writtenTo. The one backup operation of the
 // windows, ovsqlcli backup and ovsqlcli update.
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
-              const QString& password, const QString& pathFile, bool replace = false);
+              const QString& password, const QString& pathFile, IfExists ifExists = IfExists::Refuse,
+              QString* writtenTo = nullptr);
 
 } // namespace mdlOVSqlBackup

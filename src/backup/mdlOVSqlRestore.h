@@ -12,31 +12,53 @@
 // grid preparation of the restore window is in mdlOVSqlRestoreGrid.h.
 namespace mdlOVSqlRestore {
 
-// Restores database from backupFile (a path on the server) on a connection
-// of its own to the server's Tempdb, without a time limit: logicalNames[i]
-// goes to targetNames[i]; force restores over an existing database. Returns
-// "" on success, otherwise the description of the first error (the login
-// refused, the statement refused by the server). Shows nothing.
+// Restores database from backup set backupSet of backupFile (a path on the
+// server) on a connection of its own to the server's Tempdb, without a time
+// limit: logicalNames[i] goes to targetNames[i]; force restores over an
+// existing database. backupSet is the set that was read and shown (see
+// ReadBackupFileContents); 0 takes the set ChooseBackupSet chooses now.
+// Returns "" on success, otherwise the description of the first error (the
+// login refused, the statement refused by the server). Shows nothing.
 QString RestoreDatabase(const QString& server, const QString& database, const QString& login,
                         const QString& password, const QString& backupFile, const QStringList& logicalNames,
-                        const QStringList& targetNames, bool force, bool trusted);
+                        const QStringList& targetNames, bool force, bool trusted, int backupSet = 0);
+
+// The backup set of a file that a restore into database uses, as an index
+// into sets (the file's sets in the order written), or -1 when the file
+// holds no full database backup. A file may hold several sets (backups
+// added to it, differential and log backups, backups of other databases):
+// the set is the last full database backup of database written into the
+// file, names compared without case; when the file holds no backup of
+// database (a backup restored under another name), the last full database
+// backup in the file. database may be empty.
+int ChooseBackupSet(const QList<ov::BackupHeader>& sets, const QString& database);
 
 // What a backup file holds, read on a connection to Tempdb with a time-out of
-// 10 seconds: its database files (RESTORE FILELISTONLY), then its header
-// (RESTORE HEADERONLY).
+// 10 seconds: its backup sets (RESTORE HEADERONLY), the set a restore into
+// database uses (ChooseBackupSet), and that set's database files (RESTORE
+// FILELISTONLY).
 struct BackupFileContents
 {
-    bool filesRead = false;  // the file list was read (files holds it)
-    bool headerRead = false; // the header was read too
+    bool setsRead = false;   // the sets were read (sets holds them)
+    bool headerRead = false; // a set to restore was found (header is it)
+    bool filesRead = false;  // its file list was read too (files holds it)
+    QList<ov::BackupHeader> sets;
     QList<ov::BackupFileInfo> files;
-    ov::BackupHeader header; // backupFinishDate invalid when the header has no row
-    ov::DataError error;     // the first error, when one of the two failed
+    ov::BackupHeader header; // the set restored; backupFinishDate invalid when unknown
+    ov::DataError error;     // the first error, when a step failed
 };
 BackupFileContents ReadBackupFileContents(const QString& server, bool trusted, const QString& login,
-                                          const QString& password, const QString& backupFile);
+                                          const QString& password, const QString& backupFile,
+                                          const QString& database = QString());
 
 // "原备份日期：" with the finish date of the backup, as the restore window
 // and ovsqlcli show it.
 QString BackupDateText(const ov::BackupHeader& header);
+// The same for the set a restore uses; when the file holds more than one
+// set, it says which one and of which database.
+QString BackupDateText(const BackupFileContents& contents);
+// One line that describes a backup set: its number, kind, database and
+// finish date, separated by tabs.
+QString BackupSetLine(const ov::BackupHeader& set);
 
 } // namespace mdlOVSqlRestore

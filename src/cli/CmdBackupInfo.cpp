@@ -5,10 +5,12 @@
 #include "data/ServerAdmin.h"
 
 // ovsqlcli backup-info: what a backup file on the server holds, as the restore
-// window reads it: the backup date ("原备份日期：…"), then one line per
-// database file: logical name, the path it was backed up from, and its type,
-// separated by tabs. Exit code 1 with the server's message when the file
-// cannot be read.
+// window reads it: the date of the backup a restore takes, the newest full
+// database backup ("原备份日期：…"), then one line per database file of it:
+// logical name, the path it was backed up from, and its type, separated by
+// tabs. A file that holds more than one backup set (backups added to it)
+// then lists every set: "备份 N", its kind, database and finish date. Exit code 1 with the server's message
+// when the file cannot be read.
 namespace {
 
 const char kSynopsis[] = "backup-info [--server S] [--trusted | --user NAME [--password-stdin]] --file PATH";
@@ -37,7 +39,7 @@ int run(ovcli::Args& args)
     const ConnectionSettings& s = login.settings();
     const mdlOVSqlRestore::BackupFileContents contents =
         mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, file->trimmed());
-    if (!contents.filesRead)
+    if (!contents.setsRead)
         return ovcli::fail(contents.error.description);
     QString out;
     if (contents.headerRead && contents.header.backupFinishDate.isValid())
@@ -45,8 +47,14 @@ int run(ovcli::Args& args)
     for (const ov::BackupFileInfo& f : contents.files)
         out += f.logicalName + QLatin1Char('\t') + f.physicalName + QLatin1Char('\t') + f.type +
                QLatin1Char('\n');
+    // A file with backups added to it: every set, so that none is hidden
+    // behind the one a restore takes.
+    if (contents.sets.size() > 1 || !contents.headerRead) {
+        for (const ov::BackupHeader& set : contents.sets)
+            out += mdlOVSqlRestore::BackupSetLine(set) + QLatin1Char('\n');
+    }
     ovcli::printOut(out);
-    if (!contents.headerRead)
+    if (!contents.filesRead)
         return ovcli::fail(contents.error.description);
     return 0;
 }
@@ -54,8 +62,10 @@ int run(ovcli::Args& args)
 ovcli::Registrar
     reg({"backup-info", kSynopsis, &run,
          "Prints what a backup file on the server holds, as the restore window reads it: the "
-         "date of the backup, then one line per database file with its logical name, the path "
-         "it was backed up from and its type, separated by tabs.",
+         "date of the backup a restore takes (the newest full database backup), then one line per "
+         "database file with its logical name, the path it was backed up from and its type, "
+         "separated by tabs; then, when the file holds more than one backup, one line per backup "
+         "with its number, kind, database and date.",
          ovcli::LoginOptions::help(false) +
              QList<ovcli::OptionHelp>{{"--file PATH", "the backup file, a path on the server"}}});
 

@@ -9,7 +9,8 @@
 
 // ovsqlcli restore: restores a database from a backup file on its server, as
 // the restore window does: it asks first (--yes answers), reads the file's
-// database files, sends each back to the path recorded in the backup unless
+// backup sets and takes the newest full backup of the database (printing its
+// date), reads that set's database files, sends each back to the path recorded in the backup unless
 // a --move LOGICAL=PATH names another, and restores over an existing database
 // only with --replace. The same messages as the window. With --sql-out FILE
 // it reads the file's database files from the server as before, then writes
@@ -20,8 +21,9 @@ namespace {
 const char kSynopsis[] = "restore [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
                          "--from PATH [--move LOGICAL=PATH]... [--replace] [--yes] [--sql-out FILE]";
 
-int writeStatements(const ConnectionSettings& s, const QString& path, const QStringList& logicalNames,
-                    const QStringList& targetNames, bool replace, const QString& sqlOut)
+int writeStatements(const ConnectionSettings& s, const QString& path, int backupSet,
+                    const QStringList& logicalNames, const QStringList& targetNames, bool replace,
+                    const QString& sqlOut)
 {
     QList<QPair<QString, QString>> moves;
     for (int i = 0; i < logicalNames.size(); ++i)
@@ -30,12 +32,16 @@ int writeStatements(const ConnectionSettings& s, const QString& path, const QStr
     transcript.addComment(
         QStringLiteral("The statements with which \"ovsqlcli restore\" restores database %1 on "
                        "server %2, on a connection to Tempdb.\n"
-                       "The database files and their targets were read from the server with\n"
-                       "  %3")
-            .arg(s.database, s.server, ov::sqlserver::fileListStatement(path)));
+                       "The backup set (%3) and its database files and their targets were read from the "
+                       "server with\n"
+                       "  %4\n"
+                       "  %5")
+            .arg(s.database, s.server, QString::number(backupSet), ov::sqlserver::headerStatement(path),
+                 ov::sqlserver::fileListStatement(path, backupSet)));
     for (const QString& line : ovcli::taskLockComment(s.server, s.database))
         transcript.addComment(line);
-    for (const QString& statement : ov::sqlserver::restoreStatements(s.database, path, moves, replace))
+    for (const QString& statement :
+         ov::sqlserver::restoreStatements(s.database, path, backupSet, moves, replace))
         transcript.addBatch(statement);
     return ovcli::writeTranscript(transcript, sqlOut);
 }
@@ -86,9 +92,11 @@ int run(ovcli::Args& args)
         return 1;
 
     const mdlOVSqlRestore::BackupFileContents contents =
-        mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path);
+        mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path, s.database);
     if (!contents.filesRead)
         ovcli::printErr(contents.error.description + QLatin1Char('\n'));
+    else if (contents.header.backupFinishDate.isValid())
+        ovcli::printErr(mdlOVSqlRestore::BackupDateText(contents) + QLatin1Char('\n'));
     QStringList logicalNames;
     QStringList targetNames;
     for (const ov::BackupFileInfo& f : contents.files) {
@@ -112,10 +120,12 @@ int run(ovcli::Args& args)
         return 1;
     }
     if (sqlOut)
-        return writeStatements(s, path, logicalNames, targetNames, replace, *sqlOut);
+        return writeStatements(s, path, contents.header.position, logicalNames, targetNames, replace,
+                               *sqlOut);
     ovcli::printErr(QStringLiteral("正在恢复数据库...\n"));
-    const QString result = mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path,
-                                                            logicalNames, targetNames, replace, s.trusted);
+    const QString result =
+        mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path, logicalNames,
+                                         targetNames, replace, s.trusted, contents.header.position);
     if (!result.isEmpty()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("恢复数据库失败！\r\n") + result),
                    ov::MsgStyle::Exclamation);
@@ -128,7 +138,8 @@ int run(ovcli::Args& args)
 ovcli::Registrar
     reg({"restore", kSynopsis, &run,
          "Restores a database from a backup file on its server, as the restore window does: it asks first, "
-         "checks the backup, and sends each database file of the backup back to the path the backup recorded "
+         "takes the newest full backup of the database that the file holds, checks it, and sends each "
+         "database file of the backup back to the path the backup recorded "
          "for it, unless --move names another.",
          ovcli::LoginOptions::help(true) +
              QList<ovcli::OptionHelp>{

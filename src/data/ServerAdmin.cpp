@@ -105,6 +105,16 @@ bool ServerAdmin::fail(const DataError& error)
     return false;
 }
 
+bool ServerAdmin::readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets)
+{
+    sets.clear();
+    BackupHeader header;
+    if (!readBackupHeader(cn, pathFile, header))
+        return false;
+    sets.append(header);
+    return true;
+}
+
 bool ServerAdmin::requireEngine(Connection& cn, const QString& engineName)
 {
     // The SQL Server operations run on an ODBC connection.

@@ -28,12 +28,22 @@ struct BackupFileInfo
     QString type;         // "D" data, "L" log
 };
 
-// What RESTORE HEADERONLY tells of a backup.
+// What RESTORE HEADERONLY tells of one backup set of a backup file.
 struct BackupHeader
 {
+    // The backup types of RESTORE HEADERONLY's BackupType that matter here.
+    enum Type
+    {
+        FullDatabase = 1,
+        TransactionLog = 2,
+        DifferentialDatabase = 5
+    };
+
     QString databaseName;
     QDateTime backupStartDate;
     QDateTime backupFinishDate;
+    int position = 1;              // the set's number in its file, from 1, in the order written
+    int backupType = FullDatabase; // BackupType: 1 full database, 2 log, 5 differential…
 };
 
 // One entry of a server folder.
@@ -127,20 +137,32 @@ public:
     std::shared_ptr<DatabaseLock> lockDatabase(const QString& database);
 
     // Writes a full backup of database into pathFile on the server. An
-    // existing file is replaced only with replace (SQL Server adds the backup
-    // to an existing backup file and refuses any other file, replace or not).
+    // existing file is replaced only with replace; without it the backup is
+    // refused before anything is written when the file exists, or when the
+    // server cannot tell whether it does (SQL Server would add the backup to
+    // the sets of an existing file).
     virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
                                 bool replace = false) = 0;
-    // The database files a backup holds, in order.
-    virtual bool readBackupFileList(Connection& cn, const QString& pathFile,
-                                    QList<BackupFileInfo>& files) = 0;
+    // Whether pathFile exists on the server, as a backup would find it. False
+    // (with the error) when the server cannot tell.
+    virtual bool backupFileExists(Connection& cn, const QString& pathFile, bool& exists) = 0;
+    // The database files that backup set backupSet of pathFile holds, in
+    // order. The embedded engine's backup files hold one set.
+    virtual bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
+                                    int backupSet = 1) = 0;
+    // The header of the first backup set of pathFile.
     virtual bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) = 0;
-    // Restores database from pathFile, each logical file moved to its target
-    // path (first: logical name, second: target); replace allows overwriting
-    // an existing database. The backup is checked whole before anything is
-    // restored from it.
+    // The headers of every backup set of pathFile, in the order written. The
+    // engines whose backup files hold one set answer its header.
+    virtual bool readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets);
+    // Restores database from backup set backupSet of pathFile, each logical
+    // file moved to its target path (first: logical name, second: target);
+    // replace allows overwriting an existing database. The backup set is
+    // checked whole, with the same targets, before anything is restored from
+    // it.
     virtual bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                                 const QList<QPair<QString, QString>>& moves, bool replace) = 0;
+                                 const QList<QPair<QString, QString>>& moves, bool replace,
+                                 int backupSet = 1) = 0;
     // The entries of a folder on the server: folders first, then files, each
     // group by name.
     virtual bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) = 0;

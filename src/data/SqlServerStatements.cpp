@@ -19,20 +19,25 @@ QString dropDatabaseStatement(const QString& database)
     return mssql::dropDatabaseStatement(database);
 }
 
-QString backupStatement(const QString& database, const QString& pathFile)
+QString backupStatement(const QString& database, const QString& pathFile, bool replace)
 {
-    return mssql::backupStatement(database, pathFile);
+    return mssql::backupStatement(database, pathFile, replace);
 }
 
-QString fileListStatement(const QString& pathFile)
+QString headerStatement(const QString& pathFile)
 {
-    return mssql::fileListStatement(pathFile);
+    return mssql::headerStatement(pathFile);
 }
 
-QStringList restoreStatements(const QString& database, const QString& pathFile,
+QString fileListStatement(const QString& pathFile, int backupSet)
+{
+    return mssql::fileListStatement(pathFile, backupSet);
+}
+
+QStringList restoreStatements(const QString& database, const QString& pathFile, int backupSet,
                               const QList<QPair<QString, QString>>& moves, bool replace)
 {
-    return mssql::restoreStatements(database, pathFile, moves, replace);
+    return mssql::restoreStatements(database, pathFile, backupSet, moves, replace);
 }
 
 QString taskLockStatement(const QString& database)

@@ -16,13 +16,16 @@ QString listDatabasesStatement();
 QStringList createDatabaseStatements(const QString& database);
 // DROP DATABASE of database.
 QString dropDatabaseStatement(const QString& database);
-// The backup of database into the file pathFile of the server.
-QString backupStatement(const QString& database, const QString& pathFile);
-// The listing of the database files held in the backup pathFile.
-QString fileListStatement(const QString& pathFile);
-// What a restore sends, in order: the verification of the backup, then the
-// restore itself, moving each logical file to its target.
-QStringList restoreStatements(const QString& database, const QString& pathFile,
+// The backup of database into the file pathFile of the server; with replace
+// it overwrites the backup sets of an existing file.
+QString backupStatement(const QString& database, const QString& pathFile, bool replace = false);
+// The listing of the backup sets of the file pathFile.
+QString headerStatement(const QString& pathFile);
+// The listing of the database files held in backup set backupSet of pathFile.
+QString fileListStatement(const QString& pathFile, int backupSet);
+// What a restore sends, in order: the verification of the backup set, then
+// the restore itself, moving each logical file to its target.
+QStringList restoreStatements(const QString& database, const QString& pathFile, int backupSet,
                               const QList<QPair<QString, QString>>& moves, bool replace);
 // The application lock that a task on database holds for its whole run, and
 // the statement that gives it back.

@@ -195,6 +195,37 @@ TEST_F(BackupWindow, ExistingFileIsNotReplaced)
     delete w;
 }
 
+// The window's own proposal never fails on a file of that name: one that is
+// there at the opening is passed over at once, one that appears before the
+// click is passed over then; the backup goes to the next free name and the
+// older files keep their bytes.
+TEST_F(BackupWindow, AProposalThatIsTakenGoesToAFreeName)
+{
+    MakeDatabase(QStringLiteral("crm"));
+    ASSERT_TRUE(mdlOVSqlServer::WriteDefaultPathFile(path(QStringLiteral("bak/old.dat"))));
+    const auto write = [](const QString& file) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("older");
+    };
+    write(path(QStringLiteral("bak/crm-202612041533.dat")));
+    QPointer<frmDBBackup> w =
+        frmDBBackup::ShowMe(m_server, QStringLiteral("crm"), true, QString(), QString());
+    EXPECT_EQ(Edit(w, "txtPathFileName")->text(), path(QStringLiteral("bak/crm-202612041533-2.dat")));
+    write(path(QStringLiteral("bak/crm-202612041533-2.dat")));
+    QTest::mouseClick(Button(w, "cmdBackup"), Qt::LeftButton);
+    EXPECT_EQ(m_ui.texts(), QStringList({"备份数据库成功！"}));
+    const QString written = path(QStringLiteral("bak/crm-202612041533-3.dat"));
+    EXPECT_TRUE(IsBackupOf(written, QStringLiteral("crm")));
+    EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), written);
+    for (const char* older : {"bak/crm-202612041533.dat", "bak/crm-202612041533-2.dat"}) {
+        QFile f(path(QLatin1String(older)));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), QByteArray("older")) << older;
+    }
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
+}
+
 TEST_F(BackupWindow, FailedBackupKeepsTheWindowAndTheConfiguration)
 {
     MakeDatabase(QStringLiteral("crm"));

@@ -34,13 +34,14 @@ public:
         return false;
     }
     bool backupDatabase(ov::Connection&, const QString&, const QString&, bool) override { return false; }
-    bool readBackupFileList(ov::Connection&, const QString&, QList<ov::BackupFileInfo>&) override
+    bool backupFileExists(ov::Connection&, const QString&, bool&) override { return false; }
+    bool readBackupFileList(ov::Connection&, const QString&, QList<ov::BackupFileInfo>&, int) override
     {
         return false;
     }
     bool readBackupHeader(ov::Connection&, const QString&, ov::BackupHeader&) override { return false; }
     bool restoreDatabase(ov::Connection&, const QString&, const QString&,
-                         const QList<QPair<QString, QString>>&, bool) override
+                         const QList<QPair<QString, QString>>&, bool, int) override
     {
         return false;
     }

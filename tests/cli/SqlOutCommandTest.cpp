@@ -60,7 +60,7 @@ TEST_F(SqlOutCommandTest, BackupAndCreateWriteTheirStatementsWithoutAServer)
          QStringLiteral(
              "-- The statement that \"ovsqlcli backup\" sends to server 127.0.0.1,1, on a connection "
              "to database 客户\"库.\r\n"
-             "BackUp Database \"客户\"\"库\" to disk=N'D:\\bak\\O''Neil.dat'\r\nGO\r\n")},
+             "BackUp Database \"客户\"\"库\" to disk=N'D:\\bak\\O''Neil.dat' WITH INIT\r\nGO\r\n")},
         {{QStringLiteral("create"), QStringLiteral("--database"), QStringLiteral(" cr]m "),
           QStringLiteral("--demo"), QStringLiteral("--replace")},
          QStringLiteral(

@@ -12,6 +12,7 @@
 
 #include "DataTestSupport.h"
 
+#include "backup/mdlOVSqlRestore.h"
 #include "common/Clock.h"
 #include "common/Cp936.h"
 #include "common/mdlOVSqlUpdateDB.h"
@@ -330,17 +331,82 @@ TEST_F(MssqlServer, RestoreTranscriptFromTheCommandLine)
                       : QStringList{QStringLiteral("--user"), m_user, QStringLiteral("--password-stdin")};
     const ovtest::CliResult r = ovtest::RunCli(program.path(), args, m_password.toUtf8() + "\n");
     ASSERT_EQ(r.exitCode, 0) << str(r.err);
+    const QList<QPair<QString, QString>> moves = {
+        {files[0].logicalName, files[0].physicalName},
+        {files[1].logicalName, files[1].physicalName + QStringLiteral(".x")}};
     const QString restore =
-        mssql::restoreStatement(m_database + QStringLiteral("_copy"), backup,
-                                {{files[0].logicalName, files[0].physicalName},
-                                 {files[1].logicalName, files[1].physicalName + QStringLiteral(".x")}},
-                                false);
+        mssql::restoreStatement(m_database + QStringLiteral("_copy"), backup, 1, moves, false);
     EXPECT_TRUE(QString::fromUtf8(ovtest::readFile(out))
-                    .endsWith(mssql::verifyStatement(backup) + QStringLiteral("\r\nGO\r\n") + restore +
-                              QStringLiteral("\r\nGO\r\n")));
+                    .endsWith(mssql::verifyStatement(backup, 1, moves) + QStringLiteral("\r\nGO\r\n") +
+                              restore + QStringLiteral("\r\nGO\r\n")));
     QStringList names;
     ASSERT_TRUE(m_admin->listDatabases(names));
     EXPECT_FALSE(names.contains(m_database + QStringLiteral("_copy")));
+}
+
+// A second backup into the file of the first is refused unless replacing,
+// which leaves one set; a file to which a backup was added (by another tool)
+// restores its newest set, and the restore window's reader says so.
+TEST_F(MssqlServer, BackupsNeverAddToAFileAndRestoreTakesTheNewestSet)
+{
+    ASSERT_TRUE(m_admin->createDatabase(m_database)) << str(m_admin->lastError().description);
+    Connection tempdb;
+    tempdb.setCommandTimeout(0);
+    ASSERT_TRUE(tempdb.Open(connectionString(QStringLiteral("Tempdb"))));
+    const QString sep =
+        m_admin->pathStyle(tempdb) == PathStyle::Posix ? QStringLiteral("/") : QStringLiteral("\\");
+    QString folder = m_folder;
+    if (!folder.isEmpty() && !folder.endsWith(sep))
+        folder += sep;
+    const QString backup = folder + m_database + QStringLiteral("-sets.dat");
+
+    bool exists = true;
+    ASSERT_TRUE(m_admin->backupFileExists(tempdb, backup, exists)) << str(m_admin->lastError().description);
+    EXPECT_FALSE(exists);
+    ASSERT_TRUE(m_admin->backupDatabase(tempdb, m_database, backup)) << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->backupFileExists(tempdb, backup, exists));
+    EXPECT_TRUE(exists);
+    EXPECT_FALSE(m_admin->backupDatabase(tempdb, m_database, backup));
+    EXPECT_EQ(m_admin->lastError().number, 3201);
+    QList<BackupHeader> sets;
+    ASSERT_TRUE(m_admin->readBackupSets(tempdb, backup, sets));
+    EXPECT_EQ(sets.size(), 1);
+    ASSERT_TRUE(m_admin->backupDatabase(tempdb, m_database, backup, true))
+        << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->readBackupSets(tempdb, backup, sets));
+    ASSERT_EQ(sets.size(), 1);
+
+    // Another tool adds a backup of the changed database to the file.
+    {
+        auto cn = connect(m_database);
+        ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE added (id INT)")));
+    }
+    ASSERT_TRUE(tempdb.Execute(QStringLiteral("BACKUP DATABASE ") + mssql::quotedDatabaseName(m_database) +
+                               QStringLiteral(" TO DISK = ") + mssql::unicodeLiteral(backup)));
+    ASSERT_TRUE(m_admin->readBackupSets(tempdb, backup, sets));
+    ASSERT_EQ(sets.size(), 2);
+    EXPECT_EQ(sets[1].position, 2);
+    EXPECT_EQ(sets[1].backupType, int(BackupHeader::FullDatabase));
+    tempdb.Close();
+
+    ovtest::ScriptedUi ui;
+    const mdlOVSqlRestore::BackupFileContents contents = mdlOVSqlRestore::ReadBackupFileContents(
+        m_server, m_trusted, m_user, m_password, backup, m_database + QStringLiteral("_copy"));
+    ASSERT_TRUE(contents.filesRead) << str(contents.error.description);
+    EXPECT_EQ(contents.header.position, 2);
+    QStringList logical, targets;
+    for (const BackupFileInfo& f : contents.files) {
+        logical << f.logicalName;
+        targets << f.physicalName + QStringLiteral(".copy");
+    }
+    EXPECT_EQ(mdlOVSqlRestore::RestoreDatabase(m_server, m_database + QStringLiteral("_copy"), m_user,
+                                               m_password, backup, logical, targets, false, m_trusted,
+                                               contents.header.position),
+              QString());
+    auto copy = connect(m_database + QStringLiteral("_copy"));
+    Recordset rs;
+    EXPECT_TRUE(rs.Open(QStringLiteral("SELECT COUNT(*) FROM added"), *copy))
+        << "the restore took the older set: " << str(rs.lastError().description);
 }
 
 } // namespace

@@ -31,8 +31,13 @@ TEST(MssqlStatements, Backup)
         {"\"crm\" to disk='C:\\x.dat';DROP DATABASE crm--", "C:\\x.dat",
          "BackUp Database \"\"\"crm\"\" to disk='C:\\x.dat';DROP DATABASE crm--\" to disk=N'C:\\x.dat'"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(s(backupStatement(QString::fromUtf8(c.database), QString::fromUtf8(c.path))), c.statement);
+        // Replacing overwrites every backup set of the file, keeping its media
+        // header; without INIT the server would add the backup to the file.
+        EXPECT_EQ(s(backupStatement(QString::fromUtf8(c.database), QString::fromUtf8(c.path), true)),
+                  std::string(c.statement) + " WITH INIT");
+    }
 }
 
 TEST(MssqlStatements, Restore)
@@ -77,15 +82,67 @@ TEST(MssqlStatements, Restore)
          "RESTORE DATABASE \"\"\"x\"\" FROM DISK='C:\\evil.dat' --\" FROM DISK = N'D:\\bak\\crm.dat' WITH "
          "RECOVERY"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(s(restoreStatement(QString::fromUtf8(c.database), QStringLiteral("D:\\bak\\crm.dat"),
-                                     c.moves, c.replace)),
-                  c.statement);
+    // The set restored is always named: without FILE the server restores the
+    // first set of the file, the oldest.
+    for (const auto& c : cases) {
+        for (const int set : {1, 2, 32767}) {
+            EXPECT_EQ(s(restoreStatement(QString::fromUtf8(c.database), QStringLiteral("D:\\bak\\crm.dat"),
+                                         set, c.moves, c.replace)),
+                      std::string(c.statement) + ",FILE = " + std::to_string(set));
+        }
+    }
 
-    EXPECT_EQ(s(restoreStatement(QStringLiteral("crm"), QStringLiteral("D:\\it's.dat"),
+    EXPECT_EQ(s(restoreStatement(QStringLiteral("crm"), QStringLiteral("D:\\it's.dat"), 3,
                                  {{QStringLiteral("a'b"), QStringLiteral("D:\\c'd.mdf")}}, false)),
               "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\it''s.dat' WITH RECOVERY,move N'a''b' to "
-              "N'D:\\c''d.mdf'");
+              "N'D:\\c''d.mdf',FILE = 3");
+}
+
+// The verification reads the set that is restored and checks the targets the
+// restore writes to (their folders and free space), so it carries the same
+// FILE and MOVE clauses; a restore sends it first.
+TEST(MssqlStatements, VerifyCarriesTheSetAndTheMovesOfTheRestore)
+{
+    const QList<QPair<QString, QString>> two = {
+        {QStringLiteral("OrvaneCrm_Data"), QStringLiteral("D:\\data\\crm.mdf")},
+        {QStringLiteral("o'neil_Log"), QStringLiteral("D:\\da'ta\\crm_log.ldf")},
+    };
+    const struct
+    {
+        int set;
+        QList<QPair<QString, QString>> moves;
+        bool replace;
+        const char* verify;
+        const char* restore;
+    } cases[] = {
+        {1,
+         {},
+         false,
+         "RESTORE VERIFYONLY FROM DISK = N'D:\\b''k\\crm.dat' WITH FILE = 1",
+         "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\b''k\\crm.dat' WITH RECOVERY,FILE = 1"},
+        {2, two, false,
+         "RESTORE VERIFYONLY FROM DISK = N'D:\\b''k\\crm.dat' WITH FILE = 2,move N'OrvaneCrm_Data' to "
+         "N'D:\\data\\crm.mdf',move N'o''neil_Log' to N'D:\\da''ta\\crm_log.ldf'",
+         "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\b''k\\crm.dat' WITH RECOVERY,move N'OrvaneCrm_Data' to "
+         "N'D:\\data\\crm.mdf',move N'o''neil_Log' to N'D:\\da''ta\\crm_log.ldf',FILE = 2"},
+        {7,
+         {two[1]},
+         true,
+         "RESTORE VERIFYONLY FROM DISK = N'D:\\b''k\\crm.dat' WITH FILE = 7,move N'o''neil_Log' to "
+         "N'D:\\da''ta\\crm_log.ldf'",
+         "RESTORE DATABASE \"crm\" FROM DISK = N'D:\\b''k\\crm.dat' WITH RECOVERY,REPLACE,move "
+         "N'o''neil_Log' to "
+         "N'D:\\da''ta\\crm_log.ldf',FILE = 7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.set);
+        const QString path = QStringLiteral("D:\\b'k\\crm.dat");
+        EXPECT_EQ(s(verifyStatement(path, c.set, c.moves)), c.verify);
+        const QList<QString> sent = restoreStatements(QStringLiteral("crm"), path, c.set, c.moves, c.replace);
+        ASSERT_EQ(sent.size(), 2);
+        EXPECT_EQ(s(sent[0]), c.verify);
+        EXPECT_EQ(s(sent[1]), c.restore);
+    }
 }
 
 // A name is used as typed only when it is one quoted identifier: a double
@@ -123,16 +180,19 @@ TEST(MssqlStatements, QuotedDatabaseName)
 // database for the bulk copy is chosen with a statement of our own.
 TEST(MssqlStatements, VerifyAndUse)
 {
-    EXPECT_EQ(s(verifyStatement(QStringLiteral("D:\\备份\\o'neil.dat"))),
-              "RESTORE VERIFYONLY FROM DISK = N'D:\\备份\\o''neil.dat'");
+    EXPECT_EQ(s(verifyStatement(QStringLiteral("D:\\备份\\o'neil.dat"), 1, {})),
+              "RESTORE VERIFYONLY FROM DISK = N'D:\\备份\\o''neil.dat' WITH FILE = 1");
     EXPECT_EQ(s(useStatement(QStringLiteral("crm"))), "USE [crm]");
     EXPECT_EQ(s(useStatement(QStringLiteral("[x]; DROP DATABASE y; --"))), "USE [[x]]; DROP DATABASE y; --]");
 }
 
 TEST(MssqlStatements, FileListHeaderAndListings)
 {
-    EXPECT_EQ(s(fileListStatement(QStringLiteral("D:\\bak\\crm.dat"))),
-              "RESTORE FILELISTONLY FROM DISK = N'D:\\bak\\crm.dat'");
+    // The file list is that of the set restored; the header lists every set.
+    EXPECT_EQ(s(fileListStatement(QStringLiteral("D:\\bak\\crm.dat"), 1)),
+              "RESTORE FILELISTONLY FROM DISK = N'D:\\bak\\crm.dat' WITH FILE = 1");
+    EXPECT_EQ(s(fileListStatement(QStringLiteral("D:\\o'neil.dat"), 12)),
+              "RESTORE FILELISTONLY FROM DISK = N'D:\\o''neil.dat' WITH FILE = 12");
     EXPECT_EQ(s(headerStatement(QStringLiteral("D:\\bak\\crm.dat"))),
               "RESTORE HEADERONLY From DISK = N'D:\\bak\\crm.dat'");
     EXPECT_EQ(s(headerStatement(QStringLiteral("D:\\o'neil.dat"))),
@@ -250,6 +310,65 @@ TEST(MssqlStatements, ColumnsCatalog)
                              "ON t.TABLE_SCHEMA = c.TABLE_SCHEMA AND t.TABLE_NAME = c.TABLE_NAME "
                              "WHERE t.TABLE_TYPE = 'BASE TABLE' AND c.TABLE_SCHEMA = SCHEMA_NAME() "
                              "ORDER BY c.TABLE_NAME, c.ORDINAL_POSITION"));
+}
+
+// Before a backup that must not add to an existing file, the tool asks the
+// server to read the file's header: only "Cannot open backup device" (3201)
+// for a file or folder that is not there (operating system errors 2 and 3)
+// means the file is absent. Any other answer, a refused permission, a file
+// in use or not a backup, leaves the question open. The path inside the
+// message is never read as the error number.
+TEST(MssqlStatements, OnlyANotFoundBackupDeviceIsAbsent)
+{
+    const QString path = QStringLiteral("D:\\bak 2(old)\\crm.dat");
+    const struct
+    {
+        qint32 number;
+        const char* message;
+        bool absent;
+    } cases[] = {
+        {3201,
+         "[FreeTDS][SQL Server]Cannot open backup device 'D:\\bak 2(old)\\crm.dat'. Operating system error "
+         "2(The system cannot find the file specified.).\n[FreeTDS][SQL Server]RESTORE HEADERONLY is "
+         "terminating abnormally.",
+         true},
+        {3201,
+         "[Microsoft][ODBC Driver 17 for SQL Server][SQL Server]Cannot open backup device 'D:\\bak "
+         "2(old)\\crm.dat'. Operating system error 3(The system cannot find the path specified.).",
+         true},
+        {3201, "无法打开备份设备 'D:\\bak 2(old)\\crm.dat'。出现操作系统错误 2(系统找不到指定的文件。)。",
+         true},
+        {3201,
+         "Cannot open backup device 'D:\\bak 2(old)\\crm.dat'. Operating system error 5(Access is denied.).",
+         false},
+        {3201,
+         "Cannot open backup device 'D:\\bak 2(old)\\crm.dat'. Operating system error 32(The process cannot "
+         "access the file because it is being used by another process.).",
+         false},
+        {3201,
+         "Cannot open backup device 'D:\\bak 2(old)\\crm.dat'. Operating system error 12(The access code is "
+         "invalid.).",
+         false},
+        {3201, "Cannot open backup device 'D:\\bak 2(old)\\crm.dat'.", false},
+        {262, "CREATE DATABASE permission denied in database 'master'.", false},
+        {3241,
+         "The media family on device 'D:\\bak 2(old)\\crm.dat' is incorrectly formed. SQL Server cannot "
+         "process this media family.",
+         false},
+        {3013, "RESTORE HEADERONLY is terminating abnormally. Operating system error 2(x)", false},
+        {-2147467259, "Operating system error 2(The system cannot find the file specified.).", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(isMissingBackupDevice(c.number, QString::fromUtf8(c.message), path), c.absent);
+    }
+    // A path that is itself read differently by the server still yields the
+    // number after it.
+    EXPECT_TRUE(isMissingBackupDevice(
+        3201,
+        QStringLiteral("Cannot open backup device '/var/opt/mssql/data/x.bak'. Operating system error 2(The "
+                       "system cannot find the file specified.)."),
+        QStringLiteral("/var/opt/mssql/data/./x.bak")));
 }
 
 } // namespace

@@ -82,8 +82,9 @@ protected:
             if (killAt >= 0 && !killAtSystemCall(killAt))
                 return QStringLiteral("<no seccomp>");
             ScriptedUi ui;
-            const bool ok =
-                mdlOVSqlBackup::DoBackup(m_server, database, true, QString(), QString(), target, replace);
+            const bool ok = mdlOVSqlBackup::DoBackup(m_server, database, true, QString(), QString(), target,
+                                                     replace ? mdlOVSqlBackup::IfExists::Replace
+                                                             : mdlOVSqlBackup::IfExists::Refuse);
             return QStringLiteral("%1 %2").arg(ok).arg(ui.texts().join(QLatin1Char('/')));
         });
     }

@@ -146,6 +146,43 @@ TEST_F(UpdateWindow, NoBackupOrNoConfirmationRunsNothing)
     EXPECT_EQ(mainValue(QStringLiteral("DBName")), QStringLiteral("(none)"));
 }
 
+// Two updates in one minute: the second backup window proposes the name of
+// the first backup with "-2", since that file is there, and backs up into it;
+// the first backup keeps its bytes.
+TEST_F(UpdateWindow, ASecondBackupInTheSameMinuteGetsAFreeName)
+{
+    ASSERT_TRUE(mdlOVSqlServer::WriteDefaultPathFile(path(QStringLiteral("bak/old.dat"))));
+    const QString first = path(QStringLiteral("bak/crm-202612100930.dat"));
+    {
+        QFile f(first);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the first backup of this minute");
+    }
+    QPointer<frmDBUpdate> w = open(true);
+    QString proposed;
+    ovtest::NextDialog<frmDBBackup> backup([&proposed](frmDBBackup* b) {
+        proposed = Child<QLineEdit>(b, "txtPathFileName")->text();
+        QTest::mouseClick(Child<QPushButton>(b, "cmdBackup"), Qt::LeftButton);
+        // A refused backup leaves the window open: closed here, the test
+        // fails on its assertions instead of waiting.
+        if (b->isVisible())
+            b->close();
+    });
+    m_ui.answer(ov::MsgAnswer::Cancel);
+    QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+    EXPECT_TRUE(backup.came());
+
+    const QString second = path(QStringLiteral("bak/crm-202612100930-2.dat"));
+    EXPECT_EQ(proposed, second);
+    EXPECT_EQ(m_ui.texts(), QStringList({"备份数据库成功！", kConfirm}));
+    EXPECT_TRUE(QFileInfo(second).size() > 0);
+    QFile f(first);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("the first backup of this minute"));
+    EXPECT_EQ(mdlOVSqlServer::ReadDefaultPathFile(), second);
+    delete w;
+}
+
 // Failing statements do not fail the run: the update counts as done.
 TEST_F(UpdateWindow, AScriptWithFailingStatementsStillSucceeds)
 {

@@ -214,22 +214,77 @@ bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const Q
     return ok;
 }
 
-bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile, bool)
+bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
+                                bool replace)
 {
-    // The server adds the backup to an existing backup file and refuses any
-    // other file; it never replaces one, so there is nothing to ask for.
     m_error.clear();
-    return requireEngine(cn, engine()) && run(cn, mssql::backupStatement(database, pathFile));
+    if (!requireEngine(cn, engine()))
+        return false;
+    // Without INIT the server adds the backup to the sets of an existing
+    // file, where a restore that names no set never finds it. So a backup
+    // that is not to replace the file goes only into a file that is not
+    // there; when the server cannot say, nothing is sent.
+    if (!replace) {
+        bool exists = false;
+        if (!backupFileExists(cn, pathFile, exists)) {
+            const DataError refused = m_error;
+            return fail(refused.number,
+                        QStringLiteral("无法确认备份文件 %1 是否已存在，为免把备份追加到已有的备份文件中，"
+                                       "没有进行备份。服务器的回答：%2")
+                            .arg(pathFile, refused.description),
+                        refused.source);
+        }
+        if (exists)
+            return fail(3201,
+                        QStringLiteral("备份文件 %1 已存在。只有要求替换时才会替换已有的文件，否则备份会被"
+                                       "追加到其中，因此没有进行备份。")
+                            .arg(pathFile),
+                        QStringLiteral("Orvane"));
+    }
+    return run(cn, mssql::backupStatement(database, pathFile, replace));
 }
 
-bool MssqlAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files)
+bool MssqlAdmin::backupFileExists(Connection& cn, const QString& pathFile, bool& exists)
+{
+    m_error.clear();
+    exists = false;
+    if (!requireEngine(cn, engine()))
+        return false;
+    // RESTORE HEADERONLY opens the file as a backup would: an answer, even
+    // one without a row, means the file is there; "Cannot open backup
+    // device" for a file or folder that is not found means it is not. It is
+    // SQL Server's documented statement for the question (xp_fileexist is
+    // undocumented and answers "no file" for a login it cannot impersonate).
+    Recordset rs;
+    if (rs.Open(mssql::headerStatement(pathFile), cn)) {
+        exists = true;
+        return true;
+    }
+    const DataError& error = rs.lastError();
+    if (mssql::isMissingBackupDevice(error.number, error.description, pathFile))
+        return true;
+    return fail(error);
+}
+
+bool MssqlAdmin::requireBackupSet(int backupSet)
+{
+    if (backupSet >= 1)
+        return true;
+    return fail(DataErr::InvalidArgument,
+                QStringLiteral("Backup set %1 does not exist; the sets of a backup file are numbered from 1.")
+                    .arg(backupSet),
+                QStringLiteral("Orvane data access"));
+}
+
+bool MssqlAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
+                                    int backupSet)
 {
     m_error.clear();
     files.clear();
-    if (!requireEngine(cn, engine()))
+    if (!requireEngine(cn, engine()) || !requireBackupSet(backupSet))
         return false;
     Recordset rs;
-    if (!rs.Open(mssql::fileListStatement(pathFile), cn))
+    if (!rs.Open(mssql::fileListStatement(pathFile, backupSet), cn))
         return fail(rs.lastError());
     for (; !rs.Eof(); rs.MoveNext()) {
         files.append({textOf(rs.Fields(QStringLiteral("LogicalName")).Value()),
@@ -241,28 +296,46 @@ bool MssqlAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QLi
 
 bool MssqlAdmin::readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header)
 {
-    m_error.clear();
     header = BackupHeader();
+    QList<BackupHeader> sets;
+    if (!readBackupSets(cn, pathFile, sets))
+        return false;
+    if (!sets.isEmpty())
+        header = sets.first();
+    return true;
+}
+
+bool MssqlAdmin::readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets)
+{
+    m_error.clear();
+    sets.clear();
     if (!requireEngine(cn, engine()))
         return false;
     Recordset rs;
     if (!rs.Open(mssql::headerStatement(pathFile), cn))
         return fail(rs.lastError());
-    if (!rs.Eof()) {
-        header.databaseName = textOf(rs.Fields(QStringLiteral("DatabaseName")).Value());
-        header.backupStartDate = rs.Fields(QStringLiteral("BackupStartDate")).Value().toDateTime();
-        header.backupFinishDate = rs.Fields(QStringLiteral("BackupFinishDate")).Value().toDateTime();
+    for (; !rs.Eof(); rs.MoveNext()) {
+        BackupHeader h;
+        h.databaseName = textOf(rs.Fields(QStringLiteral("DatabaseName")).Value());
+        h.backupStartDate = rs.Fields(QStringLiteral("BackupStartDate")).Value().toDateTime();
+        h.backupFinishDate = rs.Fields(QStringLiteral("BackupFinishDate")).Value().toDateTime();
+        // A set written by another program has no number of ours to use.
+        const QVariant position = rs.Fields(QStringLiteral("Position")).Value();
+        h.position = position.isValid() ? position.toInt() : 0;
+        const QVariant type = rs.Fields(QStringLiteral("BackupType")).Value();
+        h.backupType = type.isValid() ? type.toInt() : 0;
+        sets.append(h);
     }
-    return true;
+    return !rs.lastError().isSet() || fail(rs.lastError());
 }
 
 bool MssqlAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                                 const QList<QPair<QString, QString>>& moves, bool replace)
+                                 const QList<QPair<QString, QString>>& moves, bool replace, int backupSet)
 {
     m_error.clear();
-    if (!requireEngine(cn, engine()))
+    if (!requireEngine(cn, engine()) || !requireBackupSet(backupSet))
         return false;
-    for (const QString& statement : mssql::restoreStatements(database, pathFile, moves, replace)) {
+    for (const QString& statement : mssql::restoreStatements(database, pathFile, backupSet, moves, replace)) {
         if (!run(cn, statement))
             return false;
     }

@@ -24,10 +24,13 @@ public:
 
     bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
                         bool replace) override;
-    bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files) override;
+    bool backupFileExists(Connection& cn, const QString& pathFile, bool& exists) override;
+    bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
+                            int backupSet) override;
     bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
+    bool readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets) override;
     bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                         const QList<QPair<QString, QString>>& moves, bool replace) override;
+                         const QList<QPair<QString, QString>>& moves, bool replace, int backupSet) override;
     bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) override;
     PathStyle pathStyle(Connection& cn) override;
 
@@ -41,6 +44,7 @@ protected:
 private:
     bool openMaster(Connection& cn);
     bool run(Connection& cn, const QString& statement);
+    bool requireBackupSet(int backupSet);
 
     QString m_server;
     bool m_trusted;

@@ -2,6 +2,7 @@
 
 #include "data/Identifiers.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace ov::mssql {
@@ -34,13 +35,31 @@ QString quotedDatabaseName(const QString& name)
     return isQuotedIdentifier(name) ? name : doubleQuoted(name);
 }
 
-QString backupStatement(const QString& database, const QString& pathFile)
+QString backupStatement(const QString& database, const QString& pathFile, bool replace)
 {
     return QStringLiteral("BackUp Database ") + quotedDatabaseName(database) + QStringLiteral(" to disk=") +
-           unicodeLiteral(pathFile);
+           unicodeLiteral(pathFile) + (replace ? QStringLiteral(" WITH INIT") : QString());
 }
 
-QString restoreStatement(const QString& database, const QString& pathFile,
+namespace {
+
+QString moveClauses(const QList<QPair<QString, QString>>& moves)
+{
+    QString sql;
+    for (const auto& move : moves)
+        sql += QStringLiteral(",move ") + unicodeLiteral(move.first) + QStringLiteral(" to ") +
+               unicodeLiteral(move.second);
+    return sql;
+}
+
+QString fileClause(int backupSet)
+{
+    return QStringLiteral("FILE = ") + QString::number(backupSet);
+}
+
+} // namespace
+
+QString restoreStatement(const QString& database, const QString& pathFile, int backupSet,
                          const QList<QPair<QString, QString>>& moves, bool replace)
 {
     QString sql = QStringLiteral("RESTORE DATABASE ") + quotedDatabaseName(database) +
@@ -48,33 +67,58 @@ QString restoreStatement(const QString& database, const QString& pathFile,
                   QStringLiteral(" WITH RECOVERY");
     if (replace)
         sql += QStringLiteral(",REPLACE");
-    for (const auto& move : moves)
-        sql += QStringLiteral(",move ") + unicodeLiteral(move.first) + QStringLiteral(" to ") +
-               unicodeLiteral(move.second);
-    return sql;
+    return sql + moveClauses(moves) + QLatin1Char(',') + fileClause(backupSet);
 }
 
-QList<QString> restoreStatements(const QString& database, const QString& pathFile,
+QList<QString> restoreStatements(const QString& database, const QString& pathFile, int backupSet,
                                  const QList<QPair<QString, QString>>& moves, bool replace)
 {
-    // The server reads the whole backup first; a damaged or cut-off one is
-    // refused with its own message before the database is touched.
-    return {verifyStatement(pathFile), restoreStatement(database, pathFile, moves, replace)};
+    // The server reads the whole backup set first; a damaged or cut-off one,
+    // or a target that cannot take its file, is refused with its own message
+    // before the database is touched.
+    return {verifyStatement(pathFile, backupSet, moves),
+            restoreStatement(database, pathFile, backupSet, moves, replace)};
 }
 
-QString verifyStatement(const QString& pathFile)
+QString verifyStatement(const QString& pathFile, int backupSet, const QList<QPair<QString, QString>>& moves)
 {
-    return QStringLiteral("RESTORE VERIFYONLY FROM DISK = ") + unicodeLiteral(pathFile);
+    return QStringLiteral("RESTORE VERIFYONLY FROM DISK = ") + unicodeLiteral(pathFile) +
+           QStringLiteral(" WITH ") + fileClause(backupSet) + moveClauses(moves);
 }
 
-QString fileListStatement(const QString& pathFile)
+QString fileListStatement(const QString& pathFile, int backupSet)
 {
-    return QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + unicodeLiteral(pathFile);
+    return QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + unicodeLiteral(pathFile) +
+           QStringLiteral(" WITH ") + fileClause(backupSet);
 }
 
 QString headerStatement(const QString& pathFile)
 {
     return QStringLiteral("RESTORE HEADERONLY From DISK = ") + unicodeLiteral(pathFile);
+}
+
+bool isMissingBackupDevice(qint32 number, const QString& message, const QString& pathFile)
+{
+    if (number != 3201)
+        return false;
+    // The first message is the server's 3201, after the driver's "[…]"
+    // prefixes: "Cannot open backup device 'PATH'. Operating system error
+    // 2(The system cannot find the file specified.)." in the server's
+    // language. The error number is the first number before a "(" after the
+    // device name; the name is taken out first, so that a folder such as
+    // "bak 2(old)" is never read as the error.
+    QString line = message.section(QLatin1Char('\n'), 0, 0);
+    if (!pathFile.isEmpty())
+        line.remove(pathFile);
+    const qsizetype lastQuote = line.lastIndexOf(QLatin1Char('\''));
+    if (lastQuote >= 0)
+        line = line.mid(lastQuote + 1);
+    static const QRegularExpression osError(QStringLiteral("(\\d+)\\s*\\("));
+    const QRegularExpressionMatch m = osError.match(line);
+    if (!m.hasMatch())
+        return false;
+    const QString code = m.captured(1);
+    return code == QLatin1String("2") || code == QLatin1String("3");
 }
 
 QString useStatement(const QString& database)

@@ -24,22 +24,42 @@ QString quotedDatabaseName(const QString& name);
 // Paths and logical file names travel as N'…' literals, so that characters
 // outside the server's code page (a Chinese folder on a server whose code
 // page is not 936) arrive unchanged.
-// BackUp Database "crm" to disk=N'D:\bak\crm-202612041533.dat'
-QString backupStatement(const QString& database, const QString& pathFile);
-// RESTORE DATABASE "crm" FROM DISK = N'path' WITH RECOVERY[,REPLACE][,move N'logical' to N'target']…
-QString restoreStatement(const QString& database, const QString& pathFile,
+//
+// A backup file is a media set that holds backup sets, numbered from 1 in
+// the order they were written (RESTORE HEADERONLY's Position). A backup
+// without INIT adds a set to an existing file, and a restore without FILE
+// takes set 1, the oldest; so the tool never backs up into an existing file
+// unless replacing it, and always names the set it reads or restores.
+//
+// BackUp Database "crm" to disk=N'D:\bak\crm-202612041533.dat'[ WITH INIT]
+// With replace, INIT overwrites every backup set of an existing file and
+// keeps its media header. FORMAT is not used: it would write a new media
+// header over anything, including a file that is no backup at all and one
+// member of a media set striped over several files, which leaves the whole
+// set unusable; INIT refuses both, and unexpired sets too.
+QString backupStatement(const QString& database, const QString& pathFile, bool replace = false);
+// RESTORE DATABASE "crm" FROM DISK = N'path' WITH RECOVERY[,REPLACE][,move N'logical' to N'target']…,FILE = n
+QString restoreStatement(const QString& database, const QString& pathFile, int backupSet,
                          const QList<QPair<QString, QString>>& moves, bool replace);
-// What a restore sends, in order: the verification of the backup, then the
-// restore itself.
-QList<QString> restoreStatements(const QString& database, const QString& pathFile,
+// What a restore sends, in order: the verification of the backup set, then
+// the restore itself.
+QList<QString> restoreStatements(const QString& database, const QString& pathFile, int backupSet,
                                  const QList<QPair<QString, QString>>& moves, bool replace);
-// RESTORE VERIFYONLY FROM DISK = N'path': the server reads the whole backup
-// and checks it is complete and readable, without restoring anything.
-QString verifyStatement(const QString& pathFile);
-// RESTORE FILELISTONLY FROM DISK = N'path'
-QString fileListStatement(const QString& pathFile);
-// RESTORE HEADERONLY From DISK = N'path'
+// RESTORE VERIFYONLY FROM DISK = N'path' WITH FILE = n[,move N'logical' to N'target']…: the
+// server reads the whole backup set and checks it is complete and readable,
+// and that the targets of the restore (the recorded paths, or those the MOVE
+// clauses name) can take its files, without restoring anything.
+QString verifyStatement(const QString& pathFile, int backupSet, const QList<QPair<QString, QString>>& moves);
+// RESTORE FILELISTONLY FROM DISK = N'path' WITH FILE = n
+QString fileListStatement(const QString& pathFile, int backupSet);
+// RESTORE HEADERONLY From DISK = N'path': one row per backup set.
 QString headerStatement(const QString& pathFile);
+// True when the error with which the server answered a statement reading the
+// backup file pathFile says that the file is not there: "Cannot open backup
+// device" (3201) with the operating system's "file not found" (2) or "path
+// not found" (3). Any other error (no permission, the file in use or not a
+// backup) says nothing about whether it exists.
+bool isMissingBackupDevice(qint32 number, const QString& message, const QString& pathFile);
 // USE [name]: makes database the current one of a session.
 QString useStatement(const QString& database);
 

@@ -672,11 +672,35 @@ int SqliteAdmin::readLimit(Connection& cn)
     return seconds > 0 && seconds < kReadLimitSeconds ? seconds : kReadLimitSeconds;
 }
 
-bool SqliteAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files)
+bool SqliteAdmin::backupFileExists(Connection& cn, const QString& pathFile, bool& exists)
+{
+    m_error.clear();
+    exists = false;
+    if (!requireEngine(cn, engine()))
+        return false;
+    const QFileInfo target(pathFile);
+    exists = target.exists() || target.isSymLink();
+    return true;
+}
+
+bool SqliteAdmin::requireOnlySet(const QString& pathFile, int backupSet)
+{
+    if (backupSet == 1)
+        return true;
+    return fail(DataErr::InvalidArgument,
+                QStringLiteral("The backup file '%1' holds one backup set; there is no backup set %2.")
+                    .arg(pathFile)
+                    .arg(backupSet),
+                embedded::errorSource());
+}
+
+bool SqliteAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
+                                     int backupSet)
 {
     m_error.clear();
     files.clear();
-    return requireEngine(cn, engine()) && readBackupSet(pathFile, &files, nullptr, readLimit(cn));
+    return requireEngine(cn, engine()) && requireOnlySet(pathFile, backupSet) &&
+           readBackupSet(pathFile, &files, nullptr, readLimit(cn));
 }
 
 bool SqliteAdmin::readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header)
@@ -737,10 +761,10 @@ bool SqliteAdmin::failDamaged(const QString& pathFile, const QString& damage)
 }
 
 bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                                  const QList<QPair<QString, QString>>& moves, bool replace)
+                                  const QList<QPair<QString, QString>>& moves, bool replace, int backupSet)
 {
     m_error.clear();
-    if (!requireEngine(cn, engine()))
+    if (!requireEngine(cn, engine()) || !requireOnlySet(pathFile, backupSet))
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))

@@ -30,10 +30,12 @@ public:
 
     bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
                         bool replace) override;
-    bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files) override;
+    bool backupFileExists(Connection& cn, const QString& pathFile, bool& exists) override;
+    bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
+                            int backupSet) override;
     bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
     bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                         const QList<QPair<QString, QString>>& moves, bool replace) override;
+                         const QList<QPair<QString, QString>>& moves, bool replace, int backupSet) override;
     bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) override;
     PathStyle pathStyle(Connection& cn) override;
 
@@ -63,6 +65,8 @@ private:
                      std::future<QString>& damage);
     // A database file (or its journal) of the server folder.
     bool isServerFile(const QFileInfo& file) const;
+    // A backup file of this engine holds one backup set, number 1.
+    bool requireOnlySet(const QString& pathFile, int backupSet);
 
     QString m_folder;
 };
