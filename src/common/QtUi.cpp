@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QThread>
 #include <QTranslator>
+#include <QWindow>
 
 #include <memory>
 
@@ -77,6 +78,32 @@ protected:
 
 } // namespace
 
+QWidget* TaskWindow()
+{
+    // A modal window open now (the backup window over the update window) is
+    // the one its messages belong to.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    // Otherwise the window opened last that is still shown: activation comes
+    // back to a window only some time after a dialog over it closed, so the
+    // active window may be none at all then.
+    QWidget* latest = nullptr;
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    // The platform keeps its windows in the order they were made.
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (!window->isVisible())
+            continue;
+        for (QWidget* w : widgets) {
+            if (w->windowHandle() != window || !w->isVisible())
+                continue;
+            const Qt::WindowType type = w->windowType();
+            if (type == Qt::Window || type == Qt::Dialog)
+                latest = w;
+        }
+    }
+    return latest ? latest : QApplication::activeWindow();
+}
+
 bool LoadQtChineseTranslation()
 {
     // The translator lives as long as the application.
@@ -137,7 +164,9 @@ MsgAnswer QtUi::message(const QString& text, MsgStyle style)
         buttons = QMessageBox::Ok | QMessageBox::Cancel;
         break;
     }
-    QMessageBox box(icon, applicationTitle(), text, buttons, QApplication::activeWindow());
+    // The box belongs to the task window: it carries its icon and is centred
+    // on it.
+    QMessageBox box(icon, applicationTitle(), text, buttons, TaskWindow());
     // The box is at least as wide as its caption plus the frame's buttons,
     // so the title is never cut short.
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {

@@ -6,8 +6,11 @@
 #include "support/Windows.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -172,4 +175,59 @@ TEST(QtProgress, ZeroMaximumIsNoBusyAnimation)
     progress.setValue(5);
     EXPECT_EQ(bar.maximum(), 5);
     EXPECT_EQ(bar.value(), 5);
+}
+
+// A message box belongs to the task window, also right after a file dialog
+// or another modal window over it closed and before the window system has
+// made the task window active again: it carries the window's icon and is
+// centred on it.
+TEST(QtMessageBox, BelongsToTheTaskWindowAfterADialogClosed)
+{
+    ov::QtUi port;
+    ov::setUi(&port);
+    QTemporaryDir dir;
+    QWidget task;
+    task.setWindowTitle(QStringLiteral("升级数据库"));
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::darkRed);
+    task.setWindowIcon(QIcon(pixmap));
+    task.resize(480, 360);
+    task.show();
+    QApplication::setActiveWindow(&task);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&task));
+    const struct
+    {
+        const char* before;
+        bool activeAgain;
+    } cases[] = {
+        {"file dialog", true},   {"file dialog", false}, {"modal window", true},
+        {"modal window", false}, {"nothing", false},
+    };
+    for (const auto& c : cases) {
+        const std::string label = std::string(c.before) + (c.activeAgain ? ", active again" : ", not active");
+        if (QLatin1String(c.before) == QLatin1String("file dialog")) {
+            ovtest::NextDialog<QFileDialog> dialog(ovtest::ChooseFile(QString()));
+            mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0,
+                                      dir.path(), QStringLiteral("打开"));
+        } else if (QLatin1String(c.before) == QLatin1String("modal window")) {
+            QDialog backup(&task);
+            ovtest::NextDialog<QDialog> dialog([](QDialog* d) { d->accept(); });
+            backup.exec();
+        }
+        QApplication::setActiveWindow(c.activeAgain ? &task : nullptr);
+        QWidget* parent = nullptr;
+        qint64 icon = 0;
+        QPoint centre;
+        ovtest::NextDialog<QMessageBox> box([&](QMessageBox* b) {
+            parent = b->parentWidget();
+            icon = b->windowIcon().pixmap(16, 16).toImage().pixel(0, 0);
+            centre = b->frameGeometry().center();
+            b->accept();
+        });
+        ov::MsgBox(QStringLiteral("该数据库不是Orvane客户资源管理系统的数据库！"), ov::MsgStyle::Exclamation);
+        EXPECT_EQ(parent, &task) << label;
+        EXPECT_EQ(icon, qint64(QColor(Qt::darkRed).rgb())) << label;
+        EXPECT_TRUE(task.frameGeometry().contains(centre)) << label;
+    }
+    ov::setUi(nullptr);
 }
