@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -213,7 +215,16 @@ std::function<void(QFileDialog*)> ChooseFile(const QString& path, QString* folde
             dialog->reject();
             return;
         }
-        dialog->selectFile(path);
+        // Typed as a person types it. selectFile() leaves the name box alone
+        // while it has the focus, which it gets when the window system
+        // activates the dialog: in a fast build that came first and the
+        // dialog accepted the name it was opened with.
+        const QFileInfo file(path);
+        dialog->setDirectory(file.absolutePath());
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(file.fileName());
+        else
+            dialog->selectFile(path);
         QMetaObject::invokeMethod(dialog, "accept");
     };
 }
