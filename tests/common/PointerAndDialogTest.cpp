@@ -9,15 +9,18 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 
 TEST(MousePointer, GuardsDoNotNest)
 {
@@ -228,6 +231,55 @@ TEST(QtMessageBox, BelongsToTheTaskWindowAfterADialogClosed)
         EXPECT_EQ(parent, &task) << label;
         EXPECT_EQ(icon, qint64(QColor(Qt::darkRed).rgb())) << label;
         EXPECT_TRUE(task.frameGeometry().contains(centre)) << label;
+    }
+    ov::setUi(nullptr);
+}
+
+// A long name in a message (a 140-character database name, a path) wraps
+// inside the box instead of running past its right edge; the box fits on
+// the screen and shows the whole text.
+TEST(QtMessageBox, LongNamesWrapInsideTheBox)
+{
+    ov::QtUi port;
+    ov::setUi(&port);
+    const QString names[] = {
+        QString(140, QLatin1Char('n')),
+        QStringLiteral("/srv/orvane/") + QString(60, QLatin1Char('b')) + QLatin1Char('/') +
+            QString(70, QLatin1Char('c')) + QStringLiteral(".dat"),
+        QString(140, QChar(0x6570)),
+    };
+    for (const QString& name : names) {
+        const QString text =
+            QStringLiteral("该数据库不是Orvane客户资源管理系统的数据库！\r\n数据库：") + name;
+        QRect label, box, screen;
+        QString shown;
+        int needed = 0;
+        ovtest::NextDialog<QMessageBox> watch([&](QMessageBox* b) {
+            auto* l = b->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (l) {
+                label = QRect(l->mapTo(b, QPoint(0, 0)), l->size());
+                needed = l->heightForWidth(l->width());
+                if (needed < 0)
+                    needed = l->sizeHint().height();
+                shown = l->text();
+                // A line wider than the label is cut at its right edge.
+                if (l->minimumSizeHint().width() > l->width() ||
+                    (l->sizeHint().width() > l->width() && !l->wordWrap()))
+                    needed = INT_MAX;
+            }
+            box = b->rect();
+            screen = b->screen()->availableGeometry();
+            b->accept();
+        });
+        ov::MsgBox(text, ov::MsgStyle::Exclamation);
+        const std::string what = name.left(20).toStdString();
+        ASSERT_FALSE(label.isEmpty()) << what;
+        EXPECT_TRUE(box.contains(label)) << what;
+        EXPECT_LE(box.width(), screen.width()) << what;
+        EXPECT_LE(needed, label.height()) << what;
+        // The whole text is there, whatever marks of where it may break.
+        shown.remove(QChar(0x200B));
+        EXPECT_EQ(shown, text) << what;
     }
     ov::setUi(nullptr);
 }
