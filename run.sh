@@ -3,10 +3,39 @@
 # folder of its own: the sanitizer build of ./test.sh stays in build/), and
 # runs it on the embedded demo server: the menu when a display is available,
 # otherwise a walk through every task with ovsqlcli.
+# Each step prints one line; what the package manager and the compiler say
+# goes to build-release/run.log, which a failed step names.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/install-deps.sh
-build=$(./scripts/build.sh release)
+build=build-release
+mkdir -p "$build"
+log=$build/run.log
+: >"$log"
+
+# step TEXT COMMAND...: prints "run.sh: TEXT", runs the command with its
+# output in the log, and on failure ends naming the log and showing its end.
+step() {
+  local text=$1
+  shift
+  echo "run.sh: $text"
+  if ! {
+    echo "== $text"
+    "$@"
+  } >>"$log" 2>&1; then
+    echo "run.sh: failed: $text; the details are in $log, which ends:" >&2
+    tail -n 15 "$log" >&2
+    exit 1
+  fi
+}
+
+missing=$(./scripts/install-deps.sh --missing)
+if [[ -n $missing ]]; then
+  read -r -a names <<<"$missing"
+  step "installing ${#names[@]} packages (${missing})" ./scripts/install-deps.sh
+else
+  step "checking the installed packages" ./scripts/install-deps.sh
+fi
+step "building the optimised program in $build/" ./scripts/build.sh release
 
 bin=$build/bin
 # The demo configuration points at the embedded engine, with its databases in
@@ -19,6 +48,7 @@ fi
 mkdir -p "$bin/demo-data"
 
 if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then
+  echo "run.sh: running $bin/OVSqlUpdateDB"
   exec "$bin/OVSqlUpdateDB" "$@"
 fi
 echo "run.sh: no display; walking through the tasks with ovsqlcli instead."

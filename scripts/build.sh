@@ -6,6 +6,9 @@
 #                             and CI run
 #   scripts/build.sh release  build-release/: optimised, without the tests,
 #                             the build that ./run.sh starts
+#   scripts/build.sh opt      build-opt/: optimised (Release) with every
+#                             test, so that the suite also runs against
+#                             the code the users get
 # Prints the build folder on stdout when it is done; the compiler's output
 # goes to stderr. ccache is used when it is installed.
 set -euo pipefail
@@ -22,8 +25,12 @@ case $kind in
     dir=build-release
     options=(-DCMAKE_BUILD_TYPE=Release -DOV_BUILD_TESTS=OFF)
     ;;
+  opt)
+    dir=build-opt
+    options=(-DCMAKE_BUILD_TYPE=Release -DOV_BUILD_TESTS=ON)
+    ;;
   *)
-    echo "usage: scripts/build.sh [test|release]" >&2
+    echo "usage: scripts/build.sh [test|release|opt]" >&2
     exit 2
     ;;
 esac

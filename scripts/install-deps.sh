@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the tools need on Debian 12.
 # Idempotent: a package is installed only when it is missing, so a second
-# run costs about a second.
+# run costs about a second. With --missing it only prints what it would
+# install, on one line.
 set -euo pipefail
 
 packages=(
@@ -36,6 +37,12 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+
+# --missing: print the missing packages (none: an empty line) and stop.
+if [[ ${1:-} == --missing ]]; then
+  echo "${missing[*]}"
+  exit 0
+fi
 
 if ((${#missing[@]})); then
   sudo=()

@@ -2,6 +2,8 @@
 
 #include "data/ServerAdmin.h"
 
+#include <QRegularExpression>
+
 namespace ServerFolder {
 
 QChar Separator(Style style)
@@ -85,6 +87,15 @@ QString SetCurrentFolder(const QString& path, const QString& current, const QStr
     if (!headerMust.isEmpty() && !folder.startsWith(headerMust))
         folder = GetCurrentFolder(current, headerMust, style);
     return folder;
+}
+
+bool IsEngineFile(const QString& name)
+{
+    static const QRegularExpression own(
+        QRegularExpression::anchoredPattern(
+            QStringLiteral("\\..+(-task|-use|\\.[A-Za-z0-9]{6}\\.part(-journal|-wal|-shm)?)")),
+        QRegularExpression::DotMatchesEverythingOption);
+    return own.match(name).hasMatch();
 }
 
 Style GuessStyle(const QString& server, const QString& samplePath)

@@ -37,6 +37,12 @@ QString ResolveParentFolder(const QString& path, Style style);
 // has its trailing ".." resolved and begins with headerMust when that is set.
 QString SetCurrentFolder(const QString& path, const QString& current, const QString& headerMust, Style style);
 
+// True for a file the embedded engine keeps beside its databases for its own
+// use, which the browser does not offer: the hidden task and use locks
+// (".NAME.sqlite-task", ".NAME.sqlite-use") and the hidden part files of
+// unfinished writes with their journals (".NAME.XXXXXX.part", "…-journal").
+bool IsEngineFile(const QString& name);
+
 // How the paths of a server are written when no connection can be asked: a
 // path that begins with "/" and holds no backslash is POSIX, one holding a
 // backslash or a drive is Windows; otherwise the embedded engine is POSIX and

@@ -56,6 +56,10 @@ bool frmSqlServerDirectory::BrowseFrom(const ConnectionSettings& s, QString& str
     const auto style = admin->pathStyle(cn);
     QString folder, fileName, baseName, extension;
     mdlCommon::SplitPathName(strPathFile, folder, fileName, baseName, extension, style);
+    // Without a folder the browser opens where a file named alone goes: the
+    // embedded server's own folder rather than the machine's root.
+    if (folder.isEmpty())
+        folder = ServerFolder::DefaultFolder(s.server, style);
     const QString chosen = ShowMe(cn, *admin, QString(), folder, fileName, blnIsBackup, parent);
     if (!chosen.isEmpty())
         strPathFile = chosen;
@@ -176,7 +180,7 @@ void frmSqlServerDirectory::ListFolder(const QString& path)
     if (!m_admin->listFolder(*m_cn, folder, entries))
         return;
     for (const ov::FolderEntry& e : entries) {
-        if (!e.name.isEmpty())
+        if (!e.name.isEmpty() && (e.isFolder || !ServerFolder::IsEngineFile(e.name)))
             AddEntry(e.name, e.isFolder);
     }
 }

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QThread>
 #include <QTranslator>
+#include <QWindow>
 
 #include <memory>
 
@@ -75,7 +76,69 @@ protected:
     }
 };
 
+// text with a break opportunity (a zero-width space) every few characters
+// of a run that holds none, such as a long database name or path, so that
+// the message box wraps it instead of cutting it at its right edge.
+QString WithBreaks(const QString& text)
+{
+    constexpr int kLongRun = 24;
+    constexpr int kEvery = 8;
+    QString out;
+    out.reserve(text.size() + text.size() / kEvery);
+    int start = 0;
+    const auto flush = [&](int end) {
+        const int length = end - start;
+        if (length < kLongRun) {
+            out += QStringView(text).mid(start, length);
+            return;
+        }
+        for (int i = start; i < end; ++i) {
+            out += text.at(i);
+            if ((i - start) % kEvery == kEvery - 1 && i + 1 < end)
+                out += QChar(0x200B);
+        }
+    };
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        // Spaces and Chinese characters break lines by themselves.
+        const bool breaks = c.isSpace() || c.unicode() >= 0x2E80;
+        if (breaks) {
+            flush(i);
+            out += c;
+            start = i + 1;
+        }
+    }
+    flush(text.size());
+    return out;
+}
+
 } // namespace
+
+QWidget* TaskWindow()
+{
+    // A modal window open now (the backup window over the update window) is
+    // the one its messages belong to.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    // Otherwise the window opened last that is still shown: activation comes
+    // back to a window only some time after a dialog over it closed, so the
+    // active window may be none at all then.
+    QWidget* latest = nullptr;
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    // The platform keeps its windows in the order they were made.
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (!window->isVisible())
+            continue;
+        for (QWidget* w : widgets) {
+            if (w->windowHandle() != window || !w->isVisible())
+                continue;
+            const Qt::WindowType type = w->windowType();
+            if (type == Qt::Window || type == Qt::Dialog)
+                latest = w;
+        }
+    }
+    return latest ? latest : QApplication::activeWindow();
+}
 
 bool LoadQtChineseTranslation()
 {
@@ -137,7 +200,9 @@ MsgAnswer QtUi::message(const QString& text, MsgStyle style)
         buttons = QMessageBox::Ok | QMessageBox::Cancel;
         break;
     }
-    QMessageBox box(icon, applicationTitle(), text, buttons, QApplication::activeWindow());
+    // The box belongs to the task window: it carries its icon and is centred
+    // on it.
+    QMessageBox box(icon, applicationTitle(), WithBreaks(text), buttons, TaskWindow());
     // The box is at least as wide as its caption plus the frame's buttons,
     // so the title is never cut short.
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {

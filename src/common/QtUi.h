@@ -30,6 +30,11 @@ public:
 // false when the translation is not installed.
 bool LoadQtChineseTranslation();
 
+// The window that message boxes and file dialogs belong to: the modal
+// window open now, otherwise the task window (the window shown last),
+// whether or not the window system has made it active again.
+QWidget* TaskWindow();
+
 // What QtUi::waitFor does, for other ports that sit in front of windows.
 void WaitWhileWindowsPaint(const QString& caption, const std::function<void()>& work);
 

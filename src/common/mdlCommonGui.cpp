@@ -1,5 +1,6 @@
 #include "common/mdlCommonGui.h"
 
+#include "common/QtUi.h"
 #include "common/mdlCommon.h"
 #include "common/mdlOVSqlUpdateDB.h"
 
@@ -42,9 +43,9 @@ QString ShowFileDialog(bool save, const QString& defaultPathFile, const QString&
             folder = splitFolder;
     }
 
-    // The dialog is a child of the active window, so it opens in front of it,
+    // The dialog is a child of the task window, so it opens in front of it,
     // and lives only for this call.
-    QFileDialog dialog(QApplication::activeWindow(), title, folder, ToQtFilter(filter));
+    QFileDialog dialog(ov::TaskWindow(), title, folder, ToQtFilter(filter));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setObjectName(QStringLiteral("frmCommonDlg"));
     if (save) {

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,6 +51,27 @@ QString Formatted(const QString& text)
     out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return out;
 }
+
+// Fixes a window at the size it opens with, once its layout has given it
+// that size: the window cannot be resized, and nothing in it moves into
+// empty space.
+class FixSizeOnShow : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            auto* window = static_cast<QWidget*>(watched);
+            window->setFixedSize(window->size());
+            window->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+};
 
 void SetColor(QWidget* w, QPalette::ColorRole role, const QColor& c)
 {
@@ -371,6 +393,16 @@ void ApplyFormStyle(QWidget* window)
     window->setAutoFillBackground(true);
     window->setFont(GetDefaultFont());
     window->setWindowIcon(ProductIcon());
+    if (window->isWindow()) {
+        // A fixed size, as the menu has: no maximise button, no frame to drag.
+        const Qt::WindowFlags type = window->windowFlags() & Qt::WindowType_Mask;
+        Qt::WindowFlags frame = Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                Qt::WindowCloseButtonHint;
+        if (type == Qt::Window)
+            frame |= Qt::WindowMinimizeButtonHint;
+        window->setWindowFlags(type | frame);
+        window->installEventFilter(new FixSizeOnShow(window));
+    }
     if (auto* bar = window->findChild<QMenuBar*>()) {
         for (QAction* action : bar->findChildren<QAction*>())
             action->setText(Formatted(action->text()));

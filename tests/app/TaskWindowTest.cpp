@@ -178,6 +178,21 @@ TEST_P(TaskWindow, OpensWithItsTextsAndTheConnectionPanel)
     EXPECT_FALSE(QFileInfo::exists(mdlOVSqlServer::ConfigFilePath()));
 }
 
+// The window opens at a fixed size, as the menu: it can be neither resized
+// nor maximised.
+TEST_P(TaskWindow, HasAFixedSizeAndNoMaximiseButton)
+{
+    QPointer<QWidget> w = GetParam().open(m_dir.makeServer(), true);
+    ASSERT_FALSE(w.isNull());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    const QSize opened = w->size();
+    EXPECT_EQ(w->minimumSize(), opened);
+    EXPECT_EQ(w->maximumSize(), opened);
+    EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    w->resize(opened + QSize(200, 150));
+    EXPECT_EQ(w->size(), opened);
+}
+
 INSTANTIATE_TEST_SUITE_P(Windows, TaskWindow, ::testing::ValuesIn(kWindows),
                          [](const ::testing::TestParamInfo<TaskWindowCase>& info) {
                              return std::string(info.param.name);

@@ -369,3 +369,38 @@ TEST_F(ServerFolderBrowser, EnterInTheFolderBoxGoesThere)
 }
 
 } // namespace
+
+// On the embedded engine the browser opens in the server's own folder when
+// the path holds no folder, and lists neither the engine's own hidden files
+// (its task and use locks, the part files of unfinished writes and their
+// journals) nor anything else of its making; other files are listed,
+// hidden ones too.
+TEST_F(ServerFolderBrowser, EmbeddedEngineStartsInItsFolderAndHidesItsOwnFiles)
+{
+    ASSERT_TRUE(m_admin->createDatabase(QStringLiteral("crm")));
+    const QString folder = ov::ServerAdmin::localFolder(m_server);
+    ASSERT_FALSE(folder.isEmpty());
+    for (const char* name :
+         {".crm.sqlite-task", ".crm.sqlite-use", ".crm.sqlite.Ab12Cd.part", ".crm.sqlite.Ab12Cd.part-journal",
+          ".Crm 2.dat.x9Y8z7.part", ".profile", "crm.dat", ".x.part", "a-use"}) {
+        QFile f(folder + QLatin1Char('/') + QLatin1String(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << name;
+    }
+    for (const QString& given : {QString(), QStringLiteral("crm.dat")}) {
+        QString header;
+        QStringList entries;
+        ovtest::NextDialog<frmSqlServerDirectory> browser([&](frmSqlServerDirectory* w) {
+            header = Header(w);
+            entries = Entries(w);
+            w->reject();
+        });
+        QString pathFile = given;
+        ConnectionSettings s;
+        s.server = m_server;
+        EXPECT_TRUE(frmSqlServerDirectory::BrowseFrom(s, pathFile, true, nullptr));
+        EXPECT_EQ(header, folder + QLatin1Char('/')) << given.toStdString();
+        EXPECT_EQ(entries, QStringList({"..", ".profile", ".x.part", "a-use", "crm.dat", "crm.sqlite"}))
+            << given.toStdString();
+        EXPECT_EQ(pathFile, given);
+    }
+}

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,10 +10,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 using namespace mdlResAndColor;
 
@@ -222,4 +226,30 @@ TEST(FormStyle, TabPagesTakeTheTabBackground)
     EXPECT_TRUE(page->autoFillBackground());
     EXPECT_EQ(page->palette().color(QPalette::Window), kWindow);
     EXPECT_EQ(label->palette().color(QPalette::Window), page->palette().color(QPalette::Window));
+}
+
+// A styled window keeps the size it opened with, as the menu does: it can
+// neither be resized nor maximised, whatever its layout would like.
+TEST(FormStyle, WindowsKeepTheSizeTheyOpenedWith)
+{
+    for (const bool dialog : {false, true}) {
+        std::unique_ptr<QWidget> window(dialog ? new QDialog : new QWidget);
+        auto* layout = new QVBoxLayout(window.get());
+        auto* label = new QLabel(QStringLiteral("还原为"));
+        layout->addWidget(label);
+        window->resize(420, 300);
+        ApplyFormStyle(window.get());
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        const QSize opened = window->size();
+        EXPECT_EQ(opened, QSize(420, 300)) << dialog;
+        EXPECT_EQ(window->minimumSize(), opened) << dialog;
+        EXPECT_EQ(window->maximumSize(), opened) << dialog;
+        EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint)) << dialog;
+        EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint)) << dialog;
+        window->resize(900, 700);
+        label->setText(QString(400, QChar(0x6570)));
+        QApplication::processEvents();
+        EXPECT_EQ(window->size(), opened) << dialog;
+    }
 }

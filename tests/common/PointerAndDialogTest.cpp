@@ -6,15 +6,21 @@
 #include "support/Windows.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
+#include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 
 TEST(MousePointer, GuardsDoNotNest)
 {
@@ -172,4 +178,108 @@ TEST(QtProgress, ZeroMaximumIsNoBusyAnimation)
     progress.setValue(5);
     EXPECT_EQ(bar.maximum(), 5);
     EXPECT_EQ(bar.value(), 5);
+}
+
+// A message box belongs to the task window, also right after a file dialog
+// or another modal window over it closed and before the window system has
+// made the task window active again: it carries the window's icon and is
+// centred on it.
+TEST(QtMessageBox, BelongsToTheTaskWindowAfterADialogClosed)
+{
+    ov::QtUi port;
+    ov::setUi(&port);
+    QTemporaryDir dir;
+    QWidget task;
+    task.setWindowTitle(QStringLiteral("升级数据库"));
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::darkRed);
+    task.setWindowIcon(QIcon(pixmap));
+    task.resize(480, 360);
+    task.show();
+    QApplication::setActiveWindow(&task);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&task));
+    const struct
+    {
+        const char* before;
+        bool activeAgain;
+    } cases[] = {
+        {"file dialog", true},   {"file dialog", false}, {"modal window", true},
+        {"modal window", false}, {"nothing", false},
+    };
+    for (const auto& c : cases) {
+        const std::string label = std::string(c.before) + (c.activeAgain ? ", active again" : ", not active");
+        if (QLatin1String(c.before) == QLatin1String("file dialog")) {
+            ovtest::NextDialog<QFileDialog> dialog(ovtest::ChooseFile(QString()));
+            mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0,
+                                      dir.path(), QStringLiteral("打开"));
+        } else if (QLatin1String(c.before) == QLatin1String("modal window")) {
+            QDialog backup(&task);
+            ovtest::NextDialog<QDialog> dialog([](QDialog* d) { d->accept(); });
+            backup.exec();
+        }
+        QApplication::setActiveWindow(c.activeAgain ? &task : nullptr);
+        QWidget* parent = nullptr;
+        qint64 icon = 0;
+        QPoint centre;
+        ovtest::NextDialog<QMessageBox> box([&](QMessageBox* b) {
+            parent = b->parentWidget();
+            icon = b->windowIcon().pixmap(16, 16).toImage().pixel(0, 0);
+            centre = b->frameGeometry().center();
+            b->accept();
+        });
+        ov::MsgBox(QStringLiteral("该数据库不是Orvane客户资源管理系统的数据库！"), ov::MsgStyle::Exclamation);
+        EXPECT_EQ(parent, &task) << label;
+        EXPECT_EQ(icon, qint64(QColor(Qt::darkRed).rgb())) << label;
+        EXPECT_TRUE(task.frameGeometry().contains(centre)) << label;
+    }
+    ov::setUi(nullptr);
+}
+
+// A long name in a message (a 140-character database name, a path) wraps
+// inside the box instead of running past its right edge; the box fits on
+// the screen and shows the whole text.
+TEST(QtMessageBox, LongNamesWrapInsideTheBox)
+{
+    ov::QtUi port;
+    ov::setUi(&port);
+    const QString names[] = {
+        QString(140, QLatin1Char('n')),
+        QStringLiteral("/srv/orvane/") + QString(60, QLatin1Char('b')) + QLatin1Char('/') +
+            QString(70, QLatin1Char('c')) + QStringLiteral(".dat"),
+        QString(140, QChar(0x6570)),
+    };
+    for (const QString& name : names) {
+        const QString text =
+            QStringLiteral("该数据库不是Orvane客户资源管理系统的数据库！\r\n数据库：") + name;
+        QRect label, box, screen;
+        QString shown;
+        int needed = 0;
+        ovtest::NextDialog<QMessageBox> watch([&](QMessageBox* b) {
+            auto* l = b->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (l) {
+                label = QRect(l->mapTo(b, QPoint(0, 0)), l->size());
+                needed = l->heightForWidth(l->width());
+                if (needed < 0)
+                    needed = l->sizeHint().height();
+                shown = l->text();
+                // A line wider than the label is cut at its right edge.
+                if (l->minimumSizeHint().width() > l->width() ||
+                    (l->sizeHint().width() > l->width() && !l->wordWrap()))
+                    needed = INT_MAX;
+            }
+            box = b->rect();
+            screen = b->screen()->availableGeometry();
+            b->accept();
+        });
+        ov::MsgBox(text, ov::MsgStyle::Exclamation);
+        const std::string what = name.left(20).toStdString();
+        ASSERT_FALSE(label.isEmpty()) << what;
+        EXPECT_TRUE(box.contains(label)) << what;
+        EXPECT_LE(box.width(), screen.width()) << what;
+        EXPECT_LE(needed, label.height()) << what;
+        // The whole text is there, whatever marks of where it may break.
+        shown.remove(QChar(0x200B));
+        EXPECT_EQ(shown, text) << what;
+    }
+    ov::setUi(nullptr);
 }

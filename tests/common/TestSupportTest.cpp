@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <ostream>
+#include <string>
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* os)
@@ -132,4 +133,35 @@ TEST(ModalDialogHelper, NoDialogFailsForAnyDialogAndClosesIt)
             EXPECT_EQ(dialog->exec(), QDialog::Rejected);
         },
         "a dialog came: QDialog \"Unexpected\"");
+}
+
+// A modal dialog that nobody answers fails the test and is closed, also where
+// no watch lives, and so is one that an answer opened and left unanswered,
+// after which the dialog the answer left open is closed too: a test never
+// waits for ever on a dialog.
+TEST(ModalDialogHelper, AnUnansweredDialogFailsTheTestAndIsClosed)
+{
+    ovtest::ScopedGuardDeadline shortened(300);
+    auto lone = MakeDialog(QStringLiteral("Lone"));
+    EXPECT_NONFATAL_FAILURE(EXPECT_EQ(lone->exec(), QDialog::Rejected),
+                            "a modal dialog waited 300 ms for an answer (closed): QDialog \"Lone\"");
+
+    auto outer = MakeDialog(QStringLiteral("Outer"));
+    auto inner = MakeDialog(QStringLiteral("Inner"));
+    int innerResult = -1;
+    ::testing::TestPartResultArray failures;
+    {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+        ovtest::NextDialog<QDialog> watch([&](QDialog*) { innerResult = inner->exec(); },
+                                          QStringLiteral("Outer"));
+        EXPECT_EQ(outer->exec(), QDialog::Rejected);
+        EXPECT_TRUE(watch.came());
+    }
+    EXPECT_EQ(innerResult, QDialog::Rejected);
+    ASSERT_EQ(failures.size(), 2);
+    EXPECT_NE(std::string(failures.GetTestPartResult(0).message()).find("(closed): QDialog \"Inner\""),
+              std::string::npos);
+    EXPECT_NE(std::string(failures.GetTestPartResult(1).message()).find("(closed): QDialog \"Outer\""),
+              std::string::npos);
 }

@@ -4,6 +4,10 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
@@ -15,12 +19,113 @@ namespace {
 // Set on a dialog once a watch has answered it, so that no later watch
 // answers the same one while it is still on the screen.
 const char* const kAnswered = "ovtestAnswered";
+// Set while a watch's answer runs on the dialog: the guard leaves it alone.
+const char* const kAnswering = "ovtestAnswering";
+// When the guard first saw the dialog waiting, or when its answer returned
+// and left it open: milliseconds of the guard's clock.
+const char* const kWaitingSince = "ovtestWaitingSince";
 
 std::string describe(const QWidget* w)
 {
-    return std::string(w->metaObject()->className()) + " \"" + w->windowTitle().toStdString() + '"';
+    std::string text =
+        std::string(w->metaObject()->className()) + " \"" + w->windowTitle().toStdString() + '"';
+    if (const auto* box = qobject_cast<const QMessageBox*>(w))
+        text += ": " + box->text().toStdString();
+    return text;
+}
+
+// The visible modal widgets, the active one first.
+QList<QWidget*> modalWidgets()
+{
+    QList<QWidget*> out;
+    QList<QWidget*> candidates{QApplication::activeModalWidget()};
+    candidates += QApplication::topLevelWidgets();
+    for (QWidget* w : candidates) {
+        if (w && w->isVisible() && w->isModal() && !out.contains(w))
+            out.append(w);
+    }
+    return out;
+}
+
+// Fails the test for a modal dialog that nobody answers, or that its answer
+// left open, for DialogWatch::kDeadlineMs, and closes it: a test never waits
+// for ever on a dialog that came unexpectedly, even where no watch lives.
+class DialogGuard : public QObject
+{
+public:
+    int deadlineMs = DialogWatch::kDeadlineMs;
+
+    DialogGuard()
+    {
+        m_clock.start();
+        m_timer.setInterval(100);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start();
+    }
+
+private:
+    void poll()
+    {
+        for (QWidget* w : modalWidgets()) {
+            if (w->property(kAnswering).toBool())
+                continue;
+            const QVariant since = w->property(kWaitingSince);
+            if (!since.isValid()) {
+                w->setProperty(kWaitingSince, m_clock.elapsed());
+                continue;
+            }
+            if (m_clock.elapsed() - since.toLongLong() < deadlineMs)
+                continue;
+            w->setProperty(kAnswered, true);
+            w->setProperty(kWaitingSince, m_clock.elapsed());
+            ADD_FAILURE() << "a modal dialog waited " << deadlineMs
+                          << " ms for an answer (closed): " << describe(w);
+            CloseDialog(w);
+        }
+    }
+
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+};
+
+DialogGuard*& theGuard()
+{
+    static DialogGuard* guard = nullptr;
+    return guard;
 }
 } // namespace
+
+void InstallDialogGuard()
+{
+    if (!theGuard())
+        theGuard() = new DialogGuard;
+}
+
+ScopedGuardDeadline::ScopedGuardDeadline(int ms)
+{
+    InstallDialogGuard();
+    m_before = theGuard()->deadlineMs;
+    theGuard()->deadlineMs = ms;
+}
+
+ScopedGuardDeadline::~ScopedGuardDeadline()
+{
+    theGuard()->deadlineMs = m_before;
+}
+
+void AnswerDialog(QWidget* dialog, const std::function<void(QWidget*)>& answer)
+{
+    QPointer<QWidget> alive(dialog);
+    dialog->setProperty(kAnswered, true);
+    dialog->setProperty(kAnswering, true);
+    if (answer)
+        answer(dialog);
+    if (alive) {
+        alive->setProperty(kAnswering, QVariant());
+        // The guard's time for a dialog its answer left open starts now.
+        alive->setProperty(kWaitingSince, QVariant());
+    }
+}
 
 DialogWatch::DialogWatch(const QMetaObject* kind, const QString& title, std::function<void(QWidget*)> answer,
                          const char* file, int line)
@@ -49,10 +154,8 @@ QString DialogWatch::what() const
 
 QWidget* DialogWatch::findDialog() const
 {
-    QList<QWidget*> candidates{QApplication::activeModalWidget()};
-    candidates += QApplication::topLevelWidgets();
-    for (QWidget* w : candidates) {
-        if (!w || !w->isVisible() || !w->isModal() || w->property(kAnswered).toBool())
+    for (QWidget* w : modalWidgets()) {
+        if (w->property(kAnswered).toBool())
             continue;
         if (m_kind && !w->inherits(m_kind->className()))
             continue;
@@ -74,8 +177,7 @@ void DialogWatch::poll()
         }
         m_timer.stop();
         m_came = true;
-        if (m_answer)
-            m_answer(dialog);
+        AnswerDialog(dialog, m_answer);
         return;
     }
     if (m_kind && m_waited.hasExpired(m_deadlineMs)) {
@@ -113,7 +215,16 @@ std::function<void(QFileDialog*)> ChooseFile(const QString& path, QString* folde
             dialog->reject();
             return;
         }
-        dialog->selectFile(path);
+        // Typed as a person types it. selectFile() leaves the name box alone
+        // while it has the focus, which it gets when the window system
+        // activates the dialog: in a fast build that came first and the
+        // dialog accepted the name it was opened with.
+        const QFileInfo file(path);
+        dialog->setDirectory(file.absolutePath());
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(file.fileName());
+        else
+            dialog->selectFile(path);
         QMetaObject::invokeMethod(dialog, "accept");
     };
 }

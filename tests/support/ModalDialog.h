@@ -95,4 +95,28 @@ std::function<void(QFileDialog*)> ChooseFile(const QString& path, QString* folde
 // Closes a dialog as its close box does: a QDialog is rejected.
 void CloseDialog(QWidget* dialog);
 
+// Runs answer on dialog and marks it answered: no watch takes it again, and
+// the guard of InstallDialogGuard gives a dialog the answer left open its
+// whole deadline again.
+void AnswerDialog(QWidget* dialog, const std::function<void(QWidget*)>& answer);
+
+// From every event loop of the test program on, a modal dialog that nobody
+// answers, or that stays open after its answer, for DialogWatch::kDeadlineMs
+// fails the running test and is closed; the test goes on to its end instead
+// of waiting for ever. The test main installs it.
+void InstallDialogGuard();
+
+// Gives the guard another deadline while it lives.
+class ScopedGuardDeadline
+{
+public:
+    explicit ScopedGuardDeadline(int ms);
+    ~ScopedGuardDeadline();
+    ScopedGuardDeadline(const ScopedGuardDeadline&) = delete;
+    ScopedGuardDeadline& operator=(const ScopedGuardDeadline&) = delete;
+
+private:
+    int m_before;
+};
+
 } // namespace ovtest

@@ -1,4 +1,5 @@
 #include "common/QtUi.h"
+#include "support/ModalDialog.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -14,5 +15,6 @@ int main(int argc, char** argv)
     if (!ov::LoadQtChineseTranslation())
         qWarning("Qt's Chinese translation (qt6-translations-l10n) is not installed");
     ::testing::InitGoogleTest(&argc, argv);
+    ovtest::InstallDialogGuard();
     return RUN_ALL_TESTS();
 }
