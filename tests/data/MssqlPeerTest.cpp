@@ -6,6 +6,7 @@
 
 #include "common/Cp936.h"
 #include "data/DataError.h"
+#include "data/odbc/MssqlAdmin.h"
 #include "data/odbc/MssqlBulkCopy.h"
 #include "support/TdsPeer.h"
 
@@ -111,5 +112,51 @@ TEST(MssqlPeer, BulkCopyServerMessagesAreDecodedInTheSessionsCharacterSet)
         EXPECT_EQ(error.number, 229);
         EXPECT_EQ(error.description, QStringLiteral("拒绝了对对象“客户表”的 SELECT 权限。"));
         EXPECT_TRUE(peer.events(QStringLiteral("bulk")).isEmpty());
+    }
+}
+
+// The folder browser where xp_dirtree fails: the shell's listing is sent as
+// one Unicode literal, a folder holding & or ^ is listed, and a folder the
+// shell would read as a command is refused before anything is sent.
+TEST(MssqlPeer, ShellListingSendsItsCommandAsAUnicodeLiteral)
+{
+    TdsPeer peer(R"j({"rules": [
+        {"regex": "EXEC master\\.sys\\.xp_dirtree .*", "reply": [
+            {"error": {"number": 229, "class": 14, "state": 5,
+                       "message": "The EXECUTE permission was denied on the object 'xp_dirtree'."}},
+            {"done": {"error": true}}]},
+        {"regex": "master\\.dbo\\.xp_cmdshell .* /OGN /A /B'", "reply": [
+            {"columns": [{"name": "output", "type": "nvarchar(255)"}],
+             "rows": [["报告"], ["a&b^c.bak"], [null]]}, {"done": {"count": 3}}]},
+        {"regex": "master\\.dbo\\.xp_cmdshell .* /ON /ad /B'", "reply": [
+            {"columns": [{"name": "output", "type": "nvarchar(255)"}],
+             "rows": [["报告"], [null]]}, {"done": {"count": 2}}]}]})j");
+    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+    MssqlAdmin admin(peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw"));
+    Connection cn;
+    ASSERT_TRUE(cn.Open(peer.login(QStringLiteral("master")))) << str(cn.lastError().description);
+
+    QList<FolderEntry> entries;
+    ASSERT_TRUE(admin.listFolder(cn, QStringLiteral("D:\\R&D\\研发^1\\"), entries))
+        << str(admin.lastError().description);
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0].name, QStringLiteral("报告"));
+    EXPECT_TRUE(entries[0].isFolder);
+    EXPECT_EQ(entries[1].name, QStringLiteral("a&b^c.bak"));
+    EXPECT_FALSE(entries[1].isFolder);
+    EXPECT_EQ(
+        peer.statements(),
+        (QStringList{QStringLiteral("EXEC master.sys.xp_dirtree N'D:\\R&D\\研发^1\\', 1, 1"),
+                     QStringLiteral("master.dbo.xp_cmdshell N'dir \"D:\\R&D\\研发^1\\\" /OGN /A /B'"),
+                     QStringLiteral("master.dbo.xp_cmdshell N'dir \"D:\\R&D\\研发^1\\\" /ON /ad /B'")}));
+
+    for (const QString& folder : {QStringLiteral("D:\\\" & del C:\\*.* & \""), QStringLiteral("D:\\%PATH%\\"),
+                                  QStringLiteral("D:\\a\r\ndel C:\\*.*\\")}) {
+        const int before = int(peer.statements().size());
+        EXPECT_FALSE(admin.listFolder(cn, folder, entries)) << str(folder);
+        EXPECT_EQ(admin.lastError().number, int(DataErr::InvalidArgument)) << str(folder);
+        const QStringList sent = peer.statements().mid(before);
+        ASSERT_EQ(sent.size(), 1) << str(sent.join(QLatin1Char('\n')));
+        EXPECT_TRUE(sent[0].startsWith(QLatin1String("EXEC master.sys.xp_dirtree N'"))) << str(sent[0]);
     }
 }
