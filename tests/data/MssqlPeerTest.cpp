@@ -160,3 +160,39 @@ TEST(MssqlPeer, ShellListingSendsItsCommandAsAUnicodeLiteral)
         EXPECT_TRUE(sent[0].startsWith(QLatin1String("EXEC master.sys.xp_dirtree N'"))) << str(sent[0]);
     }
 }
+
+// Login refusals and time-outs through the real connection code, told apart
+// by the SQLSTATE the driver reports, not by the words of its message.
+// FreeTDS reports a refused login (18456) as 42000 (Microsoft's driver:
+// 28000), a login the server never answers as HYT00, "Timeout expired", and
+// a server nothing answers for as class 08.
+TEST(MssqlPeer, LoginRefusalAndTimeOutAreToldApartBySqlState)
+{
+    {
+        TdsPeer peer(R"j({"password": "right"})j");
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        Connection cn;
+        EXPECT_FALSE(
+            cn.Open(peer.login(QStringLiteral("crm"), QStringLiteral("sa"), QStringLiteral("wrong"))));
+        EXPECT_EQ(cn.lastError().number, 18456) << str(cn.lastError().description);
+        EXPECT_EQ(cn.lastError().source, QStringLiteral("ODBC 42000")) << str(cn.lastError().description);
+    }
+    {
+        TdsPeer peer(R"j({"login": "silent"})j");
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        Connection cn;
+        EXPECT_FALSE(cn.Open(peer.login(QStringLiteral("crm")) + QStringLiteral(";Connect Timeout=2")));
+        EXPECT_EQ(cn.lastError().source, QStringLiteral("ODBC HYT00")) << str(cn.lastError().description);
+    }
+    {
+        // Nothing listens any more: "Unable to connect" (20009), class 08.
+        TdsPeer peer;
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        const QString login = peer.login(QStringLiteral("crm"));
+        peer.stop();
+        Connection cn;
+        EXPECT_FALSE(cn.Open(login));
+        EXPECT_TRUE(cn.lastError().source.startsWith(QLatin1String("ODBC 08")))
+            << str(cn.lastError().source) << " " << str(cn.lastError().description);
+    }
+}
