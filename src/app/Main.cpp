@@ -4,6 +4,7 @@
 #include "app/TaskWindows.h"
 #include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServer.h"
+#include "data/ConnectionString.h"
 #include "data/ServerAdmin.h"
 
 namespace mdlOVSqlUpdateDB {
@@ -12,6 +13,9 @@ void Main(const QStringList& arguments)
 {
     InitProcessPaths();
     ov::ServerAdmin::setProgramFolder(gstrAppPath);
+    if (mdlOVSqlServer::ReadTrustServerCertificate())
+        ov::connstr::setTrustServerCertificate(
+            true, QStringLiteral("OrvaneSqlConfig.ini [OVSQLUPDATEDB] TrustServerCertificate"));
     StartUp(arguments);
 }
 

@@ -57,6 +57,24 @@ QString NormalizeCommandLine(const QStringList& arguments)
     return arguments.join(QLatin1Char(' ')).trimmed().toUpper();
 }
 
+QString CommandLineTail(const QString& rawCommandLine)
+{
+    const QString& s = rawCommandLine;
+    qsizetype i = 0;
+    if (s.startsWith(QLatin1Char('"'))) {
+        const qsizetype close = s.indexOf(QLatin1Char('"'), 1);
+        if (close < 0)
+            return QString();
+        i = close + 1;
+    } else {
+        while (i < s.size() && s[i] != QLatin1Char(' ') && s[i] != QLatin1Char('\t'))
+            ++i;
+    }
+    while (i < s.size() && (s[i] == QLatin1Char(' ') || s[i] == QLatin1Char('\t')))
+        ++i;
+    return s.mid(i);
+}
+
 TaskLaunch LaunchForSwitch(const QString& gstrCommand, const ConnectionSettings& stored)
 {
     for (const Row& row : kSwitchRows) {

@@ -37,6 +37,11 @@ struct TaskLaunch
 // The command line after the program name as the switch table sees it: the
 // arguments joined by blanks, trimmed at both ends, in upper case.
 QString NormalizeCommandLine(const QStringList& arguments);
+// The raw command line of a Windows process (GetCommandLineW) without the
+// program name: a name in quotation marks ends at the closing mark, any other
+// at the first blank or tab; the blanks after it go. Everything else stays as
+// typed, quotation marks included, so "/OVUPDATE" in quotes names no task.
+QString CommandLineTail(const QString& rawCommandLine);
 
 // The row of the switch table that gstrCommand selects (exact, case-sensitive
 // comparison of the whole text; anything else opens the menu), filled with

@@ -21,6 +21,9 @@ const QList<OptionHelp>& commonOptions()
                   "terminal, and refused when standard input is not a terminal"},
         {"--driver NAME", "the ODBC driver that reaches SQL Server, over OV_SQLSERVER_DRIVER and the "
                           "registered drivers (ovsqlcli settings shows the one in use)"},
+        {"--trust-server-certificate",
+         "Microsoft's ODBC drivers take the server's certificate unchecked (as the key "
+         "TrustServerCertificate=1 of section OVSQLUPDATEDB of OrvaneSqlConfig.ini does)"},
         {"-h, --help", "print this usage and end"},
     };
     return options;

@@ -51,6 +51,11 @@ int run(ovcli::Args& args)
                              !ov::ServerAdmin::takesLogin(s.server)
                                  ? QStringLiteral("; not used for the embedded server")
                                  : QString()));
+    const QString trust = ov::connstr::trustServerCertificateSource();
+    ovcli::printOut(QStringLiteral("certificate: %1\n")
+                        .arg(ov::connstr::trustServerCertificate()
+                                 ? QStringLiteral("taken unchecked by Microsoft's drivers (%1)").arg(trust)
+                                 : QStringLiteral("checked when the connection is encrypted")));
     return 0;
 }
 

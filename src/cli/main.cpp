@@ -3,6 +3,7 @@
 #include "common/TerminalUi.h"
 #include "common/mdlOEMResource.h"
 #include "common/mdlOVSqlUpdateDB.h"
+#include "config/mdlOVSqlServer.h"
 #include "data/ConnectionString.h"
 #include "data/ServerAdmin.h"
 
@@ -62,6 +63,13 @@ int main(int argc, char** argv)
             return fail(QStringLiteral("ovsqlcli: --driver needs the name of an ODBC driver"));
         ov::connstr::setSqlServerDriver(driver->trimmed());
     }
+    // Microsoft's drivers take the server's certificate unchecked when asked
+    // here or in the program's own section of the configuration file.
+    if (args.flag(QStringLiteral("--trust-server-certificate")))
+        ov::connstr::setTrustServerCertificate(true, QStringLiteral("--trust-server-certificate"));
+    else if (mdlOVSqlServer::ReadTrustServerCertificate())
+        ov::connstr::setTrustServerCertificate(
+            true, QStringLiteral("OrvaneSqlConfig.ini [OVSQLUPDATEDB] TrustServerCertificate"));
     // Messages carry the product name, as the windows' captions do.
     ov::setApplicationTitle(mdlOEMResource::GetOEMShortName());
     ov::TerminalUi terminal(g_assumeYes);

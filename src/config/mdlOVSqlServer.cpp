@@ -117,6 +117,19 @@ bool WriteMainSettingsAndSuccess(const ConnectionSettings& settings, ResultKey k
     return write(kMain, values);
 }
 
+bool ReadTrustServerCertificate()
+{
+    const QString value = configFile()
+                              .ReadString(QStringLiteral("OVSQLUPDATEDB"),
+                                          QStringLiteral("TrustServerCertificate"), QString(), 10)
+                              .trimmed();
+    for (const char* yes : {"1", "yes", "true"}) {
+        if (value.compare(QLatin1String(yes), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 QString ReadDefaultPathFile()
 {
     return configFile().ReadString(kBackupRestore, QStringLiteral("DEFAULTPATHFILE"), QString(), kPathSize);

@@ -46,6 +46,9 @@ bool WriteMainSettingsAndSuccess(const ConnectionSettings& settings, ResultKey k
 // BACKUPRESTORE/DEFAULTPATHFILE: the full path, on the server, of the last
 // backup file written or restored. Empty when there is none.
 QString ReadDefaultPathFile();
+// Key TrustServerCertificate of section OVSQLUPDATEDB: "1", "yes" or "true"
+// (any case) lets Microsoft's drivers take the server's certificate unchecked.
+bool ReadTrustServerCertificate();
 bool WriteDefaultPathFile(const QString& path);
 
 } // namespace mdlOVSqlServer

@@ -8,6 +8,8 @@ namespace {
 
 // The driver set with setSqlServerDriver; empty: chosen afresh each time.
 QString g_sqlServerDriver;
+bool g_trustServerCertificate = false;
+QString g_trustServerCertificateSource;
 
 const char kFreeTds[] = "FreeTDS";
 
@@ -263,6 +265,22 @@ void setSqlServerDriver(const QString& driverName)
     g_sqlServerDriver = driverName;
 }
 
+void setTrustServerCertificate(bool trust, const QString& source)
+{
+    g_trustServerCertificate = trust;
+    g_trustServerCertificateSource = trust ? source : QString();
+}
+
+bool trustServerCertificate()
+{
+    return g_trustServerCertificate;
+}
+
+QString trustServerCertificateSource()
+{
+    return g_trustServerCertificateSource;
+}
+
 DriverKind driverKind(const QString& driver)
 {
     const QString d = driver.trimmed();
@@ -392,7 +410,10 @@ QString sqlServerOdbcString(const SqlServerTarget& target, const QString& driver
         // DB string asks: no encryption unless "Use Encryption for Data".
         pairs.append(
             {QStringLiteral("Encrypt"), target.encrypt ? QStringLiteral("yes") : QStringLiteral("no")});
-        if (target.trustServerCertificate)
+        // Driver 18 checks the certificate whenever the connection is
+        // encrypted, also when the server forces encryption although Encrypt
+        // is no: the string or the program's own setting can waive the check.
+        if (target.trustServerCertificate || g_trustServerCertificate)
             pairs.append({QStringLiteral("TrustServerCertificate"), QStringLiteral("yes")});
         break;
     case DriverKind::Other:

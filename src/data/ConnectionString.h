@@ -65,6 +65,13 @@ SqlServerDriverChoice chooseSqlServerDriver();
 QString sqlServerDriver();
 // An empty name gives the choice back to the environment and the driver list.
 void setSqlServerDriver(const QString& driverName);
+// Whether Microsoft's drivers take the server's certificate unchecked on every
+// SQL Server connection (TrustServerCertificate=yes), and what said so (the
+// key TrustServerCertificate of section OVSQLUPDATEDB of OrvaneSqlConfig.ini,
+// or ovsqlcli --trust-server-certificate); off and empty unless set.
+void setTrustServerCertificate(bool trust, const QString& source);
+bool trustServerCertificate();
+QString trustServerCertificateSource();
 // The first of the preferred SQL Server drivers among the installed ones
 // (names compared without case), as the installed list spells it; empty when
 // there is none.

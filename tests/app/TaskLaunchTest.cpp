@@ -105,3 +105,32 @@ TEST(TaskLaunch, MenuButtonsHaveTheirOwnTitlesAndResets)
         EXPECT_EQ(launch.title, QString::fromUtf8(c.title));
     }
 }
+
+// On Windows the switch is read from the raw command line, quotation marks
+// and all: the program name (quoted or not) goes, the rest is the command.
+TEST(TaskLaunch, RawCommandLineKeepsTheQuotationMarks)
+{
+    const struct
+    {
+        const char* raw;
+        Task task;
+    } cases[] = {
+        {"ovsqlupdatedb.exe /OVUPDATE", Task::Update},
+        {"\"C:\\Program Files\\Orvane\\ovsqlupdatedb.exe\" /ovbackup", Task::Backup},
+        {"\"C:\\Program Files\\Orvane\\ovsqlupdatedb.exe\"/OVCREATE", Task::Create},
+        {"C:\\Orvane\\ovsqlupdatedb.exe \t /OVRESTORE  ", Task::Restore},
+        {"ovsqlupdatedb.exe \"/OVUPDATE\"", Task::Menu},
+        {"\"C:\\Program Files\\Orvane\\ovsqlupdatedb.exe\" \"/OVBACKUP\"", Task::Menu},
+        {"ovsqlupdatedb.exe /OVUPDATE \"\"", Task::Menu},
+        {"ovsqlupdatedb.exe", Task::Menu},
+        {"\"C:\\Program Files\\Orvane\\ovsqlupdatedb.exe", Task::Menu},
+        {"", Task::Menu},
+    };
+    for (const auto& c : cases) {
+        const QString tail = CommandLineTail(QString::fromUtf8(c.raw));
+        const TaskLaunch launch = LaunchForSwitch(NormalizeCommandLine({tail}), Stored());
+        EXPECT_EQ(launch.task, c.task) << c.raw << " -> " << tail.toStdString();
+    }
+    EXPECT_EQ(CommandLineTail(QStringLiteral("\"C:\\a b\\x.exe\"  \"/OVUPDATE\" ")),
+              QStringLiteral("\"/OVUPDATE\" "));
+}

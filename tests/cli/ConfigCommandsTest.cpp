@@ -72,7 +72,8 @@ TEST_F(ConfigCommandsTest, SettingsShowsTheFileButNeverThePassword)
                              "login:    SQL Server\n"
                              "user:     u1\n"
                              "password: ********\n"
-                             "driver:   FreeTDS (OV_SQLSERVER_DRIVER); not used for the embedded server\n")
+                             "driver:   FreeTDS (OV_SQLSERVER_DRIVER); not used for the embedded server\n"
+                             "certificate: checked when the connection is encrypted\n")
                   .arg(QDir(QFileInfo(m_dir.path()).canonicalFilePath())
                            .filePath(QStringLiteral("OrvaneSqlConfig.ini"))));
     EXPECT_FALSE(r.err.contains(QStringLiteral("pw!")));
@@ -129,6 +130,46 @@ TEST_F(ConfigCommandsTest, SettingsShowsTheDriverAndWhatChoseIt)
         EXPECT_EQ(r.exitCode, c.exitCode) << c.registered << r.err.toStdString();
         const QString& where = c.exitCode == 0 ? r.out : r.err;
         EXPECT_TRUE(where.contains(QString::fromUtf8(c.line))) << c.registered << "\n" << where.toStdString();
+    }
+}
+
+// Trusting the server's certificate unchecked: the key of the program's own
+// section, the option, and neither; other values of the key leave the check.
+TEST_F(ConfigCommandsTest, SettingsShowsWhetherTheCertificateIsTrusted)
+{
+    const struct
+    {
+        QByteArray ini;
+        QStringList args;
+        const char* line;
+    } cases[] = {
+        {"", {}, "certificate: checked when the connection is encrypted\n"},
+        {"[OVSQLUPDATEDB]\r\nTrustServerCertificate=1\r\n",
+         {},
+         "certificate: taken unchecked by Microsoft's drivers (OrvaneSqlConfig.ini [OVSQLUPDATEDB] "
+         "TrustServerCertificate)\n"},
+        {"[OVSQLUPDATEDB]\r\nTrustServerCertificate= Yes \r\n",
+         {},
+         "certificate: taken unchecked by Microsoft's drivers (OrvaneSqlConfig.ini [OVSQLUPDATEDB] "
+         "TrustServerCertificate)\n"},
+        {"[OVSQLUPDATEDB]\r\nTrustServerCertificate=0\r\n",
+         {},
+         "certificate: checked when the connection is encrypted\n"},
+        {"[MAIN]\r\nTrustServerCertificate=1\r\n",
+         {},
+         "certificate: checked when the connection is encrypted\n"},
+        {"",
+         {QStringLiteral("--trust-server-certificate")},
+         "certificate: taken unchecked by Microsoft's drivers (--trust-server-certificate)\n"},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(configPath());
+        if (!c.ini.isEmpty())
+            writeBytes(configPath(), c.ini);
+        const Result r = run(QStringList{QStringLiteral("settings")} + c.args);
+        EXPECT_EQ(r.exitCode, 0) << c.ini.constData() << r.err.toStdString();
+        EXPECT_TRUE(r.out.endsWith(QString::fromUtf8(c.line))) << c.ini.constData() << "\n"
+                                                               << r.out.toStdString();
     }
 }
 

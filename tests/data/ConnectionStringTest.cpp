@@ -285,3 +285,33 @@ TEST(ConnectionString, ProviderChoosesTheEngine)
 }
 
 } // namespace
+
+// The program's own setting takes the certificate unchecked on Microsoft's
+// drivers for every connection, encrypted or not; FreeTDS has no such key.
+TEST(ConnectionString, TrustServerCertificateSettingReachesMicrosoftsDrivers)
+{
+    Pairs pairs;
+    ASSERT_TRUE(parseOleDb(QStringLiteral("Provider=SQLOLEDB.1;User ID=sa;Password=p;Initial Catalog=crm;"
+                                          "Data Source=srv"),
+                           pairs));
+    const SqlServerTarget t = readSqlServerTarget(pairs, QString(), QString());
+    const QString ms18 = QStringLiteral("ODBC Driver 18 for SQL Server");
+    EXPECT_EQ(sqlServerOdbcString(t, ms18),
+              QStringLiteral("Driver=ODBC Driver 18 for SQL Server;Server=srv;Database=crm;UID=sa;PWD=p;"
+                             "Encrypt=no;"));
+    setTrustServerCertificate(true, QStringLiteral("test"));
+    EXPECT_TRUE(trustServerCertificate());
+    EXPECT_EQ(trustServerCertificateSource(), QStringLiteral("test"));
+    EXPECT_EQ(sqlServerOdbcString(t, ms18),
+              QStringLiteral("Driver=ODBC Driver 18 for SQL Server;Server=srv;Database=crm;UID=sa;PWD=p;"
+                             "Encrypt=no;TrustServerCertificate=yes;"));
+    EXPECT_EQ(sqlServerOdbcString(t, QStringLiteral("FreeTDS")),
+              QStringLiteral("Driver=FreeTDS;Server=srv;Database=crm;UID=sa;PWD=p;TDS_Version=7.4;"
+                             "ClientCharset=UTF-8;"));
+    setTrustServerCertificate(false, QStringLiteral("test"));
+    EXPECT_FALSE(trustServerCertificate());
+    EXPECT_TRUE(trustServerCertificateSource().isEmpty());
+    EXPECT_EQ(sqlServerOdbcString(t, ms18),
+              QStringLiteral("Driver=ODBC Driver 18 for SQL Server;Server=srv;Database=crm;UID=sa;PWD=p;"
+                             "Encrypt=no;"));
+}

@@ -198,21 +198,22 @@ TEST(MssqlStatements, FileListHeaderAndListings)
     EXPECT_EQ(s(headerStatement(QStringLiteral("D:\\o'neil.dat"))),
               "RESTORE HEADERONLY From DISK = N'D:\\o''neil.dat'");
     EXPECT_EQ(s(shellListingStatement(QStringLiteral("C:\\"), false)),
-              "master.dbo.xp_cmdshell 'dir \"C:\\\" /OGN /A /B'");
+              "master.dbo.xp_cmdshell N'dir \"C:\\\" /OGN /A /B'");
     EXPECT_EQ(s(shellListingStatement(QStringLiteral("D:\\bak\\"), true)),
-              "master.dbo.xp_cmdshell 'dir \"D:\\bak\\\" /ON /ad /B'");
+              "master.dbo.xp_cmdshell N'dir \"D:\\bak\\\" /ON /ad /B'");
     EXPECT_EQ(s(shellListingStatement(QStringLiteral("D:\\o'neil\\"), false)),
-              "master.dbo.xp_cmdshell 'dir \"D:\\o''neil\\\" /OGN /A /B'");
+              "master.dbo.xp_cmdshell N'dir \"D:\\o''neil\\\" /OGN /A /B'");
     EXPECT_EQ(s(dirTreeStatement(QStringLiteral("D:\\o'neil\\"))),
               "EXEC master.sys.xp_dirtree N'D:\\o''neil\\', 1, 1");
 }
 
 TEST(MssqlStatements, OnlyPlainFoldersGoToTheShell)
 {
-    for (const char* safe : {"C:\\", "D:\\bak\\", "D:\\o'neil\\", "E:\\备份 2026\\", "/var/opt/mssql/"})
+    for (const char* safe : {"C:\\", "D:\\bak\\", "D:\\o'neil\\", "E:\\备份 2026\\", "/var/opt/mssql/",
+                             "D:\\R&D\\", "C:\\a|b\\", "C:\\<x>\\", "C:\\a^b\\", "D:\\[x] (y)!\\"})
         EXPECT_TRUE(isShellSafeFolder(QString::fromUtf8(safe))) << safe;
-    for (const char* unsafe :
-         {"C:\\\" & del C:\\*.* & \"", "C:\\a|b\\", "C:\\<x>\\", "C:\\a^b\\", "C:\\%PATH%\\", "C:\\a\r\nb\\"})
+    for (const char* unsafe : {"C:\\\" & del C:\\*.* & \"", "C:\\%PATH%\\", "C:\\a\r\nb\\", "C:\\a\nb",
+                               "C:\\a\rb", "C:\\a\tb", "\""})
         EXPECT_FALSE(isShellSafeFolder(QString::fromUtf8(unsafe))) << unsafe;
 
     for (const char* noise : {"File Not Found", "The system cannot find the path specified.",

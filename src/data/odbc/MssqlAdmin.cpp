@@ -380,7 +380,7 @@ bool MssqlAdmin::listFolder(Connection& cn, const QString& folder, QList<FolderE
         return fail(
             DataErr::InvalidArgument,
             QStringLiteral("The folder '%1' holds a character that the server's command shell would read as "
-                           "part of a command (\" & | < > ^ % or a line break); it is not listed.")
+                           "part of a command (\" % or a line break); it is not listed.")
                 .arg(folder),
             QStringLiteral("Orvane data access"));
     QStringList names;

@@ -25,12 +25,23 @@ struct Sink
 {
     DataError* error = nullptr;
     QStringList* messages = nullptr;
+    // The session's client character set: every text sent is encoded in it
+    // and every message received decoded in it.
+    bool utf8 = false;
 };
 Sink* g_sink = nullptr;
 
+QByteArray encode(const QString& s)
+{
+    return g_sink && g_sink->utf8 ? s.toUtf8() : cp936::encode(s);
+}
+
 QString text(const char* s)
 {
-    return s ? cp936::decode(QByteArray(s)).trimmed() : QString();
+    if (!s)
+        return QString();
+    const QByteArray bytes(s);
+    return (g_sink && g_sink->utf8 ? QString::fromUtf8(bytes) : cp936::decode(bytes)).trimmed();
 }
 
 int errorHandler(DBPROCESS*, int, int dberr, int oserr, char* dberrstr, char* oserrstr)
@@ -68,6 +79,7 @@ public:
         g_sink = &m_sink;
     }
     ~SinkScope() { g_sink = nullptr; }
+    void setUtf8(bool utf8) { m_sink.utf8 = utf8; }
     SinkScope(const SinkScope&) = delete;
     SinkScope& operator=(const SinkScope&) = delete;
 
@@ -96,7 +108,7 @@ int columnCount(DBPROCESS* dbproc, const QString& table)
 {
     const QString sql = QStringLiteral("SELECT COUNT(*) FROM sys.columns WHERE object_id = OBJECT_ID(%1)")
                             .arg(unicodeLiteral(bracketQuoted(table)));
-    if (dbcmd(dbproc, cp936::encode(sql).constData()) == FAIL || dbsqlexec(dbproc) == FAIL)
+    if (dbcmd(dbproc, encode(sql).constData()) == FAIL || dbsqlexec(dbproc) == FAIL)
         return -1;
     DBINT count = 0;
     RETCODE rc;
@@ -113,7 +125,7 @@ int columnCount(DBPROCESS* dbproc, const QString& table)
 // Makes database the current database of the session.
 bool useDatabase(DBPROCESS* dbproc, const QString& database)
 {
-    const QByteArray sql = cp936::encode(useStatement(database));
+    const QByteArray sql = encode(useStatement(database));
     if (dbcmd(dbproc, sql.constData()) == FAIL || dbsqlexec(dbproc) == FAIL)
         return false;
     RETCODE rc;
@@ -176,13 +188,13 @@ bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QStri
             charset = "UTF-8";
         }
     }
+    scope.setUtf8(charset == "UTF-8");
 
     LOGINREC* loginRec = dblogin();
     if (!loginRec)
         return false;
     if (!login.trusted) {
         // Login names travel in the client character set, like the data.
-        auto encode = [&](const QString& s) { return charset == "UTF-8" ? s.toUtf8() : cp936::encode(s); };
         DBSETLUSER(loginRec, encode(login.user).constData());
         DBSETLPWD(loginRec, encode(login.password).constData());
     }
@@ -215,9 +227,9 @@ bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QStri
         ok = false;
     }
     ok = ok && columns > 0;
-    ok = ok && bcp_init(dbproc, cp936::encode(bracketQuoted(table)).constData(),
-                        QFile::encodeName(source).constData(), QFile::encodeName(errorFile).constData(),
-                        DB_IN) == SUCCEED;
+    ok = ok &&
+         bcp_init(dbproc, encode(bracketQuoted(table)).constData(), QFile::encodeName(source).constData(),
+                  QFile::encodeName(errorFile).constData(), DB_IN) == SUCCEED;
     // Rows the server cannot take go to the error file; the load goes on.
     ok = ok && bcp_control(dbproc, BCPMAXERRS, 1000000) == SUCCEED;
     ok = ok && bcp_columns(dbproc, columns) == SUCCEED;

@@ -128,11 +128,11 @@ QString useStatement(const QString& database)
 
 QString shellListingStatement(const QString& folder, bool foldersOnly)
 {
-    // The whole command is one string literal of the procedure call; the
-    // folder inside it is enclosed in double quotes for the shell.
+    // The whole command is one Unicode string literal of the procedure call;
+    // the folder inside it is enclosed in double quotes for the shell.
     const QString command = QStringLiteral("dir \"") + folder +
                             (foldersOnly ? QStringLiteral("\" /ON /ad /B") : QStringLiteral("\" /OGN /A /B"));
-    return QStringLiteral("master.dbo.xp_cmdshell ") + stringLiteral(command);
+    return QStringLiteral("master.dbo.xp_cmdshell ") + unicodeLiteral(command);
 }
 
 QString dirTreeStatement(const QString& folder)
@@ -142,9 +142,11 @@ QString dirTreeStatement(const QString& folder)
 
 bool isShellSafeFolder(const QString& folder)
 {
-    static const QString forbidden = QStringLiteral("\"&|<>^%\r\n");
+    // Inside double quotes the shell reads & | < > ^ as plain characters; a
+    // quote would end them, % expands a variable even there, and a line
+    // break (or any other control character) ends the command.
     for (QChar c : folder) {
-        if (forbidden.contains(c))
+        if (c == QLatin1Char('"') || c == QLatin1Char('%') || c.unicode() < 0x20 || c.unicode() == 0x7F)
             return false;
     }
     return true;

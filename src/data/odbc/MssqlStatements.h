@@ -70,7 +70,7 @@ QString shellListingStatement(const QString& folder, bool foldersOnly);
 // with the columns subdirectory, depth and file (1 for a file).
 QString dirTreeStatement(const QString& folder);
 // A folder is sent to the command shell only when it holds none of the
-// characters the shell would read as commands: " & | < > ^ % and line breaks.
+// characters the shell would read inside its double quotes: " % and control characters.
 bool isShellSafeFolder(const QString& folder);
 // True for an output line of "dir" that is no entry name: the messages for an
 // empty, missing or refused folder, in English and Chinese Windows.
