@@ -606,6 +606,17 @@ bool FieldTextCheck::check(const char* p, qsizetype n, DataError& error) const
     return true;
 }
 
+int FieldTextCheck::bitWord(const char* p, qsizetype n)
+{
+    const char* e = p + n;
+    trimBlanks(p, e);
+    if (e - p == 4 && qstrnicmp(p, "true", 4) == 0)
+        return 1;
+    if (e - p == 5 && qstrnicmp(p, "false", 5) == 0)
+        return 0;
+    return -1;
+}
+
 bool FieldTextCheck::checkText(const char* p, qsizetype n, DataError& error) const
 {
     if (m_mayHoldNul && std::memchr(p, 0, size_t(n)))
