@@ -462,6 +462,29 @@ bool readNumber(const char* p, const char* e, int& digits, bool& exponent)
     return p == e;
 }
 
+// Whether the number in [p, e) as readNumber takes it, without an exponent,
+// gains an integer digit when it is rounded to scale digits after the point,
+// as SQL Server rounds it into its column: 99.995 to two is 100.00.
+bool roundingAddsDigit(const char* p, const char* e, int scale)
+{
+    if (p < e && (*p == '+' || *p == '-'))
+        ++p;
+    while (p < e && *p == '0')
+        ++p;
+    for (; p < e && *p != '.'; ++p) {
+        if (*p != '9')
+            return false;
+    }
+    if (p == e)
+        return false;
+    ++p;
+    for (int i = 0; i < scale; ++i, ++p) {
+        if (p == e || *p != '9')
+            return false;
+    }
+    return p < e && *p >= '5';
+}
+
 // n digits at p as a number; false when one is no digit.
 bool readDigits(const char* p, int n, int& value)
 {
@@ -671,7 +694,8 @@ bool FieldTextCheck::checkNumber(const char* p, const char* e, DataError& error)
         return notANumber(error, m_column);
     const int allowed = decimalIntegerDigits(m_column);
     if (!exponent && allowed >= 0)
-        return digits <= allowed || tooManyIntegerDigits(error, m_column, allowed);
+        return digits < allowed || (digits == allowed && !roundingAddsDigit(p, e, m_column.decimals)) ||
+               tooManyIntegerDigits(error, m_column, allowed);
     // Digits that no column of the type could refuse: below the largest
     // currency amount, single and double precision number.
     const int safe = m_column.type == adCurrency ? 14 : (m_column.type == adSingle ? 38 : 308);

@@ -185,6 +185,13 @@ TEST_F(EmbeddedAdmin, BulkLoadRefusesValuesTheirColumnCannotHold)
         {"DECIMAL(5,2)", "1234.5", rejected},
         {"DECIMAL(5,2)", "1e3", rejected},
         {"DECIMAL(5,2)", "12,5", rejected},
+        // A value rounded to the scale that gains an integer digit overflows.
+        {"DECIMAL(4,2)", "99.995", rejected},
+        {"DECIMAL(4,2)", "-99.9951", rejected},
+        {"DECIMAL(4,2)", "99.994", "real:99.994"},
+        {"DECIMAL(4,2)", "9.995", "real:9.995"},
+        {"DECIMAL(2,2)", "0.995", rejected},
+        {"DECIMAL(2,2)", ".994", "real:0.994"},
         {"FLOAT", "1.5e300", "real:1.5e+300"},
         {"FLOAT", "1e400", rejected},
         {"REAL", "3.5e38", rejected},
