@@ -182,6 +182,30 @@ bool numberOf(const QVariant& v, double& number, QString* digits)
     }
 }
 
+// Whether the number written in [p, e) (a sign, digits, a point, digits;
+// anything else ends them) gains an integer digit when it is rounded to
+// scale digits after the point, as SQL Server rounds it into its column:
+// 99.995 to two is 100.00.
+bool roundingAddsDigit(const char* p, const char* e, int scale)
+{
+    if (p < e && (*p == '+' || *p == '-'))
+        ++p;
+    while (p < e && *p == '0')
+        ++p;
+    for (; p < e && *p != '.'; ++p) {
+        if (*p != '9')
+            return false;
+    }
+    if (p == e)
+        return false;
+    ++p;
+    for (int i = 0; i < scale; ++i, ++p) {
+        if (p == e || *p != '9')
+            return false;
+    }
+    return p < e && *p >= '5';
+}
+
 // The digits before the decimal point of a number written as text, without
 // sign and leading zeros; -1 when it has an exponent.
 int integerDigits(const QString& text)
@@ -331,7 +355,12 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
         const int digits = text.isEmpty() || integerDigits(text) < 0
                                ? (std::fabs(x) < 1.0 ? 0 : int(std::floor(std::log10(std::fabs(x)))) + 1)
                                : integerDigits(text);
-        return digits <= allowed || tooManyIntegerDigits(error, column, allowed);
+        const QByteArray written = text.toLatin1();
+        return digits < allowed ||
+               (digits == allowed &&
+                !roundingAddsDigit(written.constData(), written.constData() + written.size(),
+                                   column.decimals)) ||
+               tooManyIntegerDigits(error, column, allowed);
     }
     case adDate:
     case adDBDate:
@@ -606,6 +635,17 @@ bool FieldTextCheck::check(const char* p, qsizetype n, DataError& error) const
     return true;
 }
 
+int FieldTextCheck::bitWord(const char* p, qsizetype n)
+{
+    const char* e = p + n;
+    trimBlanks(p, e);
+    if (e - p == 4 && qstrnicmp(p, "true", 4) == 0)
+        return 1;
+    if (e - p == 5 && qstrnicmp(p, "false", 5) == 0)
+        return 0;
+    return -1;
+}
+
 bool FieldTextCheck::checkText(const char* p, qsizetype n, DataError& error) const
 {
     if (m_mayHoldNul && std::memchr(p, 0, size_t(n)))
@@ -660,7 +700,8 @@ bool FieldTextCheck::checkNumber(const char* p, const char* e, DataError& error)
         return notANumber(error, m_column);
     const int allowed = decimalIntegerDigits(m_column);
     if (!exponent && allowed >= 0)
-        return digits <= allowed || tooManyIntegerDigits(error, m_column, allowed);
+        return digits < allowed || (digits == allowed && !roundingAddsDigit(p, e, m_column.decimals)) ||
+               tooManyIntegerDigits(error, m_column, allowed);
     // Digits that no column of the type could refuse: below the largest
     // currency amount, single and double precision number.
     const int safe = m_column.type == adCurrency ? 14 : (m_column.type == adSingle ? 38 : 308);

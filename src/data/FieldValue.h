@@ -50,6 +50,9 @@ public:
     // False with error filled when the column cannot hold the field of n
     // bytes at p exactly; an empty field is NULL.
     bool check(const char* p, qsizetype n, DataError& error) const;
+    // 1 for a field of n bytes at p that says true, 0 for one that says
+    // false (in any case, blanks around it), -1 for any other.
+    static int bitWord(const char* p, qsizetype n);
 
 private:
     bool checkText(const char* p, qsizetype n, DataError& error) const;

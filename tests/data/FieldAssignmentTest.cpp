@@ -95,7 +95,9 @@ TEST_P(FieldAssignment, ValuesAreCheckedAgainstTheColumn)
         {"Big", qint64(-9223372036854775807LL), true},
         {"Big", 1e19, false},
         {"Amount", QStringLiteral("999.99"), true, EmbeddedOnly},
-        {"Amount", QStringLiteral("-999.999"), true, EmbeddedOnly}, // more decimals are rounded
+        {"Amount", QStringLiteral("-999.994"), true, EmbeddedOnly},  // more decimals are rounded
+        {"Amount", QStringLiteral("-999.995"), false, EmbeddedOnly}, // rounded to -1000.00
+        {"Amount", QStringLiteral("099.999"), true, EmbeddedOnly},   // to 100.00
         {"Amount", QStringLiteral("1000"), false, EmbeddedOnly},
         {"Amount", 1000.5, false, EmbeddedOnly},
         {"Amount", QStringLiteral("0001.5"), true, EmbeddedOnly},

@@ -52,6 +52,23 @@ bool rawExec(const QString& file, const char* sql)
     return rc == SQLITE_OK;
 }
 
+// Runs sql on a SQLite file in WAL mode and leaves the change in the WAL
+// beside the file, as a program ended before its checkpoint does; false when
+// it fails or no WAL is left.
+bool walExec(const QString& file, const char* sql)
+{
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open(QFile::encodeName(file).constData(), &db);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc == SQLITE_OK && QFileInfo(file + QStringLiteral("-wal")).size() > 0;
+}
+
 // Replaces the one occurrence of from in file by to (of the same length).
 bool patchOnce(const QString& file, const QByteArray& from, const QByteArray& to)
 {
@@ -145,6 +162,11 @@ TEST_F(BackupChecksum, ChangedContentIsRefusedBeforeTheTargetIsTouched)
          [](const QString& f) {
              return rawExec(f, "UPDATE _ov_backup_sum SET ContentSha256 = "
                                "'0000000000000000000000000000000000000000000000000000000000000000'");
+         }},
+        // SQLite reads the WAL's pages over the file's.
+        {"a change kept in a WAL beside the file",
+         [](const QString& f) {
+             return walExec(f, "UPDATE tblContactPhone SET phone = '13800138001' WHERE id = 1");
          }},
     };
     const QStringList before = phones();

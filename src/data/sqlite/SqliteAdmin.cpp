@@ -286,6 +286,14 @@ QString contentMismatch(const QString& pathFile)
         if (rc != SQLITE_OK || count != "1" || stored.size() != 64 || root.toLongLong() < 2)
             return damaged;
     }
+    // SQLite reads the pages of a WAL beside the file over the file's own,
+    // which the checksum does not cover; the backup leaves none.
+    const QString wal = pathFile + QStringLiteral("-wal");
+    if (QFileInfo(wal).size() > 0)
+        return QStringLiteral(
+                   "备份文件旁有记着改动的日志文件 %1：文件在备份之后被改动过，这些改动不受备份时记下的"
+                   "校验和保证，不能用它还原。")
+            .arg(wal);
     QString error;
     const QByteArray digest = embedded::backupDigest(pathFile, root.toLongLong(), error);
     if (digest.isEmpty())

@@ -289,7 +289,12 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
                 continue;
             }
             qint64 number = 0;
-            if (check.kind() == FieldTextCheck::Kind::Integer && toInt64(s, s + n, number)) {
+            int bit = -1;
+            if (check.kind() == FieldTextCheck::Kind::Bit && (bit = FieldTextCheck::bitWord(s, n)) >= 0) {
+                // The bit the word stands for, as SQL Server stores it, not
+                // the text "true", which no query for 1 would find.
+                sqlite3_bind_int(insert, c + 1, bit);
+            } else if (check.kind() == FieldTextCheck::Kind::Integer && toInt64(s, s + n, number)) {
                 // The value the column's affinity would make of the text,
                 // without the engine parsing it again.
                 sqlite3_bind_int64(insert, c + 1, number);
