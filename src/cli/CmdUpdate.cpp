@@ -27,7 +27,9 @@
 // --rerun VERSION runs that one version block again, when the schema check
 // finds it incomplete with none of its objects there yet (ovsqlcli check).
 // Every run ends with the schema check; a gap fails it.
-// Exit code 0 only when the script was read to its end and the check passed.
+// Exit code 0 only when the script was read to its end and the check passed;
+// 2 when the database is refused as it stands: it carries the mark of an
+// unfinished creation, or it has no version, so that nothing was updated.
 namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
@@ -123,19 +125,23 @@ int run(ovcli::Args& args)
         return transcribe(s, script, *sqlOut);
     if (dry)
         return dryRun(s, script);
+    // An unfinished creation is refused before it is backed up.
+    if (!mdlOVSqlUpdateDB::RefuseUnfinishedDatabase(s.server, s.database, s.trusted, s.user, s.password))
+        return 2;
     if (backupTo &&
         !mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, backupTo->trimmed()))
         return 1;
 
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
+    mdlOVSqlUpdateDB::UpdateRefusal refusal = mdlOVSqlUpdateDB::UpdateRefusal::None;
     const bool updated =
         rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
-                                                    script, *rerun, status, progress)
+                                                    script, *rerun, status, progress, &refusal)
               : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
-                                                    script, status, progress);
+                                                    script, status, progress, &refusal);
     if (!updated)
-        return 1;
+        return refusal == mdlOVSqlUpdateDB::UpdateRefusal::None ? 1 : 2;
     ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
     return 0;
 }
@@ -146,7 +152,9 @@ ovcli::Registrar reg(
      "same runner, messages and log. It backs the database up first and stops when that fails. Every run "
      "ends with the schema check of ovsqlcli check; a table or column of the database's version that is "
      "missing fails the run.\n\n"
-     "The exit code is 0 only when the script was read to its end and the check found nothing missing.",
+     "The exit code is 0 only when the script was read to its end and the check found nothing missing; "
+     "2 when the database is refused as it stands: its creation did not finish, or it has no version, so "
+     "that no version block could run.",
      ovcli::LoginOptions::help(true) +
          QList<ovcli::OptionHelp>{
              {"--script F", "the update script; default: OVScriptUpdate.txt in the program folder"},

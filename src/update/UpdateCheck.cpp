@@ -3,6 +3,7 @@
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "common/mdlOVSqlUpdateDB.h"
+#include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "update/SchemaCheck.h"
 #include "update/UpdateScript.h"
@@ -17,17 +18,36 @@ QString emptyScript()
     return gstrAppPath + QStringLiteral("OVScriptEmpty.txt");
 }
 
-bool checkAfterRun(ov::Connection& cn, const QString& scriptPath)
+// A database whose creation did not finish is no database to update: it is
+// refused before anything is logged or sent.
+bool refuseUnfinished(ov::Connection& cn, const QString& database, UpdateRefusal* refusal)
+{
+    if (!HasCreationMark(&cn))
+        return true;
+    if (refusal)
+        *refusal = UpdateRefusal::Unfinished;
+    ov::MsgBox(UnfinishedCreationMessage(database.trimmed()), ov::MsgStyle::Exclamation);
+    return false;
+}
+
+bool checkAfterRun(ov::Connection& cn, const QString& database, const QString& scriptPath,
+                   UpdateRefusal* refusal)
 {
     const SchemaCheckResult result = CheckSchema(cn, emptyScript(), scriptPath);
     LogSchemaCheck(result);
     switch (result.status) {
     case SchemaCheckResult::Status::Complete:
-    // A version the scripts do not reach, or none: every block was passed
+    // A version the scripts do not reach: every later block was passed
     // over, and nothing they know of is missing.
     case SchemaCheckResult::Status::Partial:
-    case SchemaCheckResult::Status::NoVersion:
         return true;
+    case SchemaCheckResult::Status::NoVersion:
+        // Every block was passed over: nothing was updated, and the
+        // database may be no product database at all.
+        if (refusal)
+            *refusal = UpdateRefusal::NoVersion;
+        ov::MsgBox(NoVersionMessage(database.trimmed()), ov::MsgStyle::Exclamation);
+        return false;
     case SchemaCheckResult::Status::Gaps:
         ov::MsgBox(SchemaGapMessage(result), ov::MsgStyle::Exclamation);
         return false;
@@ -44,24 +64,32 @@ bool checkAfterRun(ov::Connection& cn, const QString& scriptPath)
 
 bool RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
                        const QString& user, const QString& password, const QString& scriptPath,
-                       ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
+                       ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, UpdateRefusal* refusal)
 {
+    if (refusal)
+        *refusal = UpdateRefusal::None;
     UpdateRunSteps steps;
-    steps.finish = [&scriptPath](ov::Connection& cn) { return checkAfterRun(cn, scriptPath); };
+    steps.prepare = [&](ov::Connection& cn) { return refuseUnfinished(cn, database, refusal); };
+    steps.finish = [&](ov::Connection& cn) { return checkAfterRun(cn, database, scriptPath, refusal); };
     return RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
                            prgProgress, steps);
 }
 
 bool RerunVersionBlock(const QString& server, const QString& database, bool integratedLogin,
                        const QString& user, const QString& password, const QString& scriptPath,
-                       const QString& version, ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
+                       const QString& version, ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress,
+                       UpdateRefusal* refusal)
 {
+    if (refusal)
+        *refusal = UpdateRefusal::None;
     QString current;
     ov::Connection* runConnection = nullptr;
     bool ran = false;
     UpdateRunSteps steps;
     steps.prepare = [&](ov::Connection& cn) {
         runConnection = &cn;
+        if (!refuseUnfinished(cn, database, refusal))
+            return false;
         const SchemaCheckResult result = CheckSchema(cn, emptyScript(), scriptPath);
         if (result.status == SchemaCheckResult::Status::NoVersion ||
             result.status == SchemaCheckResult::Status::Failed) {
@@ -103,9 +131,21 @@ bool RerunVersionBlock(const QString& server, const QString& database, bool inte
     // Inside the block's transaction, if it has one: the version goes back
     // to what it was before the block's own statements set it.
     steps.hooks.blockEnding = [&](const QString&) { return WriteDatabaseVersion(current, runConnection); };
-    steps.finish = [&scriptPath](ov::Connection& cn) { return checkAfterRun(cn, scriptPath); };
+    steps.finish = [&](ov::Connection& cn) { return checkAfterRun(cn, database, scriptPath, refusal); };
     return RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
                            prgProgress, steps);
+}
+
+bool RefuseUnfinishedDatabase(const QString& server, const QString& database, bool integratedLogin,
+                              const QString& user, const QString& password)
+{
+    const auto cn = mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
+    if (!cn) {
+        // The task that follows tells why the database cannot be reached.
+        mdlCommon::GetErrorText(true);
+        return true;
+    }
+    return refuseUnfinished(*cn, database, nullptr);
 }
 
 } // namespace mdlOVSqlUpdateDB

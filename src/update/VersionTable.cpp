@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
 #include "data/AdoTypes.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
@@ -139,6 +140,43 @@ bool WriteDatabaseVersion(const QString& version, ov::Connection* cn)
 {
     return cn && cn->Execute(QStringLiteral("UPDATE tblVarible SET [VaribleValue] = '") + quoted(version) +
                              QStringLiteral("' WHERE [Module] = 'DB' AND [VaribleName] = 'Version'"));
+}
+
+bool WriteCreationMark(ov::Connection* cn)
+{
+    const QString now = ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss"));
+    return cn &&
+           cn->Execute(QStringLiteral("INSERT INTO tblVarible (VaribleValue, UserID, VaribleName, Module)"
+                                      "    values('") +
+                       now + QStringLiteral("', '', 'Creating', 'DB')"));
+}
+
+bool RemoveCreationMark(ov::Connection* cn)
+{
+    return cn && cn->Execute(QStringLiteral(
+                     "DELETE FROM tblVarible WHERE [Module] = 'DB' AND [VaribleName] = 'Creating'"));
+}
+
+bool HasCreationMark(ov::Connection* cn)
+{
+    return readValue(QStringLiteral("DB"), QStringLiteral("Creating"), QString(), cn).has_value();
+}
+
+QString UnfinishedCreationMessage(const QString& database)
+{
+    return mdlCommon::FormatTemplate(
+        QStringLiteral("数据库 [{1}] 的创建没有完成（创建过程被中断或失败），不能升级或使用。{CRLF}"
+                       "请重新创建该数据库（覆盖现有的数据库）。"),
+        {database});
+}
+
+QString NoVersionMessage(const QString& database)
+{
+    return mdlCommon::FormatTemplate(
+        QStringLiteral(
+            "数据库 [{1}] 没有版本号（tblVarible 中没有有效的 DB/Version 行），数据库没有升级。{CRLF}"
+            "它可能不是{2}的数据库，也可能是一次没有完成的创建；如果是后者，请重新创建该数据库。"),
+        {database, mdlOEMResource::GetOEMProductName()});
 }
 
 void RecordVersionApplied(const QString& version, ov::Connection* cn)

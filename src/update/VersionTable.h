@@ -44,6 +44,22 @@ std::optional<QString> ReadDatabaseVersion(ov::Connection* cn);
 // the statement fails.
 bool WriteDatabaseVersion(const QString& version, ov::Connection* cn);
 
+// The mark of a database whose creation has not finished: the row
+// "DB"/"Creating" of tblVarible. The create procedure writes it as soon as
+// the table is there and removes it as its last statement, so a creation
+// that was killed or failed half-way leaves a database that says so.
+// False, with the connection's error, when the statement fails.
+bool WriteCreationMark(ov::Connection* cn);
+bool RemoveCreationMark(ov::Connection* cn);
+// True when the database carries the mark; false when it does not or it
+// cannot be read (a database without tblVarible has no version either,
+// which refuses it as well).
+bool HasCreationMark(ov::Connection* cn);
+// What the update and the check tell of a database carrying the mark, and
+// of one whose version cannot be learnt.
+QString UnfinishedCreationMessage(const QString& database);
+QString NoVersionMessage(const QString& database);
+
 // Records the block as applied: replaces its "UpdateDB" row with one carrying
 // the current time as "mm/dd/yyyy HH:NN:SS". Failures are ignored.
 void RecordVersionApplied(const QString& version, ov::Connection* cn);
