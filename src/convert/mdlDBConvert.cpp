@@ -178,9 +178,13 @@ bool DoConvert(const ConnectionSettings& values, const QString& filePath, const 
         mdlOVSqlUpdateDB::TransferOptions options;
         options.tellDone = false;
         // Moving tblVarible replaces its rows with the file's: the mark of
-        // the unfinished creation goes back in before they are committed.
+        // the unfinished creation and the record of the version blocks the
+        // creation ran go back in before they are committed.
         const bool marked = cnServer && mdlOVSqlUpdateDB::HasCreationMark(cnServer.get());
-        options.beforeCommit = [marked](ov::Connection& server) {
+        const auto records = mdlOVSqlUpdateDB::ReadVersionRecords(cnServer.get());
+        options.beforeCommit = [marked, &records](ov::Connection& server) {
+            for (const auto& record : records)
+                mdlOVSqlUpdateDB::RecordVersionApplied(record.first, &server, record.second);
             return !marked || mdlOVSqlUpdateDB::HasCreationMark(&server) ||
                    mdlOVSqlUpdateDB::WriteCreationMark(&server);
         };

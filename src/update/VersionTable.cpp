@@ -179,11 +179,27 @@ QString NoVersionMessage(const QString& database)
         {database, mdlOEMResource::GetOEMProductName()});
 }
 
-void RecordVersionApplied(const QString& version, ov::Connection* cn)
+QList<QPair<QString, QString>> ReadVersionRecords(ov::Connection* cn)
+{
+    QList<QPair<QString, QString>> records;
+    ov::Recordset rs;
+    if (!cn || !rs.Open(QStringLiteral("SELECT VaribleName, VaribleValue FROM tblVarible WHERE [Module] = "
+                                       "'UpdateDB'"),
+                        *cn))
+        return records;
+    for (; !rs.Eof(); rs.MoveNext())
+        records.append(
+            {mdlCommon::ValueToText(rs.Fields(0).Value()), mdlCommon::ValueToText(rs.Fields(1).Value())});
+    rs.Close();
+    return records;
+}
+
+void RecordVersionApplied(const QString& version, ov::Connection* cn, const QString& when)
 {
     if (!cn)
         return;
-    const QString now = ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss"));
+    const QString now =
+        when.isEmpty() ? ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss")) : quoted(when);
     cn->Execute(QStringLiteral("DELETE FROM tblVarible WHERE [Module] = 'UpdateDB' AND [VaribleName] = '") +
                 quoted(version) + QLatin1Char('\''));
     cn->Execute(

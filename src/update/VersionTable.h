@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <optional>
@@ -61,7 +63,11 @@ QString UnfinishedCreationMessage(const QString& database);
 QString NoVersionMessage(const QString& database);
 
 // Records the block as applied: replaces its "UpdateDB" row with one carrying
-// the current time as "mm/dd/yyyy HH:NN:SS". Failures are ignored.
-void RecordVersionApplied(const QString& version, ov::Connection* cn);
+// the current time as "mm/dd/yyyy HH:NN:SS", or the time when given (as it
+// was recorded). Failures are ignored.
+void RecordVersionApplied(const QString& version, ov::Connection* cn, const QString& when = QString());
+// The "UpdateDB" rows: the version blocks recorded as applied, each with the
+// time recorded for it.
+QList<QPair<QString, QString>> ReadVersionRecords(ov::Connection* cn);
 
 } // namespace mdlOVSqlUpdateDB

@@ -366,7 +366,11 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
         ASSERT_FALSE(shared.isEmpty());
         const QStringList fileRows = sortedRows(*cnFile, tables[i], shared);
         EXPECT_FALSE(fileRows.isEmpty());
-        EXPECT_EQ(sortedRows(*cnServer, tables[i], shared), fileRows);
+        QStringList serverRows = sortedRows(*cnServer, tables[i], shared);
+        // tblVarible holds the record of the version blocks besides.
+        if (tables[i] == QLatin1String("tblVarible"))
+            serverRows.removeIf([](const QString& row) { return row.contains(QStringLiteral("UpdateDB")); });
+        EXPECT_EQ(serverRows, fileRows);
     }
     // The columns that the update script adds arrive with the file's values,
     // not what the script gives earlier rows.
