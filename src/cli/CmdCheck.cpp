@@ -6,6 +6,7 @@
 #include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "update/SchemaCheck.h"
+#include "update/VersionTable.h"
 
 // ovsqlcli check: does the database hold every table and column that its
 // version says it has? It reads the version and the catalog, builds the
@@ -47,7 +48,11 @@ int run(ovcli::Args& args)
 
     mdlOVSqlUpdateDB::SchemaCheckResult result;
     auto cn = mdlOVSqlServer::ConnectToDBFile(s.server, s.database, s.trusted, s.user, s.password);
-    if (cn) {
+    if (cn && mdlOVSqlUpdateDB::HasCreationMark(cn.get())) {
+        // An unfinished creation is no database to pass, whatever it holds.
+        result.error = mdlOVSqlUpdateDB::UnfinishedCreationMessage(s.database.trimmed());
+        cn->Close();
+    } else if (cn) {
         result = mdlOVSqlUpdateDB::CheckSchema(
             *cn, mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptEmpty.txt"), script);
         cn->Close();

@@ -32,7 +32,8 @@
 // nothing missing (or could not be made, which it says on stderr), 3 when
 // it completed and the check found tables or columns of the version missing,
 // 1 when the run failed, 2 when it could not start (a script refused before
-// anything starts, see ScriptFile, among others).
+// anything starts, see ScriptFile; a database carrying the mark of an
+// unfinished creation, or one without a version, so that nothing was updated).
 namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
@@ -143,6 +144,9 @@ int run(ovcli::Args& args)
         return transcribe(s, script, *sqlOut);
     if (dry)
         return dryRun(s, script);
+    // An unfinished creation is refused before it is backed up.
+    if (!mdlOVSqlUpdateDB::RefuseUnfinishedDatabase(s.server, s.database, s.trusted, s.user, s.password))
+        return 2;
     if (backupTo &&
         !mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, backupTo->trimmed()))
         return 1;
@@ -172,7 +176,9 @@ ovcli::Registrar reg(
      "check that cannot be made is said on standard error and changes nothing.\n\n"
      "Exit codes: 0 the update completed and the check found nothing missing; 3 the update completed but "
      "the check found tables or columns of the database's version missing (listed, and all of them in "
-     "the update log); 1 the update failed; 2 it could not start (usage, connection, a refused --rerun).",
+     "the update log); 1 the update failed; 2 it could not start (usage, connection, a refused --rerun, a "
+     "database whose creation did not "
+     "finish or that has no version, so that no version block could run).",
      ovcli::LoginOptions::help(true) +
          QList<ovcli::OptionHelp>{
              {"--script F", "the update script; default: OVScriptUpdate.txt in the program folder"},

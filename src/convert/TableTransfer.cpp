@@ -221,7 +221,8 @@ bool CopyTable(ov::Connection& cnFile, ov::Connection& cnServer, const QString& 
 } // namespace
 
 bool TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, const QStringList& tableList,
-                            ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress)
+                            ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress,
+                            const TransferOptions& options)
 {
     bool clean = true;
     // A connection that could not be opened is a closed one: every use of it
@@ -266,6 +267,10 @@ bool TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, co
             clean = false;
     }
 
+    if (options.beforeCommit && !options.beforeCommit(server)) {
+        StatementFailed(QStringLiteral("Before COMMIT"), server.lastError());
+        clean = false;
+    }
     if (!server.CommitTrans()) {
         StatementFailed(QStringLiteral("COMMIT"), server.lastError());
         clean = false;
@@ -274,8 +279,9 @@ bool TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, co
     lblTip.setCaption(QStringLiteral("完成数据导入"));
     WriteUpdateLog(QStringLiteral("Convert tables completed."));
     busy.reset();
-    ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("单机版数据库升级为网络版数据库完成！")),
-               ov::MsgStyle::Information);
+    if (options.tellDone)
+        ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("单机版数据库升级为网络版数据库完成！")),
+                   ov::MsgStyle::Information);
     return clean;
 }
 

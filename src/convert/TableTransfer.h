@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 namespace ov {
 class Connection;
 class ProgressBar;
@@ -50,9 +52,21 @@ constexpr int kTransferBatchRows = 500;
 // fields; it is empty for the failure of a single statement.
 void ReportTransferError(const ov::DataError& e, const QString& detail);
 
+// What a caller adds to a transfer.
+struct TransferOptions
+{
+    // Runs on the server connection inside the transfer's transaction, just
+    // before the commit; false counts as a failure of the transfer.
+    std::function<bool(ov::Connection& server)> beforeCommit;
+    // Whether the transfer ends with the completion message, or leaves it to
+    // a caller that has more to do.
+    bool tellDone = true;
+};
+
 // True when nothing failed on the way: no statement, table, row or field
 // was reported (the completion message comes either way).
 bool TransferDataFormCnToCn(ov::Connection* cnFile, ov::Connection* cnServer, const QStringList& tableList,
-                            ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress);
+                            ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress,
+                            const TransferOptions& options = {});
 
 } // namespace mdlOVSqlUpdateDB

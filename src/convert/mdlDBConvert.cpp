@@ -11,7 +11,12 @@
 #include "convert/TableTransfer.h"
 #include "create/CreateDatabase.h"
 #include "create/DataImport.h"
+#include "update/UpdateLog.h"
+#include "update/UpdateScript.h"
 #include "update/VersionTable.h"
+
+#include <QDir>
+#include <QTemporaryFile>
 
 namespace mdlDBConvert {
 
@@ -65,13 +70,86 @@ bool CheckConvertFile(const QString& path, const QString& requiredVersion)
     return true;
 }
 
-bool CreateBareDatabase(const ConnectionSettings& values, ov::StatusLabel& lblTip,
-                        ov::ProgressBar& prgProgress)
+bool CreateBareDatabase(const ConnectionSettings& values, const mdlOVSqlUpdateDB::CreateFill& fill,
+                        ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress)
 {
     return mdlOVSqlUpdateDB::CreateDatabase(values.server, values.database, values.trusted, values.user,
                                             values.password, mdlOVSqlUpdateDB::CreateBare, lblTip,
-                                            prgProgress);
+                                            prgProgress, &fill);
 }
+
+bool RerunAppliedTransfers(ov::Connection& cn, const QString& scriptPath, ov::StatusLabel& lblTip,
+                           ov::ProgressBar& prgProgress)
+{
+    // The transfer blocks are copied, markers and all, into a script of
+    // their own, which the runner runs as any other: outside version blocks,
+    // so nothing is recorded and the version stays.
+    // The creation has run the same script already and told of a missing
+    // one; here it is logged only.
+    mdlOVSqlUpdateDB::ScriptFile script;
+    if (!script.open(scriptPath)) {
+        mdlOVSqlUpdateDB::WriteUpdateLog(
+            QStringLiteral("The transfer blocks of %1 could not be run again: %2")
+                .arg(scriptPath, script.errorString()));
+        return false;
+    }
+    using Kind = mdlOVSqlUpdateDB::ScriptLineKind;
+    QString transfers;
+    bool applied = false;
+    bool inTransfer = false;
+    while (!script.atEnd()) {
+        const QString line = script.readLine();
+        const Kind kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
+        if (kind == Kind::VersionStart || kind == Kind::TransactionalVersionStart) {
+            applied = mdlOVSqlUpdateDB::IsVersionApplied(mdlOVSqlUpdateDB::GetMarkerName(line), &cn);
+            continue;
+        }
+        if (kind == Kind::VersionEnd) {
+            applied = false;
+            continue;
+        }
+        if (kind == Kind::TransferStart)
+            inTransfer = applied;
+        if (inTransfer)
+            transfers += line + QStringLiteral("\r\n");
+        if (kind == Kind::TransferEnd)
+            inTransfer = false;
+    }
+    script.close();
+    if (transfers.isEmpty())
+        return true;
+
+    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/ov-transfers-XXXXXX.txt"));
+    if (!file.open() || file.write("\xEF\xBB\xBF" + transfers.toUtf8()) < 0 || !file.flush()) {
+        ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
+        return false;
+    }
+    mdlOVSqlUpdateDB::ScriptFile run;
+    if (!run.open(file.fileName())) {
+        ov::MsgBox(run.errorString(), ov::MsgStyle::Information);
+        return false;
+    }
+    bool clean = true;
+    mdlOVSqlUpdateDB::ScriptRunHooks hooks;
+    hooks.batchFailed = [&clean](const QString&, const QString& batch, const ov::DataError& error) {
+        clean = false;
+        mdlOVSqlUpdateDB::WriteUpdateLog(
+            QStringLiteral("Transfer block run again after the conversion failed: ") + error.description +
+            QStringLiteral("\r\n") + batch);
+    };
+    const bool read = mdlOVSqlUpdateDB::RunScriptOnConnection(cn, run, hooks, lblTip, prgProgress);
+    run.close();
+    return read && clean;
+}
+
+namespace {
+
+QString UnfinishedCreationMarkLost()
+{
+    return QStringLiteral("转换数据时无法保留“创建未完成”标记，转换已停止。请重新转换数据库。");
+}
+
+} // namespace
 
 bool DoConvert(const ConnectionSettings& values, const QString& filePath, const CreateStep& create,
                ov::StatusLabel& lblTip, ov::ProgressBar& prgProgress, bool* transferClean)
@@ -84,15 +162,52 @@ bool DoConvert(const ConnectionSettings& values, const QString& filePath, const 
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请重新安装程序后再转换数据库。")));
         return false;
     }
-    if (!create || !create(values, lblTip, prgProgress))
+    mdlOVSqlUpdateDB::CreateFill fill;
+    {
+        const auto cnFile = mdlOVSqlServer::ConnectToDBAccess(filePath);
+        fill.fillAtVersion =
+            mdlOVSqlUpdateDB::ReadVaribleValue(QStringLiteral("DB"), QStringLiteral("Version"),
+                                               QStringLiteral("NONE"), QString(), cnFile.get())
+                .trimmed();
+    }
+    bool clean = false;
+    fill.fill = [&] {
+        const auto cnFile = mdlOVSqlServer::ConnectToDBAccess(filePath);
+        const auto cnServer = mdlOVSqlServer::ConnectToDBFile(values.server, values.database, values.trusted,
+                                                              values.user, values.password);
+        mdlOVSqlUpdateDB::TransferOptions options;
+        options.tellDone = false;
+        // Moving tblVarible replaces its rows with the file's: the mark of
+        // the unfinished creation and the record of the version blocks the
+        // creation ran go back in before they are committed.
+        const bool marked = cnServer && mdlOVSqlUpdateDB::HasCreationMark(cnServer.get());
+        const auto records = mdlOVSqlUpdateDB::ReadVersionRecords(cnServer.get());
+        options.beforeCommit = [marked, &records](ov::Connection& server) {
+            for (const auto& record : records)
+                mdlOVSqlUpdateDB::RecordVersionApplied(record.first, &server, record.second);
+            return !marked || mdlOVSqlUpdateDB::HasCreationMark(&server) ||
+                   mdlOVSqlUpdateDB::WriteCreationMark(&server);
+        };
+        clean = mdlOVSqlUpdateDB::TransferDataFormCnToCn(cnFile.get(), cnServer.get(), tables, lblTip,
+                                                         prgProgress, options);
+        if (!cnServer)
+            return true;
+        if (marked && !mdlOVSqlUpdateDB::HasCreationMark(cnServer.get())) {
+            // Without its mark the database would pass for a finished one.
+            ov::MsgBox(UnfinishedCreationMarkLost(), ov::MsgStyle::Exclamation);
+            return false;
+        }
+        if (!RerunAppliedTransfers(*cnServer,
+                                   mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"),
+                                   lblTip, prgProgress))
+            clean = false;
+        return true;
+    };
+    if (!create || !create(values, fill, lblTip, prgProgress))
         return false;
     mdlOVSqlServer::WriteMainSettingsAndSuccess(values, mdlOVSqlServer::ResultKey::CreateDB);
-
-    const auto cnFile = mdlOVSqlServer::ConnectToDBAccess(filePath);
-    const auto cnServer = mdlOVSqlServer::ConnectToDBFile(values.server, values.database, values.trusted,
-                                                          values.user, values.password);
-    const bool clean =
-        mdlOVSqlUpdateDB::TransferDataFormCnToCn(cnFile.get(), cnServer.get(), tables, lblTip, prgProgress);
+    ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("单机版数据库升级为网络版数据库完成！")),
+               ov::MsgStyle::Information);
     if (transferClean)
         *transferClean = clean;
     return true;

@@ -10,9 +10,11 @@
 #include "data/Connection.h"
 #include "data/ServerAdmin.h"
 #include "update/UpdateScript.h"
+#include "update/VersionTable.h"
 
 #include <QDir>
 
+#include <functional>
 #include <memory>
 
 namespace mdlOVSqlUpdateDB {
@@ -49,27 +51,63 @@ bool MakeEmptyDatabase(ov::ServerAdmin& admin, const QString& requested, const Q
             return CreateFailed(admin.lastError());
         break;
     }
-    if (!admin.createDatabase(name))
+    if (!admin.createUnpublished(name))
         return CreateFailed(admin.lastError());
     return true;
 }
 
-// A database without a data set starts at version "0", so that every version
-// block of the update script runs over it.
-bool WriteVersionZero(const QString& server, const QString& database, bool integratedLogin,
-                      const QString& user, const QString& password)
+// The statements the procedure sends on a connection of its own to the new
+// database: the mark of an unfinished creation, the version row "0" of a
+// database without a data set (so that every version block of the update
+// script runs over it), the removal of the mark at the end.
+bool ExecuteOnNewDatabase(const QString& server, const QString& database, bool integratedLogin,
+                          const QString& user, const QString& password,
+                          const std::function<bool(ov::Connection&)>& statements)
 {
     const auto cn = mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
     if (!cn) {
         ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
         return false;
     }
-    if (!cn->Execute(QStringLiteral("INSERT INTO tblVarible (VaribleValue, UserID, VaribleName, Module)"
-                                    "    values('0', '', 'Version', 'DB')")))
+    if (!statements(*cn))
         return CreateFailed(cn->lastError());
     cn->Close();
     return true;
 }
+
+bool WriteVersionZero(ov::Connection& cn)
+{
+    return cn.Execute(QStringLiteral("INSERT INTO tblVarible (VaribleValue, UserID, VaribleName, Module)"
+                                     "    values('0', '', 'Version', 'DB')"));
+}
+
+// Removes the embedded engine's side file of a creation that did not
+// finish; on SQL Server the marked database stays.
+class Unfinished
+{
+public:
+    Unfinished(const QString& server, bool integratedLogin, const QString& user, const QString& password,
+               const QString& name)
+        : m_server(server), m_trusted(integratedLogin), m_user(user), m_password(password), m_name(name)
+    {}
+    ~Unfinished()
+    {
+        if (m_armed)
+            ov::ServerAdmin::create(m_server, m_trusted, m_user, m_password)->discardUnpublished(m_name);
+    }
+    Unfinished(const Unfinished&) = delete;
+    Unfinished& operator=(const Unfinished&) = delete;
+    void arm() { m_armed = true; }
+    void disarm() { m_armed = false; }
+
+private:
+    QString m_server;
+    bool m_trusted;
+    QString m_user;
+    QString m_password;
+    QString m_name;
+    bool m_armed = false;
+};
 
 } // namespace
 
@@ -85,7 +123,7 @@ QString DataSetFolder(int mode)
 
 bool CreateDatabase(const QString& server, const QString& database, bool integratedLogin, const QString& user,
                     const QString& password, int mode, ov::StatusLabel& lblStatus,
-                    ov::ProgressBar& prgProgress)
+                    ov::ProgressBar& prgProgress, const CreateFill* fill)
 {
     clsMouseCtrl busy;
     // A server that the check below gives up on is not waited on again.
@@ -106,6 +144,7 @@ bool CreateDatabase(const QString& server, const QString& database, bool integra
         ov::MsgBox(lockError.description, ov::MsgStyle::Exclamation);
         return false;
     }
+    Unfinished unfinished(server, integratedLogin, user, password, name);
     {
         // The management side is released before the scripts run.
         const std::unique_ptr<ov::ServerAdmin> admin =
@@ -113,22 +152,54 @@ bool CreateDatabase(const QString& server, const QString& database, bool integra
         if (!MakeEmptyDatabase(*admin, database, name))
             return false;
     }
+    unfinished.arm();
 
     if (!RunUpdateScript(server, name, integratedLogin, user, password,
                          gstrAppPath + QStringLiteral("OVScriptEmpty.txt"), lblStatus, prgProgress))
         return false;
+    const bool bare = mode != CreateBlank && mode != CreateDemo;
+    if (!ExecuteOnNewDatabase(server, name, integratedLogin, user, password, [bare](ov::Connection& cn) {
+            return WriteCreationMark(&cn) && (!bare || WriteVersionZero(cn));
+        }))
+        return false;
+    if (!bare && !ImportTableData(server, name, integratedLogin, user, password, DataSetFolder(mode),
+                                  lblStatus, prgProgress))
+        return false;
 
-    if (mode == CreateBlank || mode == CreateDemo) {
-        if (!ImportTableData(server, name, integratedLogin, user, password, DataSetFolder(mode), lblStatus,
-                             prgProgress))
+    const QString updateScript = gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
+    if (fill) {
+        // The tables as a database at the rows' version has them, then the
+        // rows, so that the later blocks move and change them as they would
+        // in a database that had them all along.
+        UpdateRunSteps upTo;
+        ov::Connection* run = nullptr;
+        upTo.prepare = [&run](ov::Connection& cn) {
+            run = &cn;
+            return true;
+        };
+        upTo.hooks.passOver = [&](const QString& version) {
+            return CompareVersions(version, fill->fillAtVersion) > 0 || IsVersionApplied(version, run);
+        };
+        if (!RunUpdateScript(server, name, integratedLogin, user, password, updateScript, lblStatus,
+                             prgProgress, upTo))
             return false;
-    } else if (!WriteVersionZero(server, name, integratedLogin, user, password)) {
-        return false;
+        if (fill->fill && !fill->fill())
+            return false;
     }
-
-    if (!RunUpdateScript(server, name, integratedLogin, user, password,
-                         gstrAppPath + QStringLiteral("OVScriptUpdate.txt"), lblStatus, prgProgress))
+    if (!RunUpdateScript(server, name, integratedLogin, user, password, updateScript, lblStatus, prgProgress))
         return false;
+
+    // The last statement: from here on the database is a finished one.
+    if (!ExecuteOnNewDatabase(server, name, integratedLogin, user, password,
+                              [](ov::Connection& cn) { return RemoveCreationMark(&cn); }))
+        return false;
+    {
+        const std::unique_ptr<ov::ServerAdmin> admin =
+            ov::ServerAdmin::create(server, integratedLogin, user, password);
+        if (!admin->publishDatabase(name))
+            return CreateFailed(admin->lastError());
+    }
+    unfinished.disarm();
     ov::MsgBox(QStringLiteral("创建数据库成功！"), ov::MsgStyle::Information);
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace ov {
 class ProgressBar;
 class StatusLabel;
@@ -22,6 +24,18 @@ enum CreateMode
 // separator; empty for the bare mode.
 QString DataSetFolder(int mode);
 
+// What the conversion puts into a creation in the bare mode: the rows of a
+// file at version fillAtVersion. The version blocks of the update script up
+// to that version make the tables on the empty database; then fill runs, by
+// the database's name, under the procedure's hold on it and before the
+// database is finished; then the later blocks run over the rows it brought.
+// fill answers false, having told the user why, to stop the procedure.
+struct CreateFill
+{
+    QString fillAtVersion;
+    std::function<bool()> fill;
+};
+
 // Creates database on server and brings it to the current schema:
 //   1. makes sure the server answers (the answer is not used);
 //   2. looks for a database of that name (trimmed, any letter case); when
@@ -33,12 +47,20 @@ QString DataSetFolder(int mode);
 //   6. runs gstrAppPath + "OVScriptUpdate.txt" and tells "创建数据库成功！".
 // A failure of steps 2, 3 or the version row shows "创建数据库失败!" with the
 // error number and description (no icon); the scripts and the import tell
-// their own failures. A failure after step 3 leaves the new database as it
-// is. The busy pointer shows from start to end (the import gives the normal
-// pointer back after each table). The label and bar go to the scripts and
-// the import.
+// their own failures. The busy pointer shows from start to end (the import
+// gives the normal pointer back after each table). The label and bar go to
+// the scripts and the import.
+//
+// Until the procedure has succeeded the database is not finished, and no
+// task takes it for a sound one: as soon as the schema script has made
+// tblVarible it carries the mark "DB"/"Creating", removed as the last
+// statement, which the update and the check refuse. On the embedded engine
+// the database is moreover built under a hidden side file that takes the
+// database's name only at the end (ServerAdmin::createUnpublished), so a
+// creation killed or failed at any moment leaves no database under that name.
+// A failure on SQL Server leaves the marked database as it is.
 bool CreateDatabase(const QString& server, const QString& database, bool integratedLogin, const QString& user,
                     const QString& password, int mode, ov::StatusLabel& lblStatus,
-                    ov::ProgressBar& prgProgress);
+                    ov::ProgressBar& prgProgress, const CreateFill* fill = nullptr);
 
 } // namespace mdlOVSqlUpdateDB

@@ -120,6 +120,26 @@ public:
     // the program's databases need.
     virtual bool createDatabase(const QString& name) = 0;
     virtual bool dropDatabase(const QString& name) = 0;
+    // Creates an empty database as createDatabase does, for a procedure that
+    // builds it whole before anyone may use it. The embedded engine makes it
+    // a hidden side file of the server folder, which the connections of this
+    // process reach by the database's name and other processes do not see,
+    // until publishDatabase gives it its name; a side file that a process
+    // left when it died is removed by the next task on the folder. SQL Server
+    // creates the database itself: its procedure marks it as unfinished
+    // instead.
+    virtual bool createUnpublished(const QString& name) { return createDatabase(name); }
+    // Gives the database that createUnpublished made its name, on the disk
+    // when the call returns. Every connection to it must be closed. An
+    // existing database of that name stays and fails the call.
+    virtual bool publishDatabase(const QString& name)
+    {
+        (void)name;
+        return true;
+    }
+    // Removes what createUnpublished made when the procedure did not finish
+    // (the embedded engine's side file; nothing on SQL Server).
+    virtual void discardUnpublished(const QString& name) { (void)name; }
     // Loads a tab-delimited, CR LF-terminated text file (code page 936, or
     // UTF-8 after a byte-order mark) into the existing table of database, in
     // one server-side bulk path. Rows the server rejects go to errorFile, and

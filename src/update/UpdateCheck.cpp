@@ -3,6 +3,7 @@
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "common/mdlOVSqlUpdateDB.h"
+#include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "update/SchemaCheck.h"
 #include "update/UpdateScript.h"
@@ -17,23 +18,42 @@ QString emptyScript()
     return gstrAppPath + QStringLiteral("OVScriptEmpty.txt");
 }
 
-// The check at the end of a completed run, logged; whatever it finds, the
-// run stays completed.
-bool checkAfterRun(ov::Connection& cn, const QString& scriptPath, UpdateOutcome& outcome)
+// A database whose creation did not finish is no database to update: it is
+// refused before anything is logged or sent.
+bool refuseUnfinished(ov::Connection& cn, const QString& database)
 {
-    outcome.run = UpdateOutcome::Run::Completed;
+    if (!HasCreationMark(&cn))
+        return true;
+    ov::MsgBox(UnfinishedCreationMessage(database.trimmed()), ov::MsgStyle::Exclamation);
+    return false;
+}
+
+// The check at the end of a run, logged. A database without a version had
+// every block passed over: nothing was updated, so the run is refused as one
+// that could not start (refused). Otherwise the run stays completed,
+// whatever the check finds.
+bool checkAfterRun(ov::Connection& cn, const QString& database, const QString& scriptPath,
+                   UpdateOutcome& outcome, bool& refused)
+{
     outcome.check = CheckSchema(cn, emptyScript(), scriptPath);
     LogSchemaCheck(outcome.check);
+    if (outcome.check.status == SchemaCheckResult::Status::NoVersion) {
+        refused = true;
+        ov::MsgBox(NoVersionMessage(database.trimmed()), ov::MsgStyle::Exclamation);
+        return false;
+    }
+    outcome.run = UpdateOutcome::Run::Completed;
     return true;
 }
 
 // The run's answer with what its steps saw: prepare marks the start (the
 // connection and the hold on the database were had and nothing was
-// refused), finish the completion.
-UpdateOutcome ended(bool ran, bool started, UpdateOutcome outcome)
+// refused), finish the completion; a database refused after the run (no
+// version) did not start its work either.
+UpdateOutcome ended(bool ran, bool started, bool refused, UpdateOutcome outcome)
 {
     if (!ran || !outcome.completed())
-        outcome.run = started ? UpdateOutcome::Run::Failed : UpdateOutcome::Run::NotStarted;
+        outcome.run = started && !refused ? UpdateOutcome::Run::Failed : UpdateOutcome::Run::NotStarted;
     return outcome;
 }
 
@@ -58,12 +78,15 @@ UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, 
 {
     UpdateOutcome outcome;
     bool started = false;
+    bool refused = false;
     UpdateRunSteps steps;
-    steps.prepare = [&started](ov::Connection&) { return started = true; };
-    steps.finish = [&](ov::Connection& cn) { return checkAfterRun(cn, scriptPath, outcome); };
+    steps.prepare = [&](ov::Connection& cn) { return refuseUnfinished(cn, database) && (started = true); };
+    steps.finish = [&](ov::Connection& cn) {
+        return checkAfterRun(cn, database, scriptPath, outcome, refused);
+    };
     const bool ran = RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
                                      prgProgress, steps);
-    return ended(ran, started, outcome);
+    return ended(ran, started, refused, outcome);
 }
 
 void TellCheckFindings(const UpdateOutcome& outcome)
@@ -79,12 +102,15 @@ UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, 
 {
     UpdateOutcome outcome;
     bool started = false;
+    bool refused = false;
     QString current;
     ov::Connection* runConnection = nullptr;
     bool blockRan = false;
     UpdateRunSteps steps;
     steps.prepare = [&](ov::Connection& cn) {
         runConnection = &cn;
+        if (!refuseUnfinished(cn, database))
+            return false;
         const SchemaCheckResult result = CheckSchema(cn, emptyScript(), scriptPath);
         if (result.status == SchemaCheckResult::Status::NoVersion ||
             result.status == SchemaCheckResult::Status::Failed) {
@@ -126,10 +152,24 @@ UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, 
     // Inside the block's transaction, if it has one: the version goes back
     // to what it was before the block's own statements set it.
     steps.hooks.blockEnding = [&](const QString&) { return WriteDatabaseVersion(current, runConnection); };
-    steps.finish = [&](ov::Connection& cn) { return checkAfterRun(cn, scriptPath, outcome); };
+    steps.finish = [&](ov::Connection& cn) {
+        return checkAfterRun(cn, database, scriptPath, outcome, refused);
+    };
     const bool ran = RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
                                      prgProgress, steps);
-    return ended(ran, started, outcome);
+    return ended(ran, started, refused, outcome);
+}
+
+bool RefuseUnfinishedDatabase(const QString& server, const QString& database, bool integratedLogin,
+                              const QString& user, const QString& password)
+{
+    const auto cn = mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
+    if (!cn) {
+        // The task that follows tells why the database cannot be reached.
+        mdlCommon::GetErrorText(true);
+        return true;
+    }
+    return refuseUnfinished(*cn, database);
 }
 
 } // namespace mdlOVSqlUpdateDB

@@ -39,7 +39,10 @@ struct UpdateOutcome
 // RunUpdateScript, then, on the run's connection and under its hold on the
 // database, the schema check against OVScriptEmpty.txt of the program folder
 // and the script that ran. The check's result is logged and nothing is shown:
-// the caller says the update succeeded first, then TellCheckFindings.
+// the caller says the update succeeded first, then TellCheckFindings. A
+// database carrying the mark of an unfinished creation is refused before
+// anything is sent; one without a version passes over every version block
+// and is then refused: both, told to the user, end as not started.
 UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
                                 const QString& user, const QString& password, const QString& scriptPath,
                                 ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
@@ -60,5 +63,12 @@ UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, 
                                 const QString& user, const QString& password, const QString& scriptPath,
                                 const QString& version, ov::StatusLabel& lblStatus,
                                 ov::ProgressBar& prgProgress);
+
+// False, after telling the user, when the database carries the mark of a
+// creation that did not finish; true otherwise, also when it cannot be
+// reached (the task that follows tells why). For a window that would ask for
+// a backup before it updates.
+bool RefuseUnfinishedDatabase(const QString& server, const QString& database, bool integratedLogin,
+                              const QString& user, const QString& password);
 
 } // namespace mdlOVSqlUpdateDB

@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/mdlCommon.h"
+#include "common/mdlOEMResource.h"
 #include "data/AdoTypes.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
@@ -141,11 +142,64 @@ bool WriteDatabaseVersion(const QString& version, ov::Connection* cn)
                              QStringLiteral("' WHERE [Module] = 'DB' AND [VaribleName] = 'Version'"));
 }
 
-ov::DataError RecordVersionApplied(const QString& version, ov::Connection* cn)
+bool WriteCreationMark(ov::Connection* cn)
+{
+    const QString now = ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss"));
+    return cn &&
+           cn->Execute(QStringLiteral("INSERT INTO tblVarible (VaribleValue, UserID, VaribleName, Module)"
+                                      "    values('") +
+                       now + QStringLiteral("', '', 'Creating', 'DB')"));
+}
+
+bool RemoveCreationMark(ov::Connection* cn)
+{
+    return cn && cn->Execute(QStringLiteral(
+                     "DELETE FROM tblVarible WHERE [Module] = 'DB' AND [VaribleName] = 'Creating'"));
+}
+
+bool HasCreationMark(ov::Connection* cn)
+{
+    return readValue(QStringLiteral("DB"), QStringLiteral("Creating"), QString(), cn).has_value();
+}
+
+QString UnfinishedCreationMessage(const QString& database)
+{
+    return mdlCommon::FormatTemplate(
+        QStringLiteral("数据库 [{1}] 的创建没有完成（创建过程被中断或失败），不能升级或使用。{CRLF}"
+                       "请重新创建该数据库（覆盖现有的数据库）。"),
+        {database});
+}
+
+QString NoVersionMessage(const QString& database)
+{
+    return mdlCommon::FormatTemplate(
+        QStringLiteral(
+            "数据库 [{1}] 没有版本号（tblVarible 中没有有效的 DB/Version 行），数据库没有升级。{CRLF}"
+            "它可能不是{2}的数据库，也可能是一次没有完成的创建；如果是后者，请重新创建该数据库。"),
+        {database, mdlOEMResource::GetOEMProductName()});
+}
+
+QList<QPair<QString, QString>> ReadVersionRecords(ov::Connection* cn)
+{
+    QList<QPair<QString, QString>> records;
+    ov::Recordset rs;
+    if (!cn || !rs.Open(QStringLiteral("SELECT VaribleName, VaribleValue FROM tblVarible WHERE [Module] = "
+                                       "'UpdateDB'"),
+                        *cn))
+        return records;
+    for (; !rs.Eof(); rs.MoveNext())
+        records.append(
+            {mdlCommon::ValueToText(rs.Fields(0).Value()), mdlCommon::ValueToText(rs.Fields(1).Value())});
+    rs.Close();
+    return records;
+}
+
+ov::DataError RecordVersionApplied(const QString& version, ov::Connection* cn, const QString& when)
 {
     if (!cn)
         return ov::DataError();
-    const QString now = ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss"));
+    const QString now =
+        when.isEmpty() ? ov::Clock::now().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss")) : quoted(when);
     ov::DataError first;
     if (!cn->Execute(
             QStringLiteral("DELETE FROM tblVarible WHERE [Module] = 'UpdateDB' AND [VaribleName] = '") +

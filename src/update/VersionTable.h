@@ -2,6 +2,8 @@
 
 #include "data/DataError.h"
 
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <optional>
@@ -46,12 +48,33 @@ std::optional<QString> ReadDatabaseVersion(ov::Connection* cn);
 // the statement fails.
 bool WriteDatabaseVersion(const QString& version, ov::Connection* cn);
 
+// The mark of a database whose creation has not finished: the row
+// "DB"/"Creating" of tblVarible. The create procedure writes it as soon as
+// the table is there and removes it as its last statement, so a creation
+// that was killed or failed half-way leaves a database that says so.
+// False, with the connection's error, when the statement fails.
+bool WriteCreationMark(ov::Connection* cn);
+bool RemoveCreationMark(ov::Connection* cn);
+// True when the database carries the mark; false when it does not or it
+// cannot be read (a database without tblVarible has no version either,
+// which refuses it as well).
+bool HasCreationMark(ov::Connection* cn);
+// What the update and the check tell of a database carrying the mark, and
+// of one whose version cannot be learnt.
+QString UnfinishedCreationMessage(const QString& database);
+QString NoVersionMessage(const QString& database);
+
 // Records the block as applied: replaces its "UpdateDB" row with one carrying
-// the current time as "mm/dd/yyyy HH:NN:SS". A statement that fails is passed
-// over, except a failure of the machine, after which nothing more is sent.
-// Gives the error of the first statement that failed, or the failure of the
-// machine when there was one (unset when both ran), for a caller that must
-// not go on after a failure of the machine.
-ov::DataError RecordVersionApplied(const QString& version, ov::Connection* cn);
+// the current time as "mm/dd/yyyy HH:NN:SS", or the time when given (as it
+// was recorded). A statement that fails is passed over, except a failure of
+// the machine, after which nothing more is sent. Gives the error of the first
+// statement that failed, or the failure of the machine when there was one
+// (unset when both ran), for a caller that must not go on after a failure of
+// the machine.
+ov::DataError RecordVersionApplied(const QString& version, ov::Connection* cn,
+                                   const QString& when = QString());
+// The "UpdateDB" rows: the version blocks recorded as applied, each with the
+// time recorded for it.
+QList<QPair<QString, QString>> ReadVersionRecords(ov::Connection* cn);
 
 } // namespace mdlOVSqlUpdateDB

@@ -84,6 +84,9 @@ void frmDBUpdate::cmdOK_Click()
 bool frmDBUpdate::UpdateDatabase()
 {
     const ConnectionSettings v = m_ui->panel->ReadPanelValues();
+    // An unfinished creation is refused before it is backed up.
+    if (!mdlOVSqlUpdateDB::RefuseUnfinishedDatabase(v.server, v.database, v.trusted, v.user, v.password))
+        return false;
     if (!BackupBeforeUpdate(v.server, v.database, v.trusted, v.user, v.password))
         return false;
     if (ov::MsgBox(QStringLiteral("备份数据库成功，请按“确定”以开始升级数据库。"),

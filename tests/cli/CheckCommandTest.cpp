@@ -402,3 +402,73 @@ TEST_F(CheckCommandTest, AnUpdateTheCheckCannotWhollyMakeStillSucceeds)
 }
 
 } // namespace
+
+namespace {
+
+// A database whose creation did not finish, or whose version cannot be
+// learnt, is never updated or passed: update ends with 2 and its reason, the
+// success message never comes; the mark is refused before anything is sent
+// or backed up, and check refuses it too.
+TEST_F(CheckCommandTest, AnUnfinishedOrUnversionedDatabaseIsRefused)
+{
+    const QString backup = path(QStringLiteral("crm.bak"));
+    const struct
+    {
+        const char* what;
+        const char* fault;
+        const char* says;
+        bool logged; // the run was made (every block passed over) before it failed
+    } cases[] = {
+        {"mark", "INSERT INTO tblVarible VALUES ('DB', 'Creating', '01/02/2026 03:04:05', '')",
+         "的创建没有完成", false},
+        {"no version row", "DELETE FROM tblVarible WHERE [Module] = 'DB'", "没有版本号", true},
+        {"blank version", "UPDATE tblVarible SET VaribleValue = ' ' WHERE [Module] = 'DB'", "没有版本号",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(path(QStringLiteral("data/crm.sqlite")));
+        QFile f(path(QStringLiteral("data/crm.sqlite")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.close();
+        ASSERT_TRUE(runScript(QStringLiteral("crm"), path(QStringLiteral("OVScriptEmpty.txt"))));
+        exec(QStringLiteral("crm"),
+             QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '0', '')"));
+        exec(QStringLiteral("crm"), QLatin1String(c.fault));
+        QFile::remove(path(QStringLiteral("UpdateDBSqlLog.Txt")));
+        const QStringList before =
+            rows(QStringLiteral("crm"), QStringLiteral("SELECT sql FROM sqlite_master"));
+
+        for (const QStringList& args :
+             {QStringList{"update", "--database", "crm", "--no-backup"},
+              QStringList{"update", "--database", "crm", "--backup-to", backup},
+              QStringList{"update", "--database", "crm", "--no-backup", "--rerun", "1.4"}}) {
+            SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
+            const ovtest::CliResult r = run(args);
+            const bool rerun = args.contains(QStringLiteral("--rerun"));
+            EXPECT_EQ(r.exitCode, rerun && c.logged ? 1 : 2) << r.err.toStdString();
+            if (!rerun || !c.logged) {
+                EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
+            }
+            EXPECT_FALSE(r.err.contains(QStringLiteral("数据库升级成功！"))) << r.err.toStdString();
+            EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT sql FROM sqlite_master")), before);
+            EXPECT_EQ(QFile::exists(backup), c.logged && args.contains(QStringLiteral("--backup-to")));
+            QFile::remove(backup);
+        }
+        if (!c.logged) {
+            EXPECT_EQ(log(), QString());
+        }
+
+        ovtest::CliResult r = run({"check", "--database", "crm"});
+        EXPECT_EQ(r.exitCode, 2) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.logged ? "no version" : c.says)))
+            << r.err.toStdString();
+        r = run({"check", "--database", "crm", "--json"});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("status")).toString(),
+                  QStringLiteral("complete"))
+            << r.out.toStdString();
+    }
+}
+
+} // namespace

@@ -213,12 +213,13 @@ TEST_F(ConvertWindow, IsDisabledWhileConvertingAndClosesOnlyAfterACreation)
         QPointer<frmDBConvert> w = open();
         bool enabledDuring = true;
         bool closedDuring = true;
-        w->setCreateStep([&](const ConnectionSettings&, ov::StatusLabel&, ov::ProgressBar&) {
+        w->setCreateStep([&](const ConnectionSettings&, const mdlOVSqlUpdateDB::CreateFill& fill,
+                             ov::StatusLabel&, ov::ProgressBar&) {
             enabledDuring = w->isEnabled();
             const bool closed = w->close();
             w->reject();
             closedDuring = closed || !w->isVisible();
-            return created && makeServerDatabase(QStringLiteral("new"), QString()) != nullptr;
+            return created && makeServerDatabase(QStringLiteral("new"), QString()) != nullptr && fill.fill();
         });
         Child<QLineEdit>(w, "txtDBAccess")->setText(file);
         Child<QLineEdit>(w, "txtDB")->setText(QStringLiteral("new"));
@@ -251,12 +252,15 @@ TEST_F(ConvertWindow, SettingsAreWrittenOnceTheCreationSucceeded)
     ovtest::RecordingProgress progress;
     int creations = 0;
     bool createResult = false;
-    const mdlDBConvert::CreateStep create = [&](const ConnectionSettings& v, ov::StatusLabel&,
+    const mdlDBConvert::CreateStep create = [&](const ConnectionSettings& v,
+                                                const mdlOVSqlUpdateDB::CreateFill& fill, ov::StatusLabel&,
                                                 ov::ProgressBar&) {
         ++creations;
         EXPECT_EQ(v.password, QStringLiteral(" pw "));
         return createResult &&
-               makeServerDatabase(v.database, QStringLiteral("CREATE TABLE tblVarible (X INT);")) != nullptr;
+               makeServerDatabase(v.database, QStringLiteral("CREATE TABLE tblVarible (X INT);")) !=
+                   nullptr &&
+               fill.fill();
     };
     const QString config = mdlOVSqlServer::ConfigFilePath();
 
@@ -362,7 +366,11 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
         ASSERT_FALSE(shared.isEmpty());
         const QStringList fileRows = sortedRows(*cnFile, tables[i], shared);
         EXPECT_FALSE(fileRows.isEmpty());
-        EXPECT_EQ(sortedRows(*cnServer, tables[i], shared), fileRows);
+        QStringList serverRows = sortedRows(*cnServer, tables[i], shared);
+        // tblVarible holds the record of the version blocks besides.
+        if (tables[i] == QLatin1String("tblVarible"))
+            serverRows.removeIf([](const QString& row) { return row.contains(QStringLiteral("UpdateDB")); });
+        EXPECT_EQ(serverRows, fileRows);
     }
     // The columns that the update script adds arrive with the file's values,
     // not what the script gives earlier rows.

@@ -4,6 +4,8 @@
 #include "create/CreateDatabase.h"
 #include "CreateTestSupport.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 class CreateDatabase : public ovtest::CreateFixture
@@ -13,6 +15,16 @@ protected:
     {
         return mdlOVSqlUpdateDB::CreateDatabase(m_server, database, true, QString(), QString(), mode,
                                                 m_status, m_progress);
+    }
+    // The hidden files of the server folder but the task locks.
+    QStringList sideFiles() const
+    {
+        QStringList out;
+        for (const QString& f : QDir(path(QStringLiteral("data"))).entryList(QDir::Files | QDir::Hidden)) {
+            if (f.startsWith(QLatin1Char('.')) && !f.endsWith(QStringLiteral("-task")))
+                out << f;
+        }
+        return out;
     }
     int count(const QString& database, const QString& table) const
     {
@@ -183,7 +195,8 @@ TEST_F(CreateDatabase, ServerStepFailuresAreTold)
 }
 
 // A script or the import that fails tells its own message and ends the
-// procedure; the new database stays.
+// procedure; no database of that name is left, and nothing of the one it
+// was building either.
 TEST_F(CreateDatabase, AStepThatFailsEndsTheProcedure)
 {
     const struct
@@ -205,9 +218,9 @@ TEST_F(CreateDatabase, AStepThatFailsEndsTheProcedure)
         ASSERT_EQ(m_ui.messages().size(), 1);
         EXPECT_TRUE(m_ui.messages()[0].text.startsWith(QString::fromUtf8(c.message).arg(removed)))
             << m_ui.messages()[0].text.toStdString();
-        EXPECT_TRUE(databaseExists(QStringLiteral("crm")));
+        EXPECT_FALSE(databaseExists(QStringLiteral("crm")));
+        EXPECT_EQ(sideFiles(), QStringList());
         ASSERT_TRUE(QFile::rename(removed + QStringLiteral(".away"), removed));
-        QFile::remove(path(QStringLiteral("data/crm.sqlite")));
     }
 }
 
@@ -223,7 +236,52 @@ TEST_F(CreateDatabase, ARolledBackVersionBlockFailsTheCreation)
     ASSERT_EQ(m_ui.messages().size(), 1) << m_ui.texts().join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(m_ui.texts()[0].startsWith(QStringLiteral("版本 1.1 的升级未能完成")))
         << m_ui.texts()[0].toStdString();
-    EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("0"));
+    EXPECT_FALSE(databaseExists(QStringLiteral("crm")));
+    EXPECT_EQ(sideFiles(), QStringList());
+}
+
+// While the procedure runs, its database is a hidden side file that its own
+// steps reach by the name and nobody else sees, carrying the mark of an
+// unfinished creation; the name and the unmarked database come at the end.
+TEST_F(CreateDatabase, TheDatabaseTakesItsNameOnlyWhenFinished)
+{
+    QStringList seen;
+    int pumps = 0;
+    m_ui.onPump = [&] {
+        if (pumps++ % 25 != 0)
+            return;
+        const QStringList listed = QDir(path(QStringLiteral("data"))).entryList(QDir::Files);
+        const QStringList sides =
+            sideFiles().filter(QRegularExpression(QStringLiteral("^\\.crm\\.sqlite~\\w{6}$")));
+        QString mark;
+        if (sides.size() == 1)
+            mark =
+                rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM tblVarible WHERE [Module] = "
+                                                           "'DB' AND VaribleName = 'Creating'"))
+                    .value(0);
+        seen << listed.join(QLatin1Char(',')) + QLatin1Char('/') + QString::number(sides.size()) +
+                    QLatin1Char('/') + mark;
+    };
+    ASSERT_TRUE(create(QStringLiteral("crm"), mdlOVSqlUpdateDB::CreateBlank));
+    m_ui.onPump = nullptr;
+    ASSERT_FALSE(seen.isEmpty());
+    // No database of that name, one side file. The schema script makes
+    // tblVarible; from the end of that script on, the mark is there (or the
+    // file is held by a commit for a moment).
+    const qsizetype marked = seen.indexOf(QStringLiteral("/1/1"));
+    ASSERT_GE(marked, 0) << seen.join(QLatin1Char(' ')).toStdString();
+    for (qsizetype i = 0; i < seen.size(); ++i) {
+        EXPECT_TRUE(seen[i].startsWith(QStringLiteral("/1/"))) << seen[i].toStdString();
+        if (i > marked) {
+            EXPECT_NE(seen[i], QStringLiteral("/1/0"));
+        }
+    }
+    EXPECT_EQ(QDir(path(QStringLiteral("data"))).entryList(QDir::Files), QStringList({"crm.sqlite"}));
+    EXPECT_EQ(sideFiles(), QStringList());
+    EXPECT_EQ(
+        rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM tblVarible WHERE VaribleName = "
+                                                   "'Creating'")),
+        QStringList({"0"}));
 }
 
 } // namespace

@@ -219,6 +219,10 @@ TEST_F(MssqlServer, CreateWithBothDataSetsThenUpdate)
             scalar(m_database, QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' "
                                               "AND VaribleName = 'Version'")),
             QStringLiteral("(none)"));
+        // The mark of the unfinished creation went with its last statement.
+        EXPECT_EQ(scalar(m_database, QStringLiteral("SELECT COUNT(*) FROM tblVarible WHERE [Module] = 'DB' "
+                                                    "AND VaribleName = 'Creating'")),
+                  QStringLiteral("0"));
     }
 
     // An update run: its block is recorded; a dry run of the same script

@@ -17,13 +17,16 @@
 #include "update/UpdateScript.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <sqlite3.h>
 
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,6 +121,8 @@ Outcome runAndKill(const QString& folder, const QStringList& args, const QString
         inotify_add_watch(watch, QFile::encodeName(QFileInfo(databaseFile).path()).constData(), IN_MODIFY),
         0);
     const QByteArray name = QFile::encodeName(QFileInfo(databaseFile).fileName());
+    // A new database is written under a hidden side file first.
+    const QByteArray side = '.' + name + '~';
 
     // Everything the child needs is made before the fork: between the fork and
     // the exec it only calls what is safe there.
@@ -158,7 +163,8 @@ Outcome runAndKill(const QString& folder, const QStringList& args, const QString
         for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                if (event->len > 0 && QByteArray(event->name) == name)
+                if (event->len > 0 &&
+                    (QByteArray(event->name) == name || QByteArray(event->name).startsWith(side)))
                     ++o.writes;
                 at += ssize_t(sizeof(inotify_event) + event->len);
             }
@@ -564,6 +570,154 @@ TEST_F(KilledCommandTest, AKilledRerunLeavesTheOldStateOrTheNewAndTheCheckTellsW
     std::fflush(stdout);
     EXPECT_EQ(kills, 40) << "the runs ended before the kill struck too often";
     EXPECT_TRUE(findings.isEmpty()) << findings.join(QLatin1Char('\n')).toStdString();
+}
+
+// create --demo and convert killed at random moments before their end leave
+// no database under its name; killed after it took its name, the whole one.
+// update and check on what is left refuse it or find it complete, never call
+// a partial database sound. The side file a killed run builds in is gone once
+// a later creation on the folder has started: never more than the last one
+// lies there, and none after a run that completes.
+TEST_F(KilledCommandTest, AKilledCreationLeavesNoDatabaseUnderItsName)
+{
+    const QStringList login = {"--server", "sqlite:data", "--database", kDatabase, "--trusted"};
+    const Series series[] = {
+        {"create", QStringList({"create", "--demo", "--replace", "--yes"}) + login, 25, 0},
+        {"convert", QStringList({"convert", "--file", "Demo.cdb", "--replace", "--yes"}) + login, 25, 0},
+    };
+    const quint32 seed = qEnvironmentVariableIsSet("OV_KILL_SEED") ? qgetenv("OV_KILL_SEED").toUInt()
+                                                                   : QRandomGenerator::global()->generate();
+    std::printf("kill moments from seed %u (OV_KILL_SEED=%u replays them)\n", seed, seed);
+    QRandomGenerator random(seed);
+    const auto sideFiles = [&] {
+        return QDir(path(QStringLiteral("data")))
+            .entryList({QLatin1Char('.') + kDatabase + QStringLiteral(".sqlite~??????")},
+                       QDir::Files | QDir::Hidden);
+    };
+    // What a finished database holds: its version, the mark, its contacts
+    // and their phone numbers.
+    const char* summarySql =
+        "SELECT (SELECT group_concat(VaribleName || '=' || VaribleValue) FROM tblVarible "
+        "WHERE Module = 'DB') || '/' || (SELECT COUNT(*) FROM tblContact) || '/' || "
+        "(SELECT COUNT(*) FROM tblContactPhone)";
+    QStringList findings;
+    int totalKills = 0;
+    int complete = 0;
+    for (const Series& s : series) {
+        SCOPED_TRACE(s.name);
+        removeDatabase();
+        const Outcome whole = run(s.args, -1, -1);
+        ASSERT_EQ(whole.exitCode, 0) << whole.err.toStdString();
+        ASSERT_GT(whole.writes, 0);
+        const QStringList summary = query(databaseFile(), summarySql).rows;
+        ASSERT_EQ(summary.size(), 1);
+        ASSERT_TRUE(summary.first().startsWith(QStringLiteral("Version=") + ShippedVersions().last() +
+                                               QLatin1Char('/')))
+            << summary.first().toStdString();
+        ASSERT_EQ(sideFiles(), QStringList());
+        int kills = 0;
+        for (int attempt = 0; kills < s.kills && attempt < 10 * s.kills; ++attempt) {
+            QFile::remove(databaseFile());
+            const bool byTime = attempt % 2 == 0;
+            const int afterMs = byTime ? int(random.bounded(quint32(whole.ms) + 1)) : -1;
+            const int atWrite = byTime ? -1 : int(random.bounded(quint32(whole.writes))) + 1;
+            const QString moment =
+                byTime ? QStringLiteral("%1 ms").arg(afterMs) : QStringLiteral("write %1").arg(atWrite);
+            const Outcome o = run(s.args, afterMs, atWrite);
+            if (!o.killed)
+                continue;
+            ++kills;
+            const auto found = [&](const QString& what) {
+                findings << QStringLiteral("%1, seed %2, kill at %3: %4")
+                                .arg(QLatin1String(s.name))
+                                .arg(seed)
+                                .arg(moment, what);
+            };
+            const bool exists = QFileInfo::exists(databaseFile());
+            if (exists) {
+                ++complete;
+                if (const QString check = integrity(); check != QStringLiteral("ok"))
+                    found(QStringLiteral("integrity check: ") + check);
+                if (const QStringList now = query(databaseFile(), summarySql).rows; now != summary)
+                    found(QStringLiteral("a database under its name that is not the whole one: ") +
+                          now.join(QLatin1Char(',')));
+            }
+            const CliResult update =
+                RunCli(m_dir.path(), QStringList({"update", "--no-backup", "--yes"}) + login);
+            const CliResult check = RunCli(m_dir.path(), QStringList({"check"}) + login);
+            if ((update.exitCode == 0) != exists)
+                found(QStringLiteral("update ended %1 on %2: %3")
+                          .arg(update.exitCode)
+                          .arg(exists ? "the whole database" : "no database")
+                          .arg(update.err));
+            if ((check.exitCode == 0) != exists)
+                found(QStringLiteral("check ended %1 on %2: %3")
+                          .arg(check.exitCode)
+                          .arg(exists ? "the whole database" : "no database")
+                          .arg(check.out + check.err));
+            if (const QStringList sides = sideFiles(); sides.size() > 1)
+                found(QStringLiteral("side files of earlier runs are still there: ") +
+                      sides.join(QLatin1Char(',')));
+        }
+        EXPECT_EQ(kills, s.kills) << "the runs ended before the kill struck too often";
+        totalKills += kills;
+        QFile::remove(databaseFile());
+        const Outcome last = run(s.args, -1, -1);
+        EXPECT_EQ(last.exitCode, 0) << last.err.toStdString();
+        EXPECT_EQ(query(databaseFile(), summarySql).rows, summary);
+        EXPECT_EQ(sideFiles(), QStringList());
+    }
+    std::printf("kills: %d (%d after the database took its name); findings: %d; seed %u\n", totalKills,
+                complete, int(findings.size()), seed);
+    for (const QString& f : findings)
+        std::printf("finding: %s\n", qPrintable(f));
+    std::fflush(stdout);
+    EXPECT_TRUE(findings.isEmpty()) << findings.join(QLatin1Char('\n')).toStdString();
+}
+
+// The side file of a creation that is still running stays, whatever other
+// tasks run on the folder meanwhile (here the process is stopped, not gone);
+// once its process is gone, the next creation on the folder removes it with
+// everything beside it, and no database of that name appears.
+TEST_F(KilledCommandTest, ASideFileIsRemovedOnlyOnceItsProcessIsGone)
+{
+    const auto leftovers = [&] {
+        return QDir(path(QStringLiteral("data")))
+            .entryList({QStringLiteral("*.") + kDatabase + QStringLiteral(".sqlite~*")},
+                       QDir::Files | QDir::Hidden);
+    };
+    QProcess creation;
+    creation.setWorkingDirectory(m_dir.path());
+    creation.setStandardInputFile(QProcess::nullDevice());
+    creation.setStandardOutputFile(QProcess::nullDevice());
+    creation.setStandardErrorFile(QProcess::nullDevice());
+    creation.start(path(QStringLiteral("ovsqlcli")), {"create", "--demo", "--server", "sqlite:data",
+                                                      "--database", kDatabase, "--trusted", "--yes"});
+    ASSERT_TRUE(creation.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    while (leftovers().isEmpty() && creation.state() == QProcess::Running && clock.elapsed() < 60000)
+        QThread::msleep(5);
+    ASSERT_EQ(::kill(pid_t(creation.processId()), SIGSTOP), 0);
+    const QStringList building = leftovers();
+    ASSERT_FALSE(building.isEmpty()) << "the creation ended before its side file was seen";
+
+    const QStringList other = {"--server", "sqlite:data", "--database", "other", "--trusted", "--yes"};
+    CliResult r = RunCli(m_dir.path(), QStringList({"create", "--blank"}) + other);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = RunCli(m_dir.path(), QStringList({"update", "--no-backup"}) + other);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    for (const QString& file : building)
+        EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("data/") + file))) << file.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(databaseFile()));
+
+    ASSERT_EQ(::kill(pid_t(creation.processId()), SIGKILL), 0);
+    creation.waitForFinished();
+    EXPECT_FALSE(leftovers().isEmpty());
+    r = RunCli(m_dir.path(), QStringList({"create", "--blank", "--replace"}) + other);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(leftovers(), QStringList());
+    EXPECT_FALSE(QFileInfo::exists(databaseFile()));
 }
 
 } // namespace

@@ -63,10 +63,11 @@ TEST_F(Names, CreateAndConvertTakeAnyName)
 
         const QString converted = name + QStringLiteral(" 2");
         const ConnectionSettings values{m_server, converted, true, QStringLiteral("o'neil;x"), QString()};
-        const mdlDBConvert::CreateStep create = [](const ConnectionSettings& v, ov::StatusLabel& label,
-                                                   ov::ProgressBar& bar) {
+        const mdlDBConvert::CreateStep create = [](const ConnectionSettings& v,
+                                                   const mdlOVSqlUpdateDB::CreateFill& fill,
+                                                   ov::StatusLabel& label, ov::ProgressBar& bar) {
             return mdlOVSqlUpdateDB::CreateDatabase(v.server, v.database, v.trusted, v.user, v.password,
-                                                    mdlOVSqlUpdateDB::CreateBare, label, bar);
+                                                    mdlOVSqlUpdateDB::CreateBare, label, bar, &fill);
         };
         ui.clear();
         EXPECT_TRUE(mdlDBConvert::DoConvert(values, cdb, create, status, progress));

@@ -21,6 +21,7 @@
 #include <QTest>
 
 #include <functional>
+#include <optional>
 
 using ovtest::Child;
 
@@ -321,3 +322,67 @@ TEST_F(UpdateWindow, ACompletedRunSucceedsWhateverTheCheckFinds)
 }
 
 } // namespace
+
+// A database whose creation did not finish is refused before the backup is
+// offered; one without a version is backed up and run over, every version
+// block passed over, and the run fails: no success, nothing written, the
+// window stays.
+TEST_F(UpdateWindow, AnUnfinishedOrUnversionedDatabaseIsNeverCalledUpdated)
+{
+    const struct
+    {
+        const char* what;
+        const char* fault;
+        QStringList before; // the messages before the refusal
+        QString refusal;
+    } cases[] = {
+        {"the mark of an unfinished creation",
+         "INSERT INTO tblVarible VALUES ('DB', 'Creating', '01/02/2026 03:04:05', '')",
+         {},
+         QStringLiteral("数据库 [crm] 的创建没有完成")},
+        {"no version row",
+         "DELETE FROM tblVarible WHERE [Module] = 'DB'",
+         {"备份数据库成功！", kConfirm},
+         QStringLiteral("数据库 [crm] 没有版本号")},
+        {"a blank version",
+         "UPDATE tblVarible SET VaribleValue = '  ' WHERE [Module] = 'DB'",
+         {"备份数据库成功！", kConfirm},
+         QStringLiteral("数据库 [crm] 没有版本号")},
+        {"a NULL version",
+         "UPDATE tblVarible SET VaribleValue = NULL WHERE [Module] = 'DB'",
+         {"备份数据库成功！", kConfirm},
+         QStringLiteral("数据库 [crm] 没有版本号")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_ui.clear();
+        ASSERT_TRUE(QFile::remove(path(QStringLiteral("data/crm.sqlite"))));
+        makeBareDatabase(QStringLiteral("crm"));
+        exec(QStringLiteral("crm"), QLatin1String(c.fault));
+        const QStringList tables =
+            rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master ORDER BY name"));
+        QPointer<frmDBUpdate> w = open(true);
+        std::optional<ovtest::NextDialog<frmDBBackup>> backup;
+        std::optional<ovtest::NoDialog> noBackup;
+        if (c.before.isEmpty()) {
+            noBackup.emplace();
+        } else {
+            backup.emplace(backupInto(QStringLiteral("crm.dat")));
+            m_ui.answer(ov::MsgAnswer::Ok);
+        }
+        QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+        ASSERT_EQ(m_ui.texts().size(), c.before.size() + 1)
+            << m_ui.texts().join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(m_ui.texts().mid(0, c.before.size()), c.before);
+        EXPECT_TRUE(m_ui.texts().last().startsWith(c.refusal)) << m_ui.texts().last().toStdString();
+        EXPECT_FALSE(m_ui.texts().contains(QStringLiteral("数据库升级成功！")));
+        ASSERT_FALSE(w.isNull());
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(mainValue(QStringLiteral("UpdateDBResult")), QStringLiteral("(none)"));
+        EXPECT_EQ(mainValue(QStringLiteral("DBName")), QStringLiteral("(none)"));
+        EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT name FROM sqlite_master ORDER BY name")),
+                  tables);
+        delete w;
+        QFile::remove(path(QStringLiteral("bak/crm.dat")));
+    }
+}

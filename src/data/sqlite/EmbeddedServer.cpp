@@ -6,6 +6,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -80,8 +83,104 @@ bool checkName(const QString& name, const QString& what, DataError& error)
     return false;
 }
 
+namespace {
+
+// The databases this process builds under side files, by folder and name.
+struct StagedDatabases
+{
+    QMutex mutex;
+    // By folder and name without case: the folder, the name as given, the
+    // side file.
+    QHash<QString, QStringList> sideFiles;
+};
+
+QString canonicalFolder(const QString& folder)
+{
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
+}
+
+StagedDatabases& staged()
+{
+    static StagedDatabases s;
+    return s;
+}
+
+QString stagingKey(const QString& folder, const QString& name)
+{
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return (canonical.isEmpty() ? QDir::cleanPath(folder) : canonical) + QLatin1Char('/') +
+           name.toCaseFolded();
+}
+
+} // namespace
+
+void stageDatabase(const QString& folder, const QString& name, const QString& sideFile)
+{
+    QMutexLocker guard(&staged().mutex);
+    staged().sideFiles.insert(stagingKey(folder, name), {canonicalFolder(folder), name, sideFile});
+}
+
+void unstageDatabase(const QString& folder, const QString& name)
+{
+    QMutexLocker guard(&staged().mutex);
+    staged().sideFiles.remove(stagingKey(folder, name));
+}
+
+QString stagedDatabaseFile(const QString& folder, const QString& name)
+{
+    QMutexLocker guard(&staged().mutex);
+    if (staged().sideFiles.isEmpty())
+        return QString();
+    return staged().sideFiles.value(stagingKey(folder, name)).value(2);
+}
+
+namespace {
+
+// The names of the databases this process builds in folder.
+QStringList stagedNames(const QString& folder)
+{
+    QMutexLocker guard(&staged().mutex);
+    QStringList names;
+    if (staged().sideFiles.isEmpty())
+        return names;
+    const QString canonical = canonicalFolder(folder);
+    for (const QStringList& entry : std::as_const(staged().sideFiles)) {
+        if (entry.value(0) == canonical)
+            names << entry.value(1);
+    }
+    return names;
+}
+
+} // namespace
+
+QString sideFilePrefix(const QString& name)
+{
+    return QLatin1Char('.') + name + kSuffix + QLatin1Char('~');
+}
+
+QString sideFileDatabase(const QString& fileName, QString* sideFileName)
+{
+    // ".NAME.sqlite~XXXXXX", its journals ("-journal", "-wal", "-shm") and
+    // the use lock of a connection to it ("." before it, "-use" after it).
+    static const QRegularExpression side(
+        QStringLiteral("^\\.(.+)\\.sqlite~([A-Za-z0-9]{6})(-journal|-wal|-shm)?$"));
+    static const QRegularExpression use(QStringLiteral("^\\.\\.(.+)\\.sqlite~([A-Za-z0-9]{6})-use$"));
+    QRegularExpressionMatch m = use.match(fileName);
+    if (!m.hasMatch())
+        m = side.match(fileName);
+    if (!m.hasMatch())
+        return QString();
+    if (sideFileName)
+        *sideFileName = sideFilePrefix(m.captured(1)) + m.captured(2);
+    return m.captured(1);
+}
+
 QString findDatabaseFile(const QString& folder, const QString& name)
 {
+    const QString side = stagedDatabaseFile(folder, name);
+    if (!side.isEmpty())
+        return side;
     const QString exact = newDatabaseFile(folder, name);
     if (QFileInfo(exact).isFile())
         return exact;
@@ -120,6 +219,11 @@ QStringList listDatabases(const QString& folder)
         const QString name = file.left(file.size() - kSuffix.size());
         DataError ignored;
         if (checkName(name, QString(), ignored))
+            names.append(name);
+    }
+    // In the process that builds them, the new databases are there by name.
+    for (const QString& name : stagedNames(folder)) {
+        if (!names.contains(name, Qt::CaseInsensitive))
             names.append(name);
     }
     std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {

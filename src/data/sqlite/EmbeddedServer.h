@@ -35,6 +35,23 @@ bool checkName(const QString& name, const QString& what, DataError& error);
 QString findDatabaseFile(const QString& folder, const QString& name);
 // The path a new database of that name gets.
 QString newDatabaseFile(const QString& folder, const QString& name);
+
+// A database that this process builds under a side file of the folder before
+// it takes its name: while it is staged, findDatabaseFile gives the side file
+// for that name in this process, so every connection of the build reaches
+// it by the name; other processes find no database of that name.
+void stageDatabase(const QString& folder, const QString& name, const QString& sideFile);
+void unstageDatabase(const QString& folder, const QString& name);
+// The side file of a staged database; empty when it is not staged.
+QString stagedDatabaseFile(const QString& folder, const QString& name);
+// The start of the hidden side file of a new database: "." + name +
+// ".sqlite~", followed by six letters or digits. It never ends in ".sqlite",
+// so the folder's listing never shows it as a database.
+QString sideFilePrefix(const QString& name);
+// The database name a side file, or one of its companions (its journal, its
+// use lock), was made for; empty for any other file name. fileName is a name
+// of the folder without a path.
+QString sideFileDatabase(const QString& fileName, QString* sideFileName = nullptr);
 // The lock file of the tasks (update, create, restore) on database name,
 // hidden beside its file: the same for every spelling of the name, and there
 // before the database is. Lock files stay when the database goes: a lock

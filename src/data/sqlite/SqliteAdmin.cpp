@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QTemporaryFile>
 
 #include <filesystem>
@@ -341,6 +342,7 @@ bool SqliteAdmin::listDatabases(QStringList& names)
     names.clear();
     if (!requireFolder())
         return false;
+    removeDeadSideFiles();
     names = embedded::listDatabases(m_folder);
     return true;
 }
@@ -377,6 +379,11 @@ bool SqliteAdmin::createDatabase(const QString& typed)
                         embedded::errorSource());
         }
     }
+    return initDatabaseFile(file);
+}
+
+bool SqliteAdmin::initDatabaseFile(const QString& file)
+{
     Handle db;
     int rc = db.open(file, SQLITE_OPEN_READWRITE);
     if (rc == SQLITE_OK)
@@ -390,6 +397,119 @@ bool SqliteAdmin::createDatabase(const QString& typed)
         return false;
     }
     return true;
+}
+
+bool SqliteAdmin::createUnpublished(const QString& typed)
+{
+    m_error.clear();
+    const QString name = unquotedName(typed);
+    if (!checkDatabase(name))
+        return false;
+    if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
+        return fail(
+            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
+            embedded::errorSource());
+    removeDeadSideFiles(name);
+    // The side file is new (QTemporaryFile makes it only when no file has
+    // its name) and hidden; its name tells whose database it is, so that
+    // once its process is gone the next task on the folder knows it for a
+    // leftover.
+    QString side;
+    {
+        QTemporaryFile made(
+            QDir(m_folder).filePath(embedded::sideFilePrefix(name) + QStringLiteral("XXXXXX")));
+        made.setAutoRemove(false);
+        if (!made.open())
+            return fail(5123,
+                        QStringLiteral("CREATE FILE encountered an error while attempting to create '%1': %2")
+                            .arg(embedded::newDatabaseFile(m_folder, name), made.errorString()),
+                        embedded::errorSource());
+        side = made.fileName();
+    }
+    if (!initDatabaseFile(side))
+        return false;
+    embedded::stageDatabase(m_folder, name, side);
+    return true;
+}
+
+bool SqliteAdmin::publishDatabase(const QString& typed)
+{
+    m_error.clear();
+    const QString name = unquotedName(typed);
+    const QString side = embedded::stagedDatabaseFile(m_folder, name);
+    if (side.isEmpty())
+        return fail(911,
+                    QStringLiteral("Database '%1' is not being created by this program; there is nothing to "
+                                   "give its name.")
+                        .arg(name),
+                    embedded::errorSource());
+    const QString file = embedded::newDatabaseFile(m_folder, name);
+    // The whole database is on the disk before it takes its name, and the
+    // name is on the disk before the procedure says it is done. A database
+    // of that name that appeared meanwhile stays.
+    if (!syncFile(side))
+        return fail(5123,
+                    QStringLiteral("The file '%1' of database '%2' could not be flushed to the disk.")
+                        .arg(file, name),
+                    embedded::errorSource());
+    const QString existing = [&] {
+        embedded::unstageDatabase(m_folder, name);
+        const QString found = embedded::findDatabaseFile(m_folder, name);
+        embedded::stageDatabase(m_folder, name, side);
+        return found;
+    }();
+    if (!existing.isEmpty() || !renameIfFree(side, file))
+        return fail(
+            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
+            embedded::errorSource());
+    embedded::unstageDatabase(m_folder, name);
+    mdlCommon::SyncFolder(m_folder);
+    removeDatabaseFiles(side);
+    QFile::remove(embedded::useLockFile(side));
+    return true;
+}
+
+void SqliteAdmin::discardUnpublished(const QString& typed)
+{
+    const QString name = unquotedName(typed);
+    const QString side = embedded::stagedDatabaseFile(m_folder, name);
+    if (side.isEmpty())
+        return;
+    embedded::unstageDatabase(m_folder, name);
+    removeDatabaseFiles(side);
+    QFile::remove(embedded::useLockFile(side));
+}
+
+void SqliteAdmin::removeDeadSideFiles(const QString& heldName)
+{
+    const QDir dir(m_folder);
+    const QStringList files =
+        dir.entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden | QDir::System);
+    QHash<QString, QStringList> byDatabase;
+    for (const QString& file : files) {
+        const QString name = embedded::sideFileDatabase(file);
+        if (!name.isEmpty())
+            byDatabase[name.toCaseFolded()].append(file);
+    }
+    for (auto it = byDatabase.cbegin(); it != byDatabase.cend(); ++it) {
+        // The process that builds a database holds its task lock until the
+        // database has its name: a lock that can be taken has no holder.
+        // Held by the caller, it is the caller's own task, which builds
+        // nothing yet.
+        embedded::FileLock probe;
+        const bool own = !heldName.isEmpty() && heldName.toCaseFolded() == it.key();
+        if (!own && probe.take(embedded::taskLockFile(m_folder, it.key()),
+                               embedded::FileLock::Mode::Exclusive) != embedded::FileLock::Result::Taken)
+            continue;
+        for (const QString& file : it.value()) {
+            // Never one this process builds under that name.
+            QString sideName;
+            embedded::sideFileDatabase(file, &sideName);
+            if (embedded::stagedDatabaseFile(m_folder, it.key()) == dir.filePath(sideName))
+                continue;
+            QFile::remove(dir.filePath(file));
+        }
+    }
 }
 
 bool SqliteAdmin::dropDatabase(const QString& typed)
@@ -967,6 +1087,7 @@ std::unique_ptr<DatabaseLock> SqliteAdmin::takeLock(const QString& database)
     auto lock = std::make_unique<EmbeddedDatabaseLock>();
     switch (lock->file.take(embedded::taskLockFile(m_folder, name), embedded::FileLock::Mode::Exclusive)) {
     case embedded::FileLock::Result::Taken:
+        removeDeadSideFiles(name);
         return lock;
     case embedded::FileLock::Result::Busy:
         fail(DataErr::LockTimeout,

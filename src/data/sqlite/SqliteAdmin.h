@@ -24,6 +24,9 @@ public:
     bool listDatabases(QStringList& names) override;
     bool createDatabase(const QString& name) override;
     bool dropDatabase(const QString& name) override;
+    bool createUnpublished(const QString& name) override;
+    bool publishDatabase(const QString& name) override;
+    void discardUnpublished(const QString& name) override;
     bool bulkLoad(const QString& database, const QString& table, const QString& dataFile,
                   const QString& logFile, const QString& errorFile,
                   BulkLoadResult* result = nullptr) override;
@@ -48,6 +51,13 @@ protected:
 
 private:
     bool requireFolder();
+    // Makes file a database of the engine (it exists, empty); removes it and
+    // fails when it cannot be.
+    bool initDatabaseFile(const QString& file);
+    // Removes the side files of new databases whose building process is gone:
+    // a side file whose database's task lock nobody holds. The lock of
+    // heldName is the caller's own.
+    void removeDeadSideFiles(const QString& heldName = QString());
     bool checkDatabase(const QString& name);
     bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header,
                        int limitSeconds);
