@@ -313,9 +313,10 @@ TEST_F(InstalledCliTest, BashCompletionOffersCommandsOptionsAndFiles)
     }
     ASSERT_TRUE(QDir(files.path()).mkdir(QStringLiteral("sub")));
 
-    const QStringList backupOptions = {"--database", "--driver", "--help",    "--password-stdin",
-                                       "--replace",  "--server", "--sql-out", "--to",
-                                       "--trusted",  "--user",   "--yes"};
+    const QStringList backupOptions = {"--database",       "--driver",  "--help",
+                                       "--password-stdin", "--replace", "--server",
+                                       "--sql-out",        "--to",      "--trust-server-certificate",
+                                       "--trusted",        "--user",    "--yes"};
     const struct
     {
         QStringList words;
@@ -329,7 +330,7 @@ TEST_F(InstalledCliTest, BashCompletionOffersCommandsOptionsAndFiles)
         {{"ovsqlcli", "backup", "--server", "x", "--r"}, {"--replace"}},
         {{"ovsqlcli", "update", "--d"}, {"--database", "--driver", "--dry-run"}},
         {{"ovsqlcli", "restore", "--m"}, {"--move"}},
-        {{"ovsqlcli", "settings", "-"}, {"--driver", "--help", "--yes", "-h"}},
+        {{"ovsqlcli", "settings", "-"}, {"--driver", "--help", "--trust-server-certificate", "--yes", "-h"}},
         // The value of an option that names a file is a file name; other
         // values are not offered.
         {{"ovsqlcli", "backup", "--to", "b"}, {"back up.dat"}},
