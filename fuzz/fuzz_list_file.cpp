@@ -3,6 +3,7 @@
 
 #include "FuzzSupport.h"
 #include "create/DataImport.h"
+#include "update/UpdateScript.h"
 
 #include <cstring>
 
@@ -18,11 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ovfuzz::writeFile(QStringLiteral("tables.txt"), reinterpret_cast<const char*>(data), size);
     QStringList list;
     // A file holding a NUL byte is no ANSI or UTF-8 text (a list saved as
-    // UTF-16, say) and is refused whole; any other file is read.
+    // UTF-16, say) and is refused whole, as is one with bytes that are not
+    // its encoding (which the script reader refuses too); any other file is
+    // read.
     const bool hasNul = std::memchr(data, 0, size) != nullptr;
-    if (mdlOVSqlUpdateDB::ReadListFile(path, list) == hasNul)
-        ovfuzz::fail(hasNul ? "a list holding a NUL byte was read" : "a readable list was refused");
-    if (hasNul)
+    const bool read = mdlOVSqlUpdateDB::ReadListFile(path, list);
+    if (read && hasNul)
+        ovfuzz::fail("a list holding a NUL byte was read");
+    if (!read && !hasNul) {
+        mdlOVSqlUpdateDB::ScriptFile file;
+        if (file.open(path))
+            ovfuzz::fail("a readable list was refused");
+    }
+    if (!read)
         return 0;
     if (list.isEmpty() || !list.first().isEmpty())
         ovfuzz::fail("entry 0 is not the empty entry");
