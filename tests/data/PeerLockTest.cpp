@@ -110,3 +110,27 @@ TEST(PeerLock, ARestoreWithoutTheLockSendsNothing)
         }
     }
 }
+
+// An answer that holds no return value (no row, or NULL) grants nothing:
+// the lock is taken only when the server says it was.
+TEST(PeerLock, AnAnswerWithoutAReturnValueIsNoLock)
+{
+    const char* replies[] = {
+        R"j([{"columns": [{"name": "result", "type": "int"}], "rows": [[null]]}, {"done": {}}])j",
+        R"j([{"columns": [{"name": "result", "type": "int"}], "rows": []}, {"done": {}}])j",
+        R"j([{"columns": [{"name": "result", "type": "nvarchar(10)"}], "rows": [["granted"]]}, {"done": {}}])j",
+    };
+    for (const char* reply : replies) {
+        SCOPED_TRACE(reply);
+        TdsPeer peer(
+            QJsonObject{{QStringLiteral("databases"), QJsonArray{QStringLiteral("master")}},
+                        {QStringLiteral("rules"),
+                         QJsonArray{patternRule(QStringLiteral("SET NOCOUNT ON; .*"), jsonArray(reply))}}});
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        ov::DataError error;
+        const auto lock = mdlOVSqlServer::LockDatabaseForTask(
+            peer.server(), QStringLiteral("crm"), false, QStringLiteral("sa"), QStringLiteral("pw"), error);
+        EXPECT_EQ(lock, nullptr);
+        EXPECT_EQ(error.number, ov::DataErr::ProviderFailure) << str(error.description);
+    }
+}
