@@ -6,6 +6,7 @@
 #include "PeerTaskSupport.h"
 
 #include "backup/mdlOVSqlBackup.h"
+#include "data/Identifiers.h"
 #include "data/odbc/MssqlStatements.h"
 #include "support/CliProgram.h"
 #include "support/ScriptedUi.h"
@@ -72,14 +73,12 @@ QJsonArray lostMidway()
     return reply;
 }
 
-QJsonObject backupServer(const QJsonArray& backupReply)
+QJsonObject backupServer(const QJsonArray& backupReply, const QString& database = QStringLiteral("crm"))
 {
-    return QJsonObject{
-        {QStringLiteral("databases"), QJsonArray{QStringLiteral("master"), QStringLiteral("crm")}},
-        {QStringLiteral("rules"),
-         QJsonArray{exactRule(ov::mssql::headerStatement(kPath), missingFile()),
-                    exactRule(ov::mssql::backupStatement(QStringLiteral("crm"), kPath, false), backupReply),
-                    exactRule(ov::mssql::backupStatement(QStringLiteral("crm"), kPath, true), backupReply)}}};
+    return QJsonObject{{QStringLiteral("databases"), QJsonArray{QStringLiteral("master"), database}},
+                       {QStringLiteral("rules"),
+                        QJsonArray{exactRule(ov::mssql::headerStatement(kPath), missingFile()),
+                                   patternRule(QStringLiteral("BackUp Database .*"), backupReply)}}};
 }
 
 QString joined(const QStringList& texts)
@@ -156,20 +155,24 @@ TEST(PeerBackup, TheCommandSendsWhatItsTranscriptSays)
         QJsonArray reply;
         bool replace;
         int exitCode;
+        QString database;
     } cases[] = {
-        {"success", succeeded(), false, 0},
-        {"replacing", succeeded(), true, 0},
-        {"an error at the end", failedAtTheEnd(), false, 1},
+        {"success", succeeded(), false, 0, QStringLiteral("crm")},
+        {"replacing", succeeded(), true, 0, QStringLiteral("crm")},
+        {"an error at the end", failedAtTheEnd(), false, 1, QStringLiteral("crm")},
+        {"a name with quotes, a bracket and a separator", succeeded(), false, 0,
+         QStringLiteral("客户\"库] o'neil;x=1")},
+        {"a name in double quotes", succeeded(), true, 0, QStringLiteral("\"crm\"")},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TdsPeer peer(backupServer(c.reply));
+        TdsPeer peer(backupServer(c.reply, ov::unquotedName(c.database)));
         ASSERT_TRUE(peer.isRunning()) << str(peer.error());
         const QStringList login = {QStringLiteral("--server"),
                                    peer.server(),
                                    QStringLiteral("--database"),
-                                   QStringLiteral("crm"),
+                                   c.database,
                                    QStringLiteral("--user"),
                                    QStringLiteral("sa"),
                                    QStringLiteral("--password-stdin"),

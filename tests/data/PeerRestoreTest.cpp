@@ -194,20 +194,28 @@ TEST(PeerRestore, TheCommandSendsWhatItsTranscriptSays)
         QJsonArray restore;
         int exitCode;
         const char* shown;
+        QString database;
     } cases[] = {
-        {"restored", restored(), 0, "恢复数据库成功！"},
+        {"restored", restored(), 0, "恢复数据库成功！", QStringLiteral("crm")},
         {"a database in use", inUse(), 1,
-         "Exclusive access could not be obtained because the database is in use."},
+         "Exclusive access could not be obtained because the database is in use.", QStringLiteral("crm")},
+        {"a name with quotes and a bracket", restored(), 0, "恢复数据库成功！",
+         QStringLiteral("客户\"库] o'neil")},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const QString transcriptFile = dir.filePath(QStringLiteral("restore%1.sql").arg(++n));
-        const QStringList args = {QStringLiteral("restore"), QStringLiteral("--database"),
-                                  QStringLiteral("crm"),     QStringLiteral("--user"),
-                                  QStringLiteral("sa"),      QStringLiteral("--password-stdin"),
-                                  QStringLiteral("--from"),  kPath,
-                                  QStringLiteral("--move"),  QStringLiteral("crm_Data=E:\\数据\\crm.mdf")};
+        const QStringList args = {QStringLiteral("restore"),
+                                  QStringLiteral("--database"),
+                                  c.database,
+                                  QStringLiteral("--user"),
+                                  QStringLiteral("sa"),
+                                  QStringLiteral("--password-stdin"),
+                                  QStringLiteral("--from"),
+                                  kPath,
+                                  QStringLiteral("--move"),
+                                  QStringLiteral("crm_Data=E:\\数据\\crm.mdf")};
         Transcript t;
         {
             TdsPeer peer(restoreServer(verified(), c.restore));
