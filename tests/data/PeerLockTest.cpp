@@ -122,10 +122,12 @@ TEST(PeerLock, AnAnswerWithoutAReturnValueIsNoLock)
     };
     for (const char* reply : replies) {
         SCOPED_TRACE(reply);
-        TdsPeer peer(
-            QJsonObject{{QStringLiteral("databases"), QJsonArray{QStringLiteral("master")}},
-                        {QStringLiteral("rules"),
-                         QJsonArray{patternRule(QStringLiteral("SET NOCOUNT ON; .*"), jsonArray(reply))}}});
+        TdsPeer peer(QJsonObject{
+            {QStringLiteral("databases"), QJsonArray{QStringLiteral("master")}},
+            {QStringLiteral("rules"),
+             QJsonArray{QJsonObject{{QStringLiteral("regex"), QStringLiteral("SET NOCOUNT ON; .*")},
+                                    {QStringLiteral("reply"), jsonArray(reply)},
+                                    {QStringLiteral("replay"), false}}}}});
         ASSERT_TRUE(peer.isRunning()) << str(peer.error());
         ov::DataError error;
         const auto lock = mdlOVSqlServer::LockDatabaseForTask(
