@@ -156,9 +156,8 @@ def connect(args, database="master"):
                          database=database, autocommit=True, login_timeout=30)
 
 
-def prepare(cursor, pid, folder, separator):
+def prepare(cursor, database, folder, separator):
     """The replay's database, backed up twice into one file: two backup sets."""
-    database = "ovreplay_%d" % pid
     backup = folder.rstrip("/\\") + separator + database + ".bak"
     cursor.execute("CREATE DATABASE [%s]" % database)
     cursor.execute("CREATE TABLE [%s].dbo.ovreplay (a int)" % database)
@@ -166,7 +165,7 @@ def prepare(cursor, pid, folder, separator):
         cursor.execute("BACKUP DATABASE [%s] TO DISK = N'%s'%s" % (database, backup.replace("'", "''"), init))
         while cursor.nextset():
             pass
-    return database, backup
+    return backup
 
 
 def main():
@@ -190,12 +189,16 @@ def main():
     row = cursor.fetchone() if cursor.description else None
     separator = (row and row[0]) or "\\"  # NULL before SQL Server 2017: Windows
     folder = args.folder.rstrip("/\\") + separator
-    database = None
+    database = "ovreplay_%d" % pid
     problems = []
     compared = 0
     unknown = set()
     try:
-        database, backup = prepare(cursor, pid, folder, separator)
+        try:
+            backup = prepare(cursor, database, folder, separator)
+        except pytds.Error as e:
+            print("replay: cannot make its database and backup file in %s: %s" % (folder, e), file=sys.stderr)
+            return 2
         values = {"backup": backup.replace("'", "''"), "folder": folder.replace("'", "''"), "pid": pid}
         answers = {}
         for script, rule in rules:
@@ -224,8 +227,8 @@ def main():
             for d in differences(sets, answer):
                 problems.append("%s: %s\n    replayed as %s\n    %s" % (script, text[:100], statement, d))
     finally:
-        if database:
-            cursor.execute("DROP DATABASE [%s]" % database)
+        # Also when the preparation stopped half-way.
+        cursor.execute("IF DB_ID(N'%s') IS NOT NULL DROP DATABASE [%s]" % (database, database))
         cn.close()
     for text in sorted(unknown):
         print("replay: not replayed (no replay for it): %s" % text)
