@@ -30,6 +30,8 @@ INSERT BULK text for a bulk load; TM_BEGIN_XACT, TM_COMMIT_XACT, TM_ROLLBACK_XAC
 or TM_SAVE_XACT for a transaction request. "match" compares without the
 whitespace around either text; a regex must match the whole text
 (re.DOTALL). Rules are tried in order; one with "times" is used that often.
+A rule with "replay": false answers what no server would, on purpose; the
+replay against a real server (tests/mssql/replay_peer_scripts.py) leaves it out.
 
 Tokens of a reply:
   {"columns": [{"name": "a", "type": "int", "null": true}, ...], "rows": [[1], [null]]}
