@@ -19,6 +19,7 @@
 #include <QSet>
 
 #include <functional>
+#include <optional>
 
 namespace mdlOVSqlUpdateDB {
 
@@ -457,6 +458,12 @@ namespace {
 const QString kScratchPrefix = QStringLiteral("ovcheck_");
 constexpr int kScratchDigits = 32;
 
+// SQL Server's "CREATE DATABASE permission denied in database 'master'."
+constexpr qint32 kCreateDatabaseDenied = 262;
+// SQL Server's "Cannot drop the database 'x', because it does not exist or
+// you do not have permission."
+constexpr qint32 kNoSuchDatabase = 3701;
+
 // The scratch databases this process is using now. Within one process the
 // task locks of one database share one hold (ServerAdmin::lockDatabase), so
 // the lock alone would not keep a check from dropping one of this process's
@@ -533,14 +540,34 @@ void dropLeftovers(ov::ServerAdmin& admin, QStringList& notes)
             continue;
         if (admin.dropDatabase(name))
             notes.append(fill(QStringLiteral("已删除以前被中断的检查留下的临时数据库 {1}。"), {name}));
+        else if (admin.lastError().number == kNoSuchDatabase)
+            continue; // its own check dropped it after the listing
         else
             notes.append(fill(QStringLiteral("以前被中断的检查留下的临时数据库 {1} 未能删除：{2}"),
                               {name, admin.lastError().description}));
     }
 }
 
-// SQL Server's "CREATE DATABASE permission denied in database 'master'."
-constexpr qint32 kCreateDatabaseDenied = 262;
+// The first line of the scripts that holds a USE statement, or nothing. On
+// the server a USE would take the rest of the reference's statements out of
+// the scratch database, into the customer's or a system database; such
+// scripts are checked in memory. Comments are left out; a word "use" in a
+// literal may be taken for one, which only costs the server reference.
+std::optional<QString> lineWithUse(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        ScriptFile file;
+        if (!file.open(path))
+            continue;
+        while (!file.atEnd()) {
+            const QString line = file.readLine();
+            const int comment = int(line.indexOf(QStringLiteral("--")));
+            if (namesIn(comment < 0 ? line : line.left(comment)).contains(QStringLiteral("use")))
+                return line.trimmed();
+        }
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -572,6 +599,10 @@ bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString
         error = QStringLiteral("服务器不是 SQL Server。");
         return false;
     }
+    if (const std::optional<QString> line = lineWithUse({emptyScript, updateScript})) {
+        error = fill(QStringLiteral("脚本中有 USE 语句（{1}），在服务器上执行会离开临时数据库"), {*line});
+        return false;
+    }
     dropLeftovers(*admin, notes);
 
     const QString name = newScratchName();
@@ -582,27 +613,37 @@ bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString
         return false;
     }
     const auto drop = [&] {
-        if (!admin->dropDatabase(name))
+        if (!admin->dropDatabase(name) && admin->lastError().number != kNoSuchDatabase)
             notes.append(fill(
                 QStringLiteral("临时数据库 {1} 未能删除：{2}。下一次在服务器上建立参照库的检查会删除它。"),
                 {name, admin->lastError().description}));
     };
     if (!admin->createDatabase(name)) {
         const ov::DataError failure = admin->lastError();
-        if (failure.number == kCreateDatabaseDenied)
+        if (failure.number == kCreateDatabaseDenied) {
             error = fill(QStringLiteral("登录没有在服务器上建立数据库的权限（{1}）"), {failure.description});
-        else
-            error = fill(QStringLiteral("临时数据库 {1} 无法建立：{2}"), {name, failure.description});
-        // CREATE DATABASE may have made it before an option failed.
-        QStringList names;
-        if (admin->listDatabases(names) && names.contains(name, Qt::CaseInsensitive))
-            drop();
+            return false;
+        }
+        // CREATE DATABASE may have made it before it or an option failed.
+        error = fill(QStringLiteral("临时数据库 {1} 无法建立：{2}"), {name, failure.description});
+        drop();
         return false;
     }
     bool built = false;
     if (const auto cn =
             mdlOVSqlServer::ConnectToDBFile(login.server, name, login.trusted, login.user, login.password)) {
-        built = runReference(*cn, emptyScript, updateScript, version, reference, error);
+        // A new database is a copy of the server's model database: tables
+        // put there would be taken for the schema script's.
+        QList<ov::CatalogColumn> model;
+        ov::DataError readError;
+        if (!ov::ReadCatalog(*cn, model, readError))
+            error =
+                fill(QStringLiteral("临时数据库 {1} 的表和列无法读取：{2}"), {name, readError.description});
+        else if (!model.isEmpty())
+            error = fill(QStringLiteral("新建的数据库并不是空的：服务器的 model 数据库含有表 {1}"),
+                         {model.first().table});
+        else
+            built = runReference(*cn, emptyScript, updateScript, version, reference, error);
         // DROP DATABASE is refused while a connection uses the database.
         cn->Close();
     } else {

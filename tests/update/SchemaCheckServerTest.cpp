@@ -141,7 +141,10 @@ struct PeerScript
         rules.append(rule(QStringLiteral("match"), kVersionQuery, versionReply(QStringLiteral("1.1")), 1));
         rules.append(rule(QStringLiteral("match"), kVersionQuery, versionReply(QStringLiteral("0"))));
         const QString catalog = ov::mssql::columnsCatalogStatement();
-        rules.append(rule(QStringLiteral("match"), catalog, catalogReply(versionTable(false)), 2));
+        rules.append(rule(QStringLiteral("match"), catalog, catalogReply(versionTable(false)), 1));
+        // The new scratch database, empty as model left it.
+        rules.append(rule(QStringLiteral("match"), catalog, catalogReply({}), 1));
+        rules.append(rule(QStringLiteral("match"), catalog, catalogReply(versionTable(false)), 1));
         rules.append(rule(QStringLiteral("match"), catalog, catalogReply(versionTable(true))));
         return QJsonObject{{QStringLiteral("rules"), rules}};
     }
@@ -225,10 +228,10 @@ TEST_F(SchemaCheckOnServer, BuildsInAScratchDatabaseAndDropsIt)
     EXPECT_TRUE(r.referenceNotes.isEmpty()) << str(r.referenceNotes.join(QLatin1Char('\n')));
 
     // Every statement, in order: the customer's version and catalog; the
-    // listing for leftovers; the scratch database taken, made; in it the
-    // schema script, its catalog, the version "0", block 1.1 (the version
-    // read, the block, the catalog, the record of the block); then dropped
-    // and given back.
+    // listing for leftovers; the scratch database taken, made; in it its
+    // catalog (empty, as the server's model database is), the schema script, its catalog, the version "0",
+    // block 1.1 (the version read, the block, the catalog, the record of the block); then dropped and given
+    // back.
     const QString catalog = ov::mssql::columnsCatalogStatement();
     QStringList expected = {
         kVersionQuery,
@@ -238,6 +241,7 @@ TEST_F(SchemaCheckOnServer, BuildsInAScratchDatabaseAndDropsIt)
         QStringLiteral("CREATE DATABASE [%1]").arg(name),
         QStringLiteral("ALTER DATABASE [%1] SET RECOVERY SIMPLE").arg(name),
         QStringLiteral("ALTER DATABASE [%1] SET AUTO_CLOSE OFF").arg(name),
+        catalog,
         kEmptyScript + QStringLiteral("\r\n"),
         catalog,
         QStringLiteral(
@@ -359,6 +363,99 @@ TEST_F(SchemaCheckOnServer, PermissionDeniedFallsBackToMemory)
         << str(r.referenceNotes[0]);
     EXPECT_TRUE(r.referenceNotes[0].contains(QStringLiteral("CREATE DATABASE permission denied")));
     EXPECT_TRUE(mdlOVSqlUpdateDB::SchemaCheckNotice(r).contains(r.referenceNotes[0]));
+}
+
+// Whatever fails once the scratch database may exist, it is dropped (SQL
+// Server's 3701 for one that CREATE never made is no failure); a script
+// holding a USE, which would leave the scratch database, is checked in
+// memory before anything is made; a scratch database SQL Server refuses to
+// drop is named for the next check. The update's findings stay the same.
+TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
+{
+    const QString anyScratch = QStringLiteral("\\[ovcheck_[0-9a-f]{32}\\]");
+    const QString catalog = ov::mssql::columnsCatalogStatement();
+    const QJsonArray noSuchDatabase = errorReply(3701, 11,
+                                                 QStringLiteral("Cannot drop the database 'x', because it "
+                                                                "does not exist or you do not have "
+                                                                "permission."));
+    const struct
+    {
+        const char* what;
+        QJsonArray rules;
+        bool useInScript;
+        bool created;
+        bool dropped;
+        bool onServer;
+        QString note;
+    } cases[] = {
+        {"an option refused",
+         {rule(QStringLiteral("regex"),
+               QStringLiteral("ALTER DATABASE %1 SET RECOVERY SIMPLE").arg(anyScratch),
+               errorReply(5011, 14,
+                          QStringLiteral("User does not have permission to alter database 'x', the "
+                                         "database does not exist, or the database is not in a state "
+                                         "that allows access checks.")))},
+         false,
+         true,
+         true,
+         false,
+         QStringLiteral("无法建立")},
+        {"its files cannot be made",
+         {rule(QStringLiteral("regex"), QStringLiteral("CREATE DATABASE %1").arg(anyScratch),
+               errorReply(1802, 16,
+                          QStringLiteral("CREATE DATABASE failed. Some file names listed could not be "
+                                         "created. Check related errors."))),
+          rule(QStringLiteral("regex"), QStringLiteral("DROP DATABASE %1").arg(anyScratch), noSuchDatabase)},
+         false,
+         true,
+         true,
+         false,
+         QStringLiteral("CREATE DATABASE failed")},
+        {"model holds a table",
+         {rule(QStringLiteral("match"), catalog, catalogReply(versionTable(false)), 1),
+          rule(QStringLiteral("match"), catalog, catalogReply({{"tblModel", "ID", "int", "-"}}), 1)},
+         false,
+         true,
+         true,
+         false,
+         QStringLiteral("model 数据库含有表 tblModel")},
+        {"the drop refused",
+         {rule(QStringLiteral("regex"), QStringLiteral("DROP DATABASE %1").arg(anyScratch),
+               errorReply(3702, 16,
+                          QStringLiteral("Cannot drop database \"x\" because it is currently in use.")))},
+         false,
+         true,
+         true,
+         true,
+         QStringLiteral("下一次在服务器上建立参照库的检查会删除它")},
+        // Last: it changes the update script.
+        {"a USE in the script", {}, true, false, false, false, QStringLiteral("USE 语句（USE master）")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.useInScript)
+            m_update = write(QStringLiteral("OVScriptUpdate.txt"),
+                             {QStringLiteral("--<V:1.1>"), QStringLiteral("USE master"), QStringLiteral("GO"),
+                              kBlockStatement, QStringLiteral("GO"), QStringLiteral("--</V:1.1>")});
+        PeerScript script;
+        script.first = c.rules;
+        TdsPeer peer(script.json());
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        const SchemaCheckResult r = check(peer);
+        const QStringList sent = peer.statements();
+        const QString all = sent.join(QLatin1Char('\n'));
+        const QString name = scratchName(sent);
+        EXPECT_EQ(!name.isEmpty(), c.created) << str(all);
+        EXPECT_EQ(all.contains(QStringLiteral("DROP DATABASE")), c.dropped) << str(all);
+        if (c.dropped) {
+            EXPECT_EQ(sent.last(), ov::mssql::taskUnlockStatement(name)) << str(all);
+        }
+        EXPECT_EQ(r.referenceOnServer, c.onServer);
+        EXPECT_EQ(r.status, SchemaCheckResult::Status::Gaps) << str(mdlOVSqlUpdateDB::SchemaReportText(r));
+        EXPECT_EQ(gaps(r), QStringList{QStringLiteral("tblVarible.Note nvarchar(50) @1.1")});
+        ASSERT_EQ(r.referenceNotes.size(), 1) << str(r.referenceNotes.join(QLatin1Char('\n')));
+        EXPECT_TRUE(r.referenceNotes[0].contains(c.note)) << str(r.referenceNotes[0]);
+    }
 }
 
 // Only our own scratch names: "ovcheck_" and exactly 32 lower-case
