@@ -596,7 +596,7 @@ bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString
     const std::unique_ptr<ov::ServerAdmin> admin =
         ov::ServerAdmin::create(login.server, login.trusted, login.user, login.password);
     if (admin->engine() != QLatin1String("mssql")) {
-        error = QStringLiteral("服务器不是 SQL Server。");
+        error = QStringLiteral("服务器不是 SQL Server");
         return false;
     }
     if (const std::optional<QString> line = lineWithUse({emptyScript, updateScript})) {
@@ -832,7 +832,9 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
     }
     SchemaReference reference;
     QString error;
-    if (!scriptsReadable(emptyScript, updateScript, error)) {
+    // A script that cannot be read fails the check the same way wherever
+    // the reference would be built: before anything is made on a server.
+    if (onServer && !scriptsReadable(emptyScript, updateScript, error)) {
         result.error = fill(QStringLiteral("无法建立用来比较的参照结构：{1}"), {error});
         return result;
     }

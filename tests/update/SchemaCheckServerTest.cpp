@@ -458,6 +458,19 @@ TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
     }
 }
 
+// A shipped script missing: the check cannot be made wherever its
+// reference would be built, and nothing is made on the server.
+TEST_F(SchemaCheckOnServer, AMissingScriptMakesNothingOnTheServer)
+{
+    ASSERT_TRUE(QFile::remove(m_empty));
+    TdsPeer peer(PeerScript().json());
+    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+    const SchemaCheckResult r = check(peer);
+    EXPECT_EQ(r.status, SchemaCheckResult::Status::Failed);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("OVScriptEmpty.txt"))) << str(r.error);
+    EXPECT_EQ(peer.statements(), QStringList({kVersionQuery, ov::mssql::columnsCatalogStatement()}));
+}
+
 // Only our own scratch names: "ovcheck_" and exactly 32 lower-case
 // hexadecimal digits.
 TEST(ScratchDatabaseName, OnlyOurOwnPatternMatches)
