@@ -27,6 +27,8 @@
 // file) as a script for a query window.
 // --rerun VERSION runs that one version block again, when the schema check
 // finds it incomplete with none of its objects there yet (ovsqlcli check).
+// --check-on-server builds the check's reference on the SQL Server itself
+// (ovsqlcli check --reference-on-server).
 // Every completed run ends with the schema check, which never changes the
 // run's success: exit code 0 when the run completed and the check found
 // nothing missing (or could not be made, which it says on stderr), 3 when
@@ -36,9 +38,10 @@
 // unfinished creation, or one without a version, so that nothing was updated).
 namespace {
 
-const char kSynopsis[] = "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
-                         "[--script F] [--rerun VERSION] (--backup-to PATH | --no-backup | --dry-run "
-                         "[--sql-out FILE])";
+const char kSynopsis[] =
+    "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
+    "[--script F] [--rerun VERSION] [--check-on-server] (--backup-to PATH | --no-backup | "
+    "--dry-run [--sql-out FILE])";
 
 int dryRun(const ConnectionSettings& s, const QString& script)
 {
@@ -95,6 +98,7 @@ int run(ovcli::Args& args)
     const bool dry = args.flag(QStringLiteral("--dry-run"));
     const auto sqlOut = args.option(QStringLiteral("--sql-out"));
     const auto rerun = args.option(QStringLiteral("--rerun"));
+    const bool checkOnServer = args.flag(QStringLiteral("--check-on-server"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -111,6 +115,9 @@ int run(ovcli::Args& args)
                                                 "--no-backup; or look first with --dry-run"));
     if (sqlOut && !dry)
         return ovcli::usageError(kSynopsis, QStringLiteral("--sql-out goes with --dry-run"));
+    if (checkOnServer && dry)
+        return ovcli::usageError(kSynopsis, QStringLiteral("--check-on-server goes with an update; --dry-run "
+                                                           "runs no check"));
     if (sqlOut && !ovcli::sqlOutProblem(*sqlOut).isEmpty())
         return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut));
     if (rerun && (dry || rerun->isEmpty()))
@@ -155,9 +162,9 @@ int run(ovcli::Args& args)
     ov::TerminalProgress progress;
     const mdlOVSqlUpdateDB::UpdateOutcome outcome =
         rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
-                                                    script, *rerun, status, progress)
+                                                    script, *rerun, status, progress, checkOnServer)
               : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
-                                                    script, status, progress);
+                                                    script, status, progress, checkOnServer);
     if (outcome.completed()) {
         ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
         mdlOVSqlUpdateDB::TellCheckFindings(outcome);
@@ -173,7 +180,10 @@ ovcli::Registrar reg(
      "read the script to its end with every transactional block committed has succeeded; the schema check "
      "of ovsqlcli check follows it, names what the database's version lacks, and never turns the success "
      "into a failure. What the check cannot check (a statement the in-memory reference cannot run) or a "
-     "check that cannot be made is said on standard error and changes nothing.\n\n"
+     "check that cannot be made is said on standard error and changes nothing. With --check-on-server the "
+     "check builds its reference on the SQL Server itself, as ovsqlcli check --reference-on-server does "
+     "(a login that may not create databases is told so and checked in memory); the update's result and "
+     "exit code stay what they would be.\n\n"
      "Exit codes: 0 the update completed and the check found nothing missing; 3 the update completed but "
      "the check found tables or columns of the database's version missing (listed, and all of them in "
      "the update log); 1 the update failed; 2 it could not start (usage, connection, a refused --rerun, a "
@@ -185,6 +195,8 @@ ovcli::Registrar reg(
              {"--backup-to PATH", "back the database up into PATH, a full path on the server; an existing "
                                   "file is never replaced"},
              {"--no-backup", "run without a backup"},
+             {"--check-on-server", "SQL Server: build the check's reference in a scratch database on the "
+                                   "server instead of in memory"},
              {"--rerun VERSION",
               "run that one version block again, when ovsqlcli check reports it incomplete "
               "and safe to run again; the backup rules are those of every update"},
