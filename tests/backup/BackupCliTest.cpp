@@ -91,6 +91,12 @@ TEST_F(BackupCli, RoundTripRestoresExactlyTheBackedUpRows)
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("恢复数据库成功！")));
     EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"1:one", "2:two"}));
+
+    // Under another name without --move: the new database's own file.
+    r = Run(QStringLiteral("restore"), {"--database", "crm2", "--from", file, "--yes"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("crm2")), QStringList({"1:one", "2:two"}));
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("data/crm2.sqlite"))));
 }
 
 TEST_F(BackupCli, FailuresEndNonZeroWithTheMessage)
