@@ -668,4 +668,24 @@ TEST_F(RestoreWindow, BrowsingSaysItConnectsInPlaceOfTheLastError)
     delete w;
 }
 
+// The force box sits on the product's background, as every caption of the
+// window does, not on Qt's grey.
+TEST_F(RestoreWindow, TheForceBoxSitsOnTheProductBackground)
+{
+    frmDBRestore* w = Open();
+    w->findChild<QTabWidget*>(QStringLiteral("tbMain"))->setCurrentIndex(1);
+    auto* box = w->findChild<QCheckBox*>(QStringLiteral("chkReplace"));
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return box->isVisible(); }));
+    const QImage image = w->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    const QColor product(227, 223, 214);
+    // Beside the indicator above and below it, and right of the caption.
+    for (const QPoint& at :
+         {QPoint(box->width() - 2, 1), QPoint(box->width() - 2, box->height() - 2), QPoint(1, 1)}) {
+        const QPoint p = box->mapTo(w, at) * scale;
+        EXPECT_EQ(image.pixelColor(p).name().toStdString(), product.name().toStdString())
+            << at.x() << "," << at.y();
+    }
+}
+
 } // namespace
