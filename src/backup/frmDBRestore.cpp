@@ -168,8 +168,13 @@ void frmDBRestore::showEvent(QShowEvent* event)
     // polished controls need: the window takes the larger, so that no text
     // box opens squeezed.
     QWidget::showEvent(event);
-    if (!event->spontaneous())
-        setFixedSize(size().expandedTo(sizeHint()));
+    if (event->spontaneous())
+        return;
+    const QSize before = size();
+    setFixedSize(before.expandedTo(sizeHint()));
+    // Still centred where it was placed.
+    const QSize grown = size() - before;
+    move(pos() - QPoint(grown.width() / 2, grown.height() / 2));
 }
 
 bool frmDBRestore::eventFilter(QObject* watched, QEvent* event)
