@@ -21,11 +21,17 @@
 #include <QKeySequence>
 #include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 
 namespace {
 
 // The grid's columns are found by these keys, never by position.
 constexpr int kKeyRole = Qt::UserRole;
+// The target a cell was given by the window, to tell it from one the user
+// typed.
+constexpr int kProposalRole = Qt::UserRole + 1;
+// The path the backup recorded for the file.
+constexpr int kPhysicalRole = Qt::UserRole + 2;
 const QString kLogicalName = QStringLiteral("LOGICALNAME");
 const QString kPhysicalName = QStringLiteral("PHYSICALNAME");
 
@@ -82,6 +88,18 @@ frmDBRestore::frmDBRestore(QWidget* parent) : QWidget(parent), m_ui(new Ui::frmD
     }
     grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
 
+    // The message areas keep one height whatever they show, so that the
+    // window, whose size is fixed once it opens, never squeezes its text
+    // boxes to make room: the date label has three lines for an error (the
+    // whole text is its tool tip), and the progress line keeps its room below
+    // the tabs while it is hidden.
+    const int line = fontMetrics().lineSpacing();
+    m_ui->lblBackupDate->setFixedHeight(3 * line + 2);
+    m_ui->lblBackupDate->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_ui->lblMsg->setFixedHeight(line + 2);
+    QSizePolicy keepRoom = m_ui->lblMsg->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_ui->lblMsg->setSizePolicy(keepRoom);
     m_ui->lblMsg->setVisible(false);
     m_ui->tbMain->setCurrentIndex(0);
     m_ui->lblTip->setText(mdlCommon::FormatTemplate(
@@ -107,6 +125,9 @@ frmDBRestore::frmDBRestore(QWidget* parent) : QWidget(parent), m_ui(new Ui::frmD
         if (item->toolTip() != item->text())
             item->setToolTip(item->text());
     });
+    // On the embedded engine the proposed target is the database's own file:
+    // it follows the name as it is typed, in the cells the user left alone.
+    connect(m_ui->panel->txtDB(), &QLineEdit::textChanged, this, &frmDBRestore::ProposeTargets);
     m_ui->txtPathFileName->installEventFilter(this);
     m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &frmDBRestore::FocusChanged);
 }
@@ -118,6 +139,18 @@ frmDBRestore::~frmDBRestore()
     disconnect(m_focusWatch);
 }
 
+void frmDBRestore::GridNames(QStringList& logicalNames, QStringList& targetNames) const
+{
+    const int logical = ColumnOfKey(kLogicalName);
+    const int physical = ColumnOfKey(kPhysicalName);
+    for (int r = 0; r < m_ui->vflexDataFile->rowCount(); ++r) {
+        const QTableWidgetItem* l = m_ui->vflexDataFile->item(r, logical);
+        const QTableWidgetItem* p = m_ui->vflexDataFile->item(r, physical);
+        logicalNames.append(l ? l->text() : QString());
+        targetNames.append(p ? p->text() : QString());
+    }
+}
+
 int frmDBRestore::ColumnOfKey(const QString& key) const
 {
     for (int c = 0; c < m_ui->vflexDataFile->columnCount(); ++c) {
@@ -126,6 +159,22 @@ int frmDBRestore::ColumnOfKey(const QString& key) const
             return c;
     }
     return -1;
+}
+
+void frmDBRestore::showEvent(QShowEvent* event)
+{
+    // The window's size is fixed when it shows. The height the wrapped tip
+    // gives for the window's width can be a few pixels short of the room the
+    // polished controls need: the window takes the larger, so that no text
+    // box opens squeezed.
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    const QSize before = size();
+    setFixedSize(before.expandedTo(sizeHint()));
+    // Still centred where it was placed.
+    const QSize grown = size() - before;
+    move(pos() - QPoint(grown.width() / 2, grown.height() / 2));
 }
 
 bool frmDBRestore::eventFilter(QObject* watched, QEvent* event)
@@ -151,6 +200,26 @@ void frmDBRestore::FocusChanged(QWidget* old, QWidget* now)
     ReadBackupFileInfo();
 }
 
+void frmDBRestore::ProposeTargets()
+{
+    const ConnectionSettings s = m_ui->panel->ReadAllTrimmed();
+    const int logical = ColumnOfKey(kLogicalName);
+    const int physical = ColumnOfKey(kPhysicalName);
+    QTableWidget* grid = m_ui->vflexDataFile;
+    for (int r = 0; r < grid->rowCount(); ++r) {
+        QTableWidgetItem* target = grid->item(r, physical);
+        const QTableWidgetItem* name = grid->item(r, logical);
+        if (!target || !name || target->text() != target->data(kProposalRole).toString())
+            continue;
+        ov::BackupFileInfo file;
+        file.logicalName = name->text();
+        file.physicalName = target->data(kPhysicalRole).toString();
+        const QString proposal = mdlOVSqlRestore::ProposedTarget(s.server, s.database, file);
+        target->setData(kProposalRole, proposal);
+        target->setText(proposal);
+    }
+}
+
 void frmDBRestore::ReadBackupFileInfo()
 {
     // The password is trimmed in this window, for reading, browsing and
@@ -163,6 +232,7 @@ void frmDBRestore::ReadBackupFileInfo()
         mdlOVSqlRestore::ReadBackupFileContents(s.server, s.trusted, s.user, s.password, path, s.database);
     if (!contents.filesRead) {
         m_ui->lblBackupDate->setText(contents.error.description);
+        m_ui->lblBackupDate->setToolTip(contents.error.description);
         return;
     }
     QTableWidget* grid = m_ui->vflexDataFile;
@@ -176,12 +246,17 @@ void frmDBRestore::ReadBackupFileInfo()
         // Only the target path can be edited.
         logicalItem->setFlags(logicalItem->flags() & ~Qt::ItemIsEditable);
         grid->setItem(row, logical, logicalItem);
-        auto* target = new QTableWidgetItem(file.physicalName);
-        target->setToolTip(file.physicalName);
+        const QString proposal = mdlOVSqlRestore::ProposedTarget(s.server, s.database, file);
+        auto* target = new QTableWidgetItem(proposal);
+        target->setToolTip(proposal);
+        target->setData(kProposalRole, proposal);
+        target->setData(kPhysicalRole, file.physicalName);
         grid->setItem(row, physical, target);
     }
-    if (contents.header.backupFinishDate.isValid())
+    if (contents.header.backupFinishDate.isValid()) {
         m_ui->lblBackupDate->setText(mdlOVSqlRestore::BackupDateText(contents));
+        m_ui->lblBackupDate->setToolTip(m_ui->lblBackupDate->text());
+    }
     m_strLastListedFile = m_ui->txtPathFileName->text();
     m_lastListedDatabase = s.database;
     m_listedBackupSet = contents.header.position;
@@ -192,6 +267,9 @@ void frmDBRestore::cmdBrowse_Click()
     // Browsing and reading the chosen file are one task, as for the restore
     // button.
     ov::OneWaitPerServer oneWait;
+    // While the server is being reached the date label says so, in place of
+    // what the last read left there.
+    const ov::QtStatusLabel waiting(m_ui->lblBackupDate);
     QString path = m_ui->txtPathFileName->text();
     if (!frmSqlServerDirectory::BrowseFrom(m_ui->panel->ReadAllTrimmed(), path, false, this))
         return;
@@ -211,6 +289,20 @@ void frmDBRestore::cmdRestore_Click()
     if (path.isEmpty()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("请先选择要还原的数据库备份文件！")));
         return;
+    }
+    // Targets the engine refuses are refused before the question, when the
+    // grid shows the file of the path box.
+    if (m_ui->txtPathFileName->text() == m_strLastListedFile) {
+        QStringList logicalNames;
+        QStringList targetNames;
+        GridNames(logicalNames, targetNames);
+        const QString refused =
+            mdlOVSqlRestore::RefusedTargets(s.server, s.database, logicalNames, targetNames);
+        if (!refused.isEmpty()) {
+            ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("{1}"), {refused}),
+                       ov::MsgStyle::Exclamation);
+            return;
+        }
     }
     if (ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("确定要使用 {1} 来还原数据库 {2} 吗？"),
                                              {path, s.database}),
@@ -237,14 +329,7 @@ void frmDBRestore::cmdRestore_Click()
 
     QStringList logicalNames;
     QStringList targetNames;
-    const int logical = ColumnOfKey(kLogicalName);
-    const int physical = ColumnOfKey(kPhysicalName);
-    for (int r = 0; r < m_ui->vflexDataFile->rowCount(); ++r) {
-        const QTableWidgetItem* l = m_ui->vflexDataFile->item(r, logical);
-        const QTableWidgetItem* p = m_ui->vflexDataFile->item(r, physical);
-        logicalNames.append(l ? l->text() : QString());
-        targetNames.append(p ? p->text() : QString());
-    }
+    GridNames(logicalNames, targetNames);
 
     if (logicalNames.isEmpty()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral(

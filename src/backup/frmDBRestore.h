@@ -33,12 +33,18 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void cmdRestore_Click();
     void cmdBrowse_Click();
     void FocusChanged(QWidget* old, QWidget* now);
     int ColumnOfKey(const QString& key) const;
+    // The grid's logical names and targets, row by row, as they stand.
+    void GridNames(QStringList& logicalNames, QStringList& targetNames) const;
+    // Gives the target cells the user left alone the proposal for the
+    // database name now in the panel.
+    void ProposeTargets();
 
     QScopedPointer<Ui::frmDBRestore> m_ui;
     QString m_strLastListedFile;

@@ -82,6 +82,20 @@ QString RestoreDatabase(const QString& server, const QString& database, const QS
     return QString();
 }
 
+QString ProposedTarget(const QString& server, const QString& database, const ov::BackupFileInfo& file)
+{
+    return ov::ServerAdmin::create(server, false, QString(), QString())->proposedTarget(database, file);
+}
+
+QString RefusedTargets(const QString& server, const QString& database, const QStringList& logicalNames,
+                       const QStringList& targetNames)
+{
+    if (logicalNames.isEmpty() || targetNames.isEmpty())
+        return QString();
+    return ov::ServerAdmin::create(server, false, QString(), QString())
+        ->refusedTarget(database, logicalNames.first(), targetNames.first());
+}
+
 int ChooseBackupSet(const QList<ov::BackupHeader>& sets, const QString& database)
 {
     const QString name = ov::unquotedName(database.trimmed());

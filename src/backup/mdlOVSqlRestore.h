@@ -23,6 +23,18 @@ QString RestoreDatabase(const QString& server, const QString& database, const QS
                         const QString& password, const QString& backupFile, const QStringList& logicalNames,
                         const QStringList& targetNames, bool force, bool trusted, int backupSet = 0);
 
+// Where file of a backup is proposed to go when database of server is
+// restored from it: the path recorded in the backup on SQL Server; on the
+// embedded engine, which keeps every database as a file of its folder, the
+// file the name database has there, so that the proposal follows the name.
+QString ProposedTarget(const QString& server, const QString& database, const ov::BackupFileInfo& file);
+
+// Why server refuses to restore database with the first logical file going
+// to the first target, in the user's words; empty when it takes them or can
+// only tell by restoring. Asks nothing of the server.
+QString RefusedTargets(const QString& server, const QString& database, const QStringList& logicalNames,
+                       const QStringList& targetNames);
+
 // The backup set of a file that a restore into database uses, as an index
 // into sets (the file's sets in the order written), or -1 when the file
 // holds no full database backup. A file may hold several sets (backups

@@ -10,7 +10,8 @@
 // ovsqlcli restore: restores a database from a backup file on its server, as
 // the restore window does: it asks first (--yes answers), reads the file's
 // backup sets and takes the newest full backup of the database (printing its
-// date), reads that set's database files, sends each back to the path recorded in the backup unless
+// date), reads that set's database files, sends each back to the path recorded in the backup (on
+// the embedded engine, to the database's own file of its folder) unless
 // a --move LOGICAL=PATH names another, and restores over an existing database
 // only with --replace. The same messages as the window. With --sql-out FILE
 // it reads the file's database files from the server as before, then writes
@@ -101,7 +102,7 @@ int run(ovcli::Args& args)
     QStringList targetNames;
     for (const ov::BackupFileInfo& f : contents.files) {
         logicalNames.append(f.logicalName);
-        targetNames.append(f.physicalName);
+        targetNames.append(mdlOVSqlRestore::ProposedTarget(s.server, s.database, f));
     }
     for (const auto& move : moves) {
         const int i = logicalNames.indexOf(move.first);
@@ -140,7 +141,8 @@ ovcli::Registrar
          "Restores a database from a backup file on its server, as the restore window does: it asks first, "
          "takes the newest full backup of the database that the file holds, checks it, and sends each "
          "database file of the backup back to the path the backup recorded "
-         "for it, unless --move names another.",
+         "for it (on an embedded server: to the file the database's name has in its folder), unless "
+         "--move names another.",
          ovcli::LoginOptions::help(true) +
              QList<ovcli::OptionHelp>{
                  {"--from PATH", "the backup file, a path on the server"},

@@ -7,10 +7,51 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QWidget>
 #include <QWindow>
 
 namespace mdlCommon {
+
+namespace {
+
+// The locale of the program's texts.
+QLocale ChineseLocale()
+{
+    return QLocale(QLocale::Chinese, QLocale::China);
+}
+
+// The file dialog's list as a Chinese locale writes it: Qt's file model
+// writes sizes and dates in the machine's locale, whatever the language of
+// the rest of the dialog.
+class ChineseFileColumns : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (files && role == Qt::DisplayRole && index.isValid()) {
+            const QModelIndex source = mapToSource(index);
+            switch (index.column()) {
+            case 1: // size; folders have none
+                if (!files->isDir(source))
+                    return ChineseLocale().formattedDataSize(files->size(source));
+                break;
+            case 3: // date modified
+                return ChineseLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+            default:
+                break;
+            }
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+} // namespace
 
 QString ToQtFilter(const QString& filter)
 {
@@ -48,6 +89,10 @@ QString ShowFileDialog(bool save, const QString& defaultPathFile, const QString&
     QFileDialog dialog(ov::TaskWindow(), title, folder, ToQtFilter(filter));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setObjectName(QStringLiteral("frmCommonDlg"));
+    // Its own texts, sizes and dates in Chinese, whatever the machine's
+    // locale; the dialog owns the proxy.
+    dialog.setLocale(ChineseLocale());
+    dialog.setProxyModel(new ChineseFileColumns(&dialog));
     if (save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);

@@ -93,6 +93,9 @@ void SetCaptionColors(QWidget* w, int fore, int back)
     }
     p.setColor(QPalette::Window, GetColor(back));
     w->setPalette(p);
+    // A check box fills with the button colour unless told otherwise: the
+    // caption sits on the background colour like every other caption.
+    w->setBackgroundRole(QPalette::Window);
     w->setAutoFillBackground(true);
 }
 

@@ -183,6 +183,25 @@ public:
     virtual bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
                                  const QList<QPair<QString, QString>>& moves, bool replace,
                                  int backupSet = 1) = 0;
+    // Where file of a backup goes when database is restored from it and the
+    // user changes nothing: the path recorded in the backup, unless the
+    // engine keeps the database's file in a place of its own.
+    virtual QString proposedTarget(const QString& database, const BackupFileInfo& file) const
+    {
+        (void)database;
+        return file.physicalName;
+    }
+    // Why the engine refuses to restore database's file logicalName (the
+    // first file of the backup) to target, in the user's words; empty when it
+    // takes it. Asks nothing of the server.
+    virtual QString refusedTarget(const QString& database, const QString& logicalName,
+                                  const QString& target) const
+    {
+        (void)database;
+        (void)logicalName;
+        (void)target;
+        return QString();
+    }
     // The entries of a folder on the server: folders first, then files, each
     // group by name.
     virtual bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) = 0;

@@ -64,10 +64,13 @@ bool frmDBUpdate::BackupBeforeUpdate(const QString& server, const QString& datab
     return frmDBBackup::ShowMeWithWait(server, database, integratedLogin, user, password, this);
 }
 
-// The run lets pending events run once per script line, so the buttons stay
-// clickable while it goes on. The task counts as running from the OK click
-// until the backup, the question and the run are over: a second OK click
-// returns at once, and the window refuses to close meanwhile.
+// The run lets pending events run once per script line. The task counts as
+// running from the OK click until the backup, the question and the run are
+// over: a second OK click returns at once, and the window refuses to close
+// meanwhile. The panel and the buttons are greyed for as long, so that the
+// user sees they do nothing; the window itself stays enabled, because the
+// backup window and the message boxes are its children and would be greyed
+// with it.
 void frmDBUpdate::cmdOK_Click()
 {
     if (isRunning())
@@ -75,7 +78,14 @@ void frmDBUpdate::cmdOK_Click()
     bool updated = false;
     {
         Running running(this);
+        QWidget* const controls[] = {m_ui->panel, m_ui->cmdOK, m_ui->cmdCancel};
+        for (QWidget* c : controls)
+            c->setEnabled(false);
         updated = UpdateDatabase();
+        if (!updated) {
+            for (QWidget* c : controls)
+                c->setEnabled(true);
+        }
     }
     if (updated)
         close();
@@ -94,9 +104,15 @@ bool frmDBUpdate::UpdateDatabase()
         return false;
     ov::QtStatusLabel status(m_ui->lblTip);
     ov::QtProgressBar progress(m_ui->prgProgress);
+    // The busy pointer over the window while the script runs. It is the
+    // window's own pointer: the pointer guards of the run's steps do not nest
+    // (the first one released brings back the normal pointer), and a message
+    // box of the run is a window of its own that shows the normal pointer.
+    setCursor(Qt::WaitCursor);
     const mdlOVSqlUpdateDB::UpdateOutcome outcome = mdlOVSqlUpdateDB::RunUpdateAndCheck(
         v.server, v.database, v.trusted, v.user, v.password,
         mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptUpdate.txt"), status, progress);
+    unsetCursor();
     if (!outcome.completed())
         return false;
     // A completed run is the update's success, which the main program reads;

@@ -76,7 +76,8 @@ TEST_F(BackupCli, RoundTripRestoresExactlyTheBackedUpRows)
     // Without --replace the existing database stays.
     r = Run(QStringLiteral("restore"), {"--database", "crm", "--from", file, "--yes"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("恢复数据库失败！\nDatabase 'crm' already exists")))
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("恢复数据库失败！\n数据库 crm 已经存在：只有选中“在现有数据库上强制还原”")))
         << r.err.toStdString();
     // A logical name the backup does not hold.
     r = Run(QStringLiteral("restore"),
@@ -90,6 +91,12 @@ TEST_F(BackupCli, RoundTripRestoresExactlyTheBackedUpRows)
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("恢复数据库成功！")));
     EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"1:one", "2:two"}));
+
+    // Under another name without --move: the new database's own file.
+    r = Run(QStringLiteral("restore"), {"--database", "crm2", "--from", file, "--yes"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("crm2")), QStringList({"1:one", "2:two"}));
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("data/crm2.sqlite"))));
 }
 
 TEST_F(BackupCli, FailuresEndNonZeroWithTheMessage)
@@ -103,7 +110,7 @@ TEST_F(BackupCli, FailuresEndNonZeroWithTheMessage)
     } cases[] = {
         {"backup", {"--database", "crm"}, 2, "--to PATH"},
         {"backup", {"--database", "nothing", "--to", "bak/x.dat"}, 1, "备份数据库失败！\n4060\n"},
-        {"backup-info", {"--file", "bak/none.dat"}, 1, "Cannot open backup device"},
+        {"backup-info", {"--file", "bak/none.dat"}, 1, "无法打开备份文件"},
         {"restore",
          {"--database", "crm", "--from", "bak/none.dat", "--yes"},
          1,
@@ -134,7 +141,7 @@ TEST_F(BackupCli, BackupReplacesAFileOnlyWhenAsked)
     r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("备份数据库失败！"))) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("already exists"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("已经存在"))) << r.err.toStdString();
     EXPECT_EQ(ReadBytes(file), first);
 
     r = Run(QStringLiteral("backup"), {"--database", "crm", "--to", file, "--replace"});
@@ -185,7 +192,7 @@ TEST_F(BackupCli, BackupTargetsNeedAFullPathAndAreNeverReplacedByUpdate)
     } cases[] = {
         {"backup", {"--database", "crm", "--to", bare}, 2, "full path"},
         {"update", {"--database", "crm", "--script", script, "--backup-to", bare}, 2, "full path"},
-        {"update", {"--database", "crm", "--script", script, "--backup-to", existing}, 1, "already exists"},
+        {"update", {"--database", "crm", "--script", script, "--backup-to", existing}, 1, "已经存在"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());

@@ -185,7 +185,7 @@ TEST_F(BackupWindow, ExistingFileIsNotReplaced)
     ASSERT_EQ(m_ui.messages().size(), 1);
     const QString text = m_ui.messages()[0].text;
     EXPECT_TRUE(text.startsWith(QStringLiteral("备份数据库失败！\r\n3201\r\n"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("already exists"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("已经存在"))) << text.toStdString();
     EXPECT_FALSE(w.isNull());
     QFile f(target);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

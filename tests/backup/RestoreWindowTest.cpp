@@ -14,7 +14,9 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -370,8 +372,10 @@ TEST_F(RestoreWindow, ExistingDatabaseNeedsTheForceBox)
     m_ui.answer(ov::MsgAnswer::Yes);
     Button(w, "cmdRestore")->click();
     ASSERT_EQ(m_ui.messages().size(), 2);
-    EXPECT_TRUE(m_ui.messages()[1].text.startsWith(kFailed + QStringLiteral("Database 'crm' already exists")))
-        << m_ui.messages()[1].text.toStdString();
+    EXPECT_EQ(m_ui.messages()[1].text,
+              kFailed +
+                  QStringLiteral(
+                      "数据库 crm 已经存在：只有选中“在现有数据库上强制还原”，才能还原到现有的数据库上。"));
     EXPECT_EQ(m_ui.messages()[1].style, ov::MsgStyle::Exclamation);
     EXPECT_EQ(GridRows(w).size(), 1);
     EXPECT_EQ(DateLabel(w), QStringLiteral("原备份日期：2026-12-04 15:33:00"));
@@ -399,27 +403,98 @@ TEST_F(RestoreWindow, ExistingDatabaseNeedsTheForceBox)
 
 TEST_F(RestoreWindow, EditedTargetPathIsUsed)
 {
-    // A second database from the same backup: its file is crm2.sqlite, which
-    // the engine accepts only when the grid says so.
+    // A second database from the same backup, with the proposed target or an
+    // edited spelling of the same file.
     for (const bool edit : {false, true}) {
         SCOPED_TRACE(edit);
         m_ui.clear();
-        QPointer<frmDBRestore> w = Open(QStringLiteral("crm2"));
+        const QString name = edit ? QStringLiteral("crm3") : QStringLiteral("crm2");
+        QPointer<frmDBRestore> w = Open(name);
         EnterPath(w, m_backup);
         ASSERT_EQ(Grid(w)->rowCount(), 1);
         if (edit)
-            Grid(w)->item(0, 1)->setText(DatabaseFile(QStringLiteral("crm2")));
+            Grid(w)->item(0, 1)->setText(path(QStringLiteral("data/../data/")) + name +
+                                         QStringLiteral(".sqlite"));
         m_ui.answer(ov::MsgAnswer::Yes);
         Button(w, "cmdRestore")->click();
         ASSERT_EQ(m_ui.messages().size(), 2);
-        if (edit) {
-            EXPECT_EQ(m_ui.messages()[1].text, QStringLiteral("恢复数据库成功！"));
-            EXPECT_EQ(Rows(QStringLiteral("crm2")), QStringList({"1:one", "2:two"}));
-        } else {
-            EXPECT_TRUE(m_ui.messages()[1].text.startsWith(kFailed)) << m_ui.messages()[1].text.toStdString();
-            EXPECT_FALSE(QFile::exists(DatabaseFile(QStringLiteral("crm2"))));
-            delete w;
-        }
+        EXPECT_EQ(m_ui.messages()[1].text, QStringLiteral("恢复数据库成功！"));
+        EXPECT_EQ(Rows(name), QStringList({"1:one", "2:two"}));
+    }
+}
+
+// On the embedded engine a database is always its own file of the server
+// folder: the proposed target is that file, and it follows the database name
+// as the user types it, in the cells the user left alone. A restore under
+// another name then works with the values the window proposes.
+TEST_F(RestoreWindow, TheProposedTargetFollowsTheTypedName)
+{
+    QPointer<frmDBRestore> w = Open(QStringLiteral("crm2"));
+    EnterPath(w, m_backup);
+    EXPECT_EQ(GridRows(w), QStringList({QStringLiteral("crm|") + DatabaseFile(QStringLiteral("crm2"))}));
+    QLineEdit* db = Edit(w, "txtDB");
+    db->setFocus();
+    db->selectAll();
+    // Typed key by key (QTest types ASCII only).
+    for (const QChar ch : QStringLiteral("新库")) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(db, &press);
+    }
+    EXPECT_EQ(GridRows(w), QStringList({QStringLiteral("crm|") + DatabaseFile(QStringLiteral("新库"))}));
+    EXPECT_EQ(Grid(w)->item(0, 1)->toolTip(), DatabaseFile(QStringLiteral("新库")));
+
+    m_ui.answer(ov::MsgAnswer::Yes);
+    Button(w, "cmdRestore")->click();
+    EXPECT_EQ(m_ui.texts(), QStringList({QStringLiteral("确定要使用 %1 来还原数据库 新库 吗？").arg(m_backup),
+                                         QStringLiteral("恢复数据库成功！")}));
+    EXPECT_EQ(Rows(QStringLiteral("新库")), QStringList({"1:one", "2:two"}));
+    EXPECT_EQ(Rows(QStringLiteral("crm")), QStringList({"2:two", "3:three"}));
+
+    // A target the user typed stays whatever name follows.
+    frmDBRestore* again = Open(QStringLiteral("crm4"));
+    EnterPath(again, m_backup);
+    const QString typed = path(QStringLiteral("elsewhere.sqlite"));
+    Grid(again)->item(0, 1)->setText(typed);
+    Edit(again, "txtDB")->setText(QStringLiteral("crm5"));
+    EXPECT_EQ(Grid(again)->item(0, 1)->text(), typed);
+}
+
+// A target or a name the engine refuses is refused before the question, in
+// Chinese, naming what the user can change; nothing is restored.
+TEST_F(RestoreWindow, ATargetTheEngineRefusesIsRefusedBeforeTheQuestion)
+{
+    const QString elsewhere = path(QStringLiteral("bak/crm2.sqlite"));
+    const struct
+    {
+        const char* name;
+        QString database;
+        QString target; // empty: the proposal
+        QString message;
+    } cases[] = {
+        {"another folder", QStringLiteral("crm2"), elsewhere,
+         QStringLiteral(
+             "文件 crm 不能还原为 %1：本服务器上数据库 crm2 的文件是 %2，“还原为”一栏只能是这个路径。")
+             .arg(elsewhere, DatabaseFile(QStringLiteral("crm2")))},
+        {"a path in the name", QStringLiteral("a/b"), QString(),
+         QStringLiteral("数据库名称“a/b”不能使用：名称中含有路径分隔符（/ 或 \\）。")},
+        {"an empty name", QStringLiteral(" "), QString(), QStringLiteral("数据库名称“”不能使用：名称为空。")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_ui.clear();
+        QPointer<frmDBRestore> w = Open(c.database);
+        EnterPath(w, m_backup);
+        ASSERT_EQ(Grid(w)->rowCount(), 1);
+        if (!c.target.isEmpty())
+            Grid(w)->item(0, 1)->setText(c.target);
+        Button(w, "cmdRestore")->click();
+        ASSERT_EQ(m_ui.texts(), QStringList({c.message}));
+        EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Exclamation);
+        EXPECT_FALSE(QFile::exists(elsewhere));
+        EXPECT_EQ(QDir(path(QStringLiteral("data"))).entryList({QStringLiteral("*.sqlite")}),
+                  QStringList({QStringLiteral("crm.sqlite")}));
+        EXPECT_TRUE(Button(w, "cmdRestore")->isEnabled());
+        delete w;
     }
 }
 
@@ -496,6 +571,121 @@ TEST_F(RestoreWindow, TargetPathShowsWholeInATooltip)
         QStringLiteral("/srv/数据/") + QString(200, QLatin1Char('x')) + QStringLiteral(".sqlite");
     target->setText(edited);
     EXPECT_EQ(target->toolTip(), edited);
+}
+
+// The window keeps its size and its controls theirs in every state: on
+// opening, after a read whose error takes several lines, while a restore runs
+// (its progress text below the tabs, over nothing) and after it failed. No
+// text box is squeezed below the height it needs.
+TEST_F(RestoreWindow, KeepsItsGeometryInEveryState)
+{
+    // A message box of the restore is where the state during a restore is
+    // seen: the window shows the progress text until the failure is told.
+    struct WatchingUi : ovtest::ScriptedUi
+    {
+        std::function<void()> onMessage;
+        ov::MsgAnswer message(const QString& text, ov::MsgStyle style) override
+        {
+            if (onMessage)
+                onMessage();
+            return ScriptedUi::message(text, style);
+        }
+    } ui;
+    QPointer<frmDBRestore> w = Open(QStringLiteral("crm"), false);
+    auto* msg = w->findChild<QLabel*>(QStringLiteral("lblMsg"));
+    auto* tabs = w->findChild<QTabWidget*>(QStringLiteral("tbMain"));
+    const QSize opened = w->size();
+    const auto expectLaidOut = [&](const char* state) {
+        SCOPED_TRACE(state);
+        w->layout()->activate();
+        EXPECT_EQ(w->size(), opened);
+        for (QLineEdit* e : w->findChildren<QLineEdit*>()) {
+            if (!e->isVisibleTo(w) || e->parentWidget() == Grid(w)->viewport())
+                continue;
+            EXPECT_GE(e->height(), e->sizeHint().height()) << e->objectName().toStdString();
+            EXPECT_TRUE(e->parentWidget()->rect().contains(e->geometry())) << e->objectName().toStdString();
+        }
+        if (msg->isVisible()) {
+            EXPECT_GE(msg->height(), msg->sizeHint().height());
+            EXPECT_FALSE(msg->geometry().intersects(tabs->geometry()));
+            EXPECT_FALSE(msg->geometry().intersects(Button(w, "cmdRestore")->geometry()));
+        }
+    };
+    expectLaidOut("opened");
+    const QSize box = Edit(w, "txtPasswd")->size();
+
+    // A read whose error wraps over several lines.
+    const QString missing =
+        path(QStringLiteral("bak/") + QString(60, QLatin1Char('x')) + QStringLiteral("/") +
+             QString(60, QLatin1Char('y')) + QStringLiteral(".dat"));
+    EnterPath(w, missing);
+    ASSERT_TRUE(DateLabel(w).contains(missing)) << DateLabel(w).toStdString();
+    expectLaidOut("after a failed read");
+    EXPECT_EQ(Edit(w, "txtPasswd")->size(), box);
+
+    // A restore that fails, with the progress text shown meanwhile.
+    EnterPath(w, m_backup);
+    ASSERT_EQ(Grid(w)->rowCount(), 1);
+    bool sawProgress = false;
+    ui.onMessage = [&] {
+        if (!msg->isVisible())
+            return;
+        sawProgress = msg->text() == QStringLiteral("正在恢复数据库...");
+        expectLaidOut("during the restore");
+    };
+    ui.answer(ov::MsgAnswer::Yes);
+    Button(w, "cmdRestore")->click();
+    ui.onMessage = nullptr;
+    EXPECT_TRUE(sawProgress);
+    ASSERT_EQ(ui.messages().size(), 2);
+    EXPECT_TRUE(ui.messages()[1].text.startsWith(kFailed)) << ui.messages()[1].text.toStdString();
+    expectLaidOut("after the failed restore");
+    EXPECT_EQ(Edit(w, "txtPasswd")->size(), box);
+    delete w;
+}
+
+// While the browse button reaches the server, the date label says so, not
+// the error the last read left there; afterwards it shows that error again.
+TEST_F(RestoreWindow, BrowsingSaysItConnectsInPlaceOfTheLastError)
+{
+    ovtest::SilentServer server;
+    ASSERT_GT(server.port(), 0);
+    ovtest::ShortLoginTimeouts shortened;
+    QPointer<frmDBRestore> w =
+        frmDBRestore::ShowMe(server.name(), QStringLiteral("crm"), false, QStringLiteral("sa"));
+    ovtest::Activate(w);
+    auto* date = w->findChild<QLabel*>(QStringLiteral("lblBackupDate"));
+    const QString lastError = QStringLiteral("上一次读取的错误");
+    date->setText(lastError);
+    QStringList shown;
+    ovtest::WaitWatch watch(w, server, [&] { shown.append(date->text()); });
+    ovtest::NoDialog noBrowser;
+    QTest::mouseClick(Button(w, "cmdBrowse"), Qt::LeftButton);
+    ASSERT_FALSE(shown.isEmpty());
+    for (const QString& text : shown)
+        EXPECT_TRUE(text.startsWith(QStringLiteral("正在连接服务器"))) << text.toStdString();
+    EXPECT_EQ(date->text(), lastError);
+    delete w;
+}
+
+// The force box sits on the product's background, as every caption of the
+// window does, not on Qt's grey.
+TEST_F(RestoreWindow, TheForceBoxSitsOnTheProductBackground)
+{
+    frmDBRestore* w = Open();
+    w->findChild<QTabWidget*>(QStringLiteral("tbMain"))->setCurrentIndex(1);
+    auto* box = w->findChild<QCheckBox*>(QStringLiteral("chkReplace"));
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return box->isVisible(); }));
+    const QImage image = w->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    const QColor product(227, 223, 214);
+    // Beside the indicator above and below it, and right of the caption.
+    for (const QPoint& at :
+         {QPoint(box->width() - 2, 1), QPoint(box->width() - 2, box->height() - 2), QPoint(1, 1)}) {
+        const QPoint p = box->mapTo(w, at) * scale;
+        EXPECT_EQ(image.pixelColor(p).name().toStdString(), product.name().toStdString())
+            << at.x() << "," << at.y();
+    }
 }
 
 } // namespace

@@ -302,7 +302,7 @@ TEST_F(CheckCommandTest, HostileNamesLeaveBothReportsWhole)
         const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
         ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
         EXPECT_EQ(o.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
-        EXPECT_TRUE(o.value(QStringLiteral("error")).toString().contains(QStringLiteral("cannot be used")))
+        EXPECT_TRUE(o.value(QStringLiteral("error")).toString().contains(QStringLiteral("不能使用")))
             << r.out.toStdString();
     }
 }

@@ -201,7 +201,7 @@ TEST_F(DatabaseCommandsTest, SqlPrintsTheRowsAsATabSeparatedTable)
     writeFile(QStringLiteral("bad.sql"), "SELECT * FROM nosuch");
     r = run(QStringList{QStringLiteral("sql"), QStringLiteral("--file"), QStringLiteral("bad.sql")} + login);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("no such table: nosuch"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("对象名 nosuch 无效"))) << r.err.toStdString();
 
     r = run(QStringList{QStringLiteral("sql")} + login);
     EXPECT_EQ(r.exitCode, 2);
@@ -376,7 +376,7 @@ TEST_F(DatabaseCommandsTest, AFullDiskInAVersionsTransferFailsTheUpdateAndARerun
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("版本 1.3 的升级因故障中止"))) << err.toStdString();
-    EXPECT_TRUE(err.contains(QStringLiteral("disk I/O error"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("磁盘读写错误。"))) << err.toStdString();
     EXPECT_TRUE(err.contains(path(QStringLiteral("UpdateDBSqlLog.Txt")))) << err.toStdString();
     EXPECT_FALSE(err.contains(QStringLiteral("数据库升级成功！"))) << err.toStdString();
     EXPECT_EQ(version(QStringLiteral("crm")), QStringLiteral("1.2"));

@@ -137,9 +137,7 @@ TEST_F(TaskLockCommandTest, RestoreIsRefusedWhileAConnectionHasTheDatabaseOpen)
     ovtest::CliResult r = run(restore);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("恢复数据库失败！")));
-    EXPECT_TRUE(r.err.contains(
-        QStringLiteral("Exclusive access could not be obtained because the database is in use.")))
-        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("数据库正在被使用，无法独占访问。"))) << r.err.toStdString();
     EXPECT_EQ(query(QStringLiteral("crm"), QStringLiteral("SELECT id FROM kept")), QStringList({"1"}));
 
     user->Close();

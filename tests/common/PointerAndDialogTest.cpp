@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -139,6 +142,48 @@ TEST(QtTranslation, FileDialogReadsChinese)
         EXPECT_TRUE(std::any_of(label.begin(), label.end(), [](QChar ch) { return ch.unicode() >= 0x4E00; }))
             << label.toStdString();
     }
+}
+
+// The file dialog's list shows dates as a Chinese locale writes them, and
+// its own labels in Chinese, whatever the locale of the machine.
+TEST(QtTranslation, FileDialogDatesFollowAChineseLocale)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Demo.cdb"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(3000, 'x'));
+    }
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    QString date;
+    QString header;
+    QString localeName;
+    ovtest::NextDialog<QFileDialog> dialog([&](QFileDialog* d) {
+        d->setViewMode(QFileDialog::Detail);
+        auto* view = d->findChild<QTreeView*>(QStringLiteral("treeView"));
+        ASSERT_NE(view, nullptr);
+        QAbstractItemModel* model = view->model();
+        const auto row = [&]() -> int {
+            for (int r = 0; r < model->rowCount(view->rootIndex()); ++r) {
+                if (model->index(r, 0, view->rootIndex()).data().toString() == QLatin1String("Demo.cdb"))
+                    return r;
+            }
+            return -1;
+        };
+        EXPECT_TRUE(ovtest::WaitUntil([&] { return row() >= 0; }));
+        if (row() >= 0)
+            date = model->index(row(), 3, view->rootIndex()).data().toString();
+        header = model->headerData(3, Qt::Horizontal).toString();
+        localeName = d->locale().name();
+        d->reject();
+    });
+    mdlCommon::ShowFileDialog(false, QString(), QStringLiteral("单机版数据库|*.cdb"), 0, 0, dir.path(),
+                              QStringLiteral("打开"));
+    EXPECT_EQ(date.toStdString(),
+              chinese.toString(QFileInfo(file).lastModified(), QLocale::ShortFormat).toStdString());
+    EXPECT_EQ(header, QStringLiteral("修改日期"));
+    EXPECT_EQ(localeName, QStringLiteral("zh_CN"));
 }
 
 // A message box is wide enough for its caption beside the frame's icon and

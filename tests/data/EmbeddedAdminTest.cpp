@@ -356,7 +356,7 @@ TEST_F(EmbeddedAdmin, BulkLoadIntoAMissingTableFailsAndSaysSoInTheLog)
     EXPECT_FALSE(load(QStringLiteral("tblNothing"), "1\t2\r\n", counts));
     EXPECT_EQ(m_admin->lastError().number, 208);
     const QString log = cp936::decode(readFile(m_dir.filePath(QStringLiteral("tblNothing.log"))));
-    EXPECT_TRUE(log.contains(QLatin1String("Invalid object name 'tblNothing'."))) << str(log);
+    EXPECT_TRUE(log.contains(QStringLiteral("对象名 tblNothing 无效"))) << str(log);
 }
 
 TEST_F(EmbeddedAdmin, BackupCarriesItsFileListAndHeader)
@@ -530,7 +530,7 @@ TEST_F(EmbeddedAdmin, NamesTakenByALinkToNothingAreNotWrittenThrough)
         ASSERT_TRUE(QFile::link(nowhere, c.link));
         EXPECT_FALSE(c.run());
         EXPECT_EQ(m_admin->lastError().number, c.number);
-        EXPECT_TRUE(m_admin->lastError().description.contains(QLatin1String("already exists")))
+        EXPECT_TRUE(m_admin->lastError().description.contains(QStringLiteral("已经存在")))
             << str(m_admin->lastError().description);
         EXPECT_FALSE(QFileInfo::exists(nowhere));
         EXPECT_EQ(QFileInfo(c.link).symLinkTarget(), nowhere);
@@ -631,6 +631,58 @@ TEST_F(EmbeddedAdmin, ProbeFindsNoServerWithoutItsFolder)
     EXPECT_TRUE(admin->probe());
     EXPECT_TRUE(admin->listDatabases(names));
     EXPECT_TRUE(names.isEmpty());
+}
+
+// What the engine refuses it says in Chinese, naming the box or the option
+// the user can change, with the server's number kept for the error record.
+TEST_F(EmbeddedAdmin, RefusalsSayInChineseWhatToChange)
+{
+    makeContacts();
+    Connection cn;
+    openTempdb(cn);
+    const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
+    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    const QString noFolder = m_dir.filePath(QStringLiteral("nosuch/crm.dat"));
+    const QString missingServer = m_dir.filePath(QStringLiteral("nosuch"));
+    auto lost = ServerAdmin::create(QStringLiteral("sqlite:") + missingServer, true, QString(), QString());
+    const struct
+    {
+        const char* name;
+        std::function<bool()> call;
+        ServerAdmin* admin;
+        qint32 number;
+        QString text;
+    } cases[] = {
+        {"empty backup path", [&] { return m_admin->backupDatabase(cn, QStringLiteral("Crm"), QString()); },
+         m_admin.get(), 3201,
+         QStringLiteral("没有指定备份文件：请输入备份文件在服务器上的完整路径和文件名。")},
+        {"backup into a missing folder",
+         [&] { return m_admin->backupDatabase(cn, QStringLiteral("Crm"), noFolder); }, m_admin.get(), 3201,
+         QStringLiteral(
+             "无法打开备份文件 %1：操作系统错误 3（找不到指定的路径），请检查备份文件名及其文件夹。")
+             .arg(noFolder)},
+        {"backup over a file", [&] { return m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup); },
+         m_admin.get(), 3201,
+         QStringLiteral("备份文件 %1 已经存在：只有确认覆盖后，备份才会替换已有的文件。").arg(backup)},
+        {"restore over a database",
+         [&] { return m_admin->restoreDatabase(cn, QStringLiteral("Crm"), backup, {}, false); },
+         m_admin.get(), 3154,
+         QStringLiteral("数据库 Crm 已经存在：只有选中“在现有数据库上强制还原”，才能还原到现有的数据库上。")},
+        {"a path in a name", [&] { return m_admin->createDatabase(QStringLiteral("a/b")); }, m_admin.get(),
+         DataErr::InvalidArgument,
+         QStringLiteral("数据库名称“a/b”不能使用：名称中含有路径分隔符（/ 或 \\）。")},
+        {"a name taken", [&] { return m_admin->createDatabase(QStringLiteral("crm")); }, m_admin.get(), 1801,
+         QStringLiteral("数据库 crm 已经存在，请换一个数据库名称。")},
+        {"no server folder", [&] { return lost->probe(); }, lost.get(), 17,
+         QStringLiteral("内置数据库服务器的文件夹 %1 不存在：请检查“服务器”框中 sqlite: 后面的文件夹。")
+             .arg(missingServer)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(c.call());
+        EXPECT_EQ(c.admin->lastError().number, c.number);
+        EXPECT_EQ(str(c.admin->lastError().description), str(c.text));
+    }
 }
 
 } // namespace

@@ -61,20 +61,20 @@ TEST_F(EmbeddedEngine, NamesThatLeaveTheFolderAreRefused)
         const char* name;
         const char* reason;
     } cases[] = {
-        {"../escape", "path separator"},
-        {"a\\b", "path separator"},
-        {"c:crm", "\":\""},
-        {"..", "\"..\""},
-        {"x..y", "\"..\""},
-        {"tab\there", "control character"},
-        {"", "empty"},
+        {"../escape", "名称中含有路径分隔符"},
+        {"a\\b", "名称中含有路径分隔符"},
+        {"c:crm", "名称中含有“:”"},
+        {"..", "名称中含有“..”"},
+        {"x..y", "名称中含有“..”"},
+        {"tab\there", "名称中含有控制字符"},
+        {"", "名称为空"},
     };
     for (const auto& c : cases) {
         const QString name = QString::fromUtf8(c.name);
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(m_admin->createDatabase(name));
         EXPECT_EQ(m_admin->lastError().number, DataErr::InvalidArgument);
-        EXPECT_TRUE(m_admin->lastError().description.contains(QLatin1String(c.reason)))
+        EXPECT_TRUE(m_admin->lastError().description.contains(QString::fromUtf8(c.reason)))
             << str(m_admin->lastError().description);
 
         Connection cn;
@@ -105,6 +105,39 @@ TEST_F(EmbeddedEngine, MissingDatabaseOrFolderIsAnError)
     EXPECT_EQ(elsewhere.lastError().number, 17);
 }
 
+// The engine's errors read Chinese, naming the object, with SQLite's number
+// kept; a text without a Chinese form stays as SQLite words it.
+TEST_F(EmbeddedEngine, StatementErrorsReadChinese)
+{
+    ASSERT_TRUE(m_admin->createDatabase(QStringLiteral("crm")));
+    Connection cn;
+    ASSERT_TRUE(open(cn, QStringLiteral("crm")));
+    ASSERT_TRUE(
+        cn.Execute(QStringLiteral("CREATE TABLE t (id INT PRIMARY KEY, name NVARCHAR(10) NOT NULL)")));
+    ASSERT_TRUE(cn.Execute(QStringLiteral("INSERT INTO t VALUES (1, 'a')")));
+    const struct
+    {
+        const char* sql;
+        int number;
+        const char* text;
+    } cases[] = {
+        {"SELECT * FROM nosuch", 1, "对象名 nosuch 无效：数据库中没有这个表。"},
+        {"SELECT nosuch FROM t", 1, "列名 nosuch 无效：表中没有这一列。"},
+        {"CREATE TABLE t (a INT)", 1, "数据库中已经有名为 t 的表。"},
+        {"SELEC 1", 1, "“SELEC”附近有语法错误。"},
+        {"INSERT INTO t VALUES (1, 'b')", 1555, "违反了唯一约束：t.id 不能有重复的值。"},
+        {"INSERT INTO t VALUES (2, NULL)", 1299, "不能将 NULL 值插入列 t.name，该列不允许空值。"},
+        {"SELECT nosuchfunction(1)", 1, "函数 nosuchfunction 不存在。"},
+        {"SELECT json('x')", 1, "malformed JSON"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sql);
+        EXPECT_FALSE(cn.Execute(QString::fromUtf8(c.sql)));
+        EXPECT_EQ(cn.lastError().number, c.number);
+        EXPECT_EQ(str(cn.lastError().description), str(QString::fromUtf8(c.text)));
+    }
+}
+
 TEST_F(EmbeddedEngine, TempdbBelongsToNoDatabase)
 {
     Connection cn;
@@ -129,7 +162,7 @@ TEST_F(EmbeddedEngine, BatchRunsEveryStatementAndStopsAtAnError)
     EXPECT_FALSE(cn.Execute(QStringLiteral("INSERT INTO t VALUES (3, 'c'); INSERT INTO nosuch VALUES (1); "
                                            "INSERT INTO t VALUES (4, 'd')")));
     EXPECT_EQ(cn.lastError().number, 1); // SQLITE_ERROR
-    EXPECT_TRUE(cn.lastError().description.contains(QLatin1String("no such table: nosuch")))
+    EXPECT_TRUE(cn.lastError().description.contains(QStringLiteral("对象名 nosuch 无效")))
         << str(cn.lastError().description);
     EXPECT_EQ(cn.lastError().source, QStringLiteral("SQLite"));
     EXPECT_EQ(column(cn, QStringLiteral("SELECT id FROM t ORDER BY id")),
@@ -185,7 +218,7 @@ TEST_F(EmbeddedEngine, TransactionsRollBackAndCommit)
     EXPECT_EQ(column(other, QStringLiteral("SELECT id FROM t")), QStringList({QStringLiteral("3")}));
 
     EXPECT_FALSE(cn.CommitTrans());
-    EXPECT_EQ(cn.lastError().description, QStringLiteral("No transaction is active."));
+    EXPECT_EQ(cn.lastError().description, QStringLiteral("没有正在进行的事务。"));
 }
 
 TEST_F(EmbeddedEngine, RecordsetGivesNamesTypesAndNullsApartFromEmptyTexts)

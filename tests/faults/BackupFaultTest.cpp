@@ -224,7 +224,7 @@ TEST_F(BackupFaults, BackupNeverReplacesAnExistingFile)
         const QByteArray before = readBytes(target);
         const QString outcome = backupInChild(QStringLiteral("crm"), target);
         EXPECT_TRUE(outcome.startsWith(QStringLiteral("0 ") + kBackupFailed)) << outcome.toStdString();
-        EXPECT_TRUE(outcome.contains(QStringLiteral("already exists"))) << outcome.toStdString();
+        EXPECT_TRUE(outcome.contains(QStringLiteral("已经存在"))) << outcome.toStdString();
         EXPECT_EQ(readBytes(target), before);
     }
     EXPECT_EQ(content(QStringLiteral("other")), kOneTwo);
@@ -312,9 +312,7 @@ TEST_F(BackupFaults, ReadingACraftedBackupIsBounded)
             .arg(headed)
             .arg(admin->lastError().description);
     });
-    const QString expired = QStringLiteral("0 Query timeout expired: the description of the backup '%1' was "
-                                           "not read within 1 seconds.")
-                                .arg(crafted);
+    const QString expired = QStringLiteral("0 查询超时：1 秒内未能读出备份文件 %1 的说明。").arg(crafted);
     EXPECT_EQ(outcome, expired + QLatin1Char('|') + expired);
 }
 
@@ -394,14 +392,13 @@ TEST_F(BackupFaults, LargeDamagedBackupIsRolledBackBeforeItCommits)
     writeBytes(damaged, bytes);
     ASSERT_NE(integrity(damaged), QStringLiteral("ok"));
 
-    EXPECT_TRUE(
-        restore(QStringLiteral("big"), damaged).startsWith(QStringLiteral("RESTORE detected an error")));
+    EXPECT_TRUE(restore(QStringLiteral("big"), damaged).startsWith(QStringLiteral("还原时发现备份文件 ")));
     EXPECT_EQ(content(QStringLiteral("big")), kOneTwo);
     EXPECT_EQ(integrity(path(QStringLiteral("data/big.sqlite"))), QStringLiteral("ok"));
     EXPECT_TRUE(mdlOVSqlRestore::RestoreDatabase(m_server, QStringLiteral("fresh"), QString(), QString(),
                                                  damaged, {QStringLiteral("big")},
                                                  {path(QStringLiteral("data/fresh.sqlite"))}, false, true)
-                    .startsWith(QStringLiteral("RESTORE detected an error")));
+                    .startsWith(QStringLiteral("还原时发现备份文件 ")));
     EXPECT_EQ(filesLeftIn(path(QStringLiteral("data"))),
               QStringList({QStringLiteral("big.sqlite"), QStringLiteral("crm.sqlite")}));
 }

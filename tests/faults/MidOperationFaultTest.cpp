@@ -4,6 +4,7 @@
 // happen is reported or recorded as done.
 
 #include "FaultSupport.h"
+#include "common/Cp936.h"
 #include "common/mdlOVSqlUpdateDB.h"
 #include "config/ConfigFiles.h"
 #include "config/mdlEncode.h"
@@ -261,7 +262,8 @@ TEST_F(MidOperationFaults, DatabaseFailingDuringTableTransfer)
             break;
         case Removed: {
             EXPECT_GE(messages.size(), 2) << outcome.toStdString();
-            EXPECT_TRUE(outcome.contains(QStringLiteral("was removed or replaced"))) << outcome.toStdString();
+            EXPECT_TRUE(outcome.contains(QStringLiteral("在打开期间被删除或替换了")))
+                << outcome.toStdString();
             EXPECT_FALSE(QFileInfo::exists(databaseFile(name)));
             QStringList names;
             ASSERT_TRUE(admin->listDatabases(names));
@@ -294,7 +296,8 @@ TEST_F(MidOperationFaults, DatabaseRemovedDuringScriptRun)
     EXPECT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, QStringLiteral("crm"), true, QString(), QString(),
                                                   script, status, progress));
     const QByteArray log = readBytes(mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("UpdateDBSqlLog.Txt"));
-    EXPECT_TRUE(log.contains("was removed or replaced while it was open.\r\nCREATE TABLE t2"))
+    EXPECT_TRUE(
+        log.contains(ov::cp936::encode(QStringLiteral("在打开期间被删除或替换了。\r\nCREATE TABLE t2"))))
         << log.toStdString();
     EXPECT_FALSE(log.contains("CREATE TABLE t1"));
     EXPECT_FALSE(QFileInfo::exists(databaseFile(QStringLiteral("crm"))));
@@ -354,7 +357,7 @@ TEST_F(MidOperationFaults, WorkOnAReplacedDatabaseFileFails)
         ASSERT_TRUE(QFile::rename(databaseFile(QStringLiteral("crm")), databaseFile(QStringLiteral("old"))));
         ASSERT_TRUE(QFile::copy(databaseFile(QStringLiteral("old")), databaseFile(QStringLiteral("crm"))));
         const QString error = c.work(*cn);
-        EXPECT_TRUE(error.contains(QStringLiteral("was removed or replaced"))) << error.toStdString();
+        EXPECT_TRUE(error.contains(QStringLiteral("在打开期间被删除或替换了"))) << error.toStdString();
         cn.reset();
         for (const QString& database : {QStringLiteral("crm"), QStringLiteral("old")})
             EXPECT_EQ(rows(database, QStringLiteral("SELECT COUNT(*) FROM t")),

@@ -27,7 +27,8 @@ TEST_F(MissingServerFolder, EveryTaskFindsNoServerAndMakesNoFolder)
     const QString folder = path(QStringLiteral("nosuch"));
     const QString server = QStringLiteral("sqlite:") + folder;
     const QString reason =
-        QStringLiteral("The folder '%1' of the embedded server does not exist.").arg(folder);
+        QStringLiteral("内置数据库服务器的文件夹 %1 不存在：请检查“服务器”框中 sqlite: 后面的文件夹。")
+            .arg(folder);
     const QString script = path(QStringLiteral("OVScriptUpdate.txt"));
     {
         QFile f(script);

@@ -3,6 +3,7 @@
 // of a transactional version block.
 
 #include "FaultSupport.h"
+#include "common/Cp936.h"
 #include "config/ConfigFiles.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateLog.h"
@@ -453,29 +454,29 @@ TEST_F(UpdateFaults, AFailureOfTheMachineStopsTheRunWhereverItHappens)
     } cases[] = {
         // clang-format off
         {"a batch of a transfer block in a --<V: block", 6, fullDisk, "1.1",
-         "database or disk is full", "INSERT INTO tblContactPhone", {}, "1.0", 0, all},
+         "数据库或磁盘已满。", "INSERT INTO tblContactPhone", {}, "1.0", 0, all},
         // The batches of the transfer are done; its commit writes them.
         {"the commit of a transfer block in a --<V: block", 10, fullDisk, "1.1",
-         "database or disk is full", "COMMIT TRANSACTION", {}, "1.0", 0, all},
+         "数据库或磁盘已满。", "COMMIT TRANSACTION", {}, "1.0", 0, all},
         {"a batch of a --<V: block", 2, fullDisk, "1.1",
-         "database or disk is full", "DELETE FROM tblNote", {}, "1.0", 0, all},
+         "数据库或磁盘已满。", "DELETE FROM tblNote", {}, "1.0", 0, all},
         {"a file-size limit in a batch of a --<V: block", 2, sizeLimit, "1.1",
-         "disk I/O error", "DELETE FROM tblNote", {}, "1.0", 0, all},
+         "磁盘读写错误。", "DELETE FROM tblNote", {}, "1.0", 0, all},
         // The block's statements ran before; only its record is missing, and
         // the database's own version passes it over on the next run.
         {"the record of a --<V: block", 13, fullDisk, "1.1",
-         "database or disk is full", "(the record of Ver:<1.1> in tblVarible)", {}, "1.1", kContacts,
+         "数据库或磁盘已满。", "(the record of Ver:<1.1> in tblVarible)", {}, "1.1", kContacts,
          {QStringLiteral("1.2"), QStringLiteral("1.3")}},
         {"a batch of a --<VT: block", 15, fullDisk, "1.2",
-         "database or disk is full", "CREATE TABLE t2", {QStringLiteral("1.1")}, "1.1", kContacts, all},
+         "数据库或磁盘已满。", "CREATE TABLE t2", {QStringLiteral("1.1")}, "1.1", kContacts, all},
         {"the commit of a --<VT: block", 21, fullDisk, "1.2",
-         "database or disk is full", "COMMIT TRANSACTION", {QStringLiteral("1.1")}, "1.1", kContacts, all},
+         "数据库或磁盘已满。", "COMMIT TRANSACTION", {QStringLiteral("1.1")}, "1.1", kContacts, all},
         // The server folder turns read-only under the run: the engine cannot
         // make the journal a write needs.
         {"a read-only server folder in a batch of a --<V: block", 2, readOnlyFolder, "1.1",
-         "attempt to write a readonly database", "DELETE FROM tblNote", {}, "1.0", 0, all, true},
+         "数据库是只读的，不能写入。", "DELETE FROM tblNote", {}, "1.0", 0, all, true},
         {"a read-only server folder in a batch of a --<VT: block", 15, readOnlyFolder, "1.2",
-         "attempt to write a readonly database", "CREATE TABLE t2", {QStringLiteral("1.1")}, "1.1", kContacts, all,
+         "数据库是只读的，不能写入。", "CREATE TABLE t2", {QStringLiteral("1.1")}, "1.1", kContacts, all,
          true},
         // clang-format on
     };
@@ -524,11 +525,12 @@ TEST_F(UpdateFaults, AFailureOfTheMachineStopsTheRunWhereverItHappens)
         EXPECT_TRUE(
             outcome.contains(QStringLiteral("版本 %1 的升级因故障中止").arg(QLatin1String(c.version))))
             << outcome.toStdString();
-        EXPECT_TRUE(outcome.contains(QLatin1String(c.cause))) << outcome.toStdString();
+        EXPECT_TRUE(outcome.contains(QString::fromUtf8(c.cause))) << outcome.toStdString();
         EXPECT_TRUE(outcome.contains(mdlOVSqlUpdateDB::UpdateLogPath())) << outcome.toStdString();
         EXPECT_FALSE(outcome.contains(QStringLiteral("成功"))) << outcome.toStdString();
         const QByteArray log = readBytes(mdlOVSqlUpdateDB::UpdateLogPath());
-        EXPECT_TRUE(log.contains(QByteArray("\r\n") + c.cause + "\r\n" + c.where)) << log.toStdString();
+        EXPECT_TRUE(log.contains("\r\n" + ov::cp936::encode(QString::fromUtf8(c.cause)) + "\r\n" + c.where))
+            << log.toStdString();
         EXPECT_EQ(applied(), c.recorded);
         EXPECT_EQ(rows(QStringLiteral("crm"),
                        QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB'")),

@@ -470,9 +470,9 @@ TEST_F(SchemaCheckTest, StatementsOnlySqlServerAcceptsAreNotCheckable)
         EXPECT_EQ(unrun, QStringList({"1.7 EXEC sp_rename", "1.7 IF NOT", "1.7 ALTER TABLE",
                                       "1.7 ALTER TABLE", "1.7 CREATE INDEX", "1.7 UPDATE tblActivity"}));
         const QString report = mdlOVSqlUpdateDB::SchemaReportText(r);
-        for (const char* named :
-             {"版本块 1.7：EXEC sp_rename 'tblCompany.Province', 'Region', 'COLUMN'",
-              "版本块 1.7：CREATE INDEX IX_cust_Name ON cust ([Name])", "no such table: main.cust"})
+        for (const char* named : {"版本块 1.7：EXEC sp_rename 'tblCompany.Province', 'Region', 'COLUMN'",
+                                  "版本块 1.7：CREATE INDEX IX_cust_Name ON cust ([Name])",
+                                  "对象名 main.cust 无效：数据库中没有这个表。"})
             EXPECT_TRUE(report.contains(QString::fromUtf8(named))) << named << "\n" << report.toStdString();
     }
 }

@@ -315,11 +315,12 @@ TEST_F(UpdateScriptTest, ARolledBackBlockStopsTheRunAndTheNextRunStartsThere)
 
     EXPECT_FALSE(run(script));
     ASSERT_EQ(m_ui.messages().size(), 1);
-    EXPECT_EQ(m_ui.messages()[0].text,
-              QStringLiteral("版本 1.2 的升级未能完成，该版本的修改已全部撤销，其后的版本均未执行。\r\n\r\n"
-                             "错误描述:no such table: later\r\n\r\n详细记录见日志文件 %1\r\n"
-                             "排除原因后请重新运行，将从版本 1.2 继续。")
-                  .arg(UpdateLogPath()));
+    EXPECT_EQ(
+        m_ui.messages()[0].text,
+        QStringLiteral("版本 1.2 的升级未能完成，该版本的修改已全部撤销，其后的版本均未执行。\r\n\r\n"
+                       "错误描述:对象名 later 无效：数据库中没有这个表。\r\n\r\n详细记录见日志文件 %1\r\n"
+                       "排除原因后请重新运行，将从版本 1.2 继续。")
+            .arg(UpdateLogPath()));
     EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Exclamation);
     EXPECT_EQ(rows(version), QStringList{QStringLiteral("1.1")});
     EXPECT_EQ(rows(recorded), QStringList{QStringLiteral("1.1")});
@@ -331,7 +332,8 @@ TEST_F(UpdateScriptTest, ARolledBackBlockStopsTheRunAndTheNextRunStartsThere)
             QStringLiteral("XXXXXX VER:<%1> Not run: Ver:<1.2> was rolled back XXXXXX").arg(later)))
             << later;
     }
-    EXPECT_TRUE(log.contains(QStringLiteral("!!! Ver:<1.2> was rolled back: no such table: later")));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("!!! Ver:<1.2> was rolled back: 对象名 later 无效：数据库中没有这个表。")));
 
     // The cause is mended; the next run takes up the failed block and the
     // ones after it.
@@ -660,7 +662,7 @@ TEST_F(UpdateScriptTest, ARefusedConnectionShowsTheErrorRecordOnce)
     EXPECT_FALSE(run(script, QStringLiteral("nosuchdb")));
     ASSERT_EQ(m_ui.messages().size(), 1);
     EXPECT_TRUE(m_ui.messages()[0].text.startsWith(QStringLiteral(
-        "连接数据库失败！\r\n\r\n错误编号:4060\r\n错误描述:Cannot open database \"nosuchdb\"")))
+        "连接数据库失败！\r\n\r\n错误编号:4060\r\n错误描述:无法打开登录请求的数据库 nosuchdb，登录失败")))
         << m_ui.messages()[0].text.toStdString();
     EXPECT_EQ(m_ui.messages()[0].style, ov::MsgStyle::Information);
     EXPECT_EQ(mdlCommon::GetErrorText(false), QString()); // shown, so cleared

@@ -120,6 +120,63 @@ TEST_F(UpdateWindow, BackupConfirmAndRunWritesTheSettings)
 
 // Closing the backup window, or Cancel at the question: no run, nothing
 // written, the window stays for another try.
+// From the OK click to the end of the task the panel and the buttons are
+// greyed, so the user sees that they do nothing (the backup window over the
+// update window stays usable); the busy pointer shows while the script runs.
+// After a task that did not complete they are usable again.
+TEST_F(UpdateWindow, TheControlsAreGreyAndThePointerBusyWhileItRuns)
+{
+    const auto enabled = [](QWidget* w) {
+        return QList<bool>(
+            {Child<QLineEdit>(w, "txtDB")->isEnabled(), Child<QLineEdit>(w, "txtServer")->isEnabled(),
+             Child<QPushButton>(w, "cmdOK")->isEnabled(), Child<QPushButton>(w, "cmdCancel")->isEnabled()});
+    };
+    const QList<bool> none = {false, false, false, false};
+    const QList<bool> all = {true, true, true, true};
+    for (const bool confirm : {false, true}) {
+        SCOPED_TRACE(confirm);
+        m_ui.clear();
+        QPointer<frmDBUpdate> w = open(true);
+        QList<bool> duringBackup;
+        bool backupUsable = false;
+        ovtest::NextDialog<frmDBBackup> backup([&](frmDBBackup* b) {
+            duringBackup = enabled(w);
+            backupUsable = b->isEnabled() && Child<QPushButton>(b, "cmdBackup")->isEnabled();
+            backupInto(confirm ? QStringLiteral("crm.dat") : QStringLiteral("crm-no.dat"))(b);
+        });
+        m_ui.answer(confirm ? ov::MsgAnswer::Ok : ov::MsgAnswer::Cancel);
+        QList<QList<bool>> duringRun;
+        QList<bool> busy;
+        m_ui.onPump = [&] {
+            if (!w)
+                return;
+            duringRun.append(enabled(w));
+            // The script runs between the confirmation and the success message.
+            const QStringList said = m_ui.texts();
+            if (said.contains(kConfirm) && !said.contains(QStringLiteral("数据库升级成功！")))
+                busy.append(w->testAttribute(Qt::WA_SetCursor) && w->cursor().shape() == Qt::WaitCursor);
+        };
+        QTest::mouseClick(Child<QPushButton>(w, "cmdOK"), Qt::LeftButton);
+        m_ui.onPump = nullptr;
+        EXPECT_EQ(duringBackup, none);
+        EXPECT_TRUE(backupUsable);
+        if (confirm) {
+            ASSERT_FALSE(duringRun.isEmpty());
+            for (const QList<bool>& e : duringRun)
+                EXPECT_EQ(e, none);
+            ASSERT_FALSE(busy.isEmpty());
+            EXPECT_FALSE(busy.contains(false));
+            EXPECT_TRUE(ovtest::WaitUntil([&] { return w.isNull(); }));
+        } else {
+            ASSERT_FALSE(w.isNull());
+            EXPECT_EQ(enabled(w), all);
+            EXPECT_FALSE(w->testAttribute(Qt::WA_SetCursor));
+            delete w;
+        }
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+}
+
 TEST_F(UpdateWindow, NoBackupOrNoConfirmationRunsNothing)
 {
     const struct

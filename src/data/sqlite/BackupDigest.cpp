@@ -34,7 +34,7 @@ QByteArray backupDigest(const QString& path, qint64 skipPage, QString& error)
     }
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) {
-        error = QStringLiteral("SHA-256 is not available");
+        error = QStringLiteral("无法计算 SHA-256 校验和");
         return QByteArray();
     }
     // Whole pages at a time, about a megabyte.
@@ -60,7 +60,7 @@ QByteArray backupDigest(const QString& path, qint64 skipPage, QString& error)
                 continue;
             const qint64 length = qMin<qint64>(pageSize, n - at);
             if (EVP_DigestUpdate(hash.get(), buffer.constData() + at, size_t(length)) != 1) {
-                error = QStringLiteral("SHA-256 failed");
+                error = QStringLiteral("SHA-256 校验和计算失败");
                 return QByteArray();
             }
         }
@@ -68,7 +68,7 @@ QByteArray backupDigest(const QString& path, qint64 skipPage, QString& error)
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1) {
-        error = QStringLiteral("SHA-256 failed");
+        error = QStringLiteral("SHA-256 校验和计算失败");
         return QByteArray();
     }
     return QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex();

@@ -61,25 +61,69 @@ bool isTempdb(const QString& name)
     return unquotedName(name).trimmed().compare(QLatin1String("Tempdb"), Qt::CaseInsensitive) == 0;
 }
 
+QString engineMessage(const QString& sqliteText)
+{
+    // Each pattern matches SQLite's whole text; %1 is its first capture.
+    static const struct
+    {
+        const char* pattern;
+        const char* text;
+    } messages[] = {
+        {"no such table: (.+)", "对象名 %1 无效：数据库中没有这个表。"},
+        {"no such column: (.+)", "列名 %1 无效：表中没有这一列。"},
+        {"no such index: (.+)", "索引 %1 不存在。"},
+        {"no such function: (.+)", "函数 %1 不存在。"},
+        {"table (.+) already exists", "数据库中已经有名为 %1 的表。"},
+        {"index (.+) already exists", "数据库中已经有名为 %1 的索引。"},
+        {"view (.+) already exists", "数据库中已经有名为 %1 的视图。"},
+        {"duplicate column name: (.+)", "列名 %1 重复。"},
+        {"near \\\"(.*)\\\": syntax error", "“%1”附近有语法错误。"},
+        {"(incomplete input)", "语句不完整。"},
+        {"UNIQUE constraint failed: (.+)", "违反了唯一约束：%1 不能有重复的值。"},
+        {"NOT NULL constraint failed: (.+)", "不能将 NULL 值插入列 %1，该列不允许空值。"},
+        {"CHECK constraint failed: (.+)", "违反了检查约束 %1。"},
+        {"(FOREIGN KEY constraint failed)", "违反了外键约束。"},
+        {"(database is locked)", "数据库正被另一个连接锁定。"},
+        {"database table is locked(.*)", "数据库中的表正被锁定。"},
+        {"(disk I/O error)", "磁盘读写错误。"},
+        {"(database or disk is full)", "数据库或磁盘已满。"},
+        {"(file is not a database)", "文件不是数据库。"},
+        {"(database disk image is malformed)", "数据库文件已损坏。"},
+        {"(attempt to write a readonly database)", "数据库是只读的，不能写入。"},
+        {"(unable to open database file)", "无法打开数据库文件。"},
+        {"(interrupted)", "操作被中断。"},
+        {"(out of memory)", "内存不足。"},
+    };
+    for (const auto& m : messages) {
+        const QRegularExpression re(QLatin1Char('^') + QLatin1String(m.pattern) + QLatin1Char('$'));
+        const QRegularExpressionMatch match = re.match(sqliteText);
+        if (!match.hasMatch())
+            continue;
+        const QString text = QString::fromUtf8(m.text);
+        return text.contains(QLatin1String("%1")) ? text.arg(match.captured(1)) : text;
+    }
+    return sqliteText;
+}
+
 bool checkName(const QString& name, const QString& what, DataError& error)
 {
     QString reason;
     if (name.trimmed().isEmpty())
-        reason = QStringLiteral("it is empty");
+        reason = QStringLiteral("名称为空");
     else if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
-        reason = QStringLiteral("it holds a path separator");
+        reason = QStringLiteral("名称中含有路径分隔符（/ 或 \\）");
     else if (name.contains(QLatin1Char(':')))
-        reason = QStringLiteral("it holds \":\"");
+        reason = QStringLiteral("名称中含有“:”");
     else if (name.contains(QLatin1String("..")))
-        reason = QStringLiteral("it holds \"..\"");
+        reason = QStringLiteral("名称中含有“..”");
     else if (std::any_of(name.begin(), name.end(), mdlCommon::IsControlCharacter))
-        reason = QStringLiteral("it holds a control character");
+        reason = QStringLiteral("名称中含有控制字符");
     if (reason.isEmpty())
         return true;
-    setDataError(error, DataErr::InvalidArgument,
-                 QStringLiteral("The %1 name '%2' cannot be used: %3.")
-                     .arg(what, mdlCommon::ShowControlCharacters(name), reason),
-                 errorSource());
+    setDataError(
+        error, DataErr::InvalidArgument,
+        QStringLiteral("%1名称“%2”不能使用：%3。").arg(what, mdlCommon::ShowControlCharacters(name), reason),
+        errorSource());
     return false;
 }
 

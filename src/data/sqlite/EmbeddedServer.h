@@ -12,6 +12,10 @@ namespace ov::embedded {
 
 // The source of the engine's own errors.
 QString errorSource();
+// SQLite's text of an error (sqlite3_errmsg) in the words of the rest of the
+// program: the common ones in Chinese, naming the object they name; any
+// other as SQLite words it.
+QString engineMessage(const QString& sqliteText);
 
 // True for a server name "sqlite:…" (the prefix in any letter case).
 bool isEmbeddedServer(const QString& server);

@@ -32,9 +32,7 @@ FileLock::Result FileLock::take(const QString& path, Mode mode)
     if (h == INVALID_HANDLE_VALUE)
         h = CreateFileW(name, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        m_error = QStringLiteral("Cannot open the lock file '%1' (Windows error %2).")
-                      .arg(path)
-                      .arg(GetLastError());
+        m_error = QStringLiteral("无法打开锁文件 %1（Windows 错误 %2）。").arg(path).arg(GetLastError());
         return Result::Failed;
     }
     OVERLAPPED whole = {};
@@ -44,7 +42,7 @@ FileLock::Result FileLock::take(const QString& path, Mode mode)
         CloseHandle(h);
         if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING)
             return Result::Busy;
-        m_error = QStringLiteral("Cannot lock the file '%1' (Windows error %2).").arg(path).arg(code);
+        m_error = QStringLiteral("无法锁定文件 %1（Windows 错误 %2）。").arg(path).arg(code);
         return Result::Failed;
     }
     m_handle = h;
@@ -82,7 +80,7 @@ FileLock::Result FileLock::take(const QString& path, Mode mode)
             openError = errno;
     }
     if (fd < 0) {
-        m_error = QStringLiteral("Cannot open the lock file '%1': %2.")
+        m_error = QStringLiteral("无法打开锁文件 %1：%2。")
                       .arg(path, QString::fromLocal8Bit(std::strerror(openError)));
         return Result::Failed;
     }
@@ -95,8 +93,8 @@ FileLock::Result FileLock::take(const QString& path, Mode mode)
         ::close(fd);
         if (code == EWOULDBLOCK)
             return Result::Busy;
-        m_error = QStringLiteral("Cannot lock the file '%1': %2.")
-                      .arg(path, QString::fromLocal8Bit(std::strerror(code)));
+        m_error =
+            QStringLiteral("无法锁定文件 %1：%2。").arg(path, QString::fromLocal8Bit(std::strerror(code)));
         return Result::Failed;
     }
     m_fd = fd;

@@ -80,7 +80,10 @@ public:
         m_db = nullptr;
     }
     sqlite3* get() const { return m_db; }
-    QString message() const { return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString(); }
+    QString message() const
+    {
+        return m_db ? embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(m_db))) : QString();
+    }
     int code() const { return m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN; }
 
 private:
@@ -318,13 +321,16 @@ bool SqliteAdmin::requireFolder()
 {
     if (QFileInfo(m_folder).isDir())
         return true;
-    return fail(17, QStringLiteral("The folder '%1' of the embedded server does not exist.").arg(m_folder),
-                embedded::errorSource());
+    return fail(
+        17,
+        QStringLiteral("内置数据库服务器的文件夹 %1 不存在：请检查“服务器”框中 sqlite: 后面的文件夹。")
+            .arg(m_folder),
+        embedded::errorSource());
 }
 
 bool SqliteAdmin::checkDatabase(const QString& name)
 {
-    return embedded::checkName(name, QStringLiteral("database"), m_error) && requireFolder();
+    return embedded::checkName(name, QStringLiteral("数据库"), m_error) && requireFolder();
 }
 
 bool SqliteAdmin::probe()
@@ -354,9 +360,8 @@ bool SqliteAdmin::createDatabase(const QString& typed)
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
-        return fail(
-            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-            embedded::errorSource());
+        return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
+                    embedded::errorSource());
     // A SQLite database needs neither of the two options a SQL Server database
     // gets here: it keeps no transaction log between transactions, and it is
     // never closed behind the program's back. The file is made only when no
@@ -369,13 +374,9 @@ bool SqliteAdmin::createDatabase(const QString& typed)
         QFile made(file);
         if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (QFileInfo(file).exists() || QFileInfo(file).isSymLink())
-                return fail(1801,
-                            QStringLiteral("Database '%1' already exists. Choose a different database name.")
-                                .arg(name),
+                return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
                             embedded::errorSource());
-            return fail(5123,
-                        QStringLiteral("CREATE FILE encountered an error while attempting to create '%1': %2")
-                            .arg(file, made.errorString()),
+            return fail(5123, QStringLiteral("无法建立数据库文件 %1：%2").arg(file, made.errorString()),
                         embedded::errorSource());
         }
     }
@@ -406,9 +407,8 @@ bool SqliteAdmin::createUnpublished(const QString& typed)
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
-        return fail(
-            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-            embedded::errorSource());
+        return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
+                    embedded::errorSource());
     removeDeadSideFiles(name);
     // The side file is new (QTemporaryFile makes it only when no file has
     // its name) and hidden; its name tells whose database it is, so that
@@ -421,7 +421,7 @@ bool SqliteAdmin::createUnpublished(const QString& typed)
         made.setAutoRemove(false);
         if (!made.open())
             return fail(5123,
-                        QStringLiteral("CREATE FILE encountered an error while attempting to create '%1': %2")
+                        QStringLiteral("无法建立数据库文件 %1：%2")
                             .arg(embedded::newDatabaseFile(m_folder, name), made.errorString()),
                         embedded::errorSource());
         side = made.fileName();
@@ -438,19 +438,14 @@ bool SqliteAdmin::publishDatabase(const QString& typed)
     const QString name = unquotedName(typed);
     const QString side = embedded::stagedDatabaseFile(m_folder, name);
     if (side.isEmpty())
-        return fail(911,
-                    QStringLiteral("Database '%1' is not being created by this program; there is nothing to "
-                                   "give its name.")
-                        .arg(name),
+        return fail(911, QStringLiteral("数据库 %1 不是本程序正在创建的数据库，无法为它命名。").arg(name),
                     embedded::errorSource());
     const QString file = embedded::newDatabaseFile(m_folder, name);
     // The whole database is on the disk before it takes its name, and the
     // name is on the disk before the procedure says it is done. A database
     // of that name that appeared meanwhile stays.
     if (!syncFile(side))
-        return fail(5123,
-                    QStringLiteral("The file '%1' of database '%2' could not be flushed to the disk.")
-                        .arg(file, name),
+        return fail(5123, QStringLiteral("数据库 %2 的文件 %1 无法写入磁盘。").arg(file, name),
                     embedded::errorSource());
     const QString existing = [&] {
         embedded::unstageDatabase(m_folder, name);
@@ -459,9 +454,8 @@ bool SqliteAdmin::publishDatabase(const QString& typed)
         return found;
     }();
     if (!existing.isEmpty() || !renameIfFree(side, file))
-        return fail(
-            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-            embedded::errorSource());
+        return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
+                    embedded::errorSource());
     embedded::unstageDatabase(m_folder, name);
     mdlCommon::SyncFolder(m_folder);
     removeDatabaseFiles(side);
@@ -519,25 +513,20 @@ bool SqliteAdmin::dropDatabase(const QString& typed)
     if (!checkDatabase(name))
         return false;
     if (embedded::isTempdb(name))
-        return fail(
-            3708, QStringLiteral("Cannot drop the database '%1' because it is a system database.").arg(name),
-            embedded::errorSource());
+        return fail(3708, QStringLiteral("不能删除数据库 %1：它是系统数据库。").arg(name),
+                    embedded::errorSource());
     const QString file = embedded::findDatabaseFile(m_folder, name);
     if (file.isEmpty())
-        return fail(
-            3701,
-            QStringLiteral("Cannot drop the database '%1', because it does not exist or you do not have "
-                           "permission.")
-                .arg(name),
-            embedded::errorSource());
+        return fail(3701,
+                    QStringLiteral("不能删除数据库 %1：该数据库不存在，或者没有删除它的权限。").arg(name),
+                    embedded::errorSource());
     // A database that a connection of any process is using stays; one whose
     // file is damaged, or no database at all, goes like any other.
     embedded::FileLock exclusive;
     const embedded::FileLock::Result taken =
         exclusive.take(embedded::useLockFile(file), embedded::FileLock::Mode::Exclusive);
     if (taken == embedded::FileLock::Result::Busy)
-        return fail(3702,
-                    QStringLiteral("Cannot drop database \"%1\" because it is currently in use.").arg(name),
+        return fail(3702, QStringLiteral("不能删除数据库 %1：它正在被使用。").arg(name),
                     embedded::errorSource());
     if (taken == embedded::FileLock::Result::Failed)
         return fail(3702, exclusive.errorString(), embedded::errorSource());
@@ -550,14 +539,13 @@ bool SqliteAdmin::dropDatabase(const QString& typed)
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(db.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
         if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
-            return fail(
-                3702, QStringLiteral("Cannot drop database \"%1\" because it is currently in use.").arg(name),
-                embedded::errorSource());
+            return fail(3702, QStringLiteral("不能删除数据库 %1：它正在被使用。").arg(name),
+                        embedded::errorSource());
         if (rc == SQLITE_OK)
             sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
     if (!QFile::remove(file))
-        return fail(3702, QStringLiteral("Cannot remove the file '%1' of database \"%2\".").arg(file, name),
+        return fail(3702, QStringLiteral("无法删除数据库 %2 的文件 %1。").arg(file, name),
                     embedded::errorSource());
     removeDatabaseFiles(file);
     return true;
@@ -567,7 +555,7 @@ bool SqliteAdmin::bulkLoad(const QString& database, const QString& table, const 
                            const QString& logFile, const QString& errorFile, BulkLoadResult* result)
 {
     m_error.clear();
-    if (!embedded::checkName(table, QStringLiteral("table"), m_error))
+    if (!embedded::checkName(table, QStringLiteral("表"), m_error))
         return false;
     std::unique_ptr<SqliteBackend> db = SqliteBackend::open(m_folder, database, 0, m_error);
     if (!db)
@@ -588,39 +576,39 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
-        return fail(3147, QStringLiteral("Backup and restore operations are not allowed on database tempdb."),
-                    embedded::errorSource());
+        return fail(3147, QStringLiteral("不能备份或还原系统数据库 Tempdb。"), embedded::errorSource());
     if (!checkDatabase(name))
         return false;
     const QString source = embedded::findDatabaseFile(m_folder, name);
     if (source.isEmpty())
-        return fail(
-            911,
-            QStringLiteral("Database '%1' does not exist. Make sure that the name is entered correctly.")
-                .arg(name),
-            embedded::errorSource());
+        return fail(911, QStringLiteral("数据库 %1 不存在，请检查“数据库”框中的名称。").arg(name),
+                    embedded::errorSource());
     const QFileInfo target(pathFile);
-    if (pathFile.trimmed().isEmpty() || !target.absoluteDir().exists() || target.isDir())
+    if (pathFile.trimmed().isEmpty())
+        return fail(3201, QStringLiteral("没有指定备份文件：请输入备份文件在服务器上的完整路径和文件名。"),
+                    embedded::errorSource());
+    if (!target.absoluteDir().exists() || target.isDir())
         return fail(
             3201,
-            QStringLiteral("Cannot open backup device '%1'. Operating system error 3(The system cannot find "
-                           "the path specified.).")
+            QStringLiteral(
+                "无法打开备份文件 %1：操作系统错误 3（找不到指定的路径），请检查备份文件名及其文件夹。")
                 .arg(pathFile),
             embedded::errorSource());
     // The files of the server's databases are never a backup's target, asked
     // or not; any other existing file is replaced only when asked to.
     if (isServerFile(target))
-        return fail(3201,
-                    QStringLiteral("Cannot open backup device '%1'. The file already exists and belongs to a "
-                                   "database of this server; a backup never replaces it.")
-                        .arg(pathFile),
-                    embedded::errorSource());
+        return fail(
+            3201,
+            QStringLiteral(
+                "无法写入备份文件 "
+                "%1：该文件已经存在，它是本服务器上数据库的文件，备份从不替换它，请换一个备份文件名。")
+                .arg(pathFile),
+            embedded::errorSource());
     if (target.exists() && !replace)
-        return fail(3201,
-                    QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
-                                   "replaces an existing file only when asked to.")
-                        .arg(pathFile),
-                    embedded::errorSource());
+        return fail(
+            3201,
+            QStringLiteral("备份文件 %1 已经存在：只有确认覆盖后，备份才会替换已有的文件。").arg(pathFile),
+            embedded::errorSource());
 
     // The backup is written beside the target and takes its name only when it
     // is complete and on the disk: a failed or killed backup leaves the
@@ -629,11 +617,8 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
     removeDeadPartFiles(target.absolutePath());
     const QString part = newPartFile(target);
     if (part.isEmpty())
-        return fail(
-            3201,
-            QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is denied.).")
-                .arg(pathFile),
-            embedded::errorSource());
+        return fail(3201, QStringLiteral("无法写入备份文件 %1：操作系统错误 5（拒绝访问）。").arg(pathFile),
+                    embedded::errorSource());
     const QDateTime started = Clock::now();
     Handle src;
     Handle dest;
@@ -698,10 +683,7 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
     dest.close();
     if (!syncFile(part)) {
         discardPartFile(part);
-        return fail(3201,
-                    QStringLiteral("Cannot open backup device '%1'. The backup could not be flushed to the "
-                                   "disk.")
-                        .arg(pathFile),
+        return fail(3201, QStringLiteral("无法写入备份文件 %1：备份无法写入磁盘。").arg(pathFile),
                     embedded::errorSource());
     }
     if (!renameOver(part, target.absoluteFilePath(), replace)) {
@@ -709,11 +691,8 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         return fail(3201,
                     replace || !(QFileInfo::exists(target.absoluteFilePath()) ||
                                  QFileInfo(target.absoluteFilePath()).isSymLink())
-                        ? QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is "
-                                         "denied.).")
-                              .arg(pathFile)
-                        : QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
-                                         "replaces an existing file only when asked to.")
+                        ? QStringLiteral("无法写入备份文件 %1：操作系统错误 5（拒绝访问）。").arg(pathFile)
+                        : QStringLiteral("备份文件 %1 已经存在：只有确认覆盖后，备份才会替换已有的文件。")
                               .arg(pathFile),
                     embedded::errorSource());
     }
@@ -734,12 +713,9 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
                                 int limitSeconds)
 {
     if (!QFileInfo(pathFile).isFile())
-        return fail(
-            3201,
-            QStringLiteral("Cannot open backup device '%1'. Operating system error 2(The system cannot find "
-                           "the file specified.).")
-                .arg(pathFile),
-            embedded::errorSource());
+        return fail(3201,
+                    QStringLiteral("无法打开备份文件 %1：操作系统错误 2（找不到指定的文件）。").arg(pathFile),
+                    embedded::errorSource());
     Handle db;
     int rc = db.open(pathFile, SQLITE_OPEN_READONLY);
     // The file may be anyone's: its schema runs no function that could do
@@ -777,19 +753,14 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
     if (deadline.expired) {
         if (files)
             files->clear();
-        return fail(DataErr::QueryTimeout,
-                    QStringLiteral("Query timeout expired: the description of the backup '%1' was not read "
-                                   "within %2 seconds.")
-                        .arg(pathFile)
-                        .arg(limitSeconds),
-                    QStringLiteral("SQLite"));
+        return fail(
+            DataErr::QueryTimeout,
+            QStringLiteral("查询超时：%2 秒内未能读出备份文件 %1 的说明。").arg(pathFile).arg(limitSeconds),
+            QStringLiteral("SQLite"));
     }
     if (rc != SQLITE_OK || step != SQLITE_DONE || !any)
         return fail(
-            3241,
-            QStringLiteral("The media family on device '%1' is incorrectly formed: the file is no backup of "
-                           "the embedded engine.")
-                .arg(pathFile),
+            3241, QStringLiteral("备份文件 %1 的格式不正确：它不是内置数据库引擎的备份文件。").arg(pathFile),
             embedded::errorSource());
     return true;
 }
@@ -816,9 +787,7 @@ bool SqliteAdmin::requireOnlySet(const QString& pathFile, int backupSet)
     if (backupSet == 1)
         return true;
     return fail(DataErr::InvalidArgument,
-                QStringLiteral("The backup file '%1' holds one backup set; there is no backup set %2.")
-                    .arg(pathFile)
-                    .arg(backupSet),
+                QStringLiteral("备份文件 %1 中只有一个备份，没有第 %2 个备份。").arg(pathFile).arg(backupSet),
                 embedded::errorSource());
 }
 
@@ -876,16 +845,14 @@ QString SqliteAdmin::backupDamage(const QString& pathFile)
     if (verdict == QLatin1String("ok"))
         return QString();
     verdict.remove(QStringLiteral("*** in database main ***\n"));
-    return verdict.isEmpty() ? QStringLiteral("the check found the file unreadable") : verdict;
+    return verdict.isEmpty() ? QStringLiteral("检查发现文件无法读取") : verdict;
 }
 
 bool SqliteAdmin::failDamaged(const QString& pathFile, const QString& damage)
 {
-    return fail(3183,
-                QStringLiteral("RESTORE detected an error in the backup on device '%1' (%2). Nothing was "
-                               "restored; RESTORE DATABASE is terminating abnormally.")
-                    .arg(pathFile, damage),
-                embedded::errorSource());
+    return fail(
+        3183, QStringLiteral("还原时发现备份文件 %1 有错误（%2），没有还原任何内容。").arg(pathFile, damage),
+        embedded::errorSource());
 }
 
 bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
@@ -896,8 +863,7 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
-        return fail(3147, QStringLiteral("Backup and restore operations are not allowed on database tempdb."),
-                    embedded::errorSource());
+        return fail(3147, QStringLiteral("不能备份或还原系统数据库 Tempdb。"), embedded::errorSource());
     if (!checkDatabase(name))
         return false;
     QList<BackupFileInfo> files;
@@ -905,22 +871,17 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
         return false;
     if (!describedByTable(pathFile))
         return fail(
-            3241,
-            QStringLiteral("The media family on device '%1' is incorrectly formed: the file is no backup of "
-                           "the embedded engine.")
-                .arg(pathFile),
+            3241, QStringLiteral("备份文件 %1 的格式不正确：它不是内置数据库引擎的备份文件。").arg(pathFile),
             embedded::errorSource());
     for (const auto& move : moves) {
         const bool known = std::any_of(files.begin(), files.end(), [&](const BackupFileInfo& f) {
             return f.logicalName.compare(move.first, Qt::CaseInsensitive) == 0;
         });
         if (!known)
-            return fail(
-                3234,
-                QStringLiteral("Logical file '%1' is not part of database '%2'. Use RESTORE FILELISTONLY to "
-                               "list the logical file names.")
-                    .arg(move.first, files.first().logicalName),
-                embedded::errorSource());
+            return fail(3234,
+                        QStringLiteral("原文件名 %1 不是备份中数据库的文件（备份中的文件是 %2）。")
+                            .arg(move.first, files.first().logicalName),
+                        embedded::errorSource());
     }
     // The database has one file; it goes where its move says, or back where
     // it was. That place must be the database's own file in the server folder.
@@ -931,18 +892,14 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
             targetPath = move.second;
     }
     const QString existing = embedded::findDatabaseFile(m_folder, name);
-    const QString expected = existing.isEmpty() ? embedded::newDatabaseFile(m_folder, name) : existing;
-    if (!samePath(targetPath, expected))
-        return fail(
-            3156,
-            QStringLiteral("File '%1' cannot be restored to '%2'. Database '%3' of this server is the file "
-                           "'%4'; give that path as the file's target.")
-                .arg(data.logicalName, targetPath, name, expected),
-            embedded::errorSource());
+    const QString expected = databaseFile(name);
+    const QString refused = refusedTargetOf(name, data.logicalName, targetPath);
+    if (!refused.isEmpty())
+        return fail(3156, refused, embedded::errorSource());
     if (!existing.isEmpty() && !replace)
         return fail(
             3154,
-            QStringLiteral("Database '%1' already exists. Restore over it only with the replace option.")
+            QStringLiteral("数据库 %1 已经存在：只有选中“在现有数据库上强制还原”，才能还原到现有的数据库上。")
                 .arg(name),
             embedded::errorSource());
     // The database is the restore's alone: a connection of any process that
@@ -951,9 +908,7 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
     const embedded::FileLock::Result taken =
         exclusive.take(embedded::useLockFile(expected), embedded::FileLock::Mode::Exclusive);
     if (taken == embedded::FileLock::Result::Busy)
-        return fail(3101,
-                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
-                    embedded::errorSource());
+        return fail(3101, QStringLiteral("数据库正在被使用，无法独占访问。"), embedded::errorSource());
     if (taken == embedded::FileLock::Result::Failed)
         return fail(3101, exclusive.errorString(), embedded::errorSource());
 
@@ -977,7 +932,7 @@ bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, cons
     // mode whatever mode the backed-up database was in.
     const QString part = newPartFile(QFileInfo(file));
     if (part.isEmpty())
-        return fail(3156, QStringLiteral("The file '%1' of database '%2' cannot be made.").arg(file, name),
+        return fail(3156, QStringLiteral("无法建立数据库 %2 的文件 %1。").arg(file, name),
                     embedded::errorSource());
     Handle src;
     Handle dest;
@@ -1015,19 +970,15 @@ bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, cons
         QFile::setPermissions(part, QFile::permissions(file));
     if (!syncFile(part)) {
         discardPartFile(part);
-        return fail(3156,
-                    QStringLiteral("The file '%1' of database '%2' could not be flushed to the disk.")
-                        .arg(file, name),
+        return fail(3156, QStringLiteral("数据库 %2 的文件 %1 无法写入磁盘。").arg(file, name),
                     embedded::errorSource());
     }
     if (!over) {
         // Never over a database of that name that appeared meanwhile.
         if (!renameOver(part, file, false)) {
             discardPartFile(part);
-            return fail(
-                1801,
-                QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-                embedded::errorSource());
+            return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
+                        embedded::errorSource());
         }
         mdlCommon::SyncFolder(QFileInfo(file).absolutePath());
         return true;
@@ -1048,9 +999,7 @@ bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, cons
     const int primary = rc & 0xff;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
         discardPartFile(part);
-        return fail(3101,
-                    QStringLiteral("Exclusive access could not be obtained because the database is in use."),
-                    embedded::errorSource());
+        return fail(3101, QStringLiteral("数据库正在被使用，无法独占访问。"), embedded::errorSource());
     }
     if (rc != SQLITE_OK) {
         old.close();
@@ -1059,14 +1008,51 @@ bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, cons
     }
     if (!renameOver(part, file, true)) {
         discardPartFile(part);
-        return fail(3156,
-                    QStringLiteral("The file '%1' of database '%2' cannot be replaced.").arg(file, name),
+        return fail(3156, QStringLiteral("无法替换数据库 %2 的文件 %1。").arg(file, name),
                     embedded::errorSource());
     }
     // The transaction ends on the old file, which has no name any more.
     old.close();
     mdlCommon::SyncFolder(QFileInfo(file).absolutePath());
     return true;
+}
+
+QString SqliteAdmin::databaseFile(const QString& name) const
+{
+    const QString existing = embedded::findDatabaseFile(m_folder, name);
+    return existing.isEmpty() ? embedded::newDatabaseFile(m_folder, name) : existing;
+}
+
+QString SqliteAdmin::proposedTarget(const QString& database, const BackupFileInfo& file) const
+{
+    // The database's file is always its own file of the server folder,
+    // whatever path the backup recorded; a name the engine cannot use keeps
+    // the recorded path, and the restore says what is wrong with the name.
+    const QString name = unquotedName(database);
+    DataError unused;
+    if (!embedded::checkName(name, QString(), unused))
+        return file.physicalName;
+    return databaseFile(name);
+}
+
+QString SqliteAdmin::refusedTarget(const QString& database, const QString& logicalName,
+                                   const QString& target) const
+{
+    return refusedTargetOf(unquotedName(database), logicalName, target);
+}
+
+QString SqliteAdmin::refusedTargetOf(const QString& name, const QString& logicalName,
+                                     const QString& target) const
+{
+    DataError error;
+    if (!embedded::checkName(name, QStringLiteral("数据库"), error))
+        return error.description;
+    const QString expected = databaseFile(name);
+    if (samePath(target, expected))
+        return QString();
+    return QStringLiteral(
+               "文件 %1 不能还原为 %2：本服务器上数据库 %3 的文件是 %4，“还原为”一栏只能是这个路径。")
+        .arg(logicalName, target, name, expected);
 }
 
 QString SqliteAdmin::lockKey(const QString& database) const
@@ -1091,8 +1077,7 @@ std::unique_ptr<DatabaseLock> SqliteAdmin::takeLock(const QString& database)
         return lock;
     case embedded::FileLock::Result::Busy:
         fail(DataErr::LockTimeout,
-             QStringLiteral("Database '%1' is taken by another task (an update, a creation or a restore).")
-                 .arg(name),
+             QStringLiteral("数据库 %1 正被另一个任务（升级、创建或还原）使用。").arg(name),
              embedded::errorSource());
         return nullptr;
     case embedded::FileLock::Result::Failed:
@@ -1111,10 +1096,11 @@ bool SqliteAdmin::listFolder(Connection& cn, const QString& folder, QList<Folder
     const QString path = QDir(m_folder).absoluteFilePath(QDir::fromNativeSeparators(folder));
     const QFileInfo info(path);
     if (!info.isDir())
-        return fail(3, QStringLiteral("The system cannot find the path specified. (%1)").arg(folder),
+        return fail(3, QStringLiteral("操作系统错误 3：找不到指定的路径（%1）。").arg(folder),
                     embedded::errorSource());
     if (!info.isReadable())
-        return fail(5, QStringLiteral("Access is denied. (%1)").arg(folder), embedded::errorSource());
+        return fail(5, QStringLiteral("操作系统错误 5：拒绝访问（%1）。").arg(folder),
+                    embedded::errorSource());
     const QFileInfoList list =
         QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                  QDir::DirsFirst | QDir::Name | QDir::IgnoreCase);

@@ -39,6 +39,9 @@ public:
     bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
     bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
                          const QList<QPair<QString, QString>>& moves, bool replace, int backupSet) override;
+    QString proposedTarget(const QString& database, const BackupFileInfo& file) const override;
+    QString refusedTarget(const QString& database, const QString& logicalName,
+                          const QString& target) const override;
     bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) override;
     PathStyle pathStyle(Connection& cn) override;
 
@@ -77,6 +80,11 @@ private:
     bool isServerFile(const QFileInfo& file) const;
     // A backup file of this engine holds one backup set, number 1.
     bool requireOnlySet(const QString& pathFile, int backupSet);
+    // The file the database name has in the server folder: the existing
+    // one, or the one a new database gets.
+    QString databaseFile(const QString& name) const;
+    // refusedTarget for a name already taken out of its quotes.
+    QString refusedTargetOf(const QString& name, const QString& logicalName, const QString& target) const;
 
     QString m_folder;
 };

@@ -16,7 +16,7 @@ namespace ov {
 
 namespace {
 
-const char* const kNoTransaction = "No transaction is active.";
+const char* const kNoTransaction = "没有正在进行的事务。";
 constexpr qint32 kNoTransactionNumber = -2147168242; // XACT_E_NOTRANSACTION
 
 QString toText(const void* utf16, int bytes)
@@ -493,23 +493,24 @@ std::unique_ptr<SqliteBackend> SqliteBackend::open(const QString& folder, const 
     // A server whose folder is not there cannot be reached, not even for its
     // Tempdb.
     if (!QFileInfo(folder).isDir()) {
-        setDataError(error, 17,
-                     QStringLiteral("The folder '%1' of the embedded server does not exist.").arg(folder),
-                     embedded::errorSource());
+        setDataError(
+            error, 17,
+            QStringLiteral("内置数据库服务器的文件夹 %1 不存在：请检查“服务器”框中 sqlite: 后面的文件夹。")
+                .arg(folder),
+            embedded::errorSource());
         return nullptr;
     }
     if (embedded::isTempdb(name))
         return openFile(QStringLiteral(":memory:"), true, commandTimeout, error);
-    if (!embedded::checkName(name, QStringLiteral("database"), error))
+    if (!embedded::checkName(name, QStringLiteral("数据库"), error))
         return nullptr;
     const QString file = embedded::findDatabaseFile(folder, name);
     if (file.isEmpty()) {
-        setDataError(
-            error, 4060,
-            QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed. (No "
-                           "database of that name in '%2'.)")
-                .arg(name, folder),
-            embedded::errorSource());
+        setDataError(error, 4060,
+                     QStringLiteral("无法打开登录请求的数据库 %1，登录失败：文件夹 %2 "
+                                    "中没有这个名称的数据库，请检查“数据库”框中的名称。")
+                         .arg(name, folder),
+                     embedded::errorSource());
         return nullptr;
     }
     return openFile(file, false, commandTimeout, error);
@@ -527,9 +528,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::openFile(const QString& path, bool
     if (!memory && useLock->take(embedded::useLockFile(QFileInfo(path).absoluteFilePath()),
                                  embedded::FileLock::Mode::Shared) == embedded::FileLock::Result::Busy) {
         setDataError(error, 927,
-                     QStringLiteral("Database file '%1' cannot be opened. It is in the middle of a restore "
-                                    "or a drop.")
-                         .arg(path),
+                     QStringLiteral("无法打开数据库文件 %1：该数据库正在被还原或删除。").arg(path),
                      embedded::errorSource());
         return nullptr;
     }
@@ -547,8 +546,9 @@ std::unique_ptr<SqliteBackend> SqliteBackend::openFile(const QString& path, bool
     }
     if (rc != SQLITE_OK) {
         setDataError(error, db ? sqlite3_extended_errcode(db) : rc,
-                     QStringLiteral("%1 (%2)").arg(
-                         QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)), path),
+                     QStringLiteral("%1 (%2)").arg(embedded::engineMessage(QString::fromUtf8(
+                                                       db ? sqlite3_errmsg(db) : sqlite3_errstr(rc))),
+                                                   path),
                      QStringLiteral("SQLite"));
         error.machineFailure = isSqliteMachineFailure(error.number);
         sqlite3_close_v2(db);
@@ -601,13 +601,12 @@ void SqliteBackend::disarm()
 void SqliteBackend::sqliteError(int code, DataError& error) const
 {
     if (m_timedOut && (code & 0xff) == SQLITE_INTERRUPT) {
-        setDataError(error, DataErr::QueryTimeout, QStringLiteral("Query timeout expired"),
-                     QStringLiteral("SQLite"));
+        setDataError(error, DataErr::QueryTimeout, QStringLiteral("查询超时"), QStringLiteral("SQLite"));
         return;
     }
     const int extended = sqlite3_extended_errcode(m_db);
-    setDataError(error, extended != SQLITE_OK ? extended : code, QString::fromUtf8(sqlite3_errmsg(m_db)),
-                 QStringLiteral("SQLite"));
+    setDataError(error, extended != SQLITE_OK ? extended : code,
+                 embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(m_db))), QStringLiteral("SQLite"));
     error.machineFailure = isSqliteMachineFailure(error.number);
 }
 
@@ -661,7 +660,7 @@ bool SqliteBackend::fileGone(sqlite3* db, DataError& error)
     if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
         return false;
     setDataError(error, SQLITE_READONLY_DBMOVED,
-                 QStringLiteral("The database file \"%1\" was removed or replaced while it was open.")
+                 QStringLiteral("数据库文件 %1 在打开期间被删除或替换了。")
                      .arg(QString::fromUtf8(sqlite3_db_filename(db, "main"))),
                  QStringLiteral("SQLite"));
     return true;
@@ -727,10 +726,8 @@ std::unique_ptr<AppendBackend> SqliteBackend::appender(const QString& table,
 bool SqliteBackend::beginTrans(DataError& error)
 {
     if (!sqlite3_get_autocommit(m_db)) {
-        setDataError(
-            error, DataErr::NotSupported,
-            QStringLiteral("A transaction is already active on this connection; transactions do not nest."),
-            QStringLiteral("SQLite"));
+        setDataError(error, DataErr::NotSupported, QStringLiteral("这个连接上已经有一个事务，事务不能嵌套。"),
+                     QStringLiteral("SQLite"));
         return false;
     }
     spoolCursors();
@@ -745,7 +742,8 @@ bool SqliteBackend::beginTrans(DataError& error)
 bool SqliteBackend::endTransaction(const char* sql, DataError& error)
 {
     if (sqlite3_get_autocommit(m_db)) {
-        setDataError(error, kNoTransactionNumber, QLatin1String(kNoTransaction), QStringLiteral("SQLite"));
+        setDataError(error, kNoTransactionNumber, QString::fromUtf8(kNoTransaction),
+                     QStringLiteral("SQLite"));
         return false;
     }
     spoolCursors();

@@ -6,6 +6,7 @@
 #include "data/DataBackend.h"
 #include "data/FieldValue.h"
 #include "data/Identifiers.h"
+#include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/SqliteBackend.h"
 
 #include <QFile>
@@ -114,7 +115,7 @@ private:
 void sqliteFailure(sqlite3* db, int rc, DataError& error)
 {
     setDataError(error, sqlite3_extended_errcode(db) ? sqlite3_extended_errcode(db) : rc,
-                 QString::fromUtf8(sqlite3_errmsg(db)), QStringLiteral("SQLite"));
+                 embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(db))), QStringLiteral("SQLite"));
 }
 
 } // namespace
@@ -156,7 +157,7 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     }
     DataError e;
     if (names.isEmpty()) {
-        setDataError(e, 208, QStringLiteral("Invalid object name '%1'.").arg(table),
+        setDataError(e, 208, QStringLiteral("对象名 %1 无效：数据库中没有这个表。").arg(table),
                      QStringLiteral("SQLite"));
         return failed(e);
     }
@@ -164,20 +165,15 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
 
     QFile file(dataFile);
     if (!file.open(QIODevice::ReadOnly)) {
-        setDataError(
-            e, 4860,
-            QStringLiteral("Cannot bulk load. The file \"%1\" does not exist or you don't have file access "
-                           "rights.")
-                .arg(dataFile),
-            QStringLiteral("SQLite"));
+        setDataError(e, 4860,
+                     QStringLiteral("无法批量导入：文件 %1 不存在，或者没有读取它的权限。").arg(dataFile),
+                     QStringLiteral("SQLite"));
         return failed(e);
     }
     QFile rejects(errorFile);
     if (!rejects.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        setDataError(
-            e, 4861,
-            QStringLiteral("Cannot write the error file \"%1\": %2").arg(errorFile, rejects.errorString()),
-            QStringLiteral("SQLite"));
+        setDataError(e, 4861, QStringLiteral("无法写入错误文件 %1：%2").arg(errorFile, rejects.errorString()),
+                     QStringLiteral("SQLite"));
         return failed(e);
     }
 
@@ -317,7 +313,7 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
             sqlite3_reset(insert);
             continue;
         }
-        const QString reason = QString::fromUtf8(sqlite3_errmsg(db));
+        const QString reason = embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(db)));
         sqlite3_reset(insert);
         const int primary = rc & 0xff;
         if (primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
@@ -334,10 +330,8 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     // A rejected row that did not reach the error file (a full disk) would
     // be lost without a trace: the load fails as a whole instead.
     if (!fatal && (!rejects.flush() || rejects.error() != QFileDevice::NoError)) {
-        setDataError(
-            e, 4861,
-            QStringLiteral("Cannot write the error file \"%1\": %2").arg(errorFile, rejects.errorString()),
-            QStringLiteral("SQLite"));
+        setDataError(e, 4861, QStringLiteral("无法写入错误文件 %1：%2").arg(errorFile, rejects.errorString()),
+                     QStringLiteral("SQLite"));
         fatal = true;
     }
     rejects.close();
