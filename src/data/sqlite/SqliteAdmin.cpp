@@ -9,6 +9,7 @@
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/FileLock.h"
 #include "data/sqlite/SqliteBackend.h"
+#include "data/sqlite/Statement.h"
 #include "data/sqlite/TabFileLoader.h"
 
 #include <QDir>
@@ -189,28 +190,24 @@ struct Deadline
 bool describedByTable(const QString& pathFile)
 {
     Handle db;
-    sqlite3_stmt* stmt = nullptr;
+    embedded::Statement stmt;
     const QByteArray sql =
         QByteArray("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '") + kSetTable + "'";
-    const bool table = db.open(pathFile, SQLITE_OPEN_READONLY) == SQLITE_OK &&
-                       sqlite3_prepare_v2(db.get(), sql.constData(), -1, &stmt, nullptr) == SQLITE_OK &&
-                       sqlite3_step(stmt) == SQLITE_ROW;
-    sqlite3_finalize(stmt);
-    return table;
+    return db.open(pathFile, SQLITE_OPEN_READONLY) == SQLITE_OK &&
+           stmt.prepare(db.get(), sql.constData()) == SQLITE_OK && sqlite3_step(stmt.get()) == SQLITE_ROW;
 }
 
 // Runs one statement that gives one value, or none; SQLite's result code.
 int singleValue(sqlite3* db, const QByteArray& sql, QByteArray* value)
 {
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr);
+    embedded::Statement stmt;
+    int rc = stmt.prepare(db, sql.constData());
     if (rc == SQLITE_OK) {
-        rc = sqlite3_step(stmt);
+        rc = sqlite3_step(stmt.get());
         if (rc == SQLITE_ROW && value)
-            *value = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+            *value = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
         rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(db);
     }
-    sqlite3_finalize(stmt);
     return rc;
 }
 
@@ -658,7 +655,7 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         rc = toRollbackJournal(dest.get());
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
+    embedded::Statement insert;
     if (rc == SQLITE_OK) {
         const QByteArray sql = QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";CREATE TABLE " +
                                kSetTable +
@@ -667,9 +664,8 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         rc = sqlite3_exec(dest.get(), sql.constData(), nullptr, nullptr, nullptr);
     }
     if (rc == SQLITE_OK)
-        rc = sqlite3_prepare_v2(
-            dest.get(), (QByteArray("INSERT INTO ") + kSetTable + " VALUES (?,?,?,?,?,?)").constData(), -1,
-            &insert, nullptr);
+        rc = insert.prepare(dest.get(),
+                            (QByteArray("INSERT INTO ") + kSetTable + " VALUES (?,?,?,?,?,?)").constData());
     if (rc == SQLITE_OK) {
         const QString logical = QFileInfo(source).completeBaseName();
         const QVariant values[] = {logical,
@@ -679,10 +675,10 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
                                    isoText(started),
                                    isoText(Clock::now())};
         for (int i = 0; i < 6; ++i)
-            sqlitevalue::bind(insert, i + 1, values[i]);
-        rc = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest.get());
+            sqlitevalue::bind(insert.get(), i + 1, values[i]);
+        rc = sqlite3_step(insert.get()) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest.get());
     }
-    sqlite3_finalize(insert);
+    insert.clear();
     // Last, the checksum of all of it.
     QString digestError;
     if (rc == SQLITE_OK)
@@ -751,19 +747,16 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
     deadline.clock.start();
     if (rc == SQLITE_OK)
         sqlite3_progress_handler(db.get(), 1000, &Deadline::check, &deadline);
-    sqlite3_stmt* stmt = nullptr;
+    embedded::Statement stmt;
     if (rc == SQLITE_OK)
-        rc = sqlite3_prepare_v2(
-            db.get(),
-            (QByteArray("SELECT LogicalName, PhysicalName, Type, DatabaseName, BackupStartDate, "
-                        "BackupFinishDate FROM ") +
-             kSetTable + " ORDER BY rowid")
-                .constData(),
-            -1, &stmt, nullptr);
+        rc = stmt.prepare(db.get(), (QByteArray("SELECT LogicalName, PhysicalName, Type, DatabaseName, "
+                                                "BackupStartDate, BackupFinishDate FROM ") +
+                                     kSetTable + " ORDER BY rowid")
+                                        .constData());
     bool any = false;
     int step = SQLITE_DONE;
-    while (rc == SQLITE_OK && (step = sqlite3_step(stmt)) == SQLITE_ROW) {
-        auto text = [&](int i) { return sqlitevalue::read(stmt, i, adVarWChar).toString(); };
+    while (rc == SQLITE_OK && (step = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        auto text = [&](int i) { return sqlitevalue::read(stmt.get(), i, adVarWChar).toString(); };
         if (files)
             files->append({text(0), text(1), text(2)});
         if (header && !any) {
@@ -773,7 +766,7 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
         }
         any = true;
     }
-    sqlite3_finalize(stmt);
+    stmt.clear();
     if (deadline.expired) {
         if (files)
             files->clear();
@@ -860,19 +853,19 @@ QString SqliteAdmin::backupDamage(const QString& pathFile)
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db.get(), "PRAGMA trusted_schema=OFF; PRAGMA mmap_size=2147418112", nullptr,
                           nullptr, nullptr);
-    sqlite3_stmt* stmt = nullptr;
+    embedded::Statement stmt;
     if (rc == SQLITE_OK)
-        rc = sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check(1)", -1, &stmt, nullptr);
+        rc = stmt.prepare(db.get(), "PRAGMA integrity_check(1)");
     QString verdict;
     if (rc == SQLITE_OK) {
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        if (sqlite3_step(stmt.get()) == SQLITE_ROW)
+            verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
         else
             verdict = db.message();
     } else {
         verdict = db.message();
     }
-    sqlite3_finalize(stmt);
+    stmt.clear();
     if (verdict == QLatin1String("ok"))
         return QString();
     verdict.remove(QStringLiteral("*** in database main ***\n"));
