@@ -302,6 +302,12 @@ QString contentMismatch(const QString& pathFile)
     return QString();
 }
 
+// SQL Server's words for a new database whose name is taken.
+QString alreadyExists(const QString& name)
+{
+    return QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name);
+}
+
 } // namespace
 
 SqliteAdmin::SqliteAdmin(const QString& folder) : m_folder(folder) {}
@@ -322,6 +328,15 @@ bool SqliteAdmin::requireFolder()
 bool SqliteAdmin::checkDatabase(const QString& name)
 {
     return embedded::checkName(name, QStringLiteral("database"), m_error) && requireFolder();
+}
+
+bool SqliteAdmin::checkNewDatabase(const QString& name)
+{
+    if (!checkDatabase(name))
+        return false;
+    if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
+        return fail(1801, alreadyExists(name), embedded::errorSource());
+    return true;
 }
 
 bool SqliteAdmin::probe()
@@ -348,12 +363,8 @@ bool SqliteAdmin::createDatabase(const QString& typed)
 {
     m_error.clear();
     const QString name = unquotedName(typed);
-    if (!checkDatabase(name))
+    if (!checkNewDatabase(name))
         return false;
-    if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
-        return fail(
-            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-            embedded::errorSource());
     // A SQLite database needs neither of the two options a SQL Server database
     // gets here: it keeps no transaction log between transactions, and it is
     // never closed behind the program's back. The file is made only when no
@@ -366,10 +377,7 @@ bool SqliteAdmin::createDatabase(const QString& typed)
         QFile made(file);
         if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (QFileInfo(file).exists() || QFileInfo(file).isSymLink())
-                return fail(1801,
-                            QStringLiteral("Database '%1' already exists. Choose a different database name.")
-                                .arg(name),
-                            embedded::errorSource());
+                return fail(1801, alreadyExists(name), embedded::errorSource());
             return fail(5123,
                         QStringLiteral("CREATE FILE encountered an error while attempting to create '%1': %2")
                             .arg(file, made.errorString()),
@@ -400,12 +408,8 @@ bool SqliteAdmin::createUnpublished(const QString& typed)
 {
     m_error.clear();
     const QString name = unquotedName(typed);
-    if (!checkDatabase(name))
+    if (!checkNewDatabase(name))
         return false;
-    if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
-        return fail(
-            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-            embedded::errorSource());
     removeDeadSideFiles(name);
     // The side file is new (QTemporaryFile makes it only when no file has
     // its name) and hidden; its name tells whose database it is, so that
@@ -456,9 +460,7 @@ bool SqliteAdmin::publishDatabase(const QString& typed)
         return found;
     }();
     if (!existing.isEmpty() || !renameIfFree(side, file))
-        return fail(
-            1801, QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-            embedded::errorSource());
+        return fail(1801, alreadyExists(name), embedded::errorSource());
     embedded::unstageDatabase(m_folder, name);
     mdlCommon::SyncFolder(m_folder);
     removeDatabaseFiles(side);
@@ -1017,10 +1019,7 @@ bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, cons
         // Never over a database of that name that appeared meanwhile.
         if (!renameOver(part, file, false)) {
             discardPartFile(part);
-            return fail(
-                1801,
-                QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name),
-                embedded::errorSource());
+            return fail(1801, alreadyExists(name), embedded::errorSource());
         }
         mdlCommon::SyncFolder(QFileInfo(file).absolutePath());
         return true;
