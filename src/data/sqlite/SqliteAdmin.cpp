@@ -308,6 +308,133 @@ QString alreadyExists(const QString& name)
     return QStringLiteral("Database '%1' already exists. Choose a different database name.").arg(name);
 }
 
+// Why the file pathFile (target) cannot take a backup: it is no file in an
+// existing folder, it belongs to a database of the server (serverFile), or it
+// exists and replace is not set. Empty when it can.
+QString refusedBackupTarget(const QFileInfo& target, const QString& pathFile, bool replace, bool serverFile)
+{
+    if (pathFile.trimmed().isEmpty() || !target.absoluteDir().exists() || target.isDir())
+        return QStringLiteral(
+                   "Cannot open backup device '%1'. Operating system error 3(The system cannot find "
+                   "the path specified.).")
+            .arg(pathFile);
+    // The files of the server's databases are never a backup's target, asked
+    // or not; any other existing file is replaced only when asked to.
+    if (serverFile)
+        return QStringLiteral("Cannot open backup device '%1'. The file already exists and belongs to a "
+                              "database of this server; a backup never replaces it.")
+            .arg(pathFile);
+    if (target.exists() && !replace)
+        return QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
+                              "replaces an existing file only when asked to.")
+            .arg(pathFile);
+    return QString();
+}
+
+// Adds the table that describes the backup to the copy dest of the database
+// file source, the backup having started at started; SQLite's result code.
+int describeBackup(sqlite3* dest, const QString& source, const QDateTime& started)
+{
+    const QByteArray sql = QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";CREATE TABLE " + kSetTable +
+                           " (LogicalName TEXT, PhysicalName TEXT, Type TEXT, DatabaseName TEXT, "
+                           "BackupStartDate TEXT, BackupFinishDate TEXT)";
+    int rc = sqlite3_exec(dest, sql.constData(), nullptr, nullptr, nullptr);
+    embedded::Statement insert;
+    if (rc == SQLITE_OK)
+        rc = insert.prepare(dest,
+                            (QByteArray("INSERT INTO ") + kSetTable + " VALUES (?,?,?,?,?,?)").constData());
+    if (rc != SQLITE_OK)
+        return rc;
+    const QString logical = QFileInfo(source).completeBaseName();
+    const QVariant values[] = {logical,
+                               QFileInfo(source).absoluteFilePath(),
+                               QStringLiteral("D"),
+                               logical,
+                               isoText(started),
+                               isoText(Clock::now())};
+    for (int i = 0; i < 6; ++i)
+        sqlitevalue::bind(insert.get(), i + 1, values[i]);
+    return sqlite3_step(insert.get()) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest);
+}
+
+// Writes the backup of the database file source into the new file part:
+// the copy, made a plain file, its description, and last the checksum of all
+// of it. False, with error set (naming pathFile, the backup's own name), when
+// any step fails; part is then the caller's to discard.
+bool writeBackupFile(const QString& source, const QString& part, const QString& pathFile, DataError& error)
+{
+    const QDateTime started = Clock::now();
+    Handle src;
+    Handle dest;
+    int rc = src.open(source, SQLITE_OPEN_READONLY);
+    if (rc != SQLITE_OK) {
+        setDataError(error, src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source),
+                     QStringLiteral("SQLite"));
+        return false;
+    }
+    rc = dest.open(part, SQLITE_OPEN_READWRITE);
+    // A file nobody else sees needs no journal; it is flushed once, whole,
+    // before it is renamed.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
+                          nullptr);
+    if (rc == SQLITE_OK)
+        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
+    src.close();
+    // A database in WAL mode gives a copy that says so: the backup is made a
+    // plain file, which is read without a WAL beside it.
+    if (rc == SQLITE_OK)
+        rc = toRollbackJournal(dest.get());
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = describeBackup(dest.get(), source, started);
+    // Last, the checksum of all of it.
+    QString digestError;
+    if (rc == SQLITE_OK)
+        rc = storeChecksum(dest.get(), part, digestError);
+    if (rc != SQLITE_OK) {
+        setDataError(
+            error, dest.get() && digestError.isEmpty() ? dest.code() : rc,
+            QStringLiteral("%1 (%2)").arg(digestError.isEmpty() ? dest.message() : digestError, pathFile),
+            QStringLiteral("SQLite"));
+        return false;
+    }
+    return true;
+}
+
+// Gives the complete backup file part the name of target, once it is on the
+// disk, and the name on the disk too. False, with error set, when it cannot;
+// part is then the caller's to discard.
+bool putBackupInPlace(const QString& part, const QFileInfo& target, const QString& pathFile, bool replace,
+                      DataError& error)
+{
+    if (!syncFile(part)) {
+        setDataError(
+            error, 3201,
+            QStringLiteral("Cannot open backup device '%1'. The backup could not be flushed to the disk.")
+                .arg(pathFile),
+            embedded::errorSource());
+        return false;
+    }
+    if (!renameOver(part, target.absoluteFilePath(), replace)) {
+        setDataError(
+            error, 3201,
+            replace || !(QFileInfo::exists(target.absoluteFilePath()) ||
+                         QFileInfo(target.absoluteFilePath()).isSymLink())
+                ? QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is "
+                                 "denied.).")
+                      .arg(pathFile)
+                : QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
+                                 "replaces an existing file only when asked to.")
+                      .arg(pathFile),
+            embedded::errorSource());
+        return false;
+    }
+    mdlCommon::SyncFolder(target.absolutePath());
+    return true;
+}
+
 } // namespace
 
 SqliteAdmin::SqliteAdmin(const QString& folder) : m_folder(folder) {}
@@ -599,27 +726,9 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
                 .arg(name),
             embedded::errorSource());
     const QFileInfo target(pathFile);
-    if (pathFile.trimmed().isEmpty() || !target.absoluteDir().exists() || target.isDir())
-        return fail(
-            3201,
-            QStringLiteral("Cannot open backup device '%1'. Operating system error 3(The system cannot find "
-                           "the path specified.).")
-                .arg(pathFile),
-            embedded::errorSource());
-    // The files of the server's databases are never a backup's target, asked
-    // or not; any other existing file is replaced only when asked to.
-    if (isServerFile(target))
-        return fail(3201,
-                    QStringLiteral("Cannot open backup device '%1'. The file already exists and belongs to a "
-                                   "database of this server; a backup never replaces it.")
-                        .arg(pathFile),
-                    embedded::errorSource());
-    if (target.exists() && !replace)
-        return fail(3201,
-                    QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
-                                   "replaces an existing file only when asked to.")
-                        .arg(pathFile),
-                    embedded::errorSource());
+    const QString refused = refusedBackupTarget(target, pathFile, replace, isServerFile(target));
+    if (!refused.isEmpty())
+        return fail(3201, refused, embedded::errorSource());
 
     // The backup is written beside the target and takes its name only when it
     // is complete and on the disk: a failed or killed backup leaves the
@@ -633,89 +742,12 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
             QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is denied.).")
                 .arg(pathFile),
             embedded::errorSource());
-    const QDateTime started = Clock::now();
-    Handle src;
-    Handle dest;
-    int rc = src.open(source, SQLITE_OPEN_READONLY);
-    if (rc != SQLITE_OK) {
-        fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source), QStringLiteral("SQLite"));
+    DataError error;
+    if (!writeBackupFile(source, part, pathFile, error) ||
+        !putBackupInPlace(part, target, pathFile, replace, error)) {
         discardPartFile(part);
-        return false;
+        return fail(error);
     }
-    rc = dest.open(part, SQLITE_OPEN_READWRITE);
-    // A file nobody else sees needs no journal; it is flushed once, whole,
-    // before it is renamed.
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
-                          nullptr);
-    if (rc == SQLITE_OK)
-        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
-    src.close();
-    // A database in WAL mode gives a copy that says so: the backup is made a
-    // plain file, which is read without a WAL beside it.
-    if (rc == SQLITE_OK)
-        rc = toRollbackJournal(dest.get());
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
-    embedded::Statement insert;
-    if (rc == SQLITE_OK) {
-        const QByteArray sql = QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";CREATE TABLE " +
-                               kSetTable +
-                               " (LogicalName TEXT, PhysicalName TEXT, Type TEXT, DatabaseName TEXT, "
-                               "BackupStartDate TEXT, BackupFinishDate TEXT)";
-        rc = sqlite3_exec(dest.get(), sql.constData(), nullptr, nullptr, nullptr);
-    }
-    if (rc == SQLITE_OK)
-        rc = insert.prepare(dest.get(),
-                            (QByteArray("INSERT INTO ") + kSetTable + " VALUES (?,?,?,?,?,?)").constData());
-    if (rc == SQLITE_OK) {
-        const QString logical = QFileInfo(source).completeBaseName();
-        const QVariant values[] = {logical,
-                                   QFileInfo(source).absoluteFilePath(),
-                                   QStringLiteral("D"),
-                                   logical,
-                                   isoText(started),
-                                   isoText(Clock::now())};
-        for (int i = 0; i < 6; ++i)
-            sqlitevalue::bind(insert.get(), i + 1, values[i]);
-        rc = sqlite3_step(insert.get()) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest.get());
-    }
-    insert.clear();
-    // Last, the checksum of all of it.
-    QString digestError;
-    if (rc == SQLITE_OK)
-        rc = storeChecksum(dest.get(), part, digestError);
-    if (rc != SQLITE_OK) {
-        fail(dest.get() && digestError.isEmpty() ? dest.code() : rc,
-             QStringLiteral("%1 (%2)").arg(digestError.isEmpty() ? dest.message() : digestError, pathFile),
-             QStringLiteral("SQLite"));
-        dest.close();
-        discardPartFile(part);
-        return false;
-    }
-    dest.close();
-    if (!syncFile(part)) {
-        discardPartFile(part);
-        return fail(3201,
-                    QStringLiteral("Cannot open backup device '%1'. The backup could not be flushed to the "
-                                   "disk.")
-                        .arg(pathFile),
-                    embedded::errorSource());
-    }
-    if (!renameOver(part, target.absoluteFilePath(), replace)) {
-        discardPartFile(part);
-        return fail(3201,
-                    replace || !(QFileInfo::exists(target.absoluteFilePath()) ||
-                                 QFileInfo(target.absoluteFilePath()).isSymLink())
-                        ? QStringLiteral("Cannot open backup device '%1'. Operating system error 5(Access is "
-                                         "denied.).")
-                              .arg(pathFile)
-                        : QStringLiteral("Cannot open backup device '%1'. The file already exists; a backup "
-                                         "replaces an existing file only when asked to.")
-                              .arg(pathFile),
-                    embedded::errorSource());
-    }
-    mdlCommon::SyncFolder(target.absolutePath());
     return true;
 }
 
