@@ -395,7 +395,7 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
     }
     EXPECT_EQ(rows(*cnServer, QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
                                              "VaribleName = 'Version'")),
-              QStringList({newestShippedVersion()}));
+              QStringList({ovtest::ShippedVersions().last()}));
 
     const ConnectionSettings stored = mdlOVSqlServer::ReadMainSettings();
     EXPECT_EQ(stored.server, m_server);
