@@ -10,12 +10,6 @@
 
 namespace ovcli {
 
-QString LoginOptions::synopsis(bool withDatabase)
-{
-    return QStringLiteral("[--server S]") + (withDatabase ? QStringLiteral(" [--database D]") : QString()) +
-           QStringLiteral(" [--trusted | --user NAME [--password-stdin]]");
-}
-
 QList<OptionHelp> LoginOptions::help(bool withDatabase)
 {
     QList<OptionHelp> options = {

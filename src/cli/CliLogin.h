@@ -18,9 +18,7 @@ namespace ovcli {
 class LoginOptions
 {
 public:
-    // The synopsis text of the options; withDatabase adds --database.
-    static QString synopsis(bool withDatabase);
-    // Their usage texts, in the same order.
+    // The usage texts of the options; withDatabase adds --database.
     static QList<OptionHelp> help(bool withDatabase);
 
     // Takes the options from args (before args.finish()). False, with error()

@@ -288,6 +288,104 @@ bool checkInteger(const ColumnInfo& column, const QVariant& value, qint64 low, q
     return true;
 }
 
+// A text column: no binary data, and no more characters (or, for a code-page
+// column, bytes of code page 936) than the column holds.
+bool checkTextValue(const ColumnInfo& column, const QVariant& value, DataError& error)
+{
+    if (value.typeId() == QMetaType::QByteArray)
+        return failed(error, column, QStringLiteral("takes text; the value is binary data."));
+    if (column.size <= 0)
+        return true;
+    const QString text = value.toString();
+    const bool codePage = column.type == adChar || column.type == adVarChar;
+    const qint64 length = codePage ? cp936::encode(text).size() : text.size();
+    return length <= column.size || textTooLong(error, column, codePage);
+}
+
+// A floating-point column: a number, and for a single-precision one a number
+// that type reaches.
+bool checkFloatValue(const ColumnInfo& column, const QVariant& value, DataError& error)
+{
+    double x = 0.0;
+    if (!numberOf(value, x, nullptr))
+        return notANumber(error, column);
+    if (column.type == adSingle && std::fabs(x) > double(FLT_MAX))
+        return failed(error, column,
+                      QStringLiteral("takes single-precision numbers; the value is out of range."));
+    return true;
+}
+
+// A currency or decimal column: a number with no more digits before the
+// decimal point than the column allows, counted as the engine rounds it.
+bool checkDecimalValue(const ColumnInfo& column, const QVariant& value, DataError& error)
+{
+    double x = 0.0;
+    QString text;
+    if (!numberOf(value, x, &text))
+        return notANumber(error, column);
+    if (column.type == adCurrency && std::fabs(x) > 922337203685477.5807)
+        return failed(error, column, QStringLiteral("takes currency amounts; the value is out of range."));
+    const int allowed = decimalIntegerDigits(column);
+    if (allowed < 0)
+        return true;
+    const int digits = text.isEmpty() || integerDigits(text) < 0
+                           ? (std::fabs(x) < 1.0 ? 0 : int(std::floor(std::log10(std::fabs(x)))) + 1)
+                           : integerDigits(text);
+    const QByteArray written = text.toLatin1();
+    return digits < allowed ||
+           (digits == allowed &&
+            !roundingAddsDigit(written.constData(), written.constData() + written.size(), column.decimals)) ||
+           tooManyIntegerDigits(error, column, allowed);
+}
+
+// The date and time of value as written, without a time zone (finding one
+// costs more than the whole check); false when it gives none.
+bool dateTimeOf(const QVariant& value, QDate& day, QTime& time)
+{
+    time = QTime(0, 0);
+    switch (value.typeId()) {
+    case QMetaType::QDateTime: {
+        const QDateTime at = value.toDateTime();
+        if (!at.isValid())
+            return false;
+        day = at.date();
+        time = at.time();
+        return true;
+    }
+    case QMetaType::QDate:
+        day = value.toDate();
+        return day.isValid();
+    case QMetaType::QTime:
+        day = QDate(1900, 1, 1);
+        time = value.toTime();
+        return time.isValid();
+    case QMetaType::QString: {
+        const QString text = value.toString().trimmed();
+        QDateTime at = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (!at.isValid())
+            at = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (at.isValid()) {
+            day = at.date();
+            time = at.time();
+            return true;
+        }
+        day = QDate::fromString(text, Qt::ISODate);
+        return day.isValid();
+    }
+    default:
+        return false;
+    }
+}
+
+bool checkDateValue(const ColumnInfo& column, const QVariant& value, DataError& error)
+{
+    QDate day;
+    QTime time;
+    if (!dateTimeOf(value, day, time))
+        return notADate(error, column);
+    return dateInRange(error, column, day, time);
+}
+
 } // namespace
 
 bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError& error)
@@ -298,16 +396,8 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
     case adChar:
     case adVarChar:
     case adWChar:
-    case adVarWChar: {
-        if (value.typeId() == QMetaType::QByteArray)
-            return failed(error, column, QStringLiteral("takes text; the value is binary data."));
-        if (column.size <= 0)
-            return true;
-        const QString text = value.toString();
-        const bool codePage = column.type == adChar || column.type == adVarChar;
-        const qint64 length = codePage ? cp936::encode(text).size() : text.size();
-        return length <= column.size || textTooLong(error, column, codePage);
-    }
+    case adVarWChar:
+        return checkTextValue(column, value, error);
     case adBinary:
     case adVarBinary:
         if (column.size > 0 && value.typeId() == QMetaType::QByteArray &&
@@ -330,79 +420,17 @@ bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError&
         return checkInteger(column, value, low, high, error);
     }
     case adSingle:
-    case adDouble: {
-        double x = 0.0;
-        if (!numberOf(value, x, nullptr))
-            return notANumber(error, column);
-        if (column.type == adSingle && std::fabs(x) > double(FLT_MAX))
-            return failed(error, column,
-                          QStringLiteral("takes single-precision numbers; the value is out of range."));
-        return true;
-    }
+    case adDouble:
+        return checkFloatValue(column, value, error);
     case adCurrency:
     case adNumeric:
-    case adDecimal: {
-        double x = 0.0;
-        QString text;
-        if (!numberOf(value, x, &text))
-            return notANumber(error, column);
-        if (column.type == adCurrency && std::fabs(x) > 922337203685477.5807)
-            return failed(error, column,
-                          QStringLiteral("takes currency amounts; the value is out of range."));
-        const int allowed = decimalIntegerDigits(column);
-        if (allowed < 0)
-            return true;
-        const int digits = text.isEmpty() || integerDigits(text) < 0
-                               ? (std::fabs(x) < 1.0 ? 0 : int(std::floor(std::log10(std::fabs(x)))) + 1)
-                               : integerDigits(text);
-        const QByteArray written = text.toLatin1();
-        return digits < allowed ||
-               (digits == allowed &&
-                !roundingAddsDigit(written.constData(), written.constData() + written.size(),
-                                   column.decimals)) ||
-               tooManyIntegerDigits(error, column, allowed);
-    }
+    case adDecimal:
+        return checkDecimalValue(column, value, error);
     case adDate:
     case adDBDate:
     case adDBTime:
-    case adDBTimeStamp: {
-        // The date and time of the value as written, without a time zone
-        // (finding one costs more than the whole check).
-        QDate day;
-        QTime time(0, 0);
-        bool valid = false;
-        if (value.typeId() == QMetaType::QDateTime) {
-            const QDateTime at = value.toDateTime();
-            valid = at.isValid();
-            if (valid) {
-                day = at.date();
-                time = at.time();
-            }
-        } else if (value.typeId() == QMetaType::QDate) {
-            day = value.toDate();
-            valid = day.isValid();
-        } else if (value.typeId() == QMetaType::QTime) {
-            day = QDate(1900, 1, 1);
-            time = value.toTime();
-            valid = time.isValid();
-        } else if (value.typeId() == QMetaType::QString) {
-            const QString text = value.toString().trimmed();
-            QDateTime at = QDateTime::fromString(text, Qt::ISODateWithMs);
-            if (!at.isValid())
-                at = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            if (at.isValid()) {
-                valid = true;
-                day = at.date();
-                time = at.time();
-            } else {
-                day = QDate::fromString(text, Qt::ISODate);
-                valid = day.isValid();
-            }
-        }
-        if (!valid)
-            return notADate(error, column);
-        return dateInRange(error, column, day, time);
-    }
+    case adDBTimeStamp:
+        return checkDateValue(column, value, error);
     default:
         return true;
     }

@@ -26,11 +26,8 @@ class CheckCommandTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
-        ASSERT_TRUE(
-            m_dir.copyDist({QStringLiteral("OVScriptEmpty.txt"), QStringLiteral("OVScriptUpdate.txt")}));
-        m_dir.makeServer();
+        ASSERT_TRUE(ovtest::MakeCliFolder(
+            m_dir, {QStringLiteral("OVScriptEmpty.txt"), QStringLiteral("OVScriptUpdate.txt")}));
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }

@@ -40,10 +40,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
-        ASSERT_TRUE(m_dir.copyDist());
-        m_dir.makeServer();
+        ASSERT_TRUE(ovtest::MakeCliFolder(m_dir));
         QString error;
         ASSERT_TRUE(jetdemo::WriteDemoDatabase(path(QStringLiteral("Demo.cdb")), &error))
             << error.toStdString();

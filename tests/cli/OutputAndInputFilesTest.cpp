@@ -28,10 +28,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        ASSERT_TRUE(ovtest::InstallCli(m_dir.path()));
-        ASSERT_TRUE(m_dir.copyDist());
-        m_dir.makeServer();
+        ASSERT_TRUE(ovtest::MakeCliFolder(m_dir));
         Result r = run({"create", "--server", "sqlite:data", "--database", "crm", "--blank"});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         r = run({"backup", "--server", "sqlite:data", "--database", "crm", "--to", path("crm.bak")});

@@ -177,7 +177,9 @@ TEST(ConnectionPanel, FocusRuleRunsOnlyComingFromAnotherWindowOfTheProgram)
     QApplication::setActiveWindow(nullptr);
     QApplication::setActiveWindow(&host.window);
     EXPECT_EQ(QApplication::activeWindow(), &host.window);
-    QTest::qWait(50);
+    // Whatever the activation left to run runs before the caret is looked at.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(host.panel->txtServer()));
 
     // Back from another window of the program (a dialog that closed).

@@ -9,6 +9,7 @@
 #include "jet/writer/Writer.h"
 #include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "support/ShippedVersions.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
 
@@ -169,23 +170,6 @@ protected:
         }
         out.sort();
         return out;
-    }
-
-    // The last version block of the shipped update script: the version of a
-    // database that the script has brought up to date.
-    static QString newestShippedVersion()
-    {
-        mdlOVSqlUpdateDB::ScriptFile file;
-        EXPECT_TRUE(file.open(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt")));
-        QString newest;
-        while (!file.atEnd()) {
-            const QString line = file.readLine();
-            const auto kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
-            if (kind == mdlOVSqlUpdateDB::ScriptLineKind::VersionStart ||
-                kind == mdlOVSqlUpdateDB::ScriptLineKind::TransactionalVersionStart)
-                newest = mdlOVSqlUpdateDB::GetMarkerName(line);
-        }
-        return newest;
     }
 
     // The update log as text.

@@ -63,7 +63,7 @@ TEST_F(ConvertWindow, BrowseWithoutTheIniFileWarnsAndOpensNoDialog)
     frmDBConvert* w = open();
     ovtest::NoDialog noDialog;
     QTest::mouseClick(Child<QPushButton>(w, "cmdBrowseDBAccess"), Qt::LeftButton);
-    QTest::qWait(50);
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return !m_ui.texts().isEmpty(); }));
     EXPECT_EQ(m_ui.texts(), QStringList({kNoIni}));
     EXPECT_EQ(m_ui.messages().constFirst().style, ov::MsgStyle::Exclamation);
 }
@@ -395,7 +395,7 @@ TEST_F(ConvertWindow, DemoFileConvertsThroughTheCreationProcedure)
     }
     EXPECT_EQ(rows(*cnServer, QStringLiteral("SELECT VaribleValue FROM tblVarible WHERE [Module] = 'DB' AND "
                                              "VaribleName = 'Version'")),
-              QStringList({newestShippedVersion()}));
+              QStringList({ovtest::ShippedVersions().last()}));
 
     const ConnectionSettings stored = mdlOVSqlServer::ReadMainSettings();
     EXPECT_EQ(stored.server, m_server);

@@ -7,6 +7,7 @@
 #include "data/Recordset.h"
 #include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "support/ShippedVersions.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
 
@@ -28,22 +29,6 @@ inline void PrintTo(const QString& text, std::ostream* os)
 QT_END_NAMESPACE
 
 namespace ovtest {
-
-// The version blocks of the shipped update script, in order.
-inline QStringList ShippedVersions()
-{
-    mdlOVSqlUpdateDB::ScriptFile file;
-    EXPECT_TRUE(file.open(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt")));
-    QStringList names;
-    while (!file.atEnd()) {
-        const QString line = file.readLine();
-        const auto kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
-        if (kind == mdlOVSqlUpdateDB::ScriptLineKind::VersionStart ||
-            kind == mdlOVSqlUpdateDB::ScriptLineKind::TransactionalVersionStart)
-            names.append(mdlOVSqlUpdateDB::GetMarkerName(line));
-    }
-    return names;
-}
 
 // The scripted answerer that also calls onPump each time an operation lets
 // pending events run, so that a test can look at a window in mid-run.

@@ -14,27 +14,23 @@
 #include <QJsonDocument>
 
 using namespace ov;
+using ovtest::JsonArray;
 using ovtest::str;
 using ovtest::TdsPeer;
 
 namespace {
 
-QJsonArray array(const QByteArray& json)
-{
-    return QJsonDocument::fromJson(json).array();
-}
-
 // The statements of a copy into [客户表] of database 客户数据 and, for the
 // column query, reply (a JSON array of tokens).
 QJsonObject copyScript(const QByteArray& countReply)
 {
-    QJsonArray rules = array(R"j([
+    QJsonArray rules = JsonArray(R"j([
         {"regex": "SET FMTONLY ON select \\* from .* SET FMTONLY OFF", "reply": [
             {"columns": [{"name": "id", "type": "int", "null": false},
                          {"name": "名称", "type": "nvarchar(20)"}], "rows": []}, {"done": {}}]}])j");
     rules.prepend(
         QJsonObject{{QStringLiteral("regex"), QStringLiteral("SELECT COUNT\\(\\*\\) FROM sys\\.columns .*")},
-                    {QStringLiteral("reply"), array(countReply)}});
+                    {QStringLiteral("reply"), JsonArray(countReply)}});
     return QJsonObject{{QStringLiteral("rules"), rules}};
 }
 
@@ -43,6 +39,28 @@ struct FileCase
     const char* name;
     QByteArray bytes;
 };
+
+// What a bulk copy through the tool's code reported.
+struct CopyRun
+{
+    bool ok = false;
+    qint64 rows = -1;
+    QStringList messages;
+    DataError error;
+};
+
+// Copies a data file of bytes into table of database on peer, as the login
+// "sa" with password "pw".
+CopyRun CopyIn(const TdsPeer& peer, const QString& database, const QString& table, const QByteArray& bytes)
+{
+    const QString data = peer.folder() + QStringLiteral("/t.dat");
+    ovtest::writeFile(data, bytes);
+    CopyRun run;
+    run.ok =
+        mssql::bulkCopyIn({peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw")}, database, table,
+                          data, peer.folder() + QStringLiteral("/t.err"), run.rows, run.messages, run.error);
+    return run;
+}
 
 } // namespace
 
@@ -62,16 +80,9 @@ TEST(MssqlPeer, BulkCopyNamesTravelInTheSessionsCharacterSet)
         TdsPeer peer(copyScript(R"j([{"columns": [{"name": "", "type": "int"}], "rows": [[2]]},
                                      {"done": {"count": 1}}])j"));
         ASSERT_TRUE(peer.isRunning()) << str(peer.error());
-        const QString data = peer.folder() + QStringLiteral("/t.dat");
-        ovtest::writeFile(data, c.bytes);
-        qint64 rows = -1;
-        QStringList messages;
-        DataError error;
-        EXPECT_TRUE(mssql::bulkCopyIn({peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw")},
-                                      database, table, data, peer.folder() + QStringLiteral("/t.err"), rows,
-                                      messages, error))
-            << str(error.description) << str(messages.join(QLatin1Char('\n')));
-        EXPECT_EQ(rows, 1);
+        const CopyRun run = CopyIn(peer, database, table, c.bytes);
+        EXPECT_TRUE(run.ok) << str(run.error.description) << str(run.messages.join(QLatin1Char('\n')));
+        EXPECT_EQ(run.rows, 1);
         const QStringList statements = peer.statements();
         ASSERT_GE(statements.size(), 2) << str(statements.join(QLatin1Char('\n')));
         EXPECT_EQ(statements[0], QStringLiteral("USE [客户数据]"));
@@ -83,7 +94,7 @@ TEST(MssqlPeer, BulkCopyNamesTravelInTheSessionsCharacterSet)
         EXPECT_TRUE(bulk[0][QStringLiteral("statement")].toString().startsWith(
             QStringLiteral("insert bulk [客户表]"), Qt::CaseInsensitive))
             << str(bulk[0][QStringLiteral("statement")].toString());
-        EXPECT_EQ(bulk[0][QStringLiteral("rows")].toArray(), array(R"j([[1, "中文"]])j"));
+        EXPECT_EQ(bulk[0][QStringLiteral("rows")].toArray(), JsonArray(R"j([[1, "中文"]])j"));
     }
 }
 
@@ -101,16 +112,10 @@ TEST(MssqlPeer, BulkCopyServerMessagesAreDecodedInTheSessionsCharacterSet)
                                        "message": "拒绝了对对象“客户表”的 SELECT 权限。"}},
                                      {"done": {"error": true}}])j"));
         ASSERT_TRUE(peer.isRunning()) << str(peer.error());
-        const QString data = peer.folder() + QStringLiteral("/t.dat");
-        ovtest::writeFile(data, c.bytes);
-        qint64 rows = -1;
-        QStringList messages;
-        DataError error;
-        EXPECT_FALSE(mssql::bulkCopyIn({peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw")},
-                                       QStringLiteral("crm"), QStringLiteral("客户表"), data,
-                                       peer.folder() + QStringLiteral("/t.err"), rows, messages, error));
-        EXPECT_EQ(error.number, 229);
-        EXPECT_EQ(error.description, QStringLiteral("拒绝了对对象“客户表”的 SELECT 权限。"));
+        const CopyRun run = CopyIn(peer, QStringLiteral("crm"), QStringLiteral("客户表"), c.bytes);
+        EXPECT_FALSE(run.ok);
+        EXPECT_EQ(run.error.number, 229);
+        EXPECT_EQ(run.error.description, QStringLiteral("拒绝了对对象“客户表”的 SELECT 权限。"));
         EXPECT_TRUE(peer.events(QStringLiteral("bulk")).isEmpty());
     }
 }

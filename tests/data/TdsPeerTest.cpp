@@ -8,6 +8,7 @@
 #include "data/DataError.h"
 #include "data/odbc/MssqlBulkCopy.h"
 #include "support/TdsPeer.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest-spi.h>
 
@@ -16,26 +17,22 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QThread>
 
 #include <csignal>
 
 using namespace ov;
+using ovtest::JsonArray;
 using ovtest::str;
 using ovtest::TdsPeer;
 
 namespace {
 
-QJsonArray array(const QByteArray& json)
-{
-    return QJsonDocument::fromJson(json).array();
-}
-
 // A script with one rule: the statement text answered by reply (a JSON array).
 QJsonObject oneRule(const QString& text, const QByteArray& reply, QJsonObject script = {})
 {
-    script.insert(QStringLiteral("rules"), QJsonArray{QJsonObject{{QStringLiteral("match"), text},
-                                                                  {QStringLiteral("reply"), array(reply)}}});
+    script.insert(QStringLiteral("rules"),
+                  QJsonArray{QJsonObject{{QStringLiteral("match"), text},
+                                         {QStringLiteral("reply"), JsonArray(reply)}}});
     return script;
 }
 
@@ -344,7 +341,7 @@ TEST(TdsPeer, TsqlReadsResultsAndMessages)
 // rows, and the peer decodes the rows to the values of the data file.
 TEST(TdsPeer, FreebcpBulkLoadIsDecodedToTheFilesRows)
 {
-    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), JsonArray(R"j([
         {"regex": "SET FMTONLY ON select \\* from crm\\.dbo\\.t SET FMTONLY OFF", "reply": [
             {"columns": [{"name": "id", "type": "int", "null": false}, {"name": "name", "type": "nvarchar(20)"},
                          {"name": "amount", "type": "decimal(10,2)"}, {"name": "at", "type": "datetime"},
@@ -367,7 +364,7 @@ TEST(TdsPeer, FreebcpBulkLoadIsDecodedToTheFilesRows)
     EXPECT_TRUE(
         bulk[0][QStringLiteral("statement")].toString().startsWith(QLatin1String("insert bulk crm.dbo.t (")))
         << str(bulk[0][QStringLiteral("statement")].toString());
-    EXPECT_EQ(bulk[0][QStringLiteral("rows")].toArray(), array(R"j([
+    EXPECT_EQ(bulk[0][QStringLiteral("rows")].toArray(), JsonArray(R"j([
         [1, "abc", "12.50", "2024-01-31 23:59:59.997", "long memo", "A'B"],
         [2, "中文", "-0.01", "1900-01-01 00:00:00.000", "备注", "编码"],
         [3, null, null, null, null, null]])j"))
@@ -379,7 +376,7 @@ TEST(TdsPeer, FreebcpBulkLoadIsDecodedToTheFilesRows)
 // whose rows and return status it reads.
 TEST(TdsPeer, PythonTdsReadsResultsAndItsParametersAreDecoded)
 {
-    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), JsonArray(R"j([
         {"match": "select a, b, c from t", "reply": [
             {"columns": [{"name": "a", "type": "bigint"}, {"name": "b", "type": "nvarchar(max)"},
                          {"name": "c", "type": "decimal(10,2)"}, {"name": "d", "type": "datetime"}],
@@ -425,7 +422,7 @@ with pytds.connect(server="127.0.0.1", port=int(sys.argv[1]), database="crm", us
 TEST(TdsPeer, TransactionsAndParameterisedInsertsAreRecorded)
 {
     TdsPeer peer(QJsonObject{
-        {QStringLiteral("rules"), array(R"j([{"regex": "(?i)select \\* from \\[?t\\]?.*", "reply": [
+        {QStringLiteral("rules"), JsonArray(R"j([{"regex": "(?i)select \\* from \\[?t\\]?.*", "reply": [
         {"columns": [{"name": "id", "type": "int"}, {"name": "name", "type": "nvarchar(20)"},
                      {"name": "at", "type": "datetime"}], "rows": []}, {"done": {}}]}])j")}});
     ASSERT_TRUE(peer.isRunning()) << str(peer.error());
@@ -475,7 +472,7 @@ TEST(TdsPeer, TransactionsAndParameterisedInsertsAreRecorded)
         values.removeFirst();
         rows.append(values);
     }
-    EXPECT_EQ(rows, array(R"j([[1, "中'文", "2024-02-29 12:30:15.2500000"],
+    EXPECT_EQ(rows, JsonArray(R"j([[1, "中'文", "2024-02-29 12:30:15.2500000"],
                                 [2, null, "2024-02-29 12:30:15.2500000"]])j"))
         << QJsonDocument(sent).toJson().toStdString();
 }
@@ -484,7 +481,7 @@ TEST(TdsPeer, TransactionsAndParameterisedInsertsAreRecorded)
 // short by the driver's attention, and the connection serves on.
 TEST(TdsPeer, SlowAnswersArriveOrMeetTheQueryTimeOut)
 {
-    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), JsonArray(R"j([
         {"match": "SELECT slow", "reply": [{"sleep": 0.3},
             {"columns": [{"name": "a", "type": "int"}], "rows": [[1]]}, {"sleep": 0.3},
             {"columns": [{"name": "a", "type": "int"}], "rows": [[2]]}, {"done": {"count": 1}}]},
@@ -551,13 +548,7 @@ TEST(TdsPeer, PeerEndsByItself)
         ASSERT_TRUE(shell.waitForFinished(30000));
         const qint64 pid = shell.readAllStandardOutput().trimmed().toLongLong();
         ASSERT_GT(pid, 0);
-        bool gone = false;
-        for (int i = 0; i < 300 && !gone; ++i) {
-            gone = ::kill(pid_t(pid), 0) != 0;
-            if (!gone)
-                QThread::msleep(100);
-        }
-        EXPECT_TRUE(gone);
+        EXPECT_TRUE(ovtest::PollUntil([&] { return ::kill(pid_t(pid), 0) != 0; }, 30000, 100));
     }
 }
 
@@ -582,7 +573,7 @@ TEST(TdsPeer, ScriptMistakesFailTheTest)
 // peer: the rows the peer decodes are the data file's.
 TEST(TdsPeer, TheToolsBulkCopyIsDecodedToTheFilesRows)
 {
-    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), array(R"j([
+    TdsPeer peer(QJsonObject{{QStringLiteral("rules"), JsonArray(R"j([
         {"regex": "SELECT COUNT\\(\\*\\) FROM sys\\.columns .*", "reply": [
             {"columns": [{"name": "", "type": "int"}], "rows": [[3]]}, {"done": {"count": 1}}]},
         {"regex": "SET FMTONLY ON select \\* from \\[t\\] SET FMTONLY OFF", "reply": [
@@ -603,6 +594,6 @@ TEST(TdsPeer, TheToolsBulkCopyIsDecodedToTheFilesRows)
     const QList<QJsonObject> bulk = peer.events(QStringLiteral("bulk"));
     ASSERT_EQ(bulk.size(), 1) << str(peer.statements().join(QLatin1Char('\n')));
     EXPECT_EQ(bulk[0][QStringLiteral("rows")].toArray(),
-              array(R"j([[1, "中文", "2024-01-31 23:59:59.997"], [2, null, null]])j"))
+              JsonArray(R"j([[1, "中文", "2024-01-31 23:59:59.997"], [2, null, null]])j"))
         << QJsonDocument(bulk[0][QStringLiteral("rows")].toArray()).toJson().toStdString();
 }

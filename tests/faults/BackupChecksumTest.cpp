@@ -20,38 +20,6 @@ using namespace ovtest;
 
 namespace {
 
-// The result of PRAGMA integrity_check on a file ("ok" when its structure is
-// sound).
-QString integrity(const QString& file)
-{
-    sqlite3* db = nullptr;
-    QString result = QStringLiteral("<cannot open>");
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_stmt* stmt = nullptr;
-        result = QStringLiteral("<cannot check>");
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
-            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close_v2(db);
-    return result;
-}
-
-// Runs sql on a SQLite file outside the engine; false when it fails.
-bool rawExec(const QString& file, const char* sql)
-{
-    sqlite3* db = nullptr;
-    if (sqlite3_open(QFile::encodeName(file).constData(), &db) != SQLITE_OK) {
-        sqlite3_close(db);
-        return false;
-    }
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    return rc == SQLITE_OK;
-}
-
 // Runs sql on a SQLite file in WAL mode and leaves the change in the WAL
 // beside the file, as a program ended before its checkpoint does; false when
 // it fails or no WAL is left.
@@ -87,22 +55,17 @@ protected:
     void SetUp() override
     {
         FaultFixture::SetUp();
-        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("bak")));
-        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
-        ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
-        auto cn = connect(QStringLiteral("crm"));
-        ASSERT_TRUE(cn->Execute(QStringLiteral(
-            "CREATE TABLE tblContactPhone ([id] INT, [contactId] INT, [phone] NVARCHAR(30))")));
         // 287454020 is 0x11223344, four bytes that occur once in the file.
-        ASSERT_TRUE(
-            cn->Execute(QStringLiteral("INSERT INTO tblContactPhone VALUES (1, 287454020, '13800138000')")));
-        ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO tblContactPhone VALUES (2, 5, '02161234567')")));
-        cn.reset();
+        ASSERT_NO_FATAL_FAILURE(makeBackupFolderAndDatabase(
+            QStringLiteral("crm"),
+            {QStringLiteral("CREATE TABLE tblContactPhone ([id] INT, [contactId] INT, [phone] NVARCHAR(30))"),
+             QStringLiteral("INSERT INTO tblContactPhone VALUES (1, 287454020, '13800138000')"),
+             QStringLiteral("INSERT INTO tblContactPhone VALUES (2, 5, '02161234567')")}));
         ScriptedUi ui;
         ASSERT_TRUE(
             mdlOVSqlBackup::DoBackup(m_server, QStringLiteral("crm"), true, QString(), QString(), good()));
         // The database moves on after its backup.
-        cn = connect(QStringLiteral("crm"));
+        auto cn = connect(QStringLiteral("crm"));
         ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO tblContactPhone VALUES (3, 6, '13911112222')")));
     }
 

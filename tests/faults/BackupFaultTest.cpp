@@ -29,18 +29,14 @@ protected:
     void SetUp() override
     {
         FaultFixture::SetUp();
-        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("bak")));
         makeDatabase(QStringLiteral("crm"));
     }
 
     void makeDatabase(const QString& name)
     {
-        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
-        ASSERT_TRUE(admin->createDatabase(name)) << admin->lastError().description.toStdString();
-        auto cn = connect(name);
-        ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE t ([id] INT, [name] NVARCHAR(20))")));
-        ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (1, 'one')")));
-        ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (2, 'two')")));
+        makeBackupFolderAndDatabase(name, {QStringLiteral("CREATE TABLE t ([id] INT, [name] NVARCHAR(20))"),
+                                           QStringLiteral("INSERT INTO t VALUES (1, 'one')"),
+                                           QStringLiteral("INSERT INTO t VALUES (2, 'two')")});
     }
 
     QStringList content(const QString& database = QStringLiteral("crm"))
@@ -69,36 +65,6 @@ protected:
 };
 
 const QStringList kOneTwo{QStringLiteral("1|one"), QStringLiteral("2|two")};
-
-// The result of PRAGMA integrity_check on a database file ("ok" when sound).
-QString integrity(const QString& file)
-{
-    sqlite3* db = nullptr;
-    QString result = QStringLiteral("<cannot open>");
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_stmt* stmt = nullptr;
-        result = QStringLiteral("<cannot check>");
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
-            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close_v2(db);
-    return result;
-}
-
-// Runs sql on a SQLite file of its own, outside the engine.
-void rawExec(const QString& file, const char* sql)
-{
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(file).constData(), &db), SQLITE_OK);
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
-    EXPECT_EQ(rc, SQLITE_OK) << (message ? message : "");
-    sqlite3_free(message);
-    sqlite3_close(db);
-}
 
 } // namespace
 

@@ -48,29 +48,15 @@ QString rawValue(const QString& file, const char* sql)
     return value;
 }
 
-void rawExec(const QString& file, const char* sql)
-{
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(file).constData(), &db), SQLITE_OK);
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
-    EXPECT_EQ(rc, SQLITE_OK) << (message ? message : "");
-    sqlite3_free(message);
-    sqlite3_close(db);
-}
-
 class BackupLeftovers : public FaultFixture
 {
 protected:
     void SetUp() override
     {
         FaultFixture::SetUp();
-        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("bak")));
-        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
-        ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
-        auto cn = connect(QStringLiteral("crm"));
-        ASSERT_TRUE(cn->Execute(QStringLiteral("CREATE TABLE t ([id] INT, [name] NVARCHAR(20))")));
-        ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (1, 'one')")));
+        makeBackupFolderAndDatabase(QStringLiteral("crm"),
+                                    {QStringLiteral("CREATE TABLE t ([id] INT, [name] NVARCHAR(20))"),
+                                     QStringLiteral("INSERT INTO t VALUES (1, 'one')")});
     }
 
     // A backup in a child process, killed when it first enters the system

@@ -2,6 +2,7 @@
 
 #include "data/Connection.h"
 #include "data/Recordset.h"
+#include "data/ServerAdmin.h"
 #include "support/ChildProcess.h"
 #include "support/RowTexts.h"
 #include "support/ScopedProgramFolder.h"
@@ -13,6 +14,8 @@
 #include <QStringList>
 
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <cerrno>
 #include <csignal>
@@ -153,6 +156,39 @@ inline void giveToUnprivileged(const QString& path)
 // are temporary ones) with an embedded server in its folder "data", a
 // scripted answerer and a fixed clock. The folders are open to every user,
 // for the children that run as another one.
+// The result of PRAGMA integrity_check on a database file ("ok" when its
+// structure is sound).
+inline QString integrity(const QString& file)
+{
+    sqlite3* db = nullptr;
+    QString result = QStringLiteral("<cannot open>");
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_stmt* stmt = nullptr;
+        result = QStringLiteral("<cannot check>");
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close_v2(db);
+    return result;
+}
+
+// Runs sql on a SQLite file outside the engine; false, and the test fails,
+// when it fails.
+inline bool rawExec(const QString& file, const char* sql)
+{
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open(QFile::encodeName(file).constData(), &db);
+    char* message = nullptr;
+    const int rc = opened == SQLITE_OK ? sqlite3_exec(db, sql, nullptr, nullptr, &message) : opened;
+    EXPECT_EQ(rc, SQLITE_OK) << (message ? message : sqlite3_errmsg(db));
+    sqlite3_free(message);
+    sqlite3_close(db);
+    return rc == SQLITE_OK;
+}
+
 class FaultFixture : public ::testing::Test
 {
 protected:
@@ -170,6 +206,18 @@ protected:
     }
 
     QString path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
+
+    // A folder "bak" for backups, and the database name with statements run
+    // in it.
+    void makeBackupFolderAndDatabase(const QString& name, const QStringList& statements)
+    {
+        ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("bak")));
+        auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+        ASSERT_TRUE(admin->createDatabase(name)) << admin->lastError().description.toStdString();
+        auto cn = connect(name);
+        for (const QString& sql : statements)
+            ASSERT_TRUE(cn->Execute(sql)) << sql.toStdString();
+    }
 
     std::unique_ptr<ov::Connection> connect(const QString& database)
     {

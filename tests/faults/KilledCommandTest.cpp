@@ -14,12 +14,12 @@
 #include "jet/demo/DemoDatabase.h"
 #include "support/ChildProcess.h"
 #include "support/CliProgram.h"
+#include "support/Wait.h"
 #include "update/UpdateScript.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QThread>
 
 #include <sqlite3.h>
 
@@ -694,10 +694,8 @@ TEST_F(KilledCommandTest, ASideFileIsRemovedOnlyOnceItsProcessIsGone)
     creation.start(path(QStringLiteral("ovsqlcli")), {"create", "--demo", "--server", "sqlite:data",
                                                       "--database", kDatabase, "--trusted", "--yes"});
     ASSERT_TRUE(creation.waitForStarted());
-    QElapsedTimer clock;
-    clock.start();
-    while (leftovers().isEmpty() && creation.state() == QProcess::Running && clock.elapsed() < 60000)
-        QThread::msleep(5);
+    ovtest::PollUntil([&] { return !leftovers().isEmpty() || creation.state() != QProcess::Running; }, 60000,
+                      5);
     ASSERT_EQ(::kill(pid_t(creation.processId()), SIGSTOP), 0);
     const QStringList building = leftovers();
     ASSERT_FALSE(building.isEmpty()) << "the creation ended before its side file was seen";

@@ -15,6 +15,7 @@
 #include "jet/demo/DemoDatabase.h"
 #include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "support/ShippedVersions.h"
 #include "update/UpdateScript.h"
 #include "update/VersionTable.h"
 
@@ -90,22 +91,6 @@ private:
     ovtest::ScopedProgramFolder m_dir;
 };
 
-// The version blocks of the shipped update script, in order.
-QStringList shippedVersions()
-{
-    mdlOVSqlUpdateDB::ScriptFile file;
-    EXPECT_TRUE(file.open(QStringLiteral(OV_SOURCE_DIR "/dist/OVScriptUpdate.txt")));
-    QStringList names;
-    while (!file.atEnd()) {
-        const QString line = file.readLine();
-        const auto kind = mdlOVSqlUpdateDB::ClassifyScriptLine(line);
-        if (kind == mdlOVSqlUpdateDB::ScriptLineKind::VersionStart ||
-            kind == mdlOVSqlUpdateDB::ScriptLineKind::TransactionalVersionStart)
-            names.append(mdlOVSqlUpdateDB::GetMarkerName(line));
-    }
-    return names;
-}
-
 // The values of one column of the rows read; the test fails when the column
 // is missing.
 QList<QVariant> columnValues(const jetread::Rows& r, const QString& column)
@@ -138,7 +123,7 @@ TEST(JetDemoDatabase, CarriesTheNewestSchemaWithChineseRowsAndItsVersion)
     // Opened the way the conversion opens it: the password matches.
     std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBAccess(path);
     ASSERT_TRUE(cn) << mdlCommon::GetErrorText(true).toStdString();
-    const QStringList versions = shippedVersions();
+    const QStringList versions = ovtest::ShippedVersions();
     ASSERT_FALSE(versions.isEmpty());
     EXPECT_EQ(jetdemo::kDemoVersion, versions.last()) << jetdemo::kDemoVersion.toStdString();
     EXPECT_EQ(mdlOVSqlUpdateDB::ReadVaribleValue(QStringLiteral("DB"), QStringLiteral("Version"),

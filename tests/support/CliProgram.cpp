@@ -1,5 +1,7 @@
 #include "support/CliProgram.h"
 
+#include "support/ScopedProgramFolder.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -59,6 +61,15 @@ CliResult run(const QString& folder, const QStringList& args, const QString& out
 }
 
 } // namespace
+
+bool MakeCliFolder(ScopedProgramFolder& folder, const QStringList& names)
+{
+    if (!folder.isValid() || !InstallCli(folder.path()) ||
+        !(names.isEmpty() ? folder.copyDist() : folder.copyDist(names)))
+        return false;
+    folder.makeServer();
+    return true;
+}
 
 CliResult RunCli(const QString& folder, const QStringList& args, const QByteArray& input, int timeoutMs)
 {

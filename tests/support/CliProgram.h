@@ -6,6 +6,8 @@
 
 namespace ovtest {
 
+class ScopedProgramFolder;
+
 // What a run of ovsqlcli gave back.
 struct CliResult
 {
@@ -19,6 +21,10 @@ struct CliResult
 bool InstallCli(const QString& folder);
 // Copies every shipped file of dist/ into folder, keeping its sub-folders.
 bool CopyDist(const QString& folder);
+// Makes folder the program folder of the built ovsqlcli, beside the shipped
+// files (only those named, when names are given), with an embedded server
+// "sqlite:data"; false when any of it cannot be made.
+bool MakeCliFolder(ScopedProgramFolder& folder, const QStringList& names = {});
 // Runs folder/ovsqlcli with args in folder; input goes to its standard input,
 // which is then closed, so the program never sees a terminal.
 CliResult RunCli(const QString& folder, const QStringList& args, const QByteArray& input = QByteArray(),

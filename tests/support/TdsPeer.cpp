@@ -1,6 +1,7 @@
 #include "support/TdsPeer.h"
 
 #include "data/ConnectionString.h"
+#include "support/Wait.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -93,16 +94,16 @@ void TdsPeer::start(const QByteArray& script)
     if (!m_process.waitForStarted())
         return;
     // The port file appears, whole, once the peer listens.
-    for (QDeadlineTimer deadline(20000); !deadline.hasExpired();) {
-        QFile port(portFile);
-        if (port.open(QIODevice::ReadOnly)) {
-            m_port = port.readAll().trimmed().toInt();
-            return;
-        }
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        QThread::msleep(20);
-    }
+    PollUntil(
+        [&] {
+            QFile port(portFile);
+            if (port.open(QIODevice::ReadOnly)) {
+                m_port = port.readAll().trimmed().toInt();
+                return true;
+            }
+            return m_process.state() == QProcess::NotRunning;
+        },
+        20000);
 }
 
 QString TdsPeer::error() const
@@ -177,12 +178,7 @@ QStringList TdsPeer::statements() const
 
 bool TdsPeer::waitFor(const QString& kind, int count, int timeoutMs) const
 {
-    for (QDeadlineTimer deadline(timeoutMs);; QThread::msleep(20)) {
-        if (events(kind).size() >= count)
-            return true;
-        if (deadline.hasExpired())
-            return false;
-    }
+    return PollUntil([&] { return events(kind).size() >= count; }, timeoutMs);
 }
 
 void TdsPeer::stop()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
@@ -9,6 +11,13 @@
 #include <QTemporaryDir>
 
 namespace ovtest {
+
+// The JSON array of text, for the replies of a peer's script and for
+// comparing what it recorded.
+inline QJsonArray JsonArray(const QByteArray& json)
+{
+    return QJsonDocument::fromJson(json).array();
+}
 
 // A scripted SQL Server on 127.0.0.1 (tests/support/tdspeer.py): it answers
 // the login and then each request from the script, and records every batch,

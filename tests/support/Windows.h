@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Wait.h"
+
 namespace ovtest {
 
 // The top-level widgets of class W, in the application's order.
@@ -49,20 +51,6 @@ template <typename T> T* Child(QWidget* w, const char* name)
     T* c = w ? w->findChild<T*>(QLatin1String(name)) : nullptr;
     EXPECT_NE(c, nullptr) << name;
     return c;
-}
-
-// Lets events run until condition holds, for five seconds at most; whether it
-// came to hold. QTest's QTRY_ macros report their time-out to QTest only, so
-// inside a GoogleTest test they would pass however the wait ended: tests use
-// EXPECT_TRUE(WaitUntil(...)) instead.
-inline bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 5000)
-{
-    for (int waited = 0; !condition(); waited += 10) {
-        if (waited >= milliseconds)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
 }
 
 // The object name of the widget that has the keyboard focus, for messages.

@@ -9,6 +9,7 @@
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/FileLock.h"
 #include "data/sqlite/SqliteBackend.h"
+#include "data/sqlite/Statement.h"
 #include "data/sqlite/TabFileLoader.h"
 
 #include <QDir>
@@ -192,28 +193,24 @@ struct Deadline
 bool describedByTable(const QString& pathFile)
 {
     Handle db;
-    sqlite3_stmt* stmt = nullptr;
+    embedded::Statement stmt;
     const QByteArray sql =
         QByteArray("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '") + kSetTable + "'";
-    const bool table = db.open(pathFile, SQLITE_OPEN_READONLY) == SQLITE_OK &&
-                       sqlite3_prepare_v2(db.get(), sql.constData(), -1, &stmt, nullptr) == SQLITE_OK &&
-                       sqlite3_step(stmt) == SQLITE_ROW;
-    sqlite3_finalize(stmt);
-    return table;
+    return db.open(pathFile, SQLITE_OPEN_READONLY) == SQLITE_OK &&
+           stmt.prepare(db.get(), sql.constData()) == SQLITE_OK && sqlite3_step(stmt.get()) == SQLITE_ROW;
 }
 
 // Runs one statement that gives one value, or none; SQLite's result code.
 int singleValue(sqlite3* db, const QByteArray& sql, QByteArray* value)
 {
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr);
+    embedded::Statement stmt;
+    int rc = stmt.prepare(db, sql.constData());
     if (rc == SQLITE_OK) {
-        rc = sqlite3_step(stmt);
+        rc = sqlite3_step(stmt.get());
         if (rc == SQLITE_ROW && value)
-            *value = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+            *value = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
         rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(db);
     }
-    sqlite3_finalize(stmt);
     return rc;
 }
 
@@ -308,6 +305,133 @@ QString contentMismatch(const QString& pathFile)
     return QString();
 }
 
+// What a user is told when a new database's name is taken (SQL Server's
+// number 1801 goes with it).
+QString alreadyExists(const QString& name)
+{
+    return QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name);
+}
+
+// Why the file pathFile (target) cannot take a backup: it is no file in an
+// existing folder, it belongs to a database of the server (serverFile), or it
+// exists and replace is not set. Empty when it can.
+QString refusedBackupTarget(const QFileInfo& target, const QString& pathFile, bool replace, bool serverFile)
+{
+    if (pathFile.trimmed().isEmpty())
+        return QStringLiteral("没有指定备份文件：请输入备份文件在服务器上的完整路径和文件名。");
+    if (!target.absoluteDir().exists() || target.isDir())
+        return QStringLiteral(
+                   "无法打开备份文件 %1：操作系统错误 3（找不到指定的路径），请检查备份文件名及其文件夹。")
+            .arg(pathFile);
+    // The files of the server's databases are never a backup's target, asked
+    // or not; any other existing file is replaced only when asked to.
+    if (serverFile)
+        return QStringLiteral(
+                   "无法写入备份文件 "
+                   "%1：该文件已经存在，它是本服务器上数据库的文件，备份从不替换它，请换一个备份文件名。")
+            .arg(pathFile);
+    if (target.exists() && !replace)
+        return QStringLiteral("备份文件 %1 已经存在：只有确认覆盖后，备份才会替换已有的文件。").arg(pathFile);
+    return QString();
+}
+
+// Adds the table that describes the backup to the copy dest of the database
+// file source, the backup having started at started; SQLite's result code.
+int describeBackup(sqlite3* dest, const QString& source, const QDateTime& started)
+{
+    const QByteArray sql = QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";CREATE TABLE " + kSetTable +
+                           " (LogicalName TEXT, PhysicalName TEXT, Type TEXT, DatabaseName TEXT, "
+                           "BackupStartDate TEXT, BackupFinishDate TEXT)";
+    int rc = sqlite3_exec(dest, sql.constData(), nullptr, nullptr, nullptr);
+    embedded::Statement insert;
+    if (rc == SQLITE_OK)
+        rc = insert.prepare(dest,
+                            (QByteArray("INSERT INTO ") + kSetTable + " VALUES (?,?,?,?,?,?)").constData());
+    if (rc != SQLITE_OK)
+        return rc;
+    const QString logical = QFileInfo(source).completeBaseName();
+    const QVariant values[] = {logical,
+                               QFileInfo(source).absoluteFilePath(),
+                               QStringLiteral("D"),
+                               logical,
+                               isoText(started),
+                               isoText(Clock::now())};
+    for (int i = 0; i < 6; ++i)
+        sqlitevalue::bind(insert.get(), i + 1, values[i]);
+    return sqlite3_step(insert.get()) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest);
+}
+
+// Writes the backup of the database file source into the new file part:
+// the copy, made a plain file, its description, and last the checksum of all
+// of it. False, with error set (naming pathFile, the backup's own name), when
+// any step fails; part is then the caller's to discard.
+bool writeBackupFile(const QString& source, const QString& part, const QString& pathFile, DataError& error)
+{
+    const QDateTime started = Clock::now();
+    Handle src;
+    Handle dest;
+    int rc = src.open(source, SQLITE_OPEN_READONLY);
+    if (rc != SQLITE_OK) {
+        setDataError(error, src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source),
+                     QStringLiteral("SQLite"));
+        return false;
+    }
+    rc = dest.open(part, SQLITE_OPEN_READWRITE);
+    // A file nobody else sees needs no journal; it is flushed once, whole,
+    // before it is renamed.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
+                          nullptr);
+    if (rc == SQLITE_OK)
+        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
+    src.close();
+    // A database in WAL mode gives a copy that says so: the backup is made a
+    // plain file, which is read without a WAL beside it.
+    if (rc == SQLITE_OK)
+        rc = toRollbackJournal(dest.get());
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = describeBackup(dest.get(), source, started);
+    // Last, the checksum of all of it.
+    QString digestError;
+    if (rc == SQLITE_OK)
+        rc = storeChecksum(dest.get(), part, digestError);
+    if (rc != SQLITE_OK) {
+        setDataError(
+            error, dest.get() && digestError.isEmpty() ? dest.code() : rc,
+            QStringLiteral("%1 (%2)").arg(digestError.isEmpty() ? dest.message() : digestError, pathFile),
+            QStringLiteral("SQLite"));
+        return false;
+    }
+    return true;
+}
+
+// Gives the complete backup file part the name of target, once it is on the
+// disk, and the name on the disk too. False, with error set, when it cannot;
+// part is then the caller's to discard.
+bool putBackupInPlace(const QString& part, const QFileInfo& target, const QString& pathFile, bool replace,
+                      DataError& error)
+{
+    if (!syncFile(part)) {
+        setDataError(error, 3201, QStringLiteral("无法写入备份文件 %1：备份无法写入磁盘。").arg(pathFile),
+                     embedded::errorSource());
+        return false;
+    }
+    if (!renameOver(part, target.absoluteFilePath(), replace)) {
+        setDataError(error, 3201,
+                     replace || !(QFileInfo::exists(target.absoluteFilePath()) ||
+                                  QFileInfo(target.absoluteFilePath()).isSymLink())
+                         ? QStringLiteral("无法写入备份文件 %1：操作系统错误 5（拒绝访问）。").arg(pathFile)
+                         : QStringLiteral("备份文件 %1 已经存在：只有确认覆盖后，备份才会替换已有的文件。")
+                               .arg(pathFile),
+                     embedded::errorSource());
+        return false;
+    }
+    mdlCommon::SyncFolder(target.absolutePath());
+    return true;
+}
+
 } // namespace
 
 SqliteAdmin::SqliteAdmin(const QString& folder) : m_folder(folder) {}
@@ -331,6 +455,15 @@ bool SqliteAdmin::requireFolder()
 bool SqliteAdmin::checkDatabase(const QString& name)
 {
     return embedded::checkName(name, QStringLiteral("数据库"), m_error) && requireFolder();
+}
+
+bool SqliteAdmin::checkNewDatabase(const QString& name)
+{
+    if (!checkDatabase(name))
+        return false;
+    if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
+        return fail(1801, alreadyExists(name), embedded::errorSource());
+    return true;
 }
 
 bool SqliteAdmin::probe()
@@ -357,11 +490,8 @@ bool SqliteAdmin::createDatabase(const QString& typed)
 {
     m_error.clear();
     const QString name = unquotedName(typed);
-    if (!checkDatabase(name))
+    if (!checkNewDatabase(name))
         return false;
-    if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
-        return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
-                    embedded::errorSource());
     // A SQLite database needs neither of the two options a SQL Server database
     // gets here: it keeps no transaction log between transactions, and it is
     // never closed behind the program's back. The file is made only when no
@@ -374,8 +504,7 @@ bool SqliteAdmin::createDatabase(const QString& typed)
         QFile made(file);
         if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (QFileInfo(file).exists() || QFileInfo(file).isSymLink())
-                return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
-                            embedded::errorSource());
+                return fail(1801, alreadyExists(name), embedded::errorSource());
             return fail(5123, QStringLiteral("无法建立数据库文件 %1：%2").arg(file, made.errorString()),
                         embedded::errorSource());
         }
@@ -404,11 +533,8 @@ bool SqliteAdmin::createUnpublished(const QString& typed)
 {
     m_error.clear();
     const QString name = unquotedName(typed);
-    if (!checkDatabase(name))
+    if (!checkNewDatabase(name))
         return false;
-    if (embedded::isTempdb(name) || !embedded::findDatabaseFile(m_folder, name).isEmpty())
-        return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
-                    embedded::errorSource());
     removeDeadSideFiles(name);
     // The side file is new (QTemporaryFile makes it only when no file has
     // its name) and hidden; its name tells whose database it is, so that
@@ -454,8 +580,7 @@ bool SqliteAdmin::publishDatabase(const QString& typed)
         return found;
     }();
     if (!existing.isEmpty() || !renameIfFree(side, file))
-        return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
-                    embedded::errorSource());
+        return fail(1801, alreadyExists(name), embedded::errorSource());
     embedded::unstageDatabase(m_folder, name);
     mdlCommon::SyncFolder(m_folder);
     removeDatabaseFiles(side);
@@ -584,31 +709,9 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         return fail(911, QStringLiteral("数据库 %1 不存在，请检查“数据库”框中的名称。").arg(name),
                     embedded::errorSource());
     const QFileInfo target(pathFile);
-    if (pathFile.trimmed().isEmpty())
-        return fail(3201, QStringLiteral("没有指定备份文件：请输入备份文件在服务器上的完整路径和文件名。"),
-                    embedded::errorSource());
-    if (!target.absoluteDir().exists() || target.isDir())
-        return fail(
-            3201,
-            QStringLiteral(
-                "无法打开备份文件 %1：操作系统错误 3（找不到指定的路径），请检查备份文件名及其文件夹。")
-                .arg(pathFile),
-            embedded::errorSource());
-    // The files of the server's databases are never a backup's target, asked
-    // or not; any other existing file is replaced only when asked to.
-    if (isServerFile(target))
-        return fail(
-            3201,
-            QStringLiteral(
-                "无法写入备份文件 "
-                "%1：该文件已经存在，它是本服务器上数据库的文件，备份从不替换它，请换一个备份文件名。")
-                .arg(pathFile),
-            embedded::errorSource());
-    if (target.exists() && !replace)
-        return fail(
-            3201,
-            QStringLiteral("备份文件 %1 已经存在：只有确认覆盖后，备份才会替换已有的文件。").arg(pathFile),
-            embedded::errorSource());
+    const QString refused = refusedBackupTarget(target, pathFile, replace, isServerFile(target));
+    if (!refused.isEmpty())
+        return fail(3201, refused, embedded::errorSource());
 
     // The backup is written beside the target and takes its name only when it
     // is complete and on the disk: a failed or killed backup leaves the
@@ -619,84 +722,12 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
     if (part.isEmpty())
         return fail(3201, QStringLiteral("无法写入备份文件 %1：操作系统错误 5（拒绝访问）。").arg(pathFile),
                     embedded::errorSource());
-    const QDateTime started = Clock::now();
-    Handle src;
-    Handle dest;
-    int rc = src.open(source, SQLITE_OPEN_READONLY);
-    if (rc != SQLITE_OK) {
-        fail(src.code(), QStringLiteral("%1 (%2)").arg(src.message(), source), QStringLiteral("SQLite"));
+    DataError error;
+    if (!writeBackupFile(source, part, pathFile, error) ||
+        !putBackupInPlace(part, target, pathFile, replace, error)) {
         discardPartFile(part);
-        return false;
+        return fail(error);
     }
-    rc = dest.open(part, SQLITE_OPEN_READWRITE);
-    // A file nobody else sees needs no journal; it is flushed once, whole,
-    // before it is renamed.
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
-                          nullptr);
-    if (rc == SQLITE_OK)
-        rc = copyDatabase(dest.get(), src.get(), kExclusiveWaitMs);
-    src.close();
-    // A database in WAL mode gives a copy that says so: the backup is made a
-    // plain file, which is read without a WAL beside it.
-    if (rc == SQLITE_OK)
-        rc = toRollbackJournal(dest.get());
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest.get(), "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    if (rc == SQLITE_OK) {
-        const QByteArray sql = QByteArray("DROP TABLE IF EXISTS ") + kSetTable + ";CREATE TABLE " +
-                               kSetTable +
-                               " (LogicalName TEXT, PhysicalName TEXT, Type TEXT, DatabaseName TEXT, "
-                               "BackupStartDate TEXT, BackupFinishDate TEXT)";
-        rc = sqlite3_exec(dest.get(), sql.constData(), nullptr, nullptr, nullptr);
-    }
-    if (rc == SQLITE_OK)
-        rc = sqlite3_prepare_v2(
-            dest.get(), (QByteArray("INSERT INTO ") + kSetTable + " VALUES (?,?,?,?,?,?)").constData(), -1,
-            &insert, nullptr);
-    if (rc == SQLITE_OK) {
-        const QString logical = QFileInfo(source).completeBaseName();
-        const QVariant values[] = {logical,
-                                   QFileInfo(source).absoluteFilePath(),
-                                   QStringLiteral("D"),
-                                   logical,
-                                   isoText(started),
-                                   isoText(Clock::now())};
-        for (int i = 0; i < 6; ++i)
-            sqlitevalue::bind(insert, i + 1, values[i]);
-        rc = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(dest.get());
-    }
-    sqlite3_finalize(insert);
-    // Last, the checksum of all of it.
-    QString digestError;
-    if (rc == SQLITE_OK)
-        rc = storeChecksum(dest.get(), part, digestError);
-    if (rc != SQLITE_OK) {
-        fail(dest.get() && digestError.isEmpty() ? dest.code() : rc,
-             QStringLiteral("%1 (%2)").arg(digestError.isEmpty() ? dest.message() : digestError, pathFile),
-             QStringLiteral("SQLite"));
-        dest.close();
-        discardPartFile(part);
-        return false;
-    }
-    dest.close();
-    if (!syncFile(part)) {
-        discardPartFile(part);
-        return fail(3201, QStringLiteral("无法写入备份文件 %1：备份无法写入磁盘。").arg(pathFile),
-                    embedded::errorSource());
-    }
-    if (!renameOver(part, target.absoluteFilePath(), replace)) {
-        discardPartFile(part);
-        return fail(3201,
-                    replace || !(QFileInfo::exists(target.absoluteFilePath()) ||
-                                 QFileInfo(target.absoluteFilePath()).isSymLink())
-                        ? QStringLiteral("无法写入备份文件 %1：操作系统错误 5（拒绝访问）。").arg(pathFile)
-                        : QStringLiteral("备份文件 %1 已经存在：只有确认覆盖后，备份才会替换已有的文件。")
-                              .arg(pathFile),
-                    embedded::errorSource());
-    }
-    mdlCommon::SyncFolder(target.absolutePath());
     return true;
 }
 
@@ -727,19 +758,16 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
     deadline.clock.start();
     if (rc == SQLITE_OK)
         sqlite3_progress_handler(db.get(), 1000, &Deadline::check, &deadline);
-    sqlite3_stmt* stmt = nullptr;
+    embedded::Statement stmt;
     if (rc == SQLITE_OK)
-        rc = sqlite3_prepare_v2(
-            db.get(),
-            (QByteArray("SELECT LogicalName, PhysicalName, Type, DatabaseName, BackupStartDate, "
-                        "BackupFinishDate FROM ") +
-             kSetTable + " ORDER BY rowid")
-                .constData(),
-            -1, &stmt, nullptr);
+        rc = stmt.prepare(db.get(), (QByteArray("SELECT LogicalName, PhysicalName, Type, DatabaseName, "
+                                                "BackupStartDate, BackupFinishDate FROM ") +
+                                     kSetTable + " ORDER BY rowid")
+                                        .constData());
     bool any = false;
     int step = SQLITE_DONE;
-    while (rc == SQLITE_OK && (step = sqlite3_step(stmt)) == SQLITE_ROW) {
-        auto text = [&](int i) { return sqlitevalue::read(stmt, i, adVarWChar).toString(); };
+    while (rc == SQLITE_OK && (step = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        auto text = [&](int i) { return sqlitevalue::read(stmt.get(), i, adVarWChar).toString(); };
         if (files)
             files->append({text(0), text(1), text(2)});
         if (header && !any) {
@@ -749,7 +777,7 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
         }
         any = true;
     }
-    sqlite3_finalize(stmt);
+    stmt.clear();
     if (deadline.expired) {
         if (files)
             files->clear();
@@ -829,19 +857,19 @@ QString SqliteAdmin::backupDamage(const QString& pathFile)
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db.get(), "PRAGMA trusted_schema=OFF; PRAGMA mmap_size=2147418112", nullptr,
                           nullptr, nullptr);
-    sqlite3_stmt* stmt = nullptr;
+    embedded::Statement stmt;
     if (rc == SQLITE_OK)
-        rc = sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check(1)", -1, &stmt, nullptr);
+        rc = stmt.prepare(db.get(), "PRAGMA integrity_check(1)");
     QString verdict;
     if (rc == SQLITE_OK) {
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        if (sqlite3_step(stmt.get()) == SQLITE_ROW)
+            verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
         else
             verdict = db.message();
     } else {
         verdict = db.message();
     }
-    sqlite3_finalize(stmt);
+    stmt.clear();
     if (verdict == QLatin1String("ok"))
         return QString();
     verdict.remove(QStringLiteral("*** in database main ***\n"));
@@ -977,8 +1005,7 @@ bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, cons
         // Never over a database of that name that appeared meanwhile.
         if (!renameOver(part, file, false)) {
             discardPartFile(part);
-            return fail(1801, QStringLiteral("数据库 %1 已经存在，请换一个数据库名称。").arg(name),
-                        embedded::errorSource());
+            return fail(1801, alreadyExists(name), embedded::errorSource());
         }
         mdlCommon::SyncFolder(QFileInfo(file).absolutePath());
         return true;

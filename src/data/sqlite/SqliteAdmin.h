@@ -62,6 +62,8 @@ private:
     // heldName is the caller's own.
     void removeDeadSideFiles(const QString& heldName = QString());
     bool checkDatabase(const QString& name);
+    // checkDatabase, and no database of that name is there.
+    bool checkNewDatabase(const QString& name);
     bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header,
                        int limitSeconds);
     // The time limit of reading a backup's description on cn, in seconds.

@@ -2,6 +2,7 @@
 
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/FileLock.h"
+#include "data/sqlite/Statement.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -56,11 +57,11 @@ bool nullableColumn(sqlite3_stmt* stmt, int i)
 class SqliteCursor : public SpoolingCursor
 {
 public:
-    SqliteCursor(SqliteBackend* owner, sqlite3_stmt* stmt, int firstStep)
-        : SpoolingCursor(owner), m_backend(owner)
+    SqliteCursor(SqliteBackend* owner, embedded::Statement rows, int firstStep)
+        : SpoolingCursor(owner), m_backend(owner), m_stmt(std::move(rows))
     {
-        m_stmt = stmt;
         m_pending = firstStep;
+        sqlite3_stmt* stmt = m_stmt.get();
         const int n = stmt ? sqlite3_column_count(stmt) : 0;
         for (int i = 0; i < n; ++i) {
             ColumnInfo col;
@@ -98,14 +99,14 @@ public:
     const QVector<ColumnInfo>& columns() const override { return m_columns; }
 
 protected:
-    bool live() const override { return m_stmt != nullptr; }
+    bool live() const override { return bool(m_stmt); }
 
     Fetch fetchLive(QVector<QVariant>& row, DataError& error) override
     {
         int rc = m_pending;
         m_pending = -1;
         if (rc < 0)
-            rc = sqlite3_step(m_stmt);
+            rc = sqlite3_step(m_stmt.get());
         if (rc == SQLITE_DONE) {
             release();
             return Fetch::End;
@@ -117,20 +118,15 @@ protected:
         }
         row.resize(m_columns.size());
         for (int i = 0; i < m_columns.size(); ++i)
-            row[i] = sqlitevalue::read(m_stmt, i, m_columns[i].type);
+            row[i] = sqlitevalue::read(m_stmt.get(), i, m_columns[i].type);
         return Fetch::Row;
     }
 
-    void release() override
-    {
-        if (m_stmt)
-            sqlite3_finalize(m_stmt);
-        m_stmt = nullptr;
-    }
+    void release() override { m_stmt.clear(); }
 
 private:
     SqliteBackend* m_backend;
-    sqlite3_stmt* m_stmt = nullptr;
+    embedded::Statement m_stmt;
     int m_pending = -1;
     QVector<ColumnInfo> m_columns;
 };
@@ -163,12 +159,7 @@ public:
     }
 
 protected:
-    void release() override
-    {
-        if (m_stmt)
-            sqlite3_finalize(m_stmt);
-        m_stmt = nullptr;
-    }
+    void release() override { m_stmt.clear(); }
 
 private:
     bool store(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error)
@@ -177,12 +168,13 @@ private:
             return false;
         // Outside a transaction each row is stored at once; inside one, the
         // commit checks the file.
-        sqlite3* db = sqlite3_db_handle(m_stmt);
+        sqlite3* db = sqlite3_db_handle(m_stmt.get());
         if (sqlite3_get_autocommit(db) && SqliteBackend::fileGone(db, error))
             return false;
         // Every parameter of the statement is bound again below, so the
         // previous row's values need no clearing.
-        sqlite3_reset(m_stmt);
+        sqlite3_stmt* stmt = m_stmt.get();
+        sqlite3_reset(stmt);
         int index = 0;
         m_texts.resize(m_columns.size());
         for (int i = 0; i < m_columns.size(); ++i) {
@@ -194,20 +186,20 @@ private:
                 // Texts are kept here until the row is stored, so SQLite
                 // binds them without a copy of its own.
                 m_texts[i] = v.toString().toUtf8();
-                rc = sqlite3_bind_text(m_stmt, ++index, m_texts[i].constData(), int(m_texts[i].size()),
+                rc = sqlite3_bind_text(stmt, ++index, m_texts[i].constData(), int(m_texts[i].size()),
                                        SQLITE_STATIC);
             } else {
-                rc = sqlitevalue::bind(m_stmt, ++index, v);
+                rc = sqlitevalue::bind(stmt, ++index, v);
             }
             if (rc != SQLITE_OK) {
                 m_backend->sqliteError(rc, error);
                 return false;
             }
         }
-        const int rc = sqlite3_step(m_stmt);
+        const int rc = sqlite3_step(stmt);
         if (rc != SQLITE_DONE) {
             m_backend->sqliteError(rc, error);
-            sqlite3_reset(m_stmt);
+            sqlite3_reset(stmt);
             return false;
         }
         return true;
@@ -225,11 +217,9 @@ private:
         }
         const QString sql = insertStatement(doubleQuoted(m_table), names);
         const QByteArray utf8 = sql.toUtf8();
-        const int rc =
-            sqlite3_prepare_v2(m_backend->handle(), utf8.constData(), int(utf8.size()), &m_stmt, nullptr);
+        const int rc = m_stmt.prepare(m_backend->handle(), utf8.constData(), int(utf8.size()));
         if (rc != SQLITE_OK) {
             m_backend->sqliteError(rc, error);
-            m_stmt = nullptr;
             return false;
         }
         m_preparedFor = set;
@@ -239,10 +229,55 @@ private:
     SqliteBackend* m_backend;
     QString m_table;
     QVector<ColumnInfo> m_columns;
-    sqlite3_stmt* m_stmt = nullptr;
+    embedded::Statement m_stmt;
     QVector<bool> m_preparedFor;
     QVector<QByteArray> m_texts;
 };
+
+// Runs the statements of a batch one after another, each to its end, as SQL
+// Server runs a batch. With stopAtRows, the first statement that gives
+// columns is stepped once and handed over in rows, firstStep its result, and
+// the rest of the batch is not run. False, with error set, when a statement
+// cannot be prepared or fails.
+bool runBatch(SqliteBackend& backend, const QByteArray& sql, bool stopAtRows, embedded::Statement& rows,
+              int& firstStep, DataError& error)
+{
+    const char* tail = sql.constData();
+    const char* const end = tail + sql.size();
+    embedded::Statement stmt;
+    while (tail < end) {
+        const char* next = nullptr;
+        int rc = stmt.prepare(backend.handle(), tail, int(end - tail), &next);
+        if (rc != SQLITE_OK) {
+            backend.sqliteError(rc, error);
+            return false;
+        }
+        if (!stmt) { // only blanks or comments were left
+            if (next == tail)
+                break;
+            tail = next;
+            continue;
+        }
+        tail = next;
+        if (stopAtRows && sqlite3_column_count(stmt.get()) > 0) {
+            rc = sqlite3_step(stmt.get());
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+                backend.sqliteError(rc, error);
+                return false;
+            }
+            firstStep = rc;
+            rows = std::move(stmt);
+            return true;
+        }
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) {
+            backend.sqliteError(rc, error);
+            return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -620,38 +655,12 @@ bool SqliteBackend::execute(const QString& batch, DataError& error)
     if (fileGone(m_db, error))
         return false;
     spoolCursors();
-    const QByteArray sql = batch.toUtf8();
-    const char* tail = sql.constData();
-    const char* const end = tail + sql.size();
     arm();
-    while (tail < end) {
-        sqlite3_stmt* stmt = nullptr;
-        const char* next = nullptr;
-        int rc = sqlite3_prepare_v2(m_db, tail, int(end - tail), &stmt, &next);
-        if (rc != SQLITE_OK) {
-            sqliteError(rc, error);
-            disarm();
-            return false;
-        }
-        if (!stmt) { // only blanks or comments were left
-            if (next == tail)
-                break;
-            tail = next;
-            continue;
-        }
-        tail = next;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        }
-        if (rc != SQLITE_DONE) {
-            sqliteError(rc, error);
-            sqlite3_finalize(stmt);
-            disarm();
-            return false;
-        }
-        sqlite3_finalize(stmt);
-    }
+    embedded::Statement rows;
+    int firstStep = SQLITE_DONE;
+    const bool ok = runBatch(*this, batch.toUtf8(), false, rows, firstStep, error);
     disarm();
-    return true;
+    return ok;
 }
 
 bool SqliteBackend::fileGone(sqlite3* db, DataError& error)
@@ -672,49 +681,16 @@ std::unique_ptr<CursorBackend> SqliteBackend::query(const QString& text, DataErr
     if (fileGone(m_db, error))
         return nullptr;
     spoolCursors();
-    const QByteArray sql = text.toUtf8();
-    const char* tail = sql.constData();
-    const char* const end = tail + sql.size();
     arm();
-    while (tail < end) {
-        sqlite3_stmt* stmt = nullptr;
-        const char* next = nullptr;
-        int rc = sqlite3_prepare_v2(m_db, tail, int(end - tail), &stmt, &next);
-        if (rc != SQLITE_OK) {
-            sqliteError(rc, error);
-            disarm();
-            return nullptr;
-        }
-        if (!stmt) {
-            if (next == tail)
-                break;
-            tail = next;
-            continue;
-        }
-        tail = next;
-        if (sqlite3_column_count(stmt) > 0) {
-            // The first statement with columns gives the rows; the rest of
-            // the text is not run.
-            rc = sqlite3_step(stmt);
-            disarm();
-            if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-                sqliteError(rc, error);
-                sqlite3_finalize(stmt);
-                return nullptr;
-            }
-            return std::make_unique<SqliteCursor>(this, stmt, rc);
-        }
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        }
-        sqlite3_finalize(stmt);
-        if (rc != SQLITE_DONE) {
-            sqliteError(rc, error);
-            disarm();
-            return nullptr;
-        }
-    }
+    // The first statement with columns gives the rows; the rest of the text
+    // is not run.
+    embedded::Statement rows;
+    int firstStep = SQLITE_DONE;
+    const bool ok = runBatch(*this, text.toUtf8(), true, rows, firstStep, error);
     disarm();
-    return std::make_unique<SqliteCursor>(this, nullptr, SQLITE_DONE);
+    if (!ok)
+        return nullptr;
+    return std::make_unique<SqliteCursor>(this, std::move(rows), firstStep);
 }
 
 std::unique_ptr<AppendBackend> SqliteBackend::appender(const QString& table,

@@ -8,6 +8,7 @@
 #include "data/Identifiers.h"
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/SqliteBackend.h"
+#include "data/sqlite/Statement.h"
 
 #include <QFile>
 #include <QStringList>
@@ -70,11 +71,10 @@ void writeLog(const QString& logFile, const QStringList& lines)
 // Runs a pragma and gives its single value as text.
 QByteArray pragmaValue(sqlite3* db, const char* sql)
 {
-    sqlite3_stmt* stmt = nullptr;
+    Statement stmt;
     QByteArray value;
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
-        value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-    sqlite3_finalize(stmt);
+    if (stmt.prepare(db, sql) == SQLITE_OK && sqlite3_step(stmt.get()) == SQLITE_ROW)
+        value = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
     return value;
 }
 
@@ -118,6 +118,228 @@ void sqliteFailure(sqlite3* db, int rc, DataError& error)
                  embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(db))), QStringLiteral("SQLite"));
 }
 
+void cannotWriteErrorFile(const QFile& rejects, const QString& errorFile, DataError& error)
+{
+    setDataError(error, 4861, QStringLiteral("无法写入错误文件 %1：%2").arg(errorFile, rejects.errorString()),
+                 QStringLiteral("SQLite"));
+}
+
+// The table's columns, in order, as the field checks take them; none when
+// there is no such table.
+QVector<ColumnInfo> tableColumns(sqlite3* db, const QString& table)
+{
+    QVector<ColumnInfo> infos;
+    const QByteArray sql = ("PRAGMA table_info(" + doubleQuoted(table) + ")").toUtf8();
+    Statement stmt;
+    if (stmt.prepare(db, sql.constData()) != SQLITE_OK)
+        return infos;
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        ColumnInfo info;
+        info.name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1)));
+        const char* decl = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 2));
+        info.type = sqlitevalue::typeFromDeclaration(decl ? decl : "");
+        sqlitevalue::sizeFromDeclaration(decl ? decl : "", info.size, info.decimals);
+        info.nullable = sqlite3_column_int(stmt.get(), 3) == 0;
+        infos.append(info);
+    }
+    return infos;
+}
+
+// The text of a data file, whole: mapped when it can be, read otherwise.
+// begin is past the UTF-8 byte-order mark, when there is one.
+struct DataText
+{
+    QByteArray readBuffer;
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    bool utf8 = false;
+
+    explicit DataText(QFile& file)
+    {
+        const qint64 size = file.size();
+        const char* data = nullptr;
+        if (size > 0) {
+            data = reinterpret_cast<const char*>(file.map(0, size));
+            if (!data) {
+                readBuffer = file.readAll();
+                data = readBuffer.constData();
+            }
+        }
+        begin = data;
+        end = data ? data + size : nullptr;
+        utf8 = size >= 3 && cp936::hasUtf8Bom(QByteArray::fromRawData(data, 3));
+        if (utf8)
+            begin += 3;
+    }
+};
+
+// The rows of a data file through one prepared insert. A row that does not
+// fit the table goes to the error file with its reason; a failure of the
+// engine (a full disk, an I/O error) ends the load.
+class RowLoader
+{
+public:
+    RowLoader(sqlite3* db, const QVector<ColumnInfo>& infos, const DataText& text, QFile& rejects,
+              BulkLoadResult& result)
+        : m_db(db), m_columns(int(infos.size())), m_utf8(text.utf8), m_rejects(rejects), m_result(result),
+          m_starts(size_t(m_columns) + 1), m_lengths(size_t(m_columns) + 1), m_converted(size_t(m_columns))
+    {
+        // What each column takes, decided once for the whole file; a file
+        // without a NUL byte needs no search for one in each text.
+        const bool mayHoldNul =
+            text.begin && std::memchr(text.begin, 0, size_t(text.end - text.begin)) != nullptr;
+        m_checks.reserve(size_t(m_columns));
+        for (const ColumnInfo& info : infos)
+            m_checks.emplace_back(info, m_utf8, mayHoldNul);
+    }
+
+    int prepare(const QVector<ColumnInfo>& infos, const QString& table)
+    {
+        QStringList quoted;
+        for (const ColumnInfo& info : infos)
+            quoted << doubleQuoted(info.name);
+        const QByteArray sql = insertStatement(doubleQuoted(table), quoted).toUtf8();
+        return m_insert.prepare(m_db, sql.constData(), int(sql.size()));
+    }
+
+    // Loads the lines from p to end; false, with error set, when the engine
+    // failed. rows counts the lines read.
+    bool load(const char* p, const char* const end, qint64& rows, DataError& error)
+    {
+        while (p && p < end) {
+            const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+            const char* lineEnd = nl ? nl : end;
+            qsizetype length = lineEnd - p;
+            if (length > 0 && p[length - 1] == '\r')
+                --length;
+            if (!nl && length == 0)
+                break;
+            ++rows;
+            const char* line = p;
+            p = nl ? nl + 1 : end;
+            if (!loadLine(rows, line, length, error))
+                return false;
+        }
+        return true;
+    }
+
+    // Lets the insert go, before the transaction ends.
+    void finish() { m_insert.clear(); }
+
+private:
+    // One line: rejected, stored, or the end of the load (false).
+    bool loadLine(qint64 row, const char* line, qsizetype length, DataError& error)
+    {
+        const int fields = split(line, length);
+        if (fields != m_columns) {
+            reject(
+                row, line, length,
+                QStringLiteral("the row has %1 fields, the table has %2 columns").arg(fields).arg(m_columns));
+            return true;
+        }
+        if (!bindFields()) {
+            sqlite3_reset(m_insert.get());
+            reject(row, line, length, m_fieldError.description);
+            return true;
+        }
+        const int rc = sqlite3_step(m_insert.get());
+        if (rc == SQLITE_DONE) {
+            ++m_result.rowsCopied;
+            sqlite3_reset(m_insert.get());
+            return true;
+        }
+        const QString reason = embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(m_db)));
+        sqlite3_reset(m_insert.get());
+        const int primary = rc & 0xff;
+        if (primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
+            primary == SQLITE_RANGE) {
+            reject(row, line, length, reason);
+            return true;
+        }
+        // Anything else (a full disk, an I/O error) ends the load.
+        setDataError(error, rc, reason, QStringLiteral("SQLite"));
+        return false;
+    }
+
+    // Splits the line at tabs into m_starts and m_lengths; the number of
+    // fields. One field more than the table has columns is enough to tell
+    // the row is wrong, so no more are kept.
+    int split(const char* line, qsizetype length)
+    {
+        int fields = 0;
+        const char* f = line;
+        const char* const e = line + length;
+        for (;;) {
+            const char* tab = static_cast<const char*>(std::memchr(f, '\t', size_t(e - f)));
+            const char* fieldEnd = tab ? tab : e;
+            if (fields <= m_columns) {
+                m_starts[size_t(fields)] = f;
+                m_lengths[size_t(fields)] = fieldEnd - f;
+            }
+            ++fields;
+            if (!tab)
+                return fields;
+            f = tab + 1;
+        }
+    }
+
+    // Binds the fields of the row to the insert; false, with m_fieldError
+    // set, when a field is no value its column holds exactly.
+    bool bindFields()
+    {
+        sqlite3_stmt* insert = m_insert.get();
+        for (int c = 0; c < m_columns; ++c) {
+            const char* s = m_starts[size_t(c)];
+            const qsizetype n = m_lengths[size_t(c)];
+            const FieldTextCheck& check = m_checks[size_t(c)];
+            if (!check.check(s, n, m_fieldError))
+                return false;
+            if (n == 0) {
+                sqlite3_bind_null(insert, c + 1);
+                continue;
+            }
+            qint64 number = 0;
+            int bit = -1;
+            if (check.kind() == FieldTextCheck::Kind::Bit && (bit = FieldTextCheck::bitWord(s, n)) >= 0) {
+                // The bit the word stands for, as SQL Server stores it, not
+                // the text "true", which no query for 1 would find.
+                sqlite3_bind_int(insert, c + 1, bit);
+            } else if (check.kind() == FieldTextCheck::Kind::Integer && toInt64(s, s + n, number)) {
+                // The value the column's affinity would make of the text,
+                // without the engine parsing it again.
+                sqlite3_bind_int64(insert, c + 1, number);
+            } else if (m_utf8 || isAscii(s, n)) {
+                sqlite3_bind_text(insert, c + 1, s, int(n), SQLITE_STATIC);
+            } else {
+                QByteArray& u = m_converted[size_t(c)];
+                cp936::decodeToUtf8(s, n, u);
+                sqlite3_bind_text(insert, c + 1, u.constData(), int(u.size()), SQLITE_STATIC);
+            }
+        }
+        return true;
+    }
+
+    void reject(qint64 row, const char* line, qsizetype length, const QString& reason)
+    {
+        ++m_result.rowsRejected;
+        m_rejects.write(cp936::encode(QStringLiteral("#@ Row %1: %2 @#\r\n").arg(row).arg(reason)));
+        m_rejects.write(line, length);
+        m_rejects.write("\r\n", 2);
+    }
+
+    sqlite3* m_db;
+    const int m_columns;
+    const bool m_utf8;
+    QFile& m_rejects;
+    BulkLoadResult& m_result;
+    Statement m_insert;
+    std::vector<FieldTextCheck> m_checks;
+    std::vector<const char*> m_starts;
+    std::vector<qsizetype> m_lengths;
+    std::vector<QByteArray> m_converted;
+    DataError m_fieldError;
+};
+
 } // namespace
 
 bool loadTabFile(sqlite3* db, const QString& database, const QString& table, const QString& dataFile,
@@ -135,34 +357,13 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
         return false;
     };
 
-    // The table's columns, in order, as the field checks take them.
-    QStringList names;
-    QVector<ColumnInfo> infos;
-    {
-        const QByteArray sql = ("PRAGMA table_info(" + doubleQuoted(table) + ")").toUtf8();
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(stmt) == SQLITE_ROW) {
-                ColumnInfo info;
-                info.name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
-                const char* decl = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
-                info.type = sqlitevalue::typeFromDeclaration(decl ? decl : "");
-                sqlitevalue::sizeFromDeclaration(decl ? decl : "", info.size, info.decimals);
-                info.nullable = sqlite3_column_int(stmt, 3) == 0;
-                names << info.name;
-                infos.append(info);
-            }
-        }
-        sqlite3_finalize(stmt);
-    }
+    const QVector<ColumnInfo> infos = tableColumns(db, table);
     DataError e;
-    if (names.isEmpty()) {
+    if (infos.isEmpty()) {
         setDataError(e, 208, QStringLiteral("对象名 %1 无效：数据库中没有这个表。").arg(table),
                      QStringLiteral("SQLite"));
         return failed(e);
     }
-    const int columns = int(names.size());
-
     QFile file(dataFile);
     if (!file.open(QIODevice::ReadOnly)) {
         setDataError(e, 4860,
@@ -172,34 +373,11 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     }
     QFile rejects(errorFile);
     if (!rejects.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        setDataError(e, 4861, QStringLiteral("无法写入错误文件 %1：%2").arg(errorFile, rejects.errorString()),
-                     QStringLiteral("SQLite"));
+        cannotWriteErrorFile(rejects, errorFile, e);
         return failed(e);
     }
-
-    // The whole file at once: mapped when it can be, read otherwise.
-    const qint64 size = file.size();
-    QByteArray readBuffer;
-    const char* data = nullptr;
-    if (size > 0) {
-        data = reinterpret_cast<const char*>(file.map(0, size));
-        if (!data) {
-            readBuffer = file.readAll();
-            data = readBuffer.constData();
-        }
-    }
-    const char* p = data;
-    const char* const end = data ? data + size : nullptr;
-    const bool utf8 = size >= 3 && cp936::hasUtf8Bom(QByteArray::fromRawData(data, 3));
-    if (utf8)
-        p += 3;
-    // What each column takes, decided once for the whole file; a file
-    // without a NUL byte needs no search for one in each text.
-    const bool mayHoldNul = p && std::memchr(p, 0, size_t(end - p)) != nullptr;
-    std::vector<FieldTextCheck> checks;
-    checks.reserve(size_t(columns));
-    for (const ColumnInfo& info : std::as_const(infos))
-        checks.emplace_back(info, utf8, mayHoldNul);
+    const DataText text(file);
+    RowLoader loader(db, infos, text, rejects, result);
 
     BulkPragmas pragmas(db);
     int rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
@@ -207,154 +385,36 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
         sqliteFailure(db, rc, e);
         return failed(e);
     }
-    sqlite3_stmt* insert = nullptr;
-    {
-        QStringList quoted;
-        for (const QString& n : names)
-            quoted << doubleQuoted(n);
-        const QByteArray sql = insertStatement(doubleQuoted(table), quoted).toUtf8();
-        rc = sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &insert, nullptr);
-        if (rc != SQLITE_OK) {
-            sqliteFailure(db, rc, e);
-            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            return failed(e);
-        }
-    }
-
-    auto reject = [&](qint64 row, const char* line, qsizetype length, const QString& reason) {
-        ++result.rowsRejected;
-        rejects.write(cp936::encode(QStringLiteral("#@ Row %1: %2 @#\r\n").arg(row).arg(reason)));
-        rejects.write(line, length);
-        rejects.write("\r\n", 2);
+    // Whatever ends the load before its commit takes back what it stored.
+    auto rollBack = [&] {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        result.rowsCopied = 0;
+        return failed(e);
     };
-
-    std::vector<const char*> starts(static_cast<size_t>(columns) + 1);
-    std::vector<qsizetype> lengths(static_cast<size_t>(columns) + 1);
-    std::vector<QByteArray> converted(static_cast<size_t>(columns));
-    DataError fieldError;
-    qint64 row = 0;
-    bool fatal = false;
-    while (p && p < end) {
-        const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
-        const char* lineEnd = nl ? nl : end;
-        const char* next = nl ? nl + 1 : end;
-        qsizetype length = lineEnd - p;
-        if (length > 0 && p[length - 1] == '\r')
-            --length;
-        if (!nl && length == 0)
-            break;
-        ++row;
-        const char* line = p;
-        p = next;
-
-        // Split at tabs; one field more than the table has columns is enough
-        // to tell the row is wrong.
-        int fields = 0;
-        const char* f = line;
-        const char* const e2 = line + length;
-        for (;;) {
-            const char* tab = static_cast<const char*>(std::memchr(f, '\t', size_t(e2 - f)));
-            const char* fieldEnd = tab ? tab : e2;
-            if (fields <= columns) {
-                starts[size_t(fields)] = f;
-                lengths[size_t(fields)] = fieldEnd - f;
-            }
-            ++fields;
-            if (!tab)
-                break;
-            f = tab + 1;
-        }
-        if (fields != columns) {
-            reject(
-                row, line, length,
-                QStringLiteral("the row has %1 fields, the table has %2 columns").arg(fields).arg(columns));
-            continue;
-        }
-
-        bool refused = false;
-        for (int c = 0; c < columns; ++c) {
-            const char* s = starts[size_t(c)];
-            const qsizetype n = lengths[size_t(c)];
-            const FieldTextCheck& check = checks[size_t(c)];
-            if (!check.check(s, n, fieldError)) {
-                refused = true;
-                break;
-            }
-            if (n == 0) {
-                sqlite3_bind_null(insert, c + 1);
-                continue;
-            }
-            qint64 number = 0;
-            int bit = -1;
-            if (check.kind() == FieldTextCheck::Kind::Bit && (bit = FieldTextCheck::bitWord(s, n)) >= 0) {
-                // The bit the word stands for, as SQL Server stores it, not
-                // the text "true", which no query for 1 would find.
-                sqlite3_bind_int(insert, c + 1, bit);
-            } else if (check.kind() == FieldTextCheck::Kind::Integer && toInt64(s, s + n, number)) {
-                // The value the column's affinity would make of the text,
-                // without the engine parsing it again.
-                sqlite3_bind_int64(insert, c + 1, number);
-            } else if (utf8 || isAscii(s, n)) {
-                sqlite3_bind_text(insert, c + 1, s, int(n), SQLITE_STATIC);
-            } else {
-                QByteArray& u = converted[size_t(c)];
-                cp936::decodeToUtf8(s, n, u);
-                sqlite3_bind_text(insert, c + 1, u.constData(), int(u.size()), SQLITE_STATIC);
-            }
-        }
-        if (refused) {
-            sqlite3_reset(insert);
-            reject(row, line, length, fieldError.description);
-            continue;
-        }
-        rc = sqlite3_step(insert);
-        if (rc == SQLITE_DONE) {
-            ++result.rowsCopied;
-            sqlite3_reset(insert);
-            continue;
-        }
-        const QString reason = embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(db)));
-        sqlite3_reset(insert);
-        const int primary = rc & 0xff;
-        if (primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
-            primary == SQLITE_RANGE) {
-            reject(row, line, length, reason);
-            continue;
-        }
-        // Anything else (a full disk, an I/O error) ends the load.
-        setDataError(e, rc, reason, QStringLiteral("SQLite"));
-        fatal = true;
-        break;
+    rc = loader.prepare(infos, table);
+    if (rc != SQLITE_OK) {
+        sqliteFailure(db, rc, e);
+        return rollBack();
     }
-    sqlite3_finalize(insert);
+    qint64 rows = 0;
+    bool fatal = !loader.load(text.begin, text.end, rows, e);
+    loader.finish();
     // A rejected row that did not reach the error file (a full disk) would
     // be lost without a trace: the load fails as a whole instead.
     if (!fatal && (!rejects.flush() || rejects.error() != QFileDevice::NoError)) {
-        setDataError(e, 4861, QStringLiteral("无法写入错误文件 %1：%2").arg(errorFile, rejects.errorString()),
-                     QStringLiteral("SQLite"));
+        cannotWriteErrorFile(rejects, errorFile, e);
         fatal = true;
     }
     rejects.close();
-
-    if (fatal) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        result.rowsCopied = 0;
-        return failed(e);
-    }
-    if (SqliteBackend::fileGone(db, e)) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        result.rowsCopied = 0;
-        return failed(e);
-    }
+    if (fatal || SqliteBackend::fileGone(db, e))
+        return rollBack();
     rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqliteFailure(db, rc, e);
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        result.rowsCopied = 0;
-        return failed(e);
+        return rollBack();
     }
     log << QStringLiteral("%1 rows read, %2 rows copied, %3 rows rejected.")
-               .arg(row)
+               .arg(rows)
                .arg(result.rowsCopied)
                .arg(result.rowsRejected);
     if (result.rowsRejected > 0)
