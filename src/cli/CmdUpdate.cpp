@@ -4,6 +4,7 @@
 #include "cli/CliInputFile.h"
 #include "cli/CliLogin.h"
 #include "cli/CliSqlOut.h"
+#include "cli/ManyUpdate.h"
 #include "common/Clock.h"
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
@@ -85,8 +86,13 @@ int transcribe(const ConnectionSettings& s, const QString& script, const QString
     return ovcli::writeTranscript(transcript, sqlOut);
 }
 
+int update(const ConnectionSettings& s, const QString& script, const std::optional<QString>& backupTo,
+           const std::optional<QString>& rerun, mdlOVSqlUpdateDB::UpdateOutcome& outcome);
+
 int run(ovcli::Args& args)
 {
+    ovcli::ManyUpdate::Options many;
+    many.take(args);
     ovcli::LoginOptions login;
     const bool taken = login.take(args, true);
     const auto scriptOption = args.option(QStringLiteral("--script"));
@@ -95,6 +101,14 @@ int run(ovcli::Args& args)
     const bool dry = args.flag(QStringLiteral("--dry-run"));
     const auto sqlOut = args.option(QStringLiteral("--sql-out"));
     const auto rerun = args.option(QStringLiteral("--rerun"));
+    if (many.chosen())
+        return ovcli::ManyUpdate::run(many, args, login, taken, scriptOption, backupTo, noBackup,
+                                      dry || sqlOut || rerun);
+    if (many.strayOption())
+        return ovcli::usageError(kSynopsis, QStringLiteral("--parallel, --report and --stop-on-error go with "
+                                                           "--all, --databases, --list or --retry-failed"));
+    // Given by ovsqlcli update --all to each update it starts (ManyUpdate).
+    const auto outcomeFile = args.option(QStringLiteral("--outcome-file"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -136,6 +150,8 @@ int run(ovcli::Args& args)
             return 2;
         }
     }
+    if (outcomeFile && dry)
+        return ovcli::usageError(kSynopsis, QStringLiteral("--outcome-file goes with an update"));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
@@ -144,6 +160,18 @@ int run(ovcli::Args& args)
         return transcribe(s, script, *sqlOut);
     if (dry)
         return dryRun(s, script);
+    mdlOVSqlUpdateDB::UpdateOutcome outcome;
+    if (outcomeFile)
+        return ovcli::ManyUpdate::runOne(*outcomeFile, outcome,
+                                         [&] { return update(s, script, backupTo, rerun, outcome); });
+    return update(s, script, backupTo, rerun, outcome);
+}
+
+// The update of one database, as ovsqlcli update runs it and as ovsqlcli
+// update --all runs it for each database; the exit code, with the outcome.
+int update(const ConnectionSettings& s, const QString& script, const std::optional<QString>& backupTo,
+           const std::optional<QString>& rerun, mdlOVSqlUpdateDB::UpdateOutcome& outcome)
+{
     // An unfinished creation is refused before it is backed up.
     if (!mdlOVSqlUpdateDB::RefuseUnfinishedDatabase(s.server, s.database, s.trusted, s.user, s.password))
         return 2;
@@ -153,11 +181,10 @@ int run(ovcli::Args& args)
 
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
-    const mdlOVSqlUpdateDB::UpdateOutcome outcome =
-        rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
-                                                    script, *rerun, status, progress)
-              : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
-                                                    script, status, progress);
+    outcome = rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
+                                                          script, *rerun, status, progress)
+                    : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
+                                                          script, status, progress);
     if (outcome.completed()) {
         ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
         mdlOVSqlUpdateDB::TellCheckFindings(outcome);
