@@ -453,6 +453,7 @@ int Run::go()
     struct sigaction previous
     {};
     action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &previous);
     QTimer tick;
@@ -830,6 +831,8 @@ int runOne(const QString& outcomeFile, mdlOVSqlUpdateDB::UpdateOutcome& outcome,
     struct sigaction action
     {};
     action.sa_handler = onStopOne;
+    // A call the signal interrupts goes on (a read from the server too).
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     qint64 line = 0;

@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <csignal>
 #include <map>
 
@@ -347,6 +349,82 @@ TEST_F(ManyDatabasesCommandTest, AListSpansServersAndEachDatabaseIsBackedUpBefor
     const QRegularExpression named(QStringLiteral("^(crm|o_brien__x_)_[0-9a-f]{8}_\\d{8}_\\d{6}\\.bak$"));
     for (const QString& b : backups)
         EXPECT_TRUE(named.match(b).hasMatch()) << b.toStdString();
+}
+
+// --stop-on-error: once one database has failed, no further one starts; the
+// ones left are reported as not started and untouched.
+TEST_F(ManyDatabasesCommandTest, StopOnErrorStartsNoFurtherDatabase)
+{
+    for (const char* name : {"bad", "a", "b"})
+        makeDatabase(QLatin1String(name), QStringLiteral("1.0"));
+    ASSERT_TRUE(connect(QStringLiteral("bad"))->Execute(QStringLiteral("CREATE TABLE t11 (id INT)")));
+    const ovtest::CliResult r =
+        run({"update", "--server", "sqlite:data", "--databases", "bad,a,b", "--no-backup", "--script",
+             "step.txt", "--stop-on-error", "--report", "r.json"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    const auto got = report(path(QStringLiteral("r.json")));
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got.at("bad").value("result").toString(), "failed");
+    EXPECT_EQ(got.at("a").value("result").toString(), "not-started");
+    EXPECT_EQ(got.at("b").value("result").toString(), "not-started");
+    EXPECT_EQ(version(QStringLiteral("a")), "1.0");
+    EXPECT_EQ(version(QStringLiteral("b")), "1.0");
+}
+
+// Ctrl-C during a run: no further database starts, the updates that run end
+// the version block they are in and run no further one; the report says
+// what was done, and the exit code that the work was not all done.
+TEST_F(ManyDatabasesCommandTest, AnInterruptLetsTheRunningBlocksEndAndStartsNothingMore)
+{
+    // Every block holds a batch of a few seconds.
+    writeFile(
+        QStringLiteral("slow.txt"),
+        stepScript("SELECT COUNT(*) FROM (WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+                   "WHERE x < 8000000) SELECT x FROM c)\r\nGO\r\n"));
+    for (const char* name : {"a", "b", "c", "d"})
+        makeDatabase(QLatin1String(name), QStringLiteral("1.0"));
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    p.start(path(QStringLiteral("ovsqlcli")),
+            {"update", "--server", "sqlite:data", "--all", "--no-backup", "--script", "slow.txt",
+             "--parallel", "2", "--report", "r.json"});
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForStarted());
+    // Both updates are inside their first block: their log sections say so.
+    const auto inFirstBlock = [&] {
+        int n = 0;
+        for (const QString& f :
+             QDir(m_dir.path())
+                 .entryList({QStringLiteral(".UpdateDBSqlLog.Txt.*.section")}, QDir::Files | QDir::Hidden)) {
+            QFile file(path(f));
+            n += file.open(QIODevice::ReadOnly) && file.readAll().contains("SSSSS Ver:<1.1>") ? 1 : 0;
+        }
+        return n;
+    };
+    for (int i = 0; i < 600 && inFirstBlock() < 2 && p.state() == QProcess::Running; ++i)
+        QThread::msleep(50);
+    ASSERT_EQ(inFirstBlock(), 2);
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    const auto got = report(path(QStringLiteral("r.json")));
+    ASSERT_EQ(got.size(), 4u);
+    QStringList results;
+    for (const auto& [name, o] : got) {
+        results << o.value("result").toString();
+        // A stopped update ended the block it was in, and ran no other.
+        if (o.value("result").toString() == QLatin1String("stopped")) {
+            EXPECT_EQ(o.value("versionAfter").toString(), "1.1") << name.toStdString();
+            EXPECT_EQ(version(name), "1.1");
+            EXPECT_EQ(o.value("blocksRun").toInt(), 1);
+        } else {
+            EXPECT_EQ(version(name), "1.0") << name.toStdString();
+        }
+    }
+    EXPECT_EQ(results, QStringList({"stopped", "stopped", "not-started", "not-started"}))
+        << err.toStdString();
 }
 
 } // namespace
