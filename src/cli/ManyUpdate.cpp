@@ -107,6 +107,7 @@ struct Entry
     qint64 logLine = 0;
     bool counts = true; // false for a database --all passes over
     bool ended = false;
+    bool ran = false; // its update was started
 };
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -203,7 +204,7 @@ QString lastMessage(const QString& output)
     QStringList kept = lines.mid(from);
     if (!kept.isEmpty() && kept.first().startsWith(title))
         kept.first().remove(0, title.size());
-    return kept.join(QLatin1Char(' '));
+    return kept.join(QLatin1Char(' ')).simplified();
 }
 
 // The options given to the program itself that each update it starts takes
@@ -344,7 +345,7 @@ void Run::start(int index)
     if (!probe.reached || !probe.version) {
         e.ended = true;
         e.result = probe.reached ? Result::NotProduct : Result::Failed;
-        e.reason = probe.reached ? QString() : probe.error.trimmed();
+        e.reason = probe.reached ? QString() : probe.error.simplified();
         e.counts = !(m_options.all && e.result == Result::NotProduct);
         e.exitCode = 2;
         told(e);
@@ -399,6 +400,7 @@ void Run::finish(Child& child)
     Entry& e = entries[child.index];
     QProcess& p = *child.process;
     e.ms = child.timer.elapsed();
+    e.ran = true;
     const QString output = QString::fromLocal8Bit(p.readAll());
     QJsonObject outcome;
     {
@@ -515,7 +517,7 @@ void Run::printTable(int rc) const
     QList<QStringList> rows;
     for (const Entry& e : entries) {
         rows.append({shown(e.server), shown(e.database), shown(e.before), shown(e.after),
-                     e.ended && e.result != Result::NotProduct ? QString::number(e.blocks) : QString(),
+                     e.ran ? QString::number(e.blocks) : QString(),
                      e.ended && e.ms > 0 ? duration(e.ms) : QString(), resultText(e)});
     }
     QList<int> widths;
