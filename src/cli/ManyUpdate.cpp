@@ -713,6 +713,11 @@ int run(const Options& options, Args& args, LoginOptions& login, bool taken,
     }
     if (options.report) {
         const QFileInfo info(*options.report);
+        if (!options.report->trimmed().isEmpty() && !info.exists() && !info.isSymLink() &&
+            !QFileInfo(info.absolutePath()).isWritable())
+            return usageError(
+                kSynopsis,
+                QStringLiteral("--report %1: its folder cannot be written").arg(shown(*options.report)));
         if (options.report->trimmed().isEmpty() || info.exists() || info.isSymLink())
             return usageError(kSynopsis, options.report->trimmed().isEmpty()
                                              ? QStringLiteral("--report needs a file name")

@@ -51,21 +51,45 @@ bool writeAll(int fd, const QByteArray& bytes)
     return true;
 }
 
-// The number of line ends in the open file fd, read from its start.
-qint64 countLines(int fd)
+// The number of line ends in the log's first bytes: counted from the place
+// the last section was appended at, which the file beside the log
+// (".UpdateDBSqlLog.Txt.lines": "offset lines") keeps, so that a long log is
+// not read whole for every database of a run. Counted from the start when
+// that file is missing, unreadable or names a place past the log's end (a
+// log emptied or replaced).
+qint64 linesBefore(int fd, qint64 bytes)
 {
+    const QFileInfo log(UpdateLogPath());
+    QFile index(log.absolutePath() + QStringLiteral("/.") + log.fileName() + QStringLiteral(".lines"));
+    qint64 from = 0;
     qint64 lines = 0;
+    if (index.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> parts = index.readAll().trimmed().split(' ');
+        bool okOffset = false;
+        bool okLines = false;
+        if (parts.size() == 2) {
+            from = parts[0].toLongLong(&okOffset);
+            lines = parts[1].toLongLong(&okLines);
+        }
+        if (!okOffset || !okLines || from < 0 || lines < 0 || from > bytes) {
+            from = 0;
+            lines = 0;
+        }
+        index.close();
+    }
     char buffer[65536];
-    off_t at = 0;
-    for (;;) {
-        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+    for (qint64 at = from; at < bytes;) {
+        const ssize_t n = ::pread(fd, buffer, size_t(std::min<qint64>(sizeof buffer, bytes - at)), off_t(at));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return lines;
+            break;
         lines += std::count(buffer, buffer + n, '\n');
         at += n;
     }
+    if (index.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        index.write(QByteArray::number(bytes) + ' ' + QByteArray::number(lines) + '\n');
+    return lines;
 }
 
 // Appends bytes to the log in one piece under the log's lock (flock on the
@@ -88,7 +112,7 @@ QString appendToLog(const QByteArray& bytes, qint64* firstLine = nullptr)
         error = QString::fromLocal8Bit(strerror(errno));
     } else {
         if (firstLine)
-            *firstLine = countLines(fd) + 1;
+            *firstLine = linesBefore(fd, qint64(st.st_size)) + 1;
         if (!writeAll(fd, bytes)) {
             error = QString::fromLocal8Bit(strerror(errno ? errno : EIO));
             if (::ftruncate(fd, st.st_size) != 0) {

@@ -184,6 +184,8 @@ TEST_F(ManyDatabasesCommandTest, UpdatesEveryProductDatabaseAndTheRetryTouchesOn
     const QByteArray notes = fileHash(path(QStringLiteral("data/notes.sqlite")));
     std::shared_ptr<ov::DatabaseLock> held = m_admin->lockDatabase(QStringLiteral("crm08"));
     ASSERT_TRUE(held);
+    // The log of earlier work: the failure's line is counted past it.
+    writeFile(QStringLiteral("UpdateDBSqlLog.Txt"), QByteArray("earlier entry\r\n").repeated(1000));
 
     ovtest::CliResult r = run({"update", "--server", "sqlite:data", "--all", "--no-backup", "--script",
                                "step.txt", "--parallel", "2", "--report", "first.json"});
@@ -201,7 +203,14 @@ TEST_F(ManyDatabasesCommandTest, UpdatesEveryProductDatabaseAndTheRetryTouchesOn
             EXPECT_EQ(o.value("exitCode").toInt(), 1);
             EXPECT_TRUE(o.value("reason").toString().contains("t12"))
                 << o.value("reason").toString().toStdString();
-            EXPECT_GT(o.value("logLine").toInt(), 0);
+            // The line of the log where its section begins.
+            QFile log(path(QStringLiteral("UpdateDBSqlLog.Txt")));
+            EXPECT_TRUE(log.open(QIODevice::ReadOnly));
+            const QList<QByteArray> lines = log.readAll().split('\n');
+            const int at = o.value("logLine").toInt();
+            EXPECT_GT(at, 1000);
+            EXPECT_TRUE(lines.mid(at - 1, 12).join('\n').contains("DB:crm04,")) << at;
+            EXPECT_FALSE(lines.mid(at - 2, 1).join('\n').contains("Ver:")) << at;
             // The block before the failing one stays done; the failing one
             // is rolled back.
             EXPECT_EQ(version(name), "1.1");
