@@ -434,10 +434,14 @@ void Run::finish(Child& child)
     }
     if (e.result == Result::Updated || e.result == Result::Current)
         e.reason.clear();
-    const ConnectionSettings s = loginFor(e.server);
-    const mdlOVSqlUpdateDB::DatabaseProbe after =
-        mdlOVSqlUpdateDB::ProbeDatabase(s.server, e.database, s.trusted, s.user, s.password);
-    e.after = after.version.value_or(QString());
+    // The update read the version at its end on its own connection; the
+    // database is asked here only when it did not get there.
+    e.after = outcome.value(QStringLiteral("versionAfter")).toString();
+    if (e.after.isEmpty()) {
+        const ConnectionSettings s = loginFor(e.server);
+        e.after = mdlOVSqlUpdateDB::ProbeDatabase(s.server, e.database, s.trusted, s.user, s.password)
+                      .version.value_or(QString());
+    }
     e.ended = true;
     told(e);
     if (e.result == Result::Failed && m_options.stopOnError && !m_stopping) {
@@ -854,10 +858,12 @@ int runOne(const QString& outcomeFile, mdlOVSqlUpdateDB::UpdateOutcome& outcome,
     o.insert(QStringLiteral("busy"), outcome.busy);
     o.insert(QStringLiteral("stopped"), outcome.stopped);
     o.insert(QStringLiteral("blocksRun"), outcome.blocksRun);
+    o.insert(QStringLiteral("versionAfter"), outcome.versionAfter);
     o.insert(QStringLiteral("logLine"), double(line));
     QFile file(outcomeFile);
     const QByteArray bytes = QJsonDocument(o).toJson(QJsonDocument::Compact);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() ||
+    // A new file: the run that asked for it named one of its own.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size() ||
         !file.flush())
         return fail(
             QStringLiteral("ovsqlcli: %1 cannot be written: %2").arg(outcomeFile, file.errorString()));

@@ -114,6 +114,7 @@ UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, 
         return true;
     };
     steps.finish = [&](ov::Connection& cn) {
+        outcome.versionAfter = ReadDatabaseVersion(&cn).value_or(QString());
         return !outcome.stopped && checkAfterRun(cn, database, scriptPath, outcome, refused);
     };
     const bool ran = RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,

@@ -33,6 +33,9 @@ struct UpdateOutcome
     bool stopped = false;
     // The version blocks that ran to their end marker.
     int blocksRun = 0;
+    // The database's version once the script was read to its end (also
+    // when a stop left blocks out); empty when the run did not get there.
+    QString versionAfter;
 
     bool completed() const { return run == Run::Completed; }
     // The check found tables or columns of the version missing (or of

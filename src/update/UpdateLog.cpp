@@ -255,8 +255,16 @@ void FoldLeftLogSections()
         const int fd = ::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             continue;
-        // A section a live process holds is still being written.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // A section a live process holds is still being written; one that
+        // another run folded and removed while this one waited is not there
+        // any more under its name.
+        struct stat held
+        {};
+        struct stat named
+        {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+            ::stat(encoded(path).constData(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev) {
             QString error;
             const QByteArray heading = ov::cp936::encode(
                 QStringLiteral("!!! 以下是一次未能结束的升级（进程被终止）留下的记录：\r\n"));
