@@ -52,6 +52,24 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi
 
+# Microsoft's ODBC Driver 18 for SQL Server, for the CI runs against real
+# servers with both drivers (OV_WITH_MSODBCSQL18=1): from Microsoft's own
+# Debian 12 repository, accepting its licence as the package requires.
+if [[ ${OV_WITH_MSODBCSQL18:-} == 1 ]] &&
+   ! dpkg-query -W -f='${Status}' msodbcsql18 2>/dev/null | grep -q 'install ok installed'; then
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  echo "install-deps: installing msodbcsql18 from packages.microsoft.com" >&2
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends curl gpg ca-certificates >&2
+  curl -fsSL https://packages.microsoft.com/keys/microsoft.asc |
+    "${sudo[@]}" gpg --dearmor --yes -o /usr/share/keyrings/microsoft-prod.gpg
+  curl -fsSL https://packages.microsoft.com/config/debian/12/prod.list |
+    "${sudo[@]}" tee /etc/apt/sources.list.d/mssql-release.list >/dev/null
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" env ACCEPT_EULA=Y DEBIAN_FRONTEND=noninteractive apt-get install -y -qq msodbcsql18 >&2
+fi
+
 # npm packages the tests need, kept in a folder of the build tree and never
 # installed globally: mdb-reader 3 reads back the Jet files that the project
 # writes. The tests look for it in build/npm (elsewhere: OV_NPM_DIR here and

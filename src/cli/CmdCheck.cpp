@@ -14,14 +14,17 @@
 // version blocks of OVScriptUpdate.txt up to the version, run in memory), and
 // reports what is missing or of another type with the block that brings it,
 // which incomplete blocks can safely run again (ovsqlcli update --rerun), and,
-// as information, what the database has beyond the scripts. Changes nothing.
+// as information, what the database has beyond the scripts. Changes nothing
+// in the database. --reference-on-server builds the reference on the SQL
+// Server itself, in a scratch database that is dropped again, so that
+// statements only SQL Server accepts are checked too.
 // Exit code 0 when nothing is missing, 1 when something is, 2 when the check
 // cannot run (no connection, no version) or the version is later than the
 // update script's last block, whose additions it cannot know.
 namespace {
 
 const char kSynopsis[] = "check [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
-                         "[--script F] [--json]";
+                         "[--script F] [--reference-on-server] [--json]";
 
 int run(ovcli::Args& args)
 {
@@ -29,6 +32,7 @@ int run(ovcli::Args& args)
     const bool taken = login.take(args, true);
     const auto scriptOption = args.option(QStringLiteral("--script"));
     const bool json = args.flag(QStringLiteral("--json"));
+    const bool onServer = args.flag(QStringLiteral("--reference-on-server"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -54,7 +58,8 @@ int run(ovcli::Args& args)
         cn->Close();
     } else if (cn) {
         result = mdlOVSqlUpdateDB::CheckSchema(
-            *cn, mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptEmpty.txt"), script);
+            *cn, mdlOVSqlUpdateDB::gstrAppPath + QStringLiteral("OVScriptEmpty.txt"), script,
+            onServer ? &s : nullptr);
         cn->Close();
     } else {
         result.error = mdlCommon::GetErrorText(true);
@@ -76,7 +81,14 @@ ovcli::Registrar
          "(OVScriptEmpty.txt, then the version blocks of OVScriptUpdate.txt up to the version, run in "
          "memory), and reports what is missing or of another type with the version block that brings it, "
          "and which incomplete blocks can safely run again (ovsqlcli update --rerun VERSION). Tables and "
-         "columns beyond the scripts are listed as information. Changes nothing.\n\n"
+         "columns beyond the scripts are listed as information. Changes nothing in the database.\n\n"
+         "With --reference-on-server the reference is built on the SQL Server itself, so that statements "
+         "only SQL Server accepts are checked too and types compare by SQL Server's own names and lengths: "
+         "in a scratch database ovcheck_ followed by 32 hexadecimal digits, made with the server's defaults, "
+         "dropped at the end also after a failure; scratch databases that a killed check left and no running "
+         "check holds are dropped first. The login needs the right to create databases; without it the "
+         "check says so and builds the reference in memory. On the embedded engine the reference is that "
+         "engine's own already, and the switch changes nothing.\n\n"
          "Exit code 0 when nothing is missing, 1 when something is, 2 when the check cannot run (no "
          "connection, no version) or the database's version is later than the last version block of the "
          "update script, so that what that version adds cannot be checked.",
@@ -84,6 +96,8 @@ ovcli::Registrar
              QList<ovcli::OptionHelp>{
                  {"--script F", "the update script the reference is built from; default: OVScriptUpdate.txt "
                                 "in the program folder"},
+                 {"--reference-on-server", "SQL Server: build the reference in a scratch database on the "
+                                           "server instead of in memory"},
                  {"--json", "print the report as JSON, for scripts"},
              }});
 

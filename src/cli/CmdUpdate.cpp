@@ -28,6 +28,8 @@
 // file) as a script for a query window.
 // --rerun VERSION runs that one version block again, when the schema check
 // finds it incomplete with none of its objects there yet (ovsqlcli check).
+// --check-on-server builds the check's reference on the SQL Server itself
+// (ovsqlcli check --reference-on-server).
 // Every completed run ends with the schema check, which never changes the
 // run's success: exit code 0 when the run completed and the check found
 // nothing missing (or could not be made, which it says on stderr), 3 when
@@ -39,8 +41,8 @@ namespace {
 
 const char kSynopsis[] = "update [--server S] [--database D | --all | --databases A,B | --list FILE | "
                          "--retry-failed REPORT] [--trusted | --user NAME [--password-stdin]] [--script F] "
-                         "[--rerun VERSION] (--backup-to PATH | --no-backup | --dry-run [--sql-out FILE]) "
-                         "[--parallel N] [--stop-on-error] [--report FILE]";
+                         "[--rerun VERSION] [--check-on-server] (--backup-to PATH | --no-backup | --dry-run "
+                         "[--sql-out FILE]) [--parallel N] [--stop-on-error] [--report FILE]";
 
 int dryRun(const ConnectionSettings& s, const QString& script)
 {
@@ -88,7 +90,7 @@ int transcribe(const ConnectionSettings& s, const QString& script, const QString
 }
 
 int update(const ConnectionSettings& s, const QString& script, const std::optional<QString>& backupTo,
-           const std::optional<QString>& rerun, mdlOVSqlUpdateDB::UpdateOutcome& outcome);
+           const std::optional<QString>& rerun, bool checkOnServer, mdlOVSqlUpdateDB::UpdateOutcome& outcome);
 
 int run(ovcli::Args& args)
 {
@@ -102,6 +104,7 @@ int run(ovcli::Args& args)
     const bool dry = args.flag(QStringLiteral("--dry-run"));
     const auto sqlOut = args.option(QStringLiteral("--sql-out"));
     const auto rerun = args.option(QStringLiteral("--rerun"));
+    const bool checkOnServer = args.flag(QStringLiteral("--check-on-server"));
     if (many.chosen())
         return ovcli::ManyUpdate::run(many, args, login, taken, scriptOption, backupTo, noBackup,
                                       dry || sqlOut || rerun);
@@ -126,6 +129,9 @@ int run(ovcli::Args& args)
                                                 "--no-backup; or look first with --dry-run"));
     if (sqlOut && !dry)
         return ovcli::usageError(kSynopsis, QStringLiteral("--sql-out goes with --dry-run"));
+    if (checkOnServer && dry)
+        return ovcli::usageError(kSynopsis, QStringLiteral("--check-on-server goes with an update; --dry-run "
+                                                           "runs no check"));
     if (sqlOut && !ovcli::sqlOutProblem(*sqlOut).isEmpty())
         return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut));
     if (rerun && (dry || rerun->isEmpty()))
@@ -163,15 +169,16 @@ int run(ovcli::Args& args)
         return dryRun(s, script);
     mdlOVSqlUpdateDB::UpdateOutcome outcome;
     if (outcomeFile)
-        return ovcli::ManyUpdate::runOne(*outcomeFile, outcome,
-                                         [&] { return update(s, script, backupTo, rerun, outcome); });
-    return update(s, script, backupTo, rerun, outcome);
+        return ovcli::ManyUpdate::runOne(*outcomeFile, outcome, [&] {
+            return update(s, script, backupTo, rerun, checkOnServer, outcome);
+        });
+    return update(s, script, backupTo, rerun, checkOnServer, outcome);
 }
 
 // The update of one database, as ovsqlcli update runs it and as ovsqlcli
 // update --all runs it for each database; the exit code, with the outcome.
 int update(const ConnectionSettings& s, const QString& script, const std::optional<QString>& backupTo,
-           const std::optional<QString>& rerun, mdlOVSqlUpdateDB::UpdateOutcome& outcome)
+           const std::optional<QString>& rerun, bool checkOnServer, mdlOVSqlUpdateDB::UpdateOutcome& outcome)
 {
     // An unfinished creation is refused before it is backed up.
     if (!mdlOVSqlUpdateDB::RefuseUnfinishedDatabase(s.server, s.database, s.trusted, s.user, s.password))
@@ -183,9 +190,9 @@ int update(const ConnectionSettings& s, const QString& script, const std::option
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
     outcome = rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
-                                                          script, *rerun, status, progress)
+                                                          script, *rerun, status, progress, checkOnServer)
                     : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
-                                                          script, status, progress);
+                                                          script, status, progress, checkOnServer);
     if (outcome.completed()) {
         ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
         mdlOVSqlUpdateDB::TellCheckFindings(outcome);
@@ -201,7 +208,10 @@ ovcli::Registrar reg(
      "read the script to its end with every transactional block committed has succeeded; the schema check "
      "of ovsqlcli check follows it, names what the database's version lacks, and never turns the success "
      "into a failure. What the check cannot check (a statement the in-memory reference cannot run) or a "
-     "check that cannot be made is said on standard error and changes nothing.\n\n"
+     "check that cannot be made is said on standard error and changes nothing. With --check-on-server the "
+     "check builds its reference on the SQL Server itself, as ovsqlcli check --reference-on-server does "
+     "(a login that may not create databases is told so and checked in memory); the update's result and "
+     "exit code stay what they would be.\n\n"
      "Exit codes: 0 the update completed and the check found nothing missing; 3 the update completed but "
      "the check found tables or columns of the database's version missing (listed, and all of them in "
      "the update log); 1 the update failed; 2 it could not start (usage, connection, a refused --rerun, a "
@@ -244,6 +254,8 @@ ovcli::Registrar reg(
                                   "the server and the name follows when the name was changed so or the run "
                                   "spans servers)"},
              {"--no-backup", "run without a backup"},
+             {"--check-on-server", "SQL Server: build the check's reference in a scratch database on the "
+                                   "server instead of in memory"},
              {"--rerun VERSION",
               "run that one version block again, when ovsqlcli check reports it incomplete "
               "and safe to run again; the backup rules are those of every update"},

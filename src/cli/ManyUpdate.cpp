@@ -208,7 +208,8 @@ QString lastMessage(const QString& output)
 }
 
 // The options given to the program itself that each update it starts takes
-// too: the ODBC driver, the server certificate, --yes.
+// too: the ODBC driver, the server certificate, --yes, and the check's
+// reference on the server.
 QStringList programOptions()
 {
     QStringList out;
@@ -218,7 +219,8 @@ QStringList programOptions()
         if (a == QLatin1String("--driver") && i + 1 < raw.size())
             out << QStringLiteral("--driver=") + raw[++i];
         else if (a.startsWith(QLatin1String("--driver=")) ||
-                 a == QLatin1String("--trust-server-certificate") || a == QLatin1String("--yes"))
+                 a == QLatin1String("--trust-server-certificate") || a == QLatin1String("--yes") ||
+                 a == QLatin1String("--check-on-server"))
             out << a;
     }
     return out;

@@ -11,6 +11,11 @@ bool isSqliteMachineFailure(int resultCode)
     case SQLITE_IOERR:
     case SQLITE_CORRUPT:
     case SQLITE_NOMEM:
+    // The database, its folder or its journal cannot be written or opened
+    // (a folder or file turned read-only, a temporary file that cannot be
+    // made): no write of the run can succeed any more.
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
         return true;
     default:
         return false;

@@ -44,7 +44,8 @@ constexpr qint32 FieldValue = -2147217887;      // 0x80040E21: a field cannot ta
 } // namespace DataErr
 
 // Whether a SQLite result code, primary or extended, is a failure of the
-// machine: SQLITE_FULL, SQLITE_IOERR, SQLITE_CORRUPT, SQLITE_NOMEM.
+// machine: SQLITE_FULL, SQLITE_IOERR, SQLITE_CORRUPT, SQLITE_NOMEM, and
+// SQLITE_READONLY and SQLITE_CANTOPEN (the files cannot be written or opened).
 bool isSqliteMachineFailure(int resultCode);
 // Whether an ODBC diagnostic record is a failure of the machine: a state of
 // class 08 (the connection is lost or cannot be made), or one of SQL Server's

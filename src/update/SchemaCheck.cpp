@@ -2,7 +2,9 @@
 
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
+#include "data/ServerAdmin.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
 #include "update/VersionTable.h"
@@ -12,9 +14,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
+#include <QRandomGenerator>
 #include <QSet>
 
 #include <functional>
+#include <optional>
 
 namespace mdlOVSqlUpdateDB {
 
@@ -213,6 +218,8 @@ SchemaCheckResult shown(SchemaCheckResult r)
     r.version = shown(r.version);
     r.scriptsEndAt = shown(r.scriptsEndAt);
     r.error = shown(r.error);
+    for (QString& note : r.referenceNotes)
+        note = shown(note);
     for (QList<SchemaFinding>* list : {&r.gaps, &r.information, &r.notChecked}) {
         for (SchemaFinding& f : *list) {
             f.table = shown(f.table);
@@ -250,6 +257,12 @@ QString firstLine(const QString& batch)
     return QString();
 }
 
+// Where the reference was built, as the reports name it.
+QString referencePlace(const SchemaCheckResult& r)
+{
+    return r.referenceOnServer ? QStringLiteral("服务器上的参照库") : QStringLiteral("内存中的参照库");
+}
+
 // Why the reference is not the whole of the version: one note each for a
 // version later than the scripts reach and for every statement the
 // reference could not run. r is shown already, except for the batches.
@@ -261,9 +274,9 @@ QStringList partialNotes(const SchemaCheckResult& r)
                                          "为止带来的对象。"),
                           {r.version, r.scriptsEndAt}));
     for (const UnrunStatement& u : r.notRun)
-        notes.append(fill(QStringLiteral("未检查：{1}：{2} …… 这条语句在内存中的参照库里无法执行（{3}），"
+        notes.append(fill(QStringLiteral("未检查：{1}：{2} …… 这条语句在{3}里无法执行（{4}），"
                                          "它建立、改动或涉及的对象未检查。"),
-                          {origin(u.block), shown(firstLine(u.batch)), u.error}));
+                          {origin(u.block), shown(firstLine(u.batch)), referencePlace(r), u.error}));
     return notes;
 }
 
@@ -356,28 +369,23 @@ bool openScript(ScriptFile& file, const QString& path, QString& error)
 
 } // namespace
 
-bool BuildSchemaReference(const QString& emptyScript, const QString& updateScript, const QString& version,
-                          SchemaReference& reference, QString& error)
+namespace {
+
+// Runs the two scripts on cn, a new empty database, into reference: the
+// schema script whole, then the version blocks up to version, every batch
+// on its own, with a snapshot of the catalog at the end of each.
+bool runReference(ov::Connection& cn, const QString& emptyScript, const QString& updateScript,
+                  const QString& version, SchemaReference& reference, QString& error)
 {
-    reference = SchemaReference();
-    const UpdateLogPause mute;
-    // The reference lives in the embedded engine's in-memory Tempdb; its
-    // server folder only has to exist, and the root folder always does.
-    ov::Connection cn;
-    if (!cn.Open(QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=Tempdb;"
-                                "Data Source=sqlite:/"))) {
-        error = fill(QStringLiteral("内存中的参照库无法打开：{1}"), {cn.lastError().description});
-        return false;
-    }
     QuietStatus status;
     QuietProgress progress;
     ScriptFile file;
     if (!openScript(file, emptyScript, error))
         return false;
-    // Every batch stands on its own: one the in-memory engine refuses (SQL
-    // Server's own syntax, a table of the customer's) leaves out what it
-    // makes and is named as not checked, and the rest still runs, whether or
-    // not its block is transactional.
+    // Every batch stands on its own: one the reference engine refuses (SQL
+    // Server's own syntax in memory, a table of the customer's) leaves out
+    // what it makes and is named as not checked, and the rest still runs,
+    // whether or not its block is transactional.
     ScriptRunHooks hooks;
     hooks.standAloneBatches = true;
     // The schema script runs whole, as the create procedure runs it.
@@ -390,7 +398,7 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
     if (!takeSnapshot(cn, QString(), reference, error))
         return false;
     // A new database starts at version "0" (the create procedure), so the
-    // version blocks meet the in-memory one as they met the user's.
+    // version blocks meet the reference as they met the user's database.
     if (!cn.Execute(QStringLiteral("INSERT INTO tblVarible (VaribleValue, UserID, VaribleName, Module)"
                                    "    values('0', '', 'Version', 'DB')"))) {
         error = fill(QStringLiteral("{1} 没有建立版本表 tblVarible：{2}"),
@@ -417,6 +425,232 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
         return false;
     }
     return true;
+}
+
+// Both scripts are there to be read: checked before anything is made.
+bool scriptsReadable(const QString& emptyScript, const QString& updateScript, QString& error)
+{
+    ScriptFile empty;
+    ScriptFile update;
+    return openScript(empty, emptyScript, error) && openScript(update, updateScript, error);
+}
+
+} // namespace
+
+bool BuildSchemaReference(const QString& emptyScript, const QString& updateScript, const QString& version,
+                          SchemaReference& reference, QString& error)
+{
+    reference = SchemaReference();
+    const UpdateLogPause mute;
+    // The reference lives in the embedded engine's in-memory Tempdb; its
+    // server folder only has to exist, and the root folder always does.
+    ov::Connection cn;
+    if (!cn.Open(QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=Tempdb;"
+                                "Data Source=sqlite:/"))) {
+        error = fill(QStringLiteral("内存中的参照库无法打开：{1}"), {cn.lastError().description});
+        return false;
+    }
+    return runReference(cn, emptyScript, updateScript, version, reference, error);
+}
+
+namespace {
+
+const QString kScratchPrefix = QStringLiteral("ovcheck_");
+constexpr int kScratchDigits = 32;
+
+// SQL Server's "CREATE DATABASE permission denied in database 'master'."
+constexpr qint32 kCreateDatabaseDenied = 262;
+// SQL Server's "Cannot drop the database 'x', because it does not exist or
+// you do not have permission."
+constexpr qint32 kNoSuchDatabase = 3701;
+
+// The scratch databases this process is using now. Within one process the
+// task locks of one database share one hold (ServerAdmin::lockDatabase), so
+// the lock alone would not keep a check from dropping one of this process's
+// own.
+struct ScratchRegistry
+{
+    QMutex mutex;
+    QSet<QString> names;
+};
+ScratchRegistry& scratchRegistry()
+{
+    static ScratchRegistry registry;
+    return registry;
+}
+bool scratchInUse(const QString& name)
+{
+    ScratchRegistry& r = scratchRegistry();
+    const QMutexLocker guard(&r.mutex);
+    return r.names.contains(name.toCaseFolded());
+}
+class ScratchInUse
+{
+public:
+    explicit ScratchInUse(const QString& name) : m_name(name.toCaseFolded())
+    {
+        ScratchRegistry& r = scratchRegistry();
+        const QMutexLocker guard(&r.mutex);
+        r.names.insert(m_name);
+    }
+    ~ScratchInUse()
+    {
+        ScratchRegistry& r = scratchRegistry();
+        const QMutexLocker guard(&r.mutex);
+        r.names.remove(m_name);
+    }
+    ScratchInUse(const ScratchInUse&) = delete;
+    ScratchInUse& operator=(const ScratchInUse&) = delete;
+
+private:
+    QString m_name;
+};
+
+QString newScratchName()
+{
+    quint32 words[kScratchDigits / 8];
+    QRandomGenerator::system()->fillRange(words);
+    QString name = kScratchPrefix;
+    for (const quint32 word : words)
+        name += QStringLiteral("%1").arg(word, 8, 16, QLatin1Char('0'));
+    return name;
+}
+
+// Drops the scratch databases that checks which were killed left on the
+// server. A running check holds the task lock on its scratch database from
+// before it makes it until after it has dropped it, and the lock ends with
+// the session of a check that was killed: a scratch database whose lock can
+// be had belongs to no running check. DROP DATABASE itself is refused while
+// any connection uses the database, so a database in use is never taken
+// away either.
+void dropLeftovers(ov::ServerAdmin& admin, QStringList& notes)
+{
+    QStringList names;
+    if (!admin.listDatabases(names)) {
+        notes.append(
+            fill(QStringLiteral("服务器上的数据库无法列出，以前被中断的检查留下的临时数据库未清理：{1}"),
+                 {admin.lastError().description}));
+        return;
+    }
+    for (const QString& name : std::as_const(names)) {
+        if (!IsScratchDatabaseName(name) || scratchInUse(name))
+            continue;
+        const std::shared_ptr<ov::DatabaseLock> lock = admin.lockDatabase(name);
+        if (!lock)
+            continue;
+        if (admin.dropDatabase(name))
+            notes.append(fill(QStringLiteral("已删除以前被中断的检查留下的临时数据库 {1}。"), {name}));
+        else if (admin.lastError().number == kNoSuchDatabase)
+            continue; // its own check dropped it after the listing
+        else
+            notes.append(fill(QStringLiteral("以前被中断的检查留下的临时数据库 {1} 未能删除：{2}"),
+                              {name, admin.lastError().description}));
+    }
+}
+
+// The first line of the scripts that holds a USE statement, or nothing. On
+// the server a USE would take the rest of the reference's statements out of
+// the scratch database, into the customer's or a system database; such
+// scripts are checked in memory. Comments are left out; a word "use" in a
+// literal may be taken for one, which only costs the server reference.
+std::optional<QString> lineWithUse(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        ScriptFile file;
+        if (!file.open(path))
+            continue;
+        while (!file.atEnd()) {
+            const QString line = file.readLine();
+            const int comment = int(line.indexOf(QStringLiteral("--")));
+            if (namesIn(comment < 0 ? line : line.left(comment)).contains(QStringLiteral("use")))
+                return line.trimmed();
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+bool IsScratchDatabaseName(const QString& name)
+{
+    if (name.size() != kScratchPrefix.size() + kScratchDigits || !name.startsWith(kScratchPrefix))
+        return false;
+    for (int i = kScratchPrefix.size(); i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        if (!(c >= QLatin1Char('0') && c <= QLatin1Char('9')) &&
+            !(c >= QLatin1Char('a') && c <= QLatin1Char('f')))
+            return false;
+    }
+    return true;
+}
+
+bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString& emptyScript,
+                                  const QString& updateScript, const QString& version,
+                                  SchemaReference& reference, QString& error, QStringList& notes)
+{
+    reference = SchemaReference();
+    reference.onServer = true;
+    if (!scriptsReadable(emptyScript, updateScript, error))
+        return false;
+    const UpdateLogPause mute;
+    const std::unique_ptr<ov::ServerAdmin> admin =
+        ov::ServerAdmin::create(login.server, login.trusted, login.user, login.password);
+    if (admin->engine() != QLatin1String("mssql")) {
+        error = QStringLiteral("服务器不是 SQL Server");
+        return false;
+    }
+    if (const std::optional<QString> line = lineWithUse({emptyScript, updateScript})) {
+        error = fill(QStringLiteral("脚本中有 USE 语句（{1}），在服务器上执行会离开临时数据库"), {*line});
+        return false;
+    }
+    dropLeftovers(*admin, notes);
+
+    const QString name = newScratchName();
+    const ScratchInUse inUse(name);
+    const std::shared_ptr<ov::DatabaseLock> lock = admin->lockDatabase(name);
+    if (!lock) {
+        error = fill(QStringLiteral("临时数据库 {1} 无法锁定：{2}"), {name, admin->lastError().description});
+        return false;
+    }
+    const auto drop = [&] {
+        if (!admin->dropDatabase(name) && admin->lastError().number != kNoSuchDatabase)
+            notes.append(fill(
+                QStringLiteral("临时数据库 {1} 未能删除：{2}。下一次在服务器上建立参照库的检查会删除它。"),
+                {name, admin->lastError().description}));
+    };
+    if (!admin->createDatabase(name)) {
+        const ov::DataError failure = admin->lastError();
+        if (failure.number == kCreateDatabaseDenied) {
+            error = fill(QStringLiteral("登录没有在服务器上建立数据库的权限（{1}）"), {failure.description});
+            return false;
+        }
+        // CREATE DATABASE may have made it before it or an option failed.
+        error = fill(QStringLiteral("临时数据库 {1} 无法建立：{2}"), {name, failure.description});
+        drop();
+        return false;
+    }
+    bool built = false;
+    if (const auto cn =
+            mdlOVSqlServer::ConnectToDBFile(login.server, name, login.trusted, login.user, login.password)) {
+        // A new database is a copy of the server's model database: tables
+        // put there would be taken for the schema script's.
+        QList<ov::CatalogColumn> model;
+        ov::DataError readError;
+        if (!ov::ReadCatalog(*cn, model, readError))
+            error =
+                fill(QStringLiteral("临时数据库 {1} 的表和列无法读取：{2}"), {name, readError.description});
+        else if (!model.isEmpty())
+            error = fill(QStringLiteral("新建的数据库并不是空的：服务器的 model 数据库含有表 {1}"),
+                         {model.first().table});
+        else
+            built = runReference(*cn, emptyScript, updateScript, version, reference, error);
+        // DROP DATABASE is refused while a connection uses the database.
+        cn->Close();
+    } else {
+        error = fill(QStringLiteral("临时数据库 {1} 无法连接：{2}"), {name, mdlCommon::GetErrorText(true)});
+    }
+    drop();
+    return built;
 }
 
 int SchemaCheckResult::exitCode() const
@@ -570,9 +804,18 @@ SchemaCheckResult CompareSchema(const SchemaReference& reference, const QList<ov
     return result;
 }
 
-SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, const QString& updateScript)
+SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, const QString& updateScript,
+                              const ConnectionSettings* onServer)
 {
     SchemaCheckResult result;
+    QStringList notes;
+    // The embedded engine's reference is that engine's own already.
+    if (onServer && !ov::ServerAdmin::localFolder(onServer->server).isEmpty()) {
+        notes.append(QStringLiteral("在服务器上建立参照库只用于 SQL Server：嵌入式引擎的数据库，其参照库本来"
+                                    "就由同一引擎在内存中建立。"));
+        onServer = nullptr;
+    }
+    result.referenceNotes = notes;
     const std::optional<QString> version = ReadDatabaseVersion(&cn);
     if (!version) {
         result.status = SchemaCheckResult::Status::NoVersion;
@@ -580,24 +823,40 @@ SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, co
                                       "或该表无法读取，因此没有可以比较的依据。");
         return result;
     }
+    result.version = *version;
     QList<ov::CatalogColumn> catalog;
     ov::DataError dataError;
     if (!ov::ReadCatalog(cn, catalog, dataError)) {
-        result.version = *version;
         result.error = fill(QStringLiteral("数据库的表和列无法读取：{1}"), {dataError.description});
         return result;
     }
     SchemaReference reference;
     QString error;
-    if (!BuildSchemaReference(emptyScript, updateScript, *version, reference, error)) {
-        result.version = *version;
+    // A script that cannot be read fails the check the same way wherever
+    // the reference would be built: before anything is made on a server.
+    if (onServer && !scriptsReadable(emptyScript, updateScript, error)) {
         result.error = fill(QStringLiteral("无法建立用来比较的参照结构：{1}"), {error});
+        return result;
+    }
+    bool built = false;
+    if (onServer) {
+        built = BuildSchemaReferenceOnServer(*onServer, emptyScript, updateScript, *version, reference, error,
+                                             notes);
+        if (!built)
+            notes.append(
+                fill(QStringLiteral("未能在服务器上建立参照库：{1}。改用内存中的参照库。"), {error}));
+    }
+    if (!built && !BuildSchemaReference(emptyScript, updateScript, *version, reference, error)) {
+        result.error = fill(QStringLiteral("无法建立用来比较的参照结构：{1}"), {error});
+        result.referenceNotes = notes;
         return result;
     }
     result = CompareSchema(reference, catalog);
     result.version = *version;
     result.scriptsEndAt = reference.scriptsEndAt;
     result.notRun = reference.notRun;
+    result.referenceOnServer = reference.onServer;
+    result.referenceNotes = notes;
     // What the reference holds is all there; but it is not the whole of a
     // version later than the scripts, nor of scripts some of whose
     // statements it could not run, so that is not called complete.
@@ -611,10 +870,14 @@ QString SchemaReportText(const SchemaCheckResult& result)
 {
     const SchemaCheckResult r = shown(result);
     using Status = SchemaCheckResult::Status;
+    QString notes;
+    for (const QString& note : r.referenceNotes)
+        notes += note + QLatin1Char('\n');
     if (r.status == Status::NoVersion || r.status == Status::Failed)
-        return fill(QStringLiteral("无法进行检查：{1}\n"), {r.error});
-    QString out = fill(QStringLiteral("数据库版本 {1}：与 {2} 及版本 {1} 以前（含）的各版本块比较。\n"),
-                       {r.version, kEmptyScriptName});
+        return notes + fill(QStringLiteral("无法进行检查：{1}\n"), {r.error});
+    QString out = notes + fill(QStringLiteral("数据库版本 {1}：与 {2} 及版本 {1} 以前（含）的各版本块比较"
+                                              "（{3}）。\n"),
+                               {r.version, kEmptyScriptName, referencePlace(r)});
     for (const QString& note : partialNotes(r))
         out += note + QLatin1Char('\n');
     const auto section = [&out](const QString& title, const QList<SchemaFinding>& findings,
@@ -671,6 +934,9 @@ QByteArray SchemaReportJson(const SchemaCheckResult& r)
     static const char* const statusNames[] = {"complete", "gaps", "partial", "no version", "failed"};
     o.insert(QStringLiteral("status"), QLatin1String(statusNames[int(r.status)]));
     o.insert(QStringLiteral("exitCode"), r.exitCode());
+    o.insert(QStringLiteral("reference"),
+             r.referenceOnServer ? QStringLiteral("server") : QStringLiteral("memory"));
+    o.insert(QStringLiteral("referenceNotes"), QJsonArray::fromStringList(r.referenceNotes));
     if (r.status == Status::NoVersion || r.status == Status::Failed) {
         o.insert(QStringLiteral("error"), r.error);
         if (!r.version.isEmpty())
@@ -754,8 +1020,8 @@ QString SchemaGapMessage(const SchemaCheckResult& result)
     const QString unchecked =
         r.notRun.isEmpty()
             ? QString()
-            : fill(QStringLiteral("另有 {1} 条语句无法在内存中的参照库里执行，它们涉及的对象未检查。\r\n"),
-                   {QString::number(r.notRun.size())});
+            : fill(QStringLiteral("另有 {1} 条语句无法在{2}里执行，它们涉及的对象未检查。\r\n"),
+                   {QString::number(r.notRun.size()), referencePlace(r)});
     return fill(
         QStringLiteral(
             "升级后的数据库结构检查未通过：数据库版本为 {1}，但缺少该版本应有的对象：\r\n\r\n{2}"
@@ -767,18 +1033,21 @@ QString SchemaGapMessage(const SchemaCheckResult& result)
 QString SchemaCheckNotice(const SchemaCheckResult& result)
 {
     const SchemaCheckResult r = shown(result);
+    QString notes;
+    for (const QString& note : r.referenceNotes)
+        notes += note + QLatin1Char('\n');
     switch (r.status) {
     case SchemaCheckResult::Status::Complete:
     case SchemaCheckResult::Status::Gaps:
         break;
     case SchemaCheckResult::Status::Partial:
-        return QStringLiteral("升级后的数据库结构检查未能检查全部对象，能检查的对象都不缺少：\n") +
+        return notes + QStringLiteral("升级后的数据库结构检查未能检查全部对象，能检查的对象都不缺少：\n") +
                partialNotes(r).join(QLatin1Char('\n')) + QLatin1Char('\n');
     case SchemaCheckResult::Status::NoVersion:
     case SchemaCheckResult::Status::Failed:
-        return fill(QStringLiteral("升级后的数据库结构检查未能进行：{1}\n"), {r.error});
+        return notes + fill(QStringLiteral("升级后的数据库结构检查未能进行：{1}\n"), {r.error});
     }
-    return QString();
+    return notes;
 }
 
 void LogSchemaCheck(const SchemaCheckResult& result)
@@ -807,6 +1076,8 @@ void LogSchemaCheck(const SchemaCheckResult& result)
     }
     for (const SchemaFinding& f : r.notChecked)
         text += QStringLiteral("\r\n??? 未检查：") + findingLine(f);
+    for (const QString& note : r.referenceNotes)
+        text += QStringLiteral("\r\n--- ") + note;
     WriteUpdateLog(text + QStringLiteral("\r\n"));
 }
 

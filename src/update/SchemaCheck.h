@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/ConnectionSettings.h"
 #include "data/Catalog.h"
 
 #include <QByteArray>
@@ -16,7 +17,10 @@ class Connection;
 // reference: the schema script (OVScriptEmpty.txt), then the version blocks
 // of the update script up to and including the database's version, run by
 // the script runner on an in-memory embedded database, block by block, so
-// that each table and column is known with the block that brings it.
+// that each table and column is known with the block that brings it. Asked
+// to, the reference is built on the SQL Server of the database instead, in a
+// scratch database of its own, so that statements only SQL Server accepts
+// are checked too.
 namespace mdlOVSqlUpdateDB {
 
 // A table or a column of the reference with the version block that brings
@@ -48,6 +52,7 @@ struct SchemaReference
     // version is later holds what these scripts cannot describe.
     QString scriptsEndAt;
     QList<UnrunStatement> notRun; // in the order of the scripts
+    bool onServer = false;        // built on SQL Server, not in memory
 };
 
 // Builds the reference for a database at version. Every batch runs on its
@@ -58,6 +63,24 @@ struct SchemaReference
 // to the update log.
 bool BuildSchemaReference(const QString& emptyScript, const QString& updateScript, const QString& version,
                           SchemaReference& reference, QString& error);
+
+// The name of a scratch database of the check on a server: "ovcheck_" and 32
+// lower-case hexadecimal digits. Only such names are ever dropped as left
+// over by a check that was killed.
+bool IsScratchDatabaseName(const QString& name);
+// Builds the reference as BuildSchemaReference does, but on the SQL Server
+// of login (its database is not used): first every scratch database that a
+// killed check left there and no running check holds is dropped; then a new
+// one is made (CREATE DATABASE with the server's defaults, the smallest size
+// the server gives), taken for this check with an application lock for as
+// long as it lives, the scripts run in it by the script runner, its
+// INFORMATION_SCHEMA read, and it is dropped again, also when something
+// failed. notes (Chinese) tells what was cleaned away and what could not
+// be. False, with error set (Chinese; a login that may not create databases
+// is told so), when the reference could not be built there.
+bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString& emptyScript,
+                                  const QString& updateScript, const QString& version,
+                                  SchemaReference& reference, QString& error, QStringList& notes);
 
 struct SchemaFinding
 {
@@ -117,6 +140,11 @@ struct SchemaCheckResult
     // may have made, renamed or dropped it): neither gaps nor information.
     QList<SchemaFinding> notChecked;
     QList<IncompleteBlock> incompleteBlocks; // in the order of the scripts
+    // Where the reference was built, and what the user should know of it
+    // (asked on the server but built in memory, and why; a scratch database
+    // that could not be dropped). Neither changes the status.
+    bool referenceOnServer = false;
+    QStringList referenceNotes;
 
     // 0 complete, 1 gaps, 2 the check cannot run or cannot vouch for the
     // version (no version, a version beyond the scripts).
@@ -128,8 +156,12 @@ struct SchemaCheckResult
 SchemaCheckResult CompareSchema(const SchemaReference& reference, const QList<ov::CatalogColumn>& catalog);
 
 // Reads the database's version and catalog on cn and compares them with the
-// reference the two scripts make for that version.
-SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, const QString& updateScript);
+// reference the two scripts make for that version: in memory, or, given
+// onServer (the login of cn's server), on that server when it is SQL Server.
+// A reference that cannot be made there is made in memory, with a note why;
+// on the embedded engine the in-memory reference is that engine's own.
+SchemaCheckResult CheckSchema(ov::Connection& cn, const QString& emptyScript, const QString& updateScript,
+                              const ConnectionSettings* onServer = nullptr);
 
 // The result for people (plain text, lines ending in "\n") and for scripts
 // (a JSON object).

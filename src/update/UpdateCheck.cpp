@@ -11,6 +11,7 @@
 #include "update/VersionTable.h"
 
 #include <csignal>
+#include <optional>
 
 namespace mdlOVSqlUpdateDB {
 
@@ -38,9 +39,9 @@ bool refuseUnfinished(ov::Connection& cn, const QString& database)
 // that could not start (refused). Otherwise the run stays completed,
 // whatever the check finds.
 bool checkAfterRun(ov::Connection& cn, const QString& database, const QString& scriptPath,
-                   UpdateOutcome& outcome, bool& refused)
+                   const ConnectionSettings* onServer, UpdateOutcome& outcome, bool& refused)
 {
-    outcome.check = CheckSchema(cn, emptyScript(), scriptPath);
+    outcome.check = CheckSchema(cn, emptyScript(), scriptPath, onServer);
     LogSchemaCheck(outcome.check);
     if (outcome.check.status == SchemaCheckResult::Status::NoVersion) {
         refused = true;
@@ -55,6 +56,17 @@ bool checkAfterRun(ov::Connection& cn, const QString& database, const QString& s
 // connection and the hold on the database were had and nothing was
 // refused), finish the completion; a database refused after the run (no
 // version) did not start its work either.
+// The login of the database for a check whose reference is built on its
+// server, or nothing for one in memory.
+std::optional<ConnectionSettings> serverReference(bool checkOnServer, const QString& server,
+                                                  const QString& database, bool integratedLogin,
+                                                  const QString& user, const QString& password)
+{
+    if (!checkOnServer)
+        return std::nullopt;
+    return ConnectionSettings{server, database, integratedLogin, user, password};
+}
+
 UpdateOutcome ended(bool ran, bool started, bool refused, UpdateOutcome outcome)
 {
     if (!ran || !outcome.completed())
@@ -84,8 +96,9 @@ void RequestStopBeforeNextBlock()
 
 UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
                                 const QString& user, const QString& password, const QString& scriptPath,
-                                ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
+                                ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, bool checkOnServer)
 {
+    const auto onServer = serverReference(checkOnServer, server, database, integratedLogin, user, password);
     UpdateOutcome outcome;
     bool started = false;
     bool refused = false;
@@ -115,7 +128,8 @@ UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, 
     };
     steps.finish = [&](ov::Connection& cn) {
         outcome.versionAfter = ReadDatabaseVersion(&cn).value_or(QString());
-        return !outcome.stopped && checkAfterRun(cn, database, scriptPath, outcome, refused);
+        return !outcome.stopped &&
+               checkAfterRun(cn, database, scriptPath, onServer ? &*onServer : nullptr, outcome, refused);
     };
     const bool ran = RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
                                      prgProgress, steps);
@@ -131,8 +145,9 @@ void TellCheckFindings(const UpdateOutcome& outcome)
 UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, bool integratedLogin,
                                 const QString& user, const QString& password, const QString& scriptPath,
                                 const QString& version, ov::StatusLabel& lblStatus,
-                                ov::ProgressBar& prgProgress)
+                                ov::ProgressBar& prgProgress, bool checkOnServer)
 {
+    const auto onServer = serverReference(checkOnServer, server, database, integratedLogin, user, password);
     UpdateOutcome outcome;
     bool started = false;
     bool refused = false;
@@ -144,7 +159,8 @@ UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, 
         runConnection = &cn;
         if (!refuseUnfinished(cn, database))
             return false;
-        const SchemaCheckResult result = CheckSchema(cn, emptyScript(), scriptPath);
+        const SchemaCheckResult result =
+            CheckSchema(cn, emptyScript(), scriptPath, onServer ? &*onServer : nullptr);
         if (result.status == SchemaCheckResult::Status::NoVersion ||
             result.status == SchemaCheckResult::Status::Failed) {
             ov::MsgBox(
@@ -186,7 +202,7 @@ UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, 
     // to what it was before the block's own statements set it.
     steps.hooks.blockEnding = [&](const QString&) { return WriteDatabaseVersion(current, runConnection); };
     steps.finish = [&](ov::Connection& cn) {
-        return checkAfterRun(cn, database, scriptPath, outcome, refused);
+        return checkAfterRun(cn, database, scriptPath, onServer ? &*onServer : nullptr, outcome, refused);
     };
     const bool ran = RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
                                      prgProgress, steps);

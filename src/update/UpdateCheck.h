@@ -49,13 +49,16 @@ struct UpdateOutcome
 // RunUpdateScript, then, on the run's connection and under its hold on the
 // database, the schema check against OVScriptEmpty.txt of the program folder
 // and the script that ran. The check's result is logged and nothing is shown:
-// the caller says the update succeeded first, then TellCheckFindings. A
+// the caller says the update succeeded first, then TellCheckFindings. With
+// checkOnServer the check builds its reference on the SQL Server of the
+// database (CheckSchema's onServer) instead of in memory. A
 // database carrying the mark of an unfinished creation is refused before
 // anything is sent; one without a version passes over every version block
 // and is then refused: both, told to the user, end as not started.
 UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
                                 const QString& user, const QString& password, const QString& scriptPath,
-                                ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
+                                ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress,
+                                bool checkOnServer = false);
 
 // Asks the update running in this process to run no further version block
 // once the one it is in has ended: the blocks left are not run, the run
@@ -74,11 +77,12 @@ void TellCheckFindings(const UpdateOutcome& outcome);
 // incomplete with none of its objects there yet. The block runs in a
 // transaction whatever its marker, and is recorded as the runner records it;
 // the database's version stays what it was (a block that sets it to its own
-// version would otherwise take the database back).
+// version would otherwise take the database back). checkOnServer as above,
+// for both checks.
 UpdateOutcome RerunVersionBlock(const QString& server, const QString& database, bool integratedLogin,
                                 const QString& user, const QString& password, const QString& scriptPath,
                                 const QString& version, ov::StatusLabel& lblStatus,
-                                ov::ProgressBar& prgProgress);
+                                ov::ProgressBar& prgProgress, bool checkOnServer = false);
 
 // False, after telling the user, when the database carries the mark of a
 // creation that did not finish; true otherwise, also when it cannot be

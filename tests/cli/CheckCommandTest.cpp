@@ -472,3 +472,38 @@ TEST_F(CheckCommandTest, AnUnfinishedOrUnversionedDatabaseIsRefused)
 }
 
 } // namespace
+
+// The switches that build the reference on SQL Server change nothing on the
+// embedded engine, whose reference is its own already: the same findings
+// and exit codes, with a note that says so. With --dry-run, which runs no
+// check, the switch is refused.
+TEST_F(CheckCommandTest, ReferenceOnServerIsTheEmbeddedEnginesOwnThere)
+{
+    makeDatabaseWithoutBlock14(QStringLiteral("crm"));
+    const QString note = QStringLiteral("在服务器上建立参照库只用于 SQL Server");
+    ovtest::CliResult r = run({"check", "--database", "crm", "--reference-on-server"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(note)) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("  列 tblActivity.DueDate（datetime，版本块 1.4）\n")))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("（内存中的参照库）"))) << r.out.toStdString();
+
+    r = run({"check", "--database", "crm", "--reference-on-server", "--json"});
+    EXPECT_EQ(r.exitCode, 1);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(o.value(QStringLiteral("reference")).toString(), QStringLiteral("memory"));
+    const QJsonArray notes = o.value(QStringLiteral("referenceNotes")).toArray();
+    ASSERT_EQ(notes.size(), 1) << r.out.toStdString();
+    EXPECT_TRUE(notes[0].toString().startsWith(note));
+
+    r = run({"update", "--database", "crm", "--dry-run", "--check-on-server"});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("--check-on-server goes with an update")))
+        << r.err.toStdString();
+
+    r = run({"update", "--database", "crm", "--no-backup", "--check-on-server"});
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+    const int success = int(r.err.indexOf(QStringLiteral("数据库升级成功！")));
+    EXPECT_TRUE(success >= 0 && r.err.indexOf(note) > success) << r.err.toStdString();
+    EXPECT_TRUE(log().contains(QStringLiteral("--- ") + note)) << log().toStdString();
+}

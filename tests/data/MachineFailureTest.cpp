@@ -26,6 +26,11 @@ TEST(MachineFailure, SqliteResultCodes)
         {SQLITE_CORRUPT, true},
         {SQLITE_CORRUPT_INDEX, true},
         {SQLITE_NOMEM, true},
+        {SQLITE_READONLY, true},
+        {SQLITE_READONLY_DIRECTORY, true},
+        {SQLITE_READONLY_CANTINIT, true},
+        {SQLITE_CANTOPEN, true},
+        {SQLITE_CANTOPEN_ISDIR, true},
         {SQLITE_OK, false},
         {SQLITE_ERROR, false},
         {SQLITE_CONSTRAINT_UNIQUE, false},
@@ -33,10 +38,8 @@ TEST(MachineFailure, SqliteResultCodes)
         {SQLITE_MISMATCH, false},
         {SQLITE_BUSY, false},
         {SQLITE_LOCKED, false},
-        {SQLITE_READONLY, false},
         {SQLITE_INTERRUPT, false},
         {SQLITE_TOOBIG, false},
-        {SQLITE_CANTOPEN, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(isSqliteMachineFailure(c.code), c.machine) << c.code << " " << sqlite3_errstr(c.code);

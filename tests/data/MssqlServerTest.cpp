@@ -23,11 +23,15 @@
 #include "support/CliProgram.h"
 #include "support/ScopedProgramFolder.h"
 #include "support/ScriptedUi.h"
+#include "update/SchemaCheck.h"
 #include "update/UpdateScript.h"
 #include "update/VersionTable.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
+
+#include <cstdio>
 
 using namespace ov;
 using ovtest::str;
@@ -239,6 +243,53 @@ TEST_F(MssqlServer, CreateWithBothDataSetsThenUpdate)
     ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, m_database, m_trusted, m_user, m_password, script,
                                                   status, progress));
     EXPECT_NE(scalar(m_database, QStringLiteral("SELECT OBJECT_ID('tExtra')")), QString());
+}
+
+// The schema check with its reference on the server, timed against the one
+// in memory (printed, not asserted): a database the shipped scripts made
+// lacks nothing, and the scratch database is gone afterwards.
+TEST_F(MssqlServer, SchemaCheckWithTheReferenceOnTheServer)
+{
+    ovtest::ScopedProgramFolder program;
+    ASSERT_TRUE(program.copyDist());
+    ovtest::ScriptedUi ui;
+    PlainStatusLabel status;
+    PlainProgressBar progress;
+    ASSERT_TRUE(mdlOVSqlUpdateDB::CreateDatabase(m_server, m_database, m_trusted, m_user, m_password,
+                                                 mdlOVSqlUpdateDB::CreateBlank, status, progress))
+        << str(ui.texts().join('\n'));
+    PlainStatusLabel updateStatus;
+    PlainProgressBar updateProgress;
+    ASSERT_TRUE(mdlOVSqlUpdateDB::RunUpdateScript(m_server, m_database, m_trusted, m_user, m_password,
+                                                  program.filePath(QStringLiteral("OVScriptUpdate.txt")),
+                                                  updateStatus, updateProgress));
+    QStringList before;
+    ASSERT_TRUE(m_admin->listDatabases(before));
+
+    const auto cn = connect(m_database);
+    const ConnectionSettings login{m_server, m_database, m_trusted, m_user, m_password};
+    const QString empty = program.filePath(QStringLiteral("OVScriptEmpty.txt"));
+    const QString update = program.filePath(QStringLiteral("OVScriptUpdate.txt"));
+    QElapsedTimer timer;
+    timer.start();
+    const mdlOVSqlUpdateDB::SchemaCheckResult inMemory = mdlOVSqlUpdateDB::CheckSchema(*cn, empty, update);
+    const qint64 memoryMs = timer.restart();
+    const mdlOVSqlUpdateDB::SchemaCheckResult onServer =
+        mdlOVSqlUpdateDB::CheckSchema(*cn, empty, update, &login);
+    const qint64 serverMs = timer.elapsed();
+    std::printf("schema check of the shipped scripts: reference in memory %lld ms, on the server %lld ms\n",
+                static_cast<long long>(memoryMs), static_cast<long long>(serverMs));
+    RecordProperty("reference_in_memory_ms", static_cast<int>(memoryMs));
+    RecordProperty("reference_on_server_ms", static_cast<int>(serverMs));
+
+    EXPECT_TRUE(onServer.referenceOnServer) << str(onServer.referenceNotes.join('\n'));
+    EXPECT_TRUE(onServer.gaps.isEmpty()) << str(mdlOVSqlUpdateDB::SchemaReportText(onServer));
+    EXPECT_TRUE(onServer.notRun.isEmpty()) << str(mdlOVSqlUpdateDB::SchemaReportText(onServer));
+    EXPECT_EQ(onServer.version, inMemory.version);
+    QStringList after;
+    ASSERT_TRUE(m_admin->listDatabases(after));
+    for (const QString& name : after)
+        EXPECT_TRUE(before.contains(name) || !mdlOVSqlUpdateDB::IsScratchDatabaseName(name)) << str(name);
 }
 
 // The transfer sends its rows as parameter arrays; a row the server refuses

@@ -434,19 +434,22 @@ TEST_F(UpdateFaults, AFailureOfTheMachineStopsTheRunWhereverItHappens)
     // the log is still written.
     const auto fullDisk = [] { failSystemCall(__NR_pwrite64, ENOSPC); };
     const auto sizeLimit = [&database] { limitFileSize(rlim_t(QFileInfo(database).size() + 8192)); };
+    const QString folder = path(QStringLiteral("data"));
+    const auto readOnlyFolder = [&folder] { QFile::setPermissions(folder, QFile::Permissions(0x5555)); };
     const QStringList all = {QStringLiteral("1.1"), QStringLiteral("1.2"), QStringLiteral("1.3")};
     const struct
     {
         const char* name;
         int faultLine; // the fault comes before this line is read
         std::function<void()> fault;
-        const char* version;   // the block it stops in
-        const char* cause;     // in the message and the log
-        const char* where;     // the statement that met it, logged after the cause
-        QStringList recorded;  // after the stopped run
-        const char* dbVersion; // after the stopped run
-        int phones;            // rows of tblContactPhone after the stopped run
-        QStringList rerun;     // recorded after the run with room: the block completes
+        const char* version;       // the block it stops in
+        const char* cause;         // in the message and the log
+        const char* where;         // the statement that met it, logged after the cause
+        QStringList recorded;      // after the stopped run
+        const char* dbVersion;     // after the stopped run
+        int phones;                // rows of tblContactPhone after the stopped run
+        QStringList rerun;         // recorded after the run with room: the block completes
+        bool unprivileged = false; // the run is made by a user whom permissions stop
     } cases[] = {
         // clang-format off
         {"a batch of a transfer block in a --<V: block", 6, fullDisk, "1.1",
@@ -467,6 +470,13 @@ TEST_F(UpdateFaults, AFailureOfTheMachineStopsTheRunWhereverItHappens)
          "database or disk is full", "CREATE TABLE t2", {QStringLiteral("1.1")}, "1.1", kContacts, all},
         {"the commit of a --<VT: block", 21, fullDisk, "1.2",
          "database or disk is full", "COMMIT TRANSACTION", {QStringLiteral("1.1")}, "1.1", kContacts, all},
+        // The server folder turns read-only under the run: the engine cannot
+        // make the journal a write needs.
+        {"a read-only server folder in a batch of a --<V: block", 2, readOnlyFolder, "1.1",
+         "attempt to write a readonly database", "DELETE FROM tblNote", {}, "1.0", 0, all, true},
+        {"a read-only server folder in a batch of a --<VT: block", 15, readOnlyFolder, "1.2",
+         "attempt to write a readonly database", "CREATE TABLE t2", {QStringLiteral("1.1")}, "1.1", kContacts, all,
+         true},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -487,14 +497,28 @@ TEST_F(UpdateFaults, AFailureOfTheMachineStopsTheRunWhereverItHappens)
                         "DELETE FROM tblVarible WHERE [Module] = 'UpdateDB'; "
                         "UPDATE tblVarible SET VaribleValue = '1.0' WHERE [Module] = 'DB'; VACUUM")
                         .arg(kContacts)));
-        const QString outcome = runInChild([&] {
-            FaultAtLine ui(c.faultLine, c.fault);
-            const bool ran = run(script);
-            QStringList said;
-            for (const auto& m : ui.messages())
-                said << QStringLiteral("[%1] %2").arg(int(m.style)).arg(m.text);
-            return QStringLiteral("%1\n%2").arg(ran).arg(said.join(QLatin1Char('\n')));
-        });
+        if (c.unprivileged) {
+            // The unprivileged run owns the server folder and its files, and
+            // may write the log.
+            QFile log(mdlOVSqlUpdateDB::UpdateLogPath());
+            ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+            log.close();
+            giveToUnprivileged(log.fileName());
+            giveToUnprivileged(folder);
+            for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+                giveToUnprivileged(file.filePath());
+        }
+        const QString outcome = runInChild(
+            [&] {
+                FaultAtLine ui(c.faultLine, c.fault);
+                const bool ran = run(script);
+                QStringList said;
+                for (const auto& m : ui.messages())
+                    said << QStringLiteral("[%1] %2").arg(int(m.style)).arg(m.text);
+                return QStringLiteral("%1\n%2").arg(ran).arg(said.join(QLatin1Char('\n')));
+            },
+            c.unprivileged);
+        QFile::setPermissions(folder, QFile::Permissions(0x7755));
         EXPECT_TRUE(outcome.startsWith(QStringLiteral("0\n"))) << outcome.toStdString();
         EXPECT_EQ(outcome.count(QStringLiteral("\n[")), 1) << "one message\n" << outcome.toStdString();
         EXPECT_TRUE(

@@ -4,8 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -42,8 +44,38 @@ TdsPeer::~TdsPeer()
         ADD_FAILURE() << "the TDS peer failed: " << e.value(QLatin1String("error")).toString().toStdString();
 }
 
+namespace {
+
+// With OV_TDSPEER_SCRIPTS naming a folder, every script a test gives the
+// peer is kept there too, named by the test, so that
+// tests/mssql/replay_peer_scripts.py can replay its statements against a
+// real server and compare the answers' shape with the script's.
+void keepScript(const QByteArray& script)
+{
+    const QString folder = qEnvironmentVariable("OV_TDSPEER_SCRIPTS");
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return;
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    QString name =
+        test ? QString::fromUtf8(test->test_suite_name()) + QLatin1Char('.') + QString::fromUtf8(test->name())
+             : QStringLiteral("peer");
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
+    for (int n = 1; n < 10000; ++n) {
+        QFile file(QDir(folder).filePath(QStringLiteral("%1-%2.json").arg(name).arg(n)));
+        if (file.open(QIODevice::NewOnly | QIODevice::WriteOnly)) {
+            file.write(script);
+            return;
+        }
+        if (!file.exists())
+            return;
+    }
+}
+
+} // namespace
+
 void TdsPeer::start(const QByteArray& script)
 {
+    keepScript(script);
     if (!m_dir.isValid())
         return;
     QFile file(m_dir.filePath(QStringLiteral("script.json")));

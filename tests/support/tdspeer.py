@@ -32,6 +32,8 @@ whitespace around either text; a regex must match the whole text
 (re.DOTALL). Rules are tried in order; one with "times" is used that often; one
 with "database" only on connections whose login named that database (without
 case; "master" when the login named none).
+A rule with "replay": false answers what no server would, on purpose; the
+replay against a real server (tests/mssql/replay_peer_scripts.py) leaves it out.
 
 Tokens of a reply:
   {"columns": [{"name": "a", "type": "int", "null": true}, ...], "rows": [[1], [null]]}

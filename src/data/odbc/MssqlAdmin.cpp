@@ -117,7 +117,18 @@ std::unique_ptr<DatabaseLock> MssqlAdmin::takeLock(const QString& database)
         fail(rs.lastError());
         return nullptr;
     }
-    const int result = rs.Eof() ? -999 : rs.Fields(0).Value().toInt();
+    // Only a number the server returned grants the lock: no row, NULL or
+    // anything else counts as sp_getapplock's "other error" (-999).
+    int result = -999;
+    if (!rs.Eof()) {
+        const QVariant value = rs.Fields(0).Value();
+        bool isNumber = false;
+        const int number = value.isValid() && !value.isNull() && value.typeId() != QMetaType::QString
+                               ? value.toInt(&isNumber)
+                               : 0;
+        if (isNumber)
+            result = number;
+    }
     rs.Close();
     if (result >= 0)
         return std::make_unique<SessionLock>(std::move(cn), database);
