@@ -34,6 +34,8 @@ target_for() {
     start-up*) echo 3.00 ;;
     "update runner peak memory"*) echo 1.50 ;;
     "update runner"*) echo 1.30 ;;
+    "update "*" databases, --parallel 1"*) echo 1.25 ;;
+    "update "*" databases, --parallel 2"*) echo 0.90 ;;
     bulk-load*) echo 1.00 ;;
     "jet read"*) echo 1.00 ;;
     transfer*) echo 1.00 ;;

@@ -30,6 +30,8 @@ public:
     bool readPassword();
 
     const ConnectionSettings& settings() const { return m_settings; }
+    // --password-stdin was given.
+    bool passwordStdin() const { return m_passwordStdin; }
     QString error() const { return m_error; }
 
 private:

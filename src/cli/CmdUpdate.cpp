@@ -4,6 +4,7 @@
 #include "cli/CliInputFile.h"
 #include "cli/CliLogin.h"
 #include "cli/CliSqlOut.h"
+#include "cli/ManyUpdate.h"
 #include "common/Clock.h"
 #include "common/TerminalUi.h"
 #include "common/UiPort.h"
@@ -38,10 +39,10 @@
 // unfinished creation, or one without a version, so that nothing was updated).
 namespace {
 
-const char kSynopsis[] =
-    "update [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
-    "[--script F] [--rerun VERSION] [--check-on-server] (--backup-to PATH | --no-backup | "
-    "--dry-run [--sql-out FILE])";
+const char kSynopsis[] = "update [--server S] [--database D | --all | --databases A,B | --list FILE | "
+                         "--retry-failed REPORT] [--trusted | --user NAME [--password-stdin]] [--script F] "
+                         "[--rerun VERSION] [--check-on-server] (--backup-to PATH | --no-backup | --dry-run "
+                         "[--sql-out FILE]) [--parallel N] [--stop-on-error] [--report FILE]";
 
 int dryRun(const ConnectionSettings& s, const QString& script)
 {
@@ -88,8 +89,13 @@ int transcribe(const ConnectionSettings& s, const QString& script, const QString
     return ovcli::writeTranscript(transcript, sqlOut);
 }
 
+int update(const ConnectionSettings& s, const QString& script, const std::optional<QString>& backupTo,
+           const std::optional<QString>& rerun, bool checkOnServer, mdlOVSqlUpdateDB::UpdateOutcome& outcome);
+
 int run(ovcli::Args& args)
 {
+    ovcli::ManyUpdate::Options many;
+    many.take(args);
     ovcli::LoginOptions login;
     const bool taken = login.take(args, true);
     const auto scriptOption = args.option(QStringLiteral("--script"));
@@ -99,6 +105,14 @@ int run(ovcli::Args& args)
     const auto sqlOut = args.option(QStringLiteral("--sql-out"));
     const auto rerun = args.option(QStringLiteral("--rerun"));
     const bool checkOnServer = args.flag(QStringLiteral("--check-on-server"));
+    if (many.chosen())
+        return ovcli::ManyUpdate::run(many, args, login, taken, scriptOption, backupTo, noBackup,
+                                      dry || sqlOut || rerun);
+    if (many.strayOption())
+        return ovcli::usageError(kSynopsis, QStringLiteral("--parallel, --report and --stop-on-error go with "
+                                                           "--all, --databases, --list or --retry-failed"));
+    // Given by ovsqlcli update --all to each update it starts (ManyUpdate).
+    const auto outcomeFile = args.option(QStringLiteral("--outcome-file"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -143,6 +157,8 @@ int run(ovcli::Args& args)
             return 2;
         }
     }
+    if (outcomeFile && dry)
+        return ovcli::usageError(kSynopsis, QStringLiteral("--outcome-file goes with an update"));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
@@ -151,6 +167,19 @@ int run(ovcli::Args& args)
         return transcribe(s, script, *sqlOut);
     if (dry)
         return dryRun(s, script);
+    mdlOVSqlUpdateDB::UpdateOutcome outcome;
+    if (outcomeFile)
+        return ovcli::ManyUpdate::runOne(*outcomeFile, outcome, [&] {
+            return update(s, script, backupTo, rerun, checkOnServer, outcome);
+        });
+    return update(s, script, backupTo, rerun, checkOnServer, outcome);
+}
+
+// The update of one database, as ovsqlcli update runs it and as ovsqlcli
+// update --all runs it for each database; the exit code, with the outcome.
+int update(const ConnectionSettings& s, const QString& script, const std::optional<QString>& backupTo,
+           const std::optional<QString>& rerun, bool checkOnServer, mdlOVSqlUpdateDB::UpdateOutcome& outcome)
+{
     // An unfinished creation is refused before it is backed up.
     if (!mdlOVSqlUpdateDB::RefuseUnfinishedDatabase(s.server, s.database, s.trusted, s.user, s.password))
         return 2;
@@ -160,11 +189,10 @@ int run(ovcli::Args& args)
 
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
-    const mdlOVSqlUpdateDB::UpdateOutcome outcome =
-        rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
-                                                    script, *rerun, status, progress, checkOnServer)
-              : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
-                                                    script, status, progress, checkOnServer);
+    outcome = rerun ? mdlOVSqlUpdateDB::RerunVersionBlock(s.server, s.database, s.trusted, s.user, s.password,
+                                                          script, *rerun, status, progress, checkOnServer)
+                    : mdlOVSqlUpdateDB::RunUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
+                                                          script, status, progress, checkOnServer);
     if (outcome.completed()) {
         ov::MsgBox(QStringLiteral("数据库升级成功！"), ov::MsgStyle::Information);
         mdlOVSqlUpdateDB::TellCheckFindings(outcome);
@@ -188,12 +216,43 @@ ovcli::Registrar reg(
      "the check found tables or columns of the database's version missing (listed, and all of them in "
      "the update log); 1 the update failed; 2 it could not start (usage, connection, a refused --rerun, a "
      "database whose creation did not "
-     "finish or that has no version, so that no version block could run).",
+     "finish or that has no version, so that no version block could run).\n\n"
+     "Many databases in one run: --all updates every product database of the server (one that holds "
+     "tblVarible with the \"DB\"/\"Version\" row; any other is listed as passed over and never touched), "
+     "--databases A,B the ones named, --list FILE the databases of \"server<TAB>database\" lines across "
+     "servers, and --retry-failed REPORT the ones an earlier run's report lists as failed, busy, stopped or "
+     "not started. Each database gets the update above, in a process of its own, with its own task lock "
+     "and its own backup (--backup-to FOLDER: one file per database, named with the database and the "
+     "time); a database that another task holds is reported busy and passed over, never waited on, and "
+     "one database's failure never stops the others (--stop-on-error stops starting new ones). Ctrl-C "
+     "stops starting new databases, lets the running ones end the version block they are in and reports "
+     "what was done. A line on standard error as each database ends, then a table on standard output: "
+     "server, database, version before and after, blocks run, duration and result (updated, already "
+     "current, updated with objects missing, failed with the reason and the line of the update log, "
+     "busy, not a product database, stopped, not started). The update log keeps one whole section per "
+     "database. The exit code is 0 only when every chosen database ended updated or already current; "
+     "otherwise the worst a single update would give (1 over 2 over 3).\n\n"
+     "Example: ovsqlcli update --server db01 --user upd --all --parallel 4 --backup-to 'D:\\Backup' "
+     "--report run1.json; then, once the failures are mended: ovsqlcli update --server db01 --user upd "
+     "--retry-failed run1.json --backup-to 'D:\\Backup' --report run2.json",
      ovcli::LoginOptions::help(true) +
          QList<ovcli::OptionHelp>{
              {"--script F", "the update script; default: OVScriptUpdate.txt in the program folder"},
+             {"--all", "update every product database of the server"},
+             {"--databases A,B", "update the databases named, separated by commas"},
+             {"--list FILE",
+              "update the databases of FILE: one \"server<TAB>database\" a line (empty lines "
+              "and lines starting with # are passed over); one login for all servers, from the "
+              "options or the configuration file, its password asked once per server (or one "
+              "line of standard input per server with --password-stdin)"},
+             {"--retry-failed REPORT", "update again the databases that REPORT (written by --report) lists "
+                                       "as failed, busy, stopped or not started"},
              {"--backup-to PATH", "back the database up into PATH, a full path on the server; an existing "
-                                  "file is never replaced"},
+                                  "file is never replaced. With many databases PATH is a folder on the "
+                                  "server, and each database's backup is DATABASE_YYYYMMDD_HHMMSS.bak in "
+                                  "it (characters a file name may not hold become \"_\", and a hash of "
+                                  "the server and the name follows when the name was changed so or the run "
+                                  "spans servers)"},
              {"--no-backup", "run without a backup"},
              {"--check-on-server", "SQL Server: build the check's reference in a scratch database on the "
                                    "server instead of in memory"},
@@ -203,6 +262,11 @@ ovcli::Registrar reg(
              {"--dry-run", "list the version blocks a run would apply and pass over, and change nothing"},
              {"--sql-out FILE", "with --dry-run: write every statement the run would send, in order, into "
                                 "FILE as a script for a query window (a new file)"},
+             {"--parallel N", "with many databases: update up to N (1 to 64, default 1) at once, never more "
+                              "than N on one server"},
+             {"--stop-on-error", "with many databases: start no further database once one has failed"},
+             {"--report FILE", "with many databases: write the table as JSON into FILE, a new file, for "
+                               "scripts and for --retry-failed"},
          }});
 
 } // namespace

@@ -6,14 +6,18 @@
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "update/SchemaCheck.h"
+#include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
 #include "update/VersionTable.h"
 
+#include <csignal>
 #include <optional>
 
 namespace mdlOVSqlUpdateDB {
 
 namespace {
+
+volatile std::sig_atomic_t g_stopAsked = 0;
 
 QString emptyScript()
 {
@@ -85,6 +89,11 @@ int UpdateOutcome::exitCode() const
     return gapsFound() ? 3 : 0;
 }
 
+void RequestStopBeforeNextBlock()
+{
+    g_stopAsked = 1;
+}
+
 UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
                                 const QString& user, const QString& password, const QString& scriptPath,
                                 ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, bool checkOnServer)
@@ -93,10 +102,34 @@ UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, 
     UpdateOutcome outcome;
     bool started = false;
     bool refused = false;
+    ov::Connection* runConnection = nullptr;
     UpdateRunSteps steps;
-    steps.prepare = [&](ov::Connection& cn) { return refuseUnfinished(cn, database) && (started = true); };
+    steps.lockRefused = [&](const ov::DataError& e) { outcome.busy = e.number == ov::DataErr::LockTimeout; };
+    steps.prepare = [&](ov::Connection& cn) {
+        runConnection = &cn;
+        return refuseUnfinished(cn, database) && (started = true);
+    };
+    // The database's version decides, as without the hook, until a stop is
+    // asked for: then the blocks it lacks are left, and the run is stopped.
+    steps.hooks.passOver = [&](const QString& version) {
+        if (IsVersionApplied(version, runConnection))
+            return true;
+        if (g_stopAsked == 0)
+            return false;
+        if (!outcome.stopped)
+            WriteUpdateLog(QStringLiteral("!!! 升级已按要求停止：版本 ") + version +
+                           QStringLiteral(" 及其后的版本未执行。"));
+        outcome.stopped = true;
+        return true;
+    };
+    steps.hooks.blockEnding = [&](const QString&) {
+        ++outcome.blocksRun;
+        return true;
+    };
     steps.finish = [&](ov::Connection& cn) {
-        return checkAfterRun(cn, database, scriptPath, onServer ? &*onServer : nullptr, outcome, refused);
+        outcome.versionAfter = ReadDatabaseVersion(&cn).value_or(QString());
+        return !outcome.stopped &&
+               checkAfterRun(cn, database, scriptPath, onServer ? &*onServer : nullptr, outcome, refused);
     };
     const bool ran = RunUpdateScript(server, database, integratedLogin, user, password, scriptPath, lblStatus,
                                      prgProgress, steps);

@@ -26,6 +26,16 @@ struct UpdateOutcome
     };
     Run run = Run::NotStarted;
     SchemaCheckResult check; // the check after a completed run
+    // Not started because another task held the database.
+    bool busy = false;
+    // Failed because a stop was asked for (RequestStopBeforeNextBlock)
+    // while version blocks were left to run.
+    bool stopped = false;
+    // The version blocks that ran to their end marker.
+    int blocksRun = 0;
+    // The database's version once the script was read to its end (also
+    // when a stop left blocks out); empty when the run did not get there.
+    QString versionAfter;
 
     bool completed() const { return run == Run::Completed; }
     // The check found tables or columns of the version missing (or of
@@ -49,6 +59,12 @@ UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, 
                                 const QString& user, const QString& password, const QString& scriptPath,
                                 ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress,
                                 bool checkOnServer = false);
+
+// Asks the update running in this process to run no further version block
+// once the one it is in has ended: the blocks left are not run, the run
+// fails as stopped (UpdateOutcome::stopped). Only sets a flag, so a signal
+// handler may call it.
+void RequestStopBeforeNextBlock();
 
 // After the success of a completed run: one further message (exclamation)
 // naming what the check found missing, with the blocks that bring it and the

@@ -27,4 +27,36 @@ public:
     UpdateLogPause& operator=(const UpdateLogPause&) = delete;
 };
 
+// While one lives, the entries of WriteUpdateLog go into a section file of
+// this process beside the log (".UpdateDBSqlLog.Txt.XXXXXX.section", held
+// with a lock the system ends with the process), and commit appends the
+// section to the log in one write under the log's lock: the updates of
+// several processes at once each leave one whole section, never entries
+// interleaved with another's. Without a section file (the folder cannot be
+// written) the entries go to the log one by one, as without a section.
+class UpdateLogSection
+{
+public:
+    UpdateLogSection();
+    // Commits what is not committed yet.
+    ~UpdateLogSection();
+    UpdateLogSection(const UpdateLogSection&) = delete;
+    UpdateLogSection& operator=(const UpdateLogSection&) = delete;
+
+    // Appends the section to the log and removes its file. The number of the
+    // log's line where the section begins (from 1); 0 when the section is
+    // empty or could not be appended (noted as a lost entry is, and its file
+    // is left for FoldLeftLogSections).
+    qint64 commit();
+
+private:
+    QString m_file;
+    int m_hold = -1;
+};
+
+// Appends the section files that no live process holds (those of updates
+// that were killed or crashed) to the log, each behind a line saying it was
+// left unfinished, and removes them.
+void FoldLeftLogSections();
+
 } // namespace mdlOVSqlUpdateDB

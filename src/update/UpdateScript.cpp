@@ -802,6 +802,8 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
     const auto lock =
         mdlOVSqlServer::LockDatabaseForTask(server, database, integratedLogin, user, password, lockError);
     if (!lock) {
+        if (steps.lockRefused)
+            steps.lockRefused(lockError);
         ov::MsgBox(lockError.description, ov::MsgStyle::Exclamation);
         return false;
     }

@@ -161,6 +161,9 @@ struct ScriptRunHooks
 // transactional block that ran was committed, and its answer is the run's.
 struct UpdateRunSteps
 {
+    // Told why the run could not take the database for itself (another
+    // task holds it, or the lock could not be had), before the user is.
+    std::function<void(const ov::DataError&)> lockRefused;
     std::function<bool(ov::Connection&)> prepare;
     ScriptRunHooks hooks;
     std::function<bool(ov::Connection&)> finish;

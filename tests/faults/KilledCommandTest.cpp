@@ -11,6 +11,7 @@
 // it, and fails the test; one line sums up the kills and the findings.
 
 #include "create/CreateTestSupport.h"
+#include "data/ServerAdmin.h"
 #include "jet/demo/DemoDatabase.h"
 #include "support/ChildProcess.h"
 #include "support/CliProgram.h"
@@ -719,3 +720,165 @@ TEST_F(KilledCommandTest, ASideFileIsRemovedOnlyOnceItsProcessIsGone)
 }
 
 } // namespace
+
+namespace {
+
+// Runs statements on a database file with sqlite3 itself, making it when it
+// is not there.
+bool execute(const QString& file, const QByteArray& sql)
+{
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc == SQLITE_OK;
+}
+
+// The processes that run the program file program, by their /proc entry.
+int runningCopies(const QString& program)
+{
+    int n = 0;
+    const QString target = QFileInfo(program).canonicalFilePath();
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        if (pid.toInt() > 0 && QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() == target)
+            ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+// update --all with two updates at once, killed at random moments: the kill
+// of the run ends the updates it started, so that none goes on without it
+// (each database's task lock is free at once), and every database is at the
+// end of one of its version blocks, all transactional here: its version, its
+// tables and its records agree, never a block half there. A run without a
+// kill then brings every one to the newest version, and folds the log
+// sections the killed updates left into the update log.
+TEST_F(KilledCommandTest, AKilledManyDatabaseRunLeavesEachDatabaseAtABlocksEnd)
+{
+    // Three blocks, each making a table of 20000 rows, so that a kill often
+    // strikes inside one.
+    QByteArray script;
+    for (const char* v : {"1", "2", "3"}) {
+        const QByteArray n(v);
+        script += "--<VT:1." + n + ">\r\nCREATE TABLE t" + n + " (id INT)\r\nGO\r\n" + "INSERT INTO t" + n +
+                  " WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 20000) "
+                  "SELECT x FROM c\r\nGO\r\n"
+                  "UPDATE tblVarible SET VaribleValue = '1." +
+                  n + "' WHERE Module = 'DB' AND VaribleName = 'Version'\r\nGO\r\n--</V:1." + n + ">\r\n";
+    }
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("step.txt")), script));
+    // These databases hold no product schema for the check after each
+    // update to compare: without its reference it is not made.
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("OVScriptEmpty.txt"))));
+    const QStringList names = {"c1", "c2", "c3", "c4", "c5"};
+    const auto file = [&](const QString& name) { return path(QStringLiteral("data/%1.sqlite").arg(name)); };
+    const auto makeDatabases = [&] {
+        removeDatabase();
+        for (const QString& name : names)
+            ASSERT_TRUE(execute(file(name),
+                                "CREATE TABLE tblVarible (Module NVARCHAR(50), VaribleName NVARCHAR(50), "
+                                "VaribleValue NVARCHAR(255), UserID NVARCHAR(50));"
+                                "INSERT INTO tblVarible VALUES ('DB', 'Version', '1.0', '');"));
+    };
+    const QStringList args = {"update",   "--server", "sqlite:data", "--all", "--no-backup",
+                              "--script", "step.txt", "--parallel",  "2"};
+    const quint32 seed = qEnvironmentVariableIsSet("OV_KILL_SEED") ? qgetenv("OV_KILL_SEED").toUInt()
+                                                                   : QRandomGenerator::global()->generate();
+    std::printf("kill moments from seed %u (OV_KILL_SEED=%u replays them)\n", seed, seed);
+    QRandomGenerator random(seed);
+    makeDatabases();
+    const Outcome whole = runAndKill(m_dir.path(), args, file(QStringLiteral("c1")),
+                                     m_scratch.filePath(QStringLiteral("stderr.txt")), -1, -1);
+    ASSERT_EQ(whole.exitCode, 0) << whole.err.toStdString();
+    const auto admin = ov::ServerAdmin::create(QStringLiteral("sqlite:") + path(QStringLiteral("data")), true,
+                                               QString(), QString());
+    QStringList findings;
+    int kills = 0;
+    for (int attempt = 0; kills < 12 && attempt < 40; ++attempt) {
+        if (attempt % 4 == 0)
+            makeDatabases();
+        const int afterMs = int(random.bounded(quint32(whole.ms) + 1));
+        const Outcome o = runAndKill(m_dir.path(), args, file(QStringLiteral("c1")),
+                                     m_scratch.filePath(QStringLiteral("stderr.txt")), afterMs, -1);
+        if (!o.killed)
+            continue;
+        ++kills;
+        const auto found = [&](const QString& what) {
+            findings << QStringLiteral("seed %1, kill at %2 ms: %3").arg(seed).arg(afterMs).arg(what);
+        };
+        // No update outlives the run: the system ends the updates it
+        // started as it ends the run.
+        int alive = runningCopies(path(QStringLiteral("ovsqlcli")));
+        for (int i = 0; i < 5 && alive > 0; ++i) {
+            QThread::msleep(20);
+            alive = runningCopies(path(QStringLiteral("ovsqlcli")));
+        }
+        if (alive > 0)
+            found(QStringLiteral("%1 update(s) still running after the run was killed").arg(alive));
+        for (const QString& name : names) {
+            bool free = false;
+            for (int i = 0; i < 50 && !free; ++i) {
+                free = admin->lockDatabase(name) != nullptr;
+                if (!free)
+                    QThread::msleep(20);
+            }
+            if (!free)
+                found(name + QStringLiteral(": still held by an update after the run was killed"));
+            QString sound = describe(query(file(name), "PRAGMA integrity_check", SQLITE_OPEN_READWRITE));
+            if (sound != QStringLiteral("ok"))
+                found(name + QStringLiteral(": integrity check: ") + sound);
+            const QStringList version =
+                query(file(name), "SELECT VaribleValue FROM tblVarible WHERE Module = 'DB' AND VaribleName = "
+                                  "'Version'")
+                    .rows;
+            const QStringList tables =
+                query(file(name),
+                      "SELECT name || ':' || (SELECT 0) FROM sqlite_master WHERE type = 'table' AND "
+                      "name LIKE 't_' ORDER BY name")
+                    .rows;
+            const QStringList recorded =
+                query(file(name), "SELECT VaribleName FROM tblVarible WHERE Module = 'UpdateDB' ORDER BY 1")
+                    .rows;
+            if (version.size() != 1) {
+                found(name + QStringLiteral(": no version"));
+                continue;
+            }
+            const int at = version.first().mid(2).toInt();
+            QStringList wantTables;
+            QStringList wantRecords;
+            for (int b = 1; b <= at; ++b) {
+                wantTables << QStringLiteral("t%1:0").arg(b);
+                wantRecords << QStringLiteral("1.%1").arg(b);
+                const QStringList rows =
+                    query(file(name), QStringLiteral("SELECT COUNT(*) FROM t%1").arg(b).toUtf8().constData())
+                        .rows;
+                if (rows != QStringList({QStringLiteral("20000")}))
+                    found(name + QStringLiteral(": t%1 holds %2 rows").arg(b).arg(rows.join(',')));
+            }
+            if (tables != wantTables || recorded != wantRecords)
+                found(name + QStringLiteral(" at %1: tables %2, records %3")
+                                 .arg(version.first(), tables.join(','), recorded.join(',')));
+        }
+    }
+    EXPECT_GE(kills, 6);
+    // A run without a kill completes every database and leaves no section
+    // file of a killed update beside the log.
+    const Outcome last = runAndKill(m_dir.path(), args, file(QStringLiteral("c1")),
+                                    m_scratch.filePath(QStringLiteral("stderr.txt")), -1, -1);
+    EXPECT_EQ(last.exitCode, 0) << last.err.toStdString();
+    for (const QString& name : names)
+        EXPECT_EQ(query(file(name),
+                        "SELECT VaribleValue FROM tblVarible WHERE Module = 'DB' AND VaribleName = "
+                        "'Version'")
+                      .rows,
+                  QStringList({QStringLiteral("1.3")}));
+    EXPECT_EQ(QDir(m_dir.path())
+                  .entryList({QStringLiteral(".UpdateDBSqlLog.Txt.*.section")}, QDir::Files | QDir::Hidden),
+              QStringList());
+    std::printf("%d kills, %lld findings\n", kills, static_cast<long long>(findings.size()));
+    EXPECT_TRUE(findings.isEmpty()) << findings.join(QLatin1Char('\n')).toStdString();
+}

@@ -21,7 +21,7 @@ The script (every key optional):
   "databases": ["master"],      # other databases are refused with 4060 and 18456
   "attention": "answer",        # "ignore": an attention gets no answer either
   "rules": [ {"match": "exact text" | "regex": "pattern", "kind": "batch|rpc|bulk|tm",
-              "times": n, "reply": [token, ...]} ],
+              "times": n, "database": "name", "reply": [token, ...]} ],
   "default": [token, ...]       # reply when no rule matches: a DONE
 }
 A rule's text is the batch's text; an RPC's statement (sp_executesql, sp_prepare,
@@ -29,7 +29,9 @@ sp_prepexec, sp_execute of a prepared one) or else its procedure name; the
 INSERT BULK text for a bulk load; TM_BEGIN_XACT, TM_COMMIT_XACT, TM_ROLLBACK_XACT
 or TM_SAVE_XACT for a transaction request. "match" compares without the
 whitespace around either text; a regex must match the whole text
-(re.DOTALL). Rules are tried in order; one with "times" is used that often.
+(re.DOTALL). Rules are tried in order; one with "times" is used that often; one
+with "database" only on connections whose login named that database (without
+case; "master" when the login named none).
 A rule with "replay": false answers what no server would, on purpose; the
 replay against a real server (tests/mssql/replay_peer_scripts.py) leaves it out.
 
@@ -461,10 +463,12 @@ class Peer:
             self.last_activity = time.monotonic()
             os.write(self.record_fd, line.encode("utf-8"))
 
-    def rule_for(self, kind, text):
+    def rule_for(self, kind, text, database="master"):
         with self.lock:
             for i, rule in enumerate(self.rules):
                 if rule.get("kind", kind) != kind:
+                    continue
+                if "database" in rule and rule["database"].lower() != database.lower():
                     continue
                 if "times" in rule and self.used[i] >= rule["times"]:
                     continue
@@ -630,6 +634,7 @@ class Connection:
             self.send(refusal + done_token(0xFD, 0x02, 0, 0))
             return False
         database = login["database"] or "master"
+        self.database = database
         tds, (major, minor, build) = peer.version
         size = login["packet_size"] if 512 <= login["packet_size"] <= 32767 else 4096
         out = envchange(1, b_text(database), b_text("master"))
@@ -741,7 +746,7 @@ class Connection:
     # -- replies --
     def reply(self, kind, text, rpc, default=None, prefix=b""):
         peer = self.peer
-        index, rule = peer.rule_for(kind, text)
+        index, rule = peer.rule_for(kind, text, getattr(self, "database", "master"))
         tokens = rule.get("reply", []) if rule else peer.script.get("default", default or [{"done": {}}])
         out = prefix
         error = False

@@ -1,0 +1,66 @@
+#include "update/ProductDatabases.h"
+
+#include "common/mdlCommon.h"
+#include "config/mdlOVSqlServerConnect.h"
+#include "data/Connection.h"
+#include "data/Recordset.h"
+#include "data/ServerAdmin.h"
+#include "update/VersionTable.h"
+
+namespace mdlOVSqlUpdateDB {
+
+QString UserDatabasesStatement()
+{
+    // database_id 1 to 4 are master, tempdb, model and msdb; state 0 is
+    // ONLINE; HAS_DBACCESS is 1 only for a database this login may open.
+    return QStringLiteral("SELECT name FROM master.sys.databases WHERE database_id > 4 AND state = 0 "
+                          "AND HAS_DBACCESS(name) = 1 ORDER BY name");
+}
+
+bool ListUserDatabases(const QString& server, bool trusted, const QString& user, const QString& password,
+                       QStringList& names, QString& error)
+{
+    names.clear();
+    if (!ov::ServerAdmin::takesLogin(server)) {
+        const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
+        if (admin->listDatabases(names))
+            return true;
+        error = admin->lastError().description;
+        return false;
+    }
+    const auto cn =
+        mdlOVSqlServer::ConnectToDBFile(server, QStringLiteral("master"), trusted, user, password);
+    if (!cn) {
+        error = mdlCommon::GetErrorText(true);
+        return false;
+    }
+    ov::Recordset rs;
+    if (!rs.Open(UserDatabasesStatement(), *cn)) {
+        error = rs.lastError().description;
+        return false;
+    }
+    for (; !rs.Eof(); rs.MoveNext())
+        names.append(rs.Fields(0).Value().toString());
+    if (rs.lastError().isSet()) {
+        error = rs.lastError().description;
+        return false;
+    }
+    return true;
+}
+
+DatabaseProbe ProbeDatabase(const QString& server, const QString& database, bool trusted, const QString& user,
+                            const QString& password)
+{
+    DatabaseProbe probe;
+    const auto cn = mdlOVSqlServer::ConnectToDBFile(server, database, trusted, user, password);
+    if (!cn) {
+        probe.error = mdlCommon::GetErrorText(true);
+        return probe;
+    }
+    probe.reached = true;
+    probe.version = ReadDatabaseVersion(cn.get());
+    cn->Close();
+    return probe;
+}
+
+} // namespace mdlOVSqlUpdateDB
