@@ -6,6 +6,7 @@
 
 namespace ov {
 class ProgressBar;
+class Server;
 class StatusLabel;
 } // namespace ov
 
@@ -61,6 +62,9 @@ struct CreateFill
 // A failure on SQL Server leaves the marked database as it is.
 bool CreateDatabase(const QString& server, const QString& database, bool integratedLogin, const QString& user,
                     const QString& password, int mode, ov::StatusLabel& lblStatus,
+                    ov::ProgressBar& prgProgress, const CreateFill* fill = nullptr);
+// The same on a server handle.
+bool CreateDatabase(const ov::Server& server, const QString& database, int mode, ov::StatusLabel& lblStatus,
                     ov::ProgressBar& prgProgress, const CreateFill* fill = nullptr);
 
 } // namespace mdlOVSqlUpdateDB

@@ -91,6 +91,22 @@ bool Connection::Open(const QString& connectionString, const QString& userId, co
     return true;
 }
 
+bool Connection::Open(const Server& server, const QString& database, int connectTimeout)
+{
+    m_error.clear();
+    if (m_backend) {
+        setDataError(m_error, DataErr::ObjectOpen,
+                     QStringLiteral("Operation is not allowed when the object is open."));
+        return false;
+    }
+    std::unique_ptr<ConnectionBackend> backend =
+        openServerBackend(server, database, connectTimeout, m_commandTimeout, m_error);
+    if (!backend)
+        return false;
+    m_backend = std::move(backend);
+    return true;
+}
+
 bool Connection::requireOpen()
 {
     m_error.clear();
