@@ -85,7 +85,9 @@ bool DoBackup(const ov::Server& handle, const QString& database, const QString& 
     // On the database itself, by the name the statement denotes.
     ov::Connection cn;
     ov::DataError error;
-    if (handle.open(cn, ov::unquotedName(database), 0)) {
+    if (handle.transcript() && !handle.runsStatements()) {
+        error.description = QStringLiteral("内置数据库引擎的备份是复制文件，没有可记录的语句。");
+    } else if (handle.open(cn, ov::unquotedName(database), 0)) {
         const auto admin = handle.admin();
         QString target = pathFile;
         if (ifExists == IfExists::TakeFreeName) {
@@ -102,7 +104,9 @@ bool DoBackup(const ov::Server& handle, const QString& database, const QString& 
         if (admin->backupDatabase(cn, database, target, ifExists == IfExists::Replace)) {
             if (writtenTo)
                 *writtenTo = target;
-            ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
+            // A recording wrote the backup's statements, not a backup.
+            if (!handle.transcript())
+                ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
             return true;
         }
         error = admin->lastError();

@@ -62,7 +62,8 @@ QString FreeBackupPathFile(const QString& pathFile,
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
               const QString& password, const QString& pathFile, IfExists ifExists = IfExists::Refuse,
               QString* writtenTo = nullptr);
-// The same on a server handle.
+// The same on a server handle; a recording handle (ov::Server::record)
+// writes the backup's statements and shows no success.
 bool DoBackup(const ov::Server& server, const QString& database, const QString& pathFile,
               IfExists ifExists = IfExists::Refuse, QString* writtenTo = nullptr);
 

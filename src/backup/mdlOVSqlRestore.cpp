@@ -58,6 +58,8 @@ QString RestoreDatabase(const ov::Server& server, const QString& database, const
     for (int i = 0; i < logicalNames.size(); ++i)
         moves.append({logicalNames.at(i), targetNames.at(i)});
 
+    if (server.transcript() && !server.runsStatements())
+        return QStringLiteral("内置数据库引擎的还原是复制文件，没有可记录的语句。");
     ov::Connection cn;
     if (!server.open(cn, QStringLiteral("Tempdb"), 0))
         return cn.lastError().description;

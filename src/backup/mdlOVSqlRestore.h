@@ -26,7 +26,8 @@ namespace mdlOVSqlRestore {
 QString RestoreDatabase(const QString& server, const QString& database, const QString& login,
                         const QString& password, const QString& backupFile, const QStringList& logicalNames,
                         const QStringList& targetNames, bool force, bool trusted, int backupSet = 0);
-// The same on a server handle.
+// The same on a server handle; a recording handle (ov::Server::record)
+// writes the restore's statements.
 QString RestoreDatabase(const ov::Server& server, const QString& database, const QString& backupFile,
                         const QStringList& logicalNames, const QStringList& targetNames, bool force,
                         int backupSet = 0);

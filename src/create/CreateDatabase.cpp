@@ -10,6 +10,7 @@
 #include "data/Connection.h"
 #include "data/Server.h"
 #include "data/ServerAdmin.h"
+#include "data/StatementTranscript.h"
 #include "update/UpdateScript.h"
 #include "update/VersionTable.h"
 
@@ -131,6 +132,10 @@ bool CreateDatabase(const ov::Server& server, const QString& database, int mode,
     ov::OneWaitPerServer oneWait;
     // Every later step works on the name as it was created.
     const QString name = database.trimmed();
+    if (server.transcript() && !server.runsStatements()) {
+        ov::MsgBox(QStringLiteral("内置数据库引擎创建数据库是建立文件，没有可记录的语句。"));
+        return false;
+    }
 
     mdlOVSqlServer::EnsureSqlServerRunning(server);
     // The database is this procedure's, from before it looks for an existing
@@ -150,6 +155,21 @@ bool CreateDatabase(const ov::Server& server, const QString& database, int mode,
         const std::unique_ptr<ov::ServerAdmin> admin = server.admin();
         if (!MakeEmptyDatabase(*admin, database, name))
             return false;
+    }
+    if (ov::StatementTranscript* transcript = server.transcript()) {
+        // A recording ends here: what follows runs on the new database,
+        // which a recording does not make.
+        const QString data =
+            mode == CreateBlank || mode == CreateDemo
+                ? QStringLiteral("loads the data set %1 (one bulk copy per table of tables.txt)")
+                      .arg(DataSetFolder(mode))
+                : QStringLiteral("records version \"0\" in tblVarible");
+        transcript->addComment(
+            QStringLiteral(
+                "Then, on the new database, it runs OVScriptEmpty.txt, %1 and runs OVScriptUpdate.txt;\n"
+                "\"ovsqlcli update --dry-run --sql-out FILE\" writes a script run's statements.")
+                .arg(data));
+        return true;
     }
     unfinished.arm();
 

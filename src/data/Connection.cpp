@@ -3,6 +3,7 @@
 #include "data/CommandText.h"
 #include "data/DataBackend.h"
 #include "data/Identifiers.h"
+#include "data/Server.h"
 #include "data/StatementTranscript.h"
 #include "data/odbc/MssqlStatements.h"
 
@@ -104,6 +105,8 @@ bool Connection::Open(const Server& server, const QString& database, int connect
     if (!backend)
         return false;
     m_backend = std::move(backend);
+    if (server.transcript())
+        transcribe(*server.transcript());
     return true;
 }
 

@@ -12,6 +12,7 @@ namespace ov {
 
 class Connection;
 class ServerAdmin;
+class StatementTranscript;
 
 // One server as the user named it, with the login: made once from the five
 // connection values, it decides once which engine answers the name (the
@@ -78,10 +79,25 @@ public:
     // The management side of this server.
     std::unique_ptr<ServerAdmin> admin() const;
 
+    // From here on the handle records instead of changing: every connection
+    // it opens, its admin's too (an admin made after this call), adds the
+    // statements that would change something to transcript instead of
+    // sending them (Connection::transcribe); what an operation reads first
+    // (whether a file or a database exists, a backup's file list, the task
+    // lock) is still read from the server. So the real operation, run on a
+    // recording handle, writes what it would send. transcript must outlive
+    // the handle and its connections. The embedded engine's admin works on
+    // files, which no transcript shows: its creations, backups and restores
+    // refuse a recording handle (see runsStatements).
+    void record(StatementTranscript& transcript) { m_transcript = &transcript; }
+    // The transcript being written, or nullptr when the handle sends.
+    StatementTranscript* transcript() const { return m_transcript; }
+
 private:
     ConnectionSettings m_settings;
     Engine m_engine;
     QString m_folder;
+    StatementTranscript* m_transcript = nullptr;
 };
 
 } // namespace ov

@@ -863,8 +863,12 @@ bool TranscribeUpdateScript(const QString& server, const QString& database, bool
                    ov::MsgStyle::Information);
         return false;
     }
-    std::unique_ptr<ov::Connection> cn =
-        mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
+    // The very runner of a real run, on a connection that writes down what
+    // it would change instead of changing it; every batch then succeeds, as
+    // the run that the transcript shows.
+    ov::Server recording({server, database, integratedLogin, user, password});
+    recording.record(transcript);
+    std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDatabase(recording, database);
     if (!cn) {
         ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
         return false;
@@ -874,11 +878,7 @@ bool TranscribeUpdateScript(const QString& server, const QString& database, bool
         ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
         return false;
     }
-    // The very runner of a real run, on a connection that writes down what
-    // it would change instead of changing it; every batch then succeeds, as
-    // the run that the transcript shows.
     const UpdateLogPause noLog;
-    cn->transcribe(transcript);
     ov::PlainStatusLabel status;
     ov::PlainProgressBar progress;
     ScriptRun run(*cn, file, status, progress);
