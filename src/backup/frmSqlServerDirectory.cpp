@@ -6,6 +6,7 @@
 #include "common/mdlCommon.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
+#include "data/Server.h"
 #include "data/ServerAdmin.h"
 #include "ui_frmSqlServerDirectory.h"
 
@@ -44,15 +45,13 @@ bool frmSqlServerDirectory::BrowseFrom(const ConnectionSettings& s, QString& str
     ov::OneWaitPerServer oneWait;
     // Tempdb is always there, so browsing does not depend on the product
     // database.
+    const ov::Server server(s);
     ov::Connection cn;
-    cn.setCursorLocation(ov::adUseClient);
-    cn.setCommandTimeout(0);
-    if (!cn.Open(mdlOVSqlServer::BuildSqlConnectionString(s.server, QStringLiteral("Tempdb"), s.trusted,
-                                                          s.user, s.password))) {
+    if (!server.open(cn, QStringLiteral("Tempdb"), 0)) {
         ov::MsgBox(cn.lastError().description, ov::MsgStyle::Exclamation);
         return false;
     }
-    const auto admin = ov::ServerAdmin::create(s.server, s.trusted, s.user, s.password);
+    const auto admin = server.admin();
     const auto style = admin->pathStyle(cn);
     QString folder, fileName, baseName, extension;
     mdlCommon::SplitPathName(strPathFile, folder, fileName, baseName, extension, style);

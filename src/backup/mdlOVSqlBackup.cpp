@@ -4,8 +4,8 @@
 #include "common/UiPort.h"
 #include "common/clsMouseCtrl.h"
 #include "data/Connection.h"
-#include "data/ConnectionString.h"
 #include "data/Identifiers.h"
+#include "data/Server.h"
 #include "data/ServerAdmin.h"
 
 namespace mdlOVSqlBackup {
@@ -38,21 +38,11 @@ bool HasFolder(const QString& pathFile, mdlCommon::PathStyle style)
 QString BackupConnectionString(const QString& server, const QString& database, bool trusted,
                                const QString& user)
 {
-    using ov::connstr::oleDbValue;
     // "crm" in double quotes is also how a connection string quotes the value
-    // crm. The name the statement denotes is written so, with its inner
-    // double quotes doubled, whatever the user typed: the name stays one
-    // value and can never add a key.
-    QString denoted = ov::unquotedName(database);
-    denoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    const QString catalog = QLatin1Char('"') + denoted + QLatin1Char('"');
-    if (trusted)
-        return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
-                              "Initial Catalog=") +
-               catalog + QStringLiteral(";Data Source=") + oleDbValue(server);
-    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=") + oleDbValue(user) +
-           QStringLiteral(";Initial Catalog=") + catalog + QStringLiteral(";Data Source=") +
-           oleDbValue(server);
+    // crm. The name the statement denotes is written so, whatever the user
+    // typed: the name stays one value and can never add a key.
+    return ov::Server({server, QString(), trusted, user, QString()})
+        .connectionString(ov::unquotedName(database), {-1, false, true});
 }
 
 QString FreeBackupPathFile(const QString& pathFile,
@@ -81,17 +71,24 @@ QString FreeBackupPathFile(const QString& pathFile,
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
               const QString& password, const QString& pathFile, IfExists ifExists, QString* writtenTo)
 {
+    return DoBackup(ov::Server({server, database, trusted, user, password}), database, pathFile, ifExists,
+                    writtenTo);
+}
+
+bool DoBackup(const ov::Server& handle, const QString& database, const QString& pathFile, IfExists ifExists,
+              QString* writtenTo)
+{
     clsMouseCtrl busy;
     ov::OneWaitPerServer oneWait;
     ov::ui().pumpEvents();
 
+    // On the database itself, by the name the statement denotes.
     ov::Connection cn;
-    cn.setCursorLocation(ov::adUseClient);
-    cn.setCommandTimeout(0);
     ov::DataError error;
-    if (cn.Open(BackupConnectionString(server, database, trusted, user), QString(),
-                trusted ? QString() : password)) {
-        const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
+    if (handle.transcript() && !handle.runsStatements()) {
+        error.description = QStringLiteral("内置数据库引擎的备份是复制文件，没有可记录的语句。");
+    } else if (handle.open(cn, ov::unquotedName(database), 0)) {
+        const auto admin = handle.admin();
         QString target = pathFile;
         if (ifExists == IfExists::TakeFreeName) {
             // Asked on the connection of the backup, as the backup itself
@@ -107,7 +104,9 @@ bool DoBackup(const QString& server, const QString& database, bool trusted, cons
         if (admin->backupDatabase(cn, database, target, ifExists == IfExists::Replace)) {
             if (writtenTo)
                 *writtenTo = target;
-            ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
+            // A recording wrote the backup's statements, not a backup.
+            if (!handle.transcript())
+                ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库成功！")));
             return true;
         }
         error = admin->lastError();

@@ -7,6 +7,10 @@
 
 #include <functional>
 
+namespace ov {
+class Server;
+} // namespace ov
+
 // The backup of a product database into a file on its server, shared by the
 // backup window and ovsqlcli.
 namespace mdlOVSqlBackup {
@@ -58,5 +62,9 @@ QString FreeBackupPathFile(const QString& pathFile,
 bool DoBackup(const QString& server, const QString& database, bool trusted, const QString& user,
               const QString& password, const QString& pathFile, IfExists ifExists = IfExists::Refuse,
               QString* writtenTo = nullptr);
+// The same on a server handle; a recording handle (ov::Server::record)
+// writes the backup's statements and shows no success.
+bool DoBackup(const ov::Server& server, const QString& database, const QString& pathFile,
+              IfExists ifExists = IfExists::Refuse, QString* writtenTo = nullptr);
 
 } // namespace mdlOVSqlBackup

@@ -6,6 +6,7 @@
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "data/Identifiers.h"
+#include "data/Server.h"
 
 namespace mdlOVSqlRestore {
 
@@ -18,11 +19,8 @@ constexpr int kReadTimeout = 10;
 bool OpenTempdb(ov::Connection& cn, const QString& server, bool trusted, const QString& login,
                 const QString& password, int timeout)
 {
-    cn.setCursorLocation(ov::adUseClient);
-    cn.setCommandTimeout(timeout);
-    return cn.Open(
-        mdlOVSqlServer::BuildSqlConnectionString(server, QStringLiteral("Tempdb"), trusted, login, password),
-        QString(), QString());
+    return ov::Server({server, QString(), trusted, login, password})
+        .open(cn, QStringLiteral("Tempdb"), timeout);
 }
 
 // The refusal of a file without a full database backup: a restore of a
@@ -40,6 +38,14 @@ QString RestoreDatabase(const QString& server, const QString& database, const QS
                         const QString& password, const QString& backupFile, const QStringList& logicalNames,
                         const QStringList& targetNames, bool force, bool trusted, int backupSet)
 {
+    return RestoreDatabase(ov::Server({server, database, trusted, login, password}), database, backupFile,
+                           logicalNames, targetNames, force, backupSet);
+}
+
+QString RestoreDatabase(const ov::Server& server, const QString& database, const QString& backupFile,
+                        const QStringList& logicalNames, const QStringList& targetNames, bool force,
+                        int backupSet)
+{
     clsMouseCtrl busy;
     ov::OneWaitPerServer oneWait;
     ov::ui().pumpEvents();
@@ -52,21 +58,22 @@ QString RestoreDatabase(const QString& server, const QString& database, const QS
     for (int i = 0; i < logicalNames.size(); ++i)
         moves.append({logicalNames.at(i), targetNames.at(i)});
 
+    if (server.transcript() && !server.runsStatements())
+        return QStringLiteral("内置数据库引擎的还原是复制文件，没有可记录的语句。");
     ov::Connection cn;
-    if (!OpenTempdb(cn, server, trusted, login, password, 0))
+    if (!server.open(cn, QStringLiteral("Tempdb"), 0))
         return cn.lastError().description;
     // No update, creation or other restore runs on the database meanwhile.
     ov::DataError lockError;
-    const auto lock =
-        mdlOVSqlServer::LockDatabaseForTask(server, database, trusted, login, password, lockError);
+    const auto lock = mdlOVSqlServer::LockDatabaseForTask(server, database, lockError);
     if (!lock)
         return lockError.description;
     // The statement quotes the name (unless the user typed it in double
     // quotes) and doubles every quote inside the values it encloses.
-    const auto admin = ov::ServerAdmin::create(server, trusted, login, password);
+    const auto admin = server.admin();
     // A backup of the embedded engine holds one set; its own checks tell
     // what is wrong with a damaged one.
-    if (backupSet == 0 && !ov::ServerAdmin::takesLogin(server))
+    if (backupSet == 0 && server.engine() == ov::Server::Engine::Embedded)
         backupSet = 1;
     if (backupSet == 0) {
         QList<ov::BackupHeader> sets;

@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace ov {
+class Server;
+} // namespace ov
+
 // Restoring a product database from a backup file on its server, and reading
 // what such a file holds. Shared by the restore window and ovsqlcli; the
 // grid preparation of the restore window is in mdlOVSqlRestoreGrid.h.
@@ -22,6 +26,11 @@ namespace mdlOVSqlRestore {
 QString RestoreDatabase(const QString& server, const QString& database, const QString& login,
                         const QString& password, const QString& backupFile, const QStringList& logicalNames,
                         const QStringList& targetNames, bool force, bool trusted, int backupSet = 0);
+// The same on a server handle; a recording handle (ov::Server::record)
+// writes the restore's statements.
+QString RestoreDatabase(const ov::Server& server, const QString& database, const QString& backupFile,
+                        const QStringList& logicalNames, const QStringList& targetNames, bool force,
+                        int backupSet = 0);
 
 // Where file of a backup is proposed to go when database of server is
 // restored from it: the path recorded in the backup on SQL Server; on the

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/CliCommand.h"
-#include "data/ServerAdmin.h"
+#include "data/Server.h"
 #include "data/SqlServerStatements.h"
 #include "data/StatementTranscript.h"
 
@@ -19,7 +19,7 @@ namespace ovcli {
 // embedded engine creates, backs up and restores files, with no statement.
 inline QString sqlOutProblem(const QString& file, const QString& server = QString())
 {
-    if (!server.isNull() && !ov::ServerAdmin::takesLogin(server))
+    if (!server.isNull() && !ov::Server({server, QString(), true, QString(), QString()}).runsStatements())
         return QStringLiteral("--sql-out lists the statements sent to SQL Server; the embedded server "
                               "%1 makes and copies files for this task and sends none")
             .arg(server);
@@ -31,12 +31,13 @@ inline QString sqlOutProblem(const QString& file, const QString& server = QStrin
     return QString();
 }
 
-// The comment lines of a transcript that tell about the task lock: on SQL
-// Server the run holds an application lock on master, on its own connection,
-// for its whole run; the embedded engine locks a file instead.
+// The comment lines of a transcript that tell about the task lock, which a
+// dry run of the update does not take: on SQL Server the run holds an
+// application lock on master, on its own connection, for its whole run; the
+// embedded engine locks a file instead.
 inline QStringList taskLockComment(const QString& server, const QString& database)
 {
-    if (!ov::ServerAdmin::takesLogin(server))
+    if (!ov::Server({server, QString(), true, QString(), QString()}).runsStatements())
         return {QStringLiteral("The run holds the task lock file of the database for its whole run.")};
     return {
         QStringLiteral("The run holds this lock for its whole run, on a connection of its own to master:"),

@@ -3,6 +3,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliLogin.h"
 #include "cli/CliSqlOut.h"
+#include "data/Server.h"
 #include "data/StatementTranscript.h"
 
 // ovsqlcli backup: writes a full backup of a database into a file on its
@@ -11,9 +12,10 @@
 // refused, since there is no folder to propose. An existing file is replaced
 // only with --replace (on SQL Server, whose backups would otherwise be added
 // to the file, a file that the server cannot tell to be absent is refused
-// too). Prints the path written on success. With --sql-out
-// FILE the backup statement is written into FILE (a new file) and nothing is
-// sent: the statement needs no answer from the server.
+// too). Prints the path written on success. With --sql-out FILE the backup
+// runs on a recording connection: what it must know first (whether the file
+// is there) it asks the server, and the backup statement goes into FILE (a
+// new file) instead of to the server.
 namespace {
 
 const char kSynopsis[] = "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
@@ -21,24 +23,16 @@ const char kSynopsis[] = "backup [--server S] [--database D] [--trusted | --user
 
 int writeStatements(const ConnectionSettings& s, const QString& pathFile, bool replace, const QString& sqlOut)
 {
-    const QString problem = ovcli::sqlOutProblem(sqlOut, s.server);
-    if (!problem.isEmpty())
-        return ovcli::usageError(kSynopsis, problem);
-    // As DoBackup sends it, on a connection to the database itself. Without
-    // --replace the run first reads the file's header and backs up only when
-    // the server says the file is not there: SQL Server would add the backup
-    // to the sets of an existing file. With --replace INIT overwrites them.
+    ov::Server server(s);
     ov::StatementTranscript transcript;
-    transcript.addComment(QStringLiteral("The statement that \"ovsqlcli backup\" sends to server %1, on a "
-                                         "connection to database %2.")
-                              .arg(s.server, s.database));
-    if (!replace)
-        transcript.addComment(QStringLiteral("It is sent only when the file is not there: before it, the run "
-                                             "sends\n  %1\nand backs up only when the server answers "
-                                             "\"Cannot open backup device\" (3201) with operating system "
-                                             "error 2 or 3.")
-                                  .arg(ov::sqlserver::headerStatement(pathFile)));
-    transcript.addBatch(ov::sqlserver::backupStatement(s.database, pathFile, replace));
+    transcript.addComment(QStringLiteral("The statements of \"ovsqlcli backup\" of database %1 on server %2, "
+                                         "recorded from the backup itself; nothing was backed up.")
+                              .arg(s.database, s.server));
+    server.record(transcript);
+    if (!mdlOVSqlBackup::DoBackup(server, s.database, pathFile,
+                                  replace ? mdlOVSqlBackup::IfExists::Replace
+                                          : mdlOVSqlBackup::IfExists::Refuse))
+        return 1;
     return ovcli::writeTranscript(transcript, sqlOut);
 }
 
@@ -60,10 +54,12 @@ int run(ovcli::Args& args)
     const QString problem = ovcli::backupPathProblem(login.settings().server, pathFile);
     if (!problem.isEmpty())
         return ovcli::usageError(kSynopsis, problem);
-    if (sqlOut)
-        return writeStatements(login.settings(), pathFile, replace, *sqlOut);
+    if (sqlOut && !ovcli::sqlOutProblem(*sqlOut, login.settings().server).isEmpty())
+        return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut, login.settings().server));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
+    if (sqlOut)
+        return writeStatements(login.settings(), pathFile, replace, *sqlOut);
 
     const ConnectionSettings& s = login.settings();
     if (!mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile,
@@ -85,7 +81,8 @@ ovcli::Registrar reg({"backup", kSynopsis, &run,
                                             "the complete new file over it, SQL Server overwrites the "
                                             "backups the file holds (WITH INIT)"},
                               {"--sql-out FILE", "write the backup statement into FILE as a script for a "
-                                                 "query window (a new file), and back nothing up"},
+                                                 "query window (a new file), and back nothing up; whether "
+                                                 "the file is there is still asked of the server"},
                           }});
 
 } // namespace

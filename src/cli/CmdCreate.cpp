@@ -6,6 +6,8 @@
 #include "common/UiPort.h"
 #include "common/mdlOVSqlUpdateDB.h"
 #include "create/CreateDatabase.h"
+#include "data/Server.h"
+#include "data/StatementTranscript.h"
 
 // ovsqlcli create: makes a new product database, as the create window does:
 // the same procedure and messages. --blank loads the blank data set, --demo
@@ -19,48 +21,15 @@
 // creation (the create window also starts with an empty name). Exit code 0
 // only when the database was created, its data set loaded and both scripts
 // ran to their end.
-// --sql-out FILE writes the statements that create the database into FILE (a
-// new file) and sends nothing; what follows them (the scripts and the data
-// load) is named in comments.
+// --sql-out FILE runs the procedure on a recording connection: it asks the
+// server what it must know (whether the database exists), writes the
+// statements that make the database into FILE (a new file) instead of
+// sending them, and names what would follow (the scripts and the data load)
+// in a comment.
 namespace {
 
 const char kSynopsis[] = "create [--server S] --database D [--trusted | --user NAME [--password-stdin]] "
                          "(--blank | --demo | --bare) [--replace] [--yes] [--sql-out FILE]";
-
-int writeStatements(const ConnectionSettings& s, int mode, bool replace, const QString& sqlOut)
-{
-    const QString problem = ovcli::sqlOutProblem(sqlOut, s.server);
-    if (!problem.isEmpty())
-        return ovcli::usageError(kSynopsis, problem);
-    // The create procedure works on the name without its blanks.
-    const QString name = s.database.trimmed();
-    ov::StatementTranscript transcript;
-    transcript.addComment(QStringLiteral("The statements with which \"ovsqlcli create\" makes database %1 on "
-                                         "server %2, on a connection to master.")
-                              .arg(name, s.server));
-    for (const QString& line : ovcli::taskLockComment(s.server, name))
-        transcript.addComment(line);
-    transcript.addComment(
-        QStringLiteral("It lists the databases (%1);").arg(ov::sqlserver::listDatabasesStatement()));
-    if (replace)
-        transcript.addComment(QStringLiteral("when one of that name exists and replacing it is confirmed, it "
-                                             "first sends\n  %1")
-                                  .arg(ov::sqlserver::dropDatabaseStatement(name)));
-    else
-        transcript.addComment(QStringLiteral("when one of that name exists, it stops (no --replace)."));
-    for (const QString& statement : ov::sqlserver::createDatabaseStatements(name))
-        transcript.addBatch(statement);
-    const QString data = mode == mdlOVSqlUpdateDB::CreateBare
-                             ? QStringLiteral("records version \"0\" in tblVarible")
-                             : QStringLiteral("loads the data set %1 (one bulk copy per table of tables.txt)")
-                                   .arg(mdlOVSqlUpdateDB::DataSetFolder(mode));
-    transcript.addComment(
-        QStringLiteral(
-            "Then, on the new database, it runs OVScriptEmpty.txt, %1 and runs OVScriptUpdate.txt;\n"
-            "\"ovsqlcli update --dry-run --sql-out FILE\" writes a script run's statements.")
-            .arg(data));
-    return ovcli::writeTranscript(transcript, sqlOut);
-}
 
 int run(ovcli::Args& args)
 {
@@ -80,18 +49,8 @@ int run(ovcli::Args& args)
         return ovcli::usageError(
             kSynopsis, QStringLiteral("say what goes into the new database: --blank (the blank data set), "
                                       "--demo (the demo data set) or --bare (no data, version \"0\")"));
-    if (sqlOut) {
-        ConnectionSettings s = login.settings();
-        s.database = database;
-        if (s.database.trimmed().isEmpty()) {
-            ov::MsgBox(QStringLiteral("请指定将创建的数据库数据库名称！"), ov::MsgStyle::Information);
-            return 1;
-        }
-        return writeStatements(s,
-                               blank ? mdlOVSqlUpdateDB::CreateBlank
-                                     : (demo ? mdlOVSqlUpdateDB::CreateDemo : mdlOVSqlUpdateDB::CreateBare),
-                               replace, *sqlOut);
-    }
+    if (sqlOut && !ovcli::sqlOutProblem(*sqlOut, login.settings().server).isEmpty())
+        return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut, login.settings().server));
     if (!login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
     ConnectionSettings s = login.settings();
@@ -109,14 +68,25 @@ int run(ovcli::Args& args)
         ov::setUi(&keep);
     ov::TerminalStatus status;
     ov::TerminalProgress progress;
-    const bool created = mdlOVSqlUpdateDB::CreateDatabase(s.server, s.database, s.trusted, s.user, s.password,
-                                                          mode, status, progress);
+    ov::Server server(s);
+    ov::StatementTranscript transcript;
+    if (sqlOut) {
+        transcript.addComment(
+            QStringLiteral("The statements with which \"ovsqlcli create\" makes database %1 on "
+                           "server %2, recorded from the procedure itself; nothing was "
+                           "created.")
+                .arg(s.database.trimmed(), s.server));
+        server.record(transcript);
+    }
+    const bool created = mdlOVSqlUpdateDB::CreateDatabase(server, s.database, mode, status, progress);
     if (!replace)
         ov::setUi(&terminal);
     if (!keep.declined().isEmpty())
         return ovcli::fail(keep.declined() +
                            QStringLiteral("\novsqlcli: the database was left as it is; give --replace to "
                                           "replace it"));
+    if (created && sqlOut)
+        return ovcli::writeTranscript(transcript, *sqlOut);
     return created ? 0 : 1;
 }
 
@@ -137,7 +107,8 @@ ovcli::Registrar
                                "(--yes, or on the terminal); without it the database is left alone and the "
                                "command fails"},
                  {"--sql-out FILE", "write the statements that create the database into FILE as a script for "
-                                    "a query window, and create nothing (a new file)"},
+                                    "a query window, and create nothing (a new file); whether the database "
+                                    "exists is still asked of the server"},
              }});
 
 } // namespace

@@ -5,7 +5,9 @@
 #include "cli/CliSqlOut.h"
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
+#include "data/Server.h"
 #include "data/ServerAdmin.h"
+#include "data/StatementTranscript.h"
 
 // ovsqlcli restore: restores a database from a backup file on its server, as
 // the restore window does: it asks first (--yes answers), reads the file's
@@ -14,38 +16,14 @@
 // the embedded engine, to the database's own file of its folder) unless
 // a --move LOGICAL=PATH names another, and restores over an existing database
 // only with --replace. The same messages as the window. With --sql-out FILE
-// it reads the file's database files from the server as before, then writes
-// the restore's statements, with their MOVE clauses, into FILE (a new file)
-// instead of sending them; nothing is asked, nothing restored.
+// it reads the file's database files from the server as before, then runs
+// the restore on a recording connection, which writes the restore's
+// statements, with their MOVE clauses, into FILE (a new file) instead of
+// sending them; nothing is asked, nothing restored.
 namespace {
 
 const char kSynopsis[] = "restore [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
                          "--from PATH [--move LOGICAL=PATH]... [--replace] [--yes] [--sql-out FILE]";
-
-int writeStatements(const ConnectionSettings& s, const QString& path, int backupSet,
-                    const QStringList& logicalNames, const QStringList& targetNames, bool replace,
-                    const QString& sqlOut)
-{
-    QList<QPair<QString, QString>> moves;
-    for (int i = 0; i < logicalNames.size(); ++i)
-        moves.append({logicalNames.at(i), targetNames.at(i)});
-    ov::StatementTranscript transcript;
-    transcript.addComment(
-        QStringLiteral("The statements with which \"ovsqlcli restore\" restores database %1 on "
-                       "server %2, on a connection to Tempdb.\n"
-                       "The backup set (%3) and its database files and their targets were read from the "
-                       "server with\n"
-                       "  %4\n"
-                       "  %5")
-            .arg(s.database, s.server, QString::number(backupSet), ov::sqlserver::headerStatement(path),
-                 ov::sqlserver::fileListStatement(path, backupSet)));
-    for (const QString& line : ovcli::taskLockComment(s.server, s.database))
-        transcript.addComment(line);
-    for (const QString& statement :
-         ov::sqlserver::restoreStatements(s.database, path, backupSet, moves, replace))
-        transcript.addBatch(statement);
-    return ovcli::writeTranscript(transcript, sqlOut);
-}
 
 int run(ovcli::Args& args)
 {
@@ -63,7 +41,7 @@ int run(ovcli::Args& args)
         return ovcli::usageError(kSynopsis,
                                  QStringLiteral("--from PATH names the backup file, a path on the server"));
     // The embedded server's files are this machine's.
-    if (!ov::ServerAdmin::takesLogin(login.settings().server)) {
+    if (!ov::Server(login.settings()).localFolder().isEmpty()) {
         const QString problem = ovcli::inputFileProblem(QStringLiteral("--from"), from->trimmed());
         if (!problem.isEmpty())
             return ovcli::usageError(kSynopsis, problem);
@@ -120,18 +98,28 @@ int run(ovcli::Args& args)
                    ov::MsgStyle::Exclamation);
         return 1;
     }
-    if (sqlOut)
-        return writeStatements(s, path, contents.header.position, logicalNames, targetNames, replace,
-                               *sqlOut);
-    ovcli::printErr(QStringLiteral("正在恢复数据库...\n"));
-    const QString result =
-        mdlOVSqlRestore::RestoreDatabase(s.server, s.database, s.user, s.password, path, logicalNames,
-                                         targetNames, replace, s.trusted, contents.header.position);
+    ov::Server server(s);
+    ov::StatementTranscript transcript;
+    if (sqlOut) {
+        transcript.addComment(
+            QStringLiteral(
+                "The statements with which \"ovsqlcli restore\" restores database %1 on server %2, "
+                "recorded from the restore itself; nothing was restored.\n"
+                "The backup set (%3) and its database files were read from the server first.")
+                .arg(s.database, s.server, QString::number(contents.header.position)));
+        server.record(transcript);
+    } else {
+        ovcli::printErr(QStringLiteral("正在恢复数据库...\n"));
+    }
+    const QString result = mdlOVSqlRestore::RestoreDatabase(server, s.database, path, logicalNames,
+                                                            targetNames, replace, contents.header.position);
     if (!result.isEmpty()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("恢复数据库失败！\r\n") + result),
                    ov::MsgStyle::Exclamation);
         return 1;
     }
+    if (sqlOut)
+        return ovcli::writeTranscript(transcript, *sqlOut);
     ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("恢复数据库成功！")), ov::MsgStyle::Information);
     return 0;
 }

@@ -1,7 +1,5 @@
 #include "common/QtUi.h"
 
-#include "update/UpdateLog.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -234,7 +232,8 @@ MsgAnswer QtUi::message(const QString& text, MsgStyle style)
 
 void QtUi::note(const QString& text)
 {
-    mdlOVSqlUpdateDB::WriteUpdateLog(QStringLiteral("!!! ") + text);
+    // Nobody reads a log at the window: the person sees the note in a box.
+    message(text, MsgStyle::Exclamation);
 }
 
 void QtUi::pumpEvents()

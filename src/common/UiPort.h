@@ -89,9 +89,10 @@ public:
     // pointer, and ignore the user's clicks and keys. Without windows the
     // work simply runs.
     virtual void waitFor(const QString& caption, const std::function<void()>& work);
-    // A failure that asks for no message box but must not go unseen (a
-    // settings file that could not be written): the windows write it to the
-    // update log, the command line prints it on stderr.
+    // A failure that does not stop the work but must not go unseen (a
+    // settings file or the update log that could not be written): the
+    // windows show it in a message box, the command line prints it on
+    // stderr.
     virtual void note(const QString& text) = 0;
 };
 

@@ -3,8 +3,6 @@
 #include "common/clsError.h"
 #include "common/clsMouseCtrl.h"
 #include "common/mdlCommon.h"
-#include "data/AdoTypes.h"
-#include "data/ConnectionString.h"
 #include "data/ServerAdmin.h"
 
 #include <QFileInfo>
@@ -21,26 +19,14 @@ constexpr int kProbeTimeout = 30;
 QString BuildSqlConnectionString(QString server, QString database, bool trusted, QString user,
                                  QString password)
 {
-    using ov::connstr::oleDbValue;
-    if (trusted) {
-        return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
-                              "Initial Catalog=") +
-               oleDbValue(database) + QStringLiteral(";Data Source=") + oleDbValue(server);
-    }
-    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=") + oleDbValue(user) +
-           QStringLiteral(";PASSWORD=") + oleDbValue(password) + QStringLiteral(";Initial Catalog=") +
-           oleDbValue(database) + QStringLiteral(";Data Source=") + oleDbValue(server);
+    return ov::Server({server, QString(), trusted, user, password}).connectionString(database);
 }
 
-std::unique_ptr<ov::Connection> ConnectToDBFile(const QString& server, const QString& database, bool trusted,
-                                                const QString& user, const QString& password)
+std::unique_ptr<ov::Connection> ConnectToDatabase(const ov::Server& server, const QString& database)
 {
     clsMouseCtrl busy;
-    const QString text = BuildSqlConnectionString(server, database, trusted, user, password);
     auto cn = std::make_unique<ov::Connection>();
-    cn->setCursorLocation(ov::adUseClient);
-    cn->setCommandTimeout(kCommandTimeout);
-    if (!cn->Open(text, QString(), QString())) {
+    if (!server.open(*cn, database, kCommandTimeout)) {
         const ov::DataError& e = cn->lastError();
         mdlCommon::SetError(e.description, QString::number(e.number), e.source);
         mdlCommon::SetErrorContext(QStringLiteral("mdlContactTrace"), QStringLiteral("ConnectToDBFile"),
@@ -50,27 +36,33 @@ std::unique_ptr<ov::Connection> ConnectToDBFile(const QString& server, const QSt
     return cn;
 }
 
-bool EnsureSqlServerRunning(const QString& server, bool trusted, const QString& user, const QString& password)
+std::unique_ptr<ov::Connection> ConnectToDBFile(const QString& server, const QString& database, bool trusted,
+                                                const QString& user, const QString& password)
+{
+    return ConnectToDatabase(ov::Server({server, database, trusted, user, password}), database);
+}
+
+bool EnsureSqlServerRunning(const ov::Server& server)
 {
     // A server that is a folder has no service to start.
-    const QString folder = ov::ServerAdmin::localFolder(server);
-    if (!folder.isEmpty())
-        return QFileInfo(folder).isDir();
+    if (!server.localFolder().isEmpty())
+        return QFileInfo(server.localFolder()).isDir();
     ov::Connection cn;
-    cn.setCursorLocation(ov::adUseClient);
-    const QString text = BuildSqlConnectionString(server, QStringLiteral("master"), trusted, user, password) +
-                         QStringLiteral(";Connect Timeout=") + QString::number(kProbeTimeout);
-    const bool answered = cn.Open(text);
+    const bool answered = server.open(cn, QStringLiteral("master"), cn.CommandTimeout(), kProbeTimeout);
     cn.Close();
     return answered;
 }
 
-std::shared_ptr<ov::DatabaseLock> LockDatabaseForTask(const QString& server, const QString& database,
-                                                      bool trusted, const QString& user,
-                                                      const QString& password, ov::DataError& error)
+bool EnsureSqlServerRunning(const QString& server, bool trusted, const QString& user, const QString& password)
+{
+    return EnsureSqlServerRunning(ov::Server({server, QString(), trusted, user, password}));
+}
+
+std::shared_ptr<ov::DatabaseLock> LockDatabaseForTask(const ov::Server& server, const QString& database,
+                                                      ov::DataError& error)
 {
     error.clear();
-    const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
+    const auto admin = server.admin();
     std::shared_ptr<ov::DatabaseLock> lock = admin->lockDatabase(database);
     if (lock)
         return lock;
@@ -81,6 +73,13 @@ std::shared_ptr<ov::DatabaseLock> LockDatabaseForTask(const QString& server, con
                 "数据库 [{1}] 正在被另一个任务（升级、创建或还原数据库）使用，请等该任务完成后再试。"),
             {database.trimmed()});
     return nullptr;
+}
+
+std::shared_ptr<ov::DatabaseLock> LockDatabaseForTask(const QString& server, const QString& database,
+                                                      bool trusted, const QString& user,
+                                                      const QString& password, ov::DataError& error)
+{
+    return LockDatabaseForTask(ov::Server({server, database, trusted, user, password}), database, error);
 }
 
 } // namespace mdlOVSqlServer

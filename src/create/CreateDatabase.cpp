@@ -8,7 +8,9 @@
 #include "config/mdlOVSqlServerConnect.h"
 #include "create/DataImport.h"
 #include "data/Connection.h"
+#include "data/Server.h"
 #include "data/ServerAdmin.h"
+#include "data/StatementTranscript.h"
 #include "update/UpdateScript.h"
 #include "update/VersionTable.h"
 
@@ -60,11 +62,10 @@ bool MakeEmptyDatabase(ov::ServerAdmin& admin, const QString& requested, const Q
 // database: the mark of an unfinished creation, the version row "0" of a
 // database without a data set (so that every version block of the update
 // script runs over it), the removal of the mark at the end.
-bool ExecuteOnNewDatabase(const QString& server, const QString& database, bool integratedLogin,
-                          const QString& user, const QString& password,
+bool ExecuteOnNewDatabase(const ov::Server& server, const QString& database,
                           const std::function<bool(ov::Connection&)>& statements)
 {
-    const auto cn = mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
+    const auto cn = mdlOVSqlServer::ConnectToDatabase(server, database);
     if (!cn) {
         ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
         return false;
@@ -86,14 +87,11 @@ bool WriteVersionZero(ov::Connection& cn)
 class Unfinished
 {
 public:
-    Unfinished(const QString& server, bool integratedLogin, const QString& user, const QString& password,
-               const QString& name)
-        : m_server(server), m_trusted(integratedLogin), m_user(user), m_password(password), m_name(name)
-    {}
+    Unfinished(const ov::Server& server, const QString& name) : m_server(server), m_name(name) {}
     ~Unfinished()
     {
         if (m_armed)
-            ov::ServerAdmin::create(m_server, m_trusted, m_user, m_password)->discardUnpublished(m_name);
+            m_server.admin()->discardUnpublished(m_name);
     }
     Unfinished(const Unfinished&) = delete;
     Unfinished& operator=(const Unfinished&) = delete;
@@ -101,10 +99,7 @@ public:
     void disarm() { m_armed = false; }
 
 private:
-    QString m_server;
-    bool m_trusted;
-    QString m_user;
-    QString m_password;
+    const ov::Server& m_server;
     QString m_name;
     bool m_armed = false;
 };
@@ -125,45 +120,68 @@ bool CreateDatabase(const QString& server, const QString& database, bool integra
                     const QString& password, int mode, ov::StatusLabel& lblStatus,
                     ov::ProgressBar& prgProgress, const CreateFill* fill)
 {
+    return CreateDatabase(ov::Server({server, database, integratedLogin, user, password}), database, mode,
+                          lblStatus, prgProgress, fill);
+}
+
+bool CreateDatabase(const ov::Server& server, const QString& database, int mode, ov::StatusLabel& lblStatus,
+                    ov::ProgressBar& prgProgress, const CreateFill* fill)
+{
     clsMouseCtrl busy;
     // A server that the check below gives up on is not waited on again.
     ov::OneWaitPerServer oneWait;
     // Every later step works on the name as it was created.
     const QString name = database.trimmed();
+    if (server.transcript() && !server.runsStatements()) {
+        ov::MsgBox(QStringLiteral("内置数据库引擎创建数据库是建立文件，没有可记录的语句。"));
+        return false;
+    }
 
-    mdlOVSqlServer::EnsureSqlServerRunning(server, integratedLogin, user, password);
+    mdlOVSqlServer::EnsureSqlServerRunning(server);
     // The database is this procedure's, from before it looks for an existing
     // one until the last script has run: another update, creation or restore
     // of it is refused meanwhile, and the runs below share the hold.
     ov::DataError lockError;
-    const auto lock =
-        mdlOVSqlServer::LockDatabaseForTask(server, name, integratedLogin, user, password, lockError);
+    const auto lock = mdlOVSqlServer::LockDatabaseForTask(server, name, lockError);
     if (!lock) {
         if (lockError.number != ov::DataErr::LockTimeout)
             return CreateFailed(lockError);
         ov::MsgBox(lockError.description, ov::MsgStyle::Exclamation);
         return false;
     }
-    Unfinished unfinished(server, integratedLogin, user, password, name);
+    Unfinished unfinished(server, name);
     {
         // The management side is released before the scripts run.
-        const std::unique_ptr<ov::ServerAdmin> admin =
-            ov::ServerAdmin::create(server, integratedLogin, user, password);
+        const std::unique_ptr<ov::ServerAdmin> admin = server.admin();
         if (!MakeEmptyDatabase(*admin, database, name))
             return false;
     }
+    if (ov::StatementTranscript* transcript = server.transcript()) {
+        // A recording ends here: what follows runs on the new database,
+        // which a recording does not make.
+        const QString data =
+            mode == CreateBlank || mode == CreateDemo
+                ? QStringLiteral("loads the data set %1 (one bulk copy per table of tables.txt)")
+                      .arg(DataSetFolder(mode))
+                : QStringLiteral("records version \"0\" in tblVarible");
+        transcript->addComment(
+            QStringLiteral(
+                "Then, on the new database, it runs OVScriptEmpty.txt, %1 and runs OVScriptUpdate.txt;\n"
+                "\"ovsqlcli update --dry-run --sql-out FILE\" writes a script run's statements.")
+                .arg(data));
+        return true;
+    }
     unfinished.arm();
 
-    if (!RunUpdateScript(server, name, integratedLogin, user, password,
-                         gstrAppPath + QStringLiteral("OVScriptEmpty.txt"), lblStatus, prgProgress))
+    if (!RunUpdateScript(server, name, gstrAppPath + QStringLiteral("OVScriptEmpty.txt"), lblStatus,
+                         prgProgress, UpdateRunSteps()))
         return false;
     const bool bare = mode != CreateBlank && mode != CreateDemo;
-    if (!ExecuteOnNewDatabase(server, name, integratedLogin, user, password, [bare](ov::Connection& cn) {
+    if (!ExecuteOnNewDatabase(server, name, [bare](ov::Connection& cn) {
             return WriteCreationMark(&cn) && (!bare || WriteVersionZero(cn));
         }))
         return false;
-    if (!bare && !ImportTableData(server, name, integratedLogin, user, password, DataSetFolder(mode),
-                                  lblStatus, prgProgress))
+    if (!bare && !ImportTableData(server, name, DataSetFolder(mode), lblStatus, prgProgress))
         return false;
 
     const QString updateScript = gstrAppPath + QStringLiteral("OVScriptUpdate.txt");
@@ -180,22 +198,19 @@ bool CreateDatabase(const QString& server, const QString& database, bool integra
         upTo.hooks.passOver = [&](const QString& version) {
             return CompareVersions(version, fill->fillAtVersion) > 0 || IsVersionApplied(version, run);
         };
-        if (!RunUpdateScript(server, name, integratedLogin, user, password, updateScript, lblStatus,
-                             prgProgress, upTo))
+        if (!RunUpdateScript(server, name, updateScript, lblStatus, prgProgress, upTo))
             return false;
         if (fill->fill && !fill->fill())
             return false;
     }
-    if (!RunUpdateScript(server, name, integratedLogin, user, password, updateScript, lblStatus, prgProgress))
+    if (!RunUpdateScript(server, name, updateScript, lblStatus, prgProgress, UpdateRunSteps()))
         return false;
 
     // The last statement: from here on the database is a finished one.
-    if (!ExecuteOnNewDatabase(server, name, integratedLogin, user, password,
-                              [](ov::Connection& cn) { return RemoveCreationMark(&cn); }))
+    if (!ExecuteOnNewDatabase(server, name, [](ov::Connection& cn) { return RemoveCreationMark(&cn); }))
         return false;
     {
-        const std::unique_ptr<ov::ServerAdmin> admin =
-            ov::ServerAdmin::create(server, integratedLogin, user, password);
+        const std::unique_ptr<ov::ServerAdmin> admin = server.admin();
         if (!admin->publishDatabase(name))
             return CreateFailed(admin->lastError());
     }

@@ -6,6 +6,7 @@
 
 namespace ov {
 class ProgressBar;
+class Server;
 class StatusLabel;
 } // namespace ov
 
@@ -61,6 +62,11 @@ struct CreateFill
 // A failure on SQL Server leaves the marked database as it is.
 bool CreateDatabase(const QString& server, const QString& database, bool integratedLogin, const QString& user,
                     const QString& password, int mode, ov::StatusLabel& lblStatus,
+                    ov::ProgressBar& prgProgress, const CreateFill* fill = nullptr);
+// The same on a server handle. On a recording handle (ov::Server::record)
+// the procedure writes the statements that make the empty database, names
+// what would follow in a comment and ends there, telling nothing.
+bool CreateDatabase(const ov::Server& server, const QString& database, int mode, ov::StatusLabel& lblStatus,
                     ov::ProgressBar& prgProgress, const CreateFill* fill = nullptr);
 
 } // namespace mdlOVSqlUpdateDB

@@ -3,6 +3,7 @@
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "common/mdlOVSqlUpdateDB.h"
+#include "data/Server.h"
 #include "data/ServerAdmin.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
@@ -88,6 +89,13 @@ bool ImportTableData(const QString& server, const QString& database, bool integr
                      const QString& user, const QString& password, QString folder, ov::StatusLabel& lblStatus,
                      ov::ProgressBar& prgProgress)
 {
+    return ImportTableData(ov::Server({server, database, integratedLogin, user, password}), database, folder,
+                           lblStatus, prgProgress);
+}
+
+bool ImportTableData(const ov::Server& server, const QString& database, QString folder,
+                     ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress)
+{
     if (!EndsWithSeparator(folder))
         folder += QDir::separator();
     QStringList tables;
@@ -96,8 +104,7 @@ bool ImportTableData(const QString& server, const QString& database, bool integr
 
     // The management side of the server, and the database to fill on it.
     // Under integrated login the engine passes user and password over.
-    const std::unique_ptr<ov::ServerAdmin> admin =
-        ov::ServerAdmin::create(server, integratedLogin, user, password);
+    const std::unique_ptr<ov::ServerAdmin> admin = server.admin();
     QString failure;
     QStringList databases;
     if (!admin->probe() || !admin->listDatabases(databases)) {

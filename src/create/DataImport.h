@@ -5,6 +5,7 @@
 
 namespace ov {
 class ProgressBar;
+class Server;
 class StatusLabel;
 } // namespace ov
 
@@ -50,5 +51,8 @@ bool IsSafeTableName(const QString& table);
 bool ImportTableData(const QString& server, const QString& database, bool integratedLogin,
                      const QString& user, const QString& password, QString folder, ov::StatusLabel& lblStatus,
                      ov::ProgressBar& prgProgress);
+// The same on a server handle.
+bool ImportTableData(const ov::Server& server, const QString& database, QString folder,
+                     ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress);
 
 } // namespace mdlOVSqlUpdateDB

@@ -3,6 +3,7 @@
 #include "data/CommandText.h"
 #include "data/DataBackend.h"
 #include "data/Identifiers.h"
+#include "data/Server.h"
 #include "data/StatementTranscript.h"
 #include "data/odbc/MssqlStatements.h"
 
@@ -88,6 +89,24 @@ bool Connection::Open(const QString& connectionString, const QString& userId, co
     if (!backend)
         return false;
     m_backend = std::move(backend);
+    return true;
+}
+
+bool Connection::Open(const Server& server, const QString& database, int connectTimeout)
+{
+    m_error.clear();
+    if (m_backend) {
+        setDataError(m_error, DataErr::ObjectOpen,
+                     QStringLiteral("Operation is not allowed when the object is open."));
+        return false;
+    }
+    std::unique_ptr<ConnectionBackend> backend =
+        openServerBackend(server, database, connectTimeout, m_commandTimeout, m_error);
+    if (!backend)
+        return false;
+    m_backend = std::move(backend);
+    if (server.transcript())
+        transcribe(*server.transcript());
     return true;
 }
 

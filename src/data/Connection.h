@@ -10,6 +10,7 @@
 namespace ov {
 
 class ConnectionBackend;
+class Server;
 class StatementTranscript;
 
 // A database connection with the operations the program uses: the cursor
@@ -44,6 +45,10 @@ public:
     // A user or password given here takes the place of the one in the string.
     bool Open(const QString& connectionString = QString(), const QString& userId = QString(),
               const QString& password = QString());
+    // Opens database on server, as a connection string naming them would,
+    // without one on the way (see Server::open); connectTimeout, when not
+    // negative, is the login time-out in seconds.
+    bool Open(const Server& server, const QString& database, int connectTimeout = -1);
     // Runs every statement of the text in order; returned rows are dropped.
     bool Execute(const QString& commandText);
     bool BeginTrans();

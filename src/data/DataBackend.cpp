@@ -3,6 +3,7 @@
 #include "data/Connection.h"
 #include "data/ConnectionString.h"
 #include "data/Identifiers.h"
+#include "data/Server.h"
 #include "data/jet/JetBackend.h"
 #include "data/odbc/OdbcBackend.h"
 #include "data/sqlite/EmbeddedServer.h"
@@ -221,6 +222,47 @@ int loginTimeoutCap()
     return g_loginTimeoutCap;
 }
 
+namespace {
+
+// Opens the engine that server decided on, for what target asks.
+std::unique_ptr<ConnectionBackend> openTarget(const Server& server, const connstr::SqlServerTarget& target,
+                                              int commandTimeout, DataError& error)
+{
+    if (server.engine() == Server::Engine::Embedded)
+        return SqliteBackend::open(server.localFolder(), target.database, commandTimeout, error);
+
+    const QString driver = connstr::sqlServerDriver();
+    QString refusal;
+    if (!connstr::driverTakesValues(target, driver, &refusal)) {
+        setDataError(error, DataErr::InvalidArgument, refusal);
+        return nullptr;
+    }
+    int loginTimeout = target.connectTimeout >= 0 ? target.connectTimeout : OdbcBackend::kDefaultLoginTimeout;
+    // A time-out of 0 waits for ever; a cap limits that too.
+    if (g_loginTimeoutCap > 0 && (loginTimeout == 0 || loginTimeout > g_loginTimeoutCap))
+        loginTimeout = g_loginTimeoutCap;
+    const QString key = serverKey(target.server);
+    if (const auto known = g_unreachable.constFind(key); known != g_unreachable.constEnd()) {
+        error = *known;
+        return nullptr;
+    }
+    // The login can take its whole time-out; the windows go on painting.
+    const QString odbc = connstr::sqlServerOdbcString(target, driver);
+    std::unique_ptr<ConnectionBackend> backend;
+    ui().waitFor(QStringLiteral("正在连接服务器 %1...").arg(target.server.trimmed()),
+                 [&] { backend = OdbcBackend::open(odbc, loginTimeout, commandTimeout, error); });
+    if (!backend) {
+        if (g_taskDepth > 0 && notReached(error))
+            g_unreachable.insert(key, error);
+        const QString advice = connstr::certificateAdvice(error.description, driver);
+        if (!advice.isEmpty())
+            error.description += QLatin1Char('\n') + advice;
+    }
+    return backend;
+}
+
+} // namespace
+
 std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, const QString& user,
                                                const QString& password, int commandTimeout, DataError& error)
 {
@@ -269,38 +311,26 @@ std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, 
         return nullptr;
     }
 
-    if (embedded::isEmbeddedServer(target.server))
-        return SqliteBackend::open(embedded::serverFolder(target.server), target.database, commandTimeout,
-                                   error);
+    return openTarget(Server(ConnectionSettings{target.server, {}, target.trusted, {}, {}}), target,
+                      commandTimeout, error);
+}
 
-    const QString driver = connstr::sqlServerDriver();
-    QString refusal;
-    if (!connstr::driverTakesValues(target, driver, &refusal)) {
-        setDataError(error, DataErr::InvalidArgument, refusal);
-        return nullptr;
+std::unique_ptr<ConnectionBackend> openServerBackend(const Server& server, const QString& database,
+                                                     int connectTimeout, int commandTimeout, DataError& error)
+{
+    // The values a string built for them would carry, read back: with the
+    // Windows login, the string has neither user nor password.
+    const ConnectionSettings& s = server.settings();
+    connstr::SqlServerTarget target;
+    target.server = s.server;
+    target.database = database;
+    target.trusted = s.trusted;
+    if (!s.trusted) {
+        target.user = s.user;
+        target.password = s.password;
     }
-    int loginTimeout = target.connectTimeout >= 0 ? target.connectTimeout : OdbcBackend::kDefaultLoginTimeout;
-    // A time-out of 0 waits for ever; a cap limits that too.
-    if (g_loginTimeoutCap > 0 && (loginTimeout == 0 || loginTimeout > g_loginTimeoutCap))
-        loginTimeout = g_loginTimeoutCap;
-    const QString key = serverKey(target.server);
-    if (const auto known = g_unreachable.constFind(key); known != g_unreachable.constEnd()) {
-        error = *known;
-        return nullptr;
-    }
-    // The login can take its whole time-out; the windows go on painting.
-    const QString odbc = connstr::sqlServerOdbcString(target, driver);
-    std::unique_ptr<ConnectionBackend> backend;
-    ui().waitFor(QStringLiteral("正在连接服务器 %1...").arg(target.server.trimmed()),
-                 [&] { backend = OdbcBackend::open(odbc, loginTimeout, commandTimeout, error); });
-    if (!backend) {
-        if (g_taskDepth > 0 && notReached(error))
-            g_unreachable.insert(key, error);
-        const QString advice = connstr::certificateAdvice(error.description, driver);
-        if (!advice.isEmpty())
-            error.description += QLatin1Char('\n') + advice;
-    }
-    return backend;
+    target.connectTimeout = connectTimeout;
+    return openTarget(server, target, commandTimeout, error);
 }
 
 } // namespace ov

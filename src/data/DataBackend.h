@@ -18,6 +18,7 @@
 namespace ov {
 
 class ConnectionBackend;
+class Server;
 
 // One column of a result.
 struct ColumnInfo
@@ -176,5 +177,11 @@ void setDataError(DataError& error, qint32 number, const QString& description,
 // place of those in the string.
 std::unique_ptr<ConnectionBackend> openBackend(const QString& connectionString, const QString& user,
                                                const QString& password, int commandTimeout, DataError& error);
+// Opens the backend of database on server, as openBackend does for the
+// connection string that names them; connectTimeout is the login time-out in
+// seconds, the driver's default when negative.
+std::unique_ptr<ConnectionBackend> openServerBackend(const Server& server, const QString& database,
+                                                     int connectTimeout, int commandTimeout,
+                                                     DataError& error);
 
 } // namespace ov

@@ -2,9 +2,8 @@
 
 #include "data/Connection.h"
 #include "data/DataBackend.h"
-#include "data/odbc/MssqlAdmin.h"
+#include "data/Server.h"
 #include "data/sqlite/EmbeddedServer.h"
-#include "data/sqlite/SqliteAdmin.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -15,11 +14,7 @@ namespace ov {
 std::unique_ptr<ServerAdmin> ServerAdmin::create(const QString& server, bool trusted, const QString& user,
                                                  const QString& password)
 {
-    // The embedded engine has no logins of its own: access is the operating
-    // system's access to its folder, whichever login mode is chosen.
-    if (embedded::isEmbeddedServer(server))
-        return std::make_unique<SqliteAdmin>(embedded::serverFolder(server));
-    return std::make_unique<MssqlAdmin>(server, trusted, user, password);
+    return Server({server, QString(), trusted, user, password}).admin();
 }
 
 void ServerAdmin::setProgramFolder(const QString& folder)
@@ -34,17 +29,17 @@ QString ServerAdmin::programFolder()
 
 QString ServerAdmin::localFolder(const QString& server)
 {
-    return embedded::isEmbeddedServer(server) ? embedded::serverFolder(server) : QString();
+    return Server({server, QString(), true, QString(), QString()}).localFolder();
 }
 
 bool ServerAdmin::takesLogin(const QString& server)
 {
-    return !embedded::isEmbeddedServer(server);
+    return Server({server, QString(), true, QString(), QString()}).takesLogin();
 }
 
 PathStyle ServerAdmin::likelyPathStyle(const QString& server)
 {
-    return embedded::isEmbeddedServer(server) ? PathStyle::Posix : PathStyle::Windows;
+    return Server({server, QString(), true, QString(), QString()}).pathStyle();
 }
 
 ServerAdmin::~ServerAdmin() = default;

@@ -4,6 +4,7 @@
 #include "common/mdlCommon.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
+#include "data/Server.h"
 #include "data/ServerAdmin.h"
 #include "update/UpdateLog.h"
 #include "update/UpdateScript.h"
@@ -445,8 +446,8 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
     // The reference lives in the embedded engine's in-memory Tempdb; its
     // server folder only has to exist, and the root folder always does.
     ov::Connection cn;
-    if (!cn.Open(QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=Tempdb;"
-                                "Data Source=sqlite:/"))) {
+    if (!cn.Open(ov::Server({QStringLiteral("sqlite:/"), QString(), true, QString(), QString()}),
+                 QStringLiteral("Tempdb"))) {
         error = fill(QStringLiteral("内存中的参照库无法打开：{1}"), {cn.lastError().description});
         return false;
     }

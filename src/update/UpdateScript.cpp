@@ -776,6 +776,13 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
                      const QString& user, const QString& password, const QString& scriptPath,
                      ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, const UpdateRunSteps& steps)
 {
+    return RunUpdateScript(ov::Server({server, database, integratedLogin, user, password}), database,
+                           scriptPath, lblStatus, prgProgress, steps);
+}
+
+bool RunUpdateScript(const ov::Server& server, const QString& database, const QString& scriptPath,
+                     ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, const UpdateRunSteps& steps)
+{
     if (scriptPath.trimmed().isEmpty() || !QFileInfo(scriptPath).isFile()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("文件 {1} 不存在！"), {scriptPath}),
                    ov::MsgStyle::Information);
@@ -790,8 +797,7 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
         return false;
     }
     ov::OneWaitPerServer oneWait;
-    std::unique_ptr<ov::Connection> cn =
-        mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
+    std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDatabase(server, database);
     if (!cn) {
         ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
         return false;
@@ -799,8 +805,7 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
     // The database is this run's until it ends: another update, creation or
     // restore of it is refused meanwhile.
     ov::DataError lockError;
-    const auto lock =
-        mdlOVSqlServer::LockDatabaseForTask(server, database, integratedLogin, user, password, lockError);
+    const auto lock = mdlOVSqlServer::LockDatabaseForTask(server, database, lockError);
     if (!lock) {
         if (steps.lockRefused)
             steps.lockRefused(lockError);
@@ -809,7 +814,7 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
     }
     if (steps.prepare && !steps.prepare(*cn))
         return false;
-    logentry::header(server, database, scriptPath);
+    logentry::header(server.settings().server, database, scriptPath);
 
     prgProgress.setValue(0);
     prgProgress.setMaximum(clampInt(file.size()));
@@ -860,8 +865,12 @@ bool TranscribeUpdateScript(const QString& server, const QString& database, bool
                    ov::MsgStyle::Information);
         return false;
     }
-    std::unique_ptr<ov::Connection> cn =
-        mdlOVSqlServer::ConnectToDBFile(server, database, integratedLogin, user, password);
+    // The very runner of a real run, on a connection that writes down what
+    // it would change instead of changing it; every batch then succeeds, as
+    // the run that the transcript shows.
+    ov::Server recording({server, database, integratedLogin, user, password});
+    recording.record(transcript);
+    std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDatabase(recording, database);
     if (!cn) {
         ov::MsgBox(mdlCommon::GetErrorText(true), ov::MsgStyle::Information);
         return false;
@@ -871,11 +880,7 @@ bool TranscribeUpdateScript(const QString& server, const QString& database, bool
         ov::MsgBox(file.errorString(), ov::MsgStyle::Information);
         return false;
     }
-    // The very runner of a real run, on a connection that writes down what
-    // it would change instead of changing it; every batch then succeeds, as
-    // the run that the transcript shows.
     const UpdateLogPause noLog;
-    cn->transcribe(transcript);
     ov::PlainStatusLabel status;
     ov::PlainProgressBar progress;
     ScriptRun run(*cn, file, status, progress);

@@ -11,6 +11,7 @@ class Connection;
 class StatementTranscript;
 struct DataError;
 class ProgressBar;
+class Server;
 class StatusLabel;
 } // namespace ov
 
@@ -170,6 +171,9 @@ struct UpdateRunSteps
 };
 bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,
                      const QString& user, const QString& password, const QString& scriptPath,
+                     ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, const UpdateRunSteps& steps);
+// The same on a server handle.
+bool RunUpdateScript(const ov::Server& server, const QString& database, const QString& scriptPath,
                      ov::StatusLabel& lblStatus, ov::ProgressBar& prgProgress, const UpdateRunSteps& steps);
 
 // The runner of RunUpdateScript on a connection and a script file the caller

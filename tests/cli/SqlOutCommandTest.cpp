@@ -1,19 +1,26 @@
 // --sql-out FILE: the statements of update, create, backup and restore,
-// written by the real ovsqlcli to a new file. Create and backup need no
-// answer from the server, so a SQL Server name that nothing answers to
-// serves; restore reads the backup's files first and so needs one.
+// written by the real ovsqlcli to a new file. Each command runs its real
+// operation on a recording connection, which still reads from the server
+// what the operation must know; so the file holds what the same command
+// sends, which the scripted TDS peer shows.
 
 #include "support/CliProgram.h"
 
 #include "common/Cp936.h"
 #include "data/Connection.h"
+#include "support/TdsPeer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -29,7 +36,10 @@ protected:
         ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("data")));
     }
     QString path(const QString& name) const { return m_dir.filePath(name); }
-    Result run(const QStringList& args) const { return ovtest::RunCli(m_dir.path(), args); }
+    Result run(const QStringList& args, const QByteArray& input = QByteArray()) const
+    {
+        return ovtest::RunCli(m_dir.path(), args, input);
+    }
     QString text(const QString& name) const
     {
         QFile f(path(name));
@@ -43,55 +53,112 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(SqlOutCommandTest, BackupAndCreateWriteTheirStatementsWithoutAServer)
+TEST_F(SqlOutCommandTest, CreateBackupAndRestoreWriteWhatTheySend)
 {
-    // Port 1 of this machine: nothing answers there, and nothing is asked.
-    const QString server = QStringLiteral("127.0.0.1,1");
-    const QString dataSet = QDir::toNativeSeparators(QFileInfo(m_dir.path()).canonicalFilePath()) +
-                            QDir::separator() + QStringLiteral("DBDataFiles") + QDir::separator() +
-                            QStringLiteral("Demo") + QDir::separator();
+    const QString backup = QStringLiteral("D:\\bak\\O'Neil.dat");
+    const auto rule = [](const QString& key, const QString& text, const QByteArray& reply) {
+        return QJsonObject{{key, text}, {QStringLiteral("reply"), QJsonDocument::fromJson(reply).array()}};
+    };
+    // A server with master, Tempdb and 客户"库, whose task lock is free, on
+    // which the backup file holds one full backup of that database or, for
+    // a backup without --replace, is not there.
+    const auto script = [&](bool fileThere) {
+        const QByteArray header =
+            fileThere
+                ? QByteArray(R"j([{"columns": [{"name": "BackupName", "type": "nvarchar(128)"},
+                {"name": "BackupType", "type": "smallint"}, {"name": "Position", "type": "smallint"},
+                {"name": "DatabaseName", "type": "nvarchar(128)"},
+                {"name": "BackupStartDate", "type": "datetime"}, {"name": "BackupFinishDate", "type": "datetime"}],
+              "rows": [[null, 1, 1, "客户\"库", "2026-12-04 15:33:00", "2026-12-04 15:33:05"]]}])j")
+                : QByteArray(
+                      R"j([{"error": {"number": 3201, "class": 16, "message": "Cannot open backup device 'D:\\bak\\O'Neil.dat'. Operating system error 3(The system cannot find the path specified.)."}}])j");
+        return QJsonObject{
+            {QStringLiteral("databases"), QJsonArray{"master", "Tempdb", QStringLiteral("客户\"库")}},
+            {QStringLiteral("rules"),
+             QJsonArray{rule(QStringLiteral("regex"), QStringLiteral("SET NOCOUNT ON; DECLARE @result int.*"),
+                             R"j([{"columns": [{"name": "result", "type": "int"}], "rows": [[0]]}])j"),
+                        rule(QStringLiteral("regex"), QStringLiteral("RESTORE HEADERONLY .*"), header),
+                        rule(QStringLiteral("regex"), QStringLiteral("RESTORE FILELISTONLY .*"),
+                             R"j([{"columns": [{"name": "LogicalName", "type": "nvarchar(128)"},
+                          {"name": "PhysicalName", "type": "nvarchar(260)"}, {"name": "Type", "type": "char(1)"}],
+                        "rows": [["crm_Data", "C:\\old\\crm.mdf", "D"], ["crm_Log", "C:\\old\\crm_log.ldf", "L"]]}])j"),
+                        rule(QStringLiteral("regex"),
+                             QStringLiteral("SELECT name FROM master\\.sys\\.databases.*"),
+                             R"j([{"columns": [{"name": "name", "type": "nvarchar(128)"}],
+                          "rows": [["master"], ["tempdb"]]}])j")}}};
+    };
     const struct
     {
         QStringList args;
-        QString expected;
+        bool fileThere;
+        int exitCode;            // of the command that sends
+        const char* changes;     // the statement that changes the server, as the file holds it
+        bool readsFirst = false; // the command reads the backup before the operation runs
     } cases[] = {
-        {{QStringLiteral("backup"), QStringLiteral("--database"), QStringLiteral("客户\"库"),
-          QStringLiteral("--to"), QStringLiteral("D:\\bak\\O'Neil.dat"), QStringLiteral("--replace")},
-         QStringLiteral(
-             "-- The statement that \"ovsqlcli backup\" sends to server 127.0.0.1,1, on a connection "
-             "to database 客户\"库.\r\n"
-             "BackUp Database \"客户\"\"库\" to disk=N'D:\\bak\\O''Neil.dat' WITH INIT\r\nGO\r\n")},
-        {{QStringLiteral("create"), QStringLiteral("--database"), QStringLiteral(" cr]m "),
-          QStringLiteral("--demo"), QStringLiteral("--replace")},
-         QStringLiteral(
-             "-- The statements with which \"ovsqlcli create\" makes database cr]m on server 127.0.0.1,1, on "
-             "a connection to master.\r\n"
-             "-- The run holds this lock for its whole run, on a connection of its own to master:\r\n"
-             "--   SET NOCOUNT ON; DECLARE @result int; EXEC @result = sp_getapplock @Resource = "
-             "N'OrvaneSqlUpdateDB:cr]m', @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; "
-             "SELECT @result AS result\r\n"
-             "-- and gives it back at its end with:\r\n"
-             "--   EXEC sp_releaseapplock @Resource = N'OrvaneSqlUpdateDB:cr]m', @LockOwner = 'Session'\r\n"
-             "-- It lists the databases (SELECT name FROM master.sys.databases ORDER BY database_id);\r\n"
-             "-- when one of that name exists and replacing it is confirmed, it first sends\r\n"
-             "--   DROP DATABASE [cr]]m]\r\n"
-             "CREATE DATABASE [cr]]m]\r\nGO\r\n"
-             "ALTER DATABASE [cr]]m] SET RECOVERY SIMPLE\r\nGO\r\n"
-             "ALTER DATABASE [cr]]m] SET AUTO_CLOSE OFF\r\nGO\r\n"
-             "-- Then, on the new database, it runs OVScriptEmpty.txt, loads the data set %1 (one bulk copy "
-             "per table of tables.txt) and runs OVScriptUpdate.txt;\r\n"
-             "-- \"ovsqlcli update --dry-run --sql-out FILE\" writes a script run's statements.\r\n")
-             .arg(dataSet)},
+        {{QStringLiteral("backup"), QStringLiteral("--to"), backup},
+         false,
+         0,
+         "BackUp Database \"客户\"\"库\" to disk=N'D:\\bak\\O''Neil.dat'"},
+        {{QStringLiteral("backup"), QStringLiteral("--to"), backup, QStringLiteral("--replace")},
+         true,
+         0,
+         "BackUp Database \"客户\"\"库\" to disk=N'D:\\bak\\O''Neil.dat' WITH INIT"},
+        // The creation sends its statements, then cannot reach the new
+        // database, which the peer does not have.
+        {{QStringLiteral("create"), QStringLiteral("--bare")}, false, 1, "CREATE DATABASE [新\"库]"},
+        {{QStringLiteral("restore"), QStringLiteral("--from"), backup, QStringLiteral("--move"),
+          QStringLiteral("crm_Log=E:\\new\\o'neil_log.ldf"), QStringLiteral("--replace"),
+          QStringLiteral("--yes")},
+         true,
+         0,
+         "RESTORE DATABASE \"客户\"\"库\" FROM DISK = N'D:\\bak\\O''Neil.dat'",
+         true},
     };
     int n = 0;
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        ovtest::TdsPeer sends(script(c.fileThere));
+        ovtest::TdsPeer records(script(c.fileThere));
+        ASSERT_TRUE(sends.isRunning() && records.isRunning())
+            << (sends.error() + records.error()).toStdString();
+        // A new database for the creation, which the peer does not have.
+        const QString database =
+            c.args.first() == QLatin1String("create") ? QStringLiteral("新\"库") : QStringLiteral("客户\"库");
+        const auto login = [&](const ovtest::TdsPeer& peer) {
+            return QStringList{
+                QStringLiteral("--server"), peer.server(),        QStringLiteral("--database"),      database,
+                QStringLiteral("--user"),   QStringLiteral("sa"), QStringLiteral("--password-stdin")};
+        };
+        const Result sent = run(c.args + login(sends), "pw\n");
+        EXPECT_EQ(sent.exitCode, c.exitCode) << sent.err.toStdString();
         const QString out = QStringLiteral("out%1.sql").arg(++n);
         const Result r =
-            run(c.args + QStringList{QStringLiteral("--server"), server, QStringLiteral("--trusted"),
-                                     QStringLiteral("--sql-out"), path(out)});
+            run(c.args + login(records) + QStringList{QStringLiteral("--sql-out"), path(out)}, "pw\n");
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_EQ(r.out, path(out) + QLatin1Char('\n'));
-        EXPECT_EQ(text(out), c.expected) << c.args.first().toStdString();
+
+        // The file's batches, without its comments: what the command sent,
+        // after the reads of the backup that precede the restore.
+        QStringList batches;
+        QStringList lines;
+        for (const QString& line : text(out).split(QStringLiteral("\r\n"))) {
+            if (line == QLatin1String("GO")) {
+                batches.append(lines.join(QStringLiteral("\r\n")));
+                lines.clear();
+            } else if (!(lines.isEmpty() && line.startsWith(QLatin1String("--")))) {
+                lines.append(line);
+            }
+        }
+        const QStringList wire = sends.statements();
+        ASSERT_GE(wire.size(), batches.size());
+        EXPECT_EQ(batches, c.readsFirst ? wire.mid(wire.size() - batches.size()) : wire)
+            << text(out).toStdString();
+        EXPECT_TRUE(std::any_of(batches.begin(), batches.end(), [&](const QString& b) {
+            return b.startsWith(QString::fromUtf8(c.changes));
+        })) << text(out).toStdString();
+        // The server of the recording received none of it.
+        for (const QString& statement : records.statements())
+            EXPECT_FALSE(statement.startsWith(QString::fromUtf8(c.changes))) << statement.toStdString();
     }
 }
 

@@ -66,31 +66,14 @@ private:
 
 } // namespace
 
-MssqlAdmin::MssqlAdmin(const QString& server, bool trusted, const QString& user, const QString& password)
-    : m_server(server), m_trusted(trusted), m_user(user), m_password(password)
-{}
-
-QString MssqlAdmin::masterConnectionString() const
-{
-    using connstr::oleDbValue;
-    // The management connection waits 30 seconds for the login, as the
-    // server management component does.
-    if (m_trusted)
-        return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
-                              "Initial Catalog=master;Data Source=") +
-               oleDbValue(m_server) + QStringLiteral(";Connect Timeout=30");
-    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=") + oleDbValue(m_user) +
-           QStringLiteral(";PASSWORD=") + oleDbValue(m_password) +
-           QStringLiteral(";Initial Catalog=master;Data Source=") + oleDbValue(m_server) +
-           QStringLiteral(";Connect Timeout=30");
-}
+MssqlAdmin::MssqlAdmin(Server server) : m_server(std::move(server)) {}
 
 bool MssqlAdmin::openMaster(Connection& cn)
 {
-    cn.setCursorLocation(adUseClient);
-    // Creating a database can take long; no limit, as for backup and restore.
-    cn.setCommandTimeout(0);
-    if (cn.Open(masterConnectionString()))
+    // Creating a database can take long; no limit, as for backup and
+    // restore. The login waits 30 seconds, as the server management
+    // component does.
+    if (m_server.open(cn, QStringLiteral("master"), 0, 30))
         return true;
     return fail(cn.lastError());
 }
@@ -102,7 +85,8 @@ bool MssqlAdmin::run(Connection& cn, const QString& statement)
 
 QString MssqlAdmin::lockKey(const QString& database) const
 {
-    return m_server.trimmed().toCaseFolded() + QLatin1Char('\n') + mssql::taskLockResource(database);
+    return m_server.settings().server.trimmed().toCaseFolded() + QLatin1Char('\n') +
+           mssql::taskLockResource(database);
 }
 
 std::unique_ptr<DatabaseLock> MssqlAdmin::takeLock(const QString& database)
@@ -195,7 +179,8 @@ bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const Q
     const QString started = Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     qint64 copied = 0;
     QStringList messages;
-    const bool ok = mssql::bulkCopyIn({m_server, m_trusted, m_user, m_password}, database, table, dataFile,
+    const ConnectionSettings& s = m_server.settings();
+    const bool ok = mssql::bulkCopyIn({s.server, s.trusted, s.user, s.password}, database, table, dataFile,
                                       errorFile, copied, messages, m_error);
     const qint64 rows = countRows(dataFile);
     const qint64 rejected = ok ? qMax<qint64>(0, rows - copied) : 0;

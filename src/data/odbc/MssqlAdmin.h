@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Server.h"
 #include "data/ServerAdmin.h"
 
 namespace ov {
@@ -10,7 +11,10 @@ namespace ov {
 class MssqlAdmin : public ServerAdmin
 {
 public:
-    MssqlAdmin(const QString& server, bool trusted, const QString& user, const QString& password);
+    explicit MssqlAdmin(Server server);
+    MssqlAdmin(const QString& server, bool trusted, const QString& user, const QString& password)
+        : MssqlAdmin(Server({server, QString(), trusted, user, password}))
+    {}
 
     QString engine() const override { return QStringLiteral("mssql"); }
 
@@ -34,9 +38,6 @@ public:
     bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) override;
     PathStyle pathStyle(Connection& cn) override;
 
-    // The connection string of the management connection to master.
-    QString masterConnectionString() const;
-
 protected:
     QString lockKey(const QString& database) const override;
     std::unique_ptr<DatabaseLock> takeLock(const QString& database) override;
@@ -46,10 +47,7 @@ private:
     bool run(Connection& cn, const QString& statement);
     bool requireBackupSet(int backupSet);
 
-    QString m_server;
-    bool m_trusted;
-    QString m_user;
-    QString m_password;
+    Server m_server;
 };
 
 } // namespace ov

@@ -42,9 +42,9 @@ QString errorSource()
     return QStringLiteral("Orvane embedded engine");
 }
 
-bool isEmbeddedServer(const QString& server)
+QLatin1String serverPrefix()
 {
-    return server.trimmed().startsWith(kPrefix, Qt::CaseInsensitive);
+    return kPrefix;
 }
 
 QString serverFolder(const QString& server)

@@ -17,8 +17,9 @@ QString errorSource();
 // other as SQLite words it.
 QString engineMessage(const QString& sqliteText);
 
-// True for a server name "sqlite:…" (the prefix in any letter case).
-bool isEmbeddedServer(const QString& server);
+// The start of an embedded server's name, "sqlite:" (in any letter case);
+// ov::Server tells the engines apart by it.
+QLatin1String serverPrefix();
 // The program folder, which a relative server folder lies in; set once at
 // start-up (and by tests). Until it is set, the current folder is used.
 void setProgramFolder(const QString& folder);
