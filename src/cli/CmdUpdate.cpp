@@ -10,6 +10,7 @@
 #include "common/mdlCommon.h"
 #include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServerConnect.h"
+#include "data/Connection.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateScript.h"
 
@@ -147,6 +148,9 @@ int run(ovcli::Args& args)
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
     const ConnectionSettings& s = login.settings();
+    // The look for an unfinished creation, the backup and the run each
+    // connect: a server that did not answer the first is not waited on again.
+    ov::OneWaitPerServer oneWait;
     if (dry && sqlOut)
         return transcribe(s, script, *sqlOut);
     if (dry)

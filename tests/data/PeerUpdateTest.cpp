@@ -260,3 +260,47 @@ TEST(MssqlPeer, UpdateBatchFailuresAndALostConnectionStopWhereTheyShould)
             << str(sent.join(QStringLiteral("\n---\n")));
     }
 }
+
+// Logins SQL Server refuses (18456, after 4060 for a database it cannot
+// open) and one it never answers: the update cannot start (exit code 2),
+// says "连接数据库失败！" with the server's number and words, and sends
+// nothing. A server that did not answer is waited on once per run, not
+// once per connection the run would open.
+TEST(MssqlPeer, UpdateLoginRefusedOrTimedOutCannotStart)
+{
+    struct Case
+    {
+        const char* what;
+        const char* script;
+        QStringList said;
+        int logins; // attempts at most; 0: not counted
+    };
+    const QList<Case> cases = {
+        {"a wrong password",
+         R"j({"password": "right"})j",
+         {QStringLiteral("错误编号:18456"), QStringLiteral("Login failed for user 'sa'.")},
+         0},
+        {"a database the login cannot open",
+         R"j({"databases": ["master"]})j",
+         {QStringLiteral("错误编号:18456"),
+          QStringLiteral("Cannot open database \"crm\" requested by the login. The login failed.")},
+         0},
+        {"a login never answered", R"j({"login": "silent"})j", {QStringLiteral("Timeout expired")}, 1},
+    };
+    UpdateRun update(QStringLiteral("--<V:2.0>\r\nPRINT 'x'\r\nGO\r\n--</V:2.0>\r\n"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TdsPeer peer{QByteArray(c.script)};
+        ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+        const ovtest::CliResult r = update.run(peer, {QStringLiteral("--no-backup")});
+        EXPECT_EQ(r.exitCode, 2) << str(r.out) << str(r.err);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("连接数据库失败！"))) << str(r.err);
+        for (const QString& part : c.said)
+            EXPECT_TRUE(r.err.contains(part)) << str(part) << "\n" << str(r.err);
+        EXPECT_FALSE((r.out + r.err).contains(QStringLiteral("数据库升级成功！")));
+        EXPECT_TRUE(peer.statements().isEmpty()) << str(peer.statements().join('\n'));
+        if (c.logins > 0) {
+            EXPECT_EQ(peer.events(QStringLiteral("login")).size(), c.logins);
+        }
+    }
+}
