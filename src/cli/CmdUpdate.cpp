@@ -83,8 +83,8 @@ int transcribe(const ConnectionSettings& s, const QString& script, const QString
             .arg(s.database, s.server, ov::Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     for (const QString& lock : ovcli::taskLockComment(s.server, s.database))
         transcript.addComment(lock);
-    if (!mdlOVSqlUpdateDB::TranscribeUpdateScript(s.server, s.database, s.trusted, s.user, s.password, script,
-                                                  transcript))
+    if (!mdlOVSqlUpdateDB::TranscribeUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
+                                                    script, transcript))
         return 1;
     return ovcli::writeTranscript(transcript, sqlOut);
 }

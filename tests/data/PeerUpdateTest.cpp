@@ -97,8 +97,7 @@ struct UpdateRun
 // Every kind of block, passed over or run, with and without a transaction,
 // a transfer inside a transactional block and one on its own, status texts
 // and comments that are never sent, Chinese text: the run's connection
-// receives the transcript's statements in its order, between the read of
-// the creation mark before them and the schema check's reads after them.
+// receives the transcript's statements in its order.
 TEST(MssqlPeer, UpdateSendsWhatItsTranscriptSays)
 {
     const QString script = QStringLiteral("--<REM>准备升级\r\n"
@@ -151,10 +150,12 @@ TEST(MssqlPeer, UpdateSendsWhatItsTranscriptSays)
     EXPECT_TRUE(r.out.contains(QStringLiteral("数据库升级成功！")) ||
                 r.err.contains(QStringLiteral("数据库升级成功！")))
         << str(r.out) << str(r.err);
+    // The run's own connection sends the transcript's statements, from the
+    // look for the mark of an unfinished creation to the schema check's
+    // reads.
     const QStringList sent = ovtest::SentAsTranscript(peer, ovtest::BusiestConnection(peer));
-    ASSERT_GE(sent.size(), transcript.size() + 1) << str(sent.join(QStringLiteral("\n---\n")));
-    EXPECT_EQ(sent[0], kCreatingRead);
-    EXPECT_EQ(ovtest::WithoutTimes(sent.mid(1, transcript.size())), ovtest::WithoutTimes(transcript))
+    EXPECT_EQ(sent.value(0), kCreatingRead);
+    EXPECT_EQ(ovtest::WithoutTimes(sent), ovtest::WithoutTimes(transcript))
         << "sent:\n"
         << str(sent.join(QStringLiteral("\n---\n"))) << "\ntranscript:\n"
         << str(transcript.join(QStringLiteral("\n---\n")));
