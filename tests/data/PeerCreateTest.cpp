@@ -32,32 +32,41 @@ const QByteArray kColumns = R"j([{"name": "id", "type": "int", "null": false},
     {"name": "生日", "type": "datetime"}, {"name": "金额", "type": "decimal(10,2)"},
     {"name": "停用", "type": "bit"}])j";
 
-// SQL Server without database 新库 until it is created, the task lock free;
-// the schema script's tables and their columns.
-QJsonObject server()
+// SQL Server without database until it is created, the task lock free;
+// the schema script's tables (any name) and their columns.
+QJsonObject server(const QString& database = QStringLiteral("新库"))
 {
+    const QString list = QStringLiteral("SELECT name FROM master.sys.databases ORDER BY database_id");
+    const QJsonObject names{{QStringLiteral("name"), QStringLiteral("name")},
+                            {QStringLiteral("type"), QStringLiteral("nvarchar(128)")}};
     QJsonArray rules = array(R"j([
         {"regex": "SET NOCOUNT ON; DECLARE @result int; EXEC @result = sp_getapplock .*", "reply": [
             {"columns": [{"name": "result", "type": "int"}], "rows": [[0]]}, {"done": {"count": 1}}]},
-        {"match": "SELECT name FROM master.sys.databases ORDER BY database_id", "times": 1, "reply": [
-            {"columns": [{"name": "name", "type": "nvarchar(128)"}],
-             "rows": [["master"], ["tempdb"], ["model"], ["msdb"]]}, {"done": {"count": 4}}]},
-        {"match": "SELECT name FROM master.sys.databases ORDER BY database_id", "reply": [
-            {"columns": [{"name": "name", "type": "nvarchar(128)"}],
-             "rows": [["master"], ["tempdb"], ["model"], ["msdb"], ["新库"]]}, {"done": {"count": 5}}]},
-        {"regex": "SELECT COUNT\\(\\*\\) FROM sys\\.columns WHERE object_id = OBJECT_ID\\(N'\\[(客户|tblUser)\\]'\\)",
+        {"regex": "SELECT COUNT\\(\\*\\) FROM sys\\.columns WHERE object_id = OBJECT_ID\\(N'.*'\\)",
          "reply": [{"columns": [{"name": "", "type": "int"}], "rows": [[6]]}, {"done": {"count": 1}}]},
         {"regex": "SELECT \\* FROM tblVarible WHERE \\[Module\\] ='DB' AND VaribleName = 'Version'", "reply": [
             {"columns": [{"name": "VaribleName", "type": "nvarchar(50)"},
                          {"name": "VaribleValue", "type": "nvarchar(255)"}],
              "rows": [["Version", "0"]]}, {"done": {"count": 1}}]}])j");
+    // The list of databases, first without the new one, then with it.
     rules.append(QJsonObject{
-        {QStringLiteral("regex"),
-         QStringLiteral("SET FMTONLY ON select \\* from \\[(客户|tblUser)\\] SET FMTONLY OFF")},
+        {QStringLiteral("match"), list},
+        {QStringLiteral("times"), 1},
+        {QStringLiteral("reply"),
+         QJsonArray{QJsonObject{{QStringLiteral("columns"), QJsonArray{names}},
+                                {QStringLiteral("rows"), array(R"j([["master"], ["tempdb"]])j")}}}}});
+    rules.append(QJsonObject{{QStringLiteral("match"), list},
+                             {QStringLiteral("reply"),
+                              QJsonArray{QJsonObject{{QStringLiteral("columns"), QJsonArray{names}},
+                                                     {QStringLiteral("rows"),
+                                                      QJsonArray{QJsonArray{"master"}, QJsonArray{"tempdb"},
+                                                                 QJsonArray{database}}}}}}});
+    rules.append(QJsonObject{
+        {QStringLiteral("regex"), QStringLiteral("SET FMTONLY ON select \\* from \\[.*\\] SET FMTONLY OFF")},
         {QStringLiteral("reply"), QJsonArray{QJsonObject{{QStringLiteral("columns"), array(kColumns)},
                                                          {QStringLiteral("rows"), QJsonArray()}},
                                              QJsonObject{{QStringLiteral("done"), QJsonObject()}}}}});
-    return QJsonObject{{QStringLiteral("databases"), QJsonArray{"master", "新库"}},
+    return QJsonObject{{QStringLiteral("databases"), QJsonArray{"master", database}},
                        {QStringLiteral("rules"), rules}};
 }
 
@@ -197,4 +206,42 @@ TEST(MssqlPeer, DISABLED_CreateRefusesADateThatDoesNotExist)
     for (const QJsonObject& load : peer.events(QStringLiteral("bulk")))
         EXPECT_EQ(load[QStringLiteral("rows")].toArray(), QJsonArray())
             << QJsonDocument(load[QStringLiteral("rows")].toArray()).toJson().toStdString();
+}
+
+// Names that would break out of their quotes: a database and a table with
+// "]", "'" and a statement after them reach the server only inside brackets
+// and literals, in every statement of the creation and its bulk copy.
+TEST(MssqlPeer, CreateQuotesHostileNamesInEveryStatement)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(ovtest::InstallCli(dir.path()));
+    ovtest::writeFile(dir.filePath(QStringLiteral("OVScriptEmpty.txt")), "CREATE TABLE x (a int)\r\nGO\r\n");
+    ovtest::writeFile(dir.filePath(QStringLiteral("OVScriptUpdate.txt")), "");
+    const QString data = dir.filePath(QStringLiteral("DBDataFiles/Blank/"));
+    ASSERT_TRUE(QDir().mkpath(data));
+    ovtest::writeFile(data + QStringLiteral("tables.txt"), ov::cp936::encode(QStringLiteral("客]户'表\r\n")));
+    ovtest::writeFile(data + QStringLiteral("客]户'表.dat"), ov::cp936::encode(kRows));
+    const QString db = QStringLiteral("新]库'; DROP DATABASE x--");
+    TdsPeer peer(server(db));
+    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+    const ovtest::CliResult r =
+        ovtest::RunCli(dir.path(),
+                       {QStringLiteral("create"), QStringLiteral("--blank"), QStringLiteral("--database"), db,
+                        QStringLiteral("--user"), QStringLiteral("sa"), QStringLiteral("--password-stdin"),
+                        QStringLiteral("--server"), peer.server()},
+                       "pw\n");
+    EXPECT_EQ(r.exitCode, 0) << str(r.out) << str(r.err);
+    const QStringList sent = peer.statements();
+    for (const QString& statement :
+         {QStringLiteral("CREATE DATABASE [新]]库'; DROP DATABASE x--]"),
+          QStringLiteral("ALTER DATABASE [新]]库'; DROP DATABASE x--] SET RECOVERY SIMPLE"),
+          QStringLiteral("USE [新]]库'; DROP DATABASE x--]"),
+          QStringLiteral("SELECT COUNT(*) FROM sys.columns WHERE object_id = OBJECT_ID(N'[客]]户''表]')")})
+        EXPECT_TRUE(sent.contains(statement)) << str(statement) << "\n" << str(sent.join('\n'));
+    const QList<QJsonObject> bulk = peer.events(QStringLiteral("bulk"));
+    ASSERT_EQ(bulk.size(), 1) << str(sent.join('\n'));
+    EXPECT_TRUE(bulk[0][QStringLiteral("statement")].toString().startsWith(
+        QStringLiteral("insert bulk [客]]户'表] (")))
+        << str(bulk[0][QStringLiteral("statement")].toString());
+    EXPECT_EQ(bulk[0][QStringLiteral("rows")].toArray(), array(kDecoded));
 }
