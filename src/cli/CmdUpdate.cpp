@@ -11,6 +11,7 @@
 #include "common/mdlCommon.h"
 #include "common/mdlOVSqlUpdateDB.h"
 #include "config/mdlOVSqlServerConnect.h"
+#include "data/Connection.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateScript.h"
 
@@ -83,8 +84,8 @@ int transcribe(const ConnectionSettings& s, const QString& script, const QString
             .arg(s.database, s.server, ov::Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     for (const QString& lock : ovcli::taskLockComment(s.server, s.database))
         transcript.addComment(lock);
-    if (!mdlOVSqlUpdateDB::TranscribeUpdateScript(s.server, s.database, s.trusted, s.user, s.password, script,
-                                                  transcript))
+    if (!mdlOVSqlUpdateDB::TranscribeUpdateAndCheck(s.server, s.database, s.trusted, s.user, s.password,
+                                                    script, transcript))
         return 1;
     return ovcli::writeTranscript(transcript, sqlOut);
 }
@@ -163,6 +164,9 @@ int run(ovcli::Args& args)
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
 
     const ConnectionSettings& s = login.settings();
+    // The look for an unfinished creation, the backup and the run each
+    // connect: a server that did not answer the first is not waited on again.
+    ov::OneWaitPerServer oneWait;
     if (dry && sqlOut)
         return transcribe(s, script, *sqlOut);
     if (dry)

@@ -34,6 +34,8 @@ public:
     }
     QString quoteIdentifier(const QString& name) const override { return m_inner->quoteIdentifier(name); }
     QString procedureCall(const QString& callText) const override { return m_inner->procedureCall(callText); }
+    // The engine's catalog read, sent through query above like any other.
+    QString catalogQuery() const override { return m_inner->catalogQuery(); }
     bool beginTrans(DataError&) override
     {
         m_transcript.addBatch(mssql::beginTransactionStatement());

@@ -136,6 +136,20 @@ UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, 
     return ended(ran, started, refused, outcome);
 }
 
+bool TranscribeUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
+                              const QString& user, const QString& password, const QString& scriptPath,
+                              ov::StatementTranscript& transcript)
+{
+    UpdateRunSteps steps;
+    steps.prepare = [&](ov::Connection& cn) { return refuseUnfinished(cn, database); };
+    steps.finish = [&](ov::Connection& cn) {
+        CheckSchema(cn, emptyScript(), scriptPath);
+        return true;
+    };
+    return TranscribeUpdateScript(server, database, integratedLogin, user, password, scriptPath, transcript,
+                                  steps);
+}
+
 void TellCheckFindings(const UpdateOutcome& outcome)
 {
     if (outcome.gapsFound())

@@ -11,6 +11,10 @@ class StatusLabel;
 
 // The update task with the schema check at its end, and the way back for a
 // version block that a database claims but lacks.
+namespace ov {
+class StatementTranscript;
+} // namespace ov
+
 namespace mdlOVSqlUpdateDB {
 
 // How an update ended. The run decides the result, as the window and the
@@ -65,6 +69,14 @@ UpdateOutcome RunUpdateAndCheck(const QString& server, const QString& database, 
 // fails as stopped (UpdateOutcome::stopped). Only sets a flag, so a signal
 // handler may call it.
 void RequestStopBeforeNextBlock();
+
+// The statements RunUpdateAndCheck would send on its connection, written
+// into transcript (see TranscribeUpdateScript): the look for the mark of an
+// unfinished creation, the script's, and the schema check's reads. False,
+// after telling the user why, when a run could not start.
+bool TranscribeUpdateAndCheck(const QString& server, const QString& database, bool integratedLogin,
+                              const QString& user, const QString& password, const QString& scriptPath,
+                              ov::StatementTranscript& transcript);
 
 // After the success of a completed run: one further message (exclamation)
 // naming what the check found missing, with the blocks that bring it and the

@@ -860,6 +860,14 @@ bool TranscribeUpdateScript(const QString& server, const QString& database, bool
                             const QString& user, const QString& password, const QString& scriptPath,
                             ov::StatementTranscript& transcript)
 {
+    return TranscribeUpdateScript(server, database, integratedLogin, user, password, scriptPath, transcript,
+                                  UpdateRunSteps());
+}
+
+bool TranscribeUpdateScript(const QString& server, const QString& database, bool integratedLogin,
+                            const QString& user, const QString& password, const QString& scriptPath,
+                            ov::StatementTranscript& transcript, const UpdateRunSteps& steps)
+{
     if (scriptPath.trimmed().isEmpty() || !QFileInfo(scriptPath).isFile()) {
         ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("文件 {1} 不存在！"), {scriptPath}),
                    ov::MsgStyle::Information);
@@ -881,10 +889,15 @@ bool TranscribeUpdateScript(const QString& server, const QString& database, bool
         return false;
     }
     const UpdateLogPause noLog;
+    // The recording handle has made the connection write down what it would
+    // change instead of changing it.
+    if (steps.prepare && !steps.prepare(*cn))
+        return false;
     ov::PlainStatusLabel status;
     ov::PlainProgressBar progress;
-    ScriptRun run(*cn, file, status, progress);
-    run.run();
+    ScriptRun run(*cn, file, status, progress, &steps.hooks);
+    if (run.run() && steps.finish)
+        steps.finish(*cn);
     file.close();
     cn->Close();
     return true;

@@ -131,6 +131,14 @@ bool RunUpdateScript(const QString& server, const QString& database, bool integr
 bool TranscribeUpdateScript(const QString& server, const QString& database, bool integratedLogin,
                             const QString& user, const QString& password, const QString& scriptPath,
                             ov::StatementTranscript& transcript);
+struct UpdateRunSteps;
+// The same with what a run with steps does on its connection before and
+// after the script (their reads are sent and written down, their changes
+// written down only); a prepare that refuses ends the transcript there and
+// answers false, as the run would stop.
+bool TranscribeUpdateScript(const QString& server, const QString& database, bool integratedLogin,
+                            const QString& user, const QString& password, const QString& scriptPath,
+                            ov::StatementTranscript& transcript, const UpdateRunSteps& steps);
 // What a run on a connection of the caller's does beyond the script's rules.
 struct ScriptRunHooks
 {

@@ -8,6 +8,7 @@
 #include "common/mdlOVSqlUpdateDB.h"
 #include "common/mdlResAndColor.h"
 #include "config/mdlOVSqlServer.h"
+#include "data/Connection.h"
 #include "ui_frmDBUpdate.h"
 #include "update/UpdateCheck.h"
 
@@ -94,6 +95,9 @@ void frmDBUpdate::cmdOK_Click()
 bool frmDBUpdate::UpdateDatabase()
 {
     const ConnectionSettings v = m_ui->panel->ReadPanelValues();
+    // The look for an unfinished creation, the backup and the run each
+    // connect: a server that did not answer the first is not waited on again.
+    ov::OneWaitPerServer oneWait;
     // An unfinished creation is refused before it is backed up.
     if (!mdlOVSqlUpdateDB::RefuseUnfinishedDatabase(v.server, v.database, v.trusted, v.user, v.password))
         return false;

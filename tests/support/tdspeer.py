@@ -34,6 +34,8 @@ with "database" only on connections whose login named that database (without
 case; "master" when the login named none).
 A rule with "replay": false answers what no server would, on purpose; the
 replay against a real server (tests/mssql/replay_peer_scripts.py) leaves it out.
+An RPC rule with "values": a regex matches the JSON list of its parameters'
+values (as in the record, without escaped characters), e.g. ".*, 2, .*".
 
 Tokens of a reply:
   {"columns": [{"name": "a", "type": "int", "null": true}, ...], "rows": [[1], [null]]}
@@ -463,7 +465,8 @@ class Peer:
             self.last_activity = time.monotonic()
             os.write(self.record_fd, line.encode("utf-8"))
 
-    def rule_for(self, kind, text, database="master"):
+    def rule_for(self, kind, text, database="master", params=None):
+        values = json.dumps([p["value"] for p in params or []], ensure_ascii=False)
         with self.lock:
             for i, rule in enumerate(self.rules):
                 if rule.get("kind", kind) != kind:
@@ -475,6 +478,8 @@ class Peer:
                 if "match" in rule and rule["match"].strip() != text.strip():
                     continue
                 if "regex" in rule and not re.fullmatch(rule["regex"], text, re.DOTALL):
+                    continue
+                if "values" in rule and not re.fullmatch(rule["values"], values, re.DOTALL):
                     continue
                 self.used[i] += 1
                 return i, rule
@@ -675,9 +680,11 @@ class Connection:
             while body.more():
                 rpc = self.parse_rpc(body)
                 peer.record(self.n, "rpc", **rpc)
-                self.reply("rpc", rpc["statement"], rpc)
+                # Several RPCs in one request (an ODBC parameter array) get
+                # one reply message, each DONEPROC but the last with MORE.
                 if body.more() and body.data[body.pos] in (0x80, 0xFF):
                     body.pos += 1
+                self.reply("rpc", rpc["statement"], rpc, final=not body.more())
         elif mtype == 7:
             statement = self.pending_bulk or ""
             self.pending_bulk = None
@@ -744,9 +751,10 @@ class Connection:
         return columns, rows
 
     # -- replies --
-    def reply(self, kind, text, rpc, default=None, prefix=b""):
+    def reply(self, kind, text, rpc, default=None, prefix=b"", final=True):
         peer = self.peer
-        index, rule = peer.rule_for(kind, text, getattr(self, "database", "master"))
+        index, rule = peer.rule_for(kind, text, getattr(self, "database", "master"),
+                                    rpc["params"] if rpc else None)
         tokens = rule.get("reply", []) if rule else peer.script.get("default", default or [{"done": {}}])
         out = prefix
         error = False
@@ -810,7 +818,10 @@ class Connection:
                         value = len(peer.handles) + 1
                         peer.handles[value] = rpc["statement"]
                     out += self.return_value(ordinal, p["name"], "int", value)
-            out += done_token(0xFE, 0x02 if error else 0, 0, 0)
+            out += done_token(0xFE, (0x02 if error else 0) | (0 if final else 0x01), 0, 0)
+        if not final:
+            self.buffered += out
+            return
         self.send(out)
 
     def return_value(self, ordinal, name, type_text, value):

@@ -289,6 +289,7 @@ protected:
         }
         if (!SQL_SUCCEEDED(r)) {
             odbcDiagnostics(SQL_HANDLE_STMT, m_stmt, error);
+            noteLostConnection(m_dbc, error);
             freeStatement();
             return Fetch::Failed;
         }
@@ -296,6 +297,7 @@ protected:
         for (int i = 0; i < m_columns.size(); ++i) {
             if (!readColumn(m_stmt, SQLUSMALLINT(i + 1), SQLSMALLINT(m_columns[i].nativeType), row[i],
                             error)) {
+                noteLostConnection(m_dbc, error);
                 freeStatement();
                 return Fetch::Failed;
             }
@@ -389,6 +391,8 @@ bool OdbcBackend::execute(const QString& batch, DataError& error)
     // Every statement of the batch has a result; a later one may fail.
     if (!drainResults(m_dbc, stmt, error))
         ok = false;
+    if (!ok)
+        noteLostConnection(m_dbc, error);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     return ok;
 }
@@ -402,6 +406,7 @@ std::unique_ptr<CursorBackend> OdbcBackend::query(const QString& text, DataError
     SQLRETURN r = SQLExecDirectW(stmt, wide(text), SQL_NTS);
     if (r == SQL_ERROR || r == SQL_INVALID_HANDLE || r == SQL_NEED_DATA) {
         odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+        noteLostConnection(m_dbc, error);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         return nullptr;
     }
@@ -416,6 +421,7 @@ std::unique_ptr<CursorBackend> OdbcBackend::query(const QString& text, DataError
             break;
         if (r == SQL_ERROR) {
             odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+            noteLostConnection(m_dbc, error);
             SQLFreeHandle(SQL_HANDLE_STMT, stmt);
             return nullptr;
         }
@@ -431,6 +437,7 @@ std::unique_ptr<CursorBackend> OdbcBackend::query(const QString& text, DataError
         if (!SQL_SUCCEEDED(SQLDescribeColW(stmt, i, name, SQLSMALLINT(sizeof name / sizeof name[0]),
                                            &nameLength, &sqlType, &size, &decimals, &nullable))) {
             odbcDiagnostics(SQL_HANDLE_STMT, stmt, error);
+            noteLostConnection(m_dbc, error);
             SQLFreeHandle(SQL_HANDLE_STMT, stmt);
             return nullptr;
         }
@@ -482,8 +489,10 @@ bool OdbcBackend::endTransaction(bool commit, DataError& error)
     }
     spoolCursors();
     bool ok = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_dbc, commit ? SQL_COMMIT : SQL_ROLLBACK));
-    if (!ok)
+    if (!ok) {
         odbcDiagnostics(SQL_HANDLE_DBC, m_dbc, error);
+        noteLostConnection(m_dbc, error);
+    }
     // Back to one transaction per statement, whatever the end was.
     SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_AUTOCOMMIT_ON)),
                       0);

@@ -18,6 +18,18 @@ bool isSequenceError(SQLSMALLINT type, SQLHANDLE handle)
 
 } // namespace
 
+void noteLostConnection(SQLHDBC dbc, DataError& error)
+{
+    if (!error.isSet() || error.machineFailure || !dbc)
+        return;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (!SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) ||
+        dead != SQL_CD_TRUE)
+        return;
+    error.machineFailure = true;
+    error.description += QStringLiteral("\n与服务器的连接已断开。");
+}
+
 bool hasDiagState(SQLSMALLINT handleType, SQLHANDLE handle, QLatin1String state)
 {
     for (SQLSMALLINT i = 1; i < 50; ++i) {
@@ -65,6 +77,8 @@ bool drainResults(SQLHDBC dbc, SQLHSTMT stmt, DataError& error)
                 break;
         }
     }
+    if (!ok)
+        noteLostConnection(dbc, error);
     return ok;
 }
 

@@ -22,6 +22,12 @@ QString fromWide(const SQLWCHAR* text, qsizetype length);
 // when there was one.
 bool drainResults(SQLHDBC dbc, SQLHSTMT stmt, DataError& error);
 
+// Marks error, when it is set, as a failure of the machine when the
+// connection dbc has been lost. FreeTDS reports a connection the server
+// dropped in the middle of its answer as HY000 "Unknown error", without a
+// number; only the next call on it says 08S01.
+void noteLostConnection(SQLHDBC dbc, DataError& error);
+
 // Whether one of the diagnostic records of handle has the SQLSTATE state.
 bool hasDiagState(SQLSMALLINT handleType, SQLHANDLE handle, QLatin1String state);
 
