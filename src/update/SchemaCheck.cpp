@@ -460,6 +460,9 @@ constexpr int kScratchDigits = 32;
 
 // SQL Server's "CREATE DATABASE permission denied in database 'master'."
 constexpr qint32 kCreateDatabaseDenied = 262;
+// SQL Server's "Database 'x' already exists.": CREATE DATABASE made nothing,
+// and the database of that name is not this check's.
+constexpr qint32 kDatabaseExists = 1801;
 // SQL Server's "Cannot drop the database 'x', because it does not exist or
 // you do not have permission."
 constexpr qint32 kNoSuchDatabase = 3701;
@@ -626,7 +629,8 @@ bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString
         }
         // CREATE DATABASE may have made it before it or an option failed.
         error = fill(QStringLiteral("临时数据库 {1} 无法建立：{2}"), {name, failure.description});
-        drop();
+        if (failure.number != kDatabaseExists)
+            drop();
         return false;
     }
     bool built = false;
