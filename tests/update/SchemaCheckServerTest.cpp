@@ -368,9 +368,10 @@ TEST_F(SchemaCheckOnServer, PermissionDeniedFallsBackToMemory)
 // Whatever fails once the scratch database may exist, it is dropped (SQL
 // Server's 3701 for one that CREATE never made is no failure); a script
 // holding a USE, which would leave the scratch database, is checked in
-// memory before anything is made; a name SQL Server says exists already
-// (1801) was not made by this check and is not dropped; a scratch database SQL Server refuses to drop is
-// named for the next check. The update's findings stay the same.
+// memory before anything is made, also behind a "--" that is no comment; a
+// name SQL Server says exists already (1801) was not made by this check and
+// is not dropped; a scratch database SQL Server refuses to drop is named for
+// the next check. The update's findings stay the same.
 TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
 {
     const QString anyScratch = QStringLiteral("\\[ovcheck_[0-9a-f]{32}\\]");
@@ -439,7 +440,7 @@ TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
          true,
          true,
          QStringLiteral("下一次在服务器上建立参照库的检查会删除它")},
-        // Last: it changes the update script.
+        // Last: they change the update script.
         {"a USE in the script",
          {},
          QStringLiteral("USE master"),
@@ -447,6 +448,34 @@ TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
          false,
          false,
          QStringLiteral("USE 语句（USE master）")},
+        {"a USE behind a -- in a literal",
+         {},
+         QStringLiteral("PRINT '--'; USE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（PRINT '--'; USE master）")},
+        {"a USE behind a -- in a block comment",
+         {},
+         QStringLiteral("/* -- */ USE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（/* -- */ USE master）")},
+        {"a USE after a batch that left a literal open",
+         {},
+         QStringLiteral("PRINT 'open\r\nGO\r\nUSE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（USE master）")},
+        {"a USE behind a -- in brackets",
+         {},
+         QStringLiteral("PRINT [--]; USE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（PRINT [--]; USE master）")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
