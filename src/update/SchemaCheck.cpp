@@ -461,6 +461,9 @@ constexpr int kScratchDigits = 32;
 
 // SQL Server's "CREATE DATABASE permission denied in database 'master'."
 constexpr qint32 kCreateDatabaseDenied = 262;
+// SQL Server's "Database 'x' already exists.": CREATE DATABASE made nothing,
+// and the database of that name is not this check's.
+constexpr qint32 kDatabaseExists = 1801;
 // SQL Server's "Cannot drop the database 'x', because it does not exist or
 // you do not have permission."
 constexpr qint32 kNoSuchDatabase = 3701;
@@ -549,21 +552,81 @@ void dropLeftovers(ov::ServerAdmin& admin, QStringList& notes)
     }
 }
 
+// The code of one line of a script, its comments and literals blanked out;
+// state carries what is still open at its end (a literal, a quoted name or
+// nested block comments) to the next line of its batch. A "--" or "/*" inside a literal
+// or a quoted name starts no comment, so what follows it stays code.
+struct CodeScan
+{
+    QChar open;      // the closing character of an open literal or name
+    int comment = 0; // depth of open block comments
+};
+QString codeOf(const QString& line, CodeScan& state)
+{
+    QString code;
+    const int n = int(line.size());
+    for (int i = 0; i < n; ++i) {
+        const QChar c = line.at(i);
+        const QChar next = i + 1 < n ? line.at(i + 1) : QChar();
+        if (state.comment > 0) {
+            if (c == QLatin1Char('*') && next == QLatin1Char('/')) {
+                --state.comment;
+                ++i;
+            } else if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
+                ++state.comment;
+                ++i;
+            }
+            code += QLatin1Char(' ');
+        } else if (!state.open.isNull()) {
+            // A quoted name stays (namesIn reads it); a literal is blanked.
+            const QChar shown = state.open == QLatin1Char('\'') ? QLatin1Char(' ') : c;
+            if (c == state.open) {
+                if (next == state.open) {
+                    code += shown; // doubled: the character itself
+                    ++i;
+                } else {
+                    state.open = QChar();
+                }
+            }
+            code += shown;
+        } else if (c == QLatin1Char('-') && next == QLatin1Char('-')) {
+            break;
+        } else if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
+            state.comment = 1;
+            ++i;
+            code += QLatin1Char(' ');
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('[')) {
+            state.open = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            code += c == QLatin1Char('\'') ? QLatin1Char(' ') : c;
+        } else {
+            code += c;
+        }
+    }
+    return code;
+}
+
 // The first line of the scripts that holds a USE statement, or nothing. On
 // the server a USE would take the rest of the reference's statements out of
 // the scratch database, into the customer's or a system database; such
-// scripts are checked in memory. Comments are left out; a word "use" in a
-// literal may be taken for one, which only costs the server reference.
+// scripts are checked in memory. Comments and literals are left out, read
+// as the server reads them; a name "use" in brackets may be taken for one,
+// which only costs the server reference.
 std::optional<QString> lineWithUse(const QStringList& paths)
 {
     for (const QString& path : paths) {
         ScriptFile file;
         if (!file.open(path))
             continue;
+        CodeScan state;
         while (!file.atEnd()) {
             const QString line = file.readLine();
-            const int comment = int(line.indexOf(QStringLiteral("--")));
-            if (namesIn(comment < 0 ? line : line.left(comment)).contains(QStringLiteral("use")))
+            // Each batch reaches the server on its own: what one left open
+            // ends with it.
+            if (ClassifyScriptLine(line) == ScriptLineKind::BatchEnd) {
+                state = CodeScan();
+                continue;
+            }
+            if (namesIn(codeOf(line, state)).contains(QStringLiteral("use")))
                 return line.trimmed();
         }
     }
@@ -627,7 +690,8 @@ bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString
         }
         // CREATE DATABASE may have made it before it or an option failed.
         error = fill(QStringLiteral("临时数据库 {1} 无法建立：{2}"), {name, failure.description});
-        drop();
+        if (failure.number != kDatabaseExists)
+            drop();
         return false;
     }
     bool built = false;

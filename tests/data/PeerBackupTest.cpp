@@ -65,6 +65,18 @@ QJsonArray failedAtTheEnd()
     return reply;
 }
 
+// The same failure after a first result that ended well: the error comes in
+// the batch's second result.
+QJsonArray failedInALaterResult()
+{
+    QJsonArray reply = progress();
+    reply.append(QJsonObject{{QStringLiteral("done"), QJsonObject{{QStringLiteral("more"), true}}}});
+    const QJsonArray failed = failedAtTheEnd();
+    for (qsizetype i = progress().size(); i < failed.size(); ++i)
+        reply.append(failed[i]);
+    return reply;
+}
+
 // The server goes away while the backup runs.
 QJsonArray lostMidway()
 {
@@ -102,6 +114,7 @@ TEST(PeerBackup, ProgressMessagesThenSuccessOrAnErrorAtTheEnd)
         {"success", succeeded(), true},
         {"an error at the end", failedAtTheEnd(), false},
         {"the connection lost midway", lostMidway(), false},
+        {"an error in a later result", failedInALaterResult(), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -131,7 +144,7 @@ TEST(PeerBackup, ProgressMessagesThenSuccessOrAnErrorAtTheEnd)
             const QStringList lines = shown.split(QStringLiteral("\r\n"));
             ASSERT_GE(lines.size(), 3) << str(shown);
             EXPECT_EQ(lines[0], QStringLiteral("备份数据库失败！"));
-            if (c.reply == failedAtTheEnd()) {
+            if (c.reply == failedAtTheEnd() || c.reply == failedInALaterResult()) {
                 EXPECT_EQ(lines[1], QStringLiteral("3202")) << str(shown);
                 EXPECT_TRUE(shown.contains(QStringLiteral("There is not enough space on the disk.")))
                     << str(shown);

@@ -111,14 +111,19 @@ TEST(PeerLock, ARestoreWithoutTheLockSendsNothing)
     }
 }
 
-// An answer that holds no return value (no row, or NULL) grants nothing:
-// the lock is taken only when the server says it was.
+// An answer that holds no return value (no row, NULL, not a whole number)
+// or whose batch ends in an error grants nothing: the lock is taken only
+// when the server says it was.
 TEST(PeerLock, AnAnswerWithoutAReturnValueIsNoLock)
 {
     const char* replies[] = {
         R"j([{"columns": [{"name": "result", "type": "int"}], "rows": [[null]]}, {"done": {}}])j",
         R"j([{"columns": [{"name": "result", "type": "int"}], "rows": []}, {"done": {}}])j",
         R"j([{"columns": [{"name": "result", "type": "nvarchar(10)"}], "rows": [["granted"]]}, {"done": {}}])j",
+        R"j([{"columns": [{"name": "result", "type": "float"}], "rows": [[0.5]]}, {"done": {}}])j",
+        R"j([{"columns": [{"name": "result", "type": "int"}], "rows": [[0]]}, {"done": {"more": true}},
+             {"error": {"number": 1222, "class": 16, "state": 1, "message": "Lock request time out period exceeded."}},
+             {"done": {"error": true}}])j",
     };
     for (const char* reply : replies) {
         SCOPED_TRACE(reply);

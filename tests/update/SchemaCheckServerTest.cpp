@@ -368,8 +368,10 @@ TEST_F(SchemaCheckOnServer, PermissionDeniedFallsBackToMemory)
 // Whatever fails once the scratch database may exist, it is dropped (SQL
 // Server's 3701 for one that CREATE never made is no failure); a script
 // holding a USE, which would leave the scratch database, is checked in
-// memory before anything is made; a scratch database SQL Server refuses to
-// drop is named for the next check. The update's findings stay the same.
+// memory before anything is made, also behind a "--" that is no comment; a
+// name SQL Server says exists already (1801) was not made by this check and
+// is not dropped; a scratch database SQL Server refuses to drop is named for
+// the next check. The update's findings stay the same.
 TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
 {
     const QString anyScratch = QStringLiteral("\\[ovcheck_[0-9a-f]{32}\\]");
@@ -382,7 +384,7 @@ TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
     {
         const char* what;
         QJsonArray rules;
-        bool useInScript;
+        QString useInScript;
         bool created;
         bool dropped;
         bool onServer;
@@ -395,18 +397,28 @@ TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
                           QStringLiteral("User does not have permission to alter database 'x', the "
                                          "database does not exist, or the database is not in a state "
                                          "that allows access checks.")))},
-         false,
+         {},
          true,
          true,
          false,
          QStringLiteral("无法建立")},
+        {"the name taken already",
+         {rule(QStringLiteral("regex"), QStringLiteral("CREATE DATABASE %1").arg(anyScratch),
+               errorReply(1801, 16,
+                          QStringLiteral("Database 'x' already exists. Choose a different database "
+                                         "name.")))},
+         {},
+         true,
+         false,
+         false,
+         QStringLiteral("already exists")},
         {"its files cannot be made",
          {rule(QStringLiteral("regex"), QStringLiteral("CREATE DATABASE %1").arg(anyScratch),
                errorReply(1802, 16,
                           QStringLiteral("CREATE DATABASE failed. Some file names listed could not be "
                                          "created. Check related errors."))),
           rule(QStringLiteral("regex"), QStringLiteral("DROP DATABASE %1").arg(anyScratch), noSuchDatabase)},
-         false,
+         {},
          true,
          true,
          false,
@@ -414,7 +426,7 @@ TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
         {"model holds a table",
          {rule(QStringLiteral("match"), catalog, catalogReply(versionTable(false)), 1),
           rule(QStringLiteral("match"), catalog, catalogReply({{"tblModel", "ID", "int", "-"}}), 1)},
-         false,
+         {},
          true,
          true,
          false,
@@ -423,19 +435,53 @@ TEST_F(SchemaCheckOnServer, EveryFailureDropsWhatItMayHaveMade)
          {rule(QStringLiteral("regex"), QStringLiteral("DROP DATABASE %1").arg(anyScratch),
                errorReply(3702, 16,
                           QStringLiteral("Cannot drop database \"x\" because it is currently in use.")))},
-         false,
+         {},
          true,
          true,
          true,
          QStringLiteral("下一次在服务器上建立参照库的检查会删除它")},
-        // Last: it changes the update script.
-        {"a USE in the script", {}, true, false, false, false, QStringLiteral("USE 语句（USE master）")},
+        // Last: they change the update script.
+        {"a USE in the script",
+         {},
+         QStringLiteral("USE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（USE master）")},
+        {"a USE behind a -- in a literal",
+         {},
+         QStringLiteral("PRINT '--'; USE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（PRINT '--'; USE master）")},
+        {"a USE behind a -- in a block comment",
+         {},
+         QStringLiteral("/* -- */ USE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（/* -- */ USE master）")},
+        {"a USE after a batch that left a literal open",
+         {},
+         QStringLiteral("PRINT 'open\r\nGO\r\nUSE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（USE master）")},
+        {"a USE behind a -- in brackets",
+         {},
+         QStringLiteral("PRINT [--]; USE master"),
+         false,
+         false,
+         false,
+         QStringLiteral("USE 语句（PRINT [--]; USE master）")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.useInScript)
+        if (!c.useInScript.isEmpty())
             m_update = write(QStringLiteral("OVScriptUpdate.txt"),
-                             {QStringLiteral("--<V:1.1>"), QStringLiteral("USE master"), QStringLiteral("GO"),
+                             {QStringLiteral("--<V:1.1>"), c.useInScript, QStringLiteral("GO"),
                               kBlockStatement, QStringLiteral("GO"), QStringLiteral("--</V:1.1>")});
         PeerScript script;
         script.first = c.rules;

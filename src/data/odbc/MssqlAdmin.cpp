@@ -101,17 +101,25 @@ std::unique_ptr<DatabaseLock> MssqlAdmin::takeLock(const QString& database)
         fail(rs.lastError());
         return nullptr;
     }
-    // Only a number the server returned grants the lock: no row, NULL or
-    // anything else counts as sp_getapplock's "other error" (-999).
+    // Only a whole number the server returned grants the lock: no row, NULL,
+    // text, a fraction, or a batch that goes on to fail counts as
+    // sp_getapplock's "other error" (-999). A lock the session got in a
+    // batch that failed is given back with the connection.
     int result = -999;
     if (!rs.Eof()) {
         const QVariant value = rs.Fields(0).Value();
+        const int type = value.isValid() && !value.isNull() ? value.typeId() : QMetaType::UnknownType;
         bool isNumber = false;
-        const int number = value.isValid() && !value.isNull() && value.typeId() != QMetaType::QString
+        const int number = type == QMetaType::Int || type == QMetaType::Short || type == QMetaType::UChar ||
+                                   type == QMetaType::SChar || type == QMetaType::LongLong
                                ? value.toInt(&isNumber)
                                : 0;
         if (isNumber)
             result = number;
+        while (!rs.Eof() && rs.MoveNext()) {
+        }
+        if (rs.lastError().isSet())
+            result = -999;
     }
     rs.Close();
     if (result >= 0)
