@@ -213,14 +213,25 @@ QString shown(const QString& name)
     return mdlCommon::ShowControlCharacters(name);
 }
 
+// A text of several lines (a server's error holds one line for each of its
+// messages) shown line by line: its line breaks stay, any other control
+// character is made visible.
+QString shownLines(const QString& text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = shown(line);
+    return lines.join(QLatin1Char('\n'));
+}
+
 // The result with every name and version shown so; JSON keeps them exact.
 SchemaCheckResult shown(SchemaCheckResult r)
 {
     r.version = shown(r.version);
     r.scriptsEndAt = shown(r.scriptsEndAt);
-    r.error = shown(r.error);
+    r.error = shownLines(r.error);
     for (QString& note : r.referenceNotes)
-        note = shown(note);
+        note = shownLines(note);
     for (QList<SchemaFinding>* list : {&r.gaps, &r.information, &r.notChecked}) {
         for (SchemaFinding& f : *list) {
             f.table = shown(f.table);

@@ -142,7 +142,10 @@ bool TranscribeUpdateAndCheck(const QString& server, const QString& database, bo
 {
     UpdateRunSteps steps;
     steps.prepare = [&](ov::Connection& cn) { return refuseUnfinished(cn, database); };
+    // The same reads as the run's end: the version it ends at, then the
+    // check's.
     steps.finish = [&](ov::Connection& cn) {
+        ReadDatabaseVersion(&cn);
         CheckSchema(cn, emptyScript(), scriptPath);
         return true;
     };

@@ -328,7 +328,7 @@ TEST_F(InstalledCliTest, BashCompletionOffersCommandsOptionsAndFiles)
         {{"ovsqlcli", "help", "up"}, {"update"}},
         {{"ovsqlcli", "backup", "--"}, backupOptions},
         {{"ovsqlcli", "backup", "--server", "x", "--r"}, {"--replace"}},
-        {{"ovsqlcli", "update", "--d"}, {"--database", "--driver", "--dry-run"}},
+        {{"ovsqlcli", "update", "--d"}, {"--database", "--databases", "--driver", "--dry-run"}},
         {{"ovsqlcli", "restore", "--m"}, {"--move"}},
         {{"ovsqlcli", "settings", "-"}, {"--driver", "--help", "--trust-server-certificate", "--yes", "-h"}},
         // The value of an option that names a file is a file name; other

@@ -313,6 +313,33 @@ inline Transcript readTranscript(const QString& path)
 // The statements a run sent, less those its transcript's comments name (the
 // reads that decide what is sent, and the task lock's statements, sent on a
 // connection of their own): what must equal the transcript's batches.
+// Whether the statements sent while a transcript was written only read:
+// none of them backs up, restores, creates or alters a database.
+inline bool onlyReads(const QStringList& sent)
+{
+    for (const QString& s : sent) {
+        const QString u = s.trimmed().toUpper();
+        for (const char* changing : {"BACKUP ", "RESTORE DATABASE", "RESTORE VERIFYONLY", "CREATE DATABASE",
+                                     "ALTER DATABASE", "DROP DATABASE"})
+            if (u.startsWith(QLatin1String(changing)))
+                return false;
+    }
+    return true;
+}
+
+// The statements of sent that the transcript t writes as batches: those that
+// are neither in its comments nor among reads, the statements that writing
+// the transcript sent to the server and left out of it.
+inline QStringList sentBatches(const QStringList& sent, const Transcript& t, const QStringList& reads)
+{
+    QStringList batches;
+    for (const QString& s : sent) {
+        if (!t.comments.contains(s) && (t.batches.contains(s) || !reads.contains(s)))
+            batches.append(s);
+    }
+    return batches;
+}
+
 inline QStringList sentBatches(const QStringList& sent, const Transcript& t)
 {
     QStringList batches;
