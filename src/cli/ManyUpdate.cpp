@@ -345,9 +345,12 @@ void Run::start(int index)
     const mdlOVSqlUpdateDB::DatabaseProbe probe =
         mdlOVSqlUpdateDB::ProbeDatabase(s.server, e.database, s.trusted, s.user, s.password);
     if (!probe.reached || !probe.version) {
+        // Passed over only when it is known to be no product database: a
+        // read of its version that failed leaves that unknown.
+        const bool notProduct = probe.reached && probe.error.isEmpty();
         e.ended = true;
-        e.result = probe.reached ? Result::NotProduct : Result::Failed;
-        e.reason = probe.reached ? QString() : probe.error.simplified();
+        e.result = notProduct ? Result::NotProduct : Result::Failed;
+        e.reason = notProduct ? QString() : probe.error.simplified();
         e.counts = !(m_options.all && e.result == Result::NotProduct);
         e.exitCode = 2;
         told(e);

@@ -48,6 +48,22 @@ bool ListUserDatabases(const QString& server, bool trusted, const QString& user,
     return true;
 }
 
+namespace {
+
+// Whether a failed read of the version says only that the database has no
+// tblVarible, or not its columns: SQL Server's "Invalid object name" (208)
+// and "Invalid column name" (207), the embedded engine's SQL error (no such
+// table or column). Any other failure (a read refused, a lock waited on past
+// its time, a connection lost) leaves unknown what the database is.
+bool noVersionTable(const ov::DataError& e)
+{
+    if (e.source == QLatin1String("SQLite"))
+        return e.number == 1;
+    return e.number == 208 || e.number == 207;
+}
+
+} // namespace
+
 DatabaseProbe ProbeDatabase(const QString& server, const QString& database, bool trusted, const QString& user,
                             const QString& password)
 {
@@ -58,7 +74,10 @@ DatabaseProbe ProbeDatabase(const QString& server, const QString& database, bool
         return probe;
     }
     probe.reached = true;
-    probe.version = ReadDatabaseVersion(cn.get());
+    ov::DataError failure;
+    probe.version = ReadDatabaseVersion(cn.get(), &failure);
+    if (failure.isSet() && !noVersionTable(failure))
+        probe.error = failure.description.isEmpty() ? QString::number(failure.number) : failure.description;
     cn->Close();
     return probe;
 }

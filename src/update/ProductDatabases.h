@@ -26,7 +26,7 @@ bool ListUserDatabases(const QString& server, bool trusted, const QString& user,
 struct DatabaseProbe
 {
     bool reached = false;           // the connection was opened
-    QString error;                  // why not
+    QString error;                  // why not, or why its version could not be read
     std::optional<QString> version; // the product database's version
 };
 DatabaseProbe ProbeDatabase(const QString& server, const QString& database, bool trusted, const QString& user,

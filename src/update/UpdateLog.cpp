@@ -1,6 +1,7 @@
 #include "update/UpdateLog.h"
 
 #include "common/Cp936.h"
+#include "common/FileCommit.h"
 #include "common/UiPort.h"
 #include "common/mdlOVSqlUpdateDB.h"
 
@@ -201,19 +202,24 @@ void WriteUpdateLog(const QString& text)
 UpdateLogSection::UpdateLogSection()
 {
     const QFileInfo log(UpdateLogPath());
+    // Made under a name FoldLeftLogSections passes over and given the
+    // section's name only once it is locked: a run that starts meanwhile and
+    // folds the sections of killed runs never takes one being made (still
+    // empty and not yet locked) for one of theirs.
     QTemporaryFile file(log.absolutePath() + QStringLiteral("/.") + log.fileName() +
-                        QStringLiteral(".XXXXXX.section"));
+                        QStringLiteral(".XXXXXX.new"));
     file.setAutoRemove(false);
     if (!file.open())
         return;
-    const QString name = file.fileName();
+    const QString made = file.fileName();
     file.close();
-    m_hold = ::open(encoded(name).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (m_hold < 0 || ::flock(m_hold, LOCK_EX | LOCK_NB) != 0) {
+    const QString name = made.chopped(4) + QStringLiteral(".section");
+    m_hold = ::open(encoded(made).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (m_hold < 0 || ::flock(m_hold, LOCK_EX | LOCK_NB) != 0 || !ov::renameIfFree(made, name)) {
         if (m_hold >= 0)
             ::close(m_hold);
         m_hold = -1;
-        QFile::remove(name);
+        QFile::remove(made);
         return;
     }
     m_file = name;

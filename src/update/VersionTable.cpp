@@ -63,17 +63,23 @@ namespace {
 // The VaribleValue of the row as text, or nothing when there is no such row
 // or it cannot be read; isNull tells a NULL value (read as "") apart.
 std::optional<QString> readValue(const QString& module, const QString& name, const QString& userId,
-                                 ov::Connection* cn, bool* isNull = nullptr)
+                                 ov::Connection* cn, bool* isNull = nullptr, ov::DataError* failure = nullptr)
 {
-    if (!cn || !cn->isOpen())
+    if (!cn || !cn->isOpen()) {
+        if (failure)
+            failure->number = ov::DataErr::InvalidConnection;
         return std::nullopt;
+    }
     QString sql = QStringLiteral("SELECT * FROM tblVarible WHERE [Module] ='") + quoted(module) +
                   QStringLiteral("' AND VaribleName = '") + quoted(name) + QLatin1Char('\'');
     if (!userId.isEmpty())
         sql += QStringLiteral(" AND UserID = '") + quoted(userId) + QLatin1Char('\'');
     ov::Recordset rs;
-    if (!rs.Open(sql, *cn, ov::adOpenDynamic, ov::adLockOptimistic))
+    if (!rs.Open(sql, *cn, ov::adOpenDynamic, ov::adLockOptimistic)) {
+        if (failure)
+            *failure = rs.lastError();
         return std::nullopt;
+    }
     std::optional<QString> value;
     if (!rs.Eof()) {
         const ov::Field field = rs.Fields(QStringLiteral("VaribleValue"));
@@ -115,11 +121,13 @@ int CompareVersions(const QString& a, const QString& b)
     return sign(restA.compare(restB, Qt::CaseSensitive));
 }
 
-std::optional<QString> ReadDatabaseVersion(ov::Connection* cn)
+std::optional<QString> ReadDatabaseVersion(ov::Connection* cn, ov::DataError* readFailure)
 {
     bool isNull = false;
+    if (readFailure)
+        readFailure->clear();
     const std::optional<QString> stored =
-        readValue(QStringLiteral("DB"), QStringLiteral("Version"), QString(), cn, &isNull);
+        readValue(QStringLiteral("DB"), QStringLiteral("Version"), QString(), cn, &isNull, readFailure);
     if (!stored || isNull)
         return std::nullopt;
     const QString current = mdlCommon::TrimBlanks(*stored);

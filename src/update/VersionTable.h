@@ -42,7 +42,9 @@ bool IsVersionApplied(const QString& version, ov::Connection* cn);
 // The version the database's schema is at, as the version check reads it:
 // the "DB"/"Version" value without the blanks at its ends; nothing when it
 // cannot be learnt (no row, a NULL, blank or "NONE" value, no table).
-std::optional<QString> ReadDatabaseVersion(ov::Connection* cn);
+// With readFailure, the error of a read that failed is left there (it stays
+// clear when the read succeeded, with or without the row).
+std::optional<QString> ReadDatabaseVersion(ov::Connection* cn, ov::DataError* readFailure = nullptr);
 
 // Sets the "DB"/"Version" value; false, with the connection's error, when
 // the statement fails.

@@ -153,4 +153,70 @@ TEST(ManyDatabasesPeer, TheListingAndEachDatabasesStatementsReachTheServerAsWrit
     EXPECT_FALSE(sent["crm1"].join('\n').contains(QLatin1String("CREATE TABLE")));
 }
 
+// A database whose version cannot be read (the read is refused, or waits
+// past its time on another session's lock) is no database passed over: it
+// failed, with the server's words, and the run does not end as done. Only
+// a database without tblVarible is passed over.
+TEST(ManyDatabasesPeer, AVersionThatCannotBeReadIsAFailureNotADatabasePassedOver)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(ovtest::InstallCli(dir.path()));
+    QFile script(dir.filePath(QStringLiteral("step.txt")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("--<VT:1.1>\r\nCREATE TABLE t11 (id INT)\r\nGO\r\n--</V:1.1>\r\n");
+    script.close();
+
+    const struct
+    {
+        const char* database;
+        int number;
+        const char* message;
+    } cases[] = {
+        {"denied", 229,
+         "The SELECT permission was denied on the object 'tblVarible', database 'denied', schema "
+         "'dbo'."},
+        {"blocked", 1222, "Lock request time out period exceeded."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.database);
+        const QJsonObject peerScript{
+            {"databases", QJsonArray{"master", c.database}},
+            {"rules",
+             QJsonArray{
+                 QJsonObject{{"match", mdlOVSqlUpdateDB::UserDatabasesStatement()},
+                             {"database", "master"},
+                             {"reply", QJsonArray{QJsonObject{
+                                           {"columns", QJsonArray{QJsonObject{{"name", "name"},
+                                                                              {"type", "nvarchar(128)"}}}},
+                                           {"rows", QJsonArray{QJsonArray{c.database}}}}}}},
+                 QJsonObject{
+                     {"match", kVersionRead},
+                     {"database", c.database},
+                     {"reply", QJsonArray{QJsonObject{
+                                   {"error", QJsonObject{{"number", c.number}, {"message", c.message}}}}}}},
+             }},
+        };
+        ovtest::TdsPeer peer(peerScript);
+        ASSERT_TRUE(peer.isRunning()) << peer.error().toStdString();
+        QFile::remove(dir.filePath(QStringLiteral("r.json")));
+        const ovtest::CliResult r =
+            ovtest::RunCli(dir.path(),
+                           {"update", "--server", peer.server(), "--user", "sa", "--password-stdin", "--all",
+                            "--no-backup", "--script", "step.txt", "--report", "r.json"},
+                           "pw\n");
+        EXPECT_NE(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
+        QFile reportFile(dir.filePath(QStringLiteral("r.json")));
+        ASSERT_TRUE(reportFile.open(QIODevice::ReadOnly));
+        const QJsonArray list =
+            QJsonDocument::fromJson(reportFile.readAll()).object().value("databases").toArray();
+        ASSERT_EQ(list.size(), 1);
+        const QJsonObject o = list.first().toObject();
+        EXPECT_EQ(o.value("result").toString(), "failed");
+        EXPECT_NE(o.value("exitCode").toInt(), 0);
+        EXPECT_TRUE(o.value("reason").toString().contains(QString::fromUtf8(c.message)))
+            << o.value("reason").toString().toStdString();
+    }
+}
+
 } // namespace
