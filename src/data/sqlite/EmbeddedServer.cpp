@@ -17,6 +17,10 @@ namespace ov::embedded {
 namespace {
 const QLatin1String kPrefix("sqlite:");
 const QLatin1String kSuffix(".sqlite");
+// The longest file a database's name goes into is the journal of its side
+// file, ".NAME.sqlite~XXXXXX-journal": a longer name would be refused by the
+// file system halfway through a task, as "File name too long".
+constexpr qsizetype kMaxNameBytes = 255 - 23;
 
 // The folder that relative server folders are taken from; empty means the
 // current folder.
@@ -118,6 +122,8 @@ bool checkName(const QString& name, const QString& what, DataError& error)
         reason = QStringLiteral("名称中含有“..”");
     else if (std::any_of(name.begin(), name.end(), mdlCommon::IsControlCharacter))
         reason = QStringLiteral("名称中含有控制字符");
+    else if (std::max(name.toUtf8().size(), name.toCaseFolded().toUtf8().size()) > kMaxNameBytes)
+        reason = QStringLiteral("名称太长，最多 %1 个字节（一个汉字占 3 个字节）").arg(kMaxNameBytes);
     if (reason.isEmpty())
         return true;
     setDataError(

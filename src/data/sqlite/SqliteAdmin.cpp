@@ -432,6 +432,12 @@ bool putBackupInPlace(const QString& part, const QFileInfo& target, const QStrin
     return true;
 }
 
+// Why Tempdb is neither backed up nor restored.
+QString tempdbRefused()
+{
+    return QStringLiteral("不能备份或还原系统数据库 Tempdb。");
+}
+
 } // namespace
 
 SqliteAdmin::SqliteAdmin(const QString& folder) : m_folder(folder) {}
@@ -701,7 +707,7 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
-        return fail(3147, QStringLiteral("不能备份或还原系统数据库 Tempdb。"), embedded::errorSource());
+        return fail(3147, tempdbRefused(), embedded::errorSource());
     if (!checkDatabase(name))
         return false;
     const QString source = embedded::findDatabaseFile(m_folder, name);
@@ -891,7 +897,7 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
-        return fail(3147, QStringLiteral("不能备份或还原系统数据库 Tempdb。"), embedded::errorSource());
+        return fail(3147, tempdbRefused(), embedded::errorSource());
     if (!checkDatabase(name))
         return false;
     QList<BackupFileInfo> files;
@@ -1071,6 +1077,8 @@ QString SqliteAdmin::refusedTarget(const QString& database, const QString& logic
 QString SqliteAdmin::refusedTargetOf(const QString& name, const QString& logicalName,
                                      const QString& target) const
 {
+    if (embedded::isTempdb(name))
+        return tempdbRefused();
     DataError error;
     if (!embedded::checkName(name, QStringLiteral("数据库"), error))
         return error.description;
