@@ -723,3 +723,29 @@ TEST_F(EmbeddedAdmin, ARestoreDoesWhatTheTargetCheckAcceptedBeforehand)
         }
     }
 }
+
+// Two files whose names differ only in case are two databases on this file
+// system: the target of one is never accepted for the other, and neither is
+// replaced by a restore that names the other's file.
+TEST_F(EmbeddedAdmin, TheFileOfADatabaseNamedInOtherCaseIsNoTarget)
+{
+    makeContacts();
+    Connection cn;
+    openTempdb(cn);
+    const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
+    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    const QString upper = m_folder + QStringLiteral("/CRM2.sqlite");
+    const QString lower = m_folder + QStringLiteral("/crm2.sqlite");
+    writeFile(upper, "upper");
+    writeFile(lower, "lower");
+
+    const QString refused = m_admin->refusedTarget(QStringLiteral("CRM2"), QStringLiteral("Crm"), lower);
+    EXPECT_TRUE(refused.contains(upper)) << str(refused);
+    EXPECT_FALSE(
+        m_admin->restoreDatabase(cn, QStringLiteral("CRM2"), backup, {{QStringLiteral("Crm"), lower}}, true));
+    EXPECT_EQ(m_admin->lastError().number, 3156);
+    EXPECT_EQ(readFile(upper), QByteArray("upper"));
+    EXPECT_EQ(readFile(lower), QByteArray("lower"));
+    // Its own file, in the case of its name, is.
+    EXPECT_EQ(m_admin->refusedTarget(QStringLiteral("CRM2"), QStringLiteral("Crm"), upper), QString());
+}

@@ -1083,7 +1083,11 @@ QString SqliteAdmin::refusedTargetOf(const QString& name, const QString& logical
     if (!embedded::checkName(name, QStringLiteral("数据库"), error))
         return error.description;
     const QString expected = databaseFile(name);
-    if (samePath(target, expected))
+    // A name in other case is the same file, unless a file of its own is
+    // there: the file of another database.
+    const QFileInfo typed(QDir::cleanPath(QDir::fromNativeSeparators(target)));
+    if (samePath(target, expected) && (typed.fileName() == QFileInfo(expected).fileName() ||
+                                       !typed.exists() || typed == QFileInfo(expected)))
         return QString();
     return QStringLiteral(
                "文件 %1 不能还原为 %2：本服务器上数据库 %3 的文件是 %4，“还原为”一栏只能是这个路径。")
