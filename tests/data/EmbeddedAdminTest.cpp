@@ -705,9 +705,9 @@ TEST_F(EmbeddedAdmin, ARestoreDoesWhatTheTargetCheckAcceptedBeforehand)
         QStringLiteral("with space"),     QStringLiteral("dots.in.name."),
         QStringLiteral("Ünïcödé 数据库"), QStringLiteral("\"quoted\"\"name\""),
         QStringLiteral("tempdb"),         QStringLiteral("TEMPDB"),
-        QString(100, QChar(0x6570)),      QString(77, QChar(0x6570)),
-        QString(232, QLatin1Char('y')),   QString(233, QLatin1Char('z')),
-        QStringLiteral("-leading.dash"),
+        QString(100, QChar(0x6570)),      QString(80, QChar(0x6570)),
+        QString(81, QChar(0x6570)),       QString(240, QLatin1Char('y')),
+        QString(241, QLatin1Char('z')),   QStringLiteral("-leading.dash"),
     };
     for (const QString& name : names) {
         SCOPED_TRACE(str(name));

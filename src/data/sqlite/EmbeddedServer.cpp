@@ -17,10 +17,11 @@ namespace ov::embedded {
 namespace {
 const QLatin1String kPrefix("sqlite:");
 const QLatin1String kSuffix(".sqlite");
-// The longest file a database's name goes into is the journal of its side
-// file, ".NAME.sqlite~XXXXXX-journal": a longer name would be refused by the
-// file system halfway through a task, as "File name too long".
-constexpr qsizetype kMaxNameBytes = 255 - 23;
+// The longest file a database's name goes into is its journal,
+// "NAME.sqlite-journal" (its locks ".NAME.sqlite-task" and ".NAME.sqlite-use"
+// are shorter): a longer name would be refused by the file system halfway
+// through a task, as "File name too long".
+constexpr qsizetype kMaxNameBytes = 255 - 15;
 
 // The folder that relative server folders are taken from; empty means the
 // current folder.
