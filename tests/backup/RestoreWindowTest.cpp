@@ -478,6 +478,11 @@ TEST_F(RestoreWindow, ATargetTheEngineRefusesIsRefusedBeforeTheQuestion)
         {"a path in the name", QStringLiteral("a/b"), QString(),
          QStringLiteral("数据库名称“a/b”不能使用：名称中含有路径分隔符（/ 或 \\）。")},
         {"an empty name", QStringLiteral(" "), QString(), QStringLiteral("数据库名称“”不能使用：名称为空。")},
+        {"the system database", QStringLiteral("TempDB"), QString(),
+         QStringLiteral("不能备份或还原系统数据库 Tempdb。")},
+        {"a name longer than a file name", QString(81, QChar(0x5E93)), QString(),
+         QStringLiteral("数据库名称“%1”不能使用：名称太长，最多 240 个字节（一个汉字占 3 个字节）。")
+             .arg(QString(81, QChar(0x5E93)))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

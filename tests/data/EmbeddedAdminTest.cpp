@@ -686,3 +686,66 @@ TEST_F(EmbeddedAdmin, RefusalsSayInChineseWhatToChange)
 }
 
 } // namespace
+
+// What the restore window accepts before its question, the restore does:
+// for a new database of any name, the target proposed for it is refused
+// beforehand exactly when the restore refuses it, and a refused restore
+// leaves no file behind.
+TEST_F(EmbeddedAdmin, ARestoreDoesWhatTheTargetCheckAcceptedBeforehand)
+{
+    makeContacts();
+    Connection cn;
+    openTempdb(cn);
+    const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
+    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    QList<BackupFileInfo> files;
+    ASSERT_TRUE(m_admin->readBackupFileList(cn, backup, files));
+    ASSERT_EQ(files.size(), 1);
+    const QString names[] = {
+        QStringLiteral("with space"),     QStringLiteral("dots.in.name."),
+        QStringLiteral("Ünïcödé 数据库"), QStringLiteral("\"quoted\"\"name\""),
+        QStringLiteral("tempdb"),         QStringLiteral("TEMPDB"),
+        QString(100, QChar(0x6570)),      QString(80, QChar(0x6570)),
+        QString(81, QChar(0x6570)),       QString(240, QLatin1Char('y')),
+        QString(241, QLatin1Char('z')),   QStringLiteral("-leading.dash"),
+    };
+    for (const QString& name : names) {
+        SCOPED_TRACE(str(name));
+        const QString target = m_admin->proposedTarget(name, files.first());
+        const QString refused = m_admin->refusedTarget(name, files.first().logicalName, target);
+        const QStringList before = QDir(m_folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        const bool restored =
+            m_admin->restoreDatabase(cn, name, backup, {{files.first().logicalName, target}}, false);
+        EXPECT_EQ(refused.isEmpty(), restored)
+            << "refused before: " << str(refused) << "; restore: " << str(m_admin->lastError().description);
+        if (!restored) {
+            EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden | QDir::System), before);
+        }
+    }
+}
+
+// Two files whose names differ only in case are two databases on this file
+// system: the target of one is never accepted for the other, and neither is
+// replaced by a restore that names the other's file.
+TEST_F(EmbeddedAdmin, TheFileOfADatabaseNamedInOtherCaseIsNoTarget)
+{
+    makeContacts();
+    Connection cn;
+    openTempdb(cn);
+    const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
+    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    const QString upper = m_folder + QStringLiteral("/CRM2.sqlite");
+    const QString lower = m_folder + QStringLiteral("/crm2.sqlite");
+    writeFile(upper, "upper");
+    writeFile(lower, "lower");
+
+    const QString refused = m_admin->refusedTarget(QStringLiteral("CRM2"), QStringLiteral("Crm"), lower);
+    EXPECT_TRUE(refused.contains(upper)) << str(refused);
+    EXPECT_FALSE(
+        m_admin->restoreDatabase(cn, QStringLiteral("CRM2"), backup, {{QStringLiteral("Crm"), lower}}, true));
+    EXPECT_EQ(m_admin->lastError().number, 3156);
+    EXPECT_EQ(readFile(upper), QByteArray("upper"));
+    EXPECT_EQ(readFile(lower), QByteArray("lower"));
+    // Its own file, in the case of its name, is.
+    EXPECT_EQ(m_admin->refusedTarget(QStringLiteral("CRM2"), QStringLiteral("Crm"), upper), QString());
+}

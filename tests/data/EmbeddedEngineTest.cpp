@@ -4,9 +4,12 @@
 #include "DataTestSupport.h"
 
 #include "data/DataError.h"
+#include "data/sqlite/EmbeddedServer.h"
 
 #include <QDateTime>
 #include <QFileInfo>
+
+#include <sqlite3.h>
 
 using namespace ov;
 using ovtest::str;
@@ -136,6 +139,29 @@ TEST_F(EmbeddedEngine, StatementErrorsReadChinese)
         EXPECT_EQ(cn.lastError().number, c.number);
         EXPECT_EQ(str(cn.lastError().description), str(QString::fromUtf8(c.text)));
     }
+}
+
+// SQLite's text that names the locked table keeps the name in Chinese.
+TEST_F(EmbeddedEngine, ALockedTableIsNamed)
+{
+    const QByteArray file = QFile::encodeName(m_folder + QStringLiteral("/shared.sqlite"));
+    sqlite3* a = nullptr;
+    sqlite3* b = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_SHAREDCACHE;
+    ASSERT_EQ(sqlite3_open_v2(file.constData(), &a, flags, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open_v2(file.constData(), &b, flags, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(a, "CREATE TABLE tblLocked (a INT); BEGIN; INSERT INTO tblLocked VALUES (1)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(b, "SELECT * FROM tblLocked", nullptr, nullptr, nullptr) & 0xff, SQLITE_LOCKED);
+    const QString sqliteText = QString::fromUtf8(sqlite3_errmsg(b));
+    sqlite3_close(b);
+    sqlite3_close(a);
+    ASSERT_TRUE(sqliteText.contains(QLatin1String("tblLocked"))) << str(sqliteText);
+    EXPECT_EQ(str(ov::embedded::engineMessage(sqliteText)),
+              str(QStringLiteral("数据库中的表 tblLocked 正被锁定。")));
+    EXPECT_EQ(str(ov::embedded::engineMessage(QStringLiteral("database table is locked"))),
+              str(QStringLiteral("数据库中的表正被锁定。")));
 }
 
 TEST_F(EmbeddedEngine, TempdbBelongsToNoDatabase)

@@ -17,6 +17,11 @@ namespace ov::embedded {
 namespace {
 const QLatin1String kPrefix("sqlite:");
 const QLatin1String kSuffix(".sqlite");
+// The longest file a database's name goes into is its journal,
+// "NAME.sqlite-journal" (its locks ".NAME.sqlite-task" and ".NAME.sqlite-use"
+// are shorter): a longer name would be refused by the file system halfway
+// through a task, as "File name too long".
+constexpr qsizetype kMaxNameBytes = 255 - 15;
 
 // The folder that relative server folders are taken from; empty means the
 // current folder.
@@ -84,7 +89,8 @@ QString engineMessage(const QString& sqliteText)
         {"CHECK constraint failed: (.+)", "违反了检查约束 %1。"},
         {"(FOREIGN KEY constraint failed)", "违反了外键约束。"},
         {"(database is locked)", "数据库正被另一个连接锁定。"},
-        {"database table is locked(.*)", "数据库中的表正被锁定。"},
+        {"database table is locked: (.+)", "数据库中的表 %1 正被锁定。"},
+        {"(database table is locked)", "数据库中的表正被锁定。"},
         {"(disk I/O error)", "磁盘读写错误。"},
         {"(database or disk is full)", "数据库或磁盘已满。"},
         {"(file is not a database)", "文件不是数据库。"},
@@ -118,6 +124,8 @@ bool checkName(const QString& name, const QString& what, DataError& error)
         reason = QStringLiteral("名称中含有“..”");
     else if (std::any_of(name.begin(), name.end(), mdlCommon::IsControlCharacter))
         reason = QStringLiteral("名称中含有控制字符");
+    else if (std::max(name.toUtf8().size(), name.toCaseFolded().toUtf8().size()) > kMaxNameBytes)
+        reason = QStringLiteral("名称太长，最多 %1 个字节（一个汉字占 3 个字节）").arg(kMaxNameBytes);
     if (reason.isEmpty())
         return true;
     setDataError(

@@ -432,6 +432,12 @@ bool putBackupInPlace(const QString& part, const QFileInfo& target, const QStrin
     return true;
 }
 
+// Why Tempdb is neither backed up nor restored.
+QString tempdbRefused()
+{
+    return QStringLiteral("不能备份或还原系统数据库 Tempdb。");
+}
+
 } // namespace
 
 SqliteAdmin::SqliteAdmin(const QString& folder) : m_folder(folder) {}
@@ -701,7 +707,7 @@ bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const 
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
-        return fail(3147, QStringLiteral("不能备份或还原系统数据库 Tempdb。"), embedded::errorSource());
+        return fail(3147, tempdbRefused(), embedded::errorSource());
     if (!checkDatabase(name))
         return false;
     const QString source = embedded::findDatabaseFile(m_folder, name);
@@ -891,7 +897,7 @@ bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
-        return fail(3147, QStringLiteral("不能备份或还原系统数据库 Tempdb。"), embedded::errorSource());
+        return fail(3147, tempdbRefused(), embedded::errorSource());
     if (!checkDatabase(name))
         return false;
     QList<BackupFileInfo> files;
@@ -1071,11 +1077,17 @@ QString SqliteAdmin::refusedTarget(const QString& database, const QString& logic
 QString SqliteAdmin::refusedTargetOf(const QString& name, const QString& logicalName,
                                      const QString& target) const
 {
+    if (embedded::isTempdb(name))
+        return tempdbRefused();
     DataError error;
     if (!embedded::checkName(name, QStringLiteral("数据库"), error))
         return error.description;
     const QString expected = databaseFile(name);
-    if (samePath(target, expected))
+    // A name in other case is the same file, unless a file of its own is
+    // there: the file of another database.
+    const QFileInfo typed(QDir::cleanPath(QDir::fromNativeSeparators(target)));
+    if (samePath(target, expected) && (typed.fileName() == QFileInfo(expected).fileName() ||
+                                       !typed.exists() || typed == QFileInfo(expected)))
         return QString();
     return QStringLiteral(
                "文件 %1 不能还原为 %2：本服务器上数据库 %3 的文件是 %4，“还原为”一栏只能是这个路径。")
