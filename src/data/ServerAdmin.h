@@ -108,6 +108,9 @@ public:
     virtual ~ServerAdmin();
 
     const DataError& lastError() const { return m_error; }
+    // The seconds each management statement may take; 0 (the default) waits
+    // as long as the server needs.
+    void setCommandTimeout(int seconds) { m_commandTimeout = seconds; }
     // "mssql" or "sqlite".
     virtual QString engine() const = 0;
 
@@ -221,6 +224,7 @@ protected:
     bool requireEngine(Connection& cn, const QString& engine);
 
     DataError m_error;
+    int m_commandTimeout = 0;
 };
 
 } // namespace ov

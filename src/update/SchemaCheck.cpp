@@ -4,6 +4,8 @@
 #include "common/mdlCommon.h"
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
+#include "data/Identifiers.h"
+#include "data/Recordset.h"
 #include "data/Server.h"
 #include "data/ServerAdmin.h"
 #include "update/UpdateLog.h"
@@ -18,6 +20,8 @@
 #include <QMutex>
 #include <QRandomGenerator>
 #include <QSet>
+
+#include <atomic>
 
 #include <functional>
 #include <optional>
@@ -469,6 +473,54 @@ namespace {
 
 const QString kScratchPrefix = QStringLiteral("ovcheck_");
 constexpr int kScratchDigits = 32;
+// The mark a check gives its scratch database right after making it, a
+// database-level extended property that INFORMATION_SCHEMA does not show;
+// its value is the database's name. Only a leftover with the mark is dropped.
+const QString kScratchMark = QStringLiteral("OrvaneSchemaCheck");
+
+// Each statement of the reference on the server may take this long. CREATE
+// DATABASE copies model and, without instant file initialisation, zeroes the
+// log file, which on a slow or busy disk takes tens of seconds; five minutes
+// leaves room for that and still ends the wait on a server that stopped
+// answering.
+std::atomic<int> referenceTimeout{300};
+
+QString markStatement(const QString& name)
+{
+    return QStringLiteral("EXEC %1.sys.sp_addextendedproperty @name = N'%2', @value = N'%3'")
+        .arg(ov::bracketQuoted(name), kScratchMark,
+             QString(name).replace(QLatin1Char('\''), QStringLiteral("''")));
+}
+QString markQuery(const QString& name)
+{
+    return QStringLiteral(
+               "SELECT CONVERT(nvarchar(128), value) FROM %1.sys.extended_properties WHERE class = 0 "
+               "AND name = N'%2'")
+        .arg(ov::bracketQuoted(name), kScratchMark);
+}
+
+// The error of a server statement, said in Chinese when its time-out ended it.
+QString serverErrorText(const ov::DataError& e)
+{
+    const bool timedOut = e.number == ov::DataErr::QueryTimeout ||
+                          e.description.contains(QStringLiteral("HYT00")) ||
+                          e.description.contains(QStringLiteral("timeout"), Qt::CaseInsensitive) ||
+                          e.description.contains(QStringLiteral("timed out"), Qt::CaseInsensitive);
+    if (!timedOut)
+        return e.description;
+    return fill(QStringLiteral("服务器在 {1} 秒内没有回答（{2}）"),
+                {QString::number(referenceTimeout.load()), e.description});
+}
+
+// A connection to master with the check's time-out.
+std::unique_ptr<ov::Connection> openMaster(const ConnectionSettings& login)
+{
+    std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBFile(
+        login.server, QStringLiteral("master"), login.trusted, login.user, login.password);
+    if (cn)
+        cn->setCommandTimeout(referenceTimeout.load());
+    return cn;
+}
 
 // SQL Server's "CREATE DATABASE permission denied in database 'master'."
 constexpr qint32 kCreateDatabaseDenied = 262;
@@ -538,7 +590,7 @@ QString newScratchName()
 // be had belongs to no running check. DROP DATABASE itself is refused while
 // any connection uses the database, so a database in use is never taken
 // away either.
-void dropLeftovers(ov::ServerAdmin& admin, QStringList& notes)
+void dropLeftovers(ov::ServerAdmin& admin, const ConnectionSettings& login, QStringList& notes)
 {
     QStringList names;
     if (!admin.listDatabases(names)) {
@@ -553,6 +605,28 @@ void dropLeftovers(ov::ServerAdmin& admin, QStringList& notes)
         const std::shared_ptr<ov::DatabaseLock> lock = admin.lockDatabase(name);
         if (!lock)
             continue;
+        // A customer's database may have a name of our pattern: only one
+        // that carries the mark of a check is taken for a leftover.
+        QString mark;
+        QString markError;
+        if (const std::unique_ptr<ov::Connection> master = openMaster(login)) {
+            ov::Recordset rs;
+            if (rs.Open(markQuery(name), *master)) {
+                if (!rs.Eof())
+                    mark = rs.Fields(0).Value().toString();
+            } else {
+                markError = serverErrorText(rs.lastError());
+            }
+            master->Close();
+        } else {
+            markError = mdlCommon::GetErrorText(true);
+        }
+        if (mark != name) {
+            notes.append(
+                fill(QStringLiteral("数据库 {1} 的名字像检查的临时数据库，但没有检查的标记，未删除。{2}"),
+                     {name, markError}));
+            continue;
+        }
         if (admin.dropDatabase(name))
             notes.append(fill(QStringLiteral("已删除以前被中断的检查留下的临时数据库 {1}。"), {name}));
         else if (admin.lastError().number == kNoSuchDatabase)
@@ -646,6 +720,15 @@ std::optional<QString> lineWithUse(const QStringList& paths)
 
 } // namespace
 
+int ServerReferenceTimeout()
+{
+    return referenceTimeout.load();
+}
+void SetServerReferenceTimeout(int seconds)
+{
+    referenceTimeout.store(seconds);
+}
+
 bool IsScratchDatabaseName(const QString& name)
 {
     if (name.size() != kScratchPrefix.size() + kScratchDigits || !name.startsWith(kScratchPrefix))
@@ -678,7 +761,8 @@ bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString
         error = fill(QStringLiteral("脚本中有 USE 语句（{1}），在服务器上执行会离开临时数据库"), {*line});
         return false;
     }
-    dropLeftovers(*admin, notes);
+    admin->setCommandTimeout(referenceTimeout.load());
+    dropLeftovers(*admin, login, notes);
 
     const QString name = newScratchName();
     const ScratchInUse inUse(name);
@@ -700,14 +784,30 @@ bool BuildSchemaReferenceOnServer(const ConnectionSettings& login, const QString
             return false;
         }
         // CREATE DATABASE may have made it before it or an option failed.
-        error = fill(QStringLiteral("临时数据库 {1} 无法建立：{2}"), {name, failure.description});
+        error = fill(QStringLiteral("临时数据库 {1} 无法建立：{2}"), {name, serverErrorText(failure)});
         if (failure.number != kDatabaseExists)
             drop();
         return false;
     }
+    // Marked at once, so that a later check drops it only as ours.
+    {
+        const std::unique_ptr<ov::Connection> master = openMaster(login);
+        const bool marked = master && master->Execute(markStatement(name));
+        if (!marked) {
+            error =
+                fill(QStringLiteral("临时数据库 {1} 无法标记：{2}"),
+                     {name, master ? serverErrorText(master->lastError()) : mdlCommon::GetErrorText(true)});
+            if (master)
+                master->Close();
+            drop();
+            return false;
+        }
+        master->Close();
+    }
     bool built = false;
     if (const auto cn =
             mdlOVSqlServer::ConnectToDBFile(login.server, name, login.trusted, login.user, login.password)) {
+        cn->setCommandTimeout(referenceTimeout.load());
         // A new database is a copy of the server's model database: tables
         // put there would be taken for the schema script's.
         QList<ov::CatalogColumn> model;

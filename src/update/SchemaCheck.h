@@ -68,6 +68,10 @@ bool BuildSchemaReference(const QString& emptyScript, const QString& updateScrip
 // lower-case hexadecimal digits. Only such names are ever dropped as left
 // over by a check that was killed.
 bool IsScratchDatabaseName(const QString& name);
+// The seconds each statement of the reference on the server may take before
+// the check gives up on the server and uses the in-memory reference.
+int ServerReferenceTimeout();
+void SetServerReferenceTimeout(int seconds);
 // Builds the reference as BuildSchemaReference does, but on the SQL Server
 // of login (its database is not used): first every scratch database that a
 // killed check left there and no running check holds is dropped; then a new

@@ -41,6 +41,20 @@ const QStringList kNotOurs = {QStringLiteral("ovcheck_backup"),
                               QStringLiteral("ovcheck_0123456789abcdef0123456789abcdef0"),
                               QStringLiteral("xovcheck_0123456789abcdef0123456789abcdef")};
 
+// How a check marks its scratch database right after making it, and how a
+// later check reads the mark of a leftover.
+QString markStatement(const QString& name)
+{
+    return QStringLiteral("EXEC [%1].sys.sp_addextendedproperty @name = N'OrvaneSchemaCheck', @value = N'%1'")
+        .arg(name);
+}
+QString markQuery(const QString& name)
+{
+    return QStringLiteral("SELECT CONVERT(nvarchar(128), value) FROM [%1].sys.extended_properties WHERE "
+                          "class = 0 AND name = N'OrvaneSchemaCheck'")
+        .arg(name);
+}
+
 QJsonArray tokens(const QByteArray& json)
 {
     return QJsonDocument::fromJson(json).array();
@@ -241,6 +255,7 @@ TEST_F(SchemaCheckOnServer, BuildsInAScratchDatabaseAndDropsIt)
         QStringLiteral("CREATE DATABASE [%1]").arg(name),
         QStringLiteral("ALTER DATABASE [%1] SET RECOVERY SIMPLE").arg(name),
         QStringLiteral("ALTER DATABASE [%1] SET AUTO_CLOSE OFF").arg(name),
+        markStatement(name),
         catalog,
         kEmptyScript + QStringLiteral("\r\n"),
         catalog,
@@ -303,14 +318,28 @@ TEST_F(SchemaCheckOnServer, FailureMidwayStillDrops)
 }
 
 // Scratch databases on the server: one a killed check left (its lock can be
-// had) is dropped; one whose lock another running check holds is left
-// alone, and so are names that only look like ours.
+// had, and it carries the mark a check gives its scratch database) is
+// dropped; one without the mark is a customer's database that only looks
+// like ours and is left alone, named in a note; one whose lock another
+// running check holds is left alone, and so are names that only look like
+// ours.
 TEST_F(SchemaCheckOnServer, LeftoverOfAKilledCheckIsDropped)
 {
+    const QString unmarked = QStringLiteral("ovcheck_00112233445566778899aabbccddeeff");
+    const QString otherMark = QStringLiteral("ovcheck_ffeeddccbbaa99887766554433221100");
     PeerScript script;
-    script.databases << kLeftFree << kLeftHeld << kNotOurs;
+    script.databases << kLeftFree << unmarked << otherMark << kLeftHeld << kNotOurs;
+    const auto markReply = [](const QString& value) {
+        QJsonObject set = tokens(R"j([{"columns": [{"name": "", "type": "nvarchar(128)"}]}])j")[0].toObject();
+        set.insert(QStringLiteral("rows"), value.isNull() ? QJsonArray() : QJsonArray{QJsonArray{value}});
+        return QJsonArray{set, QJsonObject{{QStringLiteral("done"), QJsonObject{}}}};
+    };
     script.first.append(
         rule(QStringLiteral("match"), ov::mssql::taskLockStatement(kLeftHeld), lockReply(-1)));
+    script.first.append(rule(QStringLiteral("match"), markQuery(kLeftFree), markReply(kLeftFree)));
+    script.first.append(rule(QStringLiteral("match"), markQuery(unmarked), markReply(QString())));
+    // A mark of that name whose value names another database: a copy.
+    script.first.append(rule(QStringLiteral("match"), markQuery(otherMark), markReply(kLeftFree)));
     TdsPeer peer(script.json());
     ASSERT_TRUE(peer.isRunning()) << str(peer.error());
     const SchemaCheckResult r = check(peer);
@@ -321,17 +350,62 @@ TEST_F(SchemaCheckOnServer, LeftoverOfAKilledCheckIsDropped)
 
     const int list = int(sent.indexOf(ov::mssql::listDatabasesStatement()));
     ASSERT_GE(list, 0) << str(all);
-    const QStringList cleaning = {
-        ov::mssql::taskLockStatement(kLeftFree), QStringLiteral("DROP DATABASE [%1]").arg(kLeftFree),
-        ov::mssql::taskUnlockStatement(kLeftFree), ov::mssql::taskLockStatement(kLeftHeld),
-        ov::mssql::taskLockStatement(name)};
+    const QStringList cleaning = {ov::mssql::taskLockStatement(kLeftFree),
+                                  markQuery(kLeftFree),
+                                  QStringLiteral("DROP DATABASE [%1]").arg(kLeftFree),
+                                  ov::mssql::taskUnlockStatement(kLeftFree),
+                                  ov::mssql::taskLockStatement(unmarked),
+                                  markQuery(unmarked),
+                                  ov::mssql::taskUnlockStatement(unmarked),
+                                  ov::mssql::taskLockStatement(otherMark),
+                                  markQuery(otherMark),
+                                  ov::mssql::taskUnlockStatement(otherMark),
+                                  ov::mssql::taskLockStatement(kLeftHeld),
+                                  ov::mssql::taskLockStatement(name)};
     EXPECT_EQ(sent.mid(list + 1, cleaning.size()), cleaning) << str(all);
-    const QStringList kept = kNotOurs + QStringList{kLeftHeld};
+    const QStringList kept = kNotOurs + QStringList{kLeftHeld, unmarked, otherMark};
     for (const QString& other : kept)
         EXPECT_FALSE(all.contains(QStringLiteral("DROP DATABASE [%1]").arg(other))) << str(other);
     EXPECT_TRUE(r.referenceOnServer);
-    EXPECT_EQ(r.referenceNotes,
-              QStringList{QStringLiteral("已删除以前被中断的检查留下的临时数据库 %1。").arg(kLeftFree)});
+    ASSERT_EQ(r.referenceNotes.size(), 3) << str(r.referenceNotes.join(QLatin1Char('\n')));
+    EXPECT_EQ(r.referenceNotes[0],
+              QStringLiteral("已删除以前被中断的检查留下的临时数据库 %1。").arg(kLeftFree));
+    EXPECT_TRUE(r.referenceNotes[1].contains(unmarked)) << str(r.referenceNotes[1]);
+    EXPECT_TRUE(r.referenceNotes[2].contains(otherMark)) << str(r.referenceNotes[2]);
+}
+
+// A server that stops answering while the scratch database is made: the
+// statement's time-out ends the wait, the scratch database is still
+// dropped, the check is made with the in-memory reference, and the run
+// ends.
+TEST_F(SchemaCheckOnServer, SilentServerFallsBackToMemory)
+{
+    const int before = mdlOVSqlUpdateDB::ServerReferenceTimeout();
+    mdlOVSqlUpdateDB::SetServerReferenceTimeout(2);
+    PeerScript script;
+    script.first.append(rule(QStringLiteral("regex"),
+                             QStringLiteral("CREATE DATABASE \\[ovcheck_[0-9a-f]{32}\\]"),
+                             tokens(R"j([{"silent": true}])j")));
+    TdsPeer peer(script.json());
+    ASSERT_TRUE(peer.isRunning()) << str(peer.error());
+    const SchemaCheckResult r = check(peer);
+    mdlOVSqlUpdateDB::SetServerReferenceTimeout(before);
+    const QStringList sent = peer.statements();
+    const QString all = sent.join(QLatin1Char('\n'));
+    const QString name = scratchName(sent);
+    ASSERT_FALSE(name.isEmpty()) << str(all);
+
+    EXPECT_GT(sent.indexOf(QStringLiteral("DROP DATABASE [%1]").arg(name)),
+              sent.indexOf(QStringLiteral("CREATE DATABASE [%1]").arg(name)))
+        << str(all);
+    EXPECT_FALSE(all.contains(QStringLiteral("sp_addextendedproperty"))) << str(all);
+    EXPECT_FALSE(r.referenceOnServer);
+    EXPECT_EQ(r.status, SchemaCheckResult::Status::Gaps);
+    EXPECT_EQ(gaps(r), QStringList{QStringLiteral("tblVarible.Note nvarchar(50) @1.1")});
+    ASSERT_EQ(r.referenceNotes.size(), 1) << str(r.referenceNotes.join(QLatin1Char('\n')));
+    EXPECT_TRUE(r.referenceNotes[0].startsWith(QStringLiteral("未能在服务器上建立参照库：")))
+        << str(r.referenceNotes[0]);
+    EXPECT_TRUE(r.referenceNotes[0].contains(QStringLiteral("2 秒内没有回答"))) << str(r.referenceNotes[0]);
 }
 
 // A login that may not create databases: SQL Server answers CREATE DATABASE

@@ -70,10 +70,10 @@ MssqlAdmin::MssqlAdmin(Server server) : m_server(std::move(server)) {}
 
 bool MssqlAdmin::openMaster(Connection& cn)
 {
-    // Creating a database can take long; no limit, as for backup and
-    // restore. The login waits 30 seconds, as the server management
-    // component does.
-    if (m_server.open(cn, QStringLiteral("master"), 0, 30))
+    // Creating a database can take long; no limit unless the caller set
+    // one, as for backup and restore. The login waits 30 seconds, as the
+    // server management component does.
+    if (m_server.open(cn, QStringLiteral("master"), m_commandTimeout, 30))
         return true;
     return fail(cn.lastError());
 }
