@@ -196,6 +196,7 @@ TEST(MssqlPeer, CreateRefusesAFieldItsColumnDoesNotHoldExactly)
     const Case cases[] = {
         {"a date that does not exist", "1\tx\ty\t2026-02-30 09:00:00\t1.00\t0"},
         {"an hour that does not exist", "1\tx\ty\t2026-01-05 25:00:00\t1.00\t0"},
+        {"a decimal beyond its precision", "1\tx\ty\t2026-01-05\t123456789.00\t0"},
         {"a number with a letter", "1\tx\ty\t2026-01-05\t1.0x\t0"},
         {"an integer beyond int", "2147483648\tx\ty\t2026-01-05\t1.00\t0"},
         {"a code-page text beyond its bytes", "1\tx\t" + QByteArray(21, 'y') + "\t2026-01-05\t1.00\t0"},
