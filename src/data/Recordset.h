@@ -75,6 +75,8 @@ public:
     qint64 RecordCount();
 
     int FieldCount() const;
+    // The columns of the open record set, as the engine describes them.
+    const QVector<ColumnInfo>& columns() const { return m_columns; }
     Field Fields(int index);
     // Compared without case.
     Field Fields(const QString& name);

@@ -4,13 +4,19 @@
 #include "common/Cp936.h"
 #include "data/Connection.h"
 #include "data/ConnectionString.h"
+#include "data/FieldValue.h"
+#include "data/Identifiers.h"
 #include "data/Recordset.h"
 #include "data/odbc/MssqlBulkCopy.h"
 #include "data/odbc/MssqlStatements.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace ov {
 
@@ -42,6 +48,73 @@ qint64 countRows(const QString& dataFile)
             last = chunk.back();
     }
     return rows + (last != '\n' ? 1 : 0);
+}
+
+// The lines of a data file that fit the columns, for the bulk copy: DB-Library
+// reads fields loosely (a date that does not exist becomes another day), so
+// each field is checked as the embedded engine's loader checks it
+// (FieldTextCheck). A line that does not fit goes to rejects with its reason,
+// in the loader's form; the others go to kept, after the byte-order mark when
+// the file has one. False when a file cannot be read or written.
+bool checkDataFile(const QString& dataFile, const QVector<ColumnInfo>& columns, QFile& kept, QFile& rejects)
+{
+    QFile in(dataFile);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray all = in.readAll();
+    if (in.error() != QFileDevice::NoError)
+        return false;
+    const char* p = all.constData();
+    const char* const end = p + all.size();
+    const bool utf8 = all.size() >= 3 && cp936::hasUtf8Bom(all.left(3));
+    if (utf8) {
+        kept.write(p, 3);
+        p += 3;
+    }
+    std::vector<FieldTextCheck> checks;
+    for (const ColumnInfo& column : columns)
+        checks.emplace_back(column, utf8);
+    const int count = int(columns.size());
+    qint64 row = 0;
+    DataError fieldError;
+    while (p < end) {
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+        const char* lineEnd = nl ? nl : end;
+        qsizetype length = lineEnd - p;
+        if (length > 0 && p[length - 1] == '\r')
+            --length;
+        if (!nl && length == 0)
+            break;
+        ++row;
+        const char* line = p;
+        p = nl ? nl + 1 : end;
+        QString reason;
+        int fields = 0;
+        for (const char* f = line;; ++fields) {
+            const char* tab = static_cast<const char*>(std::memchr(f, '\t', size_t(line + length - f)));
+            const char* fieldEnd = tab ? tab : line + length;
+            if (fields < count && reason.isEmpty() &&
+                !checks[size_t(fields)].check(f, fieldEnd - f, fieldError))
+                reason = fieldError.description;
+            if (!tab) {
+                ++fields;
+                break;
+            }
+            f = tab + 1;
+        }
+        if (fields != count)
+            reason = QStringLiteral("the row has %1 fields, the table has %2 columns").arg(fields).arg(count);
+        if (reason.isEmpty()) {
+            kept.write(line, length);
+            kept.write("\r\n", 2);
+        } else {
+            rejects.write(cp936::encode(QStringLiteral("#@ Row %1: %2 @#\r\n").arg(row).arg(reason)));
+            rejects.write(line, length);
+            rejects.write("\r\n", 2);
+        }
+    }
+    return kept.flush() && rejects.flush() && kept.error() == QFileDevice::NoError &&
+           rejects.error() == QFileDevice::NoError;
 }
 
 // A task's hold on a database: an application lock owned by the session of
@@ -180,6 +253,64 @@ bool MssqlAdmin::dropDatabase(const QString& name)
     return openMaster(cn) && run(cn, mssql::dropDatabaseStatement(name));
 }
 
+bool MssqlAdmin::checkedBulkCopy(const QString& database, const QString& table, const QString& dataFile,
+                                 const QString& errorFile, qint64& copied, QStringList& messages)
+{
+    // The table's columns as the server describes them to the bulk copy.
+    Connection cn;
+    if (!m_server.open(cn, database, 0, 30))
+        return fail(cn.lastError());
+    QVector<ColumnInfo> columns;
+    {
+        Recordset rs;
+        if (!rs.Open(
+                QStringLiteral("SET FMTONLY ON select * from %1 SET FMTONLY OFF").arg(bracketQuoted(table)),
+                cn))
+            return fail(rs.lastError());
+        columns = rs.columns();
+    }
+    cn.Close();
+    if (columns.isEmpty())
+        return fail(208, QStringLiteral("Invalid object name '%1'.").arg(table),
+                    QStringLiteral("SQL Server"));
+
+    QFile rejects(errorFile);
+    QTemporaryFile kept(QDir::tempPath() + QStringLiteral("/ovbcp-XXXXXX.dat"));
+    QTemporaryFile serverRejects(QDir::tempPath() + QStringLiteral("/ovbcp-XXXXXX.err"));
+    if (!rejects.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(4861, QStringLiteral("无法写入错误文件 %1：%2").arg(errorFile, rejects.errorString()),
+                    QStringLiteral("Orvane"));
+    if (!kept.open() || !serverRejects.open() || !checkDataFile(dataFile, columns, kept, rejects)) {
+        if (!QFile::exists(dataFile))
+            return fail(
+                4860,
+                QStringLiteral("Cannot bulk load. The file \"%1\" does not exist or you don't have file "
+                               "access rights.")
+                    .arg(dataFile),
+                QStringLiteral("DB-Library"));
+        return fail(4861, QStringLiteral("无法写入错误文件 %1：%2").arg(errorFile, rejects.errorString()),
+                    QStringLiteral("Orvane"));
+    }
+    kept.close();
+    serverRejects.close();
+    const ConnectionSettings& s = m_server.settings();
+    if (!mssql::bulkCopyIn({s.server, s.trusted, s.user, s.password}, database, table, kept.fileName(),
+                           serverRejects.fileName(), copied, messages, m_error))
+        return false;
+    // The rows the server refused follow those refused here; a rejected row
+    // that did not reach the error file would be lost without a trace, so the
+    // load fails instead.
+    QFile fromServer(serverRejects.fileName());
+    if (fromServer.open(QIODevice::ReadOnly))
+        rejects.write(fromServer.readAll());
+    if (!rejects.flush() || rejects.error() != QFileDevice::NoError) {
+        copied = 0;
+        return fail(4861, QStringLiteral("无法写入错误文件 %1：%2").arg(errorFile, rejects.errorString()),
+                    QStringLiteral("Orvane"));
+    }
+    return true;
+}
+
 bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const QString& dataFile,
                           const QString& logFile, const QString& errorFile, BulkLoadResult* result)
 {
@@ -187,9 +318,7 @@ bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const Q
     const QString started = Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     qint64 copied = 0;
     QStringList messages;
-    const ConnectionSettings& s = m_server.settings();
-    const bool ok = mssql::bulkCopyIn({s.server, s.trusted, s.user, s.password}, database, table, dataFile,
-                                      errorFile, copied, messages, m_error);
+    const bool ok = checkedBulkCopy(database, table, dataFile, errorFile, copied, messages);
     const qint64 rows = countRows(dataFile);
     const qint64 rejected = ok ? qMax<qint64>(0, rows - copied) : 0;
     if (result)

@@ -46,6 +46,10 @@ private:
     bool openMaster(Connection& cn);
     bool run(Connection& cn, const QString& statement);
     bool requireBackupSet(int backupSet);
+    // The bulk copy of the rows of dataFile that fit the table's columns;
+    // those that do not go to errorFile, before those the server refuses.
+    bool checkedBulkCopy(const QString& database, const QString& table, const QString& dataFile,
+                         const QString& errorFile, qint64& copied, QStringList& messages);
 
     Server m_server;
 };
