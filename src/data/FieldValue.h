@@ -5,6 +5,8 @@
 
 #include <QVariant>
 
+#include <cstring>
+
 namespace ov {
 
 // Checks a value assigned to a field of a row being appended against what
@@ -18,6 +20,24 @@ namespace ov {
 // not fit. The description names the column and the rule, not the value,
 // so that every row meeting the same rule fails with the same text.
 bool checkFieldValue(const ColumnInfo& column, const QVariant& value, DataError& error);
+
+// The next line of a data file from p, which it moves past the line: its
+// start and its length without the line end (LF or CR LF). False at the end
+// of the file; an empty last line without a line end is no line.
+inline bool nextDataLine(const char*& p, const char* end, const char*& line, qsizetype& length)
+{
+    if (!p || p >= end)
+        return false;
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+    length = (nl ? nl : end) - p;
+    if (length > 0 && p[length - 1] == '\r')
+        --length;
+    if (!nl && length == 0)
+        return false;
+    line = p;
+    p = nl ? nl + 1 : end;
+    return true;
+}
 
 // The same checks for the fields of a data file, given as their bytes: the
 // rules of checkFieldValue with the same descriptions, and those of character

@@ -77,17 +77,10 @@ bool checkDataFile(const QString& dataFile, const QVector<ColumnInfo>& columns, 
     const int count = int(columns.size());
     qint64 row = 0;
     DataError fieldError;
-    while (p < end) {
-        const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
-        const char* lineEnd = nl ? nl : end;
-        qsizetype length = lineEnd - p;
-        if (length > 0 && p[length - 1] == '\r')
-            --length;
-        if (!nl && length == 0)
-            break;
+    const char* line = nullptr;
+    qsizetype length = 0;
+    while (nextDataLine(p, end, line, length)) {
         ++row;
-        const char* line = p;
-        p = nl ? nl + 1 : end;
         QString reason;
         int fields = 0;
         for (const char* f = line;; ++fields) {

@@ -206,17 +206,10 @@ public:
     // failed. rows counts the lines read.
     bool load(const char* p, const char* const end, qint64& rows, DataError& error)
     {
-        while (p && p < end) {
-            const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
-            const char* lineEnd = nl ? nl : end;
-            qsizetype length = lineEnd - p;
-            if (length > 0 && p[length - 1] == '\r')
-                --length;
-            if (!nl && length == 0)
-                break;
+        const char* line = nullptr;
+        qsizetype length = 0;
+        while (nextDataLine(p, end, line, length)) {
             ++rows;
-            const char* line = p;
-            p = nl ? nl + 1 : end;
             if (!loadLine(rows, line, length, error))
                 return false;
         }
