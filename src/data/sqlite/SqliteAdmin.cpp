@@ -44,6 +44,8 @@ namespace {
 constexpr int kApplicationId = 0x4F564442;
 // How long a restore waits for other connections to let go of the database.
 constexpr int kExclusiveWaitMs = 2000;
+// How long a reader of a file waits for another reader of it.
+constexpr int kReaderWaitMs = 2000;
 // The longest a backup's description may take to read, in seconds: a crafted
 // file must not hold the reader for ever.
 constexpr int kReadLimitSeconds = 10;
@@ -70,8 +72,13 @@ public:
         close();
         const QByteArray file = QFile::encodeName(path);
         const int rc = sqlite3_open_v2(file.constData(), &m_db, flags, nullptr);
-        if (rc == SQLITE_OK)
+        if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(m_db, 1);
+            // Two readers of one file in WAL mode (the copy and its check
+            // run side by side) wait for each other while one rebuilds the
+            // WAL's index instead of failing with "database is locked".
+            sqlite3_busy_timeout(m_db, kReaderWaitMs);
+        }
         return rc;
     }
     void close()
@@ -118,7 +125,10 @@ int copyDatabase(sqlite3* dest, sqlite3* src, int waitMs, const std::function<bo
             }
         }
         rc = sqlite3_backup_step(backup, pages);
-        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+        // The codes are extended: a reader that meets another one rebuilding
+        // the index of a WAL gets SQLITE_BUSY_RECOVERY, which passes as well.
+        const int primary = rc & 0xff;
+        if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
             if (clock.elapsed() > waitMs)
                 break;
             sqlite3_sleep(20);
@@ -987,8 +997,10 @@ bool SqliteAdmin::restoreFile(const QString& name, const QString& pathFile, cons
                 .constData(),
             nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        const Handle& failed = src.code() != SQLITE_OK ? src : dest;
-        fail(failed.code(), QStringLiteral("%1 (%2)").arg(failed.message(), file), QStringLiteral("SQLite"));
+        const bool backupFailed = src.code() != SQLITE_OK;
+        const Handle& failed = backupFailed ? src : dest;
+        fail(failed.code(), QStringLiteral("%1 (%2)").arg(failed.message(), backupFailed ? pathFile : file),
+             QStringLiteral("SQLite"));
         dest.close();
         discardPartFile(part);
         return false;
