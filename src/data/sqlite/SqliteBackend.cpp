@@ -652,7 +652,9 @@ QString SqliteBackend::catalogQuery() const
 
 bool SqliteBackend::execute(const QString& batch, DataError& error)
 {
-    if (fileGone(m_db, error))
+    // Outside a transaction each statement is stored at once and the file
+    // is looked at first; inside one, the commit looks at it.
+    if (sqlite3_get_autocommit(m_db) && fileGone(m_db, error))
         return false;
     spoolCursors();
     arm();
