@@ -133,11 +133,11 @@ QString decode(const QByteArray& bytes)
     return QString::fromUtf8(utf8);
 }
 
-bool isValid(const QByteArray& bytes, bool utf8)
+bool isValid(QByteArrayView bytes, bool utf8)
 {
     // Most lines of a script or a list are plain ASCII, valid in both.
-    const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const bool ascii =
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii)
         return true;
     if (utf8) {

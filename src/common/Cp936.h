@@ -22,7 +22,7 @@ QString decodeFile(const QByteArray& bytes);
 // set. A byte that begins no character, a lead byte without its trail bytes
 // or a character cut short at the end makes them not valid; decode would turn
 // such bytes into U+FFFD.
-bool isValid(const QByteArray& bytes, bool utf8 = false);
+bool isValid(QByteArrayView bytes, bool utf8 = false);
 // True when bytes begin with a UTF-8 byte-order mark.
 bool hasUtf8Bom(const QByteArray& bytes);
 

@@ -11,6 +11,7 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <utility>
 
 #include <cerrno>
 #include <cstring>
@@ -32,6 +33,12 @@ bool g_lossNoted = false;
 bool g_noting = false;
 // The section file the entries go into while an UpdateLogSection lives.
 QString g_section;
+// Entries held back while an UpdateLogBuffer lives.
+int g_buffering = 0;
+QByteArray g_pending;
+// Held-back entries are written once they reach this size, so that a long
+// block's trail does not pile up in memory.
+constexpr qsizetype kPendingLimit = 256 * 1024;
 
 QByteArray encoded(const QString& path)
 {
@@ -174,16 +181,14 @@ QString UpdateLogPath()
     return gstrAppPath + QStringLiteral("UpdateDBSqlLog.Txt");
 }
 
-void WriteUpdateLog(const QString& text)
+namespace {
+
+// Writes entries (one or more) to the section file or the log in one piece.
+void writeEntries(const QByteArray& entries)
 {
-    if (g_paused > 0)
-        return;
-    if (g_noting)
-        return;
-    const QByteArray entry = ov::cp936::encode(text + QStringLiteral("\r\n"));
     if (!g_section.isEmpty()) {
         QFile file(g_section);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(entry) == entry.size() &&
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(entries) == entries.size() &&
             file.flush()) {
             g_lossNoted = false;
             return;
@@ -191,12 +196,49 @@ void WriteUpdateLog(const QString& text)
         noteLoss(file.errorString());
         return;
     }
-    const QString error = appendToLog(entry);
+    const QString error = appendToLog(entries);
     if (error.isEmpty()) {
         g_lossNoted = false;
         return;
     }
     noteLoss(error);
+}
+
+} // namespace
+
+void WriteUpdateLog(const QString& text)
+{
+    if (g_paused > 0)
+        return;
+    if (g_noting)
+        return;
+    const QByteArray entry = ov::cp936::encode(text + QStringLiteral("\r\n"));
+    if (g_buffering > 0) {
+        g_pending += entry;
+        if (g_pending.size() >= kPendingLimit)
+            FlushUpdateLog();
+        return;
+    }
+    writeEntries(entry);
+}
+
+void FlushUpdateLog()
+{
+    if (g_pending.isEmpty())
+        return;
+    const QByteArray entries = std::exchange(g_pending, QByteArray());
+    writeEntries(entries);
+}
+
+UpdateLogBuffer::UpdateLogBuffer()
+{
+    ++g_buffering;
+}
+
+UpdateLogBuffer::~UpdateLogBuffer()
+{
+    if (--g_buffering == 0)
+        FlushUpdateLog();
 }
 
 UpdateLogSection::UpdateLogSection()
@@ -235,6 +277,7 @@ qint64 UpdateLogSection::commit()
 {
     if (m_file.isEmpty())
         return 0;
+    FlushUpdateLog();
     if (g_section == m_file)
         g_section.clear();
     QString error;

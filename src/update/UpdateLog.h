@@ -15,6 +15,24 @@ QString UpdateLogPath();
 // port, once until an entry is written again.
 void WriteUpdateLog(const QString& text);
 
+// While one lives (a script run), the entries of WriteUpdateLog are held in
+// memory and written in one piece by FlushUpdateLog, which the runner calls
+// at the end of each block, when they grow past a quarter of a megabyte, and
+// when the last one ends: the trail costs one write a block instead of an
+// open, a lock and a write a line. A process killed in a block loses that
+// block's entries, never those of a block that was committed.
+class UpdateLogBuffer
+{
+public:
+    UpdateLogBuffer();
+    ~UpdateLogBuffer();
+    UpdateLogBuffer(const UpdateLogBuffer&) = delete;
+    UpdateLogBuffer& operator=(const UpdateLogBuffer&) = delete;
+};
+
+// Writes the entries an UpdateLogBuffer holds.
+void FlushUpdateLog();
+
 // While one lives, WriteUpdateLog writes nothing: a run that changes no
 // database of the user's (a dry run, or the schema reference built in
 // memory) leaves no trail that would read as an update.

@@ -34,13 +34,21 @@ QString hyphens(int n)
     return QString(n, QLatin1Char('-'));
 }
 
-void skipTo(ScriptFile& file, const char* endMarker)
+// The line after its leading spaces. Markers are ASCII, and in code page
+// 936 and UTF-8 alike an ASCII byte is never part of another character, so
+// they are found in the bytes without decoding the line.
+QByteArrayView afterSpaces(QByteArrayView line)
 {
-    while (!file.atEnd()) {
-        const QString line = mdlCommon::TrimBlanks(file.readLine());
-        if (line.startsWith(QLatin1String(endMarker), Qt::CaseInsensitive))
-            return;
-    }
+    qsizetype at = 0;
+    while (at < line.size() && line[at] == ' ')
+        ++at;
+    return line.sliced(at);
+}
+
+bool startsWithMarker(QByteArrayView line, const char* marker)
+{
+    const QByteArrayView m(marker);
+    return line.size() >= m.size() && qstrnicmp(line.data(), m.data(), size_t(m.size())) == 0;
 }
 
 int clampInt(qint64 v)
@@ -203,6 +211,8 @@ public:
     // True when every transactional version block that ran was committed.
     bool run()
     {
+        // The trail goes to the log a block at a time.
+        const UpdateLogBuffer buffered;
         // At least one pass, so an empty file is read (as one empty line) too.
         do {
             ov::ui().pumpEvents();
@@ -305,9 +315,11 @@ private:
             m_version.clear();
             m_versionInTransaction = false;
             m_versionBegun = false;
+            FlushUpdateLog();
             break;
         case ScriptLineKind::TransferEnd:
             transferEnd();
+            FlushUpdateLog();
             break;
         case ScriptLineKind::StatusText:
             m_status.setCaption(mdlCommon::TrimBlanks(line).mid(7));
@@ -648,24 +660,35 @@ bool ScriptFile::fill()
 
 QString ScriptFile::readLine()
 {
-    return decodeLine(readLineBytes());
+    return decodeLine(nextLine());
 }
 
-QString ScriptFile::decodeLine(const QByteArray& bytes) const
+void ScriptFile::skipPast(const char* marker)
+{
+    while (!atEnd()) {
+        if (startsWithMarker(afterSpaces(nextLine()), marker))
+            return;
+    }
+}
+
+QString ScriptFile::decodeLine(QByteArrayView bytes) const
 {
     if (m_utf8)
         return QString::fromUtf8(bytes);
     // Most lines of a script are plain ASCII, which needs no conversion.
     for (const char c : bytes) {
         if (static_cast<unsigned char>(c) >= 0x80)
-            return ov::cp936::decode(bytes);
+            return ov::cp936::decode(bytes.toByteArray());
     }
     return QString::fromLatin1(bytes);
 }
 
-QByteArray ScriptFile::readLineBytes()
+QByteArrayView ScriptFile::nextLine()
 {
-    QByteArray bytes;
+    // Most lines lie inside one piece of the file and are handed out in
+    // place; only a line that spans two pieces is copied together.
+    m_carry.clear();
+    bool carried = false;
     for (;;) {
         if (m_pos >= m_buffer.size() && !fill())
             break;
@@ -675,18 +698,29 @@ QByteArray ScriptFile::readLineBytes()
         const char* p = begin;
         while (p != end && *p != '\r' && *p != '\n')
             ++p;
-        bytes.append(begin, p - begin);
         if (p == end) {
+            m_carry.append(begin, p - begin);
+            carried = true;
             m_pos = m_buffer.size();
             continue;
         }
         m_pos = (p - data) + 1;
-        // CR LF is one line end, even when the LF opens the next piece.
-        if (*p == '\r' && (m_pos < m_buffer.size() || fill()) && m_buffer.at(m_pos) == '\n')
+        if (*p == '\r' && m_pos >= m_buffer.size()) {
+            // CR LF is one line end, even when the LF opens the next piece,
+            // which replaces the buffer the line is in.
+            m_carry.append(begin, p - begin);
+            if (fill() && m_buffer.at(0) == '\n')
+                m_pos = 1;
+            return m_carry;
+        }
+        if (*p == '\r' && m_buffer.at(m_pos) == '\n')
             ++m_pos;
+        if (!carried)
+            return QByteArrayView(begin, p - begin);
+        m_carry.append(begin, p - begin);
         break;
     }
-    return bytes;
+    return m_carry;
 }
 
 bool ScriptFile::check(const QString& path)
@@ -712,7 +746,7 @@ bool ScriptFile::check(const QString& path)
     const QString transferKind = QStringLiteral("传输块");
     int number = 0;
     while (!atEnd()) {
-        const QByteArray bytes = readLineBytes();
+        const QByteArrayView bytes = nextLine();
         ++number;
         if (!ov::cp936::isValid(bytes, m_utf8)) {
             m_error =
@@ -723,6 +757,9 @@ bool ScriptFile::check(const QString& path)
             m_error = m_error.arg(path, QString::number(number));
             return false;
         }
+        // Only the lines of markers ("--<") matter here.
+        if (!startsWithMarker(afterSpaces(bytes), "--<"))
+            continue;
         const QString line = decodeLine(bytes);
         switch (ClassifyScriptLine(line)) {
         case ScriptLineKind::VersionStart:
@@ -756,12 +793,12 @@ bool ScriptFile::check(const QString& path)
 
 void SkipToVersionEnd(ScriptFile& file)
 {
-    skipTo(file, "--</V:");
+    file.skipPast("--</V:");
 }
 
 void SkipToTransferEnd(ScriptFile& file)
 {
-    skipTo(file, "--</T:");
+    file.skipPast("--</T:");
 }
 
 bool RunUpdateScript(const QString& server, const QString& database, bool integratedLogin,

@@ -73,13 +73,19 @@ public:
     bool atEnd() const { return m_pos >= m_buffer.size() && m_file.atEnd(); }
     // The next line; empty at the end of the file.
     QString readLine();
+    // Reads lines up to and including the next one that starts with marker
+    // (ASCII, in any letter case) after its leading spaces, or to the end of
+    // the file, without decoding them.
+    void skipPast(const char* marker);
     void close() { m_file.close(); }
 
 private:
     // Reads the next piece of the file into the buffer; false at its end.
     bool fill();
-    QByteArray readLineBytes();
-    QString decodeLine(const QByteArray& bytes) const;
+    // The next line's bytes, valid until the next read: a view into the
+    // buffer, or into m_carry when the line spans two pieces of the file.
+    QByteArrayView nextLine();
+    QString decodeLine(QByteArrayView bytes) const;
     // Reads every line up to the end, refusing (false, with m_error) the
     // first that the reader would have to guess at.
     bool check(const QString& path);
@@ -87,6 +93,7 @@ private:
     QFile m_file;
     QString m_error;
     QByteArray m_buffer;
+    QByteArray m_carry;
     qsizetype m_pos = 0;
     bool m_utf8 = false;
 };

@@ -531,6 +531,50 @@ TEST_F(UpdateScriptTest, ALineEndAcrossTheReadersPiecesIsOneLineEnd)
     EXPECT_EQ(read, (QStringList{QString::fromLatin1(first), QStringLiteral("b"), QStringLiteral("c")}));
 }
 
+// Lines that start, end or have their line end at any place around the
+// reader's pieces read as they would from one piece: reading them one by
+// one, passing over a block to its end marker, and the look at every line
+// when the file is opened (a block started inside another is refused).
+TEST_F(UpdateScriptTest, LinesAcrossTheReadersPiecesReadAsFromOnePiece)
+{
+    const qsizetype piece = 64 * 1024;
+    const QString path = m_dir.filePath(QStringLiteral("pieces.txt"));
+    const auto write = [&path](const QByteArray& bytes) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    };
+    for (const qsizetype pad :
+         {piece - 13, piece - 12, piece - 11, piece - 2, piece - 1, piece, piece + 1, 2 * piece + 7}) {
+        SCOPED_TRACE(pad);
+        const QByteArray padding(pad, 'a');
+        const QByteArray body = "--<V:1.0>\r\n" + padding + "\r\n  --</v:1.0>\r\nnext\r\r\nlast";
+        ASSERT_TRUE(write(body));
+        const QStringList lines = {QStringLiteral("--<V:1.0>"),
+                                   QString::fromLatin1(padding),
+                                   QStringLiteral("  --</v:1.0>"),
+                                   QStringLiteral("next"),
+                                   QString(),
+                                   QStringLiteral("last")};
+        ScriptFile file;
+        ASSERT_TRUE(file.open(path)) << file.errorString().toStdString();
+        QStringList read;
+        while (!file.atEnd())
+            read.append(file.readLine());
+        EXPECT_EQ(read, lines);
+
+        ASSERT_TRUE(file.open(path));
+        EXPECT_EQ(file.readLine(), lines[0]);
+        SkipToVersionEnd(file);
+        EXPECT_EQ(file.readLine(), QStringLiteral("next"));
+
+        // The same block with another one begun inside it, past the padding.
+        ASSERT_TRUE(write("--<V:1.0>\r\n" + padding + "\r\n --<VT:1.1>\r\n--</V:1.1>\r\n"));
+        EXPECT_FALSE(file.open(path));
+        EXPECT_TRUE(file.errorString().contains(QStringLiteral("第 3 行")))
+            << file.errorString().toStdString();
+    }
+}
+
 TEST_F(UpdateScriptTest, TheLogRecordsEveryStepByteForByte)
 {
     makeVersionTable(QStringLiteral("1.0"));
