@@ -32,6 +32,7 @@ target_for() {
   case $1 in
     "transfer on the wire, bytes"*) echo 3.00 ;;
     "bulk copy on the wire, bytes"*) echo 1.00 ;;
+    "transfer peak memory"* | "import peak memory"* | "schema check peak memory"*) echo 1.50 ;;
     "start-up peak memory"*) echo 2.50 ;;
     start-up*) echo 3.00 ;;
     "update runner peak memory"*) echo 1.50 ;;
