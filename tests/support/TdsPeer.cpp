@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QMap>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -174,6 +175,29 @@ QStringList TdsPeer::statements() const
             texts.append(line.value(QLatin1String("statement")).toString());
     }
     return texts;
+}
+
+QList<TdsPeer::Message> TdsPeer::messages() const
+{
+    QList<Message> found;
+    // The lines of each message's requests follow its own line, on its
+    // connection; connections interleave.
+    QMap<int, qsizetype> open;
+    for (const QJsonObject& line : record()) {
+        const int connection = line.value(QLatin1String("conn")).toInt();
+        const QString kind = line.value(QLatin1String("kind")).toString();
+        if (kind == QLatin1String("message")) {
+            open[connection] = found.size();
+            found.append(Message{connection,
+                                 line.value(QLatin1String("type")).toInt(),
+                                 qint64(line.value(QLatin1String("bytes")).toDouble()),
+                                 {}});
+        } else if (open.contains(connection) &&
+                   QStringList({"batch", "rpc", "bulk", "tm", "attention"}).contains(kind)) {
+            found[open[connection]].requests.append(line);
+        }
+    }
+    return found;
 }
 
 bool TdsPeer::waitFor(const QString& kind, int count, int timeoutMs) const

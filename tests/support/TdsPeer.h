@@ -63,6 +63,19 @@ public:
     QList<QJsonObject> events(const QString& kind) const;
     // The text of each batch and the statement of each RPC, in order.
     QStringList statements() const;
+    // The messages clients sent, in order, for a peer whose script has
+    // "wire": true: each one round trip, with its TDS packet type, its size
+    // on the wire (packet headers included) and the record lines of the
+    // requests it carried (an RPC message of a parameter array carries one
+    // "rpc" line per row).
+    struct Message
+    {
+        int connection = 0;
+        int type = 0;
+        qint64 bytes = 0;
+        QList<QJsonObject> requests;
+    };
+    QList<Message> messages() const;
     // Waits until the record has count lines of kind; false after timeoutMs.
     bool waitFor(const QString& kind, int count = 1, int timeoutMs = 10000) const;
     // Stops the peer at once; the record stays readable.

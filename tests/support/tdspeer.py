@@ -20,6 +20,7 @@ The script (every key optional):
   "password": "pw",             # other passwords are refused with 18456
   "databases": ["master"],      # other databases are refused with 4060 and 18456
   "attention": "answer",        # "ignore": an attention gets no answer either
+  "wire": false,                # true: each message the client sends is recorded too
   "rules": [ {"match": "exact text" | "regex": "pattern", "kind": "batch|rpc|bulk|tm",
               "times": n, "database": "name", "reply": [token, ...]} ],
   "default": [token, ...]       # reply when no rule matches: a DONE
@@ -64,7 +65,13 @@ Record lines: {"conn": n, "kind": "connect"|"login"|"batch"|"rpc"|"bulk"|"attent
 tds, packet_size; batch has text; rpc has proc, statement and params (name, type,
 output, value); bulk has statement, columns and rows; tm has request, name and begin_new;
 peer_error says why the peer dropped a connection it could not serve (a
-mistake in the script, a request it cannot decode).
+mistake in the script, a request it cannot decode). With "wire": true, each
+message the client sends (pre-login, login, batch, RPC, bulk load, attention,
+transaction request) is recorded as it ends, before the lines of its
+requests: "message" has type (the TDS packet type: 18 pre-login, 16 login,
+1 batch, 3 RPC, 7 bulk load, 6 attention, 14 transaction), bytes (as sent,
+packet headers included) and packets. One message is one round trip: the
+client sends it and waits for its reply.
 """
 import argparse
 import datetime
@@ -496,7 +503,7 @@ class Connection:
     # -- packets --
     def read_message(self):
         """One message: (type, payload). None when the client has gone."""
-        payload, mtype = b"", None
+        payload, mtype, size, packets = b"", None, 0, 0
         while True:
             header = self.recv_exact(8)
             if header is None:
@@ -506,7 +513,11 @@ class Connection:
             if body is None:
                 return None
             payload += body
+            size += length
+            packets += 1
             if status & 0x01:
+                if self.peer.script.get("wire"):
+                    self.peer.record(self.n, "message", type=mtype, bytes=size, packets=packets)
                 return mtype, payload
 
     def recv_exact(self, n):

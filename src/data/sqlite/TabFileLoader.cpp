@@ -15,6 +15,8 @@
 
 #include <cstring>
 #include <sqlite3.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace ov::embedded {
@@ -173,6 +175,64 @@ struct DataText
     }
 };
 
+constexpr qsizetype kLoadWindowBytes = qsizetype(32) << 20;
+qsizetype g_loadWindowBytes = kLoadWindowBytes;
+
+// Gives back the pages of a mapped data file below a point the load has
+// passed. They are clean copies of the file, read from it again if touched;
+// kept, they would make the load's resident memory as large as the file. A
+// file that was read into a buffer instead (no mapping) keeps its buffer.
+class PassedPages
+{
+public:
+    explicit PassedPages(const DataText& text)
+        : m_mapped(text.begin && text.readBuffer.isEmpty()),
+          m_base(text.begin ? text.begin - (text.utf8 ? 3 : 0) : nullptr), m_released(m_base)
+    {}
+
+    void release(const char* upTo)
+    {
+        if (!m_mapped)
+            return;
+        static const qsizetype page = qsizetype(sysconf(_SC_PAGESIZE));
+        const char* end = m_base + (upTo - m_base) / page * page;
+        if (end > m_released) {
+            madvise(const_cast<char*>(m_released), size_t(end - m_released), MADV_DONTNEED);
+            m_released = end;
+        }
+    }
+
+private:
+    const bool m_mapped;
+    const char* const m_base;
+    const char* m_released;
+};
+
+// The end of the window of text that starts at p: g_loadWindowBytes on, to
+// the end of the line there, so that no line is cut.
+const char* windowEnd(const DataText& text, const char* p)
+{
+    if (text.end - p <= g_loadWindowBytes)
+        return text.end;
+    const char* cut = p + g_loadWindowBytes;
+    const char* nl = static_cast<const char*>(std::memchr(cut, '\n', size_t(text.end - cut)));
+    return nl ? nl + 1 : text.end;
+}
+
+// Whether the file holds a NUL byte anywhere, read window by window.
+bool holdsNul(const DataText& text)
+{
+    PassedPages passed(text);
+    bool found = false;
+    for (const char* p = text.begin; p && p < text.end && !found;) {
+        const char* end = windowEnd(text, p);
+        found = std::memchr(p, 0, size_t(end - p)) != nullptr;
+        passed.release(end);
+        p = end;
+    }
+    return found;
+}
+
 // The rows of a data file through one prepared insert. A row that does not
 // fit the table goes to the error file with its reason; a failure of the
 // engine (a full disk, an I/O error) ends the load.
@@ -186,8 +246,7 @@ public:
     {
         // What each column takes, decided once for the whole file; a file
         // without a NUL byte needs no search for one in each text.
-        const bool mayHoldNul =
-            text.begin && std::memchr(text.begin, 0, size_t(text.end - text.begin)) != nullptr;
+        const bool mayHoldNul = holdsNul(text);
         m_checks.reserve(size_t(m_columns));
         for (const ColumnInfo& info : infos)
             m_checks.emplace_back(info, m_utf8, mayHoldNul);
@@ -390,7 +449,14 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
         return rollBack();
     }
     qint64 rows = 0;
-    bool fatal = !loader.load(text.begin, text.end, rows, e);
+    bool fatal = false;
+    PassedPages passed(text);
+    for (const char* p = text.begin; p && p < text.end && !fatal;) {
+        const char* end = windowEnd(text, p);
+        fatal = !loader.load(p, end, rows, e);
+        passed.release(end);
+        p = end;
+    }
     loader.finish();
     // A rejected row that did not reach the error file (a full disk) would
     // be lost without a trace: the load fails as a whole instead.
@@ -415,6 +481,11 @@ bool loadTabFile(sqlite3* db, const QString& database, const QString& table, con
     log << QStringLiteral("Finished: %1").arg(stamp());
     writeLog(logFile, log);
     return true;
+}
+
+void setLoadWindowBytes(qsizetype bytes)
+{
+    g_loadWindowBytes = bytes > 0 ? bytes : kLoadWindowBytes;
 }
 
 } // namespace ov::embedded

@@ -4,6 +4,7 @@
 #include "data/ServerAdmin.h"
 
 #include <QString>
+#include <QtGlobal>
 
 struct sqlite3;
 
@@ -22,5 +23,11 @@ namespace ov::embedded {
 // all (no such table, unreadable file, a failed commit); the error tells why.
 bool loadTabFile(sqlite3* db, const QString& database, const QString& table, const QString& dataFile,
                  const QString& logFile, const QString& errorFile, BulkLoadResult& result, DataError& error);
+
+// The bytes of the data file that a load reads at a time (32 MB; 0 sets that
+// again). The file is mapped into memory, and the load gives back each
+// window once it has passed it, so that its resident memory does not grow
+// with the file. Tests set a small window.
+void setLoadWindowBytes(qsizetype bytes);
 
 } // namespace ov::embedded
