@@ -12,6 +12,8 @@
 
 #include <QFileInfo>
 
+#include <cstring>
+
 #include <climits>
 
 namespace mdlOVSqlUpdateDB {
@@ -655,6 +657,7 @@ bool ScriptFile::fill()
 {
     m_buffer = m_file.read(64 * 1024);
     m_pos = 0;
+    m_nextLf = -1;
     return !m_buffer.isEmpty();
 }
 
@@ -695,9 +698,17 @@ QByteArrayView ScriptFile::nextLine()
         const char* const data = m_buffer.constData();
         const char* const begin = data + m_pos;
         const char* const end = data + m_buffer.size();
-        const char* p = begin;
-        while (p != end && *p != '\r' && *p != '\n')
-            ++p;
+        // The line ends at its first CR or LF; memchr scans a word at a time.
+        // Where the next LF is stays known until it is passed, so that a
+        // file of lines that end in CR alone is not scanned to the end of
+        // the piece for every line.
+        if (m_nextLf < m_pos) {
+            const void* lf = std::memchr(begin, '\n', size_t(end - begin));
+            m_nextLf = lf ? static_cast<const char*>(lf) - data : m_buffer.size();
+        }
+        const char* const limit = data + m_nextLf;
+        const char* const cr = static_cast<const char*>(std::memchr(begin, '\r', size_t(limit - begin)));
+        const char* const p = cr ? cr : limit;
         if (p == end) {
             m_carry.append(begin, p - begin);
             carried = true;

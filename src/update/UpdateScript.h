@@ -95,6 +95,9 @@ private:
     QByteArray m_buffer;
     QByteArray m_carry;
     qsizetype m_pos = 0;
+    // Where the next LF of the buffer is at or after m_pos (the buffer's
+    // size when there is none); below m_pos when not known.
+    qsizetype m_nextLf = -1;
     bool m_utf8 = false;
 };
 

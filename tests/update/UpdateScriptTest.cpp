@@ -543,35 +543,38 @@ TEST_F(UpdateScriptTest, LinesAcrossTheReadersPiecesReadAsFromOnePiece)
         QFile f(path);
         return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
     };
-    for (const qsizetype pad :
-         {piece - 13, piece - 12, piece - 11, piece - 2, piece - 1, piece, piece + 1, 2 * piece + 7}) {
-        SCOPED_TRACE(pad);
-        const QByteArray padding(pad, 'a');
-        const QByteArray body = "--<V:1.0>\r\n" + padding + "\r\n  --</v:1.0>\r\nnext\r\r\nlast";
-        ASSERT_TRUE(write(body));
-        const QStringList lines = {QStringLiteral("--<V:1.0>"),
-                                   QString::fromLatin1(padding),
-                                   QStringLiteral("  --</v:1.0>"),
-                                   QStringLiteral("next"),
-                                   QString(),
-                                   QStringLiteral("last")};
-        ScriptFile file;
-        ASSERT_TRUE(file.open(path)) << file.errorString().toStdString();
-        QStringList read;
-        while (!file.atEnd())
-            read.append(file.readLine());
-        EXPECT_EQ(read, lines);
+    for (const QByteArray& end : {QByteArray("\r\n"), QByteArray("\n"), QByteArray("\r")}) {
+        for (const qsizetype pad :
+             {piece - 13, piece - 12, piece - 11, piece - 2, piece - 1, piece, piece + 1, 2 * piece + 7}) {
+            SCOPED_TRACE(QStringLiteral("%1 bytes, line end of %2").arg(pad).arg(end.size()).toStdString());
+            const QByteArray padding(pad, 'a');
+            ASSERT_TRUE(write("--<V:1.0>" + end + padding + end + "  --</v:1.0>" + end + "next" + end +
+                              "\r\r\nlast"));
+            const QStringList lines = {QStringLiteral("--<V:1.0>"),
+                                       QString::fromLatin1(padding),
+                                       QStringLiteral("  --</v:1.0>"),
+                                       QStringLiteral("next"),
+                                       QString(),
+                                       QString(),
+                                       QStringLiteral("last")};
+            ScriptFile file;
+            ASSERT_TRUE(file.open(path)) << file.errorString().toStdString();
+            QStringList read;
+            while (!file.atEnd())
+                read.append(file.readLine());
+            EXPECT_EQ(read, lines);
 
-        ASSERT_TRUE(file.open(path));
-        EXPECT_EQ(file.readLine(), lines[0]);
-        SkipToVersionEnd(file);
-        EXPECT_EQ(file.readLine(), QStringLiteral("next"));
+            ASSERT_TRUE(file.open(path));
+            EXPECT_EQ(file.readLine(), lines[0]);
+            SkipToVersionEnd(file);
+            EXPECT_EQ(file.readLine(), QStringLiteral("next"));
 
-        // The same block with another one begun inside it, past the padding.
-        ASSERT_TRUE(write("--<V:1.0>\r\n" + padding + "\r\n --<VT:1.1>\r\n--</V:1.1>\r\n"));
-        EXPECT_FALSE(file.open(path));
-        EXPECT_TRUE(file.errorString().contains(QStringLiteral("第 3 行")))
-            << file.errorString().toStdString();
+            // The same block with another one begun inside it, past the padding.
+            ASSERT_TRUE(write("--<V:1.0>" + end + padding + end + " --<VT:1.1>" + end + "--</V:1.1>" + end));
+            EXPECT_FALSE(file.open(path));
+            EXPECT_TRUE(file.errorString().contains(QStringLiteral("第 3 行")))
+                << file.errorString().toStdString();
+        }
     }
 }
 
