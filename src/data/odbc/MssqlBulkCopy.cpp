@@ -5,6 +5,7 @@
 #include "data/ConnectionString.h"
 #include "data/DataBackend.h"
 #include "data/Identifiers.h"
+#include "data/odbc/DbLibrary.h"
 #include "data/odbc/MssqlStatements.h"
 
 #include <QDir>
@@ -89,6 +90,11 @@ private:
 
 bool initLibrary(DataError& error)
 {
+    QString unloaded;
+    if (!loadDbLibrary(unloaded)) {
+        setDataError(error, DataErr::ProviderFailure, unloaded, QStringLiteral("DB-Library"));
+        return false;
+    }
     static const bool ok = [] {
         if (dbinit() == FAIL)
             return false;
