@@ -4,9 +4,52 @@
 
 #include <openssl/evp.h>
 
+#include <dlfcn.h>
 #include <memory>
+#include <mutex>
+#include <type_traits>
 
 namespace ov::embedded {
+
+namespace {
+
+// OpenSSL's digest, loaded the first time a checksum is made rather than
+// when the program starts: only backups and restores need it, and loading
+// it cost every start of the program a share of its time to the first
+// window.
+struct Crypto
+{
+    decltype(&::EVP_MD_CTX_new) ctxNew = nullptr;
+    decltype(&::EVP_MD_CTX_free) ctxFree = nullptr;
+    decltype(&::EVP_sha256) sha256 = nullptr;
+    decltype(&::EVP_DigestInit_ex) init = nullptr;
+    decltype(&::EVP_DigestUpdate) update = nullptr;
+    decltype(&::EVP_DigestFinal_ex) final = nullptr;
+};
+
+// The functions, or null when the library cannot be loaded.
+const Crypto* crypto()
+{
+    static std::once_flag once;
+    static Crypto loaded;
+    static bool ok = false;
+    std::call_once(once, [] {
+        // The library stays loaded until the program ends.
+        void* library = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return;
+        const auto find = [library](auto& pointer, const char* name) {
+            pointer = reinterpret_cast<std::remove_reference_t<decltype(pointer)>>(dlsym(library, name));
+            return pointer != nullptr;
+        };
+        ok = find(loaded.ctxNew, "EVP_MD_CTX_new") && find(loaded.ctxFree, "EVP_MD_CTX_free") &&
+             find(loaded.sha256, "EVP_sha256") && find(loaded.init, "EVP_DigestInit_ex") &&
+             find(loaded.update, "EVP_DigestUpdate") && find(loaded.final, "EVP_DigestFinal_ex");
+    });
+    return ok ? &loaded : nullptr;
+}
+
+} // namespace
 
 QByteArray backupDigest(const QString& path, qint64 skipPage, QString& error)
 {
@@ -32,8 +75,13 @@ QByteArray backupDigest(const QString& path, qint64 skipPage, QString& error)
         error = file.errorString();
         return QByteArray();
     }
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) {
+    const Crypto* const c = crypto();
+    if (!c) {
+        error = QStringLiteral("无法计算 SHA-256 校验和（无法载入 libcrypto.so.3）");
+        return QByteArray();
+    }
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(c->ctxNew(), c->ctxFree);
+    if (!hash || c->init(hash.get(), c->sha256(), nullptr) != 1) {
         error = QStringLiteral("无法计算 SHA-256 校验和");
         return QByteArray();
     }
@@ -59,7 +107,7 @@ QByteArray backupDigest(const QString& path, qint64 skipPage, QString& error)
             if (page == skipPage)
                 continue;
             const qint64 length = qMin<qint64>(pageSize, n - at);
-            if (EVP_DigestUpdate(hash.get(), buffer.constData() + at, size_t(length)) != 1) {
+            if (c->update(hash.get(), buffer.constData() + at, size_t(length)) != 1) {
                 error = QStringLiteral("SHA-256 校验和计算失败");
                 return QByteArray();
             }
@@ -67,7 +115,7 @@ QByteArray backupDigest(const QString& path, qint64 skipPage, QString& error)
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1) {
+    if (c->final(hash.get(), digest, &length) != 1) {
         error = QStringLiteral("SHA-256 校验和计算失败");
         return QByteArray();
     }
