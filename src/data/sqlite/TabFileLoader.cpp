@@ -82,7 +82,10 @@ QByteArray pragmaValue(sqlite3* db, const char* sql)
 // journal stays on disk, where it survives a crash or a full disk in the
 // middle of the commit: the next connection rolls the load back from it. A
 // database whose journal was kept in memory or switched off gets one on disk
-// for the load.
+// for the load. The statement journal of each insert of several rows (what
+// the statement changed, so that a refused row takes back the others) stays
+// in memory: it is small, it is no help after a crash, and written to a
+// temporary file it cost more than the inserts.
 class BulkPragmas
 {
 public:
@@ -95,6 +98,8 @@ public:
         }
         m_cache = pragmaValue(db, "PRAGMA cache_size");
         sqlite3_exec(db, "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+        m_tempStore = pragmaValue(db, "PRAGMA temp_store");
+        sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
     }
     ~BulkPragmas()
     {
@@ -102,6 +107,8 @@ public:
             sqlite3_exec(m_db, ("PRAGMA journal_mode=" + m_journal).constData(), nullptr, nullptr, nullptr);
         if (!m_cache.isEmpty())
             sqlite3_exec(m_db, ("PRAGMA cache_size=" + m_cache).constData(), nullptr, nullptr, nullptr);
+        if (!m_tempStore.isEmpty())
+            sqlite3_exec(m_db, ("PRAGMA temp_store=" + m_tempStore).constData(), nullptr, nullptr, nullptr);
     }
     BulkPragmas(const BulkPragmas&) = delete;
     BulkPragmas& operator=(const BulkPragmas&) = delete;
@@ -110,6 +117,7 @@ private:
     sqlite3* m_db;
     QByteArray m_journal;
     QByteArray m_cache;
+    QByteArray m_tempStore;
 };
 
 void sqliteFailure(sqlite3* db, int rc, DataError& error)
