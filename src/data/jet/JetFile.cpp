@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 namespace ov {
@@ -313,6 +315,26 @@ private:
     std::vector<unsigned char> m_bitmap;
 };
 
+// Reads page into the handle's page buffer, as mdb_read_pg does, with one
+// positioned read instead of libmdb's two seeks and a look at the file's
+// size for every page. The pages of a file with a database key are
+// encrypted: libmdb reads and decrypts those.
+bool readDataPage(MdbHandle* mdb, guint32 page)
+{
+    if (mdb->f->db_key != 0)
+        return mdb_read_pg(mdb, page) != 0;
+    const ssize_t size = mdb->fmt->pg_size;
+    ssize_t got = 0;
+    do {
+        got = pread(fileno(mdb->f->stream), mdb->pg_buf, size_t(size), off_t(page) * size);
+    } while (got < 0 && errno == EINTR);
+    if (got != size)
+        return false;
+    mdb->cur_pg = page;
+    mdb->cur_pos = 0;
+    return true;
+}
+
 } // namespace
 
 struct JetTable::Handle
@@ -576,7 +598,7 @@ bool JetTable::nextDataPage(DataError& error)
             return damaged(error, QStringLiteral("its usage map cannot be read"));
         if (guint32(next) >= m_pageCount)
             return damaged(error, QStringLiteral("page %1 lies beyond the end of the file").arg(next));
-        if (!mdb_read_pg(mdb, guint32(next)))
+        if (!readDataPage(mdb, guint32(next)))
             return damaged(error, QStringLiteral("page %1 cannot be read").arg(next));
         m_table->cur_phys_pg = guint32(next);
         // A data page the map names that belongs to another table is passed
