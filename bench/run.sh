@@ -39,10 +39,10 @@ target_for() {
     "update runner"*) echo 1.30 ;;
     "update "*" databases, --parallel 1"*) echo 1.25 ;;
     "update "*" databases, --parallel 2"*) echo 0.90 ;;
-    bulk-load*) echo 1.00 ;;
-    "jet read"*) echo 1.00 ;;
-    transfer*) echo 1.00 ;;
-    import*) echo 1.00 ;;
+    bulk-load*) echo 0.75 ;;
+    "jet read"*) echo 0.35 ;;
+    transfer*) echo 0.70 ;;
+    import*) echo 0.75 ;;
     backup* | restore*) echo 1.20 ;;
     *) echo "" ;;
   esac

@@ -139,7 +139,8 @@ bool Recordset::readAhead()
         finishCursor();
         return false;
     }
-    QVector<QVariant> row;
+    QVector<QVariant> row = std::move(m_spare);
+    m_spare = QVector<QVariant>();
     switch (m_cursor->fetch(row, m_error)) {
     case CursorBackend::Fetch::Row:
         ++m_fetched;
@@ -168,6 +169,7 @@ bool Recordset::advance()
         m_row.clear();
         return !m_error.isSet();
     }
+    m_spare = std::move(m_row);
     m_row = std::move(m_ahead.front());
     m_ahead.pop_front();
     m_hasRow = true;

@@ -119,6 +119,9 @@ private:
     QVector<ColumnInfo> m_columns;
     QVector<QVariant> m_row;
     std::deque<QVector<QVariant>> m_ahead;
+    // The storage of the row before the current one, which the next row read
+    // fills again instead of allocating its own.
+    QVector<QVariant> m_spare;
     QVector<bool> m_set;
     QVector<QVector<QVariant>> m_pendingRows;
     QVector<QVector<bool>> m_pendingSets;

@@ -400,6 +400,78 @@ TEST_F(TableTransfer, FailingArrayRunIsSentAgainRowByRow)
     }
 }
 
+// Inside a transaction the embedded engine takes the kept rows several at a
+// time. Wherever a refused row falls among them (first or last of a group,
+// refused for a row before or after it, a key or a check), the rows refused
+// are exactly those that storing the rows one by one refuses, the others are
+// stored once each, and the connection's temporary tables and settings are
+// as they were.
+TEST_F(TableTransfer, EmbeddedBatchRefusesTheRowsThatRowByRowRefuses)
+{
+    const QString columns =
+        QStringLiteral("([ContactID] INT NOT NULL PRIMARY KEY, [ContactName] NVARCHAR(50) "
+                       "CHECK (ContactName <> 'refused'), [Note] NVARCHAR(50))");
+    for (const bool temporary : {false, true}) {
+        SCOPED_TRACE(temporary ? "with a temporary table" : "without temporary tables");
+        std::unique_ptr<ov::Connection> server = makeServerDatabase(
+            QStringLiteral("crm%1").arg(temporary),
+            QStringLiteral("CREATE TABLE tblContact %1; CREATE TABLE tblTwin %1;").arg(columns));
+        ASSERT_TRUE(server);
+        if (temporary) {
+            ASSERT_TRUE(server->Execute(
+                QStringLiteral("CREATE TEMP TABLE kept (x INT); INSERT INTO kept VALUES (7);")))
+                << server->lastError().description.toStdString();
+        }
+        const QStringList settings = rows(*server, QStringLiteral("PRAGMA temp_store"));
+        // Row (counted from 0) -> the key it takes instead of its own, or -1 for
+        // a name the check refuses.
+        const QMap<int, int> odd = {{1, 0},    {62, 63}, {63, 63},  {64, 0},
+                                    {100, -1}, {101, 5}, {127, -1}, {199, 198}};
+        const int total = 200;
+        ASSERT_TRUE(server->BeginTrans());
+        ov::Recordset target;
+        ASSERT_TRUE(target.Open(QStringLiteral("tblContact"), *server, ov::adOpenForwardOnly,
+                                ov::adLockBatchOptimistic, ov::adCmdTable));
+        QList<int> refused;
+        for (int row = 0; row < total; ++row) {
+            const int id = odd.value(row, row) < 0 ? row : odd.value(row, row);
+            const QString name =
+                odd.value(row, row) < 0 ? QStringLiteral("refused") : QStringLiteral("联系人%1").arg(row);
+            ASSERT_TRUE(target.AddNew());
+            ASSERT_TRUE(target.Fields(QStringLiteral("ContactID")).setValue(id));
+            ASSERT_TRUE(target.Fields(QStringLiteral("ContactName")).setValue(name));
+            // Every other row leaves the note unset: rows setting other columns
+            // go in other statements.
+            if (row % 50 < 25) {
+                ASSERT_TRUE(
+                    target.Fields(QStringLiteral("Note")).setValue(QStringLiteral("note %1").arg(row)));
+            }
+            ASSERT_TRUE(target.Update());
+            const QString note =
+                row % 50 < 25 ? QStringLiteral("'note %1'").arg(row) : QStringLiteral("NULL");
+            if (!server->Execute(
+                    QStringLiteral("INSERT INTO tblTwin VALUES (%1, '%2', %3)").arg(id).arg(name, note)))
+                refused.append(row);
+        }
+        ASSERT_EQ(refused.size(), 7);
+        EXPECT_FALSE(target.UpdateBatch());
+        QList<int> found;
+        for (const ov::Recordset::RowError& e : target.BatchErrors())
+            found.append(e.row);
+        EXPECT_EQ(found, refused);
+        target.Close();
+        ASSERT_TRUE(server->CommitTrans());
+        const QString query = QStringLiteral("SELECT ContactID, ContactName, Note FROM %1 ORDER BY rowid");
+        EXPECT_EQ(rows(*server, query.arg(QStringLiteral("tblContact"))),
+                  rows(*server, query.arg(QStringLiteral("tblTwin"))));
+        if (temporary) {
+            EXPECT_EQ(rows(*server, QStringLiteral("SELECT x FROM kept")),
+                      QStringList({QStringLiteral("7")}));
+        }
+        EXPECT_EQ(rows(*server, QStringLiteral("PRAGMA temp_store")), settings);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, RefusedRows, ::testing::Values(ServerEngine::Embedded, ServerEngine::Odbc),
                          [](const auto& info) {
                              return std::string(info.param == ServerEngine::Embedded ? "Embedded" : "Odbc");

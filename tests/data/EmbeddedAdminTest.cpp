@@ -274,6 +274,97 @@ TEST_F(EmbeddedAdmin, BulkLoadRefusesValuesTheirColumnCannotHold)
     }
 }
 
+// Rows go to the engine several at a time. Wherever a row the engine refuses
+// falls (first or last of a group, refused for a row before or after it, next
+// to rows the field checks reject), the load refuses exactly the rows that
+// inserting the file row by row refuses, stores the others, and lists the
+// refused ones in the error file in the order of the file, with their reason.
+TEST_F(EmbeddedAdmin, BulkLoadRefusesTheRowsThatARowByRowInsertRefuses)
+{
+    makeDatabase(QStringLiteral("Crm"),
+                 QStringLiteral("CREATE TABLE tblContact (ID INT NOT NULL PRIMARY KEY, Name NVARCHAR(50), "
+                                "Amount DECIMAL(10,2), Note NVARCHAR(50) CHECK (Note <> 'refused'));"
+                                "CREATE TABLE tblTwin (ID INT NOT NULL PRIMARY KEY, Name NVARCHAR(50), "
+                                "Amount DECIMAL(10,2), Note NVARCHAR(50) CHECK (Note <> 'refused'));"));
+    // Row number -> what its line holds instead of a fresh key.
+    const QMap<int, QByteArray> odd = {
+        {2, "1"},              // the key of the row before it
+        {63, "64"},            // the key of the next row, which is then refused
+        {64, "64"},            //
+        {65, "1"},             //
+        {100, "99"},           // a key taken, waiting to be sent ...
+        {101, "bad number"},   // ... when the field checks reject the next row
+        {102, "short"},        // too few fields
+        {103, "98"},           //
+        {128, "refused note"}, // the check constraint
+        {129, "refused note"}, //
+        {130, "3"},            //
+        {299, "1"},            //
+        {300, "300"},          //
+    };
+    QByteArray file;
+    Connection cn;
+    ASSERT_TRUE(open(cn, QStringLiteral("Crm")));
+    QStringList refused; // row number, then the row's line
+    for (int row = 1; row <= 300; ++row) {
+        QByteArray id = QByteArray::number(row);
+        QByteArray note = "n" + id;
+        QByteArray amount = QByteArray::number(row) + ".25";
+        const QByteArray change = odd.value(row);
+        if (change == "refused note")
+            note = "refused";
+        else if (change == "bad number")
+            amount = "abc";
+        else if (!change.isEmpty() && change != "short")
+            id = change;
+        const QString name = QStringLiteral("客户%1").arg(row);
+        QByteArray line = id + '\t' + cp936::encode(name) + '\t' + amount;
+        if (change != "short")
+            line += '\t' + note;
+        file += line + "\r\n";
+        // The same row inserted on its own into the twin table.
+        bool inserted = false;
+        if (change != "short" && change != "bad number") {
+            inserted = cn.Execute(QStringLiteral("INSERT INTO tblTwin VALUES (%1, '%2', %3, '%4')")
+                                      .arg(QString::fromLatin1(id), name, QString::fromLatin1(amount),
+                                           QString::fromLatin1(note)));
+        }
+        if (!inserted)
+            refused << QString::number(row) + QLatin1Char('\n') + cp936::decode(line);
+    }
+    ASSERT_EQ(refused.size(), 11);
+
+    BulkLoadResult counts;
+    ASSERT_TRUE(load(QStringLiteral("tblContact"), file, counts)) << str(m_admin->lastError().description);
+    EXPECT_EQ(counts.rowsRejected, refused.size());
+    EXPECT_EQ(counts.rowsCopied, 300 - refused.size());
+    const QString query = QStringLiteral("SELECT ID || '|' || Name || '|' || Amount || '|' || Note FROM %1 "
+                                         "ORDER BY rowid");
+    EXPECT_EQ(column(cn, query.arg(QStringLiteral("tblContact"))),
+              column(cn, query.arg(QStringLiteral("tblTwin"))));
+
+    const QString errors = cp936::decode(readFile(m_dir.filePath(QStringLiteral("tblContact.err"))));
+    QStringList found;
+    qsizetype at = 0;
+    while ((at = errors.indexOf(QLatin1String("#@ Row "), at)) >= 0) {
+        const qsizetype colon = errors.indexOf(QLatin1Char(':'), at);
+        const qsizetype close = errors.indexOf(QLatin1String(" @#\r\n"), at);
+        const qsizetype end = errors.indexOf(QLatin1String("\r\n"), close + 5);
+        ASSERT_TRUE(colon > 0 && close > colon && end > close) << str(errors);
+        const QString row = errors.mid(at + 7, colon - at - 7);
+        const QString reason = errors.mid(colon + 2, close - colon - 2);
+        const QByteArray change = odd.value(row.toInt());
+        if (change == "refused note") {
+            EXPECT_TRUE(reason.contains(QStringLiteral("违反了检查约束"))) << str(reason);
+        } else if (change != "short" && change != "bad number") {
+            EXPECT_EQ(reason, QStringLiteral("违反了唯一约束：tblContact.ID 不能有重复的值。"));
+        }
+        found << row + QLatin1Char('\n') + errors.mid(close + 5, end - close - 5);
+        at = end;
+    }
+    EXPECT_EQ(found, refused);
+}
+
 // The length of a text is counted as SQL Server counts it whatever the
 // file's encoding: characters (UTF-16 code units) for NVARCHAR, code page 936
 // bytes for VARCHAR.

@@ -60,15 +60,15 @@ public:
                          QLatin1String(kSource));
             return Fetch::Failed;
         }
+        // Every column: the values go straight into row, with no copy.
+        QVector<QVariant>& full = m_projection.isEmpty() ? row : m_full;
         for (;;) {
-            const Fetch f = m_table->next(&m_full, error);
+            const Fetch f = m_table->next(&full, error);
             if (f != Fetch::Row)
                 return f;
-            if (!matches())
+            if (!matches(full))
                 continue;
-            if (m_projection.isEmpty()) {
-                row = m_full;
-            } else {
+            if (!m_projection.isEmpty()) {
                 row.resize(m_projection.size());
                 for (int i = 0; i < m_projection.size(); ++i)
                     row[i] = m_full[m_projection[i]];
@@ -81,10 +81,10 @@ protected:
     void release() override { m_table.reset(); }
 
 private:
-    bool matches() const
+    bool matches(const QVector<QVariant>& full) const
     {
         for (const Filter& f : m_filters) {
-            const QVariant& v = m_full[f.column];
+            const QVariant& v = full[f.column];
             if (!v.isValid())
                 return false; // NULL equals nothing
             if (f.text) {

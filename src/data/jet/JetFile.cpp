@@ -9,8 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <unistd.h>
+#include <vector>
 
 namespace ov {
 
@@ -237,10 +240,109 @@ struct JetFile::Handle
     }
 };
 
+namespace {
+
+// The pages a usage map names, found forward from a page, as libmdb's
+// mdb_map_find_next finds them, but reading each map page once for all the
+// pages it covers instead of once for each page found. An inline map (type 0)
+// is a bitmap of the pages from a first page on; a reference map (type 1)
+// lists map pages, each a bitmap of (page size - 4) * 8 pages.
+class UsageMap
+{
+public:
+    UsageMap(MdbHandle* mdb, const unsigned char* map, unsigned int size)
+        : m_mdb(mdb), m_map(map), m_size(size)
+    {}
+
+    // The first page after page that the map names; 0 when there is none,
+    // -1 when a map page cannot be read or the map's type is unknown.
+    gint32 next(guint32 page)
+    {
+        if (m_size < 1)
+            return -1;
+        if (m_map[0] == 0)
+            return nextInline(page);
+        if (m_map[0] == 1)
+            return nextByReference(page);
+        return -1;
+    }
+
+private:
+    static bool bit(const unsigned char* bitmap, guint32 i) { return bitmap[i / 8] & (1u << (i % 8)); }
+
+    gint32 nextInline(guint32 page) const
+    {
+        if (m_size < 5)
+            return 0;
+        const guint32 first = get32(m_map + 1);
+        const guint32 bits = (m_size - 5) * 8;
+        for (guint32 i = page >= first ? page - first + 1 : 0; i < bits; ++i) {
+            if (bit(m_map + 5, i))
+                return gint32(first + i);
+        }
+        return 0;
+    }
+
+    gint32 nextByReference(guint32 page)
+    {
+        const guint32 bits = guint32(m_mdb->fmt->pg_size - 4) * 8;
+        const guint32 mapPages = (m_size - 1) / 4;
+        guint32 from = (page + 1) % bits;
+        for (guint32 index = (page + 1) / bits; index < mapPages; ++index) {
+            const guint32 mapPage = get32(m_map + 1 + 4 * index);
+            // An empty entry keeps the place to start from, as libmdb does.
+            if (mapPage == 0)
+                continue;
+            if (mapPage != m_cachedPage) {
+                if (mdb_read_alt_pg(m_mdb, mapPage) != m_mdb->fmt->pg_size)
+                    return -1;
+                m_bitmap.assign(m_mdb->alt_pg_buf + 4, m_mdb->alt_pg_buf + m_mdb->fmt->pg_size);
+                m_cachedPage = mapPage;
+            }
+            for (guint32 i = from; i < bits; ++i) {
+                if (bit(m_bitmap.data(), i))
+                    return gint32(index * bits + i);
+            }
+            from = 0;
+        }
+        return 0;
+    }
+
+    MdbHandle* m_mdb;
+    const unsigned char* m_map;
+    unsigned int m_size;
+    guint32 m_cachedPage = 0; // the map page m_bitmap holds; 0 for none
+    std::vector<unsigned char> m_bitmap;
+};
+
+// Reads page into the handle's page buffer, as mdb_read_pg does, with one
+// positioned read instead of libmdb's two seeks and a look at the file's
+// size for every page. The pages of a file with a database key are
+// encrypted: libmdb reads and decrypts those.
+bool readDataPage(MdbHandle* mdb, guint32 page)
+{
+    if (mdb->f->db_key != 0)
+        return mdb_read_pg(mdb, page) != 0;
+    const ssize_t size = mdb->fmt->pg_size;
+    ssize_t got = 0;
+    do {
+        got = pread(fileno(mdb->f->stream), mdb->pg_buf, size_t(size), off_t(page) * size);
+    } while (got < 0 && errno == EINTR);
+    if (got != size)
+        return false;
+    mdb->cur_pg = page;
+    mdb->cur_pos = 0;
+    return true;
+}
+
+} // namespace
+
 struct JetTable::Handle
 {
     MdbHandle* mdb = nullptr;
     MdbTableDef* table = nullptr;
+    // The table's usage map, as nextDataPage walks it.
+    std::unique_ptr<UsageMap> map;
     ~Handle()
     {
         if (table)
@@ -259,9 +361,10 @@ bool checkUsageMap(MdbHandle* mdb, MdbTableDef* table, quint32 pageCount, QStrin
         *problem = QStringLiteral("table '%1' has no usage map").arg(QString::fromUtf8(table->name));
         return false;
     }
+    UsageMap map(mdb, static_cast<const unsigned char*>(table->usage_map), unsigned(table->map_sz));
     guint32 page = 0;
     for (quint32 seen = 0; seen <= pageCount; ++seen) {
-        const gint32 next = mdb_map_find_next(mdb, table->usage_map, table->map_sz, page);
+        const gint32 next = map.next(page);
         if (next == 0)
             return true;
         if (next < 0 || guint32(next) <= page) {
@@ -445,6 +548,8 @@ std::unique_ptr<JetTable> JetFile::openTable(const QString& name, DataError& err
     if (!checkUsageMap(own, table, m_pageCount, &problem))
         return damaged(problem + QLatin1Char('.'));
 
+    t->m_handle->map = std::make_unique<UsageMap>(own, static_cast<const unsigned char*>(table->usage_map),
+                                                  unsigned(table->map_sz));
     t->m_table = table;
     t->m_name = QString::fromUtf8(entry->object_name);
     t->m_path = m_path;
@@ -484,7 +589,7 @@ bool JetTable::nextDataPage(DataError& error)
 {
     MdbHandle* mdb = m_handle->mdb;
     for (quint32 seen = 0; seen <= m_pageCount; ++seen) {
-        const gint32 next = mdb_map_find_next(mdb, m_table->usage_map, m_table->map_sz, m_table->cur_phys_pg);
+        const gint32 next = m_handle->map->next(m_table->cur_phys_pg);
         if (next == 0) {
             m_ended = true;
             return false;
@@ -493,7 +598,7 @@ bool JetTable::nextDataPage(DataError& error)
             return damaged(error, QStringLiteral("its usage map cannot be read"));
         if (guint32(next) >= m_pageCount)
             return damaged(error, QStringLiteral("page %1 lies beyond the end of the file").arg(next));
-        if (!mdb_read_pg(mdb, guint32(next)))
+        if (!readDataPage(mdb, guint32(next)))
             return damaged(error, QStringLiteral("page %1 cannot be read").arg(next));
         m_table->cur_phys_pg = guint32(next);
         // A data page the map names that belongs to another table is passed

@@ -9,7 +9,10 @@
 #include <QHash>
 #include <QStringList>
 
+#include <algorithm>
 #include <climits>
+#include <map>
+#include <optional>
 #include <sqlite3.h>
 #include <utility>
 
@@ -147,21 +150,161 @@ public:
         return store(values, set, error);
     }
 
-    // The rows one after another through the one prepared insert; a refused
-    // row does not stop the others.
+    // Inside a transaction, rows that set the same columns go in up to
+    // kBatchRows at a time through one insert of several rows: the engine's
+    // work per statement is shared by the rows. When the engine refuses such
+    // an insert (a key, a check, a value), it takes none of the rows back and
+    // each row is stored again on its own, so that the refused rows and their
+    // errors are those of storing the rows one after another; a refused row
+    // does not stop the others. Outside a transaction each row is stored on
+    // its own, at once.
     void insertRows(const QVector<QVector<QVariant>>& rows, const QVector<QVector<bool>>& sets,
                     QVector<DataError>& errors) override
     {
         m_backend->spoolCursors();
         errors = QVector<DataError>(rows.size());
-        for (qsizetype i = 0; i < rows.size(); ++i)
-            store(rows[i], sets.value(i), errors[i]);
+        sqlite3* db = m_backend->handle();
+        const bool batches = !sqlite3_get_autocommit(db) && rows.size() > 1;
+        std::optional<StatementJournalInMemory> journal;
+        if (batches)
+            journal.emplace(db);
+        for (qsizetype first = 0; first < rows.size();) {
+            const QVector<bool> set = sets.value(first);
+            qsizetype count = 1;
+            if (batches && journal->held()) {
+                const int columns = int(std::count(set.cbegin(), set.cend(), true));
+                const qsizetype most = qBound(
+                    1, sqlite3_limit(db, SQLITE_LIMIT_VARIABLE_NUMBER, -1) / qMax(columns, 1), kBatchRows);
+                while (first + count < rows.size() && count < most && sets.value(first + count) == set)
+                    ++count;
+            }
+            if (count < 2 || !storeMany(rows, first, int(count), set)) {
+                for (qsizetype i = first; i < first + count; ++i)
+                    store(rows[i], sets.value(i), errors[i]);
+            }
+            first += count;
+        }
     }
 
 protected:
-    void release() override { m_stmt.clear(); }
+    void release() override
+    {
+        m_stmt.clear();
+        m_many.clear();
+    }
 
 private:
+    // The most rows of one insert.
+    static constexpr int kBatchRows = 64;
+
+    // The statement journal of the inserts of several rows kept in memory for
+    // as long as this lives: it holds what one statement changed, so that a
+    // refused row takes back the others; written to a temporary file, as
+    // SQLite does by default, it costs more than it saves. A change of the
+    // setting would drop the connection's temporary objects; the engine
+    // refuses it inside a transaction when there may be any, and then the
+    // setting stays and held() is false.
+    class StatementJournalInMemory
+    {
+    public:
+        explicit StatementJournalInMemory(sqlite3* db) : m_db(db)
+        {
+            embedded::Statement stmt;
+            if (stmt.prepare(db, "PRAGMA temp_store") != SQLITE_OK || sqlite3_step(stmt.get()) != SQLITE_ROW)
+                return;
+            m_before = sqlite3_column_int(stmt.get(), 0);
+            if (m_before == 2) {
+                m_held = true;
+                return;
+            }
+            stmt.clear();
+            // Inside a transaction the engine refuses the change when the
+            // connection's temporary database is open, which is where
+            // temporary objects would be; when it is not, there are none.
+            m_changed = sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr) == SQLITE_OK;
+            m_held = m_changed;
+        }
+        ~StatementJournalInMemory()
+        {
+            if (m_changed)
+                sqlite3_exec(m_db, ("PRAGMA temp_store=" + QByteArray::number(m_before)).constData(), nullptr,
+                             nullptr, nullptr);
+        }
+        StatementJournalInMemory(const StatementJournalInMemory&) = delete;
+        StatementJournalInMemory& operator=(const StatementJournalInMemory&) = delete;
+
+        bool held() const { return m_held; }
+
+    private:
+        sqlite3* m_db;
+        int m_before = 0;
+        bool m_changed = false;
+        bool m_held = false;
+    };
+
+    // Stores count rows from first, all setting the columns of set, with one
+    // statement; false, with nothing stored, when the engine refuses it.
+    bool storeMany(const QVector<QVector<QVariant>>& rows, qsizetype first, int count,
+                   const QVector<bool>& set)
+    {
+        sqlite3_stmt* stmt = prepareMany(set, count);
+        if (!stmt)
+            return false;
+        m_manyTexts.resize(qsizetype(count) * m_columns.size());
+        int index = 0;
+        for (int r = 0; r < count; ++r) {
+            const QVector<QVariant>& values = rows[first + r];
+            for (int i = 0; i < m_columns.size(); ++i) {
+                if (!set.value(i))
+                    continue;
+                const QVariant& v = values.value(i);
+                int rc;
+                if (v.typeId() == QMetaType::QString && !v.isNull()) {
+                    QByteArray& text = m_manyTexts[qsizetype(r) * m_columns.size() + i];
+                    text = v.toString().toUtf8();
+                    rc = sqlite3_bind_text(stmt, ++index, text.constData(), int(text.size()), SQLITE_STATIC);
+                } else {
+                    rc = sqlitevalue::bind(stmt, ++index, v);
+                }
+                if (rc != SQLITE_OK) {
+                    sqlite3_reset(stmt);
+                    return false;
+                }
+            }
+        }
+        const int rc = sqlite3_step(stmt);
+        sqlite3_reset(stmt);
+        return rc == SQLITE_DONE;
+    }
+
+    // The insert of count rows setting the columns of set; null when the
+    // engine cannot prepare it.
+    sqlite3_stmt* prepareMany(const QVector<bool>& set, int count)
+    {
+        if (set != m_manyFor) {
+            m_many.clear();
+            m_manyFor = set;
+        }
+        embedded::Statement& stmt = m_many[count];
+        if (!stmt) {
+            QStringList names;
+            for (int i = 0; i < m_columns.size(); ++i) {
+                if (set.value(i))
+                    names.append(doubleQuoted(m_columns[i].name));
+            }
+            if (names.isEmpty())
+                return nullptr;
+            QString sql = insertStatement(doubleQuoted(m_table), names);
+            const QString values = sql.mid(sql.lastIndexOf(QLatin1String(" VALUES ")) + 8);
+            for (int r = 1; r < count; ++r)
+                sql += QLatin1Char(',') + values;
+            const QByteArray utf8 = sql.toUtf8();
+            if (stmt.prepare(m_backend->handle(), utf8.constData(), int(utf8.size())) != SQLITE_OK)
+                return nullptr;
+        }
+        return stmt.get();
+    }
+
     bool store(const QVector<QVariant>& values, const QVector<bool>& set, DataError& error)
     {
         if (!prepareFor(set, error))
@@ -232,6 +375,9 @@ private:
     embedded::Statement m_stmt;
     QVector<bool> m_preparedFor;
     QVector<QByteArray> m_texts;
+    std::map<int, embedded::Statement> m_many; // the inserts of several rows, by rows
+    QVector<bool> m_manyFor;                   // the columns they set
+    QVector<QByteArray> m_manyTexts;
 };
 
 // Runs the statements of a batch one after another, each to its end, as SQL

@@ -84,7 +84,10 @@ QByteArray pragmaValue(sqlite3* db, const char* sql)
 // journal stays on disk, where it survives a crash or a full disk in the
 // middle of the commit: the next connection rolls the load back from it. A
 // database whose journal was kept in memory or switched off gets one on disk
-// for the load.
+// for the load. The statement journal of each insert of several rows (what
+// the statement changed, so that a refused row takes back the others) stays
+// in memory: it is small, it is no help after a crash, and written to a
+// temporary file it cost more than the inserts.
 class BulkPragmas
 {
 public:
@@ -97,6 +100,8 @@ public:
         }
         m_cache = pragmaValue(db, "PRAGMA cache_size");
         sqlite3_exec(db, "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+        m_tempStore = pragmaValue(db, "PRAGMA temp_store");
+        sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
     }
     ~BulkPragmas()
     {
@@ -104,6 +109,8 @@ public:
             sqlite3_exec(m_db, ("PRAGMA journal_mode=" + m_journal).constData(), nullptr, nullptr, nullptr);
         if (!m_cache.isEmpty())
             sqlite3_exec(m_db, ("PRAGMA cache_size=" + m_cache).constData(), nullptr, nullptr, nullptr);
+        if (!m_tempStore.isEmpty())
+            sqlite3_exec(m_db, ("PRAGMA temp_store=" + m_tempStore).constData(), nullptr, nullptr, nullptr);
     }
     BulkPragmas(const BulkPragmas&) = delete;
     BulkPragmas& operator=(const BulkPragmas&) = delete;
@@ -112,6 +119,7 @@ private:
     sqlite3* m_db;
     QByteArray m_journal;
     QByteArray m_cache;
+    QByteArray m_tempStore;
 };
 
 void sqliteFailure(sqlite3* db, int rc, DataError& error)
@@ -233,16 +241,24 @@ bool holdsNul(const DataText& text)
     return found;
 }
 
-// The rows of a data file through one prepared insert. A row that does not
-// fit the table goes to the error file with its reason; a failure of the
-// engine (a full disk, an I/O error) ends the load.
+// The rows of a data file through prepared inserts of several rows each. A
+// row that does not fit the table goes to the error file with its reason; a
+// failure of the engine (a full disk, an I/O error) ends the load.
+//
+// Rows whose fields passed their checks wait until there are kBatchRows of
+// them and go in with one statement: the engine's work per statement (its
+// statement journal, its cursors) is shared by the rows. A row that is
+// rejected first sends the rows before it, so the error file keeps the order
+// of the data file. When the engine refuses a statement of several rows (a
+// unique key, a check), the statement takes none of them back and each row is
+// inserted again on its own: the rows refused are the ones a row-by-row load
+// refuses, with the same reasons.
 class RowLoader
 {
 public:
     RowLoader(sqlite3* db, const QVector<ColumnInfo>& infos, const DataText& text, QFile& rejects,
               BulkLoadResult& result)
-        : m_db(db), m_columns(int(infos.size())), m_utf8(text.utf8), m_rejects(rejects), m_result(result),
-          m_starts(size_t(m_columns) + 1), m_lengths(size_t(m_columns) + 1), m_converted(size_t(m_columns))
+        : m_db(db), m_columns(int(infos.size())), m_utf8(text.utf8), m_rejects(rejects), m_result(result)
     {
         // What each column takes, decided once for the whole file; a file
         // without a NUL byte needs no search for one in each text.
@@ -250,6 +266,15 @@ public:
         m_checks.reserve(size_t(m_columns));
         for (const ColumnInfo& info : infos)
             m_checks.emplace_back(info, m_utf8, mayHoldNul);
+        // As many rows as the engine takes parameters for in one statement.
+        const int parameters = sqlite3_limit(db, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+        m_batchRows = qBound(1, parameters / qMax(m_columns, 1), kBatchRows);
+        const size_t places = size_t(m_batchRows) * size_t(m_columns + 1);
+        m_starts.resize(places);
+        m_lengths.resize(places);
+        m_converted.resize(size_t(m_batchRows) * size_t(m_columns));
+        m_pending.reserve(size_t(m_batchRows));
+        m_inserts.resize(size_t(m_batchRows) + 1);
     }
 
     int prepare(const QVector<ColumnInfo>& infos, const QString& table)
@@ -257,8 +282,11 @@ public:
         QStringList quoted;
         for (const ColumnInfo& info : infos)
             quoted << doubleQuoted(info.name);
-        const QByteArray sql = insertStatement(doubleQuoted(table), quoted).toUtf8();
-        return m_insert.prepare(m_db, sql.constData(), int(sql.size()));
+        m_sql = insertStatement(doubleQuoted(table), quoted).toUtf8();
+        const int values = int(m_sql.lastIndexOf(" VALUES ")) + 8;
+        m_rowValues = m_sql.mid(values);
+        m_sql.truncate(values);
+        return insert(1) ? SQLITE_OK : m_prepareResult;
     }
 
     // Loads the lines from p to end; false, with error set, when the engine
@@ -272,52 +300,131 @@ public:
             if (!loadLine(rows, line, length, error))
                 return false;
         }
-        return true;
+        return send(error);
     }
 
-    // Lets the insert go, before the transaction ends.
-    void finish() { m_insert.clear(); }
+    // Lets the inserts go, before the transaction ends.
+    void finish() { m_inserts.clear(); }
 
 private:
-    // One line: rejected, stored, or the end of the load (false).
+    // The most rows of one insert statement.
+    static constexpr int kBatchRows = 64;
+
+    struct Pending
+    {
+        qint64 row;
+        const char* line;
+        qsizetype length;
+    };
+
+    // One line: rejected, kept for the next insert, or the end of the load
+    // (false).
     bool loadLine(qint64 row, const char* line, qsizetype length, DataError& error)
     {
-        const int fields = split(line, length);
+        const int slot = int(m_pending.size());
+        const int fields = split(slot, line, length);
         if (fields != m_columns) {
+            if (!send(error))
+                return false;
             reject(
                 row, line, length,
                 QStringLiteral("the row has %1 fields, the table has %2 columns").arg(fields).arg(m_columns));
             return true;
         }
-        if (!bindFields()) {
-            sqlite3_reset(m_insert.get());
+        if (!checkFields(slot)) {
+            if (!send(error))
+                return false;
             reject(row, line, length, m_fieldError.description);
             return true;
         }
-        const int rc = sqlite3_step(m_insert.get());
-        if (rc == SQLITE_DONE) {
-            ++m_result.rowsCopied;
-            sqlite3_reset(m_insert.get());
+        m_pending.push_back({row, line, length});
+        return int(m_pending.size()) < m_batchRows || send(error);
+    }
+
+    // Inserts the rows kept; false, with error set, when the engine failed.
+    bool send(DataError& error)
+    {
+        const int rows = int(m_pending.size());
+        if (rows == 0)
             return true;
+        sqlite3_stmt* stmt = rows > 1 ? insert(rows) : nullptr;
+        if (stmt) {
+            for (int slot = 0; slot < rows; ++slot)
+                bindFields(stmt, slot, slot * m_columns);
+            const int rc = sqlite3_step(stmt);
+            sqlite3_reset(stmt);
+            if (rc == SQLITE_DONE) {
+                m_result.rowsCopied += rows;
+                m_pending.clear();
+                return true;
+            }
+            if (!rejectable(rc))
+                return fatal(rc, error);
         }
-        const QString reason = embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(m_db)));
-        sqlite3_reset(m_insert.get());
+        // One row, or a statement of several that was refused: each row on
+        // its own, so that only the rows the engine refuses are rejected.
+        sqlite3_stmt* single = insert(1);
+        for (int slot = 0; slot < rows; ++slot) {
+            bindFields(single, slot, 0);
+            const int rc = sqlite3_step(single);
+            if (rc == SQLITE_DONE) {
+                ++m_result.rowsCopied;
+                sqlite3_reset(single);
+                continue;
+            }
+            const QString reason = embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(m_db)));
+            sqlite3_reset(single);
+            if (!rejectable(rc)) {
+                setDataError(error, rc, reason, QStringLiteral("SQLite"));
+                return false;
+            }
+            const Pending& p = m_pending[size_t(slot)];
+            reject(p.row, p.line, p.length, reason);
+        }
+        m_pending.clear();
+        return true;
+    }
+
+    // The engine's refusals of a row, as opposed to its failures (a full
+    // disk, an I/O error), which end the load.
+    static bool rejectable(int rc)
+    {
         const int primary = rc & 0xff;
-        if (primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
-            primary == SQLITE_RANGE) {
-            reject(row, line, length, reason);
-            return true;
-        }
-        // Anything else (a full disk, an I/O error) ends the load.
-        setDataError(error, rc, reason, QStringLiteral("SQLite"));
+        return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
+               primary == SQLITE_RANGE;
+    }
+
+    bool fatal(int rc, DataError& error)
+    {
+        setDataError(error, rc, embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(m_db))),
+                     QStringLiteral("SQLite"));
         return false;
     }
 
-    // Splits the line at tabs into m_starts and m_lengths; the number of
+    // The insert of rows rows, prepared on first use; null when the engine
+    // cannot prepare it.
+    sqlite3_stmt* insert(int rows)
+    {
+        Statement& stmt = m_inserts[size_t(rows)];
+        if (!stmt) {
+            QByteArray sql = m_sql;
+            sql.reserve(m_sql.size() + rows * (m_rowValues.size() + 1));
+            for (int i = 0; i < rows; ++i) {
+                if (i > 0)
+                    sql += ',';
+                sql += m_rowValues;
+            }
+            m_prepareResult = stmt.prepare(m_db, sql.constData(), int(sql.size()));
+        }
+        return stmt.get();
+    }
+
+    // Splits the line at tabs into the fields of slot; the number of
     // fields. One field more than the table has columns is enough to tell
     // the row is wrong, so no more are kept.
-    int split(const char* line, qsizetype length)
+    int split(int slot, const char* line, qsizetype length)
     {
+        const size_t base = size_t(slot) * size_t(m_columns + 1);
         int fields = 0;
         const char* f = line;
         const char* const e = line + length;
@@ -325,8 +432,8 @@ private:
             const char* tab = static_cast<const char*>(std::memchr(f, '\t', size_t(e - f)));
             const char* fieldEnd = tab ? tab : e;
             if (fields <= m_columns) {
-                m_starts[size_t(fields)] = f;
-                m_lengths[size_t(fields)] = fieldEnd - f;
+                m_starts[base + size_t(fields)] = f;
+                m_lengths[base + size_t(fields)] = fieldEnd - f;
             }
             ++fields;
             if (!tab)
@@ -335,19 +442,31 @@ private:
         }
     }
 
-    // Binds the fields of the row to the insert; false, with m_fieldError
-    // set, when a field is no value its column holds exactly.
-    bool bindFields()
+    // False, with m_fieldError set, when a field of slot is no value its
+    // column holds exactly.
+    bool checkFields(int slot)
     {
-        sqlite3_stmt* insert = m_insert.get();
+        const size_t base = size_t(slot) * size_t(m_columns + 1);
         for (int c = 0; c < m_columns; ++c) {
-            const char* s = m_starts[size_t(c)];
-            const qsizetype n = m_lengths[size_t(c)];
-            const FieldTextCheck& check = m_checks[size_t(c)];
-            if (!check.check(s, n, m_fieldError))
+            if (!m_checks[size_t(c)].check(m_starts[base + size_t(c)], m_lengths[base + size_t(c)],
+                                           m_fieldError))
                 return false;
+        }
+        return true;
+    }
+
+    // Binds the checked fields of slot to the parameters of stmt from first
+    // on.
+    void bindFields(sqlite3_stmt* stmt, int slot, int first)
+    {
+        const size_t base = size_t(slot) * size_t(m_columns + 1);
+        for (int c = 0; c < m_columns; ++c) {
+            const char* s = m_starts[base + size_t(c)];
+            const qsizetype n = m_lengths[base + size_t(c)];
+            const FieldTextCheck& check = m_checks[size_t(c)];
+            const int parameter = first + c + 1;
             if (n == 0) {
-                sqlite3_bind_null(insert, c + 1);
+                sqlite3_bind_null(stmt, parameter);
                 continue;
             }
             qint64 number = 0;
@@ -355,20 +474,19 @@ private:
             if (check.kind() == FieldTextCheck::Kind::Bit && (bit = FieldTextCheck::bitWord(s, n)) >= 0) {
                 // The bit the word stands for, as SQL Server stores it, not
                 // the text "true", which no query for 1 would find.
-                sqlite3_bind_int(insert, c + 1, bit);
+                sqlite3_bind_int(stmt, parameter, bit);
             } else if (check.kind() == FieldTextCheck::Kind::Integer && toInt64(s, s + n, number)) {
                 // The value the column's affinity would make of the text,
                 // without the engine parsing it again.
-                sqlite3_bind_int64(insert, c + 1, number);
+                sqlite3_bind_int64(stmt, parameter, number);
             } else if (m_utf8 || isAscii(s, n)) {
-                sqlite3_bind_text(insert, c + 1, s, int(n), SQLITE_STATIC);
+                sqlite3_bind_text(stmt, parameter, s, int(n), SQLITE_STATIC);
             } else {
-                QByteArray& u = m_converted[size_t(c)];
+                QByteArray& u = m_converted[size_t(slot) * size_t(m_columns) + size_t(c)];
                 cp936::decodeToUtf8(s, n, u);
-                sqlite3_bind_text(insert, c + 1, u.constData(), int(u.size()), SQLITE_STATIC);
+                sqlite3_bind_text(stmt, parameter, u.constData(), int(u.size()), SQLITE_STATIC);
             }
         }
-        return true;
     }
 
     void reject(qint64 row, const char* line, qsizetype length, const QString& reason)
@@ -384,11 +502,17 @@ private:
     const bool m_utf8;
     QFile& m_rejects;
     BulkLoadResult& m_result;
-    Statement m_insert;
+    int m_batchRows = 1;
+    QByteArray m_sql;       // the insert up to its values
+    QByteArray m_rowValues; // the parameters of one row: "(?,?,...)"
+    int m_prepareResult = SQLITE_OK;
+    std::vector<Statement> m_inserts; // by number of rows
     std::vector<FieldTextCheck> m_checks;
+    // The fields of each kept row, m_columns + 1 places per row.
     std::vector<const char*> m_starts;
     std::vector<qsizetype> m_lengths;
     std::vector<QByteArray> m_converted;
+    std::vector<Pending> m_pending;
     DataError m_fieldError;
 };
 
