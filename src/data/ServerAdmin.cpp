@@ -100,11 +100,11 @@ bool ServerAdmin::fail(const DataError& error)
     return false;
 }
 
-bool ServerAdmin::readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets)
+bool ServerAdmin::readBackupSets(const QString& pathFile, QList<BackupHeader>& sets)
 {
     sets.clear();
     BackupHeader header;
-    if (!readBackupHeader(cn, pathFile, header))
+    if (!readBackupHeader(pathFile, header))
         return false;
     sets.append(header);
     return true;
