@@ -32,11 +32,6 @@ QString ServerAdmin::localFolder(const QString& server)
     return Server({server, QString(), true, QString(), QString()}).localFolder();
 }
 
-bool ServerAdmin::takesLogin(const QString& server)
-{
-    return Server({server, QString(), true, QString(), QString()}).takesLogin();
-}
-
 PathStyle ServerAdmin::likelyPathStyle(const QString& server)
 {
     return Server({server, QString(), true, QString(), QString()}).pathStyle();

@@ -100,9 +100,6 @@ public:
     // engine's "sqlite:FOLDER"), or an empty string for a server on the
     // network.
     static QString localFolder(const QString& server);
-    // False for a server whose access is the operating system's access to a
-    // folder, which takes no login and no password.
-    static bool takesLogin(const QString& server);
     // How paths on the server are most likely written, before any path of it
     // has been seen.
     static PathStyle likelyPathStyle(const QString& server);

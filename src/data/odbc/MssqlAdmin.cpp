@@ -286,9 +286,10 @@ bool MssqlAdmin::checkedBulkCopy(const QString& database, const QString& table, 
     }
     kept.close();
     serverRejects.close();
-    const ConnectionSettings& s = m_server.settings();
-    if (!mssql::bulkCopyIn({s.server, s.trusted, s.user, s.password}, database, table, kept.fileName(),
-                           serverRejects.fileName(), copied, messages, m_error))
+    ConnectionSettings settings = m_server.settings();
+    settings.database = database;
+    if (!mssql::bulkCopyIn(settings, table, kept.fileName(), serverRejects.fileName(), copied, messages,
+                           m_error))
         return false;
     // The rows the server refused follow those refused here; a rejected row
     // that did not reach the error file would be lost without a trace, so the
