@@ -74,10 +74,11 @@ protected:
 // The management side of a server, one implementation per engine, made from
 // the server name and the login: probe the server, list, create and drop its
 // databases, bulk-load tab-delimited files; and the server-side file work of
-// backup and restore. Each operation opens the connections it needs itself
+// backup and restore. Each of these opens the connections it needs itself
 // (SQL Server: one to master, or to the database itself for a backup; the
 // embedded engine works on its folder), with the time-out setCommandTimeout
-// gave.
+// gave. Only the folder browser's listing (listFolder, pathStyle) runs on the
+// connection the browser window holds.
 //
 // Every operation returns false on failure and leaves the error in lastError().
 class ServerAdmin
