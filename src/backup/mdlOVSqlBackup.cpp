@@ -82,26 +82,26 @@ bool DoBackup(const ov::Server& handle, const QString& database, const QString& 
     ov::OneWaitPerServer oneWait;
     ov::ui().pumpEvents();
 
-    // On the database itself, by the name the statement denotes.
-    ov::Connection cn;
     ov::DataError error;
     if (handle.transcript() && !handle.runsStatements()) {
         error.description = QStringLiteral("内置数据库引擎的备份是复制文件，没有可记录的语句。");
-    } else if (handle.open(cn, ov::unquotedName(database), 0)) {
+    } else {
+        // The admin backs up on a connection to the database itself, by the
+        // name the statement denotes.
         const auto admin = handle.admin();
         QString target = pathFile;
         if (ifExists == IfExists::TakeFreeName) {
-            // Asked on the connection of the backup, as the backup itself
-            // will find the file; the backup checks its name once more.
+            // Asked of the server, as the backup itself will find the file;
+            // the backup checks its name once more.
             target = FreeBackupPathFile(pathFile, [&](const QString& path, bool& exists) {
-                return admin->backupFileExists(cn, path, exists);
+                return admin->backupFileExists(path, exists);
             });
             // When the server cannot tell, or every name is taken, the
             // backup's own check refuses the proposal and says why.
             if (target.isEmpty())
                 target = pathFile;
         }
-        if (admin->backupDatabase(cn, database, target, ifExists == IfExists::Replace)) {
+        if (admin->backupDatabase(database, target, ifExists == IfExists::Replace)) {
             if (writtenTo)
                 *writtenTo = target;
             // A recording wrote the backup's statements, not a backup.
@@ -110,8 +110,6 @@ bool DoBackup(const ov::Server& handle, const QString& database, const QString& 
             return true;
         }
         error = admin->lastError();
-    } else {
-        error = cn.lastError();
     }
     ov::MsgBox(mdlCommon::FormatTemplate(QStringLiteral("备份数据库失败！\r\n") +
                                          QString::number(error.number) + QStringLiteral("\r\n") +

@@ -14,15 +14,6 @@ namespace {
 
 constexpr int kReadTimeout = 10;
 
-// A connection to the server's Tempdb, which belongs to no product database,
-// so that nothing holds the database being restored.
-bool OpenTempdb(ov::Connection& cn, const QString& server, bool trusted, const QString& login,
-                const QString& password, int timeout)
-{
-    return ov::Server({server, QString(), trusted, login, password})
-        .open(cn, QStringLiteral("Tempdb"), timeout);
-}
-
 // The refusal of a file without a full database backup: a restore of a
 // differential or log backup alone would leave no usable database.
 QString NoFullBackupText(const QString& backupFile, int sets)
@@ -60,9 +51,6 @@ QString RestoreDatabase(const ov::Server& server, const QString& database, const
 
     if (server.transcript() && !server.runsStatements())
         return QStringLiteral("内置数据库引擎的还原是复制文件，没有可记录的语句。");
-    ov::Connection cn;
-    if (!server.open(cn, QStringLiteral("Tempdb"), 0))
-        return cn.lastError().description;
     // No update, creation or other restore runs on the database meanwhile.
     ov::DataError lockError;
     const auto lock = mdlOVSqlServer::LockDatabaseForTask(server, database, lockError);
@@ -77,14 +65,14 @@ QString RestoreDatabase(const ov::Server& server, const QString& database, const
         backupSet = 1;
     if (backupSet == 0) {
         QList<ov::BackupHeader> sets;
-        if (!admin->readBackupSets(cn, backupFile, sets))
+        if (!admin->readBackupSets(backupFile, sets))
             return admin->lastError().description;
         const int chosen = ChooseBackupSet(sets, database);
         if (chosen < 0)
             return NoFullBackupText(backupFile, sets.size());
         backupSet = sets.at(chosen).position;
     }
-    if (!admin->restoreDatabase(cn, database, backupFile, moves, force, backupSet))
+    if (!admin->restoreDatabase(database, backupFile, moves, force, backupSet))
         return admin->lastError().description;
     return QString();
 }
@@ -128,13 +116,9 @@ BackupFileContents ReadBackupFileContents(const QString& server, bool trusted, c
     clsMouseCtrl busy;
     ov::OneWaitPerServer oneWait;
     BackupFileContents out;
-    ov::Connection cn;
-    if (!OpenTempdb(cn, server, trusted, login, password, kReadTimeout)) {
-        out.error = cn.lastError();
-        return out;
-    }
     const auto admin = ov::ServerAdmin::create(server, trusted, login, password);
-    if (!admin->readBackupSets(cn, backupFile, out.sets)) {
+    admin->setCommandTimeout(kReadTimeout);
+    if (!admin->readBackupSets(backupFile, out.sets)) {
         out.error = admin->lastError();
         out.sets.clear();
         return out;
@@ -149,7 +133,7 @@ BackupFileContents ReadBackupFileContents(const QString& server, bool trusted, c
     }
     out.header = out.sets.at(chosen);
     out.headerRead = true;
-    if (!admin->readBackupFileList(cn, backupFile, out.files, out.header.position)) {
+    if (!admin->readBackupFileList(backupFile, out.files, out.header.position)) {
         out.error = admin->lastError();
         out.files.clear();
         return out;

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "config/mdlOVSqlServer.h"
-#include "data/ServerAdmin.h"
+#include "data/Server.h"
 
 #include <unistd.h>
 
@@ -81,7 +81,7 @@ bool LoginOptions::take(Args& args, bool withDatabase)
 
 bool LoginOptions::readPassword()
 {
-    if (m_settings.trusted || (!m_passwordStdin && !ov::ServerAdmin::takesLogin(m_settings.server)))
+    if (m_settings.trusted || (!m_passwordStdin && !ov::Server(m_settings).takesLogin()))
         return true;
     if (!m_passwordStdin && !isatty(STDIN_FILENO)) {
         m_error = QStringLiteral("the SQL Server login %1 needs a password: give --password-stdin and the "

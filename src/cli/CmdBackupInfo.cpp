@@ -2,7 +2,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliInputFile.h"
 #include "cli/CliLogin.h"
-#include "data/ServerAdmin.h"
+#include "data/Server.h"
 
 // ovsqlcli backup-info: what a backup file on the server holds, as the restore
 // window reads it: the date of the backup a restore takes, the newest full
@@ -28,7 +28,7 @@ int run(ovcli::Args& args)
         return ovcli::usageError(kSynopsis,
                                  QStringLiteral("--file PATH names the backup file, a path on the server"));
     // The embedded server's files are this machine's.
-    if (!ov::ServerAdmin::takesLogin(login.settings().server)) {
+    if (!ov::Server(login.settings()).localFolder().isEmpty()) {
         const QString problem = ovcli::inputFileProblem(QStringLiteral("--file"), file->trimmed());
         if (!problem.isEmpty())
             return ovcli::usageError(kSynopsis, problem);

@@ -1,7 +1,7 @@
 #include "cli/CliCommand.h"
 #include "config/mdlOVSqlServer.h"
 #include "data/ConnectionString.h"
-#include "data/ServerAdmin.h"
+#include "data/Server.h"
 
 #include <QFileInfo>
 
@@ -48,7 +48,7 @@ int run(ovcli::Args& args)
     }
     ovcli::printOut(QStringLiteral("driver:   %1 (%2)%3\n")
                         .arg(driver.name, why,
-                             !ov::ServerAdmin::takesLogin(s.server)
+                             ov::Server(s).engine() == ov::Server::Engine::Embedded
                                  ? QStringLiteral("; not used for the embedded server")
                                  : QString()));
     const QString trust = ov::connstr::trustServerCertificateSource();

@@ -5,7 +5,7 @@
 #include "common/UiPort.h"
 #include "common/mdlCommon.h"
 #include "common/mdlOVSqlUpdateDB.h"
-#include "data/ServerAdmin.h"
+#include "data/Server.h"
 #include "update/ProductDatabases.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateLog.h"
@@ -369,7 +369,7 @@ void Run::start(int index)
     else
         args << QStringLiteral("--no-backup");
     QByteArray input;
-    if (ov::ServerAdmin::takesLogin(s.server)) {
+    if (ov::Server(s).takesLogin()) {
         if (s.trusted) {
             args << QStringLiteral("--trusted");
         } else {
@@ -795,7 +795,7 @@ int run(const Options& options, Args& args, LoginOptions& login, bool taken,
             servers.append(pair.first);
     }
     for (const QString& server : servers) {
-        if (base.trusted || !ov::ServerAdmin::takesLogin(server))
+        if (base.trusted || !ov::Server({server, QString(), base.trusted, base.user, QString()}).takesLogin())
             continue;
         if (!login.passwordStdin() && !isatty(STDIN_FILENO))
             return fail(QStringLiteral("ovsqlcli: the SQL Server login %1 needs a password: give "

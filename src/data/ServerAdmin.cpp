@@ -32,11 +32,6 @@ QString ServerAdmin::localFolder(const QString& server)
     return Server({server, QString(), true, QString(), QString()}).localFolder();
 }
 
-bool ServerAdmin::takesLogin(const QString& server)
-{
-    return Server({server, QString(), true, QString(), QString()}).takesLogin();
-}
-
 PathStyle ServerAdmin::likelyPathStyle(const QString& server)
 {
     return Server({server, QString(), true, QString(), QString()}).pathStyle();
@@ -100,11 +95,11 @@ bool ServerAdmin::fail(const DataError& error)
     return false;
 }
 
-bool ServerAdmin::readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets)
+bool ServerAdmin::readBackupSets(const QString& pathFile, QList<BackupHeader>& sets)
 {
     sets.clear();
     BackupHeader header;
-    if (!readBackupHeader(cn, pathFile, header))
+    if (!readBackupHeader(pathFile, header))
         return false;
     sets.append(header);
     return true;

@@ -74,9 +74,11 @@ protected:
 // The management side of a server, one implementation per engine, made from
 // the server name and the login: probe the server, list, create and drop its
 // databases, bulk-load tab-delimited files; and the server-side file work of
-// backup and restore, which runs on a connection the caller opened on that
-// server (on its Tempdb, or on the database itself for a backup) with the
-// time-out its task wants.
+// backup and restore. Each of these opens the connections it needs itself
+// (SQL Server: one to master, or to the database itself for a backup; the
+// embedded engine works on its folder), with the time-out setCommandTimeout
+// gave. Only the folder browser's listing (listFolder, pathStyle) runs on the
+// connection the browser window holds.
 //
 // Every operation returns false on failure and leaves the error in lastError().
 class ServerAdmin
@@ -99,9 +101,6 @@ public:
     // engine's "sqlite:FOLDER"), or an empty string for a server on the
     // network.
     static QString localFolder(const QString& server);
-    // False for a server whose access is the operating system's access to a
-    // folder, which takes no login and no password.
-    static bool takesLogin(const QString& server);
     // How paths on the server are most likely written, before any path of it
     // has been seen.
     static PathStyle likelyPathStyle(const QString& server);
@@ -164,26 +163,25 @@ public:
     // refused before anything is written when the file exists, or when the
     // server cannot tell whether it does (SQL Server would add the backup to
     // the sets of an existing file).
-    virtual bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                                bool replace = false) = 0;
+    virtual bool backupDatabase(const QString& database, const QString& pathFile, bool replace = false) = 0;
     // Whether pathFile exists on the server, as a backup would find it. False
     // (with the error) when the server cannot tell.
-    virtual bool backupFileExists(Connection& cn, const QString& pathFile, bool& exists) = 0;
+    virtual bool backupFileExists(const QString& pathFile, bool& exists) = 0;
     // The database files that backup set backupSet of pathFile holds, in
     // order. The embedded engine's backup files hold one set.
-    virtual bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
+    virtual bool readBackupFileList(const QString& pathFile, QList<BackupFileInfo>& files,
                                     int backupSet = 1) = 0;
     // The header of the first backup set of pathFile.
-    virtual bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) = 0;
+    virtual bool readBackupHeader(const QString& pathFile, BackupHeader& header) = 0;
     // The headers of every backup set of pathFile, in the order written. The
     // engines whose backup files hold one set answer its header.
-    virtual bool readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets);
+    virtual bool readBackupSets(const QString& pathFile, QList<BackupHeader>& sets);
     // Restores database from backup set backupSet of pathFile, each logical
     // file moved to its target path (first: logical name, second: target);
     // replace allows overwriting an existing database. The backup set is
     // checked whole, with the same targets, before anything is restored from
     // it.
-    virtual bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+    virtual bool restoreDatabase(const QString& database, const QString& pathFile,
                                  const QList<QPair<QString, QString>>& moves, bool replace,
                                  int backupSet = 1) = 0;
     // Where file of a backup goes when database is restored from it and the

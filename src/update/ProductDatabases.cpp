@@ -4,7 +4,7 @@
 #include "config/mdlOVSqlServerConnect.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
-#include "data/ServerAdmin.h"
+#include "data/Server.h"
 #include "update/VersionTable.h"
 
 namespace mdlOVSqlUpdateDB {
@@ -21,8 +21,9 @@ bool ListUserDatabases(const QString& server, bool trusted, const QString& user,
                        QStringList& names, QString& error)
 {
     names.clear();
-    if (!ov::ServerAdmin::takesLogin(server)) {
-        const auto admin = ov::ServerAdmin::create(server, trusted, user, password);
+    const ov::Server handle({server, QString(), trusted, user, password});
+    if (handle.engine() == ov::Server::Engine::Embedded) {
+        const auto admin = handle.admin();
         if (admin->listDatabases(names))
             return true;
         error = admin->lastError().description;

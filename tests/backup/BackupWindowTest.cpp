@@ -37,10 +37,8 @@ protected:
     // True when path is a backup of the embedded engine holding database.
     bool IsBackupOf(const QString& pathFile, const QString& database)
     {
-        ov::Connection cn;
-        EXPECT_TRUE(cn.Open(QStringLiteral("Data Source=%1;Initial Catalog=Tempdb").arg(m_server)));
         QList<ov::BackupFileInfo> files;
-        return m_admin->readBackupFileList(cn, pathFile, files) && files.size() == 1 &&
+        return m_admin->readBackupFileList(pathFile, files) && files.size() == 1 &&
                files[0].logicalName == database;
     }
 };

@@ -33,15 +33,12 @@ public:
     {
         return false;
     }
-    bool backupDatabase(ov::Connection&, const QString&, const QString&, bool) override { return false; }
-    bool backupFileExists(ov::Connection&, const QString&, bool&) override { return false; }
-    bool readBackupFileList(ov::Connection&, const QString&, QList<ov::BackupFileInfo>&, int) override
-    {
-        return false;
-    }
-    bool readBackupHeader(ov::Connection&, const QString&, ov::BackupHeader&) override { return false; }
-    bool restoreDatabase(ov::Connection&, const QString&, const QString&,
-                         const QList<QPair<QString, QString>>&, bool, int) override
+    bool backupDatabase(const QString&, const QString&, bool) override { return false; }
+    bool backupFileExists(const QString&, bool&) override { return false; }
+    bool readBackupFileList(const QString&, QList<ov::BackupFileInfo>&, int) override { return false; }
+    bool readBackupHeader(const QString&, ov::BackupHeader&) override { return false; }
+    bool restoreDatabase(const QString&, const QString&, const QList<QPair<QString, QString>>&, bool,
+                         int) override
     {
         return false;
     }

@@ -75,10 +75,7 @@ TEST_F(TaskLockCommandTest, ATaskOnADatabaseAnotherTaskHoldsIsRefusedAndChangesN
                                      "NVARCHAR(50), VaribleValue NVARCHAR(255), UserID NVARCHAR(50))")));
     ASSERT_TRUE(connect(QStringLiteral("crm"))
                     ->Execute(QStringLiteral("INSERT INTO tblVarible VALUES ('DB', 'Version', '0', '')")));
-    {
-        const auto tempdb = connect(QStringLiteral("Tempdb"));
-        ASSERT_TRUE(m_admin->backupDatabase(*tempdb, QStringLiteral("crm"), path(QStringLiteral("crm.bak"))));
-    }
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("crm"), path(QStringLiteral("crm.bak"))));
     ASSERT_TRUE(connect(QStringLiteral("crm"))->Execute(QStringLiteral("INSERT INTO kept VALUES (1)")));
     QFile script(path(QStringLiteral("step.txt")));
     ASSERT_TRUE(script.open(QIODevice::WriteOnly));
@@ -126,10 +123,7 @@ TEST_F(TaskLockCommandTest, RestoreIsRefusedWhileAConnectionHasTheDatabaseOpen)
 {
     ASSERT_TRUE(m_admin->createDatabase(QStringLiteral("crm")));
     ASSERT_TRUE(connect(QStringLiteral("crm"))->Execute(QStringLiteral("CREATE TABLE kept (id INT)")));
-    {
-        const auto tempdb = connect(QStringLiteral("Tempdb"));
-        ASSERT_TRUE(m_admin->backupDatabase(*tempdb, QStringLiteral("crm"), path(QStringLiteral("crm.bak"))));
-    }
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("crm"), path(QStringLiteral("crm.bak"))));
     const auto user = connect(QStringLiteral("crm"));
     ASSERT_TRUE(user->Execute(QStringLiteral("INSERT INTO kept VALUES (1)")));
     const QStringList restore = {"restore",   "--database", "crm", "--from", path(QStringLiteral("crm.bak")),

@@ -454,22 +454,20 @@ TEST_F(EmbeddedAdmin, BackupCarriesItsFileListAndHeader)
 {
     makeContacts();
     Clock::setFixed(QDateTime(QDate(2026, 12, 4), QTime(15, 33, 0)));
-    Connection cn;
-    openTempdb(cn);
     const QString backup = m_dir.filePath(QStringLiteral("Crm-202612041533.dat"));
-    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("\"crm\""), backup))
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("\"crm\""), backup))
         << str(m_admin->lastError().description);
     EXPECT_FALSE(QFileInfo::exists(backup + QStringLiteral(".part")));
 
     QList<BackupFileInfo> files;
-    ASSERT_TRUE(m_admin->readBackupFileList(cn, backup, files)) << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->readBackupFileList(backup, files)) << str(m_admin->lastError().description);
     ASSERT_EQ(files.size(), 1);
     EXPECT_EQ(files[0].logicalName, QStringLiteral("Crm"));
     EXPECT_EQ(files[0].physicalName, QFileInfo(m_folder + QStringLiteral("/Crm.sqlite")).absoluteFilePath());
     EXPECT_EQ(files[0].type, QStringLiteral("D"));
 
     BackupHeader header;
-    ASSERT_TRUE(m_admin->readBackupHeader(cn, backup, header));
+    ASSERT_TRUE(m_admin->readBackupHeader(backup, header));
     EXPECT_EQ(header.databaseName, QStringLiteral("Crm"));
     EXPECT_EQ(header.backupFinishDate, QDateTime(QDate(2026, 12, 4), QTime(15, 33, 0)));
 
@@ -479,20 +477,20 @@ TEST_F(EmbeddedAdmin, BackupCarriesItsFileListAndHeader)
         QString path;
         qint32 number;
     } failures[] = {
-        {"nosuch", m_dir.filePath(QStringLiteral("x.dat")), 911},
+        {"nosuch", m_dir.filePath(QStringLiteral("x.dat")), 4060}, // as its login fails
         {"Crm", m_dir.filePath(QStringLiteral("missing/x.dat")), 3201},
         {"tempdb", m_dir.filePath(QStringLiteral("x.dat")), 3147},
     };
     for (const auto& f : failures) {
-        EXPECT_FALSE(m_admin->backupDatabase(cn, QLatin1String(f.database), f.path)) << f.database;
+        EXPECT_FALSE(m_admin->backupDatabase(QLatin1String(f.database), f.path)) << f.database;
         EXPECT_EQ(m_admin->lastError().number, f.number) << f.database;
     }
 
     // A file that is no backup.
     writeFile(m_dir.filePath(QStringLiteral("plain.txt")), "not a backup");
-    EXPECT_FALSE(m_admin->readBackupFileList(cn, m_dir.filePath(QStringLiteral("plain.txt")), files));
+    EXPECT_FALSE(m_admin->readBackupFileList(m_dir.filePath(QStringLiteral("plain.txt")), files));
     EXPECT_EQ(m_admin->lastError().number, 3241);
-    EXPECT_FALSE(m_admin->readBackupHeader(cn, m_dir.filePath(QStringLiteral("none.dat")), header));
+    EXPECT_FALSE(m_admin->readBackupHeader(m_dir.filePath(QStringLiteral("none.dat")), header));
     EXPECT_EQ(m_admin->lastError().number, 3201);
 }
 
@@ -504,10 +502,8 @@ TEST_F(EmbeddedAdmin, RestoreMovesTheFileAndOverwritesOnlyWhenForced)
         ASSERT_TRUE(open(crm, QStringLiteral("Crm")));
         ASSERT_TRUE(crm.Execute(QStringLiteral("INSERT INTO tblContact VALUES (1, 'kept', 1, NULL)")));
     }
-    Connection cn;
-    openTempdb(cn);
     const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
-    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("Crm"), backup));
     {
         Connection crm;
         ASSERT_TRUE(open(crm, QStringLiteral("Crm")));
@@ -516,14 +512,14 @@ TEST_F(EmbeddedAdmin, RestoreMovesTheFileAndOverwritesOnlyWhenForced)
     }
 
     // Over the existing database: refused without the replace flag.
-    EXPECT_FALSE(m_admin->restoreDatabase(cn, QStringLiteral("crm"), backup, {}, false));
+    EXPECT_FALSE(m_admin->restoreDatabase(QStringLiteral("crm"), backup, {}, false));
     EXPECT_EQ(m_admin->lastError().number, 3154);
-    ASSERT_TRUE(m_admin->restoreDatabase(cn, QStringLiteral("crm"), backup, {}, true))
+    ASSERT_TRUE(m_admin->restoreDatabase(QStringLiteral("crm"), backup, {}, true))
         << str(m_admin->lastError().description);
 
     // As a new database with its file moved to that database's place.
     const QString copyFile = m_folder + QStringLiteral("/CrmCopy.sqlite");
-    ASSERT_TRUE(m_admin->restoreDatabase(cn, QStringLiteral("CrmCopy"), backup,
+    ASSERT_TRUE(m_admin->restoreDatabase(QStringLiteral("CrmCopy"), backup,
                                          {{QStringLiteral("crm"), copyFile}}, false))
         << str(m_admin->lastError().description);
 
@@ -556,7 +552,7 @@ TEST_F(EmbeddedAdmin, RestoreMovesTheFileAndOverwritesOnlyWhenForced)
         {"a/b", {}, DataErr::InvalidArgument},
     };
     for (const auto& r : refused) {
-        EXPECT_FALSE(m_admin->restoreDatabase(cn, QLatin1String(r.database), backup, r.moves, true))
+        EXPECT_FALSE(m_admin->restoreDatabase(QLatin1String(r.database), backup, r.moves, true))
             << r.database;
         EXPECT_EQ(m_admin->lastError().number, r.number) << r.database;
     }
@@ -567,16 +563,14 @@ TEST_F(EmbeddedAdmin, RestoreMovesTheFileAndOverwritesOnlyWhenForced)
 TEST_F(EmbeddedAdmin, RestoreOverADatabaseInUseIsRefused)
 {
     makeContacts();
-    Connection cn;
-    openTempdb(cn);
     const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
-    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("Crm"), backup));
     Connection user;
     ASSERT_TRUE(open(user, QStringLiteral("Crm")));
     ASSERT_TRUE(user.BeginTrans());
     ASSERT_TRUE(user.Execute(QStringLiteral("INSERT INTO tblContact VALUES (9, 'busy', 1, NULL)")));
 
-    EXPECT_FALSE(m_admin->restoreDatabase(cn, QStringLiteral("Crm"), backup, {}, true));
+    EXPECT_FALSE(m_admin->restoreDatabase(QStringLiteral("Crm"), backup, {}, true));
     EXPECT_EQ(m_admin->lastError().number, 3101);
     ASSERT_TRUE(user.CommitTrans());
     EXPECT_EQ(column(user, QStringLiteral("SELECT Name FROM tblContact")),
@@ -589,10 +583,8 @@ TEST_F(EmbeddedAdmin, RestoreOverADatabaseInUseIsRefused)
 TEST_F(EmbeddedAdmin, NamesTakenByALinkToNothingAreNotWrittenThrough)
 {
     makeContacts();
-    Connection cn;
-    openTempdb(cn);
     const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
-    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("Crm"), backup));
 
     const QString nowhere = m_dir.filePath(QStringLiteral("nowhere.dat"));
     const struct
@@ -604,14 +596,14 @@ TEST_F(EmbeddedAdmin, NamesTakenByALinkToNothingAreNotWrittenThrough)
     } cases[] = {
         {"backup", m_dir.filePath(QStringLiteral("link.dat")),
          [&] {
-             return m_admin->backupDatabase(cn, QStringLiteral("Crm"),
+             return m_admin->backupDatabase(QStringLiteral("Crm"),
                                             m_dir.filePath(QStringLiteral("link.dat")));
          },
          3201},
         {"restore to a new database", m_folder + QStringLiteral("/Linked.sqlite"),
          [&] {
              return m_admin->restoreDatabase(
-                 cn, QStringLiteral("Linked"), backup,
+                 QStringLiteral("Linked"), backup,
                  {{QStringLiteral("Crm"), m_folder + QStringLiteral("/Linked.sqlite")}}, false);
          },
          1801},
@@ -644,10 +636,8 @@ TEST_F(EmbeddedAdmin, ABackupWhoseDescriptionIsNoTableIsRefused)
         ASSERT_TRUE(open(crm, QStringLiteral("Crm")));
         ASSERT_TRUE(crm.Execute(QStringLiteral("INSERT INTO tblContact VALUES (1, 'kept', 1, NULL)")));
     }
-    Connection cn;
-    openTempdb(cn);
     const QString crafted = m_dir.filePath(QStringLiteral("crafted.dat"));
-    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), crafted));
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("Crm"), crafted));
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(crafted).constData(), &db), SQLITE_OK);
     const QByteArray sql =
@@ -657,7 +647,7 @@ TEST_F(EmbeddedAdmin, ABackupWhoseDescriptionIsNoTableIsRefused)
     EXPECT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 
-    EXPECT_FALSE(m_admin->restoreDatabase(cn, QStringLiteral("Crm"), crafted, {}, true));
+    EXPECT_FALSE(m_admin->restoreDatabase(QStringLiteral("Crm"), crafted, {}, true));
     EXPECT_EQ(m_admin->lastError().number, 3241) << str(m_admin->lastError().description);
     Connection check;
     ASSERT_TRUE(open(check, QStringLiteral("Crm")));
@@ -696,14 +686,6 @@ TEST_F(EmbeddedAdmin, ServerSideOperationsNeedAConnectionToTheSameKindOfServer)
     QList<FolderEntry> entries;
     EXPECT_FALSE(m_admin->listFolder(closed, m_folder, entries));
     EXPECT_EQ(m_admin->lastError().number, DataErr::InvalidConnection);
-
-    const QString odbcFile = m_dir.filePath(QStringLiteral("odbc.db"));
-    Connection odbc;
-    ASSERT_TRUE(odbc.Open(QStringLiteral("Driver=SQLite3;Database=") + odbcFile))
-        << str(odbc.lastError().description);
-    EXPECT_FALSE(
-        m_admin->backupDatabase(odbc, QStringLiteral("Crm"), m_dir.filePath(QStringLiteral("x.dat"))));
-    EXPECT_EQ(m_admin->lastError().number, DataErr::InvalidConnection);
 }
 
 // A server folder that does not exist is a server that cannot be reached:
@@ -724,15 +706,65 @@ TEST_F(EmbeddedAdmin, ProbeFindsNoServerWithoutItsFolder)
     EXPECT_TRUE(names.isEmpty());
 }
 
+// The backup and restore operations reach the server by themselves: one
+// whose folder is gone says so, as a connection to it would, before it
+// looks at anything else, and makes no folder.
+TEST_F(EmbeddedAdmin, BackupAndRestoreFindNoServerWithoutItsFolder)
+{
+    auto admin = ServerAdmin::create(QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("new/server")),
+                                     false, QString(), QString());
+    const QString file = m_dir.filePath(QStringLiteral("crm.dat"));
+    writeFile(file, "not a backup");
+    bool exists = false;
+    QList<BackupFileInfo> files;
+    BackupHeader header;
+    QList<BackupHeader> sets;
+    const struct
+    {
+        const char* what;
+        std::function<bool()> run;
+    } operations[] = {
+        {"backup", [&] { return admin->backupDatabase(QStringLiteral("Crm"), file, true); }},
+        {"backup of Tempdb", [&] { return admin->backupDatabase(QStringLiteral("Tempdb"), file, true); }},
+        {"file check", [&] { return admin->backupFileExists(file, exists); }},
+        {"file list", [&] { return admin->readBackupFileList(file, files); }},
+        {"file list of set 2", [&] { return admin->readBackupFileList(file, files, 2); }},
+        {"header", [&] { return admin->readBackupHeader(file, header); }},
+        {"sets", [&] { return admin->readBackupSets(file, sets); }},
+        {"restore", [&] { return admin->restoreDatabase(QStringLiteral("Crm"), file, {}, true); }},
+        {"restore of set 2",
+         [&] { return admin->restoreDatabase(QStringLiteral("Crm"), file, {}, true, 2); }},
+    };
+    for (const auto& o : operations) {
+        SCOPED_TRACE(o.what);
+        EXPECT_FALSE(o.run());
+        EXPECT_EQ(admin->lastError().number, 17) << str(admin->lastError().description);
+        EXPECT_TRUE(admin->lastError().description.contains(m_dir.filePath(QStringLiteral("new/server"))))
+            << str(admin->lastError().description);
+    }
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("new"))));
+}
+
+// A backup of a database that is not there fails as a connection to it
+// would, with the number and the words the backup window shows.
+TEST_F(EmbeddedAdmin, ABackupOfADatabaseThatIsNotThereFailsAsItsLoginWould)
+{
+    const QString file = m_dir.filePath(QStringLiteral("x.dat"));
+    EXPECT_FALSE(m_admin->backupDatabase(QStringLiteral("nosuch"), file));
+    Connection cn;
+    EXPECT_FALSE(open(cn, QStringLiteral("nosuch")));
+    EXPECT_EQ(m_admin->lastError().number, cn.lastError().number);
+    EXPECT_EQ(m_admin->lastError().description, cn.lastError().description);
+    EXPECT_FALSE(QFileInfo::exists(file));
+}
+
 // What the engine refuses it says in Chinese, naming the box or the option
 // the user can change, with the server's number kept for the error record.
 TEST_F(EmbeddedAdmin, RefusalsSayInChineseWhatToChange)
 {
     makeContacts();
-    Connection cn;
-    openTempdb(cn);
     const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
-    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("Crm"), backup));
     const QString noFolder = m_dir.filePath(QStringLiteral("nosuch/crm.dat"));
     const QString missingServer = m_dir.filePath(QStringLiteral("nosuch"));
     auto lost = ServerAdmin::create(QStringLiteral("sqlite:") + missingServer, true, QString(), QString());
@@ -744,20 +776,20 @@ TEST_F(EmbeddedAdmin, RefusalsSayInChineseWhatToChange)
         qint32 number;
         QString text;
     } cases[] = {
-        {"empty backup path", [&] { return m_admin->backupDatabase(cn, QStringLiteral("Crm"), QString()); },
+        {"empty backup path", [&] { return m_admin->backupDatabase(QStringLiteral("Crm"), QString()); },
          m_admin.get(), 3201,
          QStringLiteral("没有指定备份文件：请输入备份文件在服务器上的完整路径和文件名。")},
         {"backup into a missing folder",
-         [&] { return m_admin->backupDatabase(cn, QStringLiteral("Crm"), noFolder); }, m_admin.get(), 3201,
+         [&] { return m_admin->backupDatabase(QStringLiteral("Crm"), noFolder); }, m_admin.get(), 3201,
          QStringLiteral(
              "无法打开备份文件 %1：操作系统错误 3（找不到指定的路径），请检查备份文件名及其文件夹。")
              .arg(noFolder)},
-        {"backup over a file", [&] { return m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup); },
+        {"backup over a file", [&] { return m_admin->backupDatabase(QStringLiteral("Crm"), backup); },
          m_admin.get(), 3201,
          QStringLiteral("备份文件 %1 已经存在：只有确认覆盖后，备份才会替换已有的文件。").arg(backup)},
         {"restore over a database",
-         [&] { return m_admin->restoreDatabase(cn, QStringLiteral("Crm"), backup, {}, false); },
-         m_admin.get(), 3154,
+         [&] { return m_admin->restoreDatabase(QStringLiteral("Crm"), backup, {}, false); }, m_admin.get(),
+         3154,
          QStringLiteral("数据库 Crm 已经存在：只有选中“在现有数据库上强制还原”，才能还原到现有的数据库上。")},
         {"a path in a name", [&] { return m_admin->createDatabase(QStringLiteral("a/b")); }, m_admin.get(),
          DataErr::InvalidArgument,
@@ -785,12 +817,10 @@ TEST_F(EmbeddedAdmin, RefusalsSayInChineseWhatToChange)
 TEST_F(EmbeddedAdmin, ARestoreDoesWhatTheTargetCheckAcceptedBeforehand)
 {
     makeContacts();
-    Connection cn;
-    openTempdb(cn);
     const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
-    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("Crm"), backup));
     QList<BackupFileInfo> files;
-    ASSERT_TRUE(m_admin->readBackupFileList(cn, backup, files));
+    ASSERT_TRUE(m_admin->readBackupFileList(backup, files));
     ASSERT_EQ(files.size(), 1);
     const QString names[] = {
         QStringLiteral("with space"),     QStringLiteral("dots.in.name."),
@@ -806,7 +836,7 @@ TEST_F(EmbeddedAdmin, ARestoreDoesWhatTheTargetCheckAcceptedBeforehand)
         const QString refused = m_admin->refusedTarget(name, files.first().logicalName, target);
         const QStringList before = QDir(m_folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
         const bool restored =
-            m_admin->restoreDatabase(cn, name, backup, {{files.first().logicalName, target}}, false);
+            m_admin->restoreDatabase(name, backup, {{files.first().logicalName, target}}, false);
         EXPECT_EQ(refused.isEmpty(), restored)
             << "refused before: " << str(refused) << "; restore: " << str(m_admin->lastError().description);
         if (!restored) {
@@ -821,10 +851,8 @@ TEST_F(EmbeddedAdmin, ARestoreDoesWhatTheTargetCheckAcceptedBeforehand)
 TEST_F(EmbeddedAdmin, TheFileOfADatabaseNamedInOtherCaseIsNoTarget)
 {
     makeContacts();
-    Connection cn;
-    openTempdb(cn);
     const QString backup = m_dir.filePath(QStringLiteral("crm.dat"));
-    ASSERT_TRUE(m_admin->backupDatabase(cn, QStringLiteral("Crm"), backup));
+    ASSERT_TRUE(m_admin->backupDatabase(QStringLiteral("Crm"), backup));
     const QString upper = m_folder + QStringLiteral("/CRM2.sqlite");
     const QString lower = m_folder + QStringLiteral("/crm2.sqlite");
     writeFile(upper, "upper");
@@ -833,7 +861,7 @@ TEST_F(EmbeddedAdmin, TheFileOfADatabaseNamedInOtherCaseIsNoTarget)
     const QString refused = m_admin->refusedTarget(QStringLiteral("CRM2"), QStringLiteral("Crm"), lower);
     EXPECT_TRUE(refused.contains(upper)) << str(refused);
     EXPECT_FALSE(
-        m_admin->restoreDatabase(cn, QStringLiteral("CRM2"), backup, {{QStringLiteral("Crm"), lower}}, true));
+        m_admin->restoreDatabase(QStringLiteral("CRM2"), backup, {{QStringLiteral("Crm"), lower}}, true));
     EXPECT_EQ(m_admin->lastError().number, 3156);
     EXPECT_EQ(readFile(upper), QByteArray("upper"));
     EXPECT_EQ(readFile(lower), QByteArray("lower"));

@@ -265,9 +265,9 @@ TEST(FreeTds, ServerThatNeverSaysAWordEndsEveryLoginAtItsTimeOut)
     QStringList messages;
     DataError error;
     expectToFinish("bulkCopyIn", [&] {
-        EXPECT_FALSE(mssql::bulkCopyIn({server.name(), false, QStringLiteral("sa"), QStringLiteral("pw")},
-                                       QStringLiteral("crm"), QStringLiteral("t"), data,
-                                       dir.filePath(QStringLiteral("t.err")), rows, messages, error));
+        EXPECT_FALSE(mssql::bulkCopyIn(
+            {server.name(), QStringLiteral("crm"), false, QStringLiteral("sa"), QStringLiteral("pw")},
+            QStringLiteral("t"), data, dir.filePath(QStringLiteral("t.err")), rows, messages, error));
     });
     EXPECT_TRUE(error.isSet());
     EXPECT_EQ(rows, 0);

@@ -57,7 +57,7 @@ CopyRun CopyIn(const TdsPeer& peer, const QString& database, const QString& tabl
     ovtest::writeFile(data, bytes);
     CopyRun run;
     run.ok =
-        mssql::bulkCopyIn({peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw")}, database, table,
+        mssql::bulkCopyIn({peer.server(), database, false, QStringLiteral("sa"), QStringLiteral("pw")}, table,
                           data, peer.folder() + QStringLiteral("/t.err"), run.rows, run.messages, run.error);
     return run;
 }

@@ -158,15 +158,15 @@ TEST_F(MssqlServer, CreateLoadBackUpRestoreAndDrop)
     if (!folder.isEmpty() && !folder.endsWith(sep))
         folder += sep;
     const QString backup = folder + m_database + QStringLiteral(".dat");
-    ASSERT_TRUE(m_admin->backupDatabase(tempdb, m_database, backup)) << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->backupDatabase(m_database, backup)) << str(m_admin->lastError().description);
 
     QList<BackupFileInfo> files;
-    ASSERT_TRUE(m_admin->readBackupFileList(tempdb, backup, files)) << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->readBackupFileList(backup, files)) << str(m_admin->lastError().description);
     ASSERT_EQ(files.size(), 2);
     EXPECT_EQ(files[0].type, QStringLiteral("D"));
     EXPECT_EQ(files[1].type, QStringLiteral("L"));
     BackupHeader header;
-    ASSERT_TRUE(m_admin->readBackupHeader(tempdb, backup, header));
+    ASSERT_TRUE(m_admin->readBackupHeader(backup, header));
     EXPECT_EQ(header.databaseName, m_database);
     EXPECT_TRUE(header.backupFinishDate.isValid());
 
@@ -178,13 +178,13 @@ TEST_F(MssqlServer, CreateLoadBackUpRestoreAndDrop)
 
     // Over the existing database only with replace; as a copy with moved files.
     cn.Close();
-    EXPECT_FALSE(m_admin->restoreDatabase(tempdb, m_database + QStringLiteral("_copy"), backup, {}, false));
+    EXPECT_FALSE(m_admin->restoreDatabase(m_database + QStringLiteral("_copy"), backup, {}, false));
     QList<QPair<QString, QString>> moves;
     for (const BackupFileInfo& f : files)
         moves.append({f.logicalName, f.physicalName + QStringLiteral(".copy")});
-    ASSERT_TRUE(m_admin->restoreDatabase(tempdb, m_database + QStringLiteral("_copy"), backup, moves, false))
+    ASSERT_TRUE(m_admin->restoreDatabase(m_database + QStringLiteral("_copy"), backup, moves, false))
         << str(m_admin->lastError().description);
-    ASSERT_TRUE(m_admin->restoreDatabase(tempdb, m_database, backup, {}, true))
+    ASSERT_TRUE(m_admin->restoreDatabase(m_database, backup, {}, true))
         << str(m_admin->lastError().description);
 
     Connection copy;
@@ -367,9 +367,9 @@ TEST_F(MssqlServer, RestoreTranscriptFromTheCommandLine)
     if (!folder.isEmpty() && !folder.endsWith(sep))
         folder += sep;
     const QString backup = folder + m_database + QStringLiteral("-t.dat");
-    ASSERT_TRUE(m_admin->backupDatabase(tempdb, m_database, backup)) << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->backupDatabase(m_database, backup)) << str(m_admin->lastError().description);
     QList<BackupFileInfo> files;
-    ASSERT_TRUE(m_admin->readBackupFileList(tempdb, backup, files));
+    ASSERT_TRUE(m_admin->readBackupFileList(backup, files));
     ASSERT_EQ(files.size(), 2);
 
     QTemporaryDir program;
@@ -421,19 +421,18 @@ TEST_F(MssqlServer, BackupsNeverAddToAFileAndRestoreTakesTheNewestSet)
     const QString backup = folder + m_database + QStringLiteral("-sets.dat");
 
     bool exists = true;
-    ASSERT_TRUE(m_admin->backupFileExists(tempdb, backup, exists)) << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->backupFileExists(backup, exists)) << str(m_admin->lastError().description);
     EXPECT_FALSE(exists);
-    ASSERT_TRUE(m_admin->backupDatabase(tempdb, m_database, backup)) << str(m_admin->lastError().description);
-    ASSERT_TRUE(m_admin->backupFileExists(tempdb, backup, exists));
+    ASSERT_TRUE(m_admin->backupDatabase(m_database, backup)) << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->backupFileExists(backup, exists));
     EXPECT_TRUE(exists);
-    EXPECT_FALSE(m_admin->backupDatabase(tempdb, m_database, backup));
+    EXPECT_FALSE(m_admin->backupDatabase(m_database, backup));
     EXPECT_EQ(m_admin->lastError().number, 3201);
     QList<BackupHeader> sets;
-    ASSERT_TRUE(m_admin->readBackupSets(tempdb, backup, sets));
+    ASSERT_TRUE(m_admin->readBackupSets(backup, sets));
     EXPECT_EQ(sets.size(), 1);
-    ASSERT_TRUE(m_admin->backupDatabase(tempdb, m_database, backup, true))
-        << str(m_admin->lastError().description);
-    ASSERT_TRUE(m_admin->readBackupSets(tempdb, backup, sets));
+    ASSERT_TRUE(m_admin->backupDatabase(m_database, backup, true)) << str(m_admin->lastError().description);
+    ASSERT_TRUE(m_admin->readBackupSets(backup, sets));
     ASSERT_EQ(sets.size(), 1);
 
     // Another tool adds a backup of the changed database to the file.
@@ -443,7 +442,7 @@ TEST_F(MssqlServer, BackupsNeverAddToAFileAndRestoreTakesTheNewestSet)
     }
     ASSERT_TRUE(tempdb.Execute(QStringLiteral("BACKUP DATABASE ") + mssql::quotedDatabaseName(m_database) +
                                QStringLiteral(" TO DISK = ") + mssql::unicodeLiteral(backup)));
-    ASSERT_TRUE(m_admin->readBackupSets(tempdb, backup, sets));
+    ASSERT_TRUE(m_admin->readBackupSets(backup, sets));
     ASSERT_EQ(sets.size(), 2);
     EXPECT_EQ(sets[1].position, 2);
     EXPECT_EQ(sets[1].backupType, int(BackupHeader::FullDatabase));

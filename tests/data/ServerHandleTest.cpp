@@ -56,7 +56,6 @@ TEST(ServerHandle, TheNameDecidesTheEngineAndItsCapabilities)
         EXPECT_EQ(s.admin()->engine(), c.embedded ? QStringLiteral("sqlite") : QStringLiteral("mssql"));
         // The answers of the name alone are the handle's.
         EXPECT_EQ(ServerAdmin::localFolder(c.server), c.localFolder);
-        EXPECT_EQ(ServerAdmin::takesLogin(c.server), !c.embedded);
     }
 }
 

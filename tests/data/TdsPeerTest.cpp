@@ -586,9 +586,9 @@ TEST(TdsPeer, TheToolsBulkCopyIsDecodedToTheFilesRows)
     qint64 rows = -1;
     QStringList messages;
     DataError error;
-    EXPECT_TRUE(mssql::bulkCopyIn({peer.server(), false, QStringLiteral("sa"), QStringLiteral("pw")},
-                                  QStringLiteral("crm"), QStringLiteral("t"), data,
-                                  peer.folder() + QStringLiteral("/t.err"), rows, messages, error))
+    EXPECT_TRUE(mssql::bulkCopyIn(
+        {peer.server(), QStringLiteral("crm"), false, QStringLiteral("sa"), QStringLiteral("pw")},
+        QStringLiteral("t"), data, peer.folder() + QStringLiteral("/t.err"), rows, messages, error))
         << str(error.description) << str(messages.join(QLatin1Char('\n')));
     EXPECT_EQ(rows, 2);
     const QList<QJsonObject> bulk = peer.events(QStringLiteral("bulk"));

@@ -265,13 +265,12 @@ TEST_F(BackupFaults, ReadingACraftedBackupIsBounded)
         // A read that has not ended after a minute ran away.
         alarm(60);
         auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
-        auto cn = connect(QStringLiteral("Tempdb"));
-        cn->setCommandTimeout(1);
+        admin->setCommandTimeout(1);
         QList<ov::BackupFileInfo> files;
         ov::BackupHeader header;
-        const bool listed = admin->readBackupFileList(*cn, crafted, files);
+        const bool listed = admin->readBackupFileList(crafted, files);
         const QString listError = admin->lastError().description;
-        const bool headed = admin->readBackupHeader(*cn, crafted, header);
+        const bool headed = admin->readBackupHeader(crafted, header);
         return QStringLiteral("%1 %2|%3 %4")
             .arg(listed)
             .arg(listError)

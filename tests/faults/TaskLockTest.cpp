@@ -140,9 +140,8 @@ TEST_F(TaskLock, RestoreAndDropNeedTheDatabaseForThemselves)
     makeDatabase(QStringLiteral("crm"), QStringLiteral("CREATE TABLE t (a INT); INSERT INTO t VALUES (1)"));
     const QString backup = path(QStringLiteral("crm.bak"));
     {
-        const auto tempdb = connect(QStringLiteral("Tempdb"));
         const auto a = admin();
-        ASSERT_TRUE(a->backupDatabase(*tempdb, QStringLiteral("crm"), backup))
+        ASSERT_TRUE(a->backupDatabase(QStringLiteral("crm"), backup))
             << a->lastError().description.toStdString();
     }
     ASSERT_TRUE(connect(QStringLiteral("crm"))->Execute(QStringLiteral("INSERT INTO t VALUES (2)")));
@@ -150,9 +149,8 @@ TEST_F(TaskLock, RestoreAndDropNeedTheDatabaseForThemselves)
     const auto restoreAndDrop = [&] {
         return runInChild([&] {
             const auto a = admin();
-            const auto tempdb = connect(QStringLiteral("Tempdb"));
             QStringList out;
-            out << (a->restoreDatabase(*tempdb, QStringLiteral("crm"), backup, {}, true)
+            out << (a->restoreDatabase(QStringLiteral("crm"), backup, {}, true)
                         ? QStringLiteral("restored")
                         : QString::number(a->lastError().number));
             out << (a->dropDatabase(QStringLiteral("crm")) ? QStringLiteral("dropped")

@@ -134,12 +134,12 @@ private:
 
 MssqlAdmin::MssqlAdmin(Server server) : m_server(std::move(server)) {}
 
-bool MssqlAdmin::openMaster(Connection& cn)
+bool MssqlAdmin::openOn(Connection& cn, const QString& database)
 {
-    // Creating a database can take long; no limit unless the caller set
-    // one, as for backup and restore. The login waits 30 seconds, as the
-    // server management component does.
-    if (m_server.open(cn, QStringLiteral("master"), m_commandTimeout, 30))
+    // Creating a database, a backup or a restore can take long; no limit
+    // unless the caller set one. The login waits 30 seconds, as the server
+    // management component does.
+    if (m_server.open(cn, database.isEmpty() ? QStringLiteral("master") : database, m_commandTimeout, 30))
         return true;
     return fail(cn.lastError());
 }
@@ -286,9 +286,10 @@ bool MssqlAdmin::checkedBulkCopy(const QString& database, const QString& table, 
     }
     kept.close();
     serverRejects.close();
-    const ConnectionSettings& s = m_server.settings();
-    if (!mssql::bulkCopyIn({s.server, s.trusted, s.user, s.password}, database, table, kept.fileName(),
-                           serverRejects.fileName(), copied, messages, m_error))
+    ConnectionSettings settings = m_server.settings();
+    settings.database = database;
+    if (!mssql::bulkCopyIn(settings, table, kept.fileName(), serverRejects.fileName(), copied, messages,
+                           m_error))
         return false;
     // The rows the server refused follow those refused here; a rejected row
     // that did not reach the error file would be lost without a trace, so the
@@ -340,11 +341,13 @@ bool MssqlAdmin::bulkLoad(const QString& database, const QString& table, const Q
     return ok;
 }
 
-bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                                bool replace)
+bool MssqlAdmin::backupDatabase(const QString& database, const QString& pathFile, bool replace)
 {
     m_error.clear();
-    if (!requireEngine(cn, engine()))
+    // On the database itself, by the name the statement denotes: a database
+    // the server does not have fails at the login, before anything is sent.
+    Connection cn;
+    if (!openOn(cn, unquotedName(database)))
         return false;
     // Without INIT the server adds the backup to the sets of an existing
     // file, where a restore that names no set never finds it. So a backup
@@ -352,7 +355,7 @@ bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const Q
     // there; when the server cannot say, nothing is sent.
     if (!replace) {
         bool exists = false;
-        if (!backupFileExists(cn, pathFile, exists)) {
+        if (!fileExists(cn, pathFile, exists)) {
             const DataError refused = m_error;
             return fail(refused.number,
                         QStringLiteral("无法确认备份文件 %1 是否已存在，为免把备份追加到已有的备份文件中，"
@@ -370,12 +373,17 @@ bool MssqlAdmin::backupDatabase(Connection& cn, const QString& database, const Q
     return run(cn, mssql::backupStatement(database, pathFile, replace));
 }
 
-bool MssqlAdmin::backupFileExists(Connection& cn, const QString& pathFile, bool& exists)
+bool MssqlAdmin::backupFileExists(const QString& pathFile, bool& exists)
 {
     m_error.clear();
     exists = false;
-    if (!requireEngine(cn, engine()))
-        return false;
+    Connection cn;
+    return openMaster(cn) && fileExists(cn, pathFile, exists);
+}
+
+bool MssqlAdmin::fileExists(Connection& cn, const QString& pathFile, bool& exists)
+{
+    exists = false;
     // RESTORE HEADERONLY opens the file as a backup would: an answer, even
     // one without a row, means the file is there; "Cannot open backup
     // device" for a file or folder that is not found means it is not. It is
@@ -402,12 +410,12 @@ bool MssqlAdmin::requireBackupSet(int backupSet)
                 QStringLiteral("Orvane data access"));
 }
 
-bool MssqlAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
-                                    int backupSet)
+bool MssqlAdmin::readBackupFileList(const QString& pathFile, QList<BackupFileInfo>& files, int backupSet)
 {
     m_error.clear();
     files.clear();
-    if (!requireEngine(cn, engine()) || !requireBackupSet(backupSet))
+    Connection cn;
+    if (!requireBackupSet(backupSet) || !openMaster(cn))
         return false;
     Recordset rs;
     if (!rs.Open(mssql::fileListStatement(pathFile, backupSet), cn))
@@ -420,22 +428,23 @@ bool MssqlAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QLi
     return !rs.lastError().isSet() || fail(rs.lastError());
 }
 
-bool MssqlAdmin::readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header)
+bool MssqlAdmin::readBackupHeader(const QString& pathFile, BackupHeader& header)
 {
     header = BackupHeader();
     QList<BackupHeader> sets;
-    if (!readBackupSets(cn, pathFile, sets))
+    if (!readBackupSets(pathFile, sets))
         return false;
     if (!sets.isEmpty())
         header = sets.first();
     return true;
 }
 
-bool MssqlAdmin::readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets)
+bool MssqlAdmin::readBackupSets(const QString& pathFile, QList<BackupHeader>& sets)
 {
     m_error.clear();
     sets.clear();
-    if (!requireEngine(cn, engine()))
+    Connection cn;
+    if (!openMaster(cn))
         return false;
     Recordset rs;
     if (!rs.Open(mssql::headerStatement(pathFile), cn))
@@ -455,11 +464,14 @@ bool MssqlAdmin::readBackupSets(Connection& cn, const QString& pathFile, QList<B
     return !rs.lastError().isSet() || fail(rs.lastError());
 }
 
-bool MssqlAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+bool MssqlAdmin::restoreDatabase(const QString& database, const QString& pathFile,
                                  const QList<QPair<QString, QString>>& moves, bool replace, int backupSet)
 {
     m_error.clear();
-    if (!requireEngine(cn, engine()) || !requireBackupSet(backupSet))
+    // On master, which holds no product database, so that nothing of this
+    // connection holds the database being restored.
+    Connection cn;
+    if (!requireBackupSet(backupSet) || !openMaster(cn))
         return false;
     for (const QString& statement : mssql::restoreStatements(database, pathFile, backupSet, moves, replace)) {
         if (!run(cn, statement))

@@ -6,8 +6,9 @@
 namespace ov {
 
 // SQL Server's management: T-SQL on a connection to master through ODBC,
-// bulk loads through DB-Library's bulk copy, and the backup, restore and
-// folder-listing statements on the caller's connection.
+// bulk loads through DB-Library's bulk copy, the backup and restore
+// statements on connections of its own, and the folder-listing statements on
+// the caller's connection.
 class MssqlAdmin : public ServerAdmin
 {
 public:
@@ -26,14 +27,12 @@ public:
                   const QString& logFile, const QString& errorFile,
                   BulkLoadResult* result = nullptr) override;
 
-    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                        bool replace) override;
-    bool backupFileExists(Connection& cn, const QString& pathFile, bool& exists) override;
-    bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
-                            int backupSet) override;
-    bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
-    bool readBackupSets(Connection& cn, const QString& pathFile, QList<BackupHeader>& sets) override;
-    bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+    bool backupDatabase(const QString& database, const QString& pathFile, bool replace) override;
+    bool backupFileExists(const QString& pathFile, bool& exists) override;
+    bool readBackupFileList(const QString& pathFile, QList<BackupFileInfo>& files, int backupSet) override;
+    bool readBackupHeader(const QString& pathFile, BackupHeader& header) override;
+    bool readBackupSets(const QString& pathFile, QList<BackupHeader>& sets) override;
+    bool restoreDatabase(const QString& database, const QString& pathFile,
                          const QList<QPair<QString, QString>>& moves, bool replace, int backupSet) override;
     bool listFolder(Connection& cn, const QString& folder, QList<FolderEntry>& entries) override;
     PathStyle pathStyle(Connection& cn) override;
@@ -43,7 +42,12 @@ protected:
     std::unique_ptr<DatabaseLock> takeLock(const QString& database) override;
 
 private:
-    bool openMaster(Connection& cn);
+    // Opens cn on database (master when empty) with the handle's login,
+    // the command time-out setCommandTimeout gave and a 30-second login.
+    bool openOn(Connection& cn, const QString& database);
+    bool openMaster(Connection& cn) { return openOn(cn, QString()); }
+    // backupFileExists on an open connection.
+    bool fileExists(Connection& cn, const QString& pathFile, bool& exists);
     bool run(Connection& cn, const QString& statement);
     bool requireBackupSet(int backupSet);
     // The bulk copy of the rows of dataFile that fit the table's columns;

@@ -153,9 +153,8 @@ QString dblibServerName(const QString& server)
     return s;
 }
 
-bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QString& table,
-                const QString& dataFile, const QString& errorFile, qint64& rowsCopied, QStringList& messages,
-                DataError& error)
+bool bulkCopyIn(const ConnectionSettings& settings, const QString& table, const QString& dataFile,
+                const QString& errorFile, qint64& rowsCopied, QStringList& messages, DataError& error)
 {
     rowsCopied = 0;
     if (!initLibrary(error))
@@ -199,10 +198,10 @@ bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QStri
     LOGINREC* loginRec = dblogin();
     if (!loginRec)
         return false;
-    if (!login.trusted) {
+    if (!settings.trusted) {
         // Login names travel in the client character set, like the data.
-        DBSETLUSER(loginRec, encode(login.user).constData());
-        DBSETLPWD(loginRec, encode(login.password).constData());
+        DBSETLUSER(loginRec, encode(settings.user).constData());
+        DBSETLPWD(loginRec, encode(settings.password).constData());
     }
     DBSETLAPP(loginRec, "OVSqlUpdateDB");
     DBSETLCHARSET(loginRec, charset.constData());
@@ -214,18 +213,18 @@ bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QStri
     DBSETLVERSION(loginRec, DBVERSION_74);
     const int cap = loginTimeoutCap();
     dbsetlogintime(cap > 0 && cap < 15 ? cap : 15);
-    DBPROCESS* dbproc = dbopen(loginRec, dblibServerName(login.server).toUtf8().constData());
+    DBPROCESS* dbproc = dbopen(loginRec, dblibServerName(settings.server).toUtf8().constData());
     dbloginfree(loginRec);
     if (!dbproc) {
         if (!error.isSet())
             setDataError(error, DataErr::ProviderFailure,
-                         QStringLiteral("Cannot connect to %1.").arg(login.server),
+                         QStringLiteral("Cannot connect to %1.").arg(settings.server),
                          QStringLiteral("DB-Library"));
         return false;
     }
     // DB-Library's dbuse sends a name written [like this] unquoted; the
     // database is chosen with a statement that quotes every name.
-    bool ok = useDatabase(dbproc, database);
+    bool ok = useDatabase(dbproc, settings.database);
     int columns = ok ? columnCount(dbproc, table) : -1;
     if (ok && columns == 0) {
         setDataError(error, 208, QStringLiteral("Invalid object name '%1'.").arg(table),

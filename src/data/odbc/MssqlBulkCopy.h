@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/ConnectionSettings.h"
 #include "data/DataError.h"
 
 #include <QString>
@@ -10,23 +11,15 @@
 // on this machine and writing the rows it cannot convert to an error file.
 namespace ov::mssql {
 
-struct BulkCopyLogin
-{
-    QString server;
-    bool trusted = false;
-    QString user;
-    QString password;
-};
-
 // The server name as DB-Library reads it: "host,port" becomes "host:port",
 // "(local)" and "." become 127.0.0.1, "host\instance" stays.
 QString dblibServerName(const QString& server);
 
 // Copies dataFile (tab-delimited, CR LF rows, code page 936 or UTF-8 after a
-// byte-order mark) into table of database. rowsCopied is what the server took;
-// messages are the server's and the library's messages, for the log file.
-bool bulkCopyIn(const BulkCopyLogin& login, const QString& database, const QString& table,
-                const QString& dataFile, const QString& errorFile, qint64& rowsCopied, QStringList& messages,
-                DataError& error);
+// byte-order mark) into table of the database of settings, on its server
+// with its login. rowsCopied is what the server took; messages are the
+// server's and the library's messages, for the log file.
+bool bulkCopyIn(const ConnectionSettings& settings, const QString& table, const QString& dataFile,
+                const QString& errorFile, qint64& rowsCopied, QStringList& messages, DataError& error);
 
 } // namespace ov::mssql

@@ -709,11 +709,15 @@ bool SqliteAdmin::bulkLoad(const QString& database, const QString& table, const 
     return ok;
 }
 
-bool SqliteAdmin::backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                                 bool replace)
+bool SqliteAdmin::backupDatabase(const QString& database, const QString& pathFile, bool replace)
 {
     m_error.clear();
-    if (!requireEngine(cn, engine()))
+    // A connection to the database, as the backup window's: it finds the
+    // server and the database or says why not, and holds the database, so
+    // that no restore or drop takes it while it is copied.
+    const std::unique_ptr<SqliteBackend> inUse =
+        SqliteBackend::open(m_folder, database, m_commandTimeout, m_error);
+    if (!inUse)
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))
@@ -809,17 +813,17 @@ bool SqliteAdmin::readBackupSet(const QString& pathFile, QList<BackupFileInfo>* 
     return true;
 }
 
-int SqliteAdmin::readLimit(Connection& cn)
+int SqliteAdmin::readLimit() const
 {
-    const int seconds = cn.CommandTimeout();
+    const int seconds = m_commandTimeout;
     return seconds > 0 && seconds < kReadLimitSeconds ? seconds : kReadLimitSeconds;
 }
 
-bool SqliteAdmin::backupFileExists(Connection& cn, const QString& pathFile, bool& exists)
+bool SqliteAdmin::backupFileExists(const QString& pathFile, bool& exists)
 {
     m_error.clear();
     exists = false;
-    if (!requireEngine(cn, engine()))
+    if (!requireFolder())
         return false;
     const QFileInfo target(pathFile);
     exists = target.exists() || target.isSymLink();
@@ -835,20 +839,19 @@ bool SqliteAdmin::requireOnlySet(const QString& pathFile, int backupSet)
                 embedded::errorSource());
 }
 
-bool SqliteAdmin::readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
-                                     int backupSet)
+bool SqliteAdmin::readBackupFileList(const QString& pathFile, QList<BackupFileInfo>& files, int backupSet)
 {
     m_error.clear();
     files.clear();
-    return requireEngine(cn, engine()) && requireOnlySet(pathFile, backupSet) &&
-           readBackupSet(pathFile, &files, nullptr, readLimit(cn));
+    return requireFolder() && requireOnlySet(pathFile, backupSet) &&
+           readBackupSet(pathFile, &files, nullptr, readLimit());
 }
 
-bool SqliteAdmin::readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header)
+bool SqliteAdmin::readBackupHeader(const QString& pathFile, BackupHeader& header)
 {
     m_error.clear();
     header = BackupHeader();
-    if (!requireEngine(cn, engine()) || !readBackupSet(pathFile, nullptr, &header, readLimit(cn)))
+    if (!requireFolder() || !readBackupSet(pathFile, nullptr, &header, readLimit()))
         return false;
     // A backup whose content was changed after it was made shows as soon as
     // it is read, with the check its restore makes.
@@ -899,11 +902,11 @@ bool SqliteAdmin::failDamaged(const QString& pathFile, const QString& damage)
         embedded::errorSource());
 }
 
-bool SqliteAdmin::restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+bool SqliteAdmin::restoreDatabase(const QString& database, const QString& pathFile,
                                   const QList<QPair<QString, QString>>& moves, bool replace, int backupSet)
 {
     m_error.clear();
-    if (!requireEngine(cn, engine()) || !requireOnlySet(pathFile, backupSet))
+    if (!requireFolder() || !requireOnlySet(pathFile, backupSet))
         return false;
     const QString name = unquotedName(database);
     if (embedded::isTempdb(name))

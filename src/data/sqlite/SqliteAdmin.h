@@ -31,13 +31,11 @@ public:
                   const QString& logFile, const QString& errorFile,
                   BulkLoadResult* result = nullptr) override;
 
-    bool backupDatabase(Connection& cn, const QString& database, const QString& pathFile,
-                        bool replace) override;
-    bool backupFileExists(Connection& cn, const QString& pathFile, bool& exists) override;
-    bool readBackupFileList(Connection& cn, const QString& pathFile, QList<BackupFileInfo>& files,
-                            int backupSet) override;
-    bool readBackupHeader(Connection& cn, const QString& pathFile, BackupHeader& header) override;
-    bool restoreDatabase(Connection& cn, const QString& database, const QString& pathFile,
+    bool backupDatabase(const QString& database, const QString& pathFile, bool replace) override;
+    bool backupFileExists(const QString& pathFile, bool& exists) override;
+    bool readBackupFileList(const QString& pathFile, QList<BackupFileInfo>& files, int backupSet) override;
+    bool readBackupHeader(const QString& pathFile, BackupHeader& header) override;
+    bool restoreDatabase(const QString& database, const QString& pathFile,
                          const QList<QPair<QString, QString>>& moves, bool replace, int backupSet) override;
     QString proposedTarget(const QString& database, const BackupFileInfo& file) const override;
     QString refusedTarget(const QString& database, const QString& logicalName,
@@ -66,8 +64,9 @@ private:
     bool checkNewDatabase(const QString& name);
     bool readBackupSet(const QString& pathFile, QList<BackupFileInfo>* files, BackupHeader* header,
                        int limitSeconds);
-    // The time limit of reading a backup's description on cn, in seconds.
-    static int readLimit(Connection& cn);
+    // The time limit of reading a backup's description, in seconds: the
+    // command time-out when it is shorter than the engine's own limit.
+    int readLimit() const;
     // What is wrong with a backup file: its content does not match the
     // checksum it carries, or SQLite's integrity check finds a fault; empty
     // when both pass.
