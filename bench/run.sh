@@ -33,17 +33,17 @@ target_for() {
     "transfer on the wire, bytes"*) echo 3.00 ;;
     "bulk copy on the wire, bytes"*) echo 1.00 ;;
     "transfer peak memory"* | "import peak memory"* | "schema check peak memory"*) echo 1.50 ;;
-    "start-up peak memory"*) echo 2.50 ;;
-    start-up*) echo 3.00 ;;
+    "start-up peak memory"*) echo 1.20 ;;
+    start-up*) echo 1.20 ;;
     "update runner peak memory"*) echo 1.50 ;;
-    "update runner"*) echo 1.30 ;;
+    "update runner"*) echo 1.00 ;;
     "update "*" databases, --parallel 1"*) echo 1.25 ;;
     "update "*" databases, --parallel 2"*) echo 0.90 ;;
     bulk-load*) echo 0.75 ;;
     "jet read"*) echo 0.35 ;;
     transfer*) echo 0.70 ;;
     import*) echo 0.75 ;;
-    backup* | restore*) echo 1.20 ;;
+    backup* | restore*) echo 1.00 ;;
     *) echo "" ;;
   esac
 }
