@@ -242,6 +242,31 @@ private:
         bool m_held = false;
     };
 
+    // Binds the values of the columns of set to stmt's parameters after
+    // index, moving index on. The UTF-8 of a text value is kept in texts (one
+    // per column) until the statement has run, so that SQLite binds it
+    // without a copy of its own.
+    int bindRow(sqlite3_stmt* stmt, int& index, const QVector<QVariant>& values, const QVector<bool>& set,
+                QByteArray* texts)
+    {
+        for (int i = 0; i < m_columns.size(); ++i) {
+            if (!set.value(i))
+                continue;
+            const QVariant& v = values.value(i);
+            int rc;
+            if (v.typeId() == QMetaType::QString && !v.isNull()) {
+                texts[i] = v.toString().toUtf8();
+                rc = sqlite3_bind_text(stmt, ++index, texts[i].constData(), int(texts[i].size()),
+                                       SQLITE_STATIC);
+            } else {
+                rc = sqlitevalue::bind(stmt, ++index, v);
+            }
+            if (rc != SQLITE_OK)
+                return rc;
+        }
+        return SQLITE_OK;
+    }
+
     // Stores count rows from first, all setting the columns of set, with one
     // statement; false, with nothing stored, when the engine refuses it.
     bool storeMany(const QVector<QVector<QVariant>>& rows, qsizetype first, int count,
@@ -253,23 +278,10 @@ private:
         m_manyTexts.resize(qsizetype(count) * m_columns.size());
         int index = 0;
         for (int r = 0; r < count; ++r) {
-            const QVector<QVariant>& values = rows[first + r];
-            for (int i = 0; i < m_columns.size(); ++i) {
-                if (!set.value(i))
-                    continue;
-                const QVariant& v = values.value(i);
-                int rc;
-                if (v.typeId() == QMetaType::QString && !v.isNull()) {
-                    QByteArray& text = m_manyTexts[qsizetype(r) * m_columns.size() + i];
-                    text = v.toString().toUtf8();
-                    rc = sqlite3_bind_text(stmt, ++index, text.constData(), int(text.size()), SQLITE_STATIC);
-                } else {
-                    rc = sqlitevalue::bind(stmt, ++index, v);
-                }
-                if (rc != SQLITE_OK) {
-                    sqlite3_reset(stmt);
-                    return false;
-                }
+            if (bindRow(stmt, index, rows[first + r], set,
+                        m_manyTexts.data() + qsizetype(r) * m_columns.size()) != SQLITE_OK) {
+                sqlite3_reset(stmt);
+                return false;
             }
         }
         const int rc = sqlite3_step(stmt);
@@ -320,24 +332,10 @@ private:
         sqlite3_reset(stmt);
         int index = 0;
         m_texts.resize(m_columns.size());
-        for (int i = 0; i < m_columns.size(); ++i) {
-            if (!set.value(i))
-                continue;
-            const QVariant& v = values.value(i);
-            int rc;
-            if (v.typeId() == QMetaType::QString && !v.isNull()) {
-                // Texts are kept here until the row is stored, so SQLite
-                // binds them without a copy of its own.
-                m_texts[i] = v.toString().toUtf8();
-                rc = sqlite3_bind_text(stmt, ++index, m_texts[i].constData(), int(m_texts[i].size()),
-                                       SQLITE_STATIC);
-            } else {
-                rc = sqlitevalue::bind(stmt, ++index, v);
-            }
-            if (rc != SQLITE_OK) {
-                m_backend->sqliteError(rc, error);
-                return false;
-            }
+        const int bound = bindRow(stmt, index, values, set, m_texts.data());
+        if (bound != SQLITE_OK) {
+            m_backend->sqliteError(bound, error);
+            return false;
         }
         const int rc = sqlite3_step(stmt);
         if (rc != SQLITE_DONE) {
