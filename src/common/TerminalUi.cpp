@@ -156,7 +156,8 @@ void TerminalProgress::setValue(int value)
     }
     // Only forward steps are printed: an operation that resets its bar when
     // it ends does not print a last "0%".
-    const int tenth = static_cast<int>(static_cast<qint64>(value) * 10 / m_max);
+    const int tenth =
+        static_cast<int>(qBound<qint64>(qint64(0), static_cast<qint64>(value) * 10 / m_max, 10));
     if (tenth > m_lastTenth) {
         m_lastTenth = tenth;
         err(QStringLiteral("progress: %1%\n").arg(tenth * 10));

@@ -18,6 +18,8 @@
 #include <QDir>
 #include <QTemporaryFile>
 
+#include <climits>
+
 namespace mdlDBConvert {
 
 QString ConvertIniPath()
@@ -137,6 +139,9 @@ bool RerunAppliedTransfers(ov::Connection& cn, const QString& scriptPath, ov::St
             QStringLiteral("Transfer block run again after the conversion failed: ") + error.description +
             QStringLiteral("\r\n") + batch);
     };
+    // The bar counts this run's own file, not the work before it.
+    prgProgress.setValue(0);
+    prgProgress.setMaximum(int(qMin<qint64>(run.size(), INT_MAX)));
     const bool read = mdlOVSqlUpdateDB::RunScriptOnConnection(cn, run, hooks, lblTip, prgProgress);
     run.close();
     return read && clean;
