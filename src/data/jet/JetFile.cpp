@@ -288,9 +288,12 @@ private:
         const guint32 bits = guint32(m_mdb->fmt->pg_size - 4) * 8;
         const guint32 mapPages = (m_size - 1) / 4;
         guint32 from = (page + 1) % bits;
-        for (guint32 index = (page + 1) / bits; index < mapPages; ++index) {
+        for (guint32 index = (page + 1) / bits; index < mapPages; ++index, from = 0) {
             const guint32 mapPage = get32(m_map + 1 + 4 * index);
-            // An empty entry keeps the place to start from, as libmdb does.
+            // An empty entry names no page of its range. The map page after it
+            // is read from its first page on: libmdb keeps the place to start
+            // from over an empty entry and so never reads the first page of
+            // the next map page's range (the rows on it would be lost).
             if (mapPage == 0)
                 continue;
             if (mapPage != m_cachedPage) {
@@ -303,7 +306,6 @@ private:
                 if (bit(m_bitmap.data(), i))
                     return gint32(index * bits + i);
             }
-            from = 0;
         }
         return 0;
     }
