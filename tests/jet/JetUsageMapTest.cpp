@@ -8,6 +8,8 @@
 
 #include "common/clsError.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 using jet::ColumnType;
@@ -70,6 +72,62 @@ TEST(JetUsageMap, EveryPageOfAMapOfMapPagesIsRead)
             EXPECT_EQ(r.rows[i][0].toInt(), i);
             EXPECT_EQ(r.rows[i][1].toString(), rowText(i));
         }
+    }
+}
+
+// A table whose pages hold another number of rows than its definition
+// records (pages the map no longer names, a count gone stale) is not read as
+// if it were whole: the read ends in an error that names both numbers.
+TEST(JetUsageMap, ARowCountOtherThanTheRecordedOneFailsTheRead)
+{
+    constexpr int kPage = 4096;
+    constexpr int kWritten = 40;
+    struct Case
+    {
+        const char* name;
+        quint32 recorded;
+    };
+    const Case cases[] = {
+        {"one row more recorded than the pages hold", kWritten + 1},
+        {"one row fewer recorded", kWritten - 1},
+        {"a count far beyond the pages recorded", 0x7FFFFFFF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = jetread::writeCdb(dir, QStringLiteral("count.cdb"), [](jet::Writer& w) {
+            ASSERT_TRUE(w.addTable(QStringLiteral("T"), {{QStringLiteral("Id"), ColumnType::Long}}));
+            for (int i = 0; i < kWritten; ++i)
+                ASSERT_TRUE(w.addRow(QStringLiteral("T"), {i}));
+        });
+        ASSERT_FALSE(path.isEmpty());
+        // The one table definition after the catalog's (page 2) records the
+        // table's rows at byte 16.
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        int tdef = -1;
+        for (int page = 3; page * kPage < bytes.size(); ++page)
+            if (bytes[page * kPage] == 0x02)
+                tdef = page;
+        ASSERT_GT(tdef, 0);
+        ASSERT_EQ(quint8(bytes[tdef * kPage + 16]), quint8(kWritten));
+        for (int i = 0; i < 4; ++i)
+            bytes[tdef * kPage + 16 + i] = char((c.recorded >> (8 * i)) & 0xFF);
+        ASSERT_TRUE(file.seek(0));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+        file.close();
+
+        std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBAccess(path);
+        ASSERT_TRUE(cn) << mdlCommon::GetErrorText(true).toStdString();
+        const jetread::Rows r = jetread::readAll(*cn, QStringLiteral("T"));
+        const ov::DataError& error = r.error;
+        ASSERT_TRUE(error.isSet()) << "read " << r.rows.size() << " rows without an error";
+        EXPECT_TRUE(error.description.contains(QStringLiteral("is damaged")))
+            << error.description.toStdString();
+        EXPECT_TRUE(error.description.contains(QString::number(c.recorded)))
+            << error.description.toStdString();
+        EXPECT_TRUE(error.description.contains(QString::number(kWritten))) << error.description.toStdString();
     }
 }
 

@@ -593,6 +593,14 @@ bool JetTable::nextDataPage(DataError& error)
     for (quint32 seen = 0; seen <= m_pageCount; ++seen) {
         const gint32 next = m_handle->map->next(m_table->cur_phys_pg);
         if (next == 0) {
+            // The pages the map names hold every row of the table, as many as
+            // its definition records; other numbers mean pages out of reach of
+            // the map or a damaged count, and a read of part of a table must
+            // never pass for the whole.
+            if (m_rowsRead != storedRowCount())
+                return damaged(error, QStringLiteral("its pages hold %1 rows, its definition records %2")
+                                          .arg(m_rowsRead)
+                                          .arg(storedRowCount()));
             m_ended = true;
             return false;
         }
@@ -649,6 +657,7 @@ CursorBackend::Fetch JetTable::next(QVector<QVariant>* row, DataError& error)
         if (found != 0 || size == 0 || (start & kRowDeleted))
             continue;
         start &= kRowOffsetMask;
+        ++m_rowsRead;
         if (mdb_crack_row(m_table, start, size, fields) < 0) {
             damaged(
                 error,
