@@ -131,4 +131,56 @@ TEST(JetUsageMap, ARowCountOtherThanTheRecordedOneFailsTheRead)
     }
 }
 
+// A map entry that names a page past the end of the file, or a page that is
+// not a usage-map page (its bytes would be taken for a bitmap of pages), makes
+// the table unreadable with a clear error, never a read of fewer rows.
+TEST(JetUsageMap, AMapEntryNamingNoMapPageFailsTheTable)
+{
+    constexpr int kPage = 4096;
+    struct Case
+    {
+        const char* name;
+        quint32 entry;
+    };
+    const Case cases[] = {
+        {"past the end of the file", 0x00FFFFFF},
+        {"the table's definition", 3},
+        {"a data page of the table", kPagesPerMapPage},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = writeLaidOut(dir, kLayouts[0]);
+        ASSERT_FALSE(path.isEmpty());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        // The one map page of the file (type 5), and the table's map that
+        // names it in its second entry, the first being empty.
+        int mapPage = -1;
+        for (int page = 0; page * kPage < bytes.size(); ++page)
+            if (bytes[page * kPage] == 0x05)
+                mapPage = page;
+        ASSERT_GT(mapPage, 0);
+        QByteArray entries("\x01\0\0\0\0", 5);
+        for (int i = 0; i < 4; ++i)
+            entries += char((quint32(mapPage) >> (8 * i)) & 0xFF);
+        const int at = bytes.indexOf(entries);
+        ASSERT_GE(at, 0);
+        ASSERT_EQ(bytes.indexOf(entries, at + 1), -1);
+        for (int i = 0; i < 4; ++i)
+            bytes[at + 5 + i] = char((c.entry >> (8 * i)) & 0xFF);
+        ASSERT_TRUE(file.seek(0));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+        file.close();
+
+        std::unique_ptr<ov::Connection> cn = mdlOVSqlServer::ConnectToDBAccess(path);
+        ASSERT_TRUE(cn) << mdlCommon::GetErrorText(true).toStdString();
+        const jetread::Rows r = jetread::readAll(*cn, QStringLiteral("Far"));
+        ASSERT_TRUE(!r.opened || r.error.isSet()) << "read " << r.rows.size() << " rows without an error";
+        EXPECT_TRUE(r.error.description.contains(QStringLiteral("is damaged")))
+            << r.error.description.toStdString();
+    }
+}
+
 } // namespace
