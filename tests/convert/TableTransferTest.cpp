@@ -5,6 +5,7 @@
 #include "convert/TableTransfer.h"
 #include "data/odbc/OdbcAppender.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 using jet::ColumnType;
@@ -193,6 +194,45 @@ TEST_F(TableTransfer, ServerColumnTheFileLacksIsReportedOnceWithItsRowCount)
     EXPECT_EQ(rows(*server,
                    QStringLiteral("SELECT COUNT(*), COUNT(Email), COUNT(Level), MAX(UserName) FROM tblUser")),
               QStringList({QStringLiteral("1100|0|0|用户999")}));
+}
+
+// A table of the file whose pages hold fewer rows than its definition
+// records (pages its usage map does not reach) is not passed off as copied:
+// the transfer fails and says the file is damaged.
+TEST_F(TableTransfer, TableHoldingFewerRowsThanRecordedFailsTheTransfer)
+{
+    constexpr int kPage = 4096;
+    CdbTable users{QStringLiteral("tblUser"), {{QStringLiteral("UserID"), ColumnType::Long}}, {}};
+    for (int i = 1; i <= 50; ++i)
+        users.rows.append(QList<QVariant>{i});
+    const QString file = writeCdb(QStringLiteral("short.cdb"), {users});
+    // The one table definition after the catalog's (page 2) records the
+    // table's rows at byte 16: it now records 60.
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        int tdef = -1;
+        for (int page = 3; page * kPage < bytes.size(); ++page)
+            if (bytes[page * kPage] == 0x02)
+                tdef = page;
+        ASSERT_GT(tdef, 0);
+        ASSERT_EQ(bytes[tdef * kPage + 16], char(50));
+        bytes[tdef * kPage + 16] = char(60);
+        ASSERT_TRUE(f.seek(0));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+    auto server =
+        makeServerDatabase(QStringLiteral("crm"), QStringLiteral("CREATE TABLE tblUser ([UserID] INT);"));
+    ASSERT_TRUE(server);
+
+    EXPECT_FALSE(transfer(file, server.get(), {QStringLiteral("tblUser")}));
+
+    const QString all = m_ui.texts().join(QLatin1Char('\n'));
+    EXPECT_TRUE(all.contains(QStringLiteral("is damaged"))) << all;
+    EXPECT_TRUE(all.contains(QStringLiteral("50 rows"))) << all;
+    EXPECT_TRUE(all.contains(QStringLiteral("records 60"))) << all;
+    EXPECT_FALSE(errorLines().isEmpty());
 }
 
 namespace {

@@ -288,9 +288,12 @@ private:
         const guint32 bits = guint32(m_mdb->fmt->pg_size - 4) * 8;
         const guint32 mapPages = (m_size - 1) / 4;
         guint32 from = (page + 1) % bits;
-        for (guint32 index = (page + 1) / bits; index < mapPages; ++index) {
+        for (guint32 index = (page + 1) / bits; index < mapPages; ++index, from = 0) {
             const guint32 mapPage = get32(m_map + 1 + 4 * index);
-            // An empty entry keeps the place to start from, as libmdb does.
+            // An empty entry names no page of its range. The map page after it
+            // is read from its first page on: libmdb keeps the place to start
+            // from over an empty entry and so never reads the first page of
+            // the next map page's range (the rows on it would be lost).
             if (mapPage == 0)
                 continue;
             if (mapPage != m_cachedPage) {
@@ -303,7 +306,6 @@ private:
                 if (bit(m_bitmap.data(), i))
                     return gint32(index * bits + i);
             }
-            from = 0;
         }
         return 0;
     }
@@ -591,6 +593,14 @@ bool JetTable::nextDataPage(DataError& error)
     for (quint32 seen = 0; seen <= m_pageCount; ++seen) {
         const gint32 next = m_handle->map->next(m_table->cur_phys_pg);
         if (next == 0) {
+            // The pages the map names hold every row of the table, as many as
+            // its definition records; other numbers mean pages out of reach of
+            // the map or a damaged count, and a read of part of a table must
+            // never pass for the whole.
+            if (m_rowsRead != storedRowCount())
+                return damaged(error, QStringLiteral("its pages hold %1 rows, its definition records %2")
+                                          .arg(m_rowsRead)
+                                          .arg(storedRowCount()));
             m_ended = true;
             return false;
         }
@@ -647,6 +657,7 @@ CursorBackend::Fetch JetTable::next(QVector<QVariant>* row, DataError& error)
         if (found != 0 || size == 0 || (start & kRowDeleted))
             continue;
         start &= kRowOffsetMask;
+        ++m_rowsRead;
         if (mdb_crack_row(m_table, start, size, fields) < 0) {
             damaged(
                 error,

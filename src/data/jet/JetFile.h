@@ -100,6 +100,7 @@ private:
     std::unique_ptr<Handle> m_handle;
     MdbTableDef* m_table = nullptr;
     unsigned int m_row = 0;
+    qint64 m_rowsRead = 0; // rows given out, compared at the end with the recorded count
     bool m_started = false;
     bool m_ended = false;
 };

@@ -102,6 +102,14 @@ public:
 
     quint32 allocate() { return m_next++; }
     quint32 pageCount() const { return m_next; }
+    // Hands out page next; the pages before it that were not handed out are
+    // never written, a hole in the file that reads as zeros.
+    void skipTo(quint32 page)
+    {
+        Q_ASSERT(page >= m_next);
+        m_skipped += page - m_next;
+        m_next = page;
+    }
 
     bool write(quint32 page, const QByteArray& bytes, QString* error)
     {
@@ -125,7 +133,7 @@ public:
     bool commit(QString* error)
     {
         // Every page handed out is written exactly once.
-        Q_ASSERT(m_written == m_next);
+        Q_ASSERT(m_written + m_skipped == m_next);
         if (!m_file.commit()) {
             *error = QStringLiteral("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString());
             return false;
@@ -137,6 +145,7 @@ private:
     QSaveFile m_file;
     quint32 m_next = 0;
     quint32 m_written = 0;
+    quint32 m_skipped = 0;
 };
 
 // The pages of one long-value column, and the page its short values are
@@ -968,6 +977,20 @@ bool Writer::addRow(const QString& table, const QList<Value>& values)
     if (!row)
         return d->fail(why);
     return d->placeRow(*t, *row);
+}
+
+bool Writer::leaveEmptyUntil(quint32 page)
+{
+    if (d->saved)
+        return d->fail(QStringLiteral("the database is already saved"));
+    if (page < d->file.pageCount() || page >= kMaxPages)
+        return d->fail(
+            QStringLiteral("page %1 is not between the end of the file (%2) and the largest page (%3)")
+                .arg(page)
+                .arg(d->file.pageCount())
+                .arg(kMaxPages - 1));
+    d->file.skipTo(page);
+    return true;
 }
 
 bool Writer::save(QString* error)

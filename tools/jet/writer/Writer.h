@@ -88,6 +88,12 @@ public:
     // table, wrong number of values, a value that does not fit its column, a
     // row longer than a Jet row may be).
     bool addRow(const QString& table, const QList<Value>& values);
+    // Makes page the next page the file hands out (to the data page of the
+    // next row that needs one): the pages between the end of the file and it
+    // stay empty, a hole that reads as zeros. A table's pages can so lie
+    // beyond the range of the first usage-map page (32736 pages, 128 MiB)
+    // without writing as much. Refused for a page before the end of the file.
+    bool leaveEmptyUntil(quint32 page);
 
     // Completes the file. Fails, leaving the target untouched, if any earlier
     // call was refused or the file cannot be written; the reason goes to
