@@ -16,7 +16,8 @@
 // too). Prints the path written on success. With --sql-out FILE the backup
 // runs on a recording connection: what it must know first (whether the file
 // is there) it asks the server, and the backup statement goes into FILE (a
-// new file) instead of to the server.
+// new file) instead of to the server. With --offline as well nothing reaches
+// the server: the file is taken to be there only when --replace is given.
 namespace {
 
 const char kSynopsis[] = "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "

@@ -26,7 +26,8 @@
 // server what it must know (whether the database exists), writes the
 // statements that make the database into FILE (a new file) instead of
 // sending them, and names what would follow (the scripts and the data load)
-// in a comment.
+// in a comment. With --offline as well nothing reaches the server: the
+// database is taken to exist only when --replace is given.
 namespace {
 
 const char kSynopsis[] = "create [--server S] --database D [--trusted | --user NAME [--password-stdin]] "

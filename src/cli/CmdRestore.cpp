@@ -20,7 +20,9 @@
 // it reads the file's database files from the server as before, then runs
 // the restore on a recording connection, which writes the restore's
 // statements, with their MOVE clauses, into FILE (a new file) instead of
-// sending them; nothing is asked, nothing restored.
+// sending them; nothing is asked, nothing restored. With --offline as well
+// nothing reaches the server: the backup is taken to hold set 1 with the
+// files the --move options name, one --move for each.
 namespace {
 
 const char kSynopsis[] =
