@@ -31,6 +31,15 @@ inline QString sqlOutProblem(const QString& file, const QString& server = QStrin
     return QString();
 }
 
+// Empty when --offline may be given: it makes a transcript, so --sql-out
+// must be there. Otherwise the text of the refusal.
+inline QString offlineProblem(bool offline, bool sqlOut)
+{
+    if (offline && !sqlOut)
+        return QStringLiteral("--offline 只用于不连接服务器写出语句，请同时给出 --sql-out FILE");
+    return QString();
+}
+
 // The comment lines of a transcript that tell about the task lock, which a
 // dry run of the update does not take: on SQL Server the run holds an
 // application lock on master, on its own connection, for its whole run; the

@@ -3,6 +3,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliLogin.h"
 #include "cli/CliSqlOut.h"
+#include "data/OfflineServer.h"
 #include "data/Server.h"
 #include "data/StatementTranscript.h"
 
@@ -15,20 +16,32 @@
 // too). Prints the path written on success. With --sql-out FILE the backup
 // runs on a recording connection: what it must know first (whether the file
 // is there) it asks the server, and the backup statement goes into FILE (a
-// new file) instead of to the server.
+// new file) instead of to the server. With --offline as well nothing reaches
+// the server: the file is taken to be there only when --replace is given.
 namespace {
 
 const char kSynopsis[] = "backup [--server S] [--database D] [--trusted | --user NAME [--password-stdin]] "
-                         "--to PATH [--replace] [--sql-out FILE]";
+                         "--to PATH [--replace] [--sql-out FILE [--offline]]";
 
-int writeStatements(const ConnectionSettings& s, const QString& pathFile, bool replace, const QString& sqlOut)
+int writeStatements(const ConnectionSettings& s, const QString& pathFile, bool replace, const QString& sqlOut,
+                    bool offline)
 {
     ov::Server server(s);
     ov::StatementTranscript transcript;
     transcript.addComment(QStringLiteral("The statements of \"ovsqlcli backup\" of database %1 on server %2, "
                                          "recorded from the backup itself; nothing was backed up.")
                               .arg(s.database, s.server));
-    server.record(transcript);
+    if (offline) {
+        // Without a server the backup file is there only when the command
+        // line says to replace it.
+        if (!replace)
+            transcript.addComment(
+                QStringLiteral("Made without a server (--offline): the backup file is taken "
+                               "not to exist."));
+        server.recordOffline(transcript, ov::OfflineAnswers());
+    } else {
+        server.record(transcript);
+    }
     if (!mdlOVSqlBackup::DoBackup(server, s.database, pathFile,
                                   replace ? mdlOVSqlBackup::IfExists::Replace
                                           : mdlOVSqlBackup::IfExists::Refuse))
@@ -43,6 +56,7 @@ int run(ovcli::Args& args)
     const auto to = args.option(QStringLiteral("--to"));
     const bool replace = args.flag(QStringLiteral("--replace"));
     const auto sqlOut = args.option(QStringLiteral("--sql-out"));
+    const bool offline = args.flag(QStringLiteral("--offline"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -54,12 +68,14 @@ int run(ovcli::Args& args)
     const QString problem = ovcli::backupPathProblem(login.settings().server, pathFile);
     if (!problem.isEmpty())
         return ovcli::usageError(kSynopsis, problem);
+    if (!ovcli::offlineProblem(offline, bool(sqlOut)).isEmpty())
+        return ovcli::usageError(kSynopsis, ovcli::offlineProblem(offline, bool(sqlOut)));
     if (sqlOut && !ovcli::sqlOutProblem(*sqlOut, login.settings().server).isEmpty())
         return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut, login.settings().server));
-    if (!login.readPassword())
+    if (!offline && !login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
     if (sqlOut)
-        return writeStatements(login.settings(), pathFile, replace, *sqlOut);
+        return writeStatements(login.settings(), pathFile, replace, *sqlOut, offline);
 
     const ConnectionSettings& s = login.settings();
     if (!mdlOVSqlBackup::DoBackup(s.server, s.database, s.trusted, s.user, s.password, pathFile,
@@ -83,6 +99,9 @@ ovcli::Registrar reg({"backup", kSynopsis, &run,
                               {"--sql-out FILE", "write the backup statement into FILE as a script for a "
                                                  "query window (a new file), and back nothing up; whether "
                                                  "the file is there is still asked of the server"},
+                              {"--offline", "with --sql-out: write the statement without a server, and "
+                                            "without a password; the backup file is taken to be there "
+                                            "only when --replace is given"},
                           }});
 
 } // namespace

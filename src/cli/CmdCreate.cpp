@@ -6,6 +6,7 @@
 #include "common/UiPort.h"
 #include "common/mdlOVSqlUpdateDB.h"
 #include "create/CreateDatabase.h"
+#include "data/OfflineServer.h"
 #include "data/Server.h"
 #include "data/StatementTranscript.h"
 
@@ -25,11 +26,12 @@
 // server what it must know (whether the database exists), writes the
 // statements that make the database into FILE (a new file) instead of
 // sending them, and names what would follow (the scripts and the data load)
-// in a comment.
+// in a comment. With --offline as well nothing reaches the server: the
+// database is taken to exist only when --replace is given.
 namespace {
 
 const char kSynopsis[] = "create [--server S] --database D [--trusted | --user NAME [--password-stdin]] "
-                         "(--blank | --demo | --bare) [--replace] [--yes] [--sql-out FILE]";
+                         "(--blank | --demo | --bare) [--replace] [--yes] [--sql-out FILE [--offline]]";
 
 int run(ovcli::Args& args)
 {
@@ -41,6 +43,7 @@ int run(ovcli::Args& args)
     const bool bare = args.flag(QStringLiteral("--bare"));
     const bool replace = args.flag(QStringLiteral("--replace"));
     const auto sqlOut = args.option(QStringLiteral("--sql-out"));
+    const bool offline = args.flag(QStringLiteral("--offline"));
     if (!taken)
         return ovcli::usageError(kSynopsis, login.error());
     if (!args.finish())
@@ -49,9 +52,11 @@ int run(ovcli::Args& args)
         return ovcli::usageError(
             kSynopsis, QStringLiteral("say what goes into the new database: --blank (the blank data set), "
                                       "--demo (the demo data set) or --bare (no data, version \"0\")"));
+    if (!ovcli::offlineProblem(offline, bool(sqlOut)).isEmpty())
+        return ovcli::usageError(kSynopsis, ovcli::offlineProblem(offline, bool(sqlOut)));
     if (sqlOut && !ovcli::sqlOutProblem(*sqlOut, login.settings().server).isEmpty())
         return ovcli::usageError(kSynopsis, ovcli::sqlOutProblem(*sqlOut, login.settings().server));
-    if (!login.readPassword())
+    if (!offline && !login.readPassword())
         return ovcli::fail(QStringLiteral("ovsqlcli: ") + login.error());
     ConnectionSettings s = login.settings();
     s.database = database;
@@ -76,7 +81,20 @@ int run(ovcli::Args& args)
                            "server %2, recorded from the procedure itself; nothing was "
                            "created.")
                 .arg(s.database.trimmed(), s.server));
-        server.record(transcript);
+        if (offline) {
+            // Without a server the database is there only when the command
+            // line says to replace it: the transcript then drops it first.
+            transcript.addComment(
+                QStringLiteral("Made without a server (--offline): the database is taken "
+                               "to %1.")
+                    .arg(replace ? QStringLiteral("exist, as --replace says") : QStringLiteral("be new")));
+            ov::OfflineAnswers answers;
+            if (replace)
+                answers.databases = QStringList{s.database.trimmed()};
+            server.recordOffline(transcript, answers);
+        } else {
+            server.record(transcript);
+        }
     }
     const bool created = mdlOVSqlUpdateDB::CreateDatabase(server, s.database, mode, status, progress);
     if (!replace)
@@ -109,6 +127,9 @@ ovcli::Registrar
                  {"--sql-out FILE", "write the statements that create the database into FILE as a script for "
                                     "a query window, and create nothing (a new file); whether the database "
                                     "exists is still asked of the server"},
+                 {"--offline", "with --sql-out: write the statements without a server, and without a "
+                               "password; the database is taken to exist when --replace is given (the "
+                               "statements then drop it first) and to be new otherwise"},
              }});
 
 } // namespace

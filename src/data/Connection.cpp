@@ -3,6 +3,7 @@
 #include "data/CommandText.h"
 #include "data/DataBackend.h"
 #include "data/Identifiers.h"
+#include "data/OfflineServer.h"
 #include "data/Server.h"
 #include "data/StatementTranscript.h"
 #include "data/odbc/MssqlStatements.h"
@@ -102,8 +103,11 @@ bool Connection::Open(const Server& server, const QString& database, int connect
                      QStringLiteral("Operation is not allowed when the object is open."));
         return false;
     }
+    // An offline recording reaches no server: its backend answers the reads.
     std::unique_ptr<ConnectionBackend> backend =
-        openServerBackend(server, database, connectTimeout, m_commandTimeout, m_error);
+        server.offlineAnswers() && server.runsStatements()
+            ? openOfflineBackend(*server.offlineAnswers())
+            : openServerBackend(server, database, connectTimeout, m_commandTimeout, m_error);
     if (!backend)
         return false;
     m_backend = std::move(backend);

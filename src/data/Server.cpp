@@ -2,6 +2,7 @@
 
 #include "data/Connection.h"
 #include "data/ConnectionString.h"
+#include "data/OfflineServer.h"
 #include "data/odbc/MssqlAdmin.h"
 #include "data/sqlite/EmbeddedServer.h"
 #include "data/sqlite/SqliteAdmin.h"
@@ -57,6 +58,12 @@ bool Server::open(Connection& cn, const QString& database, int commandTimeout, i
     cn.setCursorLocation(adUseClient);
     cn.setCommandTimeout(commandTimeout);
     return cn.Open(*this, database, connectTimeout);
+}
+
+void Server::recordOffline(StatementTranscript& transcript, const OfflineAnswers& answers)
+{
+    m_transcript = &transcript;
+    m_offline = std::make_shared<const OfflineAnswers>(answers);
 }
 
 std::unique_ptr<ServerAdmin> Server::admin() const

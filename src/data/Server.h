@@ -13,6 +13,7 @@ namespace ov {
 class Connection;
 class ServerAdmin;
 class StatementTranscript;
+struct OfflineAnswers;
 
 // One server as the user named it, with the login: made once from the five
 // connection values, it decides once which engine answers the name (the
@@ -92,12 +93,21 @@ public:
     void record(StatementTranscript& transcript) { m_transcript = &transcript; }
     // The transcript being written, or nullptr when the handle sends.
     StatementTranscript* transcript() const { return m_transcript; }
+    // A recording without a server: as record, but no connection reaches
+    // the server; what an operation reads is answered from answers (see
+    // openOfflineBackend), and a read they do not answer fails the
+    // operation. So a transcript can be made where the server cannot be
+    // reached, from what the command line says.
+    void recordOffline(StatementTranscript& transcript, const OfflineAnswers& answers);
+    // The answers of an offline recording, or nullptr.
+    const OfflineAnswers* offlineAnswers() const { return m_offline.get(); }
 
 private:
     ConnectionSettings m_settings;
     Engine m_engine;
     QString m_folder;
     StatementTranscript* m_transcript = nullptr;
+    std::shared_ptr<const OfflineAnswers> m_offline;
 };
 
 } // namespace ov

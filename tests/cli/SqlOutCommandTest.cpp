@@ -219,6 +219,195 @@ TEST_F(SqlOutCommandTest, RefusedBeforeAnythingIsSent)
     EXPECT_EQ(kept.readAll(), QByteArray("keep"));
 }
 
+// --offline: the transcript of create, backup and restore made with no
+// server at all (a closed port), from what the command line says: the
+// database exists only when --replace is given, the backup file is not there
+// unless --replace is given, the backup holds set 1 with the files --move
+// names. It equals the transcript made against a server whose answers are
+// the same, names and paths with quotes and brackets included.
+TEST_F(SqlOutCommandTest, OfflineTranscriptEqualsTheOneMadeAgainstTheServer)
+{
+    const QString database = QStringLiteral("客]户\"'库");
+    const QString backup = QStringLiteral("D:\\bak\\O'Neil ]].dat");
+    const QString dataMove = QStringLiteral("crm'Da]ta=E:\\new\\o'neil]].mdf");
+    const QString logMove = QStringLiteral("crm_Log=E:\\new\\[x]'log.ldf");
+    const auto rule = [](const QString& text, const QJsonArray& reply) {
+        return QJsonObject{{QStringLiteral("regex"), text}, {QStringLiteral("reply"), reply}};
+    };
+    const auto reply = [](const QByteArray& json) { return QJsonDocument::fromJson(json).array(); };
+    // A server that has the database (or not), whose task lock is free, on
+    // which the backup file holds one full backup of the database (or is not
+    // there), with the two files --move names.
+    const auto script = [&](bool databaseThere, bool there) {
+        QJsonArray names{QStringLiteral("master"), QStringLiteral("tempdb")};
+        QJsonArray databases{QStringLiteral("master"), QStringLiteral("tempdb")};
+        if (databaseThere) {
+            names.append(database);
+            databases.append(database);
+        }
+        QJsonArray nameRows;
+        for (const auto& n : std::as_const(names))
+            nameRows.append(QJsonArray{n});
+        const QJsonObject header =
+            there
+                ? QJsonDocument::fromJson(
+                      R"j({"columns": [{"name": "BackupName", "type": "nvarchar(128)"},
+                {"name": "BackupType", "type": "smallint"}, {"name": "Position", "type": "smallint"},
+                {"name": "DatabaseName", "type": "nvarchar(128)"},
+                {"name": "BackupStartDate", "type": "datetime"}, {"name": "BackupFinishDate", "type": "datetime"}],
+              "rows": [[null, 1, 1, "x", "2026-12-04 15:33:00", "2026-12-04 15:33:05"]]})j")
+                      .object()
+                : QJsonObject{{QStringLiteral("error"),
+                               QJsonObject{{QStringLiteral("number"), 3201},
+                                           {QStringLiteral("class"), 16},
+                                           {QStringLiteral("message"),
+                                            QStringLiteral("Cannot open backup device '%1'. Operating system "
+                                                           "error 3(The system cannot find the path "
+                                                           "specified.).")
+                                                .arg(backup)}}}};
+        return QJsonObject{
+            {QStringLiteral("databases"), databases},
+            {QStringLiteral("rules"),
+             QJsonArray{rule(QStringLiteral("SET NOCOUNT ON; DECLARE @result int.*"),
+                             reply(R"j([{"columns": [{"name": "result", "type": "int"}], "rows": [[0]]}])j")),
+                        rule(QStringLiteral("RESTORE HEADERONLY .*"), QJsonArray{header}),
+                        rule(QStringLiteral("RESTORE FILELISTONLY .*"),
+                             reply(R"j([{"columns": [{"name": "LogicalName", "type": "nvarchar(128)"},
+                          {"name": "PhysicalName", "type": "nvarchar(260)"}, {"name": "Type", "type": "char(1)"}],
+                        "rows": [["crm'Da]ta", "C:\\old\\crm.mdf", "D"], ["crm_Log", "C:\\old\\crm_log.ldf", "L"]]}])j")),
+                        rule(QStringLiteral("SELECT name FROM master\\.sys\\.databases.*"),
+                             QJsonArray{QJsonObject{
+                                 {QStringLiteral("columns"),
+                                  QJsonArray{QJsonObject{
+                                      {QStringLiteral("name"), QStringLiteral("name")},
+                                      {QStringLiteral("type"), QStringLiteral("nvarchar(128)")}}}},
+                                 {QStringLiteral("rows"), nameRows}}})}}};
+    };
+    const QString move = QStringLiteral("--move");
+    const struct
+    {
+        QStringList args;
+        bool databaseThere;
+        bool there; // the backup file is there
+        const char* changes;
+    } cases[] = {
+        {{QStringLiteral("create"), QStringLiteral("--bare")}, false, false, "CREATE DATABASE [客]]户\"'库]"},
+        {{QStringLiteral("create"), QStringLiteral("--demo"), QStringLiteral("--replace"),
+          QStringLiteral("--yes")},
+         true,
+         false,
+         "DROP DATABASE"},
+        {{QStringLiteral("backup"), QStringLiteral("--to"), backup},
+         true,
+         false,
+         "BackUp Database \"客]户\"\"'库\""},
+        {{QStringLiteral("backup"), QStringLiteral("--to"), backup, QStringLiteral("--replace")},
+         true,
+         true,
+         "BackUp Database \"客]户\"\"'库\" to disk=N'D:\\bak\\O''Neil ]].dat' WITH INIT"},
+        // The MOVE clauses come in the order of the --move options, which
+        // here is the backup's.
+        {{QStringLiteral("restore"), QStringLiteral("--from"), backup, move, dataMove, move, logMove,
+          QStringLiteral("--replace"), QStringLiteral("--yes")},
+         true,
+         true,
+         "RESTORE DATABASE \"客]户\"\"'库\" FROM DISK = N'D:\\bak\\O''Neil ]].dat'"},
+        {{QStringLiteral("restore"), QStringLiteral("--from"), backup, move, dataMove, move, logMove},
+         true,
+         true,
+         "RESTORE DATABASE"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        ovtest::TdsPeer peer(script(c.databaseThere, c.there));
+        ASSERT_TRUE(peer.isRunning()) << peer.error().toStdString();
+        const QString online = QStringLiteral("online%1.sql").arg(++n);
+        const QString offline = QStringLiteral("offline%1.sql").arg(n);
+        const Result r =
+            run(c.args + QStringList{QStringLiteral("--server"), peer.server(), QStringLiteral("--database"),
+                                     database, QStringLiteral("--user"), QStringLiteral("sa"),
+                                     QStringLiteral("--password-stdin"), QStringLiteral("--sql-out"),
+                                     path(online)},
+                "pw\n");
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        // Nothing listens on port 1 of this machine: a run that tried to
+        // reach the server would fail.
+        const Result o =
+            run(c.args + QStringList{QStringLiteral("--server"), QStringLiteral("127.0.0.1,1"),
+                                     QStringLiteral("--database"), database, QStringLiteral("--user"),
+                                     QStringLiteral("sa"), QStringLiteral("--offline"),
+                                     QStringLiteral("--sql-out"), path(offline)});
+        ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+        EXPECT_EQ(o.out, path(offline) + QLatin1Char('\n'));
+        const auto batches = [&](const QString& name) {
+            QStringList out;
+            QStringList lines;
+            for (const QString& line : text(name).split(QStringLiteral("\r\n"))) {
+                if (line == QLatin1String("GO")) {
+                    out.append(lines.join(QStringLiteral("\r\n")));
+                    lines.clear();
+                } else if (!(lines.isEmpty() && line.startsWith(QLatin1String("--")))) {
+                    lines.append(line);
+                }
+            }
+            return out;
+        };
+        EXPECT_EQ(batches(offline), batches(online)) << text(offline).toStdString();
+        const QStringList sent = batches(offline);
+        EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [&](const QString& b) {
+            return b.startsWith(QString::fromUtf8(c.changes));
+        })) << text(offline).toStdString();
+    }
+}
+
+// What the command line cannot answer is refused before anything is done:
+// exit 2, the missing piece named, no file.
+TEST_F(SqlOutCommandTest, OfflineRefusesWhatTheCommandLineDoesNotAnswer)
+{
+    const QStringList login = {QStringLiteral("--server"), QStringLiteral("127.0.0.1,1"),
+                               QStringLiteral("--database"), QStringLiteral("crm"),
+                               QStringLiteral("--trusted")};
+    const QString out = path(QStringLiteral("new.sql"));
+    const struct
+    {
+        QStringList args;
+        const char* says;
+        bool sqlServer = true; // the login of a SQL Server is added
+    } cases[] = {
+        // The backup's files are not known without a --move for each.
+        {{QStringLiteral("restore"), QStringLiteral("--from"), QStringLiteral("D:\\a.dat"),
+          QStringLiteral("--offline"), QStringLiteral("--sql-out"), out},
+         "--move"},
+        // One file, two targets: which one the restore takes is not known.
+        {{QStringLiteral("restore"), QStringLiteral("--from"), QStringLiteral("D:\\a.dat"),
+          QStringLiteral("--move"), QStringLiteral("crm=D:\\a.mdf"), QStringLiteral("--move"),
+          QStringLiteral("CRM=D:\\b.mdf"), QStringLiteral("--offline"), QStringLiteral("--sql-out"), out},
+         "CRM"},
+        // Offline means a transcript: without --sql-out there is nothing to do.
+        {{QStringLiteral("backup"), QStringLiteral("--to"), QStringLiteral("D:\\a.dat"),
+          QStringLiteral("--offline")},
+         "--sql-out"},
+        {{QStringLiteral("create"), QStringLiteral("--bare"), QStringLiteral("--offline")}, "--sql-out"},
+        {{QStringLiteral("restore"), QStringLiteral("--from"), QStringLiteral("D:\\a.dat"),
+          QStringLiteral("--move"), QStringLiteral("a=D:\\a.mdf"), QStringLiteral("--offline")},
+         "--sql-out"},
+        // The embedded engine's work is files, offline too.
+        {{QStringLiteral("backup"), QStringLiteral("--server"),
+          QStringLiteral("sqlite:") + path(QStringLiteral("data")), QStringLiteral("--to"),
+          path(QStringLiteral("a.dat")), QStringLiteral("--offline"), QStringLiteral("--sql-out"), out},
+         "embedded server",
+         false},
+    };
+    for (const auto& c : cases) {
+        const Result r = run(c.sqlServer ? c.args + login : c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args.join(' ').toStdString() << "\n" << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << c.args.join(' ').toStdString() << "\n"
+                                                               << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(out)) << c.args.join(' ').toStdString();
+    }
+}
+
 TEST_F(SqlOutCommandTest, UpdateDryRunWritesTheRunsStatements)
 {
     // A database at version 1.0 and a script with one block to pass over

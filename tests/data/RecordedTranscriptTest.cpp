@@ -8,6 +8,7 @@
 #include "backup/mdlOVSqlBackup.h"
 #include "backup/mdlOVSqlRestore.h"
 #include "create/CreateDatabase.h"
+#include "data/OfflineServer.h"
 #include "data/Server.h"
 #include "data/StatementTranscript.h"
 #include "data/odbc/MssqlStatements.h"
@@ -217,4 +218,45 @@ TEST(RecordedTranscript, EmbeddedFileWorkIsRefused)
     EXPECT_EQ(names, QStringList{QStringLiteral("crm")});
     EXPECT_FALSE(QFile::exists(program.filePath(QStringLiteral("b.dat"))));
     EXPECT_TRUE(transcript.text().isEmpty());
+}
+
+// An offline recording reaches no server (nothing listens on port 1 of this
+// machine): the reads of the operations are answered from what the caller
+// gave, any other read fails and says why, and the reads are in the
+// transcript as a connection to a server would have them.
+TEST(RecordedTranscript, OfflineHandleAnswersTheOperationsReadsAndNoOthers)
+{
+    ov::Server handle({QStringLiteral("127.0.0.1,1"), QStringLiteral("crm"), true, QString(), QString()});
+    ov::StatementTranscript transcript;
+    ov::OfflineAnswers answers;
+    answers.databases = {QStringLiteral("客]户\"库")};
+    answers.backupFiles = {{QStringLiteral("crm'Data"), QStringLiteral("E:\\a]].mdf"), QString()}};
+    handle.recordOffline(transcript, answers);
+    const auto admin = handle.admin();
+
+    QStringList names;
+    ASSERT_TRUE(admin->listDatabases(names)) << str(admin->lastError().description);
+    EXPECT_EQ(names, answers.databases);
+    QList<ov::BackupFileInfo> files;
+    ASSERT_TRUE(admin->readBackupFileList(kPath, files, 1)) << str(admin->lastError().description);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(files.first().logicalName, answers.backupFiles.first().logicalName);
+    EXPECT_EQ(files.first().physicalName, answers.backupFiles.first().physicalName);
+    bool exists = true;
+    ASSERT_TRUE(admin->backupFileExists(kPath, exists)) << str(admin->lastError().description);
+    EXPECT_FALSE(exists);
+    EXPECT_NE(admin->lockDatabase(QStringLiteral("crm")), nullptr) << str(admin->lastError().description);
+
+    ov::Connection cn;
+    ASSERT_TRUE(handle.open(cn, QStringLiteral("crm"), 0));
+    ov::Recordset rs;
+    EXPECT_FALSE(rs.Open(QStringLiteral("SELECT name FROM sys.tables"), cn));
+    EXPECT_TRUE(rs.lastError().description.contains(QStringLiteral("--offline")))
+        << str(rs.lastError().description);
+
+    const QString text = transcript.text();
+    for (const QString& read :
+         {ov::mssql::listDatabasesStatement(), ov::mssql::fileListStatement(kPath, 1),
+          ov::mssql::headerStatement(kPath), ov::mssql::taskLockStatement(QStringLiteral("crm"))})
+        EXPECT_TRUE(text.contains(read + QStringLiteral("\r\nGO\r\n"))) << str(read) << "\n" << str(text);
 }
