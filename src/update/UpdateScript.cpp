@@ -253,6 +253,8 @@ private:
                 m_version.clear();
             } else {
                 logentry::versionStarted(m_version, transaction);
+                // Whoever reads the log meanwhile sees which block runs.
+                FlushUpdateLog();
                 // A begin that fails is passed over like any other failure
                 // of the run; the block then runs without a transaction.
                 m_versionBegun = transaction && m_cn.BeginTrans();
@@ -270,6 +272,7 @@ private:
         case ScriptLineKind::TransferStart:
             m_transfer = GetMarkerName(line);
             logentry::transferStarted(m_transfer);
+            FlushUpdateLog();
             // Transactions do not nest: inside a version block's transaction
             // the transfer runs in that transaction, so the version block
             // stays all or nothing.
