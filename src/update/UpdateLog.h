@@ -17,10 +17,11 @@ void WriteUpdateLog(const QString& text);
 
 // While one lives (a script run), the entries of WriteUpdateLog are held in
 // memory and written in one piece by FlushUpdateLog, which the runner calls
-// at the end of each block, when they grow past a quarter of a megabyte, and
-// when the last one ends: the trail costs one write a block instead of an
-// open, a lock and a write a line. A process killed in a block loses that
-// block's entries, never those of a block that was committed.
+// before a block is committed, after a batch stored outside a transaction,
+// when they grow past a quarter of a megabyte, and when the last one ends:
+// the trail costs one write a block instead of an open, a lock and a write a
+// line. A process killed in a block loses only entries of work that was not
+// stored.
 class UpdateLogBuffer
 {
 public:
