@@ -659,6 +659,9 @@ SqliteBackend::SqliteBackend(sqlite3* db, QString path, int commandTimeout,
     : m_db(db), m_path(std::move(path)), m_useLock(std::move(useLock))
 {
     sqlite3_progress_handler(m_db, 1000, &SqliteBackend::progress, this);
+    // Every commit looks for a moved file, also one a batch of the caller's
+    // own (COMMIT, END) makes inside a transaction.
+    sqlite3_commit_hook(m_db, &SqliteBackend::beforeCommit, this);
     setCommandTimeout(commandTimeout);
 }
 
@@ -766,8 +769,20 @@ int SqliteBackend::progress(void* self)
     return 0;
 }
 
+int SqliteBackend::beforeCommit(void* self)
+{
+    auto* b = static_cast<SqliteBackend*>(self);
+    DataError error;
+    if (!fileGone(b->m_db, error))
+        return 0;
+    // Non-zero turns the commit into a rollback.
+    b->m_fileGoneAtCommit = error;
+    return 1;
+}
+
 void SqliteBackend::arm()
 {
+    m_fileGoneAtCommit.reset();
     m_timedOut = false;
     m_armed = m_commandTimeout > 0;
     if (m_armed)
@@ -781,6 +796,10 @@ void SqliteBackend::disarm()
 
 void SqliteBackend::sqliteError(int code, DataError& error) const
 {
+    if (m_fileGoneAtCommit) {
+        error = *std::exchange(m_fileGoneAtCommit, std::nullopt);
+        return;
+    }
     if (m_timedOut && (code & 0xff) == SQLITE_INTERRUPT) {
         setDataError(error, DataErr::QueryTimeout, QStringLiteral("查询超时"), QStringLiteral("SQLite"));
         return;
@@ -876,6 +895,7 @@ bool SqliteBackend::endTransaction(const char* sql, DataError& error)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
+    m_fileGoneAtCommit.reset();
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqliteError(rc, error);

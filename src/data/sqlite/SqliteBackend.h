@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <memory>
+#include <optional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -65,6 +66,7 @@ public:
 private:
     SqliteBackend(sqlite3* db, QString path, int commandTimeout, std::unique_ptr<embedded::FileLock> useLock);
     static int progress(void* self);
+    static int beforeCommit(void* self);
     bool endTransaction(const char* sql, DataError& error);
 
     sqlite3* m_db = nullptr;
@@ -74,6 +76,9 @@ private:
     QElapsedTimer m_clock;
     bool m_armed = false;
     bool m_timedOut = false;
+    // Set when a commit was turned into a rollback because the database file
+    // had gone; the error the commit then reports.
+    mutable std::optional<DataError> m_fileGoneAtCommit;
 
 protected:
     void closeConnection() override;
