@@ -842,6 +842,22 @@ bool SqliteBackend::fileGone(sqlite3* db, DataError& error)
     return true;
 }
 
+bool SqliteBackend::refusedInsertMayKeepRows(sqlite3* db, const QString& table)
+{
+    // "FAIL" anywhere in the table's definition is taken as ON CONFLICT FAIL;
+    // a column of that name only costs the speed of several rows a statement.
+    static const char kSql[] =
+        "SELECT 1 FROM sqlite_schema WHERE (type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE) "
+        "OR (type = 'table' AND name = ?1 COLLATE NOCASE AND sql LIKE '%FAIL%') "
+        "UNION ALL SELECT 1 FROM sqlite_temp_schema WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE";
+    embedded::Statement stmt;
+    if (stmt.prepare(db, kSql) != SQLITE_OK)
+        return true;
+    const QByteArray name = table.toUtf8();
+    sqlite3_bind_text(stmt.get(), 1, name.constData(), int(name.size()), SQLITE_STATIC);
+    return sqlite3_step(stmt.get()) != SQLITE_DONE;
+}
+
 std::unique_ptr<CursorBackend> SqliteBackend::query(const QString& text, DataError& error)
 {
     // A query text may change data before its SELECT.

@@ -62,6 +62,11 @@ public:
     // replaced since it was opened. SQLite would go on writing into the old,
     // unlinked file and report success for work that is then lost with it.
     static bool fileGone(sqlite3* db, DataError& error);
+    // True when an insert into table that the engine refuses may keep the
+    // rows it stored before the refused one: the table has a trigger (which
+    // may raise FAIL) or a constraint that fails ON CONFLICT FAIL. Such a
+    // table takes its rows one statement each.
+    static bool refusedInsertMayKeepRows(sqlite3* db, const QString& table);
 
 private:
     SqliteBackend(sqlite3* db, QString path, int commandTimeout, std::unique_ptr<embedded::FileLock> useLock);
