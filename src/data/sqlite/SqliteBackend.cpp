@@ -805,6 +805,10 @@ void SqliteBackend::sqliteError(int code, DataError& error) const
         return;
     }
     const int extended = sqlite3_extended_errcode(m_db);
+    // The engine refuses to write into a file that was moved or deleted
+    // (inside a transaction nothing looks before it does): said as such.
+    if (extended == SQLITE_READONLY_DBMOVED && fileGone(m_db, error))
+        return;
     setDataError(error, extended != SQLITE_OK ? extended : code,
                  embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(m_db))), QStringLiteral("SQLite"));
     error.machineFailure = isSqliteMachineFailure(error.number);
