@@ -164,7 +164,8 @@ public:
         m_backend->spoolCursors();
         errors = QVector<DataError>(rows.size());
         sqlite3* db = m_backend->handle();
-        const bool batches = !sqlite3_get_autocommit(db) && rows.size() > 1;
+        const bool batches = !sqlite3_get_autocommit(db) && rows.size() > 1 &&
+                             !SqliteBackend::refusedInsertMayKeepRows(db, m_table);
         std::optional<StatementJournalInMemory> journal;
         if (batches)
             journal.emplace(db);
