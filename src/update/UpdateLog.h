@@ -17,11 +17,12 @@ void WriteUpdateLog(const QString& text);
 
 // While one lives (a script run), the entries of WriteUpdateLog are held in
 // memory and written in one piece by FlushUpdateLog, which the runner calls
-// at the start and the end of each block, when they grow past a quarter of a
-// megabyte, and when the last one ends: the log shows which block runs, and
-// the trail costs two writes a block instead of an open, a lock and a write
-// a line. A process killed in a block loses the entries of that block after
-// its start, never those of a block that was committed.
+// at a block's start, before a block is committed, after a batch stored
+// outside a transaction, when they grow past a quarter of a megabyte, and
+// when the last one ends: the log shows which block runs, and the trail
+// costs a few writes a block instead of an open, a lock and a write a line.
+// A process killed in a block loses only entries of work that was not
+// stored.
 class UpdateLogBuffer
 {
 public:

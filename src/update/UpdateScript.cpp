@@ -285,6 +285,9 @@ private:
                 machineFailed(m_cn.lastError(), QStringLiteral("BEGIN TRANSACTION") + kCrLf);
             break;
         case ScriptLineKind::VersionEnd:
+            // The block's entries reach the log before its work is recorded
+            // and committed: a process killed after the commit leaves them.
+            FlushUpdateLog();
             // A transfer block whose end marker is missing ends with its
             // version block, before the version is recorded: left open, its
             // transaction would take in the record and every later block,
@@ -323,6 +326,7 @@ private:
             FlushUpdateLog();
             break;
         case ScriptLineKind::TransferEnd:
+            FlushUpdateLog();
             transferEnd();
             FlushUpdateLog();
             break;
@@ -503,6 +507,10 @@ private:
         m_pending.clear();
         m_batch.clear();
         m_lineCount = 0;
+        // Outside a transaction the batch is stored already; so is the trail
+        // of it.
+        if (!m_versionBegun && !m_transferBegun)
+            FlushUpdateLog();
     }
 
     // The file has ended. A block still open (its end marker missing) is not

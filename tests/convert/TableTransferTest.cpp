@@ -512,6 +512,59 @@ TEST_F(TableTransfer, EmbeddedBatchRefusesTheRowsThatRowByRowRefuses)
     }
 }
 
+// A table whose own rules keep what a refused insert stored before the
+// refused row (a trigger that raises FAIL, a constraint ON CONFLICT FAIL):
+// the embedded engine's batch still stores every other row once and refuses
+// only the refused rows.
+TEST_F(TableTransfer, EmbeddedBatchIntoATableThatFailsWithoutTakingBackStoresEachRowOnce)
+{
+    const struct
+    {
+        const char* what;
+        const char* schema;
+        QString refusedName;
+    } cases[] = {
+        {"trigger",
+         "CREATE TABLE tblContact ([ContactID] INT NOT NULL PRIMARY KEY, [ContactName] NVARCHAR(50));"
+         "CREATE TRIGGER trgFail BEFORE INSERT ON tblContact WHEN NEW.ContactName = 'refused' "
+         "BEGIN SELECT RAISE(FAIL, 'refused'); END;",
+         QStringLiteral("refused")},
+        {"on conflict fail",
+         "CREATE TABLE tblContact ([ContactID] INT NOT NULL PRIMARY KEY, "
+         "[ContactName] NVARCHAR(50) UNIQUE ON CONFLICT FAIL);",
+         QStringLiteral("n5")},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<ov::Connection> server =
+            makeServerDatabase(QStringLiteral("fail%1").arg(n++), QString::fromLatin1(c.schema));
+        ASSERT_TRUE(server);
+        ASSERT_TRUE(server->BeginTrans());
+        ov::Recordset target;
+        ASSERT_TRUE(target.Open(QStringLiteral("tblContact"), *server, ov::adOpenForwardOnly,
+                                ov::adLockBatchOptimistic, ov::adCmdTable));
+        for (int row = 0; row < 100; ++row) {
+            ASSERT_TRUE(target.AddNew());
+            ASSERT_TRUE(target.Fields(QStringLiteral("ContactID")).setValue(row));
+            ASSERT_TRUE(
+                target.Fields(QStringLiteral("ContactName"))
+                    .setValue(row == 10 || row == 70 ? c.refusedName : QStringLiteral("n%1").arg(row)));
+            ASSERT_TRUE(target.Update());
+        }
+        EXPECT_FALSE(target.UpdateBatch());
+        QList<int> found;
+        for (const ov::Recordset::RowError& e : target.BatchErrors())
+            found.append(e.row);
+        EXPECT_EQ(found, QList<int>({10, 70}));
+        target.Close();
+        ASSERT_TRUE(server->CommitTrans());
+        EXPECT_EQ(rows(*server,
+                       QStringLiteral("SELECT COUNT(*) || ' ' || COUNT(DISTINCT ContactID) FROM tblContact")),
+                  QStringList{QStringLiteral("98 98")});
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, RefusedRows, ::testing::Values(ServerEngine::Embedded, ServerEngine::Odbc),
                          [](const auto& info) {
                              return std::string(info.param == ServerEngine::Embedded ? "Embedded" : "Odbc");

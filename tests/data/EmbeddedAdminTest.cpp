@@ -274,6 +274,52 @@ TEST_F(EmbeddedAdmin, BulkLoadRefusesValuesTheirColumnCannotHold)
     }
 }
 
+// A table whose own rules keep what a refused statement stored before the
+// refused row (a trigger that raises FAIL, a constraint ON CONFLICT FAIL):
+// the load still stores every other row once and refuses only the refused
+// rows, as inserting the file row by row does.
+TEST_F(EmbeddedAdmin, BulkLoadIntoATableThatFailsWithoutTakingBackStoresEachRowOnce)
+{
+    const struct
+    {
+        const char* what;
+        const char* table;
+        QByteArray refusedNote;
+    } cases[] = {
+        {"trigger",
+         "CREATE TABLE tblFail (ID INT NOT NULL PRIMARY KEY, Note NVARCHAR(50));"
+         "CREATE TRIGGER trgFail BEFORE INSERT ON tblFail WHEN NEW.Note = 'refused' "
+         "BEGIN SELECT RAISE(FAIL, 'refused'); END;",
+         "refused"},
+        {"on conflict fail",
+         "CREATE TABLE tblFail (ID INT NOT NULL PRIMARY KEY, Note NVARCHAR(50) NOT NULL ON "
+         "CONFLICT FAIL);",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        makeDatabase(QStringLiteral("Crm"), QString::fromLatin1(c.table));
+        QByteArray file;
+        for (int row = 1; row <= 100; ++row)
+            file += QByteArray::number(row) + '\t' + (row == 10 || row == 70 ? c.refusedNote : "n") + "\r\n";
+        BulkLoadResult counts;
+        ASSERT_TRUE(load(QStringLiteral("tblFail"), file, counts)) << str(m_admin->lastError().description);
+        EXPECT_EQ(counts.rowsRejected, 2);
+        EXPECT_EQ(counts.rowsCopied, 98);
+        Connection cn;
+        ASSERT_TRUE(open(cn, QStringLiteral("Crm")));
+        EXPECT_EQ(column(cn, QStringLiteral("SELECT COUNT(*) || ' ' || COUNT(DISTINCT ID) FROM tblFail")),
+                  QStringList{QStringLiteral("98 98")});
+        const QString errors = cp936::decode(readFile(m_dir.filePath(QStringLiteral("tblFail.err"))));
+        EXPECT_EQ(errors.count(QLatin1String("#@ Row ")), 2) << str(errors);
+        EXPECT_TRUE(errors.contains(QLatin1String("#@ Row 10:")) &&
+                    errors.contains(QLatin1String("#@ Row 70:")))
+            << str(errors);
+        cn.Close();
+        ASSERT_TRUE(m_admin->dropDatabase(QStringLiteral("Crm")));
+    }
+}
+
 // Rows go to the engine several at a time. Wherever a row the engine refuses
 // falls (first or last of a group, refused for a row before or after it, next
 // to rows the field checks reject), the load refuses exactly the rows that

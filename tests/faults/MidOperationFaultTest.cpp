@@ -367,3 +367,44 @@ TEST_F(MidOperationFaults, WorkOnAReplacedDatabaseFileFails)
         ASSERT_TRUE(admin->dropDatabase(QStringLiteral("old")));
     }
 }
+
+// A transaction the script opens and ends itself, in its own batches, while
+// the database file is removed or replaced in between: the batch that ends it
+// fails and says so, and neither the new file nor the old one keeps its rows.
+TEST_F(MidOperationFaults, ScriptsOwnCommitIntoAReplacedFileFails)
+{
+    auto admin = ov::ServerAdmin::create(m_server, true, QString(), QString());
+    const struct
+    {
+        const char* end;
+        bool replace;
+    } cases[] = {
+        {"COMMIT", true},  {"END TRANSACTION", true},  {"INSERT INTO t VALUES (2); COMMIT", true},
+        {"COMMIT", false}, {"END TRANSACTION", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.end) + (c.replace ? " replaced" : " removed"));
+        ASSERT_TRUE(admin->createDatabase(QStringLiteral("crm")));
+        ASSERT_TRUE(connect(QStringLiteral("crm"))->Execute(QStringLiteral("CREATE TABLE t ([a] INT)")));
+        auto cn = connect(QStringLiteral("crm"));
+        ASSERT_TRUE(cn->Execute(QStringLiteral("BEGIN")));
+        ASSERT_TRUE(cn->Execute(QStringLiteral("INSERT INTO t VALUES (1)")));
+        ASSERT_TRUE(QFile::rename(databaseFile(QStringLiteral("crm")), databaseFile(QStringLiteral("old"))));
+        if (c.replace) {
+            ASSERT_TRUE(
+                QFile::copy(databaseFile(QStringLiteral("old")), databaseFile(QStringLiteral("crm"))));
+        }
+        EXPECT_FALSE(cn->Execute(QString::fromLatin1(c.end)));
+        EXPECT_TRUE(cn->lastError().description.contains(QStringLiteral("在打开期间被删除或替换了")))
+            << cn->lastError().description.toStdString();
+        cn.reset();
+        EXPECT_EQ(rows(QStringLiteral("old"), QStringLiteral("SELECT COUNT(*) FROM t")),
+                  QStringList({QStringLiteral("0")}));
+        if (c.replace) {
+            EXPECT_EQ(rows(QStringLiteral("crm"), QStringLiteral("SELECT COUNT(*) FROM t")),
+                      QStringList({QStringLiteral("0")}));
+            ASSERT_TRUE(admin->dropDatabase(QStringLiteral("crm")));
+        }
+        ASSERT_TRUE(admin->dropDatabase(QStringLiteral("old")));
+    }
+}

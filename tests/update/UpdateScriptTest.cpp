@@ -639,6 +639,55 @@ TEST_F(UpdateScriptTest, TheLogRecordsEveryStepByteForByte)
     EXPECT_GT(logBytes().size(), expected.size());
 }
 
+// The log as it stands at points of a run: work that is stored (a batch
+// outside any transaction, or a block about to be committed) has its entries
+// in the log already, so a process killed right after leaves its trail.
+TEST_F(UpdateScriptTest, StoredWorkHasItsEntriesInTheLogAlready)
+{
+    makeVersionTable(QStringLiteral("1.0"));
+    QList<QByteArray> seen;
+    class ProbeStatus : public ovtest::RecordingStatus
+    {
+    public:
+        explicit ProbeStatus(std::function<void()> probe) : m_probe(std::move(probe)) {}
+        void setCaption(const QString& text) override
+        {
+            RecordingStatus::setCaption(text);
+            if (text == QLatin1String("probe"))
+                m_probe();
+        }
+
+    private:
+        std::function<void()> m_probe;
+    } status([&] { seen.append(logBytes()); });
+    UpdateRunSteps steps;
+    steps.hooks.blockEnding = [&](const QString&) {
+        seen.append(logBytes());
+        return true;
+    };
+    const QString script =
+        writeScript({"--<SHOW ERR>", "CREATE TABLE t (id INT)", "GO", "--<V:1.1>", kBad, "GO", "--<REM>probe",
+                     insert(1), "GO", "--</V:1.1>", "--<VT:1.2>", insert(2), "GO", "--</V:1.2>", "--<T:x>",
+                     "INSERT INTO nosuch VALUES (3)", "GO", "--</T:x>", "--<REM>probe"});
+    EXPECT_TRUE(RunUpdateScript(m_server, QStringLiteral("crm"), true, QStringLiteral("sa"), QString(),
+                                script, status, m_progress, steps));
+    const struct
+    {
+        const char* where;
+        const char* entry;
+    } expected[] = {
+        {"after a failed batch of a block without a transaction", "INSERT INTO nosuch VALUES (0)"},
+        {"at the end of block 1.1, before it is recorded", "SSSSS Ver:<1.1> Start"},
+        {"at the end of block 1.2, before its commit", "SSSSS Ver:<1.2> Start And BEGIN"},
+        {"after a transfer block was rolled back", "INSERT INTO nosuch VALUES (3)"},
+    };
+    ASSERT_EQ(seen.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_TRUE(seen[int(i)].contains(expected[i].entry)) << expected[i].where;
+    EXPECT_EQ(rows(QStringLiteral("SELECT id FROM t ORDER BY id")),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+}
+
 TEST_F(UpdateScriptTest, AnEmptyScriptLogsTheHeaderAndSendsNothing)
 {
     const QString script = writeScript({});

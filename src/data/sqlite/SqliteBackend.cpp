@@ -164,7 +164,8 @@ public:
         m_backend->spoolCursors();
         errors = QVector<DataError>(rows.size());
         sqlite3* db = m_backend->handle();
-        const bool batches = !sqlite3_get_autocommit(db) && rows.size() > 1;
+        const bool batches = !sqlite3_get_autocommit(db) && rows.size() > 1 &&
+                             !SqliteBackend::refusedInsertMayKeepRows(db, m_table);
         std::optional<StatementJournalInMemory> journal;
         if (batches)
             journal.emplace(db);
@@ -657,6 +658,9 @@ SqliteBackend::SqliteBackend(sqlite3* db, QString path, int commandTimeout,
     : m_db(db), m_path(std::move(path)), m_useLock(std::move(useLock))
 {
     sqlite3_progress_handler(m_db, 1000, &SqliteBackend::progress, this);
+    // Every commit looks for a moved file, also one a batch of the caller's
+    // own (COMMIT, END) makes inside a transaction.
+    sqlite3_commit_hook(m_db, &SqliteBackend::beforeCommit, this);
     setCommandTimeout(commandTimeout);
 }
 
@@ -764,8 +768,20 @@ int SqliteBackend::progress(void* self)
     return 0;
 }
 
+int SqliteBackend::beforeCommit(void* self)
+{
+    auto* b = static_cast<SqliteBackend*>(self);
+    DataError error;
+    if (!fileGone(b->m_db, error))
+        return 0;
+    // Non-zero turns the commit into a rollback.
+    b->m_fileGoneAtCommit = error;
+    return 1;
+}
+
 void SqliteBackend::arm()
 {
+    m_fileGoneAtCommit.reset();
     m_timedOut = false;
     m_armed = m_commandTimeout > 0;
     if (m_armed)
@@ -779,11 +795,19 @@ void SqliteBackend::disarm()
 
 void SqliteBackend::sqliteError(int code, DataError& error) const
 {
+    if (m_fileGoneAtCommit) {
+        error = *std::exchange(m_fileGoneAtCommit, std::nullopt);
+        return;
+    }
     if (m_timedOut && (code & 0xff) == SQLITE_INTERRUPT) {
         setDataError(error, DataErr::QueryTimeout, QStringLiteral("查询超时"), QStringLiteral("SQLite"));
         return;
     }
     const int extended = sqlite3_extended_errcode(m_db);
+    // The engine refuses to write into a file that was moved or deleted
+    // (inside a transaction nothing looks before it does): said as such.
+    if (extended == SQLITE_READONLY_DBMOVED && fileGone(m_db, error))
+        return;
     setDataError(error, extended != SQLITE_OK ? extended : code,
                  embedded::engineMessage(QString::fromUtf8(sqlite3_errmsg(m_db))), QStringLiteral("SQLite"));
     error.machineFailure = isSqliteMachineFailure(error.number);
@@ -819,6 +843,22 @@ bool SqliteBackend::fileGone(sqlite3* db, DataError& error)
                      .arg(QString::fromUtf8(sqlite3_db_filename(db, "main"))),
                  QStringLiteral("SQLite"));
     return true;
+}
+
+bool SqliteBackend::refusedInsertMayKeepRows(sqlite3* db, const QString& table)
+{
+    // "FAIL" anywhere in the table's definition is taken as ON CONFLICT FAIL;
+    // a column of that name only costs the speed of several rows a statement.
+    static const char kSql[] =
+        "SELECT 1 FROM sqlite_schema WHERE (type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE) "
+        "OR (type = 'table' AND name = ?1 COLLATE NOCASE AND sql LIKE '%FAIL%') "
+        "UNION ALL SELECT 1 FROM sqlite_temp_schema WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE";
+    embedded::Statement stmt;
+    if (stmt.prepare(db, kSql) != SQLITE_OK)
+        return true;
+    const QByteArray name = table.toUtf8();
+    sqlite3_bind_text(stmt.get(), 1, name.constData(), int(name.size()), SQLITE_STATIC);
+    return sqlite3_step(stmt.get()) != SQLITE_DONE;
 }
 
 std::unique_ptr<CursorBackend> SqliteBackend::query(const QString& text, DataError& error)
@@ -874,6 +914,7 @@ bool SqliteBackend::endTransaction(const char* sql, DataError& error)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
+    m_fileGoneAtCommit.reset();
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqliteError(rc, error);

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <memory>
+#include <optional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -61,10 +62,16 @@ public:
     // replaced since it was opened. SQLite would go on writing into the old,
     // unlinked file and report success for work that is then lost with it.
     static bool fileGone(sqlite3* db, DataError& error);
+    // True when an insert into table that the engine refuses may keep the
+    // rows it stored before the refused one: the table has a trigger (which
+    // may raise FAIL) or a constraint that fails ON CONFLICT FAIL. Such a
+    // table takes its rows one statement each.
+    static bool refusedInsertMayKeepRows(sqlite3* db, const QString& table);
 
 private:
     SqliteBackend(sqlite3* db, QString path, int commandTimeout, std::unique_ptr<embedded::FileLock> useLock);
     static int progress(void* self);
+    static int beforeCommit(void* self);
     bool endTransaction(const char* sql, DataError& error);
 
     sqlite3* m_db = nullptr;
@@ -74,6 +81,9 @@ private:
     QElapsedTimer m_clock;
     bool m_armed = false;
     bool m_timedOut = false;
+    // Set when a commit was turned into a rollback because the database file
+    // had gone; the error the commit then reports.
+    mutable std::optional<DataError> m_fileGoneAtCommit;
 
 protected:
     void closeConnection() override;

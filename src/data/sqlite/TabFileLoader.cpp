@@ -286,6 +286,8 @@ public:
         const int values = int(m_sql.lastIndexOf(" VALUES ")) + 8;
         m_rowValues = m_sql.mid(values);
         m_sql.truncate(values);
+        if (SqliteBackend::refusedInsertMayKeepRows(m_db, table))
+            m_batchRows = 1;
         return insert(1) ? SQLITE_OK : m_prepareResult;
     }
 
