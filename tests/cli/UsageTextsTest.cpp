@@ -313,10 +313,10 @@ TEST_F(InstalledCliTest, BashCompletionOffersCommandsOptionsAndFiles)
     }
     ASSERT_TRUE(QDir(files.path()).mkdir(QStringLiteral("sub")));
 
-    const QStringList backupOptions = {"--database",       "--driver",  "--help",
-                                       "--password-stdin", "--replace", "--server",
-                                       "--sql-out",        "--to",      "--trust-server-certificate",
-                                       "--trusted",        "--user",    "--yes"};
+    const QStringList backupOptions = {
+        "--database", "--driver", "--help",    "--offline", "--password-stdin",
+        "--replace",  "--server", "--sql-out", "--to",      "--trust-server-certificate",
+        "--trusted",  "--user",   "--yes"};
     const struct
     {
         QStringList words;
